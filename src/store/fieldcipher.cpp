@@ -1,0 +1,55 @@
+#include "fieldcipher.h"
+
+#include <array>
+
+namespace {
+
+struct Tables {
+    std::array<char, 256> encode{};
+    std::array<char, 256> decode{};
+};
+
+constexpr Tables makeTables() {
+    Tables t;
+    for (int i = 0; i < 256; ++i) {
+        t.encode[i] = static_cast<char>(i);
+        t.decode[i] = static_cast<char>(i);
+    }
+    for (int i = 0; kCipherPlain[i] != '\0'; ++i) {
+        const auto plain = static_cast<unsigned char>(kCipherPlain[i]);
+        const auto image = static_cast<unsigned char>(kCipherImage[i]);
+        t.encode[plain] = static_cast<char>(image);
+        t.decode[image] = static_cast<char>(plain);
+    }
+    return t;
+}
+
+constexpr Tables kTables = makeTables();
+
+QByteArray mapLine(const QByteArray &line, const std::array<char, 256> &table) {
+    QByteArray out(line.size(), Qt::Uninitialized);
+    char *dst = out.data();
+    for (const char c : line)
+        *dst++ = table[static_cast<unsigned char>(c)];
+    return out;
+}
+
+} // namespace
+
+static_assert(sizeof(kCipherPlain) == 64 && sizeof(kCipherImage) == 64);
+
+void EncodeText(char cipherChar, QByteArray &cipherLine) {
+    cipherLine.append(kTables.encode[static_cast<unsigned char>(cipherChar)]);
+}
+
+void DecodeText(const QByteArray &text, QByteArray &result) {
+    result.append(mapLine(text, kTables.decode));
+}
+
+QByteArray EncodeLine(const QByteArray &line) {
+    return mapLine(line, kTables.encode);
+}
+
+QByteArray DecodeLine(const QByteArray &line) {
+    return mapLine(line, kTables.decode);
+}

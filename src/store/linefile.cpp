@@ -1,0 +1,34 @@
+#include "linefile.h"
+
+QList<QByteArray> SplitLines(const QByteArray &content) {
+    QList<QByteArray> lines;
+    lines.reserve(content.count('\n') + 1);
+    qsizetype from = 0;
+    const qsizetype size = content.size();
+    while (from < size) {
+        qsizetype end = content.indexOf('\n', from);
+        const qsizetype next = end < 0 ? size : end + 1;
+        if (end < 0)
+            end = size;
+        qsizetype stop = end;
+        if (stop > from && content.at(stop - 1) == '\r')
+            --stop;
+        if (stop > from)
+            lines.append(content.mid(from, stop - from));
+        from = next;
+    }
+    return lines;
+}
+
+QByteArray JoinLines(const QList<QByteArray> &lines) {
+    qsizetype total = 0;
+    for (const QByteArray &line : lines)
+        total += line.size() + 2;
+    QByteArray out;
+    out.reserve(total);
+    for (const QByteArray &line : lines) {
+        out.append(line);
+        out.append("\r\n", 2);
+    }
+    return out;
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+// Splits file content into lines: each ends at LF, a CR before the LF is part of
+// the ending, and a last line without an ending counts too. Commas and quotes
+// are ordinary characters. Empty lines are dropped: a store never writes them.
+QList<QByteArray> SplitLines(const QByteArray &content);
+
+// Joins lines, each ended by CR LF.
+QByteArray JoinLines(const QList<QByteArray> &lines);

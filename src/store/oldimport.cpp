@@ -1,0 +1,48 @@
+#include "oldimport.h"
+
+#include "fieldcipher.h"
+#include "linefile.h"
+#include "platform.h"
+
+QByteArray ConvertOldRecord(const QByteArray &oldRecord) {
+    QByteArray converted;
+    QByteArray rest = oldRecord;
+    bool split = true;
+    while (split) {
+        split = false;
+        for (qsizetype i = 0; i < rest.size(); ++i) {
+            // The address test comes before the fifth character is looked at.
+            if (i == 4 && rest.startsWith("http")) {
+                rest.prepend(":!");
+                break;
+            }
+            if (rest.at(i) == ':') {
+                converted.append(rest.left(i));
+                converted.append(":!");
+                rest = rest.mid(i + 1);
+                split = true;
+                break;
+            }
+        }
+    }
+    if (rest.isEmpty())
+        return converted;
+    return converted + ":!" + rest;
+}
+
+StoreStatus ReadOldDatabase(const QString &path, QList<QByteArray> &recordLines) {
+    if (!Platform::exists(path))
+        return StoreStatus::Missing;
+    QByteArray content;
+    if (!Platform::readFile(path, content))
+        return StoreStatus::ReadFailed;
+    const QList<QByteArray> lines = SplitLines(content);
+    recordLines.clear();
+    recordLines.reserve(lines.size());
+    for (const QByteArray &line : lines) {
+        const QByteArray converted = ConvertOldRecord(DecodeLine(line));
+        if (!converted.isEmpty())
+            recordLines.append(converted);
+    }
+    return StoreStatus::Ok;
+}

@@ -1,0 +1,101 @@
+#include "recordlist.h"
+
+#include "recordline.h"
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+// Case folding for the single-byte (Windows-1252) letters.
+constexpr std::array<unsigned char, 256> makeFold() {
+    std::array<unsigned char, 256> fold{};
+    for (int i = 0; i < 256; ++i)
+        fold[i] = static_cast<unsigned char>(i);
+    for (int c = 'A'; c <= 'Z'; ++c)
+        fold[c] = static_cast<unsigned char>(c + 32);
+    for (int c = 0xC0; c <= 0xDE; ++c) {
+        if (c != 0xD7)
+            fold[c] = static_cast<unsigned char>(c + 32);
+    }
+    fold[0x8A] = 0x9A; // S caron
+    fold[0x8C] = 0x9C; // OE
+    fold[0x8E] = 0x9E; // Z caron
+    fold[0x9F] = 0xFF; // Y diaeresis
+    return fold;
+}
+
+constexpr std::array<unsigned char, 256> kFold = makeFold();
+
+} // namespace
+
+RecordList::RecordList(QList<QByteArray> lines) : m_lines(std::move(lines)) {
+    std::stable_sort(m_lines.begin(), m_lines.end(), lessThan);
+}
+
+bool RecordList::lessThan(const QByteArray &a, const QByteArray &b) {
+    const qsizetype n = std::min(a.size(), b.size());
+    const auto *pa = reinterpret_cast<const unsigned char *>(a.constData());
+    const auto *pb = reinterpret_cast<const unsigned char *>(b.constData());
+    for (qsizetype i = 0; i < n; ++i) {
+        const unsigned char fa = kFold[pa[i]];
+        const unsigned char fb = kFold[pb[i]];
+        if (fa != fb)
+            return fa < fb;
+    }
+    if (a.size() != b.size())
+        return a.size() < b.size();
+    return a < b;
+}
+
+QByteArray RecordList::serviceName(qsizetype i) const {
+    return ServiceName(m_lines.at(i));
+}
+
+qsizetype RecordList::indexOf(const QByteArray &line) const {
+    const auto it = std::lower_bound(m_lines.cbegin(), m_lines.cend(), line, lessThan);
+    if (it != m_lines.cend() && *it == line)
+        return it - m_lines.cbegin();
+    return -1;
+}
+
+void RecordList::append(const QList<QByteArray> &lines) {
+    m_lines.append(lines);
+    std::stable_sort(m_lines.begin(), m_lines.end(), lessThan);
+}
+
+qsizetype RecordList::insertSorted(const QByteArray &line) {
+    const auto it = std::upper_bound(m_lines.cbegin(), m_lines.cend(), line, lessThan);
+    const qsizetype index = it - m_lines.cbegin();
+    m_lines.insert(index, line);
+    return index;
+}
+
+RecordList::Change RecordList::add(const QByteArray &line, qsizetype *index) {
+    if (contains(line))
+        return Change::Duplicate;
+    const qsizetype at = insertSorted(line);
+    if (index)
+        *index = at;
+    return Change::Done;
+}
+
+RecordList::Change RecordList::replace(qsizetype index, const QByteArray &line,
+                                       qsizetype *newIndex) {
+    if (index < 0 || index >= m_lines.size())
+        return Change::BadIndex;
+    if (contains(line))
+        return Change::NoChange;
+    m_lines.removeAt(index);
+    const qsizetype at = insertSorted(line);
+    if (newIndex)
+        *newIndex = at;
+    return Change::Done;
+}
+
+RecordList::Change RecordList::remove(qsizetype index) {
+    if (index < 0 || index >= m_lines.size())
+        return Change::BadIndex;
+    m_lines.removeAt(index);
+    return Change::Done;
+}

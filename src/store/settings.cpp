@@ -1,0 +1,113 @@
+#include "settings.h"
+
+#include "platform.h"
+#include "stringcipher.h"
+
+// Chosen so that no character a settings line holds (letters, digits, "-",
+// "x") enciphers to CR or LF. Part of the file format: never change it.
+const QByteArray SettingsKey = QByteArray(
+    "\xD3\x89\xE7\xAE\xF1K\xDA\xC9\xFC\xE2\x8E\xD5\xEF"
+    "7\xA9\xD0\xFA\xE4\xCE\xDB\xF8q\xE9\xD6\xC8\xF3\xDE\xEB%\xFD",
+    30);
+
+QByteArray BuildSettingsLine(const QByteArray &expiry, const QByteArray &password,
+                             const QByteArray &today, int scope) {
+    return expiry + password + today + QByteArray::number(scope);
+}
+
+ParsedSettings ParseSettingsLine(const QByteArray &line) {
+    ParsedSettings parsed;
+    if (line.isEmpty())
+        return parsed;
+    const char last = line.back();
+    parsed.scope = (last == '1' || last == '2') ? last - '0' : 0;
+    const QByteArray rest = line.left(line.size() - 1);
+    parsed.expiry = rest.left(10);
+    if (rest.size() >= 20) {
+        parsed.hasPassword = true;
+        parsed.password = rest.mid(10, rest.size() - 20);
+    }
+    return parsed;
+}
+
+QByteArray SettingsFileContent(const QByteArray &line) {
+    QByteArray content;
+    XorInvert(line, SettingsKey, content);
+    content.append("\r\n", 2);
+    return content;
+}
+
+SettingsStatus ReadSettingsFile(const StorePaths &paths, QByteArray &line) {
+    if (!Platform::exists(paths.config()))
+        return SettingsStatus::Missing;
+    QByteArray content;
+    if (!Platform::readFile(paths.config(), content))
+        return SettingsStatus::ReadFailed;
+    // One line was written; the enciphered bytes may be anything, so only the
+    // final line ending is taken off.
+    if (content.endsWith("\r\n"))
+        content.chop(2);
+    else if (content.endsWith('\n'))
+        content.chop(1);
+    line.clear();
+    XorInvert(content, SettingsKey, line);
+    return SettingsStatus::Ok;
+}
+
+SettingsStatus WriteSettingsFile(const StorePaths &paths, const QByteArray &line) {
+    if (!Platform::writeFileAtomically(paths.config(), SettingsFileContent(line)))
+        return SettingsStatus::WriteFailed;
+    return SettingsStatus::Ok;
+}
+
+namespace {
+QDate g_fixedToday;
+}
+
+namespace Clock {
+QDate today() {
+    return g_fixedToday.isValid() ? g_fixedToday : QDate::currentDate();
+}
+void setToday(const QDate &date) {
+    g_fixedToday = date;
+}
+} // namespace Clock
+
+QByteArray DateText(const QDate &date) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d-%02d-%04d", date.month(), date.day(), date.year());
+    return QByteArray(text);
+}
+
+QByteArray TodayText() {
+    return DateText(Clock::today());
+}
+
+int NumericValue(const QByteArray &text) {
+    qsizetype i = 0;
+    while (i < text.size() && text.at(i) == ' ')
+        ++i;
+    long long value = 0;
+    while (i < text.size() && text.at(i) >= '0' && text.at(i) <= '9' && value < 100000000) {
+        value = value * 10 + (text.at(i) - '0');
+        ++i;
+    }
+    return static_cast<int>(value);
+}
+
+Expiry CheckExpiry(const QByteArray &expiry, const QByteArray &todayText) {
+    if (expiry == todayText)
+        return Expiry::ExpiresToday;
+    if (expiry == kNeverExpires)
+        return Expiry::NotExpired;
+    const int year = NumericValue(expiry.mid(6, 4));
+    const int month = NumericValue(expiry.mid(0, 2));
+    const int day = NumericValue(expiry.mid(3, 2));
+    const int todayYear = NumericValue(todayText.mid(6, 4));
+    const int todayMonth = NumericValue(todayText.mid(0, 2));
+    const int todayDay = NumericValue(todayText.mid(3, 2));
+    const bool before =
+        year != todayYear ? year < todayYear
+                          : (month != todayMonth ? month < todayMonth : day < todayDay);
+    return before ? Expiry::Expired : Expiry::NotExpired;
+}

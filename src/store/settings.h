@@ -1,0 +1,59 @@
+#pragma once
+
+#include "storepaths.h"
+
+#include <QByteArray>
+#include <QDate>
+
+// The configuration file holds one line, enciphered with XorInvert under
+// SettingsKey: expiry date (10), password, save date (10), scope digit (1).
+
+extern const QByteArray SettingsKey;
+
+inline constexpr char kUnsetPassword[] = "UNSETMARK";
+inline constexpr char kNeverExpires[] = "xx-xx-xxxx";
+
+QByteArray BuildSettingsLine(const QByteArray &expiry, const QByteArray &password,
+                             const QByteArray &today, int scope);
+
+struct ParsedSettings {
+    int scope = 0;
+    // False when the line is too short to hold a password; the scope still holds.
+    bool hasPassword = false;
+    QByteArray password;
+    QByteArray expiry;
+};
+
+// Reads the fields by position: the last character is the scope (anything but
+// "1" or "2" counts as scope 0), the first ten the expiry date, and the
+// password lies between them and the ten-character save date.
+ParsedSettings ParseSettingsLine(const QByteArray &line);
+
+enum class SettingsStatus { Ok, Missing, ReadFailed, WriteFailed };
+
+// The deciphered line, read whole whatever bytes it holds.
+SettingsStatus ReadSettingsFile(const StorePaths &paths, QByteArray &line);
+// Enciphers the line and replaces the file in one step.
+SettingsStatus WriteSettingsFile(const StorePaths &paths, const QByteArray &line);
+// The file's bytes for a line, as WriteSettingsFile writes them.
+QByteArray SettingsFileContent(const QByteArray &line);
+
+// The clock behind every date the program shows or stores; tests fix it.
+namespace Clock {
+QDate today();
+void setToday(const QDate &date); // an invalid date returns to the system clock
+} // namespace Clock
+
+// MM-DD-YYYY, whatever the locale.
+QByteArray DateText(const QDate &date);
+QByteArray TodayText();
+
+enum class Expiry { NotExpired, ExpiresToday, Expired };
+
+// "xx-xx-xxxx" never expires; any other text is compared with today as a
+// calendar date, year, then month, then day, each the number it spells.
+Expiry CheckExpiry(const QByteArray &expiry, const QByteArray &todayText);
+
+// The number a text spells as far as it goes: leading blanks skipped, then
+// digits; no digits gives 0.
+int NumericValue(const QByteArray &text);

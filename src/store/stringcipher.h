@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+
+// The string cipher: each output code is 255 minus (text code XOR key code),
+// the key repeated from its first character. It is its own inverse.
+// Appends to result. An empty key with a non-empty text cannot encipher
+// anything: the call fails and result is left as it was.
+bool XorInvert(const QByteArray &text, const QByteArray &key, QByteArray &result);
+
+// Convenience form; an empty result on failure is indistinguishable from an
+// empty text, so callers that can meet an empty key use XorInvert.
+QByteArray XorInverted(const QByteArray &text, const QByteArray &key);
+
+// True when the enciphered form of text under key holds no CR or LF, so it
+// reads back as the same single line.
+bool EnciphersToOneLine(const QByteArray &text, const QByteArray &key);
+
+// A whole store: every line passed through XorInvert with the key starting
+// afresh, joined with CR LF. False on an empty key with a non-empty line.
+bool XorInvertLines(const QList<QByteArray> &lines, const QByteArray &key, QByteArray &content);

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform.h"
+#include "storepaths.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+// A throwaway program folder with its own temporary folder, so no test ever
+// touches a real installation or the user's temporary files.
+struct TestFolders {
+    QTemporaryDir root;
+    StorePaths paths;
+
+    explicit TestFolders(bool withData = true) {
+        QDir(root.path()).mkpath(QStringLiteral("program"));
+        QDir(root.path()).mkpath(QStringLiteral("tmp"));
+        paths.programFolder = root.path() + QStringLiteral("/program");
+        paths.tempFolder = root.path() + QStringLiteral("/tmp");
+        if (withData)
+            Platform::createHiddenFolder(paths.dataFolder());
+    }
+};
+
+inline QByteArray fileBytes(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<missing>");
+    return file.readAll();
+}
+
+inline void writeBytes(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// The permission bits as the file system holds them.
+inline int modeOf(const QString &path) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return static_cast<int>(st.st_mode & 07777);
+}

@@ -1,0 +1,279 @@
+#include "../common/testfolders.h"
+
+#include "database.h"
+#include "fieldcipher.h"
+#include "recordline.h"
+#include "recordlist.h"
+#include "stringcipher.h"
+
+#include <QFileInfo>
+#include <QtTest>
+
+#include <unistd.h>
+
+class TestRecordStore : public QObject {
+    Q_OBJECT
+private slots:
+    void composeAndSplit();
+    void splitStopsAtMissingSeparator();
+    void serviceNames();
+    void listOrderIgnoresCase();
+    void listOperations();
+    void scopeZeroFileBytes();
+    void recordsSurviveReload();
+    void readerKeepsEveryLine();
+    void appendAfterLastLineWithoutEnding();
+    void scopeOneBytesAndTemporaryFile();
+    void scopeOneLeavesDatabaseFileAlone();
+    void emptyListLeavesEmptyStore();
+    void dataFolderThatIsAFile();
+    void storeThatIsAFolder();
+    void copyKeptWhenTemporaryFileUnreadable();
+    void plantedLinkIsNotFollowed();
+    void filesAreOwnerOnly();
+    void unsafeRecordsAreRefused();
+    void missingCopyAtLoad();
+};
+
+void TestRecordStore::composeAndSplit() {
+    const RecordFields fields{"mail", "bob", "x1", "note, with comma", "http://x.org"};
+    const QByteArray line = ComposeRecordLine(fields);
+    QCOMPARE(line, QByteArray("mail:!bob:!x1:!note, with comma:!http://x.org"));
+    RecordFields back;
+    QVERIFY(SplitRecordLine(line, back));
+    QCOMPARE(back, fields);
+    QCOMPARE(ComposeRecordLine({"a", "", "", "", ""}), QByteArray("a:!:!:!:!"));
+}
+
+void TestRecordStore::splitStopsAtMissingSeparator() {
+    // Nothing after the last separator: the path keeps what it held.
+    RecordFields fields{"", "", "", "", "old path"};
+    QVERIFY(SplitRecordLine("mail:!bob:!x1:!:!", fields));
+    QCOMPARE(fields, (RecordFields{"mail", "bob", "x1", "", "old path"}));
+    // A missing separator stops at once; the later fields keep their text.
+    RecordFields partial{"s", "u", "p", "o", "r"};
+    QVERIFY(!SplitRecordLine("one:!two", partial));
+    QCOMPARE(partial, (RecordFields{"one", "u", "p", "o", "r"}));
+    // A field holding the separator shifts the rest into the path.
+    RecordFields extra;
+    QVERIFY(SplitRecordLine("a:!b:!c:!d:!e:!f", extra));
+    QCOMPARE(extra[4], QByteArray("e:!f"));
+}
+
+void TestRecordStore::serviceNames() {
+    QCOMPARE(ServiceName("mail:!bob:!:!:!"), QByteArray("mail"));
+    QCOMPARE(ServiceName(":!bob:!:!:!"), QByteArray());
+    QCOMPARE(ServiceName("no separator"), QByteArray("no separator"));
+}
+
+void TestRecordStore::listOrderIgnoresCase() {
+    RecordList list({"beta:!:!:!:!", "Alpha:!:!:!:!", "alpha:!:!:!:!", "mail!:!:!:!:!",
+                     "mail:!:!:!:!"});
+    QStringList names;
+    for (qsizetype i = 0; i < list.size(); ++i)
+        names << QString::fromLatin1(list.serviceName(i));
+    // "mail!" and "mail" would sort differently by name alone; the names
+    // follow the records, so each name stays with its own line.
+    QCOMPARE(names, QStringList({"Alpha", "alpha", "beta", "mail!", "mail"}));
+    for (qsizetype i = 0; i < list.size(); ++i)
+        QVERIFY(list.line(i).startsWith(list.serviceName(i) + ":!"));
+}
+
+void TestRecordStore::listOperations() {
+    RecordList list;
+    qsizetype at = -1;
+    QCOMPARE(list.add("b:!u:!p:!:!", &at), RecordList::Change::Done);
+    QCOMPARE(list.add("a:!u:!p:!:!", &at), RecordList::Change::Done);
+    QCOMPARE(at, 0);
+    QCOMPARE(list.add("a:!u:!p:!:!"), RecordList::Change::Duplicate);
+    QCOMPARE(list.add("A:!u:!p:!:!"), RecordList::Change::Done); // case differs: not a duplicate
+    QCOMPARE(list.size(), 3);
+    // Unchanged, or equal to another record: no change.
+    QCOMPARE(list.replace(0, list.line(0)), RecordList::Change::NoChange);
+    QCOMPARE(list.replace(0, "b:!u:!p:!:!"), RecordList::Change::NoChange);
+    qsizetype moved = -1;
+    QCOMPARE(list.replace(0, "z:!u:!p:!:!", &moved), RecordList::Change::Done);
+    QCOMPARE(list.line(moved), QByteArray("z:!u:!p:!:!"));
+    QCOMPARE(moved, 2);
+    QCOMPARE(list.remove(5), RecordList::Change::BadIndex);
+    QCOMPARE(list.remove(0), RecordList::Change::Done);
+    QCOMPARE(list.size(), 2);
+    QCOMPARE(list.indexOf("z:!u:!p:!:!"), 1);
+}
+
+void TestRecordStore::scopeZeroFileBytes() {
+    TestFolders f;
+    QCOMPARE(AppendRecord(f.paths, 0, "a:!:!:!:!", ""), StoreStatus::Ok);
+    const QByteArray colon = EncodeLine(":");
+    const QByteArray expected = EncodeLine("a") + (colon + "!").repeated(4) + "\r\n";
+    QCOMPARE(fileBytes(f.paths.database()), expected);
+    QCOMPARE(AppendRecord(f.paths, 2, "b:!u:!p:!o:!r", ""), StoreStatus::Ok);
+    QCOMPARE(fileBytes(f.paths.database()), expected + EncodeLine("b:!u:!p:!o:!r") + "\r\n");
+    QVERIFY(!QFileInfo::exists(f.paths.copy()));
+}
+
+void TestRecordStore::recordsSurviveReload() {
+    TestFolders f;
+    const QList<QByteArray> lines{"Bank, savings:!me:!\"quoted\":!,,:!C:\\x", "mail:!bob:!x1:!:!",
+                                  "z:!\xE9t\xE9:!p:!:!"};
+    for (const int scope : {0, 1}) {
+        RecordList stored(lines);
+        QCOMPARE(RewriteDatabase(f.paths, scope, stored.lines(), "Key1"), StoreStatus::Ok);
+        RecordList loaded;
+        QCOMPARE(LoadStore(f.paths, scope, "Key1", loaded), StoreStatus::Ok);
+        QCOMPARE(loaded.lines(), stored.lines());
+        QVERIFY(!QFileInfo::exists(f.paths.tempFile()));
+    }
+}
+
+void TestRecordStore::readerKeepsEveryLine() {
+    TestFolders f;
+    // LF-only endings, an empty line, a line without ":!" in the middle and a
+    // last line without an ending.
+    const QByteArray content = EncodeLine("b:!1:!2:!:!") + "\n\r\n" + EncodeLine("damaged") +
+                               "\r\n" + EncodeLine("a:!x,y:!2:!:!");
+    writeBytes(f.paths.database(), content);
+    RecordList list;
+    QCOMPARE(LoadDatabase(f.paths, 0, list), StoreStatus::Ok);
+    QCOMPARE(list.lines(),
+             (QList<QByteArray>{"a:!x,y:!2:!:!", "b:!1:!2:!:!", "damaged"}));
+    QCOMPARE(list.serviceName(2), QByteArray("damaged"));
+    RecordList none;
+    QCOMPARE(LoadDatabase(TestFolders().paths, 0, none), StoreStatus::Missing);
+    QVERIFY(none.isEmpty());
+}
+
+void TestRecordStore::appendAfterLastLineWithoutEnding() {
+    TestFolders f;
+    writeBytes(f.paths.database(), EncodeLine("a:!:!:!:!"));
+    QCOMPARE(AppendRecord(f.paths, 0, "b:!:!:!:!", ""), StoreStatus::Ok);
+    RecordList list;
+    QCOMPARE(LoadDatabase(f.paths, 0, list), StoreStatus::Ok);
+    QCOMPARE(list.size(), 2);
+}
+
+void TestRecordStore::scopeOneBytesAndTemporaryFile() {
+    TestFolders f;
+    const QByteArray key("Pass9");
+    const QList<QByteArray> lines{"a:!b:!c:!:!", "d:!e:!f:!g:!h"};
+    QCOMPARE(RewriteDatabase(f.paths, 1, lines, key), StoreStatus::Ok);
+    QByteArray expected;
+    for (const QByteArray &line : lines)
+        expected += XorInverted(EncodeLine(line), key) + "\r\n";
+    QCOMPARE(fileBytes(f.paths.copy()), expected);
+    QVERIFY(!QFileInfo::exists(f.paths.tempFile()));
+    QCOMPARE(AppendRecord(f.paths, 1, "x:!y:!z:!:!", key), StoreStatus::Ok);
+    expected += XorInverted(EncodeLine("x:!y:!z:!:!"), key) + "\r\n";
+    QCOMPARE(fileBytes(f.paths.copy()), expected);
+    // Start-up: the copy deciphered into the temporary file, read, deleted.
+    QCOMPARE(DecipherToTemp(f.paths, key), StoreStatus::Ok);
+    QCOMPARE(fileBytes(f.paths.tempFile()), EncodeLine("a:!b:!c:!:!") + "\r\n" +
+                                                EncodeLine("d:!e:!f:!g:!h") + "\r\n" +
+                                                EncodeLine("x:!y:!z:!:!") + "\r\n");
+    QCOMPARE(modeOf(f.paths.tempFile()), 0600);
+    RecordList list;
+    QCOMPARE(LoadDatabase(f.paths, 1, list), StoreStatus::Ok);
+    QCOMPARE(list.size(), 3);
+    QVERIFY(DeleteTempFile(f.paths));
+    QVERIFY(!QFileInfo::exists(f.paths.tempFile()));
+}
+
+void TestRecordStore::scopeOneLeavesDatabaseFileAlone() {
+    TestFolders f;
+    writeBytes(f.paths.database(), "untouched\r\n");
+    QCOMPARE(AppendRecord(f.paths, 1, "a:!b:!c:!:!", "k"), StoreStatus::Ok);
+    QCOMPARE(RewriteDatabase(f.paths, 1, {"q:!w:!e:!:!"}, "k"), StoreStatus::Ok);
+    QCOMPARE(fileBytes(f.paths.database()), QByteArray("untouched\r\n"));
+    writeBytes(f.paths.copy(), "copy\r\n");
+    QCOMPARE(RewriteDatabase(f.paths, 0, {"q:!w:!e:!:!"}, ""), StoreStatus::Ok);
+    QCOMPARE(fileBytes(f.paths.copy()), QByteArray("copy\r\n"));
+}
+
+void TestRecordStore::emptyListLeavesEmptyStore() {
+    TestFolders f;
+    QCOMPARE(RewriteDatabase(f.paths, 0, {}, ""), StoreStatus::Ok);
+    QCOMPARE(fileBytes(f.paths.database()), QByteArray());
+    QCOMPARE(RewriteDatabase(f.paths, 1, {}, "k"), StoreStatus::Ok);
+    QCOMPARE(fileBytes(f.paths.copy()), QByteArray());
+}
+
+void TestRecordStore::dataFolderThatIsAFile() {
+    TestFolders f(false);
+    writeBytes(f.paths.dataFolder(), "not a folder");
+    QCOMPARE(AppendRecord(f.paths, 0, "a:!b:!c:!:!", ""), StoreStatus::WriteFailed);
+    QCOMPARE(RewriteDatabase(f.paths, 0, {"a:!b:!c:!:!"}, ""), StoreStatus::WriteFailed);
+    QCOMPARE(RewriteDatabase(f.paths, 1, {"a:!b:!c:!:!"}, "k"), StoreStatus::WriteFailed);
+    QCOMPARE(AppendRecord(f.paths, 1, "a:!b:!c:!:!", "k"), StoreStatus::WriteFailed);
+    QCOMPARE(fileBytes(f.paths.dataFolder()), QByteArray("not a folder"));
+    QVERIFY(!QFileInfo::exists(f.paths.tempFile()));
+}
+
+void TestRecordStore::storeThatIsAFolder() {
+    TestFolders f;
+    QDir().mkdir(f.paths.database());
+    QCOMPARE(RewriteDatabase(f.paths, 0, {"a:!b:!c:!:!"}, ""), StoreStatus::WriteFailed);
+    QCOMPARE(AppendRecord(f.paths, 0, "a:!b:!c:!:!", ""), StoreStatus::WriteFailed);
+    RecordList list;
+    QVERIFY(LoadDatabase(f.paths, 0, list) != StoreStatus::Ok);
+    QVERIFY(QFileInfo(f.paths.database()).isDir());
+}
+
+void TestRecordStore::copyKeptWhenTemporaryFileUnreadable() {
+    TestFolders f;
+    QCOMPARE(RewriteDatabase(f.paths, 1, {"a:!b:!c:!:!"}, "k"), StoreStatus::Ok);
+    const QByteArray before = fileBytes(f.paths.copy());
+    QCOMPARE(EncipherFromTemp(f.paths, "k"), StoreStatus::Missing);
+    QDir().mkdir(f.paths.tempFile()); // a folder where the temporary file goes
+    QCOMPARE(RewriteDatabase(f.paths, 1, {"new:!b:!c:!:!"}, "k"), StoreStatus::TempFailed);
+    QCOMPARE(fileBytes(f.paths.copy()), before);
+}
+
+void TestRecordStore::plantedLinkIsNotFollowed() {
+    TestFolders f;
+    const QString victim = f.root.path() + "/victim";
+    writeBytes(victim, "precious");
+    QVERIFY(::symlink(victim.toLocal8Bit().constData(), f.paths.tempFile().toLocal8Bit().constData()) == 0);
+    QCOMPARE(RewriteDatabase(f.paths, 1, {"a:!b:!c:!:!"}, "k"), StoreStatus::Ok);
+    QCOMPARE(fileBytes(victim), QByteArray("precious"));
+    QVERIFY(!QFileInfo(f.paths.tempFile()).isSymLink());
+    QVERIFY(!QFileInfo::exists(f.paths.tempFile()));
+}
+
+void TestRecordStore::filesAreOwnerOnly() {
+    TestFolders f(false);
+    QVERIFY(Platform::createHiddenFolder(f.paths.dataFolder()));
+    QCOMPARE(modeOf(f.paths.dataFolder()), 0700);
+    QCOMPARE(AppendRecord(f.paths, 0, "a:!b:!c:!:!", ""), StoreStatus::Ok);
+    QCOMPARE(modeOf(f.paths.database()), 0600);
+    QCOMPARE(RewriteDatabase(f.paths, 1, {"a:!b:!c:!:!"}, "k"), StoreStatus::Ok);
+    QCOMPARE(modeOf(f.paths.copy()), 0600);
+    QCOMPARE(RewriteDatabase(f.paths, 0, {"b:!b:!c:!:!"}, ""), StoreStatus::Ok);
+    QCOMPARE(modeOf(f.paths.database()), 0600);
+}
+
+void TestRecordStore::unsafeRecordsAreRefused() {
+    TestFolders f;
+    // A byte that enciphers to LF under this key: 255 - (t ^ k) == 10.
+    const QByteArray key("\xD4", 1);
+    const char bad = '!';
+    const QByteArray line = QByteArray(1, bad) + ":!u:!p:!:!";
+    QVERIFY(EncodeLine(QByteArray(1, bad)) == QByteArray(1, bad)); // outside the field cipher set
+    QCOMPARE(CheckStorable(line, 1, key), StoreStatus::UnsafeRecord);
+    QCOMPARE(AppendRecord(f.paths, 1, line, key), StoreStatus::UnsafeRecord);
+    QCOMPARE(RewriteDatabase(f.paths, 1, {line}, key), StoreStatus::UnsafeRecord);
+    QVERIFY(!QFileInfo::exists(f.paths.copy()));
+    QCOMPARE(CheckStorable(line, 0, key), StoreStatus::Ok);
+    QCOMPARE(CheckStorable("a\nb:!:!:!:!", 0, ""), StoreStatus::UnsafeRecord);
+    QCOMPARE(AppendRecord(f.paths, 1, "a:!b:!c:!:!", ""), StoreStatus::NoKey);
+}
+
+void TestRecordStore::missingCopyAtLoad() {
+    TestFolders f;
+    RecordList list;
+    QCOMPARE(LoadStore(f.paths, 1, "k", list), StoreStatus::Missing);
+    QVERIFY(list.isEmpty());
+    QVERIFY(!QFileInfo::exists(f.paths.tempFile()));
+}
+
+QTEST_APPLESS_MAIN(TestRecordStore)
+#include "tst_recordstore.moc"

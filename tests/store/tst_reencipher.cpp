@@ -1,0 +1,174 @@
+#include "../common/testfolders.h"
+
+#include "database.h"
+#include "fieldcipher.h"
+#include "reencipher.h"
+#include "settings.h"
+#include "stringcipher.h"
+
+#include <QFileInfo>
+#include <QtTest>
+
+namespace {
+
+const QList<QByteArray> kRecords{"alpha:!al:!pw1:!:!", "beta:!be:!pw2:!note:!http://b"};
+
+QByteArray settings(const QByteArray &password, int scope) {
+    return BuildSettingsLine("xx-xx-xxxx", password, "12-05-2026", scope);
+}
+
+QByteArray databaseBytes(const QList<QByteArray> &records) {
+    QByteArray out;
+    for (const QByteArray &r : records)
+        out += EncodeLine(r) + "\r\n";
+    return out;
+}
+
+QByteArray copyBytes(const QList<QByteArray> &records, const QByteArray &key) {
+    QByteArray out;
+    for (const QByteArray &r : records)
+        out += XorInverted(EncodeLine(r), key) + "\r\n";
+    return out;
+}
+
+QList<QByteArray> loadAsStartUpWould(const StorePaths &paths) {
+    QByteArray line;
+    ReadSettingsFile(paths, line);
+    const ParsedSettings parsed = ParseSettingsLine(line);
+    RecordList list;
+    LoadStore(paths, parsed.scope, parsed.password, list);
+    return list.lines();
+}
+
+} // namespace
+
+class TestReencipher : public QObject {
+    Q_OBJECT
+private slots:
+    void noneToProgramAndDBase();
+    void programAndDBaseToProgramOnly();
+    void betweenNoneAndProgramOnly();
+    void newPasswordRekeysTheCopy();
+    void emptyDatabaseGivesEmptyCopy();
+    void unwritableConfigChangesNothing();
+    void unsafeRecordChangesNothing();
+    void interruptedBeforeCommitRollsBack();
+    void interruptedAfterCommitRollsForward_data();
+    void interruptedAfterCommitRollsForward();
+};
+
+void TestReencipher::noneToProgramAndDBase() {
+    TestFolders f;
+    QCOMPARE(RewriteDatabase(f.paths, 0, kRecords, ""), StoreStatus::Ok);
+    QCOMPARE(ApplySettings(f.paths, settings("Pw1", 1)), AcceptStatus::Ok);
+    QCOMPARE(fileBytes(f.paths.copy()), copyBytes(kRecords, "Pw1"));
+    QVERIFY(!QFileInfo::exists(f.paths.database()));
+    QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
+    QVERIFY(!QFileInfo::exists(StagedPath(f.paths.copy())));
+    QVERIFY(!QFileInfo::exists(StagedPath(f.paths.config())));
+}
+
+void TestReencipher::programAndDBaseToProgramOnly() {
+    TestFolders f;
+    QCOMPARE(RewriteDatabase(f.paths, 0, kRecords, ""), StoreStatus::Ok);
+    const QByteArray original = fileBytes(f.paths.database());
+    QCOMPARE(ApplySettings(f.paths, settings("Pw1", 1)), AcceptStatus::Ok);
+    QCOMPARE(ApplySettings(f.paths, settings("Pw1", 2)), AcceptStatus::Ok);
+    QCOMPARE(fileBytes(f.paths.database()), original);
+    QVERIFY(!QFileInfo::exists(f.paths.copy()));
+}
+
+void TestReencipher::betweenNoneAndProgramOnly() {
+    TestFolders f;
+    QCOMPARE(RewriteDatabase(f.paths, 0, kRecords, ""), StoreStatus::Ok);
+    QCOMPARE(ApplySettings(f.paths, settings("Pw1", 2)), AcceptStatus::Ok);
+    QCOMPARE(ApplySettings(f.paths, settings("UNSETMARK", 0)), AcceptStatus::Ok);
+    QCOMPARE(fileBytes(f.paths.database()), databaseBytes(kRecords));
+    QVERIFY(!QFileInfo::exists(f.paths.copy()));
+}
+
+void TestReencipher::newPasswordRekeysTheCopy() {
+    TestFolders f;
+    QCOMPARE(RewriteDatabase(f.paths, 0, kRecords, ""), StoreStatus::Ok);
+    QCOMPARE(ApplySettings(f.paths, settings("Old1", 1)), AcceptStatus::Ok);
+    QCOMPARE(ApplySettings(f.paths, settings("New2", 1)), AcceptStatus::Ok);
+    QCOMPARE(fileBytes(f.paths.copy()), copyBytes(kRecords, "New2"));
+    QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
+    // Leaving the copy with yet another password deciphers with the old key.
+    QCOMPARE(ApplySettings(f.paths, settings("Third3", 2)), AcceptStatus::Ok);
+    QCOMPARE(fileBytes(f.paths.database()), databaseBytes(kRecords));
+}
+
+void TestReencipher::emptyDatabaseGivesEmptyCopy() {
+    TestFolders f;
+    QCOMPARE(RewriteDatabase(f.paths, 0, {}, ""), StoreStatus::Ok);
+    QCOMPARE(ApplySettings(f.paths, settings("P", 1)), AcceptStatus::Ok);
+    QCOMPARE(fileBytes(f.paths.copy()), QByteArray());
+    QVERIFY(!QFileInfo::exists(f.paths.database()));
+    // With no store at all the copy is made empty as well.
+    TestFolders fresh;
+    QCOMPARE(ApplySettings(fresh.paths, settings("P", 1)), AcceptStatus::Ok);
+    QCOMPARE(fileBytes(fresh.paths.copy()), QByteArray());
+}
+
+void TestReencipher::unwritableConfigChangesNothing() {
+    TestFolders f;
+    QCOMPARE(RewriteDatabase(f.paths, 0, kRecords, ""), StoreStatus::Ok);
+    QDir().mkdir(StagedPath(f.paths.config())); // the settings cannot be staged
+    QCOMPARE(ApplySettings(f.paths, settings("Pw", 1)), AcceptStatus::ConfigWriteFailed);
+    QCOMPARE(fileBytes(f.paths.database()), databaseBytes(kRecords));
+    QVERIFY(!QFileInfo::exists(f.paths.copy()));
+    QVERIFY(!QFileInfo::exists(StagedPath(f.paths.copy())));
+    QVERIFY(!QFileInfo::exists(f.paths.config()));
+}
+
+void TestReencipher::unsafeRecordChangesNothing() {
+    TestFolders f;
+    const char bad = static_cast<char>(245 ^ 'K'); // enciphers to LF under "K"
+    const QList<QByteArray> records{QByteArray(1, bad) + ":!u:!p:!:!"};
+    QCOMPARE(RewriteDatabase(f.paths, 0, records, ""), StoreStatus::Ok);
+    QCOMPARE(ApplySettings(f.paths, settings("K", 1)), AcceptStatus::UnsafeRecord);
+    QCOMPARE(fileBytes(f.paths.database()), databaseBytes(records));
+    QVERIFY(!QFileInfo::exists(f.paths.config()));
+}
+
+void TestReencipher::interruptedBeforeCommitRollsBack() {
+    TestFolders f;
+    QCOMPARE(RewriteDatabase(f.paths, 0, kRecords, ""), StoreStatus::Ok);
+    // Cut short after the store was staged, before the settings were.
+    QCOMPARE(EncipherDatabase(f.paths, QList<QByteArray>{EncodeLine("x")}, "Pw"), StoreStatus::Ok);
+    RecoverPendingSettings(f.paths);
+    QVERIFY(!QFileInfo::exists(StagedPath(f.paths.copy())));
+    QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
+}
+
+void TestReencipher::interruptedAfterCommitRollsForward_data() {
+    QTest::addColumn<int>("stepsDone");
+    QTest::newRow("nothing moved") << 0;
+    QTest::newRow("copy in place") << 1;
+    QTest::newRow("old store deleted") << 2;
+}
+
+void TestReencipher::interruptedAfterCommitRollsForward() {
+    QFETCH(int, stepsDone);
+    TestFolders f;
+    QCOMPARE(RewriteDatabase(f.paths, 0, kRecords, ""), StoreStatus::Ok);
+    QList<QByteArray> ciphered;
+    for (const QByteArray &r : kRecords)
+        ciphered << EncodeLine(r);
+    QCOMPARE(EncipherDatabase(f.paths, ciphered, "Pw"), StoreStatus::Ok);
+    QVERIFY(Platform::writeFileAtomically(StagedPath(f.paths.config()),
+                                          SettingsFileContent(settings("Pw", 1))));
+    if (stepsDone >= 1)
+        QVERIFY(Platform::replaceFile(StagedPath(f.paths.copy()), f.paths.copy()));
+    if (stepsDone >= 2)
+        QVERIFY(Platform::removeFile(f.paths.database()));
+    RecoverPendingSettings(f.paths);
+    QCOMPARE(fileBytes(f.paths.copy()), copyBytes(kRecords, "Pw"));
+    QVERIFY(!QFileInfo::exists(f.paths.database()));
+    QVERIFY(!QFileInfo::exists(StagedPath(f.paths.config())));
+    QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
+}
+
+QTEST_APPLESS_MAIN(TestReencipher)
+#include "tst_reencipher.moc"

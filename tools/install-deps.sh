@@ -1,0 +1,18 @@
+#!/bin/sh
+# Installs the Debian packages the build, the tests and the benchmarks need,
+# only those that are missing, so a fresh machine needs nothing by hand.
+set -eu
+PACKAGES="g++ make cmake qt6-base-dev xvfb xauth xclip x11-utils fonts-dejavu-core"
+missing=""
+for p in $PACKAGES; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+[ -z "$missing" ] && exit 0
+echo "Installing missing packages:$missing"
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends $missing

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the benchmarks need,
 # only those that are missing, so a fresh machine needs nothing by hand.
 set -eu
-PACKAGES="g++ make cmake qt6-base-dev xvfb xauth xclip x11-utils fonts-dejavu-core"
+PACKAGES="g++ make cmake qt6-base-dev xvfb xauth xclip x11-utils fonts-dejavu-core fonts-liberation"
 missing=""
 for p in $PACKAGES; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -1,0 +1,163 @@
+#include "splash.h"
+
+#include "windowicon.h"
+
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTimer>
+
+namespace {
+
+QFont makeFont(const QStringList &families, double points, bool bold = false, bool italic = false) {
+    QFont f;
+    f.setFamilies(families);
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    f.setItalic(italic);
+    return f;
+}
+
+const QStringList kArial{QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                         QStringLiteral("DejaVu Sans")};
+
+QLabel *label(QWidget *parent, const QString &text, int l, int t, int w, int h) {
+    auto *lab = new QLabel(text, parent);
+    lab->setGeometry(Twips(l), Twips(t), Twips(w), Twips(h));
+    return lab;
+}
+
+void colour(QLabel *lab, QColor text, QColor background = QColor()) {
+    QPalette p = lab->palette();
+    p.setColor(QPalette::WindowText, text);
+    if (background.isValid()) {
+        p.setColor(QPalette::Window, background);
+        lab->setAutoFillBackground(true);
+    }
+    lab->setPalette(p);
+}
+
+} // namespace
+
+QPixmap VarnlockLogo(int width, int height) {
+    QPixmap logo(width * 2, height * 2);
+    logo.setDevicePixelRatio(2);
+    logo.fill(Qt::white);
+    QPainter p(&logo);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.drawPixmap(QRect(0, 0, height, height), VarnlockIconPixmap(height * 2));
+    p.setPen(QColor(0x12, 0x3C, 0x7A));
+    p.setFont(makeFont(kArial, 15, true));
+    p.drawText(QRect(height + 2, 0, width - height - 2, height * 2 / 3),
+               Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("VARNLOCK"));
+    p.setPen(QColor(0x55, 0x5B, 0x66));
+    p.setFont(makeFont(kArial, 6.5));
+    p.drawText(QRect(height + 3, height * 2 / 3, width - height - 3, height / 3),
+               Qt::AlignLeft | Qt::AlignTop, QStringLiteral("keeps what you keep"));
+    return logo;
+}
+
+QCursor VarnlockKeyCursor() {
+    QPixmap key(32, 32);
+    key.fill(Qt::transparent);
+    QPainter p(&key);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::black, 1.5));
+    p.setBrush(QColor(0xE8, 0xB9, 0x2E));
+    p.drawEllipse(QRectF(2, 2, 12, 12));
+    p.drawRect(QRectF(12, 6.5, 17, 3));
+    p.drawRect(QRectF(22, 9.5, 3, 5));
+    p.drawRect(QRectF(26, 9.5, 3, 4));
+    p.setBrush(Qt::white);
+    p.drawEllipse(QRectF(5.5, 5.5, 5, 5));
+    return QCursor(key, 2, 2);
+}
+
+Splash::Splash(const UiHooks &hooks, std::function<void()> showMainWindow)
+    : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint), m_hooks(hooks),
+      m_showMainWindow(std::move(showMainWindow)) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(Twips(6720), Twips(5925));
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::white);
+    setPalette(p);
+    setAutoFillBackground(true);
+
+    Label1[0] = label(this, QStringLiteral("Password storage program for Windows"), 1020, 945,
+                      3450, 240);
+    Label1[0]->setFont(makeFont(kArial, 9.75));
+    colour(Label1[0], QColor(0, 0, 0x80), palette().color(QPalette::Base));
+    Label1[1] = label(this, QStringLiteral("v1.0 - 11/2001"), 5295, 390, 1155, 225);
+    Label1[1]->setFont(makeFont(kArial, 9));
+    colour(Label1[1], QColor(0x80, 0x80, 0x80));
+    Label1[2] = label(this, QStringLiteral("Varnlock"), 5265, 135, 1215, 315);
+    Label1[2]->setFont(makeFont(kArial, 9.75, true));
+    colour(Label1[2], QColor(0x80, 0x80, 0x80));
+    Label1[3] = label(this, QStringLiteral("Featuring the"), 4830, 2115, 1575, 375);
+    Label1[3]->setFont(makeFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("Sans Serif")}, 9.75));
+
+    Label2 = label(this,
+                   QString(8, u' ') + QStringLiteral("Engine v1.0 -") + QString(25, u' ') +
+                       QStringLiteral("by ") + kMakerName,
+                   4545, 3165, 2055, 495);
+    Label2->setWordWrap(true);
+    colour(Label2, palette().color(QPalette::WindowText), Qt::white);
+
+    Label3 = label(this, QStringLiteral("The Safest"), 1005, 645, 1245, 315);
+    Label3->setFont(makeFont({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
+                          QStringLiteral("DejaVu Serif")},
+                         12, false, true));
+    colour(Label3, QColor(0, 0, 0xFF));
+
+    Label4 = label(this, kHomePage, 2340, 5250, 2715, 255);
+    Label4->setFont(makeFont(kArial, 8.25));
+    colour(Label4, QColor(0, 0, 0xC0));
+    Label4->setCursor(Qt::PointingHandCursor);
+
+    Image3 = label(this, QString(), 2820, 4530, 1710, 675);
+    Image3->setPixmap(VarnlockLogo(Image3->width(), Image3->height()));
+    Image3->setCursor(VarnlockKeyCursor());
+
+    // A fallback face may be wider than the one the places were made for.
+    for (QLabel *lab : {Label1[0], Label1[1], Label1[2], Label1[3], Label3, Label4}) {
+        const QSize hint = lab->sizeHint();
+        lab->resize(std::min(std::max(lab->width(), hint.width()), width() - lab->x() - 4),
+                    std::max(lab->height(), hint.height()));
+    }
+    Label2->resize(Label2->width(), std::max(Label2->height(), Label2->heightForWidth(Label2->width())));
+
+    // The labels take their clicks so that only the background closes the splash.
+    for (QLabel *lab : {Label1[0], Label1[1], Label1[2], Label1[3], Label2, Label3, Label4, Image3})
+        lab->installEventFilter(this);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &Splash::closeSplash);
+    Timer1->start();
+}
+
+void Splash::closeSplash() {
+    if (m_closing)
+        return;
+    m_closing = true;
+    Timer1->stop();
+    // The main window's start-up runs here, with the splash still on screen.
+    if (m_showMainWindow)
+        m_showMainWindow();
+    close();
+}
+
+void Splash::mouseReleaseEvent(QMouseEvent *event) {
+    event->accept();
+    closeSplash();
+}
+
+bool Splash::eventFilter(QObject *watched, QEvent *event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease &&
+        type != QEvent::MouseButtonDblClick)
+        return QWidget::eventFilter(watched, event);
+    if (type == QEvent::MouseButtonRelease && (watched == Label4 || watched == Image3))
+        m_hooks.open(kHomePage);
+    return true;
+}

@@ -1,0 +1,775 @@
+#include "chestwrd.h"
+
+#include "../security/config.h"
+#include "../security/passreq.h"
+#include "ansi.h"
+#include "database.h"
+#include "oldimport.h"
+#include "platform.h"
+#include "recordline.h"
+#include "reencipher.h"
+#include "settings.h"
+#include "windowicon.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QTimer>
+#include <QToolTip>
+
+namespace {
+
+const QString kDiskErrorTitle = QStringLiteral("Disk Error - i66");
+const QString kDiskErrorText = QStringLiteral("Can not access the DataBase.");
+const QString kUnsafeRecordText = QStringLiteral(
+    "This record can not be stored safely under the current master password: one of its "
+    "characters would break the line it is stored on. Change the characters outside A-Z, "
+    "a-z and 0-9, or the master password, and try again.");
+
+// The key codes the keyboard handlers compare with.
+int keyCode(const QKeyEvent *event) {
+    const int key = event->key();
+    switch (key) {
+    case Qt::Key_Control:
+        return 17;
+    case Qt::Key_Alt:
+        return 18;
+    case Qt::Key_Escape:
+        return 27;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return 13;
+    default:
+        break;
+    }
+    if (key >= Qt::Key_A && key <= Qt::Key_Z)
+        return 65 + (key - Qt::Key_A);
+    if (key >= Qt::Key_0 && key <= Qt::Key_9)
+        return 48 + (key - Qt::Key_0);
+    return key & 0xFFFF;
+}
+
+void place(QWidget *widget, int left, int top, int width, int height) {
+    widget->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
+}
+
+QFont windowFont(double points) {
+    QFont font;
+    // Where the classic face is missing, a metric-compatible sans serif keeps
+    // the captions inside the places laid out for them.
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arial"), QStringLiteral("Sans Serif")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    return font;
+}
+
+} // namespace
+
+// ---- ServiceList ---------------------------------------------------------
+
+void ServiceList::mousePressEvent(QMouseEvent *event) {
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    const int before = currentRow();
+    QListWidget::mousePressEvent(event);
+    if (itemAt(event->position().toPoint()) || currentRow() != before)
+        emit clickedRow();
+}
+
+void ServiceList::mouseReleaseEvent(QMouseEvent *event) {
+    if (event->button() != Qt::RightButton)
+        QListWidget::mouseReleaseEvent(event);
+    emit mouseUp(event->button());
+}
+
+void ServiceList::mouseDoubleClickEvent(QMouseEvent *event) {
+    // A double click is a second click, nothing more.
+    mousePressEvent(event);
+}
+
+void ServiceList::keyPressEvent(QKeyEvent *event) {
+    const int before = currentRow();
+    QListWidget::keyPressEvent(event);
+    if (currentRow() != before)
+        emit clickedRow();
+}
+
+void ServiceList::keyReleaseEvent(QKeyEvent *event) {
+    QListWidget::keyReleaseEvent(event);
+    if (!event->isAutoRepeat())
+        emit keyUp(keyCode(event));
+}
+
+// ---- Chestwrd ------------------------------------------------------------
+
+Chestwrd::Chestwrd(const StorePaths &paths, const UiHooks &hooks, QWidget *parent)
+    : QMainWindow(parent), m_paths(paths), m_hooks(hooks) {
+    InstallVarnlockStyle();
+    setWindowTitle(QStringLiteral("V.L."));
+    setWindowIcon(VarnlockIcon());
+    buildMenu();
+    buildControls();
+}
+
+Chestwrd::~Chestwrd() {
+    delete m_passReq;
+    delete m_config;
+}
+
+void Chestwrd::buildControls() {
+    auto *client = new QWidget(this);
+    client->setFixedSize(Twips(4650), Twips(3540));
+    client->installEventFilter(this);
+    setCentralWidget(client);
+
+    Frame1 = new QFrame(client);
+    Frame1->setFrameShape(QFrame::HLine);
+    Frame1->setFrameShadow(QFrame::Sunken);
+    place(Frame1, 0, 0, 4590, 30);
+
+    const QFont labelFont = windowFont(8.25);
+    auto makeLabel = [&](const QString &text, int l, int t, int w, int h) {
+        auto *label = new QLabel(text, client);
+        label->setFont(labelFont);
+        place(label, l, t, w, h);
+        label->installEventFilter(this);
+        return label;
+    };
+    Label4 = makeLabel(QStringLiteral("Service"), 75, 195, 735, 255);
+    Label1 = makeLabel(QStringLiteral("Username"), 75, 540, 795, 255);
+    Label2 = makeLabel(QStringLiteral("Password"), 75, 915, 735, 195);
+    Label3 = makeLabel(QStringLiteral("Other Info"), 75, 1275, 735, 195);
+    Label5 = makeLabel(QStringLiteral("Path"), 75, 1660, 735, 195);
+    // A caption may take the room up to its field, so a wider fallback face
+    // never cuts it off.
+    for (QLabel *label : {Label1, Label2, Label3, Label4, Label5})
+        label->resize(std::min(std::max(label->width(), label->sizeHint().width()), Twips(1020) - label->x() - 1),
+                      std::max(label->height(), label->sizeHint().height()));
+
+    const QFont fieldFont = windowFont(9.75);
+    const int fieldGeometry[5][4] = {{1020, 60, 2850, 360},
+                                     {1020, 420, 2850, 360},
+                                     {1020, 780, 2850, 360},
+                                     {1020, 1140, 3555, 360},
+                                     {1020, 1530, 3555, 360}};
+    for (int i = 0; i < 5; ++i) {
+        auto *field = new QLineEdit(client);
+        field->setFont(fieldFont);
+        place(field, fieldGeometry[i][0], fieldGeometry[i][1], fieldGeometry[i][2],
+              fieldGeometry[i][3]);
+        field->setMouseTracking(true);
+        field->installEventFilter(this);
+        field->setObjectName(QStringLiteral("Text1_%1").arg(i));
+        connect(field, &QLineEdit::textChanged, this, [this] { Text1_Change(); });
+        Text1[i] = field;
+    }
+    Text1[2]->setEchoMode(QLineEdit::Password);
+
+    Check1 = new QCheckBox(QStringLiteral("&Hide"), client);
+    Check1->setFont(labelFont);
+    Check1->setToolTip(QStringLiteral("Hide/Unhide Password"));
+    place(Check1, 3945, 840, 675, 255);
+    Check1->resize(std::max(Check1->width(), Check1->sizeHint().width()), Check1->height());
+    connect(Check1, &QCheckBox::toggled, this, [this] { Check1_Click(); });
+
+    List2 = new ServiceList(client);
+    List2->setFont(fieldFont);
+    place(List2, 0, 2010, 4635, 1500);
+    List2->setToolTip(QStringLiteral("Varnlock: the services you stored"));
+    List2->setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(List2, &ServiceList::clickedRow, this, [this] { List2_Click(); });
+    connect(List2, &ServiceList::mouseUp, this, [this](Qt::MouseButton b) { List2_MouseUp(b); });
+    connect(List2, &ServiceList::keyUp, this, [this](int key) { List2_KeyUp(key); });
+
+    Reach = new QLabel(client);
+    Reach->hide();
+    auth = new QLabel(QStringLiteral("auth"), client);
+    auth->hide();
+
+    setTabOrder(Text1[0], Text1[1]);
+    setTabOrder(Text1[1], Text1[2]);
+    setTabOrder(Text1[2], Text1[3]);
+    setTabOrder(Text1[3], Text1[4]);
+    setTabOrder(Text1[4], Check1);
+    setTabOrder(Check1, List2);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+    Timer1->start();
+    Timer2 = new QTimer(this);
+    Timer2->setInterval(10);
+    connect(Timer2, &QTimer::timeout, this, [this] { Timer2_Timer(); });
+
+    Text1[0]->setFocus();
+}
+
+void Chestwrd::buildMenu() {
+    QMenuBar *bar = menuBar();
+    bar->setNativeMenuBar(false);
+    mnuMenu = bar->addMenu(QStringLiteral("Menu"));
+    mnuConfig = mnuMenu->addAction(QStringLiteral("&Configure"), this, [this] { mnuConfig_Click(); });
+    mnuSecurity =
+        mnuMenu->addAction(QStringLiteral("&Security"), this, [this] { mnuSecurity_Click(); });
+    mnuCapture = mnuMenu->addAction(QStringLiteral("&Capture"));
+    mnuCapture->setCheckable(true);
+    // The item's check mark is the program's to set, not the click's.
+    connect(mnuCapture, &QAction::triggered, this, [this] {
+        mnuCapture->setChecked(!mnuCapture->isChecked());
+        mnuCapture_Click();
+    });
+    mnuMenu->addSeparator();
+    mnuImport = mnuMenu->addAction(QStringLiteral("&Import"), this, [this] { mnuImport_Click(); });
+    mnuImport->setEnabled(false);
+    mnuMenu->addSeparator();
+    mnuHelp = mnuMenu->addAction(QStringLiteral("&Help"), this, [this] { mnuHelp_Click(); });
+    mnuAbout = mnuMenu->addAction(QStringLiteral("A&bout"), this, [this] { mnuAbout_Click(); });
+    mnuExit = mnuMenu->addAction(QStringLiteral("E&xit"), this, [this] { mnuExit_Click(); });
+
+    mnuAdd = bar->addAction(QStringLiteral("&Add"), this, [this] { mnuAdd_Click(); });
+    mnuReplace = bar->addAction(QStringLiteral("R&eplace"), this, [this] { mnuReplace_Click(); });
+    mnuRemove = bar->addAction(QStringLiteral("Remo&ve"), this, [this] { mnuRemove_Click(); });
+    mnuReset = bar->addAction(QStringLiteral("&Reset"), this, [this] { mnuReset_Click(); });
+    mnuAdd->setEnabled(false);
+    mnuReplace->setEnabled(false);
+    mnuRemove->setEnabled(false);
+}
+
+// ---- start-up ------------------------------------------------------------
+
+bool Chestwrd::Form_Load() {
+    if (m_loaded)
+        return !m_ended;
+    m_loaded = true;
+    Reach->setText(QStringLiteral("0"));
+    EnsureDataFolder();
+    // A change of settings cut short is finished or undone before it is read.
+    RecoverPendingSettings(m_paths);
+    LoadSettings(true);
+    if (m_ended)
+        return false;
+    Check1->setChecked(true);
+    const StoreStatus loaded = LoadDatabase(m_paths, scope(), m_records);
+    // A store that exists but cannot be read must not be overwritten by the
+    // next change.
+    m_storeUnreadable = loaded == StoreStatus::ReadFailed;
+    if (scope() == 1)
+        DeleteTempFile(m_paths);
+    fillList();
+    UpdateImportMenu();
+    Check1_Click();
+    return true;
+}
+
+void Chestwrd::showLoaded() {
+    if (!m_loaded && !Form_Load())
+        return;
+    if (m_ended)
+        return;
+    show();
+    raise();
+    activateWindow();
+}
+
+void Chestwrd::EnsureDataFolder() {
+    if (!Platform::exists(m_paths.dataFolder()))
+        Platform::createHiddenFolder(m_paths.dataFolder()); // a failure shows later, at a write
+}
+
+void Chestwrd::UpdateImportMenu() {
+    mnuImport->setEnabled(false);
+    if (Platform::exists(m_paths.database()))
+        return;
+    CheckCopyForImport();
+}
+
+void Chestwrd::CheckCopyForImport() {
+    mnuImport->setEnabled(false);
+    if (Platform::exists(m_paths.copy()))
+        return;
+    mnuImport->setEnabled(true);
+}
+
+int Chestwrd::scope() const {
+    return NumericValue(Reach->text().toLatin1());
+}
+
+void Chestwrd::LoadSettings(bool prompt) {
+    QByteArray line;
+    if (ReadSettingsFile(m_paths, line) != SettingsStatus::Ok)
+        return;
+    const ParsedSettings settings = ParseSettingsLine(line);
+    Reach->setText(QString::number(settings.scope));
+    if (settings.scope == 0)
+        return;
+    MasterPassword = settings.password;
+    // Under scope 1 the copy is the only store: it is unpacked whether or not
+    // a prompt is shown, or the next rewrite would erase it.
+    const bool askUser = settings.hasPassword && MasterPassword != kUnsetPassword;
+    if (!prompt)
+        return;
+    if (askUser) {
+        if (!m_passReq) {
+            m_passReq = new PassReq(m_hooks);
+            connect(m_passReq, &PassReq::accepted, this,
+                    [this] { auth->setText(QStringLiteral("Ok")); });
+            connect(m_passReq, &PassReq::refused, this, [this] { endProgram(); });
+        }
+        m_passReq->Label2 = MasterPassword;
+        m_passReq->show();
+        m_passReq->raise();
+        m_passReq->activateWindow();
+        m_passReq->Text1->setFocus();
+        QEventLoop wait;
+        connect(m_passReq, &PassReq::accepted, &wait, &QEventLoop::quit);
+        connect(m_passReq, &PassReq::refused, &wait, &QEventLoop::quit);
+        while (auth->text() != QLatin1String("Ok") && !m_ended)
+            wait.exec();
+        if (m_ended)
+            return;
+        const QByteArray today = TodayText();
+        const Expiry expiry = CheckExpiry(settings.expiry, today);
+        if (expiry != Expiry::NotExpired) {
+            config()->setPassword(MasterPassword);
+            m_hooks.message(QMessageBox::NoIcon, QStringLiteral("Varnlock Notification"),
+                            expiry == Expiry::ExpiresToday
+                                ? QStringLiteral("The Password expires today")
+                                : QStringLiteral("The Password has expired"));
+            config()->show();
+            config()->raise();
+        }
+    }
+    if (settings.scope == 1)
+        DecipherToTemp();
+}
+
+void Chestwrd::DecipherToTemp() {
+    if (::DecipherToTemp(m_paths, MasterPassword) != StoreStatus::Ok)
+        m_hooks.message(QMessageBox::Critical, QStringLiteral("Error - i67"),
+                        QStringLiteral("The database seem to be corrupt or it does not exist."));
+}
+
+Config *Chestwrd::config() {
+    if (!m_config)
+        m_config = new Config(this);
+    return m_config;
+}
+
+void Chestwrd::settingsAccepted() {
+    LoadSettings(false);
+}
+
+// ---- the list --------------------------------------------------------------
+
+void Chestwrd::fillList(qsizetype selectRow) {
+    QStringList names;
+    names.reserve(m_records.size());
+    for (qsizetype i = 0; i < m_records.size(); ++i)
+        names.append(Ansi::toUnicode(m_records.serviceName(i)));
+    List2->setUpdatesEnabled(false);
+    List2->clear();
+    List2->addItems(names);
+    if (selectRow >= 0 && selectRow < List2->count()) {
+        List2->setCurrentRow(int(selectRow), QItemSelectionModel::ClearAndSelect);
+    } else {
+        List2->setCurrentRow(-1, QItemSelectionModel::Clear);
+    }
+    List2->setUpdatesEnabled(true);
+}
+
+void Chestwrd::clearSelectionMarks() {
+    List2->clearSelection();
+}
+
+void Chestwrd::List2_Click() {
+    const auto selected = List2->selectedItems();
+    SelectedIndex = selected.isEmpty() ? -1 : List2->row(selected.first());
+    for (int i = 0; i < 5; ++i)
+        Text1[i]->setText(QString());
+}
+
+void Chestwrd::List2_MouseUp(Qt::MouseButton button) {
+    if (button == Qt::RightButton) {
+        clearSelectionMarks();
+        mnuRemove->setEnabled(false);
+        return;
+    }
+    const auto selected = List2->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const int row = List2->row(selected.first());
+    if (row < 0 || row >= m_records.size())
+        return;
+    mnuRemove->setEnabled(true);
+    mnuReplace->setEnabled(true);
+    RecordFields fields;
+    for (int i = 0; i < 5; ++i)
+        fields[i] = fieldText(i);
+    const bool complete = SplitRecordLine(m_records.line(row), fields);
+    for (int i = 0; i < 5; ++i) {
+        if (fields[i] != fieldText(i))
+            setFieldText(i, fields[i]);
+    }
+    if (complete)
+        mnuReset->setEnabled(true);
+}
+
+void Chestwrd::List2_KeyUp(int key) {
+    if (key == 27)
+        close();
+}
+
+// ---- fields ----------------------------------------------------------------
+
+QByteArray Chestwrd::fieldText(int index) const {
+    return Ansi::fromUnicode(Text1[index]->text());
+}
+
+void Chestwrd::setFieldText(int index, const QByteArray &text) {
+    Text1[index]->setText(Ansi::toUnicode(text));
+}
+
+bool Chestwrd::requiredFieldsFilled() const {
+    return !Text1[0]->text().isEmpty() && !Text1[1]->text().isEmpty() &&
+           !Text1[2]->text().isEmpty();
+}
+
+void Chestwrd::Text1_Change() {
+    const bool filled = requiredFieldsFilled();
+    mnuAdd->setEnabled(filled);
+    mnuReplace->setEnabled(filled);
+}
+
+void Chestwrd::Text1_KeyUp(int index, int key) {
+    if (key == 17) {
+        mnuCapture->setChecked(true);
+        return;
+    }
+    if (AltPending == 1) {
+        const int jumps[][2] = {{83, 0}, {85, 1}, {80, 2}, {79, 3}, {82, 4}};
+        for (const auto &jump : jumps) {
+            if (key == jump[0]) {
+                Text1[jump[1]]->setFocus();
+                return;
+            }
+        }
+    }
+    AltPending = key == 18 ? 1 : 0;
+    if (key == 27) {
+        close();
+        return;
+    }
+    if (key == 13 && index == 3 && requiredFieldsFilled())
+        AddRecord();
+}
+
+void Chestwrd::Text1_GotFocus(int index) {
+    if (mnuCapture->isChecked()) {
+        CaptureField = index;
+        QGuiApplication::clipboard()->clear();
+    }
+    // Only an empty path is offered the address prefix: a path already typed
+    // or stored is kept.
+    if (index == 4 && Text1[4]->text().isEmpty()) {
+        Text1[4]->setText(QStringLiteral("http://"));
+        Text1[4]->setCursorPosition(7);
+    }
+}
+
+void Chestwrd::Text1_Click(int index) {
+    if (!mnuCapture->isChecked())
+        return;
+    Text1[index]->setText(QGuiApplication::clipboard()->text());
+    Text1[index]->setCursorPosition(int(Text1[index]->text().size()));
+}
+
+void Chestwrd::Text1_MouseMove(int index) {
+    if (index != 2)
+        Text1[index]->setToolTip(Text1[index]->text());
+}
+
+void Chestwrd::Check1_Click() {
+    Text1[2]->setEchoMode(Check1->isChecked() ? QLineEdit::Password : QLineEdit::Normal);
+}
+
+void Chestwrd::Timer1_Timer() {
+    if (m_passReq && m_passReq->isVisible())
+        m_passReq->Text1->setFocus();
+}
+
+// ---- record commands ---------------------------------------------------------
+
+bool Chestwrd::keyReady() {
+    if (scope() == 1 && MasterPassword.isEmpty())
+        LoadSettings(false);
+    return true;
+}
+
+bool Chestwrd::reportStoreFailure(int status) {
+    const auto s = StoreStatus(status);
+    if (s == StoreStatus::Ok)
+        return false;
+    if (s == StoreStatus::UnsafeRecord)
+        m_hooks.message(QMessageBox::Warning, kProgramTitle, kUnsafeRecordText);
+    else
+        m_hooks.message(QMessageBox::Critical, kDiskErrorTitle, kDiskErrorText);
+    return true;
+}
+
+void Chestwrd::AddRecord() {
+    RecordFields fields;
+    for (int i = 0; i < 5; ++i)
+        fields[i] = fieldText(i);
+    const QByteArray line = ComposeRecordLine(fields);
+    if (m_records.contains(line)) {
+        m_hooks.message(QMessageBox::Information, kProgramTitle,
+                        QStringLiteral("There is an identical record already filed"));
+        return;
+    }
+    keyReady();
+    // The record is written first; only what reached the disk is listed.
+    if (reportStoreFailure(int(AppendRecord(m_paths, scope(), line, MasterPassword))))
+        return;
+    m_records.add(line);
+    for (int i = 0; i < 5; ++i)
+        Text1[i]->setText(QString());
+    SelectedIndex = -1;
+    fillList();
+}
+
+void Chestwrd::mnuAdd_Click() {
+    AddRecord();
+    List2->update();
+}
+
+void Chestwrd::mnuReplace_Click() {
+    RecordFields fields;
+    for (int i = 0; i < 5; ++i)
+        fields[i] = fieldText(i);
+    const QByteArray line = ComposeRecordLine(fields);
+    if (m_records.contains(line)) {
+        m_hooks.message(QMessageBox::Information, kProgramTitle,
+                        QStringLiteral("There were no changes"));
+        return;
+    }
+    if (SelectedIndex < 0 || SelectedIndex >= m_records.size())
+        return;
+    if (m_storeUnreadable) {
+        reportStoreFailure(int(StoreStatus::ReadFailed));
+        return;
+    }
+    RecordList changed = m_records;
+    qsizetype newIndex = -1;
+    changed.replace(SelectedIndex, line, &newIndex);
+    keyReady();
+    if (reportStoreFailure(int(RewriteDatabase(m_paths, scope(), changed.lines(), MasterPassword))))
+        return;
+    m_records = changed;
+    // The selection follows the record to its new place, so a second
+    // replace changes the same record.
+    SelectedIndex = int(newIndex);
+    fillList(newIndex);
+}
+
+void Chestwrd::mnuRemove_Click() {
+    if (SelectedIndex < 0 || SelectedIndex >= m_records.size())
+        return;
+    if (m_storeUnreadable) {
+        reportStoreFailure(int(StoreStatus::ReadFailed));
+        return;
+    }
+    RecordList changed = m_records;
+    changed.remove(SelectedIndex);
+    keyReady();
+    if (reportStoreFailure(int(RewriteDatabase(m_paths, scope(), changed.lines(), MasterPassword))))
+        return;
+    m_records = changed;
+    SelectedIndex = -1;
+    fillList();
+    for (int i = 0; i < 5; ++i)
+        Text1[i]->setText(QString());
+    mnuRemove->setEnabled(false);
+}
+
+void Chestwrd::mnuReset_Click() {
+    if (mnuCapture->isChecked()) {
+        Timer2->stop();
+        QGuiApplication::clipboard()->clear();
+        mnuCapture->setChecked(false);
+    }
+    for (int i = 0; i < 5; ++i)
+        Text1[i]->setText(QString());
+    Check1->setChecked(true);
+    clearSelectionMarks();
+    mnuRemove->setEnabled(false);
+}
+
+void Chestwrd::mnuImport_Click() {
+    QList<QByteArray> imported;
+    if (ReadOldDatabase(m_paths.oldDatabase(), imported) != StoreStatus::Ok)
+        return;
+    if (m_storeUnreadable) {
+        reportStoreFailure(int(StoreStatus::ReadFailed));
+        return;
+    }
+    RecordList changed = m_records;
+    changed.append(imported);
+    keyReady();
+    if (reportStoreFailure(int(RewriteDatabase(m_paths, scope(), changed.lines(), MasterPassword))))
+        return;
+    m_records = changed;
+    SelectedIndex = -1;
+    fillList();
+    m_hooks.message(QMessageBox::Information, kProgramTitle,
+                    QStringLiteral("Old Database Import Success"));
+}
+
+void Chestwrd::mnuConfig_Click() {
+    config()->setPassword(MasterPassword);
+}
+
+void Chestwrd::mnuSecurity_Click() {
+    config()->show();
+    config()->raise();
+    config()->activateWindow();
+}
+
+void Chestwrd::mnuHelp_Click() {
+    if (Platform::exists(m_paths.helpPage()))
+        m_hooks.open(m_paths.helpPage());
+}
+
+void Chestwrd::mnuAbout_Click() {
+    if (showAbout)
+        showAbout();
+}
+
+void Chestwrd::mnuExit_Click() {
+    close();
+}
+
+// ---- clipboard -----------------------------------------------------------------
+
+void Chestwrd::copyByLabel(QLabel *label, int field) {
+    for (QLabel *l : {Label1, Label2, Label5}) {
+        QPalette palette = l->palette();
+        palette.setColor(QPalette::WindowText, l == label ? QColor(255, 0, 0) : QColor(0, 0, 0));
+        l->setPalette(palette);
+    }
+    QGuiApplication::clipboard()->setText(Text1[field]->text());
+}
+
+void Chestwrd::Label1_Click() {
+    copyByLabel(Label1, 1);
+}
+
+void Chestwrd::Label2_Click() {
+    copyByLabel(Label2, 2);
+}
+
+void Chestwrd::Label5_Click() {
+    copyByLabel(Label5, 4);
+}
+
+void Chestwrd::Label5_DblClick() {
+    m_hooks.open(Text1[4]->text());
+}
+
+void Chestwrd::Form_Click() {
+    QGuiApplication::clipboard()->clear();
+    for (QLabel *l : {Label1, Label2, Label5}) {
+        QPalette palette = l->palette();
+        palette.setColor(QPalette::WindowText, QColor(0, 0, 0));
+        l->setPalette(palette);
+    }
+}
+
+void Chestwrd::mnuCapture_Click() {
+    if (!mnuCapture->isChecked()) {
+        mnuCapture->setChecked(true);
+        QGuiApplication::clipboard()->clear();
+        Timer2->start();
+    } else {
+        mnuCapture->setChecked(false);
+        Timer2->stop();
+    }
+}
+
+void Chestwrd::Timer2_Timer() {
+    const QString text = QGuiApplication::clipboard()->text();
+    QLineEdit *field = Text1[std::clamp(CaptureField, 0, 4)];
+    if (field->text() != text)
+        field->setText(text);
+}
+
+// ---- events ----------------------------------------------------------------------
+
+bool Chestwrd::eventFilter(QObject *watched, QEvent *event) {
+    for (int i = 0; i < 5; ++i) {
+        if (watched != Text1[i])
+            continue;
+        switch (event->type()) {
+        case QEvent::KeyRelease: {
+            auto *key = static_cast<QKeyEvent *>(event);
+            if (!key->isAutoRepeat())
+                Text1_KeyUp(i, keyCode(key));
+            break;
+        }
+        case QEvent::FocusIn:
+            Text1_GotFocus(i);
+            break;
+        case QEvent::MouseButtonRelease:
+            Text1_Click(i);
+            break;
+        case QEvent::MouseMove:
+            Text1_MouseMove(i);
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+    if (event->type() == QEvent::MouseButtonRelease) {
+        if (watched == Label1)
+            Label1_Click();
+        else if (watched == Label2)
+            Label2_Click();
+        else if (watched == Label5)
+            Label5_Click();
+        else if (watched == centralWidget())
+            Form_Click();
+    } else if (event->type() == QEvent::MouseButtonDblClick && watched == Label5) {
+        Label5_DblClick();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Chestwrd::closeEvent(QCloseEvent *event) {
+    event->accept();
+    endProgram();
+}
+
+void Chestwrd::endProgram() {
+    if (m_ended)
+        return;
+    m_ended = true;
+    Timer1->stop();
+    Timer2->stop();
+    if (m_passReq)
+        m_passReq->hide();
+    if (m_config)
+        m_config->hide();
+    hide();
+    if (m_hooks.endProgram)
+        m_hooks.endProgram();
+}

@@ -1,0 +1,159 @@
+#pragma once
+
+#include "recordlist.h"
+#include "storepaths.h"
+#include "uihooks.h"
+
+#include <QListWidget>
+#include <QMainWindow>
+
+#include <array>
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QTimer;
+class Config;
+class PassReq;
+
+// The list of services: a click and a mouse-up are reported separately, the
+// way the window's selection works, and a right click never selects.
+class ServiceList : public QListWidget {
+    Q_OBJECT
+public:
+    using QListWidget::QListWidget;
+
+signals:
+    void clickedRow();
+    void mouseUp(Qt::MouseButton button);
+    void keyUp(int key);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+};
+
+// The main window: five fields, the list of services and one menu.
+class Chestwrd : public QMainWindow {
+    Q_OBJECT
+public:
+    Chestwrd(const StorePaths &paths, const UiHooks &hooks, QWidget *parent = nullptr);
+    ~Chestwrd() override;
+
+    // Runs the start-up sequence once; false when the program ended during it.
+    bool Form_Load();
+    // Shows the window, running the start-up sequence first if it has not run.
+    void showLoaded();
+    bool isLoaded() const { return m_loaded; }
+    bool programEnded() const { return m_ended; }
+
+    // The settings as the running program holds them.
+    int scope() const;
+    void LoadSettings(bool prompt);
+
+    // The About command brings up the splash; the application supplies it.
+    std::function<void()> showAbout;
+
+    // Controls and state, under the names the rest of the program uses.
+    std::array<QLineEdit *, 5> Text1{};
+    QLabel *Label1 = nullptr; // "Username"
+    QLabel *Label2 = nullptr; // "Password"
+    QLabel *Label3 = nullptr; // "Other Info"
+    QLabel *Label4 = nullptr; // "Service"
+    QLabel *Label5 = nullptr; // "Path"
+    QCheckBox *Check1 = nullptr;
+    ServiceList *List2 = nullptr;
+    QFrame *Frame1 = nullptr;
+    QLabel *Reach = nullptr;
+    QLabel *auth = nullptr;
+    QTimer *Timer1 = nullptr;
+    QTimer *Timer2 = nullptr;
+    QMenu *mnuMenu = nullptr;
+    QAction *mnuConfig = nullptr, *mnuSecurity = nullptr, *mnuCapture = nullptr,
+            *mnuImport = nullptr, *mnuHelp = nullptr, *mnuAbout = nullptr, *mnuExit = nullptr,
+            *mnuAdd = nullptr, *mnuReplace = nullptr, *mnuRemove = nullptr, *mnuReset = nullptr;
+
+    // List1: the record lines; List2 shows their service names in this order.
+    const RecordList &List1() const { return m_records; }
+    QByteArray MasterPassword;
+    int SelectedIndex = -1;
+    int CaptureField = 0;
+    int AltPending = 0;
+
+    Config *config();
+    PassReq *passReq() const { return m_passReq; }
+    const StorePaths &paths() const { return m_paths; }
+    const UiHooks &hooks() const { return m_hooks; }
+
+    // The fields as single-byte text, and back.
+    QByteArray fieldText(int index) const;
+    void setFieldText(int index, const QByteArray &text);
+
+    // Command handlers, public so the settings window and tests can drive them.
+    void AddRecord();
+    void mnuAdd_Click();
+    void mnuReplace_Click();
+    void mnuRemove_Click();
+    void mnuReset_Click();
+    void mnuConfig_Click();
+    void mnuSecurity_Click();
+    void mnuCapture_Click();
+    void mnuImport_Click();
+    void mnuHelp_Click();
+    void mnuAbout_Click();
+    void mnuExit_Click();
+    void Label1_Click();
+    void Label2_Click();
+    void Label5_Click();
+    void Label5_DblClick();
+    void Form_Click();
+    void Timer2_Timer();
+
+    // The settings changed: the records stay, the key and scope follow.
+    void settingsAccepted();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildControls();
+    void buildMenu();
+    void EnsureDataFolder();
+    void UpdateImportMenu();
+    void CheckCopyForImport();
+    void DecipherToTemp();
+    void fillList(qsizetype selectRow = -1);
+    void Text1_Change();
+    void Text1_KeyUp(int index, int keyCode);
+    void Text1_GotFocus(int index);
+    void Text1_Click(int index);
+    void Text1_MouseMove(int index);
+    void List2_Click();
+    void List2_MouseUp(Qt::MouseButton button);
+    void List2_KeyUp(int key);
+    void Check1_Click();
+    void Timer1_Timer();
+    void copyByLabel(QLabel *label, int field);
+    void clearSelectionMarks();
+    bool requiredFieldsFilled() const;
+    bool keyReady();
+    bool reportStoreFailure(int status);
+    void endProgram();
+
+    StorePaths m_paths;
+    UiHooks m_hooks;
+    RecordList m_records;
+    Config *m_config = nullptr;
+    PassReq *m_passReq = nullptr;
+    bool m_loaded = false;
+    bool m_ended = false;
+    bool m_storeUnreadable = false;
+};

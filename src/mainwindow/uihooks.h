@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+#include <functional>
+
+// What the windows ask of the desktop: message boxes, the shell's "open" and
+// ending the program. The program uses the real ones; tests put recorders in
+// their place so nothing blocks and nothing leaves the test.
+struct UiHooks {
+    std::function<void(QMessageBox::Icon, const QString &title, const QString &text)> message;
+    std::function<void(const QString &target)> open;
+    std::function<void()> endProgram;
+
+    static UiHooks desktop();
+};
+
+// Hands a path or an address to the desktop's opener, as the shell's "open"
+// would: text with a scheme opens as an address, anything else as a file.
+void OpenWithDesktop(const QString &target);
+
+// The program's own look: "*" as the password mask, and Alt released alone
+// stays with the focused field instead of moving into the menu bar.
+void InstallVarnlockStyle();
+
+// Twips to device-independent pixels (15 twips to a pixel at 96 dpi).
+inline int Twips(int twips) {
+    return (twips + 7) / 15;
+}
+
+inline const QString kProgramTitle = QStringLiteral("Varnlock");

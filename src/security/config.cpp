@@ -1,0 +1,438 @@
+#include "config.h"
+
+#include "../mainwindow/chestwrd.h"
+#include "ansi.h"
+#include "generator.h"
+#include "reencipher.h"
+#include "settings.h"
+#include "windowicon.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace {
+
+void place(QWidget *widget, int left, int top, int width, int height) {
+    widget->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
+}
+
+bool isLetterOrDigit(QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
+}
+
+bool isDigit(QChar c) {
+    return c.unicode() >= '0' && c.unicode() <= '9';
+}
+
+// Options that can all be clear at once, as the settings need.
+QRadioButton *makeOption(const QString &caption, QWidget *parent) {
+    auto *option = new QRadioButton(caption, parent);
+    option->setAutoExclusive(false);
+    return option;
+}
+
+void select(QRadioButton *chosen, std::initializer_list<QRadioButton *> group) {
+    for (QRadioButton *option : group) {
+        if (option != chosen)
+            option->setChecked(false);
+    }
+    if (chosen)
+        chosen->setChecked(true);
+}
+
+// A whole number made of digits alone, as a strict conversion reads it.
+bool strictNumber(const QString &text, int &value) {
+    if (text.isEmpty() || text.size() > 9)
+        return false;
+    for (const QChar c : text) {
+        if (!isDigit(c))
+            return false;
+    }
+    value = text.toInt();
+    return true;
+}
+
+} // namespace
+
+int FilterToAllowed(QString &text, bool (*allowed)(QChar)) {
+    int caret = -1;
+    for (;;) {
+        qsizetype bad = -1;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (!allowed(text.at(i))) {
+                bad = i;
+                break;
+            }
+        }
+        if (bad < 0)
+            return caret;
+        text.remove(bad, 1);
+        caret = int(std::min<qsizetype>(bad + 1, text.size()));
+    }
+}
+
+QString ExpiryProposal(const QDate &today) {
+    const QString text = QString::fromLatin1(DateText(today));
+    if (today.month() == 12)
+        return QStringLiteral("1") + text.mid(2, 4) + QString::number(today.year() + 1);
+    return QString::number(today.month() + 1) + text.mid(2);
+}
+
+ExpiryCheck CorrectExpiry(const QString &input, const QDate &today) {
+    const ExpiryCheck unusable{ExpiryCheck::Unusable, QString()};
+    QString text = input;
+    if (text.size() < 8)
+        return ExpiryCheck{ExpiryCheck::NeverExpires, QString()};
+    auto dashes = [&](qsizetype &first, qsizetype &second) {
+        first = text.indexOf(u'-');
+        second = first < 0 ? -1 : text.indexOf(u'-', first + 1);
+        return first >= 0 && second >= 0;
+    };
+    qsizetype first = -1, second = -1;
+    while (!dashes(first, second)) {
+        if (text.count(u'-') != 2)
+            text = text.left(2) + u'-' + text.mid(3, 2) + u'-' + text.right(4);
+    }
+    QString month = text.left(first);
+    QString day = text.mid(first + 1, second - first - 1);
+    QString year = text.right(4);
+    auto writeBack = [&] { text = month + u'-' + day + u'-' + year; };
+    int number = 0;
+    if (month.size() < 2) {
+        if (!strictNumber(month, number))
+            return unusable;
+        month = QStringLiteral("0") + QString::number(number);
+        writeBack();
+    }
+    if (month > QLatin1String("12")) {
+        month = QStringLiteral("12");
+        writeBack();
+    }
+    const QString thisYear = QString::number(today.year());
+    if (year < thisYear) {
+        year = thisYear;
+        writeBack();
+    }
+    if (day.size() < 2) {
+        if (!strictNumber(day, number))
+            return unusable;
+        day = QStringLiteral("0") + QString::number(number);
+        writeBack();
+    }
+    if (!strictNumber(day, number))
+        return unusable;
+    if (number < 1 || number > 31) {
+        day = QStringLiteral("01");
+        writeBack();
+    }
+    return ExpiryCheck{ExpiryCheck::Corrected, text};
+}
+
+Config::Config(Chestwrd *main) : QWidget(nullptr), m_main(main) {
+    setWindowTitle(QStringLiteral("Security Settings - Varnlock"));
+    setWindowIcon(VarnlockIcon());
+    setFixedSize(Twips(4620), Twips(4560));
+
+    Label1 = new QLabel(QStringLiteral("Password"), this);
+    place(Label1, 120, 180, 900, 255);
+    Text1 = new QLineEdit(this);
+    place(Text1, 1020, 120, 3480, 360);
+    // Room for the longest proposal and its remark.
+    Text1->setMaxLength(2 * kMaxProposalLength + 32);
+    Label2 = new QLabel(QStringLiteral("Length: 0"), this);
+    place(Label2, 1020, 540, 2400, 255);
+
+    Frame2 = new QGroupBox(QStringLiteral("{ Sugest }"), this);
+    place(Frame2, 15, 900, 4575, 1760);
+    Check1 = new QCheckBox(QStringLiteral("Sugest Password"), Frame2);
+    place(Check1, 300, 420, 1575, 195);
+    Check1->resize(std::max(Check1->width(), Check1->sizeHint().width()), Check1->sizeHint().height());
+    Frame1 = new QGroupBox(QStringLiteral("Security "), Frame2);
+    place(Frame1, 2520, 120, 1755, 1560);
+    Option1 = makeOption(QStringLiteral("Level 1"), Frame1);
+    place(Option1, 480, 300, 855, 195);
+    Option2 = makeOption(QStringLiteral("Level 2"), Frame1);
+    place(Option2, 480, 600, 855, 195);
+    Option3 = makeOption(QStringLiteral("Level 3"), Frame1);
+    place(Option3, 480, 900, 855, 195);
+    for (QRadioButton *option : {Option1, Option2, Option3}) {
+        option->resize(std::max(option->width(), option->sizeHint().width()),
+                       option->sizeHint().height());
+        option->setEnabled(false);
+    }
+    Text3 = new QLineEdit(Frame1);
+    place(Text3, 105, 1195, 540, 285);
+    Text3->setEnabled(false);
+    Text3->setToolTip(
+        QStringLiteral("Number of characters for Level 3, at most %1").arg(kMaxProposalLength));
+    Label3 = new QLabel(QStringLiteral("Characters"), Frame1);
+    place(Label3, 750, 1270, 885, 180);
+    Label3->resize(std::max(Label3->width(), Label3->sizeHint().width()), Label3->sizeHint().height());
+    Command1 = new QPushButton(QStringLiteral("Go"), Frame2);
+    place(Command1, 660, 1020, 1035, 375);
+    Command1->setEnabled(false);
+
+    Frame3 = new QGroupBox(QStringLiteral("{ Expiration }"), this);
+    place(Frame3, 15, 2760, 2220, 1080);
+    Check2 = new QCheckBox(QStringLiteral("Do Not Expire"), Frame3);
+    place(Check2, 150, 300, 1950, 255);
+    Text2 = new QLineEdit(Frame3);
+    place(Text2, 150, 630, 1950, 330);
+    Text2->installEventFilter(this);
+
+    Frame4 = new QGroupBox(QStringLiteral("( Reach )"), this);
+    place(Frame4, 2310, 2760, 2280, 1080);
+    Option4 = makeOption(QStringLiteral("Program and DBase"), Frame4);
+    place(Option4, 150, 270, 2050, 255);
+    Option5 = makeOption(QStringLiteral("None"), Frame4);
+    place(Option5, 150, 530, 2050, 255);
+    Option6 = makeOption(QStringLiteral("Program Only"), Frame4);
+    place(Option6, 150, 790, 2050, 255);
+
+    Command2 = new QPushButton(QStringLiteral("Accept"), this);
+    place(Command2, 1560, 3990, 1440, 420);
+    Command3 = new QPushButton(QStringLiteral("Reset"), this);
+    place(Command3, 3150, 3990, 1440, 420);
+
+    for (QRadioButton *option : {Option4, Option5, Option6}) {
+        connect(option, &QRadioButton::clicked, this,
+                [this, option] { select(option, {Option4, Option5, Option6}); });
+    }
+    for (QRadioButton *option : {Option1, Option2, Option3}) {
+        connect(option, &QRadioButton::clicked, this,
+                [this, option] { select(option, {Option1, Option2, Option3}); });
+    }
+    connect(Text1, &QLineEdit::textChanged, this, [this] { Text1_Change(); });
+    connect(Check2, &QCheckBox::toggled, this, [this] { Check2_Click(); });
+    connect(Check1, &QCheckBox::toggled, this, [this] { Check1_Click(); });
+    connect(Option3, &QRadioButton::toggled, this, [this] { Option3_Click(); });
+    Option3->installEventFilter(this);
+    connect(Text3, &QLineEdit::textChanged, this, [this] { Text3_Change(); });
+    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
+
+    setText3Background(false);
+    // Before the box first changes, the window is as an empty box leaves it.
+    Text1_Change();
+    Form_Load();
+}
+
+void Config::Form_Load() {
+    const QString reach = m_main->Reach->text();
+    if (reach == QLatin1String("0"))
+        select(Option5, {Option4, Option5, Option6});
+    else if (reach == QLatin1String("1"))
+        select(Option4, {Option4, Option5, Option6});
+    else if (reach == QLatin1String("2"))
+        select(Option6, {Option4, Option5, Option6});
+    else
+        select(nullptr, {Option4, Option5, Option6});
+    Option5->setEnabled(true);
+}
+
+void Config::setPassword(const QByteArray &password) {
+    Text1->setText(Ansi::toUnicode(password));
+    Text1->selectAll();
+}
+
+void Config::Text1_Change() {
+    Label2->setText(QStringLiteral("Length: "));
+    if (!Text1->text().isEmpty()) {
+        for (QRadioButton *option : {Option4, Option5, Option6})
+            option->setEnabled(true);
+        select(Option6, {Option4, Option5, Option6});
+        Check2->setEnabled(true);
+        Text2->setEnabled(false);
+    } else {
+        Option4->setEnabled(false);
+        Option6->setEnabled(false);
+        Option5->setEnabled(true);
+        select(Option5, {Option4, Option5, Option6});
+        Check2->setEnabled(false);
+        Text2->setEnabled(false);
+        Check2->setChecked(true);
+    }
+    if (!Check1->isChecked()) {
+        QString text = Text1->text();
+        const int caret = FilterToAllowed(text, isLetterOrDigit);
+        if (caret >= 0) {
+            Text1->setText(text); // runs this handler again on the clean text
+            Text1->setCursorPosition(caret);
+            return;
+        }
+    }
+    const qsizetype blank = Text1->text().indexOf(u' ');
+    if (blank >= 0)
+        Label2->setText(Label2->text() + u' ' + QString::number(blank));
+}
+
+void Config::proposeExpiry() {
+    Text2->setEnabled(true);
+    Text2->setText(ExpiryProposal(Clock::today()));
+    Text2->setFocus();
+}
+
+void Config::Check2_Click() {
+    if (!Check2->isChecked()) {
+        proposeExpiry();
+    } else {
+        Text2->clear();
+        Text2->setEnabled(false);
+    }
+}
+
+void Config::Text2_GotFocus() {
+    const int caret = Text2->cursorPosition();
+    Text2->setSelection(caret, 2);
+}
+
+void Config::Text2_LostFocus() {
+    if (!Text2->isEnabled())
+        return;
+    const ExpiryCheck check = CorrectExpiry(Text2->text(), Clock::today());
+    switch (check.outcome) {
+    case ExpiryCheck::Unusable:
+        proposeExpiry();
+        break;
+    case ExpiryCheck::NeverExpires:
+        Check2->setChecked(true);
+        Text2->clear();
+        break;
+    case ExpiryCheck::Corrected:
+        if (check.text != Text2->text())
+            Text2->setText(check.text);
+        break;
+    }
+}
+
+void Config::Check1_Click() {
+    if (Check1->isChecked()) {
+        Command1->setEnabled(true);
+        Option1->setEnabled(true);
+        Option2->setEnabled(true);
+        Option3->setEnabled(true);
+        select(Option1, {Option1, Option2, Option3});
+    } else {
+        for (QWidget *w : std::initializer_list<QWidget *>{Command1, Option1, Option2, Option3})
+            w->setEnabled(false);
+        select(nullptr, {Option3, Option2, Option1});
+    }
+}
+
+void Config::setText3Background(bool white) {
+    QPalette palette = Text3->palette();
+    const QColor colour = white ? QColor(Qt::white) : palette.color(QPalette::Button);
+    palette.setColor(QPalette::Base, colour);
+    palette.setColor(QPalette::Disabled, QPalette::Base, colour);
+    Text3->setPalette(palette);
+}
+
+void Config::Option3_Click() {
+    Text3->setEnabled(Option3->isChecked());
+    setText3Background(Option3->isChecked());
+}
+
+void Config::Option3_LostFocus() {
+    if (!Option3->isChecked()) {
+        Text3->setEnabled(false);
+        setText3Background(false);
+    }
+}
+
+void Config::Text3_Change() {
+    QString text = Text3->text();
+    const int caret = FilterToAllowed(text, isDigit);
+    // The count and its loop are 16-bit: larger counts are held at the most.
+    bool clamped = false;
+    if (text.size() > 5 || (!text.isEmpty() && text.toInt() > kMaxProposalLength)) {
+        text = QString::number(kMaxProposalLength);
+        clamped = true;
+    }
+    if (caret >= 0 || clamped) {
+        Text3->setText(text);
+        Text3->setCursorPosition(clamped ? int(text.size()) : caret);
+    }
+}
+
+void Config::Command1_Click() {
+    const UnitDraw draw = SystemDraw(); // the draw of this press
+    int level = 0;
+    if (Option1->isChecked())
+        level = 1;
+    else if (Option2->isChecked())
+        level = 2;
+    else if (Option3->isChecked())
+        level = 3;
+    if (level == 0)
+        return;
+    const int count = NumericValue(Text3->text().toLatin1());
+    Text1->setText(QString::fromLatin1(ProposalText(GenerateProposal(level, count, draw))));
+}
+
+void Config::Command2_Click() {
+    const QByteArray box = Ansi::fromUnicode(Text1->text());
+    const qsizetype blank = box.indexOf(' ');
+    QByteArray password = blank < 0 ? box : box.left(blank);
+    if (box.isEmpty()) {
+        Check2->setChecked(true);
+        password = kUnsetPassword;
+    }
+    const int scope = Option4->isChecked() ? 1 : (Option6->isChecked() ? 2 : 0);
+    const QByteArray expiry =
+        Text2->text().isEmpty() ? QByteArray(kNeverExpires) : Ansi::fromUnicode(Text2->text());
+    const QByteArray line = BuildSettingsLine(expiry, password, TodayText(), scope);
+    const UiHooks &hooks = m_main->hooks();
+    if (line.contains(' ')) {
+        hooks.message(QMessageBox::Critical, QStringLiteral("Error - i77"),
+                      QStringLiteral("There can not be spaces on a password"));
+        return;
+    }
+    switch (ApplySettings(m_main->paths(), line)) {
+    case AcceptStatus::Ok:
+        m_main->Reach->setText(QString::number(scope));
+        m_main->settingsAccepted();
+        break;
+    case AcceptStatus::ConfigWriteFailed:
+        hooks.message(QMessageBox::Critical, QStringLiteral("Disk Error - i64"),
+                      QStringLiteral("Failed to access configuration file"));
+        break;
+    case AcceptStatus::StoreFailed:
+        hooks.message(QMessageBox::Critical, QStringLiteral("Disk Error - i66"),
+                      QStringLiteral("Can not access the DataBase."));
+        break;
+    case AcceptStatus::UnsafeRecord:
+        // Nothing changed; the user may choose another password here.
+        hooks.message(QMessageBox::Warning, kProgramTitle,
+                      QStringLiteral("A stored record can not be enciphered safely under this "
+                                     "password. Nothing was changed: choose another password."));
+        return;
+    }
+    close();
+}
+
+void Config::Command3_Click() {
+    Text1->clear();
+    Text2->clear();
+    Text3->clear();
+    Check1->setChecked(false);
+    Check2->setChecked(true);
+}
+
+bool Config::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == Text2) {
+        if (event->type() == QEvent::FocusIn)
+            Text2_GotFocus();
+        else if (event->type() == QEvent::FocusOut)
+            Text2_LostFocus();
+    } else if (watched == Option3 && event->type() == QEvent::FocusOut) {
+        Option3_LostFocus();
+    }
+    return QWidget::eventFilter(watched, event);
+}

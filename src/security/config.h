@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QDate>
+#include <QWidget>
+
+class Chestwrd;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+// Letters and digits only: each pass removes the first other character and
+// puts the caret one past where it stood. Returns the caret, or -1 when the
+// text was already clean.
+int FilterToAllowed(QString &text, bool (*allowed)(QChar));
+
+// The expiry proposal: today's date a month on. In December that is January
+// of the next year rather than a month 13 that the check turns back into today.
+QString ExpiryProposal(const QDate &today);
+
+// The expiry box's check when it is left: a text under 8 characters means
+// "never expires", an unusable one is replaced by the proposal.
+struct ExpiryCheck {
+    enum Outcome { Corrected, NeverExpires, Unusable } outcome = Corrected;
+    QString text;
+};
+ExpiryCheck CorrectExpiry(const QString &text, const QDate &today);
+
+// The security settings: master password, its expiry, the protection scope,
+// and the password proposals.
+class Config : public QWidget {
+    Q_OBJECT
+public:
+    explicit Config(Chestwrd *main);
+
+    // Puts a password into the box, selected, as Configure and the expiry
+    // warning do.
+    void setPassword(const QByteArray &password);
+
+    QLabel *Label1 = nullptr;
+    QLineEdit *Text1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QGroupBox *Frame3 = nullptr;
+    QCheckBox *Check2 = nullptr;
+    QLineEdit *Text2 = nullptr;
+    QGroupBox *Frame4 = nullptr;
+    QRadioButton *Option4 = nullptr; // scope 1
+    QRadioButton *Option5 = nullptr; // scope 0
+    QRadioButton *Option6 = nullptr; // scope 2
+    QPushButton *Command2 = nullptr; // Accept
+    QPushButton *Command3 = nullptr; // Reset
+    // The proposals.
+    QGroupBox *Frame2 = nullptr;
+    QCheckBox *Check1 = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QRadioButton *Option1 = nullptr, *Option2 = nullptr, *Option3 = nullptr;
+    QLineEdit *Text3 = nullptr;
+    QLabel *Label3 = nullptr;
+    QPushButton *Command1 = nullptr; // Go
+
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void Form_Load();
+    void Text1_Change();
+    void Check2_Click();
+    void Text2_GotFocus();
+    void Text2_LostFocus();
+    void Check1_Click();
+    void Option3_Click();
+    void Option3_LostFocus();
+    void Text3_Change();
+    void proposeExpiry();
+    void setText3Background(bool white);
+
+    Chestwrd *m_main;
+};

@@ -2,6 +2,7 @@
 
 #include "windowicon.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -39,6 +40,18 @@ void colour(QLabel *lab, QColor text, QColor background = QColor()) {
 
 } // namespace
 
+namespace {
+
+// The largest font, up to the given size, in which the text fits the width.
+QFont fittedFont(const QStringList &family, qreal points, bool bold, const QString &text, int width) {
+    QFont font = makeFont(family, points, bold);
+    while (font.pointSizeF() > 4 && QFontMetrics(font).horizontalAdvance(text) > width)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    return font;
+}
+
+} // namespace
+
 QPixmap VarnlockLogo(int width, int height) {
     QPixmap logo(width * 2, height * 2);
     logo.setDevicePixelRatio(2);
@@ -46,14 +59,17 @@ QPixmap VarnlockLogo(int width, int height) {
     QPainter p(&logo);
     p.setRenderHint(QPainter::Antialiasing);
     p.drawPixmap(QRect(0, 0, height, height), VarnlockIconPixmap(height * 2));
+    const QString name = QStringLiteral("VARNLOCK");
+    const QString motto = QStringLiteral("keeps what you keep");
+    const int textWidth = width - height - 3;
     p.setPen(QColor(0x12, 0x3C, 0x7A));
-    p.setFont(makeFont(kArial, 15, true));
-    p.drawText(QRect(height + 2, 0, width - height - 2, height * 2 / 3),
-               Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("VARNLOCK"));
+    p.setFont(fittedFont(kArial, 15, true, name, textWidth));
+    p.drawText(QRect(height + 2, 0, textWidth, height * 2 / 3), Qt::AlignLeft | Qt::AlignBottom,
+               name);
     p.setPen(QColor(0x55, 0x5B, 0x66));
-    p.setFont(makeFont(kArial, 6.5));
-    p.drawText(QRect(height + 3, height * 2 / 3, width - height - 3, height / 3),
-               Qt::AlignLeft | Qt::AlignTop, QStringLiteral("keeps what you keep"));
+    p.setFont(fittedFont(kArial, 6.5, false, motto, textWidth));
+    p.drawText(QRect(height + 3, height * 2 / 3, textWidth, height / 3),
+               Qt::AlignLeft | Qt::AlignTop, motto);
     return logo;
 }
 

@@ -365,6 +365,11 @@ Config *Chestwrd::config() {
     return m_config;
 }
 
+void Chestwrd::configClosed(Config *closed) {
+    if (m_config == closed)
+        m_config = nullptr;
+}
+
 void Chestwrd::settingsAccepted() {
     LoadSettings(false);
 }

@@ -118,6 +118,8 @@ public:
 
     // The settings changed: the records stay, the key and scope follow.
     void settingsAccepted();
+    // The settings window closed: the next use loads it afresh.
+    void configClosed(Config *closed);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

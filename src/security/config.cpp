@@ -8,6 +8,7 @@
 #include "windowicon.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -423,6 +424,13 @@ void Config::Command3_Click() {
     Text3->clear();
     Check1->setChecked(false);
     Check2->setChecked(true);
+}
+
+void Config::closeEvent(QCloseEvent *event) {
+    // A closed window is unloaded: the next showing starts from its first state.
+    event->accept();
+    m_main->configClosed(this);
+    deleteLater();
 }
 
 bool Config::eventFilter(QObject *watched, QEvent *event) {

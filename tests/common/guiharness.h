@@ -1,0 +1,135 @@
+#pragma once
+
+#include "testfolders.h"
+
+#include "chestwrd.h"
+#include "fieldcipher.h"
+#include "passreq.h"
+#include "uihooks.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+// What the windows asked of the desktop, recorded instead of shown.
+struct Shown {
+    QMessageBox::Icon icon;
+    QString title;
+    QString text;
+};
+
+// A main window on throwaway folders, with recorders for its message boxes,
+// the shell's "open" and the end of the program.
+struct Harness {
+    TestFolders folders;
+    QList<Shown> messages;
+    QStringList opened;
+    int ended = 0;
+    std::unique_ptr<Chestwrd> window;
+
+    explicit Harness(bool withData = false) : folders(withData) {}
+
+    UiHooks hooks() {
+        UiHooks h;
+        h.message = [this](QMessageBox::Icon icon, const QString &title, const QString &text) {
+            messages.append({icon, title, text});
+        };
+        h.open = [this](const QString &target) { opened.append(target); };
+        h.endProgram = [this] { ++ended; };
+        return h;
+    }
+
+    // A fresh window on the same folders, as a restart of the program. When the
+    // password prompt comes up, each entry is typed and sent with Enter in
+    // turn; an entry of "<close>" closes the prompt instead.
+    Chestwrd &start(const QStringList &promptEntries = {}) {
+        window.reset();
+        window = std::make_unique<Chestwrd>(folders.paths, hooks());
+        QStringList entries = promptEntries;
+        QTimer answer;
+        answer.setInterval(0);
+        QObject::connect(&answer, &QTimer::timeout, [this, &entries] {
+            PassReq *prompt = window->passReq();
+            if (!prompt || !prompt->isVisible() || entries.isEmpty())
+                return;
+            const QString entry = entries.takeFirst();
+            ++promptsAnswered;
+            if (entry == QLatin1String("<close>")) {
+                prompt->close();
+                return;
+            }
+            prompt->Text1->setText(entry);
+            QTest::keyClick(prompt->Text1, Qt::Key_Return);
+        });
+        answer.start();
+        window->Form_Load();
+        answer.stop();
+        if (!window->programEnded()) {
+            window->show();
+            window->activateWindow();
+            // Focus goes only to an active window.
+            if (!QTest::qWaitForWindowActive(window.get()))
+                qWarning("the main window did not become active");
+        }
+        return *window;
+    }
+    int promptsAnswered = 0;
+
+    const StorePaths &paths() const { return folders.paths; }
+    Chestwrd &w() { return *window; }
+
+    QStringList names() const {
+        QStringList out;
+        for (int i = 0; i < window->List2->count(); ++i)
+            out.append(window->List2->item(i)->text());
+        return out;
+    }
+
+    void type(int field, const QString &text) {
+        window->Text1[field]->setFocus();
+        QTest::keyClicks(window->Text1[field], text);
+    }
+
+    // Types a record into the fields, replacing what they held.
+    void fill(const QStringList &fields) {
+        for (int i = 0; i < 5; ++i) {
+            window->Text1[i]->clear();
+            if (i < fields.size() && !fields[i].isEmpty())
+                type(i, fields[i]);
+        }
+        // Giving the path field the focus may have prefilled it.
+        window->Text1[4]->setText(fields.size() > 4 ? fields[4] : QString());
+    }
+
+    // A left click on a row: press, release, as a person makes it.
+    void clickRow(int row, Qt::MouseButton button = Qt::LeftButton) {
+        QListWidget *list = window->List2;
+        const QPoint at = list->visualItemRect(list->item(row)).center();
+        QTest::mouseClick(list->viewport(), button, {}, at);
+    }
+
+    void keyUp(QWidget *target, Qt::Key key) {
+        QTest::keyRelease(target, key);
+    }
+
+    // Presses a command on the menu bar as the mouse would.
+    void pressBar(QAction *action) {
+        QMenuBar *bar = window->menuBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(action).center());
+    }
+
+    QByteArray databaseFile() const { return fileBytes(folders.paths.database()); }
+    QByteArray copyFile() const { return fileBytes(folders.paths.copy()); }
+};
+
+// The bytes a store of these records holds, one enciphered line each.
+inline QByteArray storeBytes(const QList<QByteArray> &records) {
+    QByteArray out;
+    for (const QByteArray &r : records)
+        out += EncodeLine(r) + "\r\n";
+    return out;
+}

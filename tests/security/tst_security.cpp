@@ -1,0 +1,481 @@
+#include "../common/guiharness.h"
+
+#include "config.h"
+#include "generator.h"
+#include "settings.h"
+#include "stringcipher.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+
+namespace {
+
+const QDate kToday(2026, 12, 5);
+
+void writeSettings(const StorePaths &paths, const QByteArray &expiry, const QByteArray &password,
+                   int scope) {
+    QCOMPARE(WriteSettingsFile(paths, BuildSettingsLine(expiry, password, "11-01-2026", scope)),
+             SettingsStatus::Ok);
+}
+
+ParsedSettings storedSettings(const StorePaths &paths) {
+    QByteArray line;
+    ReadSettingsFile(paths, line);
+    return ParseSettingsLine(line);
+}
+
+QByteArray copyBytes(const QList<QByteArray> &records, const QByteArray &key) {
+    QByteArray out;
+    for (const QByteArray &r : records)
+        out += XorInverted(EncodeLine(r), key) + "\r\n";
+    return out;
+}
+
+// Opens the settings window the way the menu does, with the stored password.
+Config *openSettings(Chestwrd &w) {
+    w.mnuConfig_Click();
+    w.mnuSecurity_Click();
+    if (!QTest::qWaitForWindowActive(w.config()))
+        qWarning("the settings window did not become active");
+    return w.config();
+}
+
+// Sets password and scope in the window and presses "Accept".
+void accept(Chestwrd &w, const QString &password, QRadioButton *Config::*option) {
+    Config *c = openSettings(w);
+    c->Text1->setText(password);
+    (c->*option)->click();
+    c->Command2->click();
+}
+
+const QList<QByteArray> kRecords{"bank:!ann:!pin1:!:!", "mail:!bob:!x1:!note:!http://m"};
+
+} // namespace
+
+class TestSecurity : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { Clock::setToday(kToday); }
+    void cleanup() { Clock::setToday(QDate()); }
+
+    void promptGivesThreeTries();
+    void promptClosedEndsTheProgram();
+    void expiryWarnings_data();
+    void expiryWarnings();
+    void scopeTransitions();
+    void newPasswordKeepsRecordsReadable();
+    void passwordFilterAndLength();
+    void emptyPasswordStoresUnsetMark();
+    void expiryCorrections_data();
+    void expiryCorrections();
+    void expiryBoxInTheWindow();
+    void acceptRefusesBlanks();
+    void acceptWithUnwritableConfigChangesNothing();
+    void suggestionFrameStates();
+    void generatorOverManyPresses();
+    void countBoxKeepsDigitsAndClamps();
+};
+
+void TestSecurity::promptGivesThreeTries() {
+    Harness h(true);
+    writeSettings(h.paths(), kNeverExpires, "right1", 2);
+    writeBytes(h.paths().database(), storeBytes(kRecords));
+    const QByteArray config = fileBytes(h.paths().config());
+
+    Chestwrd &w = h.start({"wrong", "", "right1"});
+    QCOMPARE(h.promptsAnswered, 3);
+    QVERIFY(!w.programEnded());
+    QVERIFY(w.isVisible());
+    QCOMPARE(h.names(), (QStringList{"bank", "mail"}));
+    QVERIFY(h.messages.isEmpty());
+
+    h.start({"a", "b", "c", "right1"});
+    QCOMPARE(h.promptsAnswered, 6);
+    QVERIFY(h.w().programEnded());
+    QCOMPARE(h.ended, 1);
+    QCOMPARE(h.messages.size(), 1);
+    QCOMPARE(h.messages[0].title, QStringLiteral("Access Error"));
+    QCOMPARE(h.messages[0].text, QStringLiteral("You are not allowed to use this application"));
+    QVERIFY(!h.w().isVisible());
+    QCOMPARE(fileBytes(h.paths().config()), config);
+    QCOMPARE(h.databaseFile(), storeBytes(kRecords));
+}
+
+void TestSecurity::promptClosedEndsTheProgram() {
+    Harness h(true);
+    writeSettings(h.paths(), kNeverExpires, "right1", 1);
+    writeBytes(h.paths().copy(), copyBytes(kRecords, "right1"));
+    h.start({"wrong", "<close>"});
+    QVERIFY(h.w().programEnded());
+    QCOMPARE(h.ended, 1);
+    QVERIFY(h.messages.isEmpty());
+    QCOMPARE(h.copyFile(), copyBytes(kRecords, "right1"));
+    QVERIFY(!Platform::exists(h.paths().tempFile()));
+
+    // With no password set there is no prompt at all.
+    Harness open(true);
+    writeSettings(open.paths(), kNeverExpires, kUnsetPassword, 0);
+    open.start();
+    QCOMPARE(open.promptsAnswered, 0);
+    QVERIFY(!open.w().programEnded());
+}
+
+void TestSecurity::expiryWarnings_data() {
+    QTest::addColumn<QByteArray>("expiry");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("today") << QByteArray("12-05-2026") << "The Password expires today";
+    QTest::newRow("yesterday") << QByteArray("12-04-2026") << "The Password has expired";
+    QTest::newRow("last year") << QByteArray("12-31-2025") << "The Password has expired";
+    QTest::newRow("tomorrow") << QByteArray("12-06-2026") << QString();
+    QTest::newRow("next year") << QByteArray("01-01-2027") << QString();
+    QTest::newRow("never") << QByteArray(kNeverExpires) << QString();
+}
+
+void TestSecurity::expiryWarnings() {
+    QFETCH(QByteArray, expiry);
+    QFETCH(QString, message);
+    Harness h(true);
+    writeSettings(h.paths(), expiry, "pass9", 2);
+    Chestwrd &w = h.start({"pass9"});
+    QVERIFY(!w.programEnded());
+    if (message.isEmpty()) {
+        QVERIFY(h.messages.isEmpty());
+        return;
+    }
+    QCOMPARE(h.messages.size(), 1);
+    QCOMPARE(h.messages[0].icon, QMessageBox::NoIcon);
+    QCOMPARE(h.messages[0].title, QStringLiteral("Varnlock Notification"));
+    QCOMPARE(h.messages[0].text, message);
+    QVERIFY(w.config()->isVisible());
+    QCOMPARE(w.config()->Text1->text(), QStringLiteral("pass9"));
+}
+
+void TestSecurity::scopeTransitions() {
+    Harness h(true);
+    writeBytes(h.paths().database(), storeBytes(kRecords));
+    Chestwrd &w = h.start();
+
+    // 0 to 1: the records move into the copy, enciphered with the password.
+    accept(w, "key1", &Config::Option4);
+    QVERIFY(h.messages.isEmpty());
+    QCOMPARE(w.scope(), 1);
+    QVERIFY(!w.config()->isVisible());
+    QCOMPARE(h.copyFile(), copyBytes(kRecords, "key1"));
+    QVERIFY(!Platform::exists(h.paths().database()));
+    QCOMPARE(storedSettings(h.paths()).scope, 1);
+    QCOMPARE(storedSettings(h.paths()).password, QByteArray("key1"));
+    QCOMPARE(modeOf(h.paths().copy()), 0600);
+    QCOMPARE(modeOf(h.paths().config()), 0600);
+
+    // A record added now lands in the copy under the same key.
+    h.fill({"shop", "carl", "pw"});
+    w.mnuAdd_Click();
+    const QList<QByteArray> three{kRecords[0], kRecords[1], "shop:!carl:!pw:!:!"};
+    QCOMPARE(h.copyFile(), copyBytes(three, "key1"));
+    QVERIFY(!Platform::exists(h.paths().tempFile()));
+
+    h.start({"key1"});
+    QCOMPARE(h.names(), (QStringList{"bank", "mail", "shop"}));
+    QVERIFY(!Platform::exists(h.paths().tempFile()));
+
+    // 1 to 2 with another password: back to the plain store.
+    accept(h.w(), "key2", &Config::Option6);
+    QCOMPARE(h.databaseFile(), storeBytes(three));
+    QVERIFY(!Platform::exists(h.paths().copy()));
+    QCOMPARE(storedSettings(h.paths()).scope, 2);
+    h.start({"key2"});
+    QCOMPARE(h.names(), (QStringList{"bank", "mail", "shop"}));
+
+    // 2 to 0: the store stays as it is, no prompt any more.
+    accept(h.w(), QString(), &Config::Option5);
+    QCOMPARE(storedSettings(h.paths()).scope, 0);
+    QCOMPARE(storedSettings(h.paths()).password, QByteArray(kUnsetPassword));
+    QCOMPARE(h.databaseFile(), storeBytes(three));
+    h.start();
+    QCOMPARE(h.promptsAnswered, 2);
+    QCOMPARE(h.names(), (QStringList{"bank", "mail", "shop"}));
+    QVERIFY(h.messages.isEmpty());
+}
+
+void TestSecurity::newPasswordKeepsRecordsReadable() {
+    Harness h(true);
+    writeSettings(h.paths(), kNeverExpires, "old1", 1);
+    writeBytes(h.paths().copy(), copyBytes(kRecords, "old1"));
+    Chestwrd &w = h.start({"old1"});
+    QCOMPARE(h.names(), (QStringList{"bank", "mail"}));
+
+    // 1 to 1: the copy is deciphered with the old password and enciphered
+    // with the new one.
+    accept(w, "new2", &Config::Option4);
+    QVERIFY(h.messages.isEmpty());
+    QCOMPARE(h.copyFile(), copyBytes(kRecords, "new2"));
+    h.fill({"later", "l", "p"});
+    w.mnuAdd_Click();
+    h.clickRow(0);
+    w.Text1[2]->setText("pin2");
+    w.mnuReplace_Click();
+    QVERIFY(h.messages.isEmpty());
+
+    h.start({"new2"});
+    QCOMPARE(h.names(), (QStringList{"bank", "later", "mail"}));
+    h.clickRow(0);
+    QCOMPARE(h.w().Text1[2]->text(), QStringLiteral("pin2"));
+}
+
+void TestSecurity::passwordFilterAndLength() {
+    Harness h;
+    Config *c = openSettings(h.start());
+    c->Text1->setFocus();
+    QTest::keyClicks(c->Text1, "ab c!");
+    QCOMPARE(c->Text1->text(), QStringLiteral("abc"));
+    QCOMPARE(c->Label2->text(), QStringLiteral("Length: "));
+    QVERIFY(c->Option6->isChecked());
+    QVERIFY(c->Option4->isEnabled());
+    QVERIFY(c->Check2->isEnabled());
+    QVERIFY(!c->Text2->isEnabled());
+
+    c->Text1->setText(QStringLiteral("x-yz"));
+    QCOMPARE(c->Text1->text(), QStringLiteral("xyz"));
+    QCOMPARE(c->Text1->cursorPosition(), 2); // one past the removed character
+
+    // A proposal keeps its remark and shows its length.
+    c->Check1->click();
+    c->Text1->setText(QStringLiteral("AB12         (  ab12  )"));
+    QCOMPARE(c->Label2->text(), QStringLiteral("Length:  4"));
+    c->Command2->click();
+    QCOMPARE(storedSettings(h.paths()).password, QByteArray("AB12"));
+    QCOMPARE(storedSettings(h.paths()).scope, 2);
+    QCOMPARE(storedSettings(h.paths()).expiry, QByteArray(kNeverExpires));
+}
+
+void TestSecurity::emptyPasswordStoresUnsetMark() {
+    Harness h;
+    Chestwrd &w = h.start();
+    Config *c = openSettings(w);
+    c->Text1->setText("abc");
+    c->Text1->clear();
+    QVERIFY(c->Option5->isChecked());
+    QVERIFY(!c->Option4->isEnabled());
+    QVERIFY(!c->Option6->isEnabled());
+    QVERIFY(!c->Check2->isEnabled());
+    QVERIFY(c->Check2->isChecked());
+    QVERIFY(!c->Text2->isEnabled());
+    c->Command2->click();
+    const ParsedSettings s = storedSettings(h.paths());
+    QCOMPARE(s.password, QByteArray(kUnsetPassword));
+    QCOMPARE(s.scope, 0);
+    QCOMPARE(s.expiry, QByteArray(kNeverExpires));
+    QVERIFY(h.messages.isEmpty());
+}
+
+void TestSecurity::expiryCorrections_data() {
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("result");
+    const int ok = ExpiryCheck::Corrected, never = ExpiryCheck::NeverExpires,
+              bad = ExpiryCheck::Unusable;
+    QTest::newRow("one-digit month and day") << "1-5-2030" << ok << "01-05-2030";
+    QTest::newRow("month past 12") << "13-10-2030" << ok << "12-10-2030";
+    QTest::newRow("day past 31") << "12-32-2030" << ok << "12-01-2030";
+    QTest::newRow("day zero") << "12-00-2030" << ok << "12-01-2030";
+    QTest::newRow("slashes") << "06/15/2030" << ok << "06-15-2030";
+    QTest::newRow("past year") << "12-20-2001" << ok << "12-20-2026";
+    QTest::newRow("too short") << "1-5-30" << never << "";
+    QTest::newRow("dash first") << "-1-05-2030" << bad << "";
+    QTest::newRow("letter month") << "x-05-2030" << bad << "";
+    QTest::newRow("letter day") << "05-x-2030" << bad << "";
+    QTest::newRow("many dashes") << "1-------" << bad << "";
+    QTest::newRow("good date") << "07-04-2031" << ok << "07-04-2031";
+}
+
+void TestSecurity::expiryCorrections() {
+    QFETCH(QString, input);
+    QFETCH(int, outcome);
+    QFETCH(QString, result);
+    const ExpiryCheck check = CorrectExpiry(input, kToday);
+    QCOMPARE(int(check.outcome), outcome);
+    if (outcome == ExpiryCheck::Corrected)
+        QCOMPARE(check.text, result);
+}
+
+void TestSecurity::expiryBoxInTheWindow() {
+    // Proposals: a month on, in December the January after.
+    QCOMPARE(ExpiryProposal(QDate(2026, 3, 15)), QStringLiteral("4-15-2026"));
+    QCOMPARE(ExpiryProposal(QDate(2026, 12, 5)), QStringLiteral("1-05-2027"));
+    QCOMPARE(CorrectExpiry(ExpiryProposal(QDate(2026, 12, 5)), kToday).text,
+             QStringLiteral("01-05-2027"));
+
+    Harness h;
+    Config *c = openSettings(h.start());
+    c->Text1->setText("pw1");
+    c->Check2->click(); // unchecked: a proposal, focused
+    QVERIFY(c->Text2->isEnabled());
+    QCOMPARE(c->Text2->text(), QStringLiteral("1-05-2027"));
+    QVERIFY(c->Text2->hasFocus());
+
+    auto leaveWith = [&](const QString &text) {
+        c->Text2->setFocus();
+        c->Text2->setText(text);
+        c->Text1->setFocus();
+    };
+    leaveWith("13-10-2030");
+    QCOMPARE(c->Text2->text(), QStringLiteral("12-10-2030"));
+    leaveWith("x-05-2030"); // unusable: the proposal again
+    QCOMPARE(c->Text2->text(), QStringLiteral("1-05-2027"));
+    leaveWith("06-30-2027");
+    c->Command2->click();
+    QCOMPARE(storedSettings(h.paths()).expiry, QByteArray("06-30-2027"));
+
+    c = openSettings(h.w());
+    c->Text1->setText("pw1");
+    c->Check2->click();
+    leaveWith("1-5-30"); // too short: never expires
+    QVERIFY(c->Check2->isChecked());
+    QVERIFY(c->Text2->text().isEmpty());
+    QVERIFY(!c->Text2->isEnabled());
+}
+
+void TestSecurity::acceptRefusesBlanks() {
+    Harness h;
+    Chestwrd &w = h.start();
+    Config *c = openSettings(w);
+    c->Text1->setText("pw1");
+    c->Check2->click();
+    c->Text2->setText("12-3 -2030");
+    c->Command2->click();
+    QCOMPARE(h.messages.size(), 1);
+    QCOMPARE(h.messages[0].icon, QMessageBox::Critical);
+    QCOMPARE(h.messages[0].title, QStringLiteral("Error - i77"));
+    QCOMPARE(h.messages[0].text, QStringLiteral("There can not be spaces on a password"));
+    QVERIFY(c->isVisible());
+    QVERIFY(!Platform::exists(h.paths().config()));
+    QCOMPARE(w.scope(), 0);
+}
+
+void TestSecurity::acceptWithUnwritableConfigChangesNothing() {
+    Harness h(true);
+    writeBytes(h.paths().database(), storeBytes(kRecords));
+    Chestwrd &w = h.start();
+    QVERIFY(QDir().mkdir(h.paths().config())); // a folder where the file should go
+    accept(w, "key1", &Config::Option4);
+    QCOMPARE(h.messages.size(), 1);
+    QCOMPARE(h.messages[0].title, QStringLiteral("Disk Error - i64"));
+    QCOMPARE(h.messages[0].text, QStringLiteral("Failed to access configuration file"));
+    QVERIFY(!w.config()->isVisible());
+    QCOMPARE(w.scope(), 0);
+    QCOMPARE(h.databaseFile(), storeBytes(kRecords));
+    QVERIFY(!Platform::exists(h.paths().copy()));
+    QCOMPARE(QDir(h.paths().dataFolder()).entryList(QDir::Files), QStringList{"CW2DB.pdb"});
+
+    // The window still works with the old settings.
+    h.fill({"shop", "carl", "pw"});
+    w.mnuAdd_Click();
+    QCOMPARE(h.messages.size(), 1);
+    QVERIFY(h.databaseFile().endsWith(EncodeLine("shop:!carl:!pw:!:!") + "\r\n"));
+}
+
+void TestSecurity::suggestionFrameStates() {
+    Harness h;
+    Config *c = openSettings(h.start());
+    QCOMPARE(c->Frame2->title(), QStringLiteral("{ Sugest }"));
+    QCOMPARE(c->Frame1->title(), QStringLiteral("Security "));
+    for (QWidget *wd : std::initializer_list<QWidget *>{c->Option1, c->Option2, c->Option3,
+                                                       c->Text3, c->Command1})
+        QVERIFY(!wd->isEnabled());
+    c->Check1->click();
+    QVERIFY(c->Command1->isEnabled());
+    QVERIFY(c->Option1->isChecked());
+    c->Option3->click();
+    QVERIFY(!c->Option1->isChecked());
+    QVERIFY(c->Text3->isEnabled());
+    QCOMPARE(c->Text3->palette().color(QPalette::Base), QColor(Qt::white));
+    c->Option2->click();
+    QVERIFY(!c->Text3->isEnabled());
+    c->Check1->click();
+    QVERIFY(!c->Command1->isEnabled());
+    QVERIFY(!c->Option1->isChecked() && !c->Option2->isChecked() && !c->Option3->isChecked());
+    c->Check1->click();
+    QVERIFY(c->Option1->isChecked());
+
+    // Reset: nothing proposed, "None", never expires.
+    c->Text1->setText("abc");
+    c->Command3->click();
+    QVERIFY(c->Text1->text().isEmpty());
+    QVERIFY(!c->Check1->isChecked());
+    QVERIFY(c->Check2->isChecked());
+    QVERIFY(c->Option5->isChecked());
+}
+
+void TestSecurity::generatorOverManyPresses() {
+    Harness h;
+    Config *c = openSettings(h.start());
+    c->Check1->click();
+    const QRegularExpression upper("^[1-9A-Z]+$"), mixed("^[1-9A-Za-z]+$");
+    struct Case {
+        QRadioButton *option;
+        QString count;
+        int length;
+        const QRegularExpression *chars;
+    };
+    const Case cases[] = {{c->Option1, "40", 6, &upper},
+                          {c->Option2, "", 8, &upper},
+                          {c->Option3, "12", 12, &mixed},
+                          {c->Option3, "0003", 3, &mixed}};
+    bool sawLower = false, sawUpper = false, sawDigit = false;
+    for (const Case &k : cases) {
+        k.option->click();
+        if (k.option == c->Option3)
+            c->Text3->setText(k.count);
+        for (int press = 0; press < 300; ++press) {
+            c->Command1->click();
+            const QString text = c->Text1->text();
+            const QString proposal = text.left(k.length);
+            QCOMPARE(text, proposal + "         (  " + proposal.toLower() + "  )");
+            QVERIFY2(k.chars->match(proposal).hasMatch(), qPrintable(proposal));
+            for (QChar ch : proposal) {
+                sawLower |= ch.isLower();
+                sawUpper |= ch.isUpper();
+                sawDigit |= ch.isDigit();
+            }
+            QCOMPARE(c->Label2->text(), QStringLiteral("Length:  %1").arg(k.length));
+        }
+    }
+    QVERIFY(sawLower && sawUpper && sawDigit);
+
+    // An empty count gives an empty proposal.
+    c->Text3->clear();
+    c->Command1->click();
+    QCOMPARE(c->Text1->text(), QStringLiteral("         (    )"));
+
+    // Codes outside the level are drawn again: 1, "0" and "\\" before "B",
+    // and "b" only at level 3.
+    QList<double> draws{0.0, 47.5 / 255, 65.5 / 255, 91.5 / 255, 97.5 / 255};
+    auto scripted = [&draws] { return draws.takeFirst(); };
+    QCOMPARE(GenerateProposal(3, 2, scripted), QByteArray("Bb"));
+    draws = {97.5 / 255, 254.9 / 255, 56.5 / 255};
+    for (int i = 0; i < 5; ++i)
+        draws.append(65.5 / 255);
+    QCOMPARE(GenerateProposal(1, 99, scripted), QByteArray("9BBBBB"));
+    QVERIFY(draws.isEmpty());
+}
+
+void TestSecurity::countBoxKeepsDigitsAndClamps() {
+    Harness h;
+    Config *c = openSettings(h.start());
+    c->Check1->click();
+    c->Option3->click();
+    c->Text3->setText("1a2-b3");
+    QCOMPARE(c->Text3->text(), QStringLiteral("123"));
+    c->Text3->setText("99999");
+    QCOMPARE(c->Text3->text(), QString::number(kMaxProposalLength));
+    QVERIFY(c->Text3->toolTip().contains(QString::number(kMaxProposalLength)));
+    c->Command1->click();
+    QCOMPARE(c->Text1->text().indexOf(u' '), kMaxProposalLength);
+}
+
+QTEST_MAIN(TestSecurity)
+#include "tst_security.moc"

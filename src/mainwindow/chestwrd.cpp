@@ -744,7 +744,10 @@ bool Chestwrd::eventFilter(QObject *watched, QEvent *event) {
         }
         return false;
     }
-    if (event->type() == QEvent::MouseButtonRelease) {
+    const bool isLabel = watched == Label1 || watched == Label2 || watched == Label3 ||
+                         watched == Label4 || watched == Label5;
+    switch (event->type()) {
+    case QEvent::MouseButtonRelease:
         if (watched == Label1)
             Label1_Click();
         else if (watched == Label2)
@@ -753,9 +756,20 @@ bool Chestwrd::eventFilter(QObject *watched, QEvent *event) {
             Label5_Click();
         else if (watched == centralWidget())
             Form_Click();
-    } else if (event->type() == QEvent::MouseButtonDblClick && watched == Label5) {
-        Label5_DblClick();
+        break;
+    case QEvent::MouseButtonDblClick:
+        if (watched == Label5)
+            Label5_DblClick();
+        break;
+    default:
+        break;
     }
+    // A click on a caption is the caption's alone: it must not pass on to the
+    // window background, which would clear what was just copied.
+    if (isLabel && (event->type() == QEvent::MouseButtonPress ||
+                    event->type() == QEvent::MouseButtonRelease ||
+                    event->type() == QEvent::MouseButtonDblClick))
+        return true;
     return QMainWindow::eventFilter(watched, event);
 }
 

@@ -1,0 +1,116 @@
+#include "splash.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPointer>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+struct Recorder {
+    QStringList opened;
+    int mainShown = 0;
+    bool splashVisibleWhenMainShown = false;
+
+    UiHooks hooks() {
+        UiHooks h;
+        h.message = [](QMessageBox::Icon, const QString &, const QString &) {};
+        h.open = [this](const QString &target) { opened.append(target); };
+        h.endProgram = [] {};
+        return h;
+    }
+};
+
+} // namespace
+
+class TestSplash : public QObject {
+    Q_OBJECT
+private slots:
+    void layout();
+    void closesItselfAfterASecond();
+    void backgroundClickCloses();
+    void labelsDoNothingButTheHomePage();
+};
+
+void TestSplash::layout() {
+    Recorder r;
+    auto *splash = new Splash(r.hooks(), {});
+    QPointer<Splash> guard(splash);
+    QCOMPARE(splash->size(), QSize(448, 395)); // 6720 x 5925 twips
+    QVERIFY(splash->windowFlags().testFlag(Qt::FramelessWindowHint));
+    QCOMPARE(splash->palette().color(QPalette::Window), QColor(Qt::white));
+    QCOMPARE(splash->Label1[0]->text(), QStringLiteral("Password storage program for Windows"));
+    QCOMPARE(splash->Label1[1]->text(), QStringLiteral("v1.0 - 11/2001"));
+    QCOMPARE(splash->Label1[2]->text(), QStringLiteral("Varnlock"));
+    QCOMPARE(splash->Label1[3]->text(), QStringLiteral("Featuring the"));
+    QCOMPARE(splash->Label2->text(), QString(8, u' ') + "Engine v1.0 -" + QString(25, u' ') +
+                                         "by " + kMakerName);
+    QCOMPARE(splash->Label3->text(), QStringLiteral("The Safest"));
+    QVERIFY(splash->Label3->font().italic());
+    QCOMPARE(splash->Label4->text(), kHomePage);
+    QCOMPARE(splash->Label3->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    QCOMPARE(splash->Label1[0]->palette().color(QPalette::WindowText), QColor(0, 0, 0x80));
+    QVERIFY(!splash->Image3->pixmap().isNull());
+    QCOMPARE(splash->Timer1->interval(), 1000);
+    QVERIFY(splash->Timer1->isActive());
+    // Every label stays inside the window.
+    for (QLabel *label : splash->findChildren<QLabel *>())
+        QVERIFY2(splash->rect().contains(label->geometry()), qPrintable(label->text()));
+    delete splash;
+}
+
+void TestSplash::closesItselfAfterASecond() {
+    Recorder r;
+    QPointer<Splash> splash;
+    splash = new Splash(r.hooks(), [&] {
+        ++r.mainShown;
+        r.splashVisibleWhenMainShown = splash && splash->isVisible();
+    });
+    splash->show();
+    QElapsedTimer clock;
+    clock.start();
+    QTest::qWait(400);
+    QVERIFY(splash);
+    QCOMPARE(r.mainShown, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(splash.isNull(), 5000);
+    QVERIFY(clock.elapsed() >= 900);
+    QCOMPARE(r.mainShown, 1);
+    // The main window's start-up ran while the splash was still up.
+    QVERIFY(r.splashVisibleWhenMainShown);
+}
+
+void TestSplash::backgroundClickCloses() {
+    Recorder r;
+    QPointer<Splash> splash = new Splash(r.hooks(), [&] { ++r.mainShown; });
+    splash->show();
+    QVERIFY(QTest::qWaitForWindowExposed(splash));
+    QTest::mouseClick(splash, Qt::LeftButton, {}, QPoint(20, 200));
+    QCOMPARE(r.mainShown, 1);
+    QTRY_VERIFY(splash.isNull());
+    QTest::qWait(1100);
+    QCOMPARE(r.mainShown, 1); // the timer of a closed splash never fires
+}
+
+void TestSplash::labelsDoNothingButTheHomePage() {
+    Recorder r;
+    QPointer<Splash> splash = new Splash(r.hooks(), [&] { ++r.mainShown; });
+    splash->Timer1->stop(); // keep it up for the clicks
+    splash->show();
+    QVERIFY(QTest::qWaitForWindowExposed(splash));
+    for (QLabel *label : {splash->Label1[0], splash->Label1[1], splash->Label1[2],
+                          splash->Label1[3], splash->Label2, splash->Label3})
+        QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(2, 2));
+    QVERIFY(splash);
+    QCOMPARE(r.mainShown, 0);
+    QVERIFY(r.opened.isEmpty());
+    QTest::mouseClick(splash->Label4, Qt::LeftButton, {}, QPoint(2, 2));
+    QTest::mouseClick(splash->Image3, Qt::LeftButton, {}, QPoint(2, 2));
+    QCOMPARE(r.opened, (QStringList{kHomePage, kHomePage}));
+    QVERIFY(splash);
+    QCOMPARE(splash->Image3->cursor().shape(), Qt::BitmapCursor);
+    delete splash;
+}
+
+QTEST_MAIN(TestSplash)
+#include "tst_splash.moc"

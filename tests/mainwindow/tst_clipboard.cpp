@@ -1,0 +1,278 @@
+#include "../common/guiharness.h"
+
+#include "database.h"
+#include "settings.h"
+#include "stringcipher.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QLabel>
+
+namespace {
+
+QColor textColour(const QLabel *label) {
+    return label->palette().color(QPalette::WindowText);
+}
+
+void clickLabel(QLabel *label) {
+    QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(3, 3));
+}
+
+QString clipboardText() {
+    return QGuiApplication::clipboard()->text();
+}
+
+// An old database file: each record field-ciphered on its own line.
+QByteArray oldFile(const QList<QByteArray> &records) {
+    QByteArray out;
+    for (const QByteArray &r : records)
+        out += EncodeLine(r) + "\r\n";
+    return out;
+}
+
+} // namespace
+
+class TestClipboard : public QObject {
+    Q_OBJECT
+private slots:
+    void labelsCopyAndTurnRed();
+    void backgroundClearsClipboardAndMarks();
+    void captureFollowsTheClipboard();
+    void ctrlMarksCaptureWithoutPolling();
+    void pathPrefill();
+    void pathAndHelpGoToTheShell();
+    void importOldDatabase();
+    void importUnderProgramAndDBase();
+    void importMissingFileDoesNothing();
+    void importSkipsEmptyRecords();
+};
+
+void TestClipboard::labelsCopyAndTurnRed() {
+    Harness h;
+    Chestwrd &w = h.start();
+    h.fill({"svc", "bob", "secret pw", "", "/home/bob/notes.txt"});
+    QVERIFY(w.Check1->isChecked());
+
+    clickLabel(w.Label2);
+    QCOMPARE(clipboardText(), QStringLiteral("secret pw")); // in clear, though masked
+    QCOMPARE(textColour(w.Label2), QColor(255, 0, 0));
+    QCOMPARE(textColour(w.Label1), QColor(0, 0, 0));
+    QCOMPARE(textColour(w.Label5), QColor(0, 0, 0));
+
+    clickLabel(w.Label1);
+    QCOMPARE(clipboardText(), QStringLiteral("bob"));
+    QCOMPARE(textColour(w.Label1), QColor(255, 0, 0));
+    QCOMPARE(textColour(w.Label2), QColor(0, 0, 0));
+
+    clickLabel(w.Label5);
+    QCOMPARE(clipboardText(), QStringLiteral("/home/bob/notes.txt"));
+    QCOMPARE(textColour(w.Label5), QColor(255, 0, 0));
+    QCOMPARE(textColour(w.Label1), QColor(0, 0, 0));
+
+    // "Service" and "Other Info" copy nothing.
+    QGuiApplication::clipboard()->setText("kept");
+    clickLabel(w.Label4);
+    clickLabel(w.Label3);
+    QCOMPARE(clipboardText(), QStringLiteral("kept"));
+}
+
+void TestClipboard::backgroundClearsClipboardAndMarks() {
+    Harness h;
+    Chestwrd &w = h.start();
+    w.Text1[2]->setText("pw");
+    clickLabel(w.Label2);
+    QCOMPARE(clipboardText(), QStringLiteral("pw"));
+    // A spot of the window's own background, right of the "Service" field.
+    QTest::mouseClick(w.centralWidget(), Qt::LeftButton, {}, QPoint(295, 12));
+    QVERIFY(clipboardText().isEmpty());
+    for (QLabel *label : {w.Label1, w.Label2, w.Label5})
+        QCOMPARE(textColour(label), QColor(0, 0, 0));
+}
+
+void TestClipboard::captureFollowsTheClipboard() {
+    Harness h;
+    Chestwrd &w = h.start();
+    QGuiApplication::clipboard()->setText("before");
+    w.mnuCapture->trigger();
+    QVERIFY(w.mnuCapture->isChecked());
+    QVERIFY(w.Timer2->isActive());
+    QVERIFY(clipboardText().isEmpty());
+
+    // No field chosen yet: the service field takes what is copied.
+    QGuiApplication::clipboard()->setText("example.org");
+    QTRY_COMPARE(w.Text1[0]->text(), QStringLiteral("example.org"));
+
+    // Focus on the user name: the clipboard is cleared and the field follows it.
+    w.Text1[1]->setText("typed");
+    w.Text1[1]->setFocus();
+    QCOMPARE(w.CaptureField, 1);
+    QTRY_VERIFY(w.Text1[1]->text().isEmpty());
+    QGuiApplication::clipboard()->setText("bob");
+    QTRY_COMPARE(w.Text1[1]->text(), QStringLiteral("bob"));
+    QCOMPARE(w.Text1[0]->text(), QStringLiteral("example.org"));
+    // Typing is overwritten by the clipboard at the next tick.
+    QTest::keyClicks(w.Text1[1], "x");
+    QTRY_COMPARE(w.Text1[1]->text(), QStringLiteral("bob"));
+
+    w.Text1[2]->setFocus();
+    QGuiApplication::clipboard()->setText("pw1");
+    QTRY_COMPARE(w.Text1[2]->text(), QStringLiteral("pw1"));
+    QVERIFY(w.mnuAdd->isEnabled()); // captured text follows the field rule
+
+    // Switching capture off stops the polling; the fields keep their text.
+    w.mnuCapture->trigger();
+    QVERIFY(!w.mnuCapture->isChecked());
+    QVERIFY(!w.Timer2->isActive());
+    QGuiApplication::clipboard()->setText("later");
+    QTest::qWait(50);
+    QCOMPARE(w.Text1[2]->text(), QStringLiteral("pw1"));
+}
+
+void TestClipboard::ctrlMarksCaptureWithoutPolling() {
+    Harness h;
+    Chestwrd &w = h.start();
+    w.Text1[3]->setFocus();
+    QTest::keyRelease(w.Text1[3], Qt::Key_Control);
+    QVERIFY(w.mnuCapture->isChecked());
+    QVERIFY(!w.Timer2->isActive());
+
+    // Focus still chooses the field and clears the clipboard, and a click pastes.
+    QGuiApplication::clipboard()->setText("old");
+    w.Text1[1]->setFocus();
+    QVERIFY(clipboardText().isEmpty());
+    QGuiApplication::clipboard()->setText("pasted");
+    QTest::mouseClick(w.Text1[1], Qt::LeftButton, {}, QPoint(5, 5));
+    QCOMPARE(w.Text1[1]->text(), QStringLiteral("pasted"));
+    QCOMPARE(w.Text1[1]->cursorPosition(), 6);
+    QTest::qWait(30);
+    QCOMPARE(w.Text1[1]->text(), QStringLiteral("pasted")); // no polling
+
+    // Reset ends it and clears the clipboard.
+    w.mnuReset_Click();
+    QVERIFY(!w.mnuCapture->isChecked());
+    QVERIFY(clipboardText().isEmpty());
+    QGuiApplication::clipboard()->setText("free");
+    QTest::mouseClick(w.Text1[1], Qt::LeftButton, {}, QPoint(5, 5));
+    QVERIFY(w.Text1[1]->text().isEmpty());
+}
+
+void TestClipboard::pathPrefill() {
+    Harness h;
+    Chestwrd &w = h.start();
+    w.Text1[4]->setFocus();
+    QCOMPARE(w.Text1[4]->text(), QStringLiteral("http://"));
+    QCOMPARE(w.Text1[4]->cursorPosition(), 7);
+
+    // A path that holds text keeps it.
+    for (const QString &kept : {QStringLiteral("C:\\notes.txt"), QStringLiteral("https://x.org"),
+                                QStringLiteral("http://x.org"), QStringLiteral("/srv/a")}) {
+        w.Text1[0]->setFocus();
+        w.Text1[4]->setText(kept);
+        w.Text1[4]->setFocus();
+        QCOMPARE(w.Text1[4]->text(), kept);
+    }
+}
+
+void TestClipboard::pathAndHelpGoToTheShell() {
+    Harness h;
+    Chestwrd &w = h.start();
+    w.Text1[4]->setText("https://mail.example.org/login");
+    // A double click begins with a click.
+    clickLabel(w.Label5);
+    QTest::mouseDClick(w.Label5, Qt::LeftButton, {}, QPoint(3, 3));
+    QCOMPARE(h.opened, QStringList{"https://mail.example.org/login"});
+    QCOMPARE(clipboardText(), QStringLiteral("https://mail.example.org/login"));
+    QCOMPARE(textColour(w.Label5), QColor(255, 0, 0));
+    QVERIFY(h.messages.isEmpty());
+
+    // No help page: nothing is asked of the shell.
+    w.mnuHelp->trigger();
+    QCOMPARE(h.opened.size(), 1);
+    QVERIFY(QDir(h.paths().programFolder).mkpath("Help"));
+    writeBytes(h.paths().helpPage(), "<html></html>");
+    w.mnuHelp->trigger();
+    QCOMPARE(h.opened.size(), 2);
+    QCOMPARE(h.opened[1], h.paths().helpPage());
+}
+
+void TestClipboard::importOldDatabase() {
+    Harness h;
+    writeBytes(h.paths().oldDatabase(),
+               oldFile({"mail:bob:pw1:/home/bob/mail", "bank:ann:pin:http://bank.example:8080/x",
+                        "shop:carl:pw3:"}));
+    Chestwrd &w = h.start();
+    QVERIFY(w.mnuImport->isEnabled());
+    w.mnuImport->trigger();
+    QCOMPARE(h.messages.size(), 1);
+    QCOMPARE(h.messages[0].icon, QMessageBox::Information);
+    QCOMPARE(h.messages[0].title, QStringLiteral("Varnlock"));
+    QCOMPARE(h.messages[0].text, QStringLiteral("Old Database Import Success"));
+    QCOMPARE(h.names(), (QStringList{"bank", "mail", "shop"}));
+    const QList<QByteArray> lines{"bank:!ann:!pin:!:!:!http://bank.example:8080/x",
+                                  "mail:!bob:!pw1:!:!/home/bob/mail", "shop:!carl:!pw3:!"};
+    QCOMPARE(w.List1().lines(), lines);
+    QCOMPARE(h.databaseFile(), storeBytes(lines));
+    QVERIFY(w.mnuImport->isEnabled());
+
+    // The web address stays whole in the path, with the separator left over
+    // from the old format in front of it.
+    h.clickRow(0);
+    QCOMPARE(w.Text1[2]->text(), QStringLiteral("pin"));
+    QCOMPARE(w.Text1[4]->text(), QStringLiteral(":!http://bank.example:8080/x"));
+
+    h.start();
+    QCOMPARE(h.names(), (QStringList{"bank", "mail", "shop"}));
+    QVERIFY(!h.w().mnuImport->isEnabled());
+    QCOMPARE(fileBytes(h.paths().oldDatabase()),
+             oldFile({"mail:bob:pw1:/home/bob/mail", "bank:ann:pin:http://bank.example:8080/x",
+                      "shop:carl:pw3:"}));
+}
+
+void TestClipboard::importUnderProgramAndDBase() {
+    Harness h(true);
+    QCOMPARE(WriteSettingsFile(h.paths(),
+                               BuildSettingsLine(kNeverExpires, "key7", "11-01-2026", 1)),
+             SettingsStatus::Ok);
+    writeBytes(h.paths().oldDatabase(), oldFile({"a:b:c:d"}));
+    Chestwrd &w = h.start({"key7"});
+    // With no copy yet, start-up says so; the import is still offered.
+    QCOMPARE(h.messages.size(), 1);
+    QCOMPARE(h.messages[0].title, QStringLiteral("Error - i67"));
+    QVERIFY(w.mnuImport->isEnabled());
+    w.mnuImport->trigger();
+    QCOMPARE(h.messages.size(), 2);
+    QCOMPARE(h.messages[1].text, QStringLiteral("Old Database Import Success"));
+    QCOMPARE(h.copyFile(), XorInverted(EncodeLine("a:!b:!c:!:!d"), "key7") + "\r\n");
+    QVERIFY(!Platform::exists(h.paths().database()));
+    QVERIFY(!Platform::exists(h.paths().tempFile()));
+}
+
+void TestClipboard::importMissingFileDoesNothing() {
+    Harness h;
+    Chestwrd &w = h.start();
+    w.mnuImport->trigger();
+    QVERIFY(h.messages.isEmpty());
+    QCOMPARE(w.List2->count(), 0);
+    QVERIFY(!Platform::exists(h.paths().database()));
+}
+
+void TestClipboard::importSkipsEmptyRecords() {
+    Harness h;
+    // An item that deciphers to nothing sits between two records.
+    writeBytes(h.paths().oldDatabase(), EncodeLine("a:b:c:d") + "\r\n\r\n" + EncodeLine("e:f:g:h"));
+    Chestwrd &w = h.start();
+    h.fill({"own", "o", "p"});
+    w.mnuAdd_Click();
+    w.mnuImport->trigger();
+    QCOMPARE(h.messages.size(), 1);
+    QCOMPARE(h.names(), (QStringList{"a", "e", "own"}));
+    QCOMPARE(h.databaseFile(), storeBytes({"a:!b:!c:!:!d", "e:!f:!g:!:!h", "own:!o:!p:!:!"}));
+    // Importing again adds the old records a second time, as the command always has.
+    w.mnuImport->trigger();
+    QCOMPARE(h.names(), (QStringList{"a", "a", "e", "e", "own"}));
+    h.start();
+    QCOMPARE(h.names(), (QStringList{"a", "a", "e", "e", "own"}));
+}
+
+QTEST_MAIN(TestClipboard)
+#include "tst_clipboard.moc"

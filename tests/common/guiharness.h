@@ -29,6 +29,8 @@ struct Harness {
     QList<Shown> messages;
     QStringList opened;
     int ended = 0;
+    // Hands paths to the desktop's real opener instead of recording them.
+    bool realOpener = false;
     std::unique_ptr<Chestwrd> window;
 
     explicit Harness(bool withData = false) : folders(withData) {}
@@ -38,7 +40,11 @@ struct Harness {
         h.message = [this](QMessageBox::Icon icon, const QString &title, const QString &text) {
             messages.append({icon, title, text});
         };
-        h.open = [this](const QString &target) { opened.append(target); };
+        h.open = [this](const QString &target) {
+            opened.append(target);
+            if (realOpener)
+                OpenWithDesktop(target);
+        };
         h.endProgram = [this] { ++ended; };
         return h;
     }

@@ -1,0 +1,129 @@
+#include "../common/guiharness.h"
+
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProcess>
+
+// Runs on a real X server (see run-under-xvfb.sh): the clipboard is shared with
+// other programs and paths go to the desktop's opener.
+
+namespace {
+
+struct ToolResult {
+    int exitCode = -1;
+    QByteArray output;
+};
+
+// Runs another program while this one keeps serving its events, as it must
+// when that program asks for the clipboard this one owns.
+ToolResult runTool(const QString &program, const QStringList &args,
+                   const QByteArray &input = QByteArray()) {
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForStarted(5000))
+        return {};
+    if (!input.isNull()) {
+        process.write(input);
+        process.closeWriteChannel();
+    }
+    QElapsedTimer clock;
+    clock.start();
+    while (process.state() != QProcess::NotRunning && clock.elapsed() < 10000)
+        QTest::qWait(10);
+    return {process.exitCode(), process.readAllStandardOutput()};
+}
+
+QByteArray clipboardSeenByOthers() {
+    return runTool("xclip", {"-selection", "clipboard", "-o"}).output;
+}
+
+void copyElsewhere(const QByteArray &text) {
+    runTool("xclip", {"-selection", "clipboard", "-i"}, text);
+}
+
+QStringList openerLog() {
+    QFile log(qEnvironmentVariable("VARNLOCK_OPENED"));
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+class TestDesktop : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void copiedPasswordReachesOtherPrograms();
+    void captureTakesTextCopiedElsewhere();
+    void pathAndHelpGoToTheOpener();
+};
+
+void TestDesktop::initTestCase() {
+    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    QVERIFY(!qEnvironmentVariable("VARNLOCK_OPENED").isEmpty());
+}
+
+void TestDesktop::copiedPasswordReachesOtherPrograms() {
+    Harness h;
+    Chestwrd &w = h.start();
+    h.fill({"mail", "bob", "Tr0ub4dor&3"});
+    QTest::mouseClick(w.Label2, Qt::LeftButton, {}, QPoint(3, 3));
+    QCOMPARE(clipboardSeenByOthers(), QByteArray("Tr0ub4dor&3"));
+    QTest::mouseClick(w.Label1, Qt::LeftButton, {}, QPoint(3, 3));
+    QCOMPARE(clipboardSeenByOthers(), QByteArray("bob"));
+
+    // The background click clears it for everyone.
+    QTest::mouseClick(w.centralWidget(), Qt::LeftButton, {}, QPoint(295, 12));
+    QVERIFY(clipboardSeenByOthers().isEmpty());
+}
+
+void TestDesktop::captureTakesTextCopiedElsewhere() {
+    Harness h;
+    Chestwrd &w = h.start();
+    w.mnuCapture->trigger();
+    w.Text1[1]->setFocus();
+    QTRY_VERIFY(w.Text1[1]->text().isEmpty());
+    copyElsewhere("alice@example.org");
+    QTRY_COMPARE(w.Text1[1]->text(), QStringLiteral("alice@example.org"));
+    w.Text1[2]->setFocus();
+    copyElsewhere("hunter2");
+    QTRY_COMPARE(w.Text1[2]->text(), QStringLiteral("hunter2"));
+    QCOMPARE(w.Text1[1]->text(), QStringLiteral("alice@example.org"));
+
+    // Reset ends capture and empties the clipboard for everyone.
+    w.mnuReset_Click();
+    QVERIFY(clipboardSeenByOthers().isEmpty());
+    copyElsewhere("ignored");
+    QTest::qWait(100);
+    QVERIFY(w.Text1[2]->text().isEmpty());
+}
+
+void TestDesktop::pathAndHelpGoToTheOpener() {
+    Harness h;
+    h.realOpener = true;
+    Chestwrd &w = h.start();
+    QVERIFY(QDir(h.paths().programFolder).mkpath("Help"));
+    writeBytes(h.paths().helpPage(), "<html><body>help</body></html>");
+    w.mnuHelp->trigger();
+    QTRY_COMPARE(openerLog().size(), 1);
+    QVERIFY2(openerLog().last().endsWith(h.paths().helpPage()), qPrintable(openerLog().last()));
+
+    w.Text1[4]->setText("https://mail.example.org/login");
+    QTest::mouseClick(w.Label5, Qt::LeftButton, {}, QPoint(3, 3));
+    QTest::mouseDClick(w.Label5, Qt::LeftButton, {}, QPoint(3, 3));
+    QTRY_COMPARE(openerLog().size(), 2);
+    QCOMPARE(openerLog().last(), QStringLiteral("https://mail.example.org/login"));
+
+    const QString notes = h.paths().programFolder + "/notes.txt";
+    writeBytes(notes, "notes");
+    w.Text1[4]->setText(notes);
+    QTest::mouseDClick(w.Label5, Qt::LeftButton, {}, QPoint(3, 3));
+    QTRY_COMPARE(openerLog().size(), 3);
+    QVERIFY2(openerLog().last().endsWith(notes), qPrintable(openerLog().last()));
+    QVERIFY(h.messages.isEmpty());
+}
+
+QTEST_MAIN(TestDesktop)
+#include "tst_desktop.moc"

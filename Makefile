@@ -1,7 +1,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench clean format
+.PHONY: all deps configure build run test bench install clean format
 
 all: build
 
@@ -22,6 +22,9 @@ test: build
 
 bench: build
 	$(BUILD)/bench/varnlock_bench
+
+install: build
+	cmake --install $(BUILD)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -75,20 +75,68 @@ QFont windowFont(double points) {
 
 // ---- ServiceList ---------------------------------------------------------
 
+int ServiceNames::rowCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : int(m_records.size());
+}
+
+QVariant ServiceNames::data(const QModelIndex &index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_records.size())
+        return {};
+    return Ansi::toUnicode(m_records.serviceName(index.row()));
+}
+
+void ServiceNames::refresh() {
+    beginResetModel();
+    endResetModel();
+}
+
+ServiceList::ServiceList(QWidget *parent) : QListView(parent) {
+    setUniformItemSizes(true); // rows are measured once, not once per record
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+int ServiceList::count() const {
+    return model() ? model()->rowCount() : 0;
+}
+
+QString ServiceList::text(int row) const {
+    return model()->index(row, 0).data().toString();
+}
+
+QRect ServiceList::rowRect(int row) const {
+    return visualRect(model()->index(row, 0));
+}
+
+int ServiceList::selectedRow() const {
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
+}
+
+void ServiceList::selectRow(int row) {
+    if (row < 0 || row >= count()) {
+        selectionModel()->clear();
+        return;
+    }
+    const QModelIndex index = model()->index(row, 0);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    scrollTo(index);
+}
+
 void ServiceList::mousePressEvent(QMouseEvent *event) {
     if (event->button() == Qt::RightButton) {
         event->accept();
         return;
     }
-    const int before = currentRow();
-    QListWidget::mousePressEvent(event);
-    if (itemAt(event->position().toPoint()) || currentRow() != before)
+    const int before = currentIndex().row();
+    QListView::mousePressEvent(event);
+    if (indexAt(event->position().toPoint()).isValid() || currentIndex().row() != before)
         emit clickedRow();
 }
 
 void ServiceList::mouseReleaseEvent(QMouseEvent *event) {
     if (event->button() != Qt::RightButton)
-        QListWidget::mouseReleaseEvent(event);
+        QListView::mouseReleaseEvent(event);
     emit mouseUp(event->button());
 }
 
@@ -98,14 +146,14 @@ void ServiceList::mouseDoubleClickEvent(QMouseEvent *event) {
 }
 
 void ServiceList::keyPressEvent(QKeyEvent *event) {
-    const int before = currentRow();
-    QListWidget::keyPressEvent(event);
-    if (currentRow() != before)
+    const int before = currentIndex().row();
+    QListView::keyPressEvent(event);
+    if (currentIndex().row() != before)
         emit clickedRow();
 }
 
 void ServiceList::keyReleaseEvent(QKeyEvent *event) {
-    QListWidget::keyReleaseEvent(event);
+    QListView::keyReleaseEvent(event);
     if (!event->isAutoRepeat())
         emit keyUp(keyCode(event));
 }
@@ -183,10 +231,11 @@ void Chestwrd::buildControls() {
     connect(Check1, &QCheckBox::toggled, this, [this] { Check1_Click(); });
 
     List2 = new ServiceList(client);
+    m_names = new ServiceNames(m_records, List2);
+    List2->setModel(m_names);
     List2->setFont(fieldFont);
     place(List2, 0, 2010, 4635, 1500);
     List2->setToolTip(QStringLiteral("Varnlock: the services you stored"));
-    List2->setSelectionMode(QAbstractItemView::SingleSelection);
     connect(List2, &ServiceList::clickedRow, this, [this] { List2_Click(); });
     connect(List2, &ServiceList::mouseUp, this, [this](Qt::MouseButton b) { List2_MouseUp(b); });
     connect(List2, &ServiceList::keyUp, this, [this](int key) { List2_KeyUp(key); });
@@ -377,19 +426,8 @@ void Chestwrd::settingsAccepted() {
 // ---- the list --------------------------------------------------------------
 
 void Chestwrd::fillList(qsizetype selectRow) {
-    QStringList names;
-    names.reserve(m_records.size());
-    for (qsizetype i = 0; i < m_records.size(); ++i)
-        names.append(Ansi::toUnicode(m_records.serviceName(i)));
-    List2->setUpdatesEnabled(false);
-    List2->clear();
-    List2->addItems(names);
-    if (selectRow >= 0 && selectRow < List2->count()) {
-        List2->setCurrentRow(int(selectRow), QItemSelectionModel::ClearAndSelect);
-    } else {
-        List2->setCurrentRow(-1, QItemSelectionModel::Clear);
-    }
-    List2->setUpdatesEnabled(true);
+    m_names->refresh();
+    List2->selectRow(int(selectRow));
 }
 
 void Chestwrd::clearSelectionMarks() {
@@ -397,8 +435,7 @@ void Chestwrd::clearSelectionMarks() {
 }
 
 void Chestwrd::List2_Click() {
-    const auto selected = List2->selectedItems();
-    SelectedIndex = selected.isEmpty() ? -1 : List2->row(selected.first());
+    SelectedIndex = List2->selectedRow();
     for (int i = 0; i < 5; ++i)
         Text1[i]->setText(QString());
 }
@@ -409,10 +446,7 @@ void Chestwrd::List2_MouseUp(Qt::MouseButton button) {
         mnuRemove->setEnabled(false);
         return;
     }
-    const auto selected = List2->selectedItems();
-    if (selected.isEmpty())
-        return;
-    const int row = List2->row(selected.first());
+    const int row = List2->selectedRow();
     if (row < 0 || row >= m_records.size())
         return;
     mnuRemove->setEnabled(true);
@@ -554,7 +588,7 @@ void Chestwrd::AddRecord() {
 
 void Chestwrd::mnuAdd_Click() {
     AddRecord();
-    List2->update();
+    List2->viewport()->update();
 }
 
 void Chestwrd::mnuReplace_Click() {

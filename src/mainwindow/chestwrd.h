@@ -4,7 +4,8 @@
 #include "storepaths.h"
 #include "uihooks.h"
 
-#include <QListWidget>
+#include <QAbstractListModel>
+#include <QListView>
 #include <QMainWindow>
 
 #include <array>
@@ -20,12 +21,37 @@ class QTimer;
 class Config;
 class PassReq;
 
-// The list of services: a click and a mouse-up are reported separately, the
-// way the window's selection works, and a right click never selects.
-class ServiceList : public QListWidget {
+// The service names of a record list, read from it on demand: filling the
+// list costs nothing however many records there are, and the names can never
+// differ from the records they belong to.
+class ServiceNames : public QAbstractListModel {
     Q_OBJECT
 public:
-    using QListWidget::QListWidget;
+    explicit ServiceNames(const RecordList &records, QObject *parent = nullptr)
+        : QAbstractListModel(parent), m_records(records) {}
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    // The records changed: every row is read afresh.
+    void refresh();
+
+private:
+    const RecordList &m_records;
+};
+
+// The list of services: a click and a mouse-up are reported separately, the
+// way the window's selection works, and a right click never selects.
+class ServiceList : public QListView {
+    Q_OBJECT
+public:
+    explicit ServiceList(QWidget *parent = nullptr);
+
+    int count() const;
+    QString text(int row) const;
+    QRect rowRect(int row) const;
+    // The highlighted row, or -1.
+    int selectedRow() const;
+    void selectRow(int row);
 
 signals:
     void clickedRow();
@@ -153,6 +179,7 @@ private:
     StorePaths m_paths;
     UiHooks m_hooks;
     RecordList m_records;
+    ServiceNames *m_names = nullptr;
     Config *m_config = nullptr;
     PassReq *m_passReq = nullptr;
     bool m_loaded = false;

@@ -7,26 +7,35 @@
 
 namespace {
 
-QByteArray encodeLines(const QList<QByteArray> &lines) {
+// The store's content for record lines: each field-ciphered, and under a key
+// enciphered again, ended by CR LF. One pass, one buffer. lineSafe tells
+// whether every enciphered line stays free of CR and LF.
+QByteArray encodeLines(const QList<QByteArray> &lines, const QByteArray &key = QByteArray(),
+                       bool *lineSafe = nullptr) {
     qsizetype total = 0;
     for (const QByteArray &line : lines)
         total += line.size() + 2;
-    QByteArray out;
-    out.reserve(total);
+    QByteArray content(total, Qt::Uninitialized);
+    char *dst = content.data();
+    bool safe = true;
     for (const QByteArray &line : lines) {
-        out.append(EncodeLine(line));
-        out.append("\r\n", 2);
+        EncodeInto(line, dst);
+        if (!key.isEmpty())
+            safe &= XorInvertSpan(dst, line.size(), key);
+        dst += line.size();
+        *dst++ = '\r';
+        *dst++ = '\n';
     }
-    return out;
+    if (lineSafe)
+        *lineSafe = safe;
+    return content;
 }
 
-StoreStatus readLines(const QString &path, QList<QByteArray> &lines) {
+StoreStatus readContent(const QString &path, QByteArray &content) {
     if (!Platform::exists(path))
         return StoreStatus::Missing;
-    QByteArray content;
     if (!Platform::readFile(path, content))
         return StoreStatus::ReadFailed;
-    lines = SplitLines(content);
     return StoreStatus::Ok;
 }
 
@@ -37,24 +46,24 @@ bool containsLineBreak(const QByteArray &line) {
 } // namespace
 
 StoreStatus LoadDatabase(const StorePaths &paths, int scope, RecordList &list) {
-    QList<QByteArray> lines;
-    const StoreStatus status = readLines(scope == 1 ? paths.tempFile() : paths.database(), lines);
+    QByteArray content;
+    const StoreStatus status =
+        readContent(scope == 1 ? paths.tempFile() : paths.database(), content);
     if (status != StoreStatus::Ok)
         return status;
-    for (QByteArray &line : lines)
-        line = DecodeLine(line);
-    list.append(lines);
+    DecodeInPlace(content);
+    list.append(SplitLines(content));
     return StoreStatus::Ok;
 }
 
 StoreStatus DecipherToTemp(const StorePaths &paths, const QByteArray &key) {
-    QList<QByteArray> lines;
-    StoreStatus status = readLines(paths.copy(), lines);
+    QByteArray content;
+    StoreStatus status = readContent(paths.copy(), content);
     if (status == StoreStatus::Ok) {
-        QByteArray content;
-        if (!XorInvertLines(lines, key, content))
+        QByteArray deciphered;
+        if (!XorInvertContent(content, key, deciphered))
             status = StoreStatus::NoKey;
-        else if (!Platform::writePrivateFile(paths.tempFile(), content))
+        else if (!Platform::writePrivateFile(paths.tempFile(), deciphered))
             status = StoreStatus::TempFailed;
     }
     if (status != StoreStatus::Ok)
@@ -63,13 +72,15 @@ StoreStatus DecipherToTemp(const StorePaths &paths, const QByteArray &key) {
 }
 
 StoreStatus EncipherFromTemp(const StorePaths &paths, const QByteArray &key) {
-    QList<QByteArray> lines;
-    const StoreStatus status = readLines(paths.tempFile(), lines);
+    QByteArray content;
+    const StoreStatus status = readContent(paths.tempFile(), content);
     if (status != StoreStatus::Ok)
         return status;
-    QByteArray content;
-    if (!XorInvertLines(lines, key, content))
+    bool lineSafe = true;
+    if (!XorInvertInPlace(content, key, &lineSafe))
         return StoreStatus::NoKey;
+    if (!lineSafe)
+        return StoreStatus::UnsafeRecord;
     if (!Platform::writeFileAtomically(paths.copy(), content))
         return StoreStatus::WriteFailed;
     return StoreStatus::Ok;
@@ -119,25 +130,29 @@ StoreStatus AppendRecord(const StorePaths &paths, int scope, const QByteArray &l
 StoreStatus RewriteDatabase(const StorePaths &paths, int scope, const QList<QByteArray> &lines,
                             const QByteArray &key) {
     for (const QByteArray &line : lines) {
-        const StoreStatus storable = CheckStorable(line, scope, key);
-        if (storable != StoreStatus::Ok)
-            return storable;
+        if (line.isEmpty() || containsLineBreak(line))
+            return StoreStatus::UnsafeRecord;
     }
-    const QByteArray content = encodeLines(lines);
+    if (scope == 1 && key.isEmpty() && !lines.isEmpty())
+        return StoreStatus::NoKey;
     if (scope == 0 || scope == 2) {
-        if (!Platform::writeFileAtomically(paths.database(), content))
+        if (!Platform::writeFileAtomically(paths.database(), encodeLines(lines)))
             return StoreStatus::WriteFailed;
         return StoreStatus::Ok;
     }
     if (scope != 1)
         return StoreStatus::Ok;
-    StoreStatus status = StoreStatus::TempFailed;
-    if (Platform::writePrivateFile(paths.tempFile(), content))
-        status = EncipherFromTemp(paths, key);
-    if (status == StoreStatus::Missing || status == StoreStatus::ReadFailed)
-        status = StoreStatus::TempFailed;
-    DeleteTempFile(paths);
-    return status;
+    // The copy is enciphered straight from memory: a rewrite never puts the
+    // records into the shared temporary folder, and a line that would not
+    // read back whole under this key leaves the old copy as it was.
+    bool lineSafe = true;
+    const QByteArray content = encodeLines(lines, key, &lineSafe);
+    if (!lineSafe)
+        return StoreStatus::UnsafeRecord;
+    if (!Platform::writeFileAtomically(paths.copy(), content))
+        return StoreStatus::WriteFailed;
+    DeleteTempFile(paths); // nothing of an earlier session is left behind
+    return StoreStatus::Ok;
 }
 
 bool DeleteTempFile(const StorePaths &paths) {

@@ -40,7 +40,7 @@ StoreStatus AppendRecord(const StorePaths &paths, int scope, const QByteArray &l
                          const QByteArray &key);
 
 // Replaces the whole store of the scope with lines, in their order. Under
-// scope 1 through the temporary file, which is gone afterwards in every case.
+// scope 1 the copy is enciphered in memory, and no temporary file is left.
 StoreStatus RewriteDatabase(const StorePaths &paths, int scope, const QList<QByteArray> &lines,
                             const QByteArray &key);
 

@@ -34,6 +34,11 @@ QByteArray mapLine(const QByteArray &line, const std::array<char, 256> &table) {
     return out;
 }
 
+void mapInPlace(QByteArray &content, const std::array<char, 256> &table) {
+    for (char &c : content)
+        c = table[static_cast<unsigned char>(c)];
+}
+
 } // namespace
 
 static_assert(sizeof(kCipherPlain) == 64 && sizeof(kCipherImage) == 64);
@@ -52,4 +57,17 @@ QByteArray EncodeLine(const QByteArray &line) {
 
 QByteArray DecodeLine(const QByteArray &line) {
     return mapLine(line, kTables.decode);
+}
+
+void EncodeInPlace(QByteArray &content) {
+    mapInPlace(content, kTables.encode);
+}
+
+void DecodeInPlace(QByteArray &content) {
+    mapInPlace(content, kTables.decode);
+}
+
+void EncodeInto(const QByteArray &line, char *dst) {
+    for (const char c : line)
+        *dst++ = kTables.encode[static_cast<unsigned char>(c)];
 }

@@ -21,3 +21,10 @@ void DecodeText(const QByteArray &text, QByteArray &result);
 // A whole line through EncodeText.
 QByteArray EncodeLine(const QByteArray &line);
 QByteArray DecodeLine(const QByteArray &line);
+
+// Writes the image of a line to dst, which has room for line.size() bytes.
+void EncodeInto(const QByteArray &line, char *dst);
+
+// The same over a whole file's content at once; line endings pass unchanged.
+void EncodeInPlace(QByteArray &content);
+void DecodeInPlace(QByteArray &content);

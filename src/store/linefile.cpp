@@ -1,8 +1,9 @@
 #include "linefile.h"
 
-QList<QByteArray> SplitLines(const QByteArray &content) {
-    QList<QByteArray> lines;
+QList<QByteArrayView> LineViews(const QByteArray &content) {
+    QList<QByteArrayView> lines;
     lines.reserve(content.count('\n') + 1);
+    const char *data = content.constData();
     qsizetype from = 0;
     const qsizetype size = content.size();
     while (from < size) {
@@ -11,12 +12,21 @@ QList<QByteArray> SplitLines(const QByteArray &content) {
         if (end < 0)
             end = size;
         qsizetype stop = end;
-        if (stop > from && content.at(stop - 1) == '\r')
+        if (stop > from && data[stop - 1] == '\r')
             --stop;
         if (stop > from)
-            lines.append(content.mid(from, stop - from));
+            lines.append(QByteArrayView(data + from, stop - from));
         from = next;
     }
+    return lines;
+}
+
+QList<QByteArray> SplitLines(const QByteArray &content) {
+    QList<QByteArray> lines;
+    const QList<QByteArrayView> views = LineViews(content);
+    lines.reserve(views.size());
+    for (const QByteArrayView view : views)
+        lines.append(view.toByteArray());
     return lines;
 }
 

@@ -8,5 +8,8 @@
 // are ordinary characters. Empty lines are dropped: a store never writes them.
 QList<QByteArray> SplitLines(const QByteArray &content);
 
+// The same lines as views into content, for a pass that needs no copies.
+QList<QByteArrayView> LineViews(const QByteArray &content);
+
 // Joins lines, each ended by CR LF.
 QByteArray JoinLines(const QList<QByteArray> &lines);

@@ -60,8 +60,14 @@ qsizetype RecordList::indexOf(const QByteArray &line) const {
 }
 
 void RecordList::append(const QList<QByteArray> &lines) {
+    const qsizetype before = m_lines.size();
     m_lines.append(lines);
-    std::stable_sort(m_lines.begin(), m_lines.end(), lessThan);
+    // A store is written in list order, so what is read is usually in order
+    // already: then only the seam between old and new entries needs merging.
+    const auto middle = m_lines.begin() + before;
+    if (!std::is_sorted(middle, m_lines.end(), lessThan))
+        std::stable_sort(middle, m_lines.end(), lessThan);
+    std::inplace_merge(m_lines.begin(), middle, m_lines.end(), lessThan);
 }
 
 qsizetype RecordList::insertSorted(const QByteArray &line) {

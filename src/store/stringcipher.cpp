@@ -1,5 +1,7 @@
 #include "stringcipher.h"
 
+#include "linefile.h"
+
 #include <QList>
 
 bool XorInvert(const QByteArray &text, const QByteArray &key, QByteArray &result) {
@@ -53,4 +55,78 @@ bool XorInvertLines(const QList<QByteArray> &lines, const QByteArray &key, QByte
         content.append("\r\n", 2);
     }
     return true;
+}
+
+bool XorInvertContent(const QByteArray &content, const QByteArray &key, QByteArray &out,
+                      bool *lineSafe) {
+    const QList<QByteArrayView> lines = LineViews(content);
+    if (lines.isEmpty())
+        return true;
+    if (key.isEmpty())
+        return false;
+    qsizetype total = 0;
+    for (const QByteArrayView line : lines)
+        total += line.size() + 2;
+    const qsizetype start = out.size();
+    out.resize(start + total);
+    char *dst = out.data() + start;
+    const auto *k = reinterpret_cast<const unsigned char *>(key.constData());
+    const qsizetype keyLength = key.size();
+    bool safe = true;
+    for (const QByteArrayView line : lines) {
+        qsizetype p = 0;
+        for (const char t : line) {
+            const auto c = static_cast<unsigned char>(~(static_cast<unsigned char>(t) ^ k[p]));
+            safe = safe && c != '\r' && c != '\n';
+            *dst++ = static_cast<char>(c);
+            if (++p == keyLength)
+                p = 0;
+        }
+        *dst++ = '\r';
+        *dst++ = '\n';
+    }
+    if (lineSafe)
+        *lineSafe = safe;
+    return true;
+}
+
+bool XorInvertInPlace(QByteArray &content, const QByteArray &key, bool *lineSafe) {
+    if (key.isEmpty())
+        return content.isEmpty();
+    const auto *k = reinterpret_cast<const unsigned char *>(key.constData());
+    const qsizetype keyLength = key.size();
+    char *c = content.data();
+    char *const end = c + content.size();
+    bool safe = true;
+    qsizetype p = 0;
+    while (c < end) {
+        if (*c == '\r' && c + 1 < end && c[1] == '\n') {
+            c += 2;
+            p = 0;
+            continue;
+        }
+        const auto out = static_cast<unsigned char>(~(static_cast<unsigned char>(*c) ^ k[p]));
+        safe = safe && out != '\r' && out != '\n';
+        *c++ = static_cast<char>(out);
+        if (++p == keyLength)
+            p = 0;
+    }
+    if (lineSafe)
+        *lineSafe = safe;
+    return true;
+}
+
+bool XorInvertSpan(char *data, qsizetype size, const QByteArray &key) {
+    const auto *k = reinterpret_cast<const unsigned char *>(key.constData());
+    const qsizetype keyLength = key.size();
+    bool safe = true;
+    qsizetype p = 0;
+    for (char *c = data, *end = data + size; c < end; ++c) {
+        const auto out = static_cast<unsigned char>(~(static_cast<unsigned char>(*c) ^ k[p]));
+        safe &= out != '\r' && out != '\n';
+        *c = static_cast<char>(out);
+        if (++p == keyLength)
+            p = 0;
+    }
+    return safe;
 }

@@ -19,3 +19,18 @@ bool EnciphersToOneLine(const QByteArray &text, const QByteArray &key);
 // A whole store: every line passed through XorInvert with the key starting
 // afresh, joined with CR LF. False on an empty key with a non-empty line.
 bool XorInvertLines(const QList<QByteArray> &lines, const QByteArray &key, QByteArray &content);
+
+// A whole file's content, line by line as SplitLines reads it, each line
+// through XorInvert with the key starting afresh, joined with CR LF. False on
+// an empty key. When lineSafe is given it tells whether every enciphered line
+// is free of CR and LF.
+bool XorInvertContent(const QByteArray &content, const QByteArray &key, QByteArray &out,
+                      bool *lineSafe = nullptr);
+
+// One line in place, the key starting afresh; false when the result holds a CR
+// or LF. The key must not be empty.
+bool XorInvertSpan(char *data, qsizetype size, const QByteArray &key);
+
+// The same in place over content made of lines that each end in CR LF and hold
+// no other CR or LF, as the store writes them.
+bool XorInvertInPlace(QByteArray &content, const QByteArray &key, bool *lineSafe = nullptr);

@@ -91,7 +91,7 @@ struct Harness {
     QStringList names() const {
         QStringList out;
         for (int i = 0; i < window->List2->count(); ++i)
-            out.append(window->List2->item(i)->text());
+            out.append(window->List2->text(i));
         return out;
     }
 
@@ -113,8 +113,8 @@ struct Harness {
 
     // A left click on a row: press, release, as a person makes it.
     void clickRow(int row, Qt::MouseButton button = Qt::LeftButton) {
-        QListWidget *list = window->List2;
-        const QPoint at = list->visualItemRect(list->item(row)).center();
+        ServiceList *list = window->List2;
+        const QPoint at = list->rowRect(row).center();
         QTest::mouseClick(list->viewport(), button, {}, at);
     }
 

@@ -55,7 +55,7 @@ QList<QByteArray> makeRecords(int count) {
     for (int i = 0; i < count; ++i) {
         const QByteArray service = word(6 + random.bounded(8));
         lines.append(service + ":!" + word(8) + "@example.org:!" + word(12) + ":!" + word(8) +
-                     ":!https://" + service + ".example.org/login");
+                     ":!https://" + service + ".example.org");
     }
     return lines;
 }

@@ -5,6 +5,8 @@
 #include "platform.h"
 #include "stringcipher.h"
 
+#include <algorithm>
+
 namespace {
 
 // The store's content for record lines: each field-ciphered, and under a key
@@ -13,15 +15,19 @@ namespace {
 QByteArray encodeLines(const QList<QByteArray> &lines, const QByteArray &key = QByteArray(),
                        bool *lineSafe = nullptr) {
     qsizetype total = 0;
-    for (const QByteArray &line : lines)
+    qsizetype longest = 0;
+    for (const QByteArray &line : lines) {
         total += line.size() + 2;
+        longest = std::max(longest, line.size());
+    }
+    const QByteArray keyStream = KeyStream(key, longest);
     QByteArray content(total, Qt::Uninitialized);
     char *dst = content.data();
     bool safe = true;
     for (const QByteArray &line : lines) {
         EncodeInto(line, dst);
-        if (!key.isEmpty())
-            safe &= XorInvertSpan(dst, line.size(), key);
+        if (!keyStream.isEmpty())
+            safe &= XorInvertSpan(dst, line.size(), keyStream.constData());
         dst += line.size();
         *dst++ = '\r';
         *dst++ = '\n';

@@ -116,17 +116,25 @@ bool XorInvertInPlace(QByteArray &content, const QByteArray &key, bool *lineSafe
     return true;
 }
 
-bool XorInvertSpan(char *data, qsizetype size, const QByteArray &key) {
-    const auto *k = reinterpret_cast<const unsigned char *>(key.constData());
-    const qsizetype keyLength = key.size();
-    bool safe = true;
-    qsizetype p = 0;
-    for (char *c = data, *end = data + size; c < end; ++c) {
-        const auto out = static_cast<unsigned char>(~(static_cast<unsigned char>(*c) ^ k[p]));
-        safe &= out != '\r' && out != '\n';
-        *c = static_cast<char>(out);
-        if (++p == keyLength)
-            p = 0;
+bool XorInvertSpan(char *data, qsizetype size, const char *keyStream) {
+    // Straight loops over whole lines, so the compiler can use wide registers.
+    unsigned char broken = 0;
+    auto *d = reinterpret_cast<unsigned char *>(data);
+    const auto *k = reinterpret_cast<const unsigned char *>(keyStream);
+    for (qsizetype i = 0; i < size; ++i) {
+        const auto out = static_cast<unsigned char>(~(d[i] ^ k[i]));
+        broken |= static_cast<unsigned char>((out == '\r') | (out == '\n'));
+        d[i] = out;
     }
-    return safe;
+    return broken == 0;
+}
+
+QByteArray KeyStream(const QByteArray &key, qsizetype length) {
+    QByteArray stream;
+    if (key.isEmpty())
+        return stream;
+    stream.reserve(length + key.size());
+    while (stream.size() < length)
+        stream.append(key);
+    return stream;
 }

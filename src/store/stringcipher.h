@@ -27,9 +27,12 @@ bool XorInvertLines(const QList<QByteArray> &lines, const QByteArray &key, QByte
 bool XorInvertContent(const QByteArray &content, const QByteArray &key, QByteArray &out,
                       bool *lineSafe = nullptr);
 
-// One line in place, the key starting afresh; false when the result holds a CR
-// or LF. The key must not be empty.
-bool XorInvertSpan(char *data, qsizetype size, const QByteArray &key);
+// One line in place under a key stream: the key repeated from its first
+// character for at least size bytes (see KeyStream). False when the result
+// holds a CR or LF.
+bool XorInvertSpan(char *data, qsizetype size, const char *keyStream);
+// The key repeated to the given length; empty for an empty key.
+QByteArray KeyStream(const QByteArray &key, qsizetype length);
 
 // The same in place over content made of lines that each end in CR LF and hold
 // no other CR or LF, as the store writes them.

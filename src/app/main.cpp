@@ -2,12 +2,15 @@
 #include "splash.h"
 
 #include <QApplication>
+#include <QScreen>
 
 namespace {
 
 // Shows the splash without waiting; when it closes it brings up the main window.
 void ShowSplash(const UiHooks &hooks, Chestwrd &mainWindow) {
     auto *splash = new Splash(hooks, [&mainWindow] { mainWindow.showLoaded(); });
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        splash->move(screen->availableGeometry().center() - splash->rect().center());
     splash->show();
 }
 

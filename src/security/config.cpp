@@ -180,21 +180,22 @@ Config::Config(Chestwrd *main) : QWidget(nullptr), m_main(main) {
     Command1->setEnabled(false);
 
     Frame3 = new QGroupBox(QStringLiteral("{ Expiration }"), this);
-    place(Frame3, 15, 2760, 2220, 1080);
+    place(Frame3, 15, 2760, 2040, 1080);
     Check2 = new QCheckBox(QStringLiteral("Do Not Expire"), Frame3);
-    place(Check2, 150, 300, 1950, 255);
+    place(Check2, 150, 300, 1800, 255);
     Text2 = new QLineEdit(Frame3);
-    place(Text2, 150, 630, 1950, 330);
+    place(Text2, 150, 630, 1740, 330);
     Text2->installEventFilter(this);
 
     Frame4 = new QGroupBox(QStringLiteral("( Reach )"), this);
-    place(Frame4, 2310, 2760, 2280, 1080);
+    // Wide enough for "Program and DBase" in the fallback face.
+    place(Frame4, 2115, 2760, 2475, 1080);
     Option4 = makeOption(QStringLiteral("Program and DBase"), Frame4);
-    place(Option4, 150, 270, 2050, 255);
+    place(Option4, 120, 270, 2300, 255);
     Option5 = makeOption(QStringLiteral("None"), Frame4);
-    place(Option5, 150, 530, 2050, 255);
+    place(Option5, 120, 530, 2300, 255);
     Option6 = makeOption(QStringLiteral("Program Only"), Frame4);
-    place(Option6, 150, 790, 2050, 255);
+    place(Option6, 120, 790, 2300, 255);
 
     Command2 = new QPushButton(QStringLiteral("Accept"), this);
     place(Command2, 1560, 3990, 1440, 420);

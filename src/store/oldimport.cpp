@@ -11,11 +11,11 @@ QByteArray ConvertOldRecord(const QByteArray &oldRecord) {
     while (split) {
         split = false;
         for (qsizetype i = 0; i < rest.size(); ++i) {
-            // The address test comes before the fifth character is looked at.
-            if (i == 4 && rest.startsWith("http")) {
-                rest.prepend(":!");
+            // The address test comes before the fifth character is looked at:
+            // an address is the last field, colons and all. It takes the same
+            // place as any other last field, so it lands in the path.
+            if (i == 4 && rest.startsWith("http"))
                 break;
-            }
             if (rest.at(i) == ':') {
                 converted.append(rest.left(i));
                 converted.append(":!");

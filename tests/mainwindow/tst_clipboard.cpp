@@ -208,17 +208,18 @@ void TestClipboard::importOldDatabase() {
     QCOMPARE(h.messages[0].title, QStringLiteral("Varnlock"));
     QCOMPARE(h.messages[0].text, QStringLiteral("Old Database Import Success"));
     QCOMPARE(h.names(), (QStringList{"bank", "mail", "shop"}));
-    const QList<QByteArray> lines{"bank:!ann:!pin:!:!:!http://bank.example:8080/x",
+    const QList<QByteArray> lines{"bank:!ann:!pin:!:!http://bank.example:8080/x",
                                   "mail:!bob:!pw1:!:!/home/bob/mail", "shop:!carl:!pw3:!"};
     QCOMPARE(w.List1().lines(), lines);
     QCOMPARE(h.databaseFile(), storeBytes(lines));
     QVERIFY(w.mnuImport->isEnabled());
 
-    // The web address stays whole in the path, with the separator left over
-    // from the old format in front of it.
+    // The web address stays whole, colons and all, and lands in the path
+    // like any other last field.
     h.clickRow(0);
     QCOMPARE(w.Text1[2]->text(), QStringLiteral("pin"));
-    QCOMPARE(w.Text1[4]->text(), QStringLiteral(":!http://bank.example:8080/x"));
+    QVERIFY(w.Text1[3]->text().isEmpty());
+    QCOMPARE(w.Text1[4]->text(), QStringLiteral("http://bank.example:8080/x"));
 
     h.start();
     QCOMPARE(h.names(), (QStringList{"bank", "mail", "shop"}));

@@ -6,14 +6,15 @@
 #include "stringcipher.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
 // The store's content for record lines: each field-ciphered, and under a key
-// enciphered again, ended by CR LF. One pass, one buffer. lineSafe tells
-// whether every enciphered line stays free of CR and LF.
-QByteArray encodeLines(const QList<QByteArray> &lines, const QByteArray &key = QByteArray(),
-                       bool *lineSafe = nullptr) {
+// enciphered again, ended by CR LF. One pass, one buffer. False when a line is
+// empty or holds a line break, or when a key makes one; content is then unusable.
+bool encodeLines(const QList<QByteArray> &lines, QByteArray &content,
+                 const QByteArray &key = QByteArray()) {
     qsizetype total = 0;
     qsizetype longest = 0;
     for (const QByteArray &line : lines) {
@@ -21,20 +22,22 @@ QByteArray encodeLines(const QList<QByteArray> &lines, const QByteArray &key = Q
         longest = std::max(longest, line.size());
     }
     const QByteArray keyStream = KeyStream(key, longest);
-    QByteArray content(total, Qt::Uninitialized);
+    content = QByteArray(total, Qt::Uninitialized);
     char *dst = content.data();
     bool safe = true;
     for (const QByteArray &line : lines) {
+        const qsizetype size = line.size();
+        // The field cipher leaves CR and LF as they are, so the fresh image
+        // shows whether the line held one; it is still in the cache.
         EncodeInto(line, dst);
+        safe &= size > 0 && !std::memchr(dst, '\n', size) && !std::memchr(dst, '\r', size);
         if (!keyStream.isEmpty())
-            safe &= XorInvertSpan(dst, line.size(), keyStream.constData());
-        dst += line.size();
+            safe &= XorInvertSpan(dst, size, keyStream.constData());
+        dst += size;
         *dst++ = '\r';
         *dst++ = '\n';
     }
-    if (lineSafe)
-        *lineSafe = safe;
-    return content;
+    return safe;
 }
 
 StoreStatus readContent(const QString &path, QByteArray &content) {
@@ -135,29 +138,20 @@ StoreStatus AppendRecord(const StorePaths &paths, int scope, const QByteArray &l
 
 StoreStatus RewriteDatabase(const StorePaths &paths, int scope, const QList<QByteArray> &lines,
                             const QByteArray &key) {
-    for (const QByteArray &line : lines) {
-        if (line.isEmpty() || containsLineBreak(line))
-            return StoreStatus::UnsafeRecord;
-    }
     if (scope == 1 && key.isEmpty() && !lines.isEmpty())
         return StoreStatus::NoKey;
-    if (scope == 0 || scope == 2) {
-        if (!Platform::writeFileAtomically(paths.database(), encodeLines(lines)))
-            return StoreStatus::WriteFailed;
+    if (scope != 0 && scope != 1 && scope != 2)
         return StoreStatus::Ok;
-    }
-    if (scope != 1)
-        return StoreStatus::Ok;
-    // The copy is enciphered straight from memory: a rewrite never puts the
-    // records into the shared temporary folder, and a line that would not
-    // read back whole under this key leaves the old copy as it was.
-    bool lineSafe = true;
-    const QByteArray content = encodeLines(lines, key, &lineSafe);
-    if (!lineSafe)
+    // Under scope 1 the copy is enciphered straight from memory: a rewrite
+    // never puts the records into the shared temporary folder. A line that
+    // would not read back whole leaves the store as it was.
+    QByteArray content;
+    if (!encodeLines(lines, content, scope == 1 ? key : QByteArray()))
         return StoreStatus::UnsafeRecord;
-    if (!Platform::writeFileAtomically(paths.copy(), content))
+    if (!Platform::writeFileAtomically(scope == 1 ? paths.copy() : paths.database(), content))
         return StoreStatus::WriteFailed;
-    DeleteTempFile(paths); // nothing of an earlier session is left behind
+    if (scope == 1)
+        DeleteTempFile(paths); // nothing of an earlier session is left behind
     return StoreStatus::Ok;
 }
 

@@ -4,6 +4,9 @@
 
 #include <QList>
 
+#include <cstdint>
+#include <cstring>
+
 bool XorInvert(const QByteArray &text, const QByteArray &key, QByteArray &result) {
     if (text.isEmpty())
         return true;
@@ -116,17 +119,36 @@ bool XorInvertInPlace(QByteArray &content, const QByteArray &key, bool *lineSafe
     return true;
 }
 
+namespace {
+
+// Whether any byte of the word equals the byte repeated in pattern.
+constexpr bool hasByte(std::uint64_t word, std::uint64_t pattern) {
+    const std::uint64_t v = word ^ pattern;
+    return ((v - 0x0101010101010101ULL) & ~v & 0x8080808080808080ULL) != 0;
+}
+
+} // namespace
+
 bool XorInvertSpan(char *data, qsizetype size, const char *keyStream) {
-    // Straight loops over whole lines, so the compiler can use wide registers.
-    unsigned char broken = 0;
-    auto *d = reinterpret_cast<unsigned char *>(data);
-    const auto *k = reinterpret_cast<const unsigned char *>(keyStream);
-    for (qsizetype i = 0; i < size; ++i) {
-        const auto out = static_cast<unsigned char>(~(d[i] ^ k[i]));
-        broken |= static_cast<unsigned char>((out == '\r') | (out == '\n'));
-        d[i] = out;
+    // Eight bytes at a time: a store holds millions of them.
+    constexpr std::uint64_t kCR = 0x0d0d0d0d0d0d0d0dULL, kLF = 0x0a0a0a0a0a0a0a0aULL;
+    bool broken = false;
+    qsizetype i = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t d, k;
+        std::memcpy(&d, data + i, 8);
+        std::memcpy(&k, keyStream + i, 8);
+        const std::uint64_t out = ~(d ^ k);
+        broken |= hasByte(out, kCR) || hasByte(out, kLF);
+        std::memcpy(data + i, &out, 8);
     }
-    return broken == 0;
+    for (; i < size; ++i) {
+        const auto out = static_cast<unsigned char>(
+            ~(static_cast<unsigned char>(data[i]) ^ static_cast<unsigned char>(keyStream[i])));
+        broken |= out == '\r' || out == '\n';
+        data[i] = static_cast<char>(out);
+    }
+    return !broken;
 }
 
 QByteArray KeyStream(const QByteArray &key, qsizetype length) {

@@ -279,6 +279,30 @@ void TestRecordStore::unsafeRecordsAreRefused() {
     QCOMPARE(CheckStorable(line, 0, key), StoreStatus::Ok);
     QCOMPARE(CheckStorable("a\nb:!:!:!:!", 0, ""), StoreStatus::UnsafeRecord);
     QCOMPARE(AppendRecord(f.paths, 1, "a:!b:!c:!:!", ""), StoreStatus::NoKey);
+
+    // The same at every place of a long line. Under this key '~' enciphers to
+    // LF and 'l' (field-ciphered to 'y') to CR; the separators stay safe.
+    const QByteArray longKey("\x8B", 1);
+    const QByteArray filler(40, '-');
+    for (char breaker : {'~', 'l'}) {
+        for (int at = 0; at < filler.size(); ++at) {
+            QByteArray unsafe = "s:!u:!p:!:!" + filler;
+            unsafe[11 + at] = breaker;
+            QCOMPARE(RewriteDatabase(f.paths, 1, {"ok:!u:!p:!:!", unsafe}, longKey),
+                     StoreStatus::UnsafeRecord);
+        }
+    }
+    for (int at = 0; at < filler.size(); ++at) {
+        QByteArray broken = "s:!u:!p:!:!" + filler;
+        broken[11 + at] = at % 2 ? '\r' : '\n';
+        QCOMPARE(RewriteDatabase(f.paths, 0, {broken}, ""), StoreStatus::UnsafeRecord);
+    }
+    QVERIFY(!QFileInfo::exists(f.paths.copy()));
+    QVERIFY(!QFileInfo::exists(f.paths.database()));
+    QCOMPARE(RewriteDatabase(f.paths, 1, {"s:!u:!p:!:!" + filler}, longKey), StoreStatus::Ok);
+    RecordList list;
+    QCOMPARE(LoadStore(f.paths, 1, longKey, list), StoreStatus::Ok);
+    QCOMPARE(list.lines(), QList<QByteArray>{"s:!u:!p:!:!" + filler});
 }
 
 void TestRecordStore::missingCopyAtLoad() {

@@ -46,7 +46,8 @@ QList<QByteArray> makeRecords(int count) {
     QList<QByteArray> lines;
     lines.reserve(count);
     auto word = [&random](int length) {
-        static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+        static const char letters[] =
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
         QByteArray out(length, ' ');
         for (char &c : out)
             c = letters[random.bounded(62)];
@@ -59,7 +60,6 @@ QList<QByteArray> makeRecords(int count) {
     }
     return lines;
 }
-
 
 // The baselines: the same bytes read and written line by line, nothing else.
 QList<QByteArray> plainRead(const QString &path) {
@@ -106,8 +106,8 @@ struct Row {
 };
 
 void printRows(const std::vector<Row> &rows) {
-    std::printf("%-44s %12s %12s %7s  %s\n", "operation (100,000 records)", "time ms", "baseline ms",
-                "ratio", "target");
+    std::printf("%-44s %12s %12s %7s  %s\n", "operation (100,000 records)", "time ms",
+                "baseline ms", "ratio", "target");
     for (const Row &r : rows) {
         if (r.baselineMs > 0)
             std::printf("%-44s %12.3f %12.3f %6.2fx  %s %s\n", r.what, r.ms, r.baselineMs,
@@ -167,7 +167,8 @@ int main(int argc, char *argv[]) {
         {"RewriteDatabase, scope 0", rewrite0, writeBase, "within 2x", rewrite0 <= 2 * writeBase});
     const QByteArray storedBytes = fileBytesOf(paths.database());
     const double syncBase = medianMs([&] { plainSafeWrite(baselineFile, storedBytes); });
-    rows.push_back({"  plain write, synced and renamed", syncBase, writeBase, "(for reference)", true});
+    rows.push_back(
+        {"  plain write, synced and renamed", syncBase, writeBase, "(for reference)", true});
     const double rewrite1 = medianMs([&] { RewriteDatabase(paths, 1, sorted, key); });
     rows.push_back(
         {"RewriteDatabase, scope 1", rewrite1, writeBase, "within 2x", rewrite1 <= 2 * writeBase});
@@ -179,17 +180,18 @@ int main(int argc, char *argv[]) {
     QDir().mkpath(small.dataFolder());
     RewriteDatabase(small, 0, sorted.mid(0, 10), key);
     int n = 0;
-    const double appendBig =
-        medianMs([&] { AppendRecord(paths, 0, "new" + QByteArray::number(++n) + ":!u:!p:!:!", key); }, 21);
-    const double appendSmall =
-        medianMs([&] { AppendRecord(small, 0, "new" + QByteArray::number(++n) + ":!u:!p:!:!", key); }, 21);
+    const double appendBig = medianMs(
+        [&] { AppendRecord(paths, 0, "new" + QByteArray::number(++n) + ":!u:!p:!:!", key); }, 21);
+    const double appendSmall = medianMs(
+        [&] { AppendRecord(small, 0, "new" + QByteArray::number(++n) + ":!u:!p:!:!", key); }, 21);
     rows.push_back({"AddRecord append, 100,000 vs 10 records", appendBig, appendSmall,
                     "does not grow", appendBig <= 3 * appendSmall + 0.05});
 
     RecordList list(sorted);
-    const double addMs = medianMs([&] { list.add("mmmm" + QByteArray::number(++n) + ":!u:!p:!:!"); }, 101);
-    const double replaceMs =
-        medianMs([&] { list.replace(kRecords / 2, "kkkk" + QByteArray::number(++n) + ":!u:!p:!:!"); }, 101);
+    const double addMs =
+        medianMs([&] { list.add("mmmm" + QByteArray::number(++n) + ":!u:!p:!:!"); }, 101);
+    const double replaceMs = medianMs(
+        [&] { list.replace(kRecords / 2, "kkkk" + QByteArray::number(++n) + ":!u:!p:!:!"); }, 101);
     const double removeMs = medianMs([&] { list.remove(kRecords / 3); }, 101);
     rows.push_back({"list add", addMs, 0, "under 1 ms", addMs < 1});
     rows.push_back({"list replace", replaceMs, 0, "under 1 ms", replaceMs < 1});

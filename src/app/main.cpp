@@ -26,7 +26,8 @@ int main(int argc, char *argv[]) {
     InstallVarnlockStyle();
 
     const UiHooks hooks = UiHooks::desktop();
-    Chestwrd mainWindow(StorePaths::forProgramFolder(QCoreApplication::applicationDirPath()), hooks);
+    Chestwrd mainWindow(StorePaths::forProgramFolder(QCoreApplication::applicationDirPath()),
+                        hooks);
     mainWindow.showAbout = [&] { ShowSplash(hooks, mainWindow); };
     ShowSplash(hooks, mainWindow);
     return QApplication::exec();

@@ -43,7 +43,8 @@ void colour(QLabel *lab, QColor text, QColor background = QColor()) {
 namespace {
 
 // The largest font, up to the given size, in which the text fits the width.
-QFont fittedFont(const QStringList &family, qreal points, bool bold, const QString &text, int width) {
+QFont fittedFont(const QStringList &family, qreal points, bool bold, const QString &text,
+                 int width) {
     QFont font = makeFont(family, points, bold);
     while (font.pointSizeF() > 4 && QFontMetrics(font).horizontalAdvance(text) > width)
         font.setPointSizeF(font.pointSizeF() - 0.5);
@@ -99,8 +100,8 @@ Splash::Splash(const UiHooks &hooks, std::function<void()> showMainWindow)
     setPalette(p);
     setAutoFillBackground(true);
 
-    Label1[0] = label(this, QStringLiteral("Password storage program for Windows"), 1020, 945,
-                      3450, 240);
+    Label1[0] =
+        label(this, QStringLiteral("Password storage program for Windows"), 1020, 945, 3450, 240);
     Label1[0]->setFont(makeFont(kArial, 9.75));
     colour(Label1[0], QColor(0, 0, 0x80), palette().color(QPalette::Base));
     Label1[1] = label(this, QStringLiteral("v1.0 - 11/2001"), 5295, 390, 1155, 225);
@@ -110,7 +111,9 @@ Splash::Splash(const UiHooks &hooks, std::function<void()> showMainWindow)
     Label1[2]->setFont(makeFont(kArial, 9.75, true));
     colour(Label1[2], QColor(0x80, 0x80, 0x80));
     Label1[3] = label(this, QStringLiteral("Featuring the"), 4830, 2115, 1575, 375);
-    Label1[3]->setFont(makeFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("Sans Serif")}, 9.75));
+    Label1[3]->setFont(makeFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                                 QStringLiteral("Sans Serif")},
+                                9.75));
 
     Label2 = label(this,
                    QString(8, u' ') + QStringLiteral("Engine v1.0 -") + QString(25, u' ') +
@@ -121,8 +124,8 @@ Splash::Splash(const UiHooks &hooks, std::function<void()> showMainWindow)
 
     Label3 = label(this, QStringLiteral("The Safest"), 1005, 645, 1245, 315);
     Label3->setFont(makeFont({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
-                          QStringLiteral("DejaVu Serif")},
-                         12, false, true));
+                              QStringLiteral("DejaVu Serif")},
+                             12, false, true));
     colour(Label3, QColor(0, 0, 0xFF));
 
     Label4 = label(this, kHomePage, 2340, 5250, 2715, 255);
@@ -140,7 +143,8 @@ Splash::Splash(const UiHooks &hooks, std::function<void()> showMainWindow)
         lab->resize(std::min(std::max(lab->width(), hint.width()), width() - lab->x() - 4),
                     std::max(lab->height(), hint.height()));
     }
-    Label2->resize(Label2->width(), std::max(Label2->height(), Label2->heightForWidth(Label2->width())));
+    Label2->resize(Label2->width(),
+                   std::max(Label2->height(), Label2->heightForWidth(Label2->width())));
 
     // The labels take their clicks so that only the background closes the splash.
     for (QLabel *lab : {Label1[0], Label1[1], Label1[2], Label1[3], Label2, Label3, Label4, Image3})

@@ -201,7 +201,8 @@ void Chestwrd::buildControls() {
     // A caption may take the room up to its field, so a wider fallback face
     // never cuts it off.
     for (QLabel *label : {Label1, Label2, Label3, Label4, Label5})
-        label->resize(std::min(std::max(label->width(), label->sizeHint().width()), Twips(1020) - label->x() - 1),
+        label->resize(std::min(std::max(label->width(), label->sizeHint().width()),
+                               Twips(1020) - label->x() - 1),
                       std::max(label->height(), label->sizeHint().height()));
 
     const QFont fieldFont = windowFont(9.75);
@@ -267,7 +268,8 @@ void Chestwrd::buildMenu() {
     QMenuBar *bar = menuBar();
     bar->setNativeMenuBar(false);
     mnuMenu = bar->addMenu(QStringLiteral("Menu"));
-    mnuConfig = mnuMenu->addAction(QStringLiteral("&Configure"), this, [this] { mnuConfig_Click(); });
+    mnuConfig =
+        mnuMenu->addAction(QStringLiteral("&Configure"), this, [this] { mnuConfig_Click(); });
     mnuSecurity =
         mnuMenu->addAction(QStringLiteral("&Security"), this, [this] { mnuSecurity_Click(); });
     mnuCapture = mnuMenu->addAction(QStringLiteral("&Capture"));
@@ -436,8 +438,7 @@ void Chestwrd::clearSelectionMarks() {
 
 void Chestwrd::List2_Click() {
     SelectedIndex = List2->selectedRow();
-    for (int i = 0; i < 5; ++i)
-        Text1[i]->setText(QString());
+    clearFields();
 }
 
 void Chestwrd::List2_MouseUp(Qt::MouseButton button) {
@@ -565,11 +566,33 @@ bool Chestwrd::reportStoreFailure(int status) {
     return true;
 }
 
-void Chestwrd::AddRecord() {
+QByteArray Chestwrd::fieldsLine() const {
     RecordFields fields;
     for (int i = 0; i < 5; ++i)
         fields[i] = fieldText(i);
-    const QByteArray line = ComposeRecordLine(fields);
+    return ComposeRecordLine(fields);
+}
+
+void Chestwrd::clearFields() {
+    for (QLineEdit *field : Text1)
+        field->setText(QString());
+}
+
+bool Chestwrd::storeChanged(const RecordList &changed) {
+    // A store that could not be read is never overwritten from what is shown.
+    if (m_storeUnreadable) {
+        reportStoreFailure(int(StoreStatus::ReadFailed));
+        return false;
+    }
+    keyReady();
+    if (reportStoreFailure(int(RewriteDatabase(m_paths, scope(), changed.lines(), MasterPassword))))
+        return false;
+    m_records = changed;
+    return true;
+}
+
+void Chestwrd::AddRecord() {
+    const QByteArray line = fieldsLine();
     if (m_records.contains(line)) {
         m_hooks.message(QMessageBox::Information, kProgramTitle,
                         QStringLiteral("There is an identical record already filed"));
@@ -580,8 +603,7 @@ void Chestwrd::AddRecord() {
     if (reportStoreFailure(int(AppendRecord(m_paths, scope(), line, MasterPassword))))
         return;
     m_records.add(line);
-    for (int i = 0; i < 5; ++i)
-        Text1[i]->setText(QString());
+    clearFields();
     SelectedIndex = -1;
     fillList();
 }
@@ -592,10 +614,7 @@ void Chestwrd::mnuAdd_Click() {
 }
 
 void Chestwrd::mnuReplace_Click() {
-    RecordFields fields;
-    for (int i = 0; i < 5; ++i)
-        fields[i] = fieldText(i);
-    const QByteArray line = ComposeRecordLine(fields);
+    const QByteArray line = fieldsLine();
     if (m_records.contains(line)) {
         m_hooks.message(QMessageBox::Information, kProgramTitle,
                         QStringLiteral("There were no changes"));
@@ -603,17 +622,11 @@ void Chestwrd::mnuReplace_Click() {
     }
     if (SelectedIndex < 0 || SelectedIndex >= m_records.size())
         return;
-    if (m_storeUnreadable) {
-        reportStoreFailure(int(StoreStatus::ReadFailed));
-        return;
-    }
     RecordList changed = m_records;
     qsizetype newIndex = -1;
     changed.replace(SelectedIndex, line, &newIndex);
-    keyReady();
-    if (reportStoreFailure(int(RewriteDatabase(m_paths, scope(), changed.lines(), MasterPassword))))
+    if (!storeChanged(changed))
         return;
-    m_records = changed;
     // The selection follows the record to its new place, so a second
     // replace changes the same record.
     SelectedIndex = int(newIndex);
@@ -623,20 +636,13 @@ void Chestwrd::mnuReplace_Click() {
 void Chestwrd::mnuRemove_Click() {
     if (SelectedIndex < 0 || SelectedIndex >= m_records.size())
         return;
-    if (m_storeUnreadable) {
-        reportStoreFailure(int(StoreStatus::ReadFailed));
-        return;
-    }
     RecordList changed = m_records;
     changed.remove(SelectedIndex);
-    keyReady();
-    if (reportStoreFailure(int(RewriteDatabase(m_paths, scope(), changed.lines(), MasterPassword))))
+    if (!storeChanged(changed))
         return;
-    m_records = changed;
     SelectedIndex = -1;
     fillList();
-    for (int i = 0; i < 5; ++i)
-        Text1[i]->setText(QString());
+    clearFields();
     mnuRemove->setEnabled(false);
 }
 
@@ -646,8 +652,7 @@ void Chestwrd::mnuReset_Click() {
         QGuiApplication::clipboard()->clear();
         mnuCapture->setChecked(false);
     }
-    for (int i = 0; i < 5; ++i)
-        Text1[i]->setText(QString());
+    clearFields();
     Check1->setChecked(true);
     clearSelectionMarks();
     mnuRemove->setEnabled(false);
@@ -657,16 +662,10 @@ void Chestwrd::mnuImport_Click() {
     QList<QByteArray> imported;
     if (ReadOldDatabase(m_paths.oldDatabase(), imported) != StoreStatus::Ok)
         return;
-    if (m_storeUnreadable) {
-        reportStoreFailure(int(StoreStatus::ReadFailed));
-        return;
-    }
     RecordList changed = m_records;
     changed.append(imported);
-    keyReady();
-    if (reportStoreFailure(int(RewriteDatabase(m_paths, scope(), changed.lines(), MasterPassword))))
+    if (!storeChanged(changed))
         return;
-    m_records = changed;
     SelectedIndex = -1;
     fillList();
     m_hooks.message(QMessageBox::Information, kProgramTitle,
@@ -800,9 +799,9 @@ bool Chestwrd::eventFilter(QObject *watched, QEvent *event) {
     }
     // A click on a caption is the caption's alone: it must not pass on to the
     // window background, which would clear what was just copied.
-    if (isLabel && (event->type() == QEvent::MouseButtonPress ||
-                    event->type() == QEvent::MouseButtonRelease ||
-                    event->type() == QEvent::MouseButtonDblClick))
+    if (isLabel &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease ||
+         event->type() == QEvent::MouseButtonDblClick))
         return true;
     return QMainWindow::eventFilter(watched, event);
 }

@@ -174,6 +174,11 @@ private:
     bool requiredFieldsFilled() const;
     bool keyReady();
     bool reportStoreFailure(int status);
+    QByteArray fieldsLine() const;
+    void clearFields();
+    // Writes the changed records; only when they reached the disk does the
+    // window hold them.
+    bool storeChanged(const RecordList &changed);
     void endProgram();
 
     StorePaths m_paths;

@@ -22,6 +22,12 @@ void place(QWidget *widget, int left, int top, int width, int height) {
     widget->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
 }
 
+// A caption may need more room in the fallback face than its place gives.
+void fitToText(QWidget *widget) {
+    widget->resize(std::max(widget->width(), widget->sizeHint().width()),
+                   widget->sizeHint().height());
+}
+
 bool isLetterOrDigit(QChar c) {
     const char16_t u = c.unicode();
     return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
@@ -153,7 +159,7 @@ Config::Config(Chestwrd *main) : QWidget(nullptr), m_main(main) {
     place(Frame2, 15, 900, 4575, 1760);
     Check1 = new QCheckBox(QStringLiteral("Sugest Password"), Frame2);
     place(Check1, 300, 420, 1575, 195);
-    Check1->resize(std::max(Check1->width(), Check1->sizeHint().width()), Check1->sizeHint().height());
+    fitToText(Check1);
     Frame1 = new QGroupBox(QStringLiteral("Security "), Frame2);
     place(Frame1, 2520, 120, 1755, 1560);
     Option1 = makeOption(QStringLiteral("Level 1"), Frame1);
@@ -163,8 +169,7 @@ Config::Config(Chestwrd *main) : QWidget(nullptr), m_main(main) {
     Option3 = makeOption(QStringLiteral("Level 3"), Frame1);
     place(Option3, 480, 900, 855, 195);
     for (QRadioButton *option : {Option1, Option2, Option3}) {
-        option->resize(std::max(option->width(), option->sizeHint().width()),
-                       option->sizeHint().height());
+        fitToText(option);
         option->setEnabled(false);
     }
     Text3 = new QLineEdit(Frame1);
@@ -174,7 +179,7 @@ Config::Config(Chestwrd *main) : QWidget(nullptr), m_main(main) {
         QStringLiteral("Number of characters for Level 3, at most %1").arg(kMaxProposalLength));
     Label3 = new QLabel(QStringLiteral("Characters"), Frame1);
     place(Label3, 750, 1270, 885, 180);
-    Label3->resize(std::max(Label3->width(), Label3->sizeHint().width()), Label3->sizeHint().height());
+    fitToText(Label3);
     Command1 = new QPushButton(QStringLiteral("Go"), Frame2);
     place(Command1, 660, 1020, 1035, 375);
     Command1->setEnabled(false);
@@ -203,12 +208,14 @@ Config::Config(Chestwrd *main) : QWidget(nullptr), m_main(main) {
     place(Command3, 3150, 3990, 1440, 420);
 
     for (QRadioButton *option : {Option4, Option5, Option6}) {
-        connect(option, &QRadioButton::clicked, this,
-                [this, option] { select(option, {Option4, Option5, Option6}); });
+        connect(option, &QRadioButton::clicked, this, [this, option] {
+            select(option, {Option4, Option5, Option6});
+        });
     }
     for (QRadioButton *option : {Option1, Option2, Option3}) {
-        connect(option, &QRadioButton::clicked, this,
-                [this, option] { select(option, {Option1, Option2, Option3}); });
+        connect(option, &QRadioButton::clicked, this, [this, option] {
+            select(option, {Option1, Option2, Option3});
+        });
     }
     connect(Text1, &QLineEdit::textChanged, this, [this] { Text1_Change(); });
     connect(Check2, &QCheckBox::toggled, this, [this] { Check2_Click(); });

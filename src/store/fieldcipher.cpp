@@ -28,26 +28,29 @@ constexpr Tables makeTables() {
 
 constexpr Tables kTables = makeTables();
 
-QByteArray mapLine(const QByteArray &line, const std::array<char, 256> &table) {
-    QByteArray out(line.size(), Qt::Uninitialized);
-    char *dst = out.data();
-    for (const char c : line)
-        *dst++ = table[static_cast<unsigned char>(c)];
-    return out;
-}
-
-void mapInPlace(QByteArray &content, const std::array<char, 256> &table) {
-    auto *data = reinterpret_cast<unsigned char *>(content.data());
-    const qsizetype size = content.size();
+// Eight bytes to a store: the table lookups are the whole cost. src and dst may
+// be the same place.
+void mapBytes(const char *src, char *dst, qsizetype size, const std::array<char, 256> &table) {
+    const auto *in = reinterpret_cast<const unsigned char *>(src);
     qsizetype i = 0;
     for (; i + 8 <= size; i += 8) {
         std::uint64_t word = 0;
         for (int j = 0; j < 8; ++j)
-            word |= std::uint64_t(static_cast<unsigned char>(table[data[i + j]])) << (8 * j);
-        std::memcpy(data + i, &word, 8);
+            word |= std::uint64_t(static_cast<unsigned char>(table[in[i + j]])) << (8 * j);
+        std::memcpy(dst + i, &word, 8);
     }
     for (; i < size; ++i)
-        data[i] = static_cast<unsigned char>(table[data[i]]);
+        dst[i] = table[in[i]];
+}
+
+QByteArray mapLine(const QByteArray &line, const std::array<char, 256> &table) {
+    QByteArray out(line.size(), Qt::Uninitialized);
+    mapBytes(line.constData(), out.data(), line.size(), table);
+    return out;
+}
+
+void mapInPlace(QByteArray &content, const std::array<char, 256> &table) {
+    mapBytes(content.constData(), content.data(), content.size(), table);
 }
 
 } // namespace
@@ -79,17 +82,5 @@ void DecodeInPlace(QByteArray &content) {
 }
 
 void EncodeInto(const QByteArray &line, char *dst) {
-    // Eight bytes to a store: the table lookups are the whole cost here.
-    const auto *src = reinterpret_cast<const unsigned char *>(line.constData());
-    const qsizetype size = line.size();
-    const auto &table = kTables.encode;
-    qsizetype i = 0;
-    for (; i + 8 <= size; i += 8) {
-        std::uint64_t word = 0;
-        for (int j = 0; j < 8; ++j)
-            word |= std::uint64_t(static_cast<unsigned char>(table[src[i + j]])) << (8 * j);
-        std::memcpy(dst + i, &word, 8);
-    }
-    for (; i < size; ++i)
-        dst[i] = table[src[i]];
+    mapBytes(line.constData(), dst, line.size(), kTables.encode);
 }

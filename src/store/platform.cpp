@@ -33,8 +33,9 @@ bool exists(const QString &path) {
 
 bool setHidden(const QString &path) {
 #ifdef Q_OS_WIN
-    return SetFileAttributesW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
-                              FILE_ATTRIBUTE_HIDDEN) != 0;
+    return SetFileAttributesW(
+               reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
+               FILE_ATTRIBUTE_HIDDEN) != 0;
 #else
     QFileInfo info(path);
     if (info.isSymLink())

@@ -5,10 +5,10 @@
 
 // Chosen so that no character a settings line holds (letters, digits, "-",
 // "x") enciphers to CR or LF. Part of the file format: never change it.
-const QByteArray SettingsKey = QByteArray(
-    "\xD3\x89\xE7\xAE\xF1K\xDA\xC9\xFC\xE2\x8E\xD5\xEF"
-    "7\xA9\xD0\xFA\xE4\xCE\xDB\xF8q\xE9\xD6\xC8\xF3\xDE\xEB%\xFD",
-    30);
+const QByteArray SettingsKey =
+    QByteArray("\xD3\x89\xE7\xAE\xF1K\xDA\xC9\xFC\xE2\x8E\xD5\xEF"
+               "7\xA9\xD0\xFA\xE4\xCE\xDB\xF8q\xE9\xD6\xC8\xF3\xDE\xEB%\xFD",
+               30);
 
 QByteArray BuildSettingsLine(const QByteArray &expiry, const QByteArray &password,
                              const QByteArray &today, int scope) {
@@ -106,8 +106,8 @@ Expiry CheckExpiry(const QByteArray &expiry, const QByteArray &todayText) {
     const int todayYear = NumericValue(todayText.mid(6, 4));
     const int todayMonth = NumericValue(todayText.mid(0, 2));
     const int todayDay = NumericValue(todayText.mid(3, 2));
-    const bool before =
-        year != todayYear ? year < todayYear
-                          : (month != todayMonth ? month < todayMonth : day < todayDay);
+    const bool before = year != todayYear
+                            ? year < todayYear
+                            : (month != todayMonth ? month < todayMonth : day < todayDay);
     return before ? Expiry::Expired : Expiry::NotExpired;
 }

@@ -19,7 +19,8 @@ bool XorInvert(const QByteArray &text, const QByteArray &key, QByteArray &result
     const qsizetype keyLength = key.size();
     qsizetype p = 0;
     for (const char t : text) {
-        *dst++ = static_cast<char>(~(static_cast<unsigned char>(t) ^ static_cast<unsigned char>(k[p])));
+        *dst++ =
+            static_cast<char>(~(static_cast<unsigned char>(t) ^ static_cast<unsigned char>(k[p])));
         if (++p == keyLength)
             p = 0;
     }

@@ -44,8 +44,8 @@ void TestSplash::layout() {
     QCOMPARE(splash->Label1[1]->text(), QStringLiteral("v1.0 - 11/2001"));
     QCOMPARE(splash->Label1[2]->text(), QStringLiteral("Varnlock"));
     QCOMPARE(splash->Label1[3]->text(), QStringLiteral("Featuring the"));
-    QCOMPARE(splash->Label2->text(), QString(8, u' ') + "Engine v1.0 -" + QString(25, u' ') +
-                                         "by " + kMakerName);
+    QCOMPARE(splash->Label2->text(),
+             QString(8, u' ') + "Engine v1.0 -" + QString(25, u' ') + "by " + kMakerName);
     QCOMPARE(splash->Label3->text(), QStringLiteral("The Safest"));
     QVERIFY(splash->Label3->font().italic());
     QCOMPARE(splash->Label4->text(), kHomePage);

@@ -118,9 +118,7 @@ struct Harness {
         QTest::mouseClick(list->viewport(), button, {}, at);
     }
 
-    void keyUp(QWidget *target, Qt::Key key) {
-        QTest::keyRelease(target, key);
-    }
+    void keyUp(QWidget *target, Qt::Key key) { QTest::keyRelease(target, key); }
 
     // Presses a command on the menu bar as the mouse would.
     void pressBar(QAction *action) {

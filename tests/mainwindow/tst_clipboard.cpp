@@ -231,9 +231,9 @@ void TestClipboard::importOldDatabase() {
 
 void TestClipboard::importUnderProgramAndDBase() {
     Harness h(true);
-    QCOMPARE(WriteSettingsFile(h.paths(),
-                               BuildSettingsLine(kNeverExpires, "key7", "11-01-2026", 1)),
-             SettingsStatus::Ok);
+    QCOMPARE(
+        WriteSettingsFile(h.paths(), BuildSettingsLine(kNeverExpires, "key7", "11-01-2026", 1)),
+        SettingsStatus::Ok);
     writeBytes(h.paths().oldDatabase(), oldFile({"a:b:c:d"}));
     Chestwrd &w = h.start({"key7"});
     // With no copy yet, start-up says so; the import is still offered.

@@ -384,7 +384,7 @@ void TestSecurity::suggestionFrameStates() {
     QCOMPARE(c->Frame2->title(), QStringLiteral("{ Sugest }"));
     QCOMPARE(c->Frame1->title(), QStringLiteral("Security "));
     for (QWidget *wd : std::initializer_list<QWidget *>{c->Option1, c->Option2, c->Option3,
-                                                       c->Text3, c->Command1})
+                                                        c->Text3, c->Command1})
         QVERIFY(!wd->isEnabled());
     c->Check1->click();
     QVERIFY(c->Command1->isEnabled());

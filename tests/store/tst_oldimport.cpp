@@ -19,8 +19,8 @@ void TestOldImport::conversion_data() {
     QTest::newRow("four fields") << QByteArray("mail:bob:x1:C:\\notes")
                                  << QByteArray("mail:!bob:!x1:!C:!:!\\notes");
     QTest::newRow("plain path") << QByteArray("s:u:p:path") << QByteArray("s:!u:!p:!:!path");
-    QTest::newRow("web address")
-        << QByteArray("site:me:pw:http://x.org") << QByteArray("site:!me:!pw:!:!http://x.org");
+    QTest::newRow("web address") << QByteArray("site:me:pw:http://x.org")
+                                 << QByteArray("site:!me:!pw:!:!http://x.org");
     QTest::newRow("ends with colon") << QByteArray("a:b:") << QByteArray("a:!b:!");
     QTest::newRow("no colon") << QByteArray("abc") << QByteArray(":!abc");
     QTest::newRow("address only") << QByteArray("https://x") << QByteArray(":!https://x");
@@ -42,8 +42,8 @@ void TestOldImport::readingTheOldFile() {
                                EncodeLine("x, y:u:p:d") + "\r\n" + EncodeLine("q:w:e:r");
     writeBytes(f.paths.oldDatabase(), content);
     QCOMPARE(ReadOldDatabase(f.paths.oldDatabase(), lines), StoreStatus::Ok);
-    QCOMPARE(lines, (QList<QByteArray>{"a:!b:!c:!:!http://a.org", "x, y:!u:!p:!:!d",
-                                       "q:!w:!e:!:!r"}));
+    QCOMPARE(lines,
+             (QList<QByteArray>{"a:!b:!c:!:!http://a.org", "x, y:!u:!p:!:!d", "q:!w:!e:!:!r"}));
     QCOMPARE(fileBytes(f.paths.oldDatabase()), content); // only read
 }
 

@@ -67,8 +67,8 @@ void TestRecordStore::serviceNames() {
 }
 
 void TestRecordStore::listOrderIgnoresCase() {
-    RecordList list({"beta:!:!:!:!", "Alpha:!:!:!:!", "alpha:!:!:!:!", "mail!:!:!:!:!",
-                     "mail:!:!:!:!"});
+    RecordList list(
+        {"beta:!:!:!:!", "Alpha:!:!:!:!", "alpha:!:!:!:!", "mail!:!:!:!:!", "mail:!:!:!:!"});
     QStringList names;
     for (qsizetype i = 0; i < list.size(); ++i)
         names << QString::fromLatin1(list.serviceName(i));
@@ -135,8 +135,7 @@ void TestRecordStore::readerKeepsEveryLine() {
     writeBytes(f.paths.database(), content);
     RecordList list;
     QCOMPARE(LoadDatabase(f.paths, 0, list), StoreStatus::Ok);
-    QCOMPARE(list.lines(),
-             (QList<QByteArray>{"a:!x,y:!2:!:!", "b:!1:!2:!:!", "damaged"}));
+    QCOMPARE(list.lines(), (QList<QByteArray>{"a:!x,y:!2:!:!", "b:!1:!2:!:!", "damaged"}));
     QCOMPARE(list.serviceName(2), QByteArray("damaged"));
     RecordList none;
     QCOMPARE(LoadDatabase(TestFolders().paths, 0, none), StoreStatus::Missing);

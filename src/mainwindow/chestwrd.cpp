@@ -314,8 +314,9 @@ bool Chestwrd::Form_Load() {
     // A store that exists but cannot be read must not be overwritten by the
     // next change.
     m_storeUnreadable = loaded == StoreStatus::ReadFailed;
-    if (scope() == 1)
-        DeleteTempFile(m_paths);
+    // Under scope 1 the records were unpacked for this load; under any scope a
+    // temporary file left by a session that never finished goes too.
+    DeleteTempFile(m_paths);
     fillList();
     UpdateImportMenu();
     Check1_Click();

@@ -3,13 +3,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <filesystem>
 #include <system_error>
 
 #ifdef Q_OS_WIN
+#include <io.h>
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace Platform {
@@ -59,7 +61,21 @@ QString specialFolderPath(int folder) {
     return temp;
 }
 
-bool writePrivateFile(const QString &path, const QByteArray &content) {
+namespace {
+
+// Pushes what was written to the disk itself, so a rename that follows never
+// publishes a file whose bytes are still only in memory.
+bool syncToDisk(QFile &file) {
+    if (!file.flush())
+        return false;
+#ifdef Q_OS_WIN
+    return _commit(file.handle()) == 0;
+#else
+    return ::fsync(file.handle()) == 0;
+#endif
+}
+
+bool writeNewFile(const QString &path, const QByteArray &content, bool sync) {
     if (QFileInfo(path).isSymLink() || QFileInfo::exists(path)) {
         if (!QFile::remove(path))
             return false;
@@ -69,7 +85,9 @@ bool writePrivateFile(const QString &path, const QByteArray &content) {
     // rather than be followed or reused.
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, kOwnerFile))
         return false;
-    const bool written = file.write(content) == content.size() && file.flush();
+    bool written = file.write(content) == content.size() && file.flush();
+    if (written && sync)
+        written = syncToDisk(file);
     file.close();
     if (!written || file.error() != QFileDevice::NoError) {
         QFile::remove(path);
@@ -78,20 +96,29 @@ bool writePrivateFile(const QString &path, const QByteArray &content) {
     return true;
 }
 
+} // namespace
+
+bool writePrivateFile(const QString &path, const QByteArray &content) {
+    return writeNewFile(path, content, false);
+}
+
+QString unfinishedPath(const QString &path) {
+    return path + QStringLiteral(".part");
+}
+
 bool writeFileAtomically(const QString &path, const QByteArray &content) {
     if (QFileInfo(path).isDir())
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // The new content goes to a file of its own beside the old one, reaches
+    // the disk, and only then takes the old one's name in one step. A write
+    // cut short leaves the old file whole and a ".part" for start-up to clear.
+    const QString part = unfinishedPath(path);
+    if (!writeNewFile(part, content, true))
         return false;
-    if (file.write(content) != content.size()) {
-        file.cancelWriting();
+    if (!replaceFile(part, path)) {
+        QFile::remove(part);
         return false;
     }
-    // The temporary file behind QSaveFile is owner-only already; keep the
-    // committed file that way too.
-    if (!file.commit())
-        return false;
     setHidden(path);
     return true;
 }

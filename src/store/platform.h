@@ -31,6 +31,10 @@ bool writePrivateFile(const QString &path, const QByteArray &content);
 // until the new one is complete and synced. The result is hidden.
 bool writeFileAtomically(const QString &path, const QByteArray &content);
 
+// Where writeFileAtomically builds the new content; one left behind is the
+// remains of a write that never finished.
+QString unfinishedPath(const QString &path);
+
 // Appends bytes to a file, creating it hidden when missing. On a failure the
 // file is cut back to its old length so no partial line is left.
 bool appendToFile(const QString &path, const QByteArray &content);

@@ -170,5 +170,10 @@ AcceptStatus ApplySettings(const StorePaths &paths, const QByteArray &settingsLi
 }
 
 void RecoverPendingSettings(const StorePaths &paths) {
+    // Writes cut short left their old files whole; what they were building goes.
+    for (const QString &file : {paths.database(), paths.copy(), paths.config()}) {
+        Platform::removeFile(Platform::unfinishedPath(file));
+        Platform::removeFile(Platform::unfinishedPath(StagedPath(file)));
+    }
     rollForward(paths);
 }

@@ -31,8 +31,9 @@ enum class AcceptStatus {
 // match its scope and password.
 AcceptStatus ApplySettings(const StorePaths &paths, const QByteArray &settingsLine);
 
-// Finishes or undoes a change of settings that was cut short. Run at start-up
-// before the settings are read.
+// Finishes or undoes a change of settings that was cut short, and clears the
+// remains of any write that never finished. Run at start-up before the
+// settings are read.
 void RecoverPendingSettings(const StorePaths &paths);
 
 // The names the staged files go by.

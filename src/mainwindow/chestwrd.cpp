@@ -312,8 +312,11 @@ bool Chestwrd::Form_Load() {
     Check1->setChecked(true);
     const StoreStatus loaded = LoadDatabase(m_paths, scope(), m_records);
     // A store that exists but cannot be read must not be overwritten by the
-    // next change.
-    m_storeUnreadable = loaded == StoreStatus::ReadFailed;
+    // next change. Under scope 1 the copy may be whole while its unpacked
+    // records never reached the temporary folder (a full disk, say).
+    const QString storeFile = scope() == 1 ? m_paths.copy() : m_paths.database();
+    m_storeUnreadable = loaded == StoreStatus::ReadFailed ||
+                        (loaded == StoreStatus::Missing && Platform::exists(storeFile));
     // Under scope 1 the records were unpacked for this load; under any scope a
     // temporary file left by a session that never finished goes too.
     DeleteTempFile(m_paths);

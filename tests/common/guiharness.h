@@ -3,13 +3,17 @@
 #include "testfolders.h"
 
 #include "chestwrd.h"
+#include "config.h"
 #include "fieldcipher.h"
 #include "passreq.h"
+#include "settings.h"
 #include "uihooks.h"
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
 #include <QtTest>
 
@@ -130,10 +134,25 @@ struct Harness {
     QByteArray copyFile() const { return fileBytes(folders.paths.copy()); }
 };
 
-// The bytes a store of these records holds, one enciphered line each.
-inline QByteArray storeBytes(const QList<QByteArray> &records) {
-    QByteArray out;
-    for (const QByteArray &r : records)
-        out += EncodeLine(r) + "\r\n";
-    return out;
+inline void writeSettings(const StorePaths &paths, const QByteArray &expiry,
+                          const QByteArray &password, int scope) {
+    QCOMPARE(WriteSettingsFile(paths, BuildSettingsLine(expiry, password, "11-01-2026", scope)),
+             SettingsStatus::Ok);
+}
+
+// Opens the settings window the way the menu does, with the stored password.
+inline Config *openSettings(Chestwrd &w) {
+    w.mnuConfig_Click();
+    w.mnuSecurity_Click();
+    if (!QTest::qWaitForWindowActive(w.config()))
+        qWarning("the settings window did not become active");
+    return w.config();
+}
+
+// Sets password and scope in the window and presses "Accept".
+inline void accept(Chestwrd &w, const QString &password, QRadioButton *Config::*option) {
+    Config *c = openSettings(w);
+    c->Text1->setText(password);
+    (c->*option)->click();
+    c->Command2->click();
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "fieldcipher.h"
 #include "platform.h"
 #include "storepaths.h"
+#include "stringcipher.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -46,4 +48,20 @@ inline int modeOf(const QString &path) {
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
         return -1;
     return static_cast<int>(st.st_mode & 07777);
+}
+
+// The bytes a store of these records holds, one enciphered line each.
+inline QByteArray storeBytes(const QList<QByteArray> &records) {
+    QByteArray out;
+    for (const QByteArray &r : records)
+        out += EncodeLine(r) + "\r\n";
+    return out;
+}
+
+// The bytes of the enciphered copy of these records under this key.
+inline QByteArray copyBytes(const QList<QByteArray> &records, const QByteArray &key) {
+    QByteArray out;
+    for (const QByteArray &r : records)
+        out += XorInverted(EncodeLine(r), key) + "\r\n";
+    return out;
 }

@@ -22,14 +22,6 @@ QString clipboardText() {
     return QGuiApplication::clipboard()->text();
 }
 
-// An old database file: each record field-ciphered on its own line.
-QByteArray oldFile(const QList<QByteArray> &records) {
-    QByteArray out;
-    for (const QByteArray &r : records)
-        out += EncodeLine(r) + "\r\n";
-    return out;
-}
-
 } // namespace
 
 class TestClipboard : public QObject {
@@ -198,8 +190,8 @@ void TestClipboard::pathAndHelpGoToTheShell() {
 void TestClipboard::importOldDatabase() {
     Harness h;
     writeBytes(h.paths().oldDatabase(),
-               oldFile({"mail:bob:pw1:/home/bob/mail", "bank:ann:pin:http://bank.example:8080/x",
-                        "shop:carl:pw3:"}));
+               storeBytes({"mail:bob:pw1:/home/bob/mail", "bank:ann:pin:http://bank.example:8080/x",
+                           "shop:carl:pw3:"}));
     Chestwrd &w = h.start();
     QVERIFY(w.mnuImport->isEnabled());
     w.mnuImport->trigger();
@@ -225,8 +217,8 @@ void TestClipboard::importOldDatabase() {
     QCOMPARE(h.names(), (QStringList{"bank", "mail", "shop"}));
     QVERIFY(!h.w().mnuImport->isEnabled());
     QCOMPARE(fileBytes(h.paths().oldDatabase()),
-             oldFile({"mail:bob:pw1:/home/bob/mail", "bank:ann:pin:http://bank.example:8080/x",
-                      "shop:carl:pw3:"}));
+             storeBytes({"mail:bob:pw1:/home/bob/mail", "bank:ann:pin:http://bank.example:8080/x",
+                         "shop:carl:pw3:"}));
 }
 
 void TestClipboard::importUnderProgramAndDBase() {
@@ -234,7 +226,7 @@ void TestClipboard::importUnderProgramAndDBase() {
     QCOMPARE(
         WriteSettingsFile(h.paths(), BuildSettingsLine(kNeverExpires, "key7", "11-01-2026", 1)),
         SettingsStatus::Ok);
-    writeBytes(h.paths().oldDatabase(), oldFile({"a:b:c:d"}));
+    writeBytes(h.paths().oldDatabase(), storeBytes({"a:b:c:d"}));
     Chestwrd &w = h.start({"key7"});
     // With no copy yet, start-up says so; the import is still offered.
     QCOMPARE(h.messages.size(), 1);

@@ -26,6 +26,7 @@ private slots:
     void escapeAndExitEndTheProgram();
     void failedAppendKeepsEverything();
     void failedRewriteKeepsEverything();
+    void copyThatCouldNotBeUnpackedIsKept();
 };
 
 void TestMainWindow::firstStart() {
@@ -441,6 +442,39 @@ void TestMainWindow::failedRewriteKeepsEverything() {
     QCOMPARE(h.databaseFile(), stored);
     h.start();
     QCOMPARE(h.names(), (QStringList{"alpha", "beta"}));
+}
+
+void TestMainWindow::copyThatCouldNotBeUnpackedIsKept() {
+    Harness h(true);
+    writeSettings(h.paths(), kNeverExpires, "key7", 1);
+    const QList<QByteArray> stored{"alpha:!a:!1:!:!", "beta:!b:!2:!:!"};
+    writeBytes(h.paths().copy(), copyBytes(stored, "key7"));
+    // The records cannot be unpacked (here the temporary folder is gone; a
+    // full disk does the same): the list comes up empty, and nothing may then
+    // be rewritten over the copy from that short list.
+    const QString tempFolder = h.paths().tempFolder;
+    h.folders.paths.tempFolder = tempFolder + "/gone";
+    Chestwrd &w = h.start({"key7"});
+    QCOMPARE(h.messages.size(), 1);
+    QCOMPARE(h.messages[0].title, QStringLiteral("Error - i67"));
+    QCOMPARE(w.List2->count(), 0);
+    // An added record is only appended: the copy keeps all it held.
+    h.fill({"mail", "bob", "pw"});
+    w.mnuAdd_Click();
+    QCOMPARE(h.names(), QStringList{"mail"});
+    h.clickRow(0);
+    w.Text1[1]->setText("changed");
+    w.mnuReplace_Click();
+    h.clickRow(0);
+    w.mnuRemove_Click();
+    QCOMPARE(h.messages.size(), 3);
+    QCOMPARE(h.messages[1].title, QStringLiteral("Disk Error - i66"));
+    QCOMPARE(h.messages[2].title, QStringLiteral("Disk Error - i66"));
+    QCOMPARE(h.copyFile(), copyBytes(stored + QList<QByteArray>{"mail:!bob:!pw:!:!"}, "key7"));
+
+    h.folders.paths.tempFolder = tempFolder;
+    h.start({"key7"});
+    QCOMPARE(h.names(), (QStringList{"alpha", "beta", "mail"}));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -16,40 +16,10 @@ namespace {
 
 const QDate kToday(2026, 12, 5);
 
-void writeSettings(const StorePaths &paths, const QByteArray &expiry, const QByteArray &password,
-                   int scope) {
-    QCOMPARE(WriteSettingsFile(paths, BuildSettingsLine(expiry, password, "11-01-2026", scope)),
-             SettingsStatus::Ok);
-}
-
 ParsedSettings storedSettings(const StorePaths &paths) {
     QByteArray line;
     ReadSettingsFile(paths, line);
     return ParseSettingsLine(line);
-}
-
-QByteArray copyBytes(const QList<QByteArray> &records, const QByteArray &key) {
-    QByteArray out;
-    for (const QByteArray &r : records)
-        out += XorInverted(EncodeLine(r), key) + "\r\n";
-    return out;
-}
-
-// Opens the settings window the way the menu does, with the stored password.
-Config *openSettings(Chestwrd &w) {
-    w.mnuConfig_Click();
-    w.mnuSecurity_Click();
-    if (!QTest::qWaitForWindowActive(w.config()))
-        qWarning("the settings window did not become active");
-    return w.config();
-}
-
-// Sets password and scope in the window and presses "Accept".
-void accept(Chestwrd &w, const QString &password, QRadioButton *Config::*option) {
-    Config *c = openSettings(w);
-    c->Text1->setText(password);
-    (c->*option)->click();
-    c->Command2->click();
 }
 
 const QList<QByteArray> kRecords{"bank:!ann:!pin1:!:!", "mail:!bob:!x1:!note:!http://m"};

@@ -6,6 +6,7 @@
 #include "settings.h"
 #include "stringcipher.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QtTest>
 
@@ -15,20 +16,6 @@ const QList<QByteArray> kRecords{"alpha:!al:!pw1:!:!", "beta:!be:!pw2:!note:!htt
 
 QByteArray settings(const QByteArray &password, int scope) {
     return BuildSettingsLine("xx-xx-xxxx", password, "12-05-2026", scope);
-}
-
-QByteArray databaseBytes(const QList<QByteArray> &records) {
-    QByteArray out;
-    for (const QByteArray &r : records)
-        out += EncodeLine(r) + "\r\n";
-    return out;
-}
-
-QByteArray copyBytes(const QList<QByteArray> &records, const QByteArray &key) {
-    QByteArray out;
-    for (const QByteArray &r : records)
-        out += XorInverted(EncodeLine(r), key) + "\r\n";
-    return out;
 }
 
 QList<QByteArray> loadAsStartUpWould(const StorePaths &paths) {
@@ -55,6 +42,7 @@ private slots:
     void interruptedBeforeCommitRollsBack();
     void interruptedAfterCommitRollsForward_data();
     void interruptedAfterCommitRollsForward();
+    void unfinishedWritesAreClearedAndOldFilesKept();
 };
 
 void TestReencipher::noneToProgramAndDBase() {
@@ -83,7 +71,7 @@ void TestReencipher::betweenNoneAndProgramOnly() {
     QCOMPARE(RewriteDatabase(f.paths, 0, kRecords, ""), StoreStatus::Ok);
     QCOMPARE(ApplySettings(f.paths, settings("Pw1", 2)), AcceptStatus::Ok);
     QCOMPARE(ApplySettings(f.paths, settings("UNSETMARK", 0)), AcceptStatus::Ok);
-    QCOMPARE(fileBytes(f.paths.database()), databaseBytes(kRecords));
+    QCOMPARE(fileBytes(f.paths.database()), storeBytes(kRecords));
     QVERIFY(!QFileInfo::exists(f.paths.copy()));
 }
 
@@ -96,7 +84,7 @@ void TestReencipher::newPasswordRekeysTheCopy() {
     QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
     // Leaving the copy with yet another password deciphers with the old key.
     QCOMPARE(ApplySettings(f.paths, settings("Third3", 2)), AcceptStatus::Ok);
-    QCOMPARE(fileBytes(f.paths.database()), databaseBytes(kRecords));
+    QCOMPARE(fileBytes(f.paths.database()), storeBytes(kRecords));
 }
 
 void TestReencipher::emptyDatabaseGivesEmptyCopy() {
@@ -116,7 +104,7 @@ void TestReencipher::unwritableConfigChangesNothing() {
     QCOMPARE(RewriteDatabase(f.paths, 0, kRecords, ""), StoreStatus::Ok);
     QDir().mkdir(StagedPath(f.paths.config())); // the settings cannot be staged
     QCOMPARE(ApplySettings(f.paths, settings("Pw", 1)), AcceptStatus::ConfigWriteFailed);
-    QCOMPARE(fileBytes(f.paths.database()), databaseBytes(kRecords));
+    QCOMPARE(fileBytes(f.paths.database()), storeBytes(kRecords));
     QVERIFY(!QFileInfo::exists(f.paths.copy()));
     QVERIFY(!QFileInfo::exists(StagedPath(f.paths.copy())));
     QVERIFY(!QFileInfo::exists(f.paths.config()));
@@ -128,7 +116,7 @@ void TestReencipher::unsafeRecordChangesNothing() {
     const QList<QByteArray> records{QByteArray(1, bad) + ":!u:!p:!:!"};
     QCOMPARE(RewriteDatabase(f.paths, 0, records, ""), StoreStatus::Ok);
     QCOMPARE(ApplySettings(f.paths, settings("K", 1)), AcceptStatus::UnsafeRecord);
-    QCOMPARE(fileBytes(f.paths.database()), databaseBytes(records));
+    QCOMPARE(fileBytes(f.paths.database()), storeBytes(records));
     QVERIFY(!QFileInfo::exists(f.paths.config()));
 }
 
@@ -167,6 +155,26 @@ void TestReencipher::interruptedAfterCommitRollsForward() {
     QCOMPARE(fileBytes(f.paths.copy()), copyBytes(kRecords, "Pw"));
     QVERIFY(!QFileInfo::exists(f.paths.database()));
     QVERIFY(!QFileInfo::exists(StagedPath(f.paths.config())));
+    QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
+}
+
+void TestReencipher::unfinishedWritesAreClearedAndOldFilesKept() {
+    TestFolders f;
+    QCOMPARE(RewriteDatabase(f.paths, 0, kRecords, ""), StoreStatus::Ok);
+    QVERIFY(Platform::writeFileAtomically(f.paths.config(), SettingsFileContent(settings("", 0))));
+    const QByteArray database = fileBytes(f.paths.database());
+    // What writes cut short leave behind: half a store, half a copy, half a
+    // staged settings file. None of it may be taken for the real thing.
+    const QStringList leftovers{Platform::unfinishedPath(f.paths.database()),
+                                Platform::unfinishedPath(f.paths.copy()),
+                                Platform::unfinishedPath(StagedPath(f.paths.config()))};
+    for (const QString &part : leftovers)
+        QVERIFY(Platform::writePrivateFile(part, "half a li"));
+    RecoverPendingSettings(f.paths);
+    for (const QString &part : leftovers)
+        QVERIFY2(!QFileInfo::exists(part), qPrintable(part));
+    QCOMPARE(QDir(f.paths.dataFolder()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    QCOMPARE(fileBytes(f.paths.database()), database);
     QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
 }
 

@@ -142,8 +142,11 @@ bool appendToFile(const QString &path, const QByteArray &content) {
     }
     const bool written = file.write(bytes) == bytes.size() && file.flush();
     if (!written) {
+        // The file goes back to what it was; one the append made goes again.
         file.resize(oldSize);
         file.close();
+        if (!existed)
+            QFile::remove(path);
         return false;
     }
     file.close();

@@ -1,0 +1,267 @@
+// Every write the program makes meets a full disk. Each must give its
+// message, leave every file as it was, leave nothing unfinished behind, and
+// work again once there is room.
+#include "../common/guiharness.h"
+
+#include "database.h"
+#include "reencipher.h"
+
+#include <QDirIterator>
+#include <QMap>
+
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kDiskError = QStringLiteral("Disk Error - i66");
+
+QList<QByteArray> manyRecords() {
+    QList<QByteArray> out;
+    for (int i = 0; i < 200; ++i)
+        out << QByteArray("service%1:!user:!pw%1:!note:!/home/u/%1")
+                   .replace("%1", QByteArray::number(1000 + i));
+    return out;
+}
+
+// Takes every byte left on the disk that holds the throwaway folders. The
+// filler sits outside the program and temporary folders.
+void fillDisk(const TestFolders &f) {
+    const QByteArray path = QFile::encodeName(f.root.path() + "/filler");
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    QVERIFY(fd >= 0);
+    const QByteArray chunk(1 << 16, 'x');
+    for (qsizetype size = chunk.size(); size >= 1; size /= 2)
+        while (::write(fd, chunk.constData(), size_t(size)) > 0) {
+        }
+    ::close(fd);
+}
+
+void freeDisk(const TestFolders &f) {
+    QVERIFY(QFile::remove(f.root.path() + "/filler"));
+}
+
+// Every file the program and temporary folders hold, by name, with its bytes.
+QMap<QString, QByteArray> snapshot(const TestFolders &f) {
+    QMap<QString, QByteArray> out;
+    for (const QString &folder : {f.paths.programFolder, f.paths.tempFolder}) {
+        QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            out.insert(path, fileBytes(path));
+        }
+    }
+    return out;
+}
+
+// A window on a store of many records under this scope, started as the user
+// would, with the disk then filled.
+struct FullDisk {
+    Harness h{true};
+    QList<QByteArray> records = manyRecords();
+    QMap<QString, QByteArray> before;
+
+    explicit FullDisk(int scope, bool withStore = true) {
+        if (scope != 0)
+            writeSettings(h.paths(), kNeverExpires, "key7", scope);
+        if (withStore && scope == 1)
+            writeBytes(h.paths().copy(), copyBytes(records, "key7"));
+        else if (withStore)
+            writeBytes(h.paths().database(), storeBytes(records));
+        if (!withStore)
+            records.clear();
+    }
+
+    Chestwrd &start() {
+        Chestwrd &w = h.start({"key7"});
+        fillDisk(h.folders);
+        before = snapshot(h.folders);
+        return w;
+    }
+
+    void expectUnchanged(const QString &title) {
+        QCOMPARE(h.messages.size(), 1);
+        QCOMPARE(h.messages[0].title, title);
+        QCOMPARE(snapshot(h.folders), before);
+    }
+
+    QStringList storedNames() {
+        RecordList list;
+        list.append(records);
+        QStringList names;
+        for (qsizetype i = 0; i < list.size(); ++i)
+            names << QString::fromLatin1(list.serviceName(i));
+        return names;
+    }
+};
+
+} // namespace
+
+class TestFullDisk : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void add_data();
+    void add();
+    void replaceAndRemove_data();
+    void replaceAndRemove();
+    void import_data();
+    void import();
+    void accept_data();
+    void accept();
+    void startUpUnderProgramAndDBase();
+    void encipherFromTemporaryFile();
+};
+
+void TestFullDisk::initTestCase() {
+    const QByteArray small = qgetenv("VARNLOCK_SMALL_DISK");
+    if (small.isEmpty())
+        QSKIP("run through run-on-small-disk.sh, which gives the test a small disk of its own");
+    // Never fill a real disk: the temporary folder must be on the small one.
+    struct statvfs fs {};
+    QVERIFY(::statvfs(QDir::tempPath().toLocal8Bit().constData(), &fs) == 0);
+    QVERIFY2(quint64(fs.f_blocks) * fs.f_frsize <= 64ull << 20,
+             "the temporary folder is not on a small disk");
+    QVERIFY(QDir::tempPath().startsWith(QString::fromLocal8Bit(small)));
+}
+
+void TestFullDisk::add_data() {
+    QTest::addColumn<int>("scope");
+    QTest::addColumn<bool>("first");
+    QTest::newRow("no protection") << 0 << false;
+    QTest::newRow("program and records") << 1 << false;
+    QTest::newRow("first record") << 0 << true;
+}
+
+void TestFullDisk::add() {
+    QFETCH(int, scope);
+    QFETCH(bool, first);
+    FullDisk d(scope, !first);
+    Chestwrd &w = d.start();
+    d.h.messages.clear(); // under scope 1 with no copy, start-up said so
+    // Longer than any slack the last block of the store could hold.
+    const QString other(20000, QLatin1Char('o'));
+    d.h.fill({"new", "bob", "pw"});
+    w.Text1[3]->setText(other);
+    w.mnuAdd_Click();
+    d.expectUnchanged(kDiskError);
+    QCOMPARE(w.List2->count(), d.records.size());
+    QCOMPARE(w.Text1[3]->text(), other);
+    QCOMPARE(w.mnuImport->isEnabled(), first); // no empty store was left behind
+    // With room again, the same press files what was typed.
+    freeDisk(d.h.folders);
+    w.mnuAdd_Click();
+    QCOMPARE(d.h.messages.size(), 1);
+    QCOMPARE(w.List2->count(), d.records.size() + 1);
+    d.h.start({"key7"});
+    QCOMPARE(d.h.names().size(), d.records.size() + 1);
+}
+
+void TestFullDisk::replaceAndRemove_data() {
+    QTest::addColumn<int>("scope");
+    QTest::addColumn<bool>("remove");
+    QTest::newRow("replace, no protection") << 0 << false;
+    QTest::newRow("replace, program and records") << 1 << false;
+    QTest::newRow("replace, program only") << 2 << false;
+    QTest::newRow("remove, no protection") << 0 << true;
+    QTest::newRow("remove, program and records") << 1 << true;
+}
+
+void TestFullDisk::replaceAndRemove() {
+    QFETCH(int, scope);
+    QFETCH(bool, remove);
+    FullDisk d(scope);
+    Chestwrd &w = d.start();
+    d.h.clickRow(5);
+    if (remove) {
+        w.mnuRemove_Click();
+    } else {
+        w.Text1[1]->setText("changed");
+        w.mnuReplace_Click();
+    }
+    d.expectUnchanged(kDiskError);
+    QCOMPARE(d.h.names(), d.storedNames());
+    freeDisk(d.h.folders);
+    d.h.start({"key7"});
+    QCOMPARE(d.h.names(), d.storedNames());
+}
+
+void TestFullDisk::import_data() {
+    QTest::addColumn<int>("scope");
+    QTest::newRow("no protection") << 0;
+    QTest::newRow("program and records") << 1;
+}
+
+void TestFullDisk::import() {
+    QFETCH(int, scope);
+    FullDisk d(scope, false);
+    QList<QByteArray> old;
+    for (int i = 0; i < 500; ++i)
+        old << "old" + QByteArray::number(i) + ":user:pw:/path";
+    writeBytes(d.h.paths().oldDatabase(), storeBytes(old));
+    Chestwrd &w = d.start();
+    d.h.messages.clear(); // under scope 1, start-up said there was no copy yet
+    QVERIFY(w.mnuImport->isEnabled());
+    w.mnuImport->trigger();
+    d.expectUnchanged(kDiskError);
+    QCOMPARE(w.List2->count(), 0);
+}
+
+void TestFullDisk::accept_data() {
+    QTest::addColumn<int>("from");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("none to program and records") << 0 << "key8" << 1 << kDiskError;
+    QTest::newRow("program and records to none") << 1 << "key7" << 0 << kDiskError;
+    QTest::newRow("new password for the copy") << 1 << "key8" << 1 << kDiskError;
+    QTest::newRow("settings only") << 0 << "key8" << 2 << "Disk Error - i64";
+}
+
+void TestFullDisk::accept() {
+    QFETCH(int, from);
+    QFETCH(QString, password);
+    QFETCH(int, to);
+    QFETCH(QString, title);
+    FullDisk d(from);
+    Chestwrd &w = d.start();
+    static QRadioButton *Config::*const option[] = {&Config::Option5, &Config::Option4,
+                                                    &Config::Option6};
+    ::accept(w, password, option[to]);
+    d.expectUnchanged(title);
+    QCOMPARE(w.scope(), from);
+    freeDisk(d.h.folders);
+    d.h.start({"key7"});
+    QCOMPARE(d.h.w().scope(), from);
+    QCOMPARE(d.h.names(), d.storedNames());
+}
+
+void TestFullDisk::startUpUnderProgramAndDBase() {
+    FullDisk d(1);
+    fillDisk(d.h.folders);
+    d.before = snapshot(d.h.folders);
+    // The records cannot be unpacked into the temporary folder.
+    Chestwrd &w = d.h.start({"key7"});
+    d.expectUnchanged(QStringLiteral("Error - i67"));
+    QCOMPARE(w.List2->count(), 0);
+    freeDisk(d.h.folders);
+    d.h.start({"key7"});
+    QCOMPARE(d.h.names(), d.storedNames());
+}
+
+void TestFullDisk::encipherFromTemporaryFile() {
+    FullDisk d(1);
+    const StorePaths &paths = d.h.paths();
+    QCOMPARE(DecipherToTemp(paths, "key7"), StoreStatus::Ok);
+    fillDisk(d.h.folders);
+    const QByteArray copy = d.h.copyFile();
+    QCOMPARE(EncipherFromTemp(paths, "key7"), StoreStatus::WriteFailed);
+    QCOMPARE(d.h.copyFile(), copy);
+    QVERIFY(!Platform::exists(Platform::unfinishedPath(paths.copy())));
+    QVERIFY(DeleteTempFile(paths));
+}
+
+QTEST_MAIN(TestFullDisk)
+#include "tst_fulldisk.moc"

@@ -24,6 +24,8 @@
 #include <QTimer>
 #include <QToolTip>
 
+#include <limits>
+
 namespace {
 
 const QString kDiskErrorTitle = QStringLiteral("Disk Error - i66");
@@ -219,6 +221,9 @@ void Chestwrd::buildControls() {
         field->setMouseTracking(true);
         field->installEventFilter(this);
         field->setObjectName(QStringLiteral("Text1_%1").arg(i));
+        // A stored field may be longer than the edit box's default limit; cut
+        // short on screen, the next replace would store it cut short.
+        field->setMaxLength(std::numeric_limits<int>::max());
         connect(field, &QLineEdit::textChanged, this, [this] { Text1_Change(); });
         Text1[i] = field;
     }

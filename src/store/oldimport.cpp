@@ -36,6 +36,8 @@ StoreStatus ReadOldDatabase(const QString &path, QList<QByteArray> &recordLines)
     QByteArray content;
     if (!Platform::readFile(path, content))
         return StoreStatus::ReadFailed;
+    // Old records never hold a CR or LF, so any of CR, LF or CR LF ends one.
+    content.replace('\r', '\n');
     const QList<QByteArray> lines = SplitLines(content);
     recordLines.clear();
     recordLines.reserve(lines.size());

@@ -7,7 +7,9 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QMap>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -63,5 +65,20 @@ inline QByteArray copyBytes(const QList<QByteArray> &records, const QByteArray &
     QByteArray out;
     for (const QByteArray &r : records)
         out += XorInverted(EncodeLine(r), key) + "\r\n";
+    return out;
+}
+
+// Every file the program and temporary folders hold, by name, with its bytes:
+// two snapshots are equal when nothing was written, left behind or removed.
+inline QMap<QString, QByteArray> snapshot(const TestFolders &f) {
+    QMap<QString, QByteArray> out;
+    for (const QString &folder : {f.paths.programFolder, f.paths.tempFolder}) {
+        QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            out.insert(path, fileBytes(path));
+        }
+    }
     return out;
 }

@@ -27,6 +27,7 @@ private slots:
     void failedAppendKeepsEverything();
     void failedRewriteKeepsEverything();
     void copyThatCouldNotBeUnpackedIsKept();
+    void longFieldSurvivesReplace();
 };
 
 void TestMainWindow::firstStart() {
@@ -475,6 +476,18 @@ void TestMainWindow::copyThatCouldNotBeUnpackedIsKept() {
     h.folders.paths.tempFolder = tempFolder;
     h.start({"key7"});
     QCOMPARE(h.names(), (QStringList{"alpha", "beta", "mail"}));
+}
+
+void TestMainWindow::longFieldSurvivesReplace() {
+    Harness h(true);
+    // Longer than an edit box holds by default.
+    const QByteArray note(40000, 'n');
+    writeBytes(h.paths().database(), storeBytes({"long:!a:!1:!" + note + ":!"}));
+    Chestwrd &w = h.start();
+    h.clickRow(0);
+    w.Text1[1]->setText("b");
+    w.mnuReplace_Click();
+    QCOMPARE(h.databaseFile(), storeBytes({"long:!b:!1:!" + note + ":!"}));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -6,9 +6,6 @@
 #include "database.h"
 #include "reencipher.h"
 
-#include <QDirIterator>
-#include <QMap>
-
 #include <fcntl.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -40,20 +37,6 @@ void fillDisk(const TestFolders &f) {
 
 void freeDisk(const TestFolders &f) {
     QVERIFY(QFile::remove(f.root.path() + "/filler"));
-}
-
-// Every file the program and temporary folders hold, by name, with its bytes.
-QMap<QString, QByteArray> snapshot(const TestFolders &f) {
-    QMap<QString, QByteArray> out;
-    for (const QString &folder : {f.paths.programFolder, f.paths.tempFolder}) {
-        QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            out.insert(path, fileBytes(path));
-        }
-    }
-    return out;
 }
 
 // A window on a store of many records under this scope, started as the user

@@ -1,0 +1,238 @@
+// Damaged and foreign files: the program starts, shows what it can read,
+// stays within its memory, and writes nothing back unless the user changes
+// something.
+#include "../common/guiharness.h"
+
+#include "database.h"
+#include "linefile.h"
+#include "oldimport.h"
+
+#include <QRandomGenerator>
+
+#include <sys/resource.h>
+
+namespace {
+
+const QList<QByteArray> kRecords{"bank:!ann:!pin1:!:!", "mail:!bob:!x1:!note:!http://m",
+                                 "shop:!carl:!pw3:!:!/home/carl"};
+
+QByteArray randomBytes(quint32 seed, qsizetype size) {
+    QRandomGenerator random(seed);
+    QByteArray out(size, Qt::Uninitialized);
+    for (char &c : out)
+        c = char(random.bounded(256));
+    return out;
+}
+
+QByteArray withEndings(const QList<QByteArray> &records, const QByteArray &ending) {
+    QByteArray out;
+    for (const QByteArray &r : records)
+        out += EncodeLine(r) + ending;
+    return out;
+}
+
+// The damaged store contents tried, with the number of records each still
+// holds readably (-1: whatever it holds, as long as nothing breaks).
+void addStoreRows() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("readable");
+    for (quint32 seed : {1u, 2u, 3u})
+        QTest::addRow("random bytes %u", seed) << randomBytes(seed, 64 << 10) << -1;
+    QByteArray nul = withEndings(kRecords, "\r\n");
+    nul.insert(12, QByteArray(3, '\0')); // inside the first password
+    QTest::newRow("NUL bytes") << nul << 3;
+    QTest::newRow("LF endings") << withEndings(kRecords, "\n") << 3;
+    // A lone CR is not a line ending: the whole file is one line, listed whole.
+    QTest::newRow("CR endings") << withEndings(kRecords, "\r") << 1;
+    QByteArray truncated = withEndings(kRecords, "\r\n");
+    truncated.chop(9);
+    QTest::newRow("truncated line") << truncated << 3;
+    QTest::newRow("10 MB line") << withEndings({"huge:!u:!p:!" + QByteArray(10 << 20, 'o') + ":!",
+                                                kRecords[0]},
+                                               "\r\n")
+                                << 2;
+    QTest::newRow("empty lines only") << QByteArray("\r\n\r\n\n\r\n") << 0;
+    QTest::newRow("empty") << QByteArray() << 0;
+}
+
+long peakMemoryKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Starts the window on these folders, closes it, and checks nothing was
+// written: the program folder and the temporary folder are as they were.
+Chestwrd &startAndKeep(Harness &h, const QStringList &prompt = {"key7"}) {
+    const QMap<QString, QByteArray> before = snapshot(h.folders);
+    Chestwrd &w = h.start(prompt);
+    [&] { QCOMPARE(snapshot(h.folders), before); }();
+    return w;
+}
+
+} // namespace
+
+class TestBadInput : public QObject {
+    Q_OBJECT
+private slots:
+    void hugeLineStaysWithinMemory();
+    void damagedStore_data() { addStoreRows(); }
+    void damagedStore();
+    void damagedCopy_data() { addStoreRows(); }
+    void damagedCopy();
+    void copyUnderAnotherPassword();
+    void settingsOfEveryLength_data();
+    void settingsOfEveryLength();
+    void damagedSettingsFile_data();
+    void damagedSettingsFile();
+    void damagedOldDatabase_data() { addStoreRows(); }
+    void damagedOldDatabase();
+};
+
+void TestBadInput::hugeLineStaysWithinMemory() {
+    const long before = peakMemoryKiB();
+    Harness h(true);
+    const int size = 10 << 20;
+    writeBytes(h.paths().database(),
+               withEndings({"huge:!u:!p:!" + QByteArray(size, 'o') + ":!"}, "\r\n"));
+    startAndKeep(h);
+    QCOMPARE(h.names(), QStringList{"huge"});
+    const long listedMiB = (peakMemoryKiB() - before) / 1024;
+    // Shown in its field the record is laid out glyph by glyph, which costs
+    // the edit box some tens of bytes a character: linear, but not small.
+    h.clickRow(0);
+    QCOMPARE(h.w().Text1[3]->text().size(), size);
+    const long shownMiB = (peakMemoryKiB() - before) / 1024;
+    qInfo("a 10 MiB record: peak memory grew by %ld MiB when listed, %ld MiB when shown", listedMiB,
+          shownMiB);
+    QVERIFY2(listedMiB < 100, qPrintable(QString::number(listedMiB)));
+    QVERIFY2(shownMiB < 600, qPrintable(QString::number(shownMiB)));
+}
+
+void TestBadInput::damagedStore() {
+    QFETCH(QByteArray, content);
+    QFETCH(int, readable);
+    Harness h(true);
+    writeBytes(h.paths().database(), content);
+    Chestwrd &w = startAndKeep(h);
+    QVERIFY(!w.programEnded());
+    if (readable >= 0)
+        QCOMPARE(w.List2->count(), readable);
+    if (readable >= 2)
+        QCOMPARE(h.names().first(), QStringLiteral("bank"));
+    for (int row = 0; row < qMin(w.List2->count(), 5); ++row)
+        h.clickRow(row);
+    QVERIFY(h.messages.isEmpty());
+}
+
+void TestBadInput::damagedCopy() {
+    QFETCH(QByteArray, content);
+    QFETCH(int, readable);
+    Harness h(true);
+    writeSettings(h.paths(), kNeverExpires, "key7", 1);
+    // The same damage, enciphered as the copy holds it, line by line.
+    QByteArray copy;
+    for (const QByteArrayView line : LineViews(content))
+        copy += XorInverted(line.toByteArray(), "key7") + "\r\n";
+    if (readable < 0)
+        copy = content; // raw noise where the copy should be
+    writeBytes(h.paths().copy(), copy);
+    Chestwrd &w = startAndKeep(h);
+    QVERIFY(!w.programEnded());
+    if (readable >= 0)
+        QCOMPARE(w.List2->count(), readable);
+    for (int row = 0; row < qMin(w.List2->count(), 5); ++row)
+        h.clickRow(row);
+}
+
+void TestBadInput::copyUnderAnotherPassword() {
+    Harness h(true);
+    writeSettings(h.paths(), kNeverExpires, "key7", 1);
+    writeBytes(h.paths().copy(), copyBytes(kRecords, "other"));
+    Chestwrd &w = startAndKeep(h);
+    // Deciphered with the wrong key the lines are noise, but each is listed
+    // and none is lost: the copy is as it was.
+    QCOMPARE(w.List2->count(), kRecords.size());
+    QVERIFY(!h.names().contains(QStringLiteral("bank")));
+}
+
+void TestBadInput::settingsOfEveryLength_data() {
+    QTest::addColumn<QByteArray>("line");
+    const QByteArray full = BuildSettingsLine("01-06-2027", "Secret42", "12-01-2026", 2);
+    for (int length = 0; length <= 40; ++length) {
+        QTest::addRow("%d bytes of a line", length) << full.left(length);
+        QTest::addRow("%d random bytes", length) << randomBytes(quint32(length), length);
+    }
+}
+
+void TestBadInput::settingsOfEveryLength() {
+    QFETCH(QByteArray, line);
+    Harness h(true);
+    writeBytes(h.paths().config(), line + "\r\n");
+    writeBytes(h.paths().database(), storeBytes(kRecords));
+    // What the program makes of the line decides whether it asks, and for what.
+    const ParsedSettings parsed = ParseSettingsLine(line);
+    Clock::setToday(QDate(2026, 12, 5));
+    Chestwrd &w = startAndKeep(h, {QString::fromLatin1(parsed.password)});
+    Clock::setToday(QDate());
+    QVERIFY(!w.programEnded());
+    if (w.scope() != 1)
+        QCOMPARE(w.List2->count(), kRecords.size());
+}
+
+void TestBadInput::damagedSettingsFile_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("random bytes") << randomBytes(7, 4096);
+    QTest::newRow("NUL bytes") << QByteArray(64, '\0');
+    QTest::newRow("CR endings") << QByteArray("xx-xx-xxxx\rabc\r");
+    QTest::newRow("10 MB line") << QByteArray(10 << 20, 'x');
+    QTest::newRow("many lines") << QByteArray("a\r\n").repeated(1000);
+}
+
+void TestBadInput::damagedSettingsFile() {
+    QFETCH(QByteArray, content);
+    Harness h(true);
+    writeBytes(h.paths().config(), content);
+    writeBytes(h.paths().database(), storeBytes(kRecords));
+    QByteArray line;
+    ReadSettingsFile(h.paths(), line);
+    const ParsedSettings parsed = ParseSettingsLine(line);
+    Chestwrd &w = startAndKeep(h, {QString::fromLatin1(parsed.password)});
+    QVERIFY(!w.programEnded());
+}
+
+void TestBadInput::damagedOldDatabase() {
+    QFETCH(QByteArray, content);
+    QFETCH(int, readable);
+    Harness h;
+    // The old file has single colons between its four fields; any line end
+    // ends a record there, a lone CR too.
+    content.replace(":!", ":");
+    if (QByteArray(QTest::currentDataTag()) == "CR endings")
+        readable = kRecords.size();
+    writeBytes(h.paths().oldDatabase(), content);
+    Chestwrd &w = startAndKeep(h);
+    w.mnuImport->trigger();
+    QList<QByteArray> imported;
+    QCOMPARE(ReadOldDatabase(h.paths().oldDatabase(), imported), StoreStatus::Ok);
+    RecordList expected;
+    expected.append(imported);
+    if (readable >= 0)
+        QCOMPARE(expected.size(), readable);
+    QCOMPARE(fileBytes(h.paths().oldDatabase()), content);
+    // Either every converted record is listed and stored, or the import was
+    // refused with a message and nothing changed.
+    QCOMPARE(h.messages.size(), 1);
+    if (h.messages.value(0).text == QStringLiteral("Old Database Import Success")) {
+        QCOMPARE(w.List2->count(), expected.size());
+    } else {
+        QCOMPARE(w.List2->count(), 0);
+        QVERIFY(!Platform::exists(h.paths().database()));
+    }
+    const int shown = w.List2->count();
+    h.start();
+    QCOMPARE(h.w().List2->count(), shown);
+}
+
+QTEST_MAIN(TestBadInput)
+#include "tst_badinput.moc"

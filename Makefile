@@ -1,7 +1,8 @@
 BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
 JOBS  ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench install clean format
+.PHONY: all deps configure build sanitize-build run test bench fuzz install clean format
 
 all: build
 
@@ -17,11 +18,24 @@ build: configure
 run: build
 	$(BUILD)/varnlock
 
-test: build
+# The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize-build: deps
+	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNLOCK_SANITIZE=ON >/dev/null
+	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+
+# Every test, then the unit and GUI tests again under the sanitizers (the kill
+# tests, which prove file safety rather than memory safety, run once).
+test: build sanitize-build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(SANITIZE_BUILD) && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	    ctest --output-on-failure -j $(JOBS) -LE kill
 
 bench: build
 	$(BUILD)/bench/varnlock_bench
+
+fuzz:
+	@sh tools/install-deps.sh fuzz
+	@sh tools/fuzz.sh
 
 install: build
 	cmake --install $(BUILD)
@@ -30,4 +44,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-fuzz build-sanitize

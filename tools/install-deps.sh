@@ -3,6 +3,8 @@
 # only those that are missing, so a fresh machine needs nothing by hand.
 set -eu
 PACKAGES="g++ make cmake qt6-base-dev xvfb xauth xclip x11-utils fonts-dejavu-core fonts-liberation"
+# Fuzzing needs clang and its sanitizer and libFuzzer runtimes.
+[ "${1:-}" = fuzz ] && PACKAGES="$PACKAGES clang libclang-rt-dev"
 missing=""
 for p in $PACKAGES; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

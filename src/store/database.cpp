@@ -60,9 +60,13 @@ StoreStatus LoadDatabase(const StorePaths &paths, int scope, RecordList &list) {
         readContent(scope == 1 ? paths.tempFile() : paths.database(), content);
     if (status != StoreStatus::Ok)
         return status;
+    AddStoredRecords(std::move(content), list);
+    return StoreStatus::Ok;
+}
+
+void AddStoredRecords(QByteArray content, RecordList &list) {
     DecodeInPlace(content);
     list.append(SplitLines(content));
-    return StoreStatus::Ok;
 }
 
 StoreStatus DecipherToTemp(const StorePaths &paths, const QByteArray &key) {

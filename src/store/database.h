@@ -23,6 +23,9 @@ enum class StoreStatus {
 // (scope 1, filled by DecipherToTemp). Entries are added to what list holds.
 StoreStatus LoadDatabase(const StorePaths &paths, int scope, RecordList &list);
 
+// Adds the records a store file's field-ciphered bytes hold to list.
+void AddStoredRecords(QByteArray content, RecordList &list);
+
 // Deciphers the enciphered copy into the temporary file. On a failure no
 // temporary file is left.
 StoreStatus DecipherToTemp(const StorePaths &paths, const QByteArray &key);

@@ -36,15 +36,20 @@ StoreStatus ReadOldDatabase(const QString &path, QList<QByteArray> &recordLines)
     QByteArray content;
     if (!Platform::readFile(path, content))
         return StoreStatus::ReadFailed;
+    recordLines = ConvertOldDatabase(std::move(content));
+    return StoreStatus::Ok;
+}
+
+QList<QByteArray> ConvertOldDatabase(QByteArray content) {
     // Old records never hold a CR or LF, so any of CR, LF or CR LF ends one.
     content.replace('\r', '\n');
     const QList<QByteArray> lines = SplitLines(content);
-    recordLines.clear();
+    QList<QByteArray> recordLines;
     recordLines.reserve(lines.size());
     for (const QByteArray &line : lines) {
         const QByteArray converted = ConvertOldRecord(DecodeLine(line));
         if (!converted.isEmpty())
             recordLines.append(converted);
     }
-    return StoreStatus::Ok;
+    return recordLines;
 }

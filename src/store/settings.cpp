@@ -43,15 +43,20 @@ SettingsStatus ReadSettingsFile(const StorePaths &paths, QByteArray &line) {
     QByteArray content;
     if (!Platform::readFile(paths.config(), content))
         return SettingsStatus::ReadFailed;
+    line = SettingsLineFromFile(std::move(content));
+    return SettingsStatus::Ok;
+}
+
+QByteArray SettingsLineFromFile(QByteArray content) {
     // One line was written; the enciphered bytes may be anything, so only the
     // final line ending is taken off.
     if (content.endsWith("\r\n"))
         content.chop(2);
     else if (content.endsWith('\n'))
         content.chop(1);
-    line.clear();
+    QByteArray line;
     XorInvert(content, SettingsKey, line);
-    return SettingsStatus::Ok;
+    return line;
 }
 
 SettingsStatus WriteSettingsFile(const StorePaths &paths, const QByteArray &line) {

@@ -33,6 +33,8 @@ enum class SettingsStatus { Ok, Missing, ReadFailed, WriteFailed };
 
 // The deciphered line, read whole whatever bytes it holds.
 SettingsStatus ReadSettingsFile(const StorePaths &paths, QByteArray &line);
+// The deciphered line a configuration file's bytes hold.
+QByteArray SettingsLineFromFile(QByteArray content);
 // Enciphers the line and replaces the file in one step.
 SettingsStatus WriteSettingsFile(const StorePaths &paths, const QByteArray &line);
 // The file's bytes for a line, as WriteSettingsFile writes them.

@@ -2,14 +2,14 @@
 # Builds the libFuzzer targets with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer, and runs each for a bounded number of
 # executions (FUZZ_RUNS, default one million) and at most FUZZ_SECONDS
-# (default 600) each. The seed corpus in tests/fuzz/corpus is copied, never
+# (default 1200) each; FUZZ_TARGETS picks some of them. The seed corpus in tests/fuzz/corpus is copied, never
 # changed; a crash leaves its input in build-fuzz/crashes and fails the run.
 set -eu
 cd "$(dirname "$0")/.."
 BUILD=${FUZZ_BUILD:-build-fuzz}
 RUNS=${FUZZ_RUNS:-1000000}
-SECONDS_EACH=${FUZZ_SECONDS:-600}
-TARGETS="store settings oldrecord recordline expiry"
+SECONDS_EACH=${FUZZ_SECONDS:-1200}
+TARGETS=${FUZZ_TARGETS:-"store settings oldrecord recordline expiry"}
 
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNLOCK_FUZZ=ON \
       -DCMAKE_CXX_COMPILER=clang++ >/dev/null

@@ -4,8 +4,11 @@
 #include "fieldcipher.h"
 #include "recordline.h"
 #include "recordlist.h"
+#include "reencipher.h"
+#include "settings.h"
 #include "stringcipher.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QtTest>
 
@@ -253,6 +256,8 @@ void TestRecordStore::plantedLinkIsNotFollowed() {
 }
 
 void TestRecordStore::filesAreOwnerOnly() {
+    // The modes are set by the program, not left to a permissive umask.
+    const mode_t umaskBefore = ::umask(0);
     TestFolders f(false);
     QVERIFY(Platform::createHiddenFolder(f.paths.dataFolder()));
     QCOMPARE(modeOf(f.paths.dataFolder()), 0700);
@@ -260,8 +265,22 @@ void TestRecordStore::filesAreOwnerOnly() {
     QCOMPARE(modeOf(f.paths.database()), 0600);
     QCOMPARE(RewriteDatabase(f.paths, 1, {"a:!b:!c:!:!"}, "k"), StoreStatus::Ok);
     QCOMPARE(modeOf(f.paths.copy()), 0600);
+    QCOMPARE(DecipherToTemp(f.paths, "k"), StoreStatus::Ok);
+    QCOMPARE(modeOf(f.paths.tempFile()), 0600);
+    QVERIFY(DeleteTempFile(f.paths));
     QCOMPARE(RewriteDatabase(f.paths, 0, {"b:!b:!c:!:!"}, ""), StoreStatus::Ok);
     QCOMPARE(modeOf(f.paths.database()), 0600);
+    QCOMPARE(WriteSettingsFile(f.paths, BuildSettingsLine(kNeverExpires, "k", "12-01-2026", 1)),
+             SettingsStatus::Ok);
+    QCOMPARE(ApplySettings(f.paths, BuildSettingsLine(kNeverExpires, "k2", "12-01-2026", 1)),
+             AcceptStatus::Ok);
+    ::umask(umaskBefore);
+    const QFileInfoList files =
+        QDir(f.paths.dataFolder())
+            .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    QCOMPARE(files.size(), 3); // the store, the copy and the settings
+    for (const QFileInfo &file : files)
+        QVERIFY2(modeOf(file.filePath()) == 0600, qPrintable(file.fileName()));
 }
 
 void TestRecordStore::unsafeRecordsAreRefused() {

@@ -5,6 +5,7 @@
 #include "database.h"
 #include "fieldcipher.h"
 #include "recordlist.h"
+#include "session.h"
 #include "settings.h"
 #include "storepaths.h"
 
@@ -138,8 +139,8 @@ int main(int argc, char *argv[]) {
     stored.reserve(sorted.size());
     for (const QByteArray &line : sorted)
         stored.append(EncodeLine(line));
-    RewriteDatabase(paths, 0, sorted, key);
-    RewriteDatabase(paths, 1, sorted, key);
+    RewriteDatabase(paths, Scope::None, sorted, key);
+    RewriteDatabase(paths, Scope::ProgramAndDBase, sorted, key);
     std::printf("store file: %.1f MB, enciphered copy: %.1f MB\n\n",
                 double(QFileInfo(paths.database()).size()) / 1e6,
                 double(QFileInfo(paths.copy()).size()) / 1e6);
@@ -151,25 +152,25 @@ int main(int argc, char *argv[]) {
     const double readBase = medianMs([&] { plainRead(baselineFile); });
     const double load0 = medianMs([&] {
         RecordList list;
-        LoadDatabase(paths, 0, list);
+        LoadDatabase(paths, Scope::None, key, list);
     });
     rows.push_back({"LoadDatabase, scope 0", load0, readBase, "within 2x", load0 <= 2 * readBase});
     const double load1 = medianMs([&] {
         RecordList list;
-        LoadStore(paths, 1, key, list);
+        LoadDatabase(paths, Scope::ProgramAndDBase, key, list);
     });
-    rows.push_back({"load, scope 1 (decipher to temp, read, delete)", load1, readBase,
+    rows.push_back({"LoadDatabase, scope 1 (deciphered in memory)", load1, readBase,
                     "(for reference)", true});
 
     const double writeBase = medianMs([&] { plainWrite(baselineFile, stored); });
-    const double rewrite0 = medianMs([&] { RewriteDatabase(paths, 0, sorted, key); });
+    const double rewrite0 = medianMs([&] { RewriteDatabase(paths, Scope::None, sorted, key); });
     rows.push_back(
         {"RewriteDatabase, scope 0", rewrite0, writeBase, "within 2x", rewrite0 <= 2 * writeBase});
     const QByteArray storedBytes = fileBytesOf(paths.database());
     const double syncBase = medianMs([&] { plainSafeWrite(baselineFile, storedBytes); });
     rows.push_back(
         {"  plain write, synced and renamed", syncBase, writeBase, "(for reference)", true});
-    const double rewrite1 = medianMs([&] { RewriteDatabase(paths, 1, sorted, key); });
+    const double rewrite1 = medianMs([&] { RewriteDatabase(paths, Scope::ProgramAndDBase, sorted, key); });
     rows.push_back(
         {"RewriteDatabase, scope 1", rewrite1, writeBase, "within 2x", rewrite1 <= 2 * writeBase});
 
@@ -178,12 +179,12 @@ int main(int argc, char *argv[]) {
     StorePaths small = paths;
     small.programFolder = root.path() + "/small";
     QDir().mkpath(small.dataFolder());
-    RewriteDatabase(small, 0, sorted.mid(0, 10), key);
+    RewriteDatabase(small, Scope::None, sorted.mid(0, 10), key);
     int n = 0;
     const double appendBig = medianMs(
-        [&] { AppendRecord(paths, 0, "new" + QByteArray::number(++n) + ":!u:!p:!:!", key); }, 21);
+        [&] { AppendRecord(paths, Scope::None, "new" + QByteArray::number(++n) + ":!u:!p:!:!", key); }, 21);
     const double appendSmall = medianMs(
-        [&] { AppendRecord(small, 0, "new" + QByteArray::number(++n) + ":!u:!p:!:!", key); }, 21);
+        [&] { AppendRecord(small, Scope::None, "new" + QByteArray::number(++n) + ":!u:!p:!:!", key); }, 21);
     rows.push_back({"AddRecord append, 100,000 vs 10 records", appendBig, appendSmall,
                     "does not grow", appendBig <= 3 * appendSmall + 0.05});
 
@@ -198,12 +199,13 @@ int main(int argc, char *argv[]) {
     rows.push_back({"list remove", removeMs, 0, "under 1 ms", removeMs < 1});
 
     // Start-up: from a new main window to the first idle event loop, next to
-    // the library's own load of the same store in the same run.
-    RewriteDatabase(paths, 0, sorted, key);
+    // the session's own start-up load of the same store in the same run.
+    RewriteDatabase(paths, Scope::None, sorted, key);
     QFile::remove(paths.copy());
     const double libraryLoad = medianMs([&] {
-        RecordList l;
-        LoadDatabase(paths, 0, l);
+        Session session(paths);
+        session.readSettings();
+        session.loadRecords();
     });
     const double startUp = medianMs([&] {
         Chestwrd window(paths, UiHooks::desktop());

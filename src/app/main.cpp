@@ -1,8 +1,11 @@
 #include "chestwrd.h"
+#include "instance.h"
 #include "splash.h"
 
 #include <QApplication>
 #include <QScreen>
+
+#include <cstdio>
 
 namespace {
 
@@ -28,6 +31,19 @@ int main(int argc, char *argv[]) {
     const UiHooks hooks = UiHooks::desktop();
     Chestwrd mainWindow(StorePaths::forProgramFolder(QCoreApplication::applicationDirPath()),
                         hooks);
+    const QString dataFolder = mainWindow.paths().dataFolder();
+    // A second start on the same records brings the first window forward and
+    // ends before it reads or writes anything.
+    if (mainWindow.session().lock() == Platform::FolderLock::Result::Busy) {
+        FrontRequests::ask(dataFolder);
+        std::fprintf(stderr, "varnlock: %s\n", qPrintable(kOpenElsewhereText));
+        hooks.message(QMessageBox::Information, kProgramTitle, kOpenElsewhereText);
+        return 0;
+    }
+    FrontRequests front(dataFolder);
+    QObject::connect(&front, &FrontRequests::requested, &mainWindow,
+                     [&mainWindow] { mainWindow.bringToFront(); });
+
     mainWindow.showAbout = [&] { ShowSplash(hooks, mainWindow); };
     ShowSplash(hooks, mainWindow);
     return QApplication::exec();

@@ -1,13 +1,11 @@
 #include "chestwrd.h"
 
-#include "../security/config.h"
-#include "../security/passreq.h"
 #include "ansi.h"
-#include "database.h"
-#include "oldimport.h"
+#include "config.h"
+#include "diskwatch.h"
+#include "passreq.h"
 #include "platform.h"
 #include "recordline.h"
-#include "reencipher.h"
 #include "settings.h"
 #include "windowicon.h"
 
@@ -34,6 +32,10 @@ const QString kUnsafeRecordText = QStringLiteral(
     "This record can not be stored safely under the current master password: one of its "
     "characters would break the line it is stored on. Change the characters outside A-Z, "
     "a-z and 0-9, or the master password, and try again.");
+const QString kChangedOnDiskText = QStringLiteral(
+    "The records were changed on disk by another program (or another copy of Varnlock) since "
+    "this window read them, so nothing was written. The list now shows the records as they are "
+    "on disk, and the fields still hold what you typed: check them and repeat the command.");
 
 // The key codes the keyboard handlers compare with.
 int keyCode(const QKeyEvent *event) {
@@ -163,7 +165,7 @@ void ServiceList::keyReleaseEvent(QKeyEvent *event) {
 // ---- Chestwrd ------------------------------------------------------------
 
 Chestwrd::Chestwrd(const StorePaths &paths, const UiHooks &hooks, QWidget *parent)
-    : QMainWindow(parent), m_paths(paths), m_hooks(hooks) {
+    : QMainWindow(parent), m_session(paths), m_hooks(hooks) {
     InstallVarnlockStyle();
     setWindowTitle(QStringLiteral("V.L."));
     setWindowIcon(VarnlockIcon());
@@ -237,7 +239,7 @@ void Chestwrd::buildControls() {
     connect(Check1, &QCheckBox::toggled, this, [this] { Check1_Click(); });
 
     List2 = new ServiceList(client);
-    m_names = new ServiceNames(m_records, List2);
+    m_names = new ServiceNames(m_session.records(), List2);
     List2->setModel(m_names);
     List2->setFont(fieldFont);
     place(List2, 0, 2010, 4635, 1500);
@@ -308,27 +310,33 @@ bool Chestwrd::Form_Load() {
         return !m_ended;
     m_loaded = true;
     Reach->setText(QStringLiteral("0"));
-    EnsureDataFolder();
-    // A change of settings cut short is finished or undone before it is read.
-    RecoverPendingSettings(m_paths);
+    // One window per program folder: a second one would write over the first
+    // one's records. The hold also keeps the start-up steps to one process.
+    if (m_session.lock() == Platform::FolderLock::Result::Busy) {
+        m_hooks.message(QMessageBox::Information, kProgramTitle, kOpenElsewhereText);
+        endProgram();
+        return false;
+    }
+    m_session.recover();
     LoadSettings(true);
     if (m_ended)
         return false;
     Check1->setChecked(true);
-    const StoreStatus loaded = LoadDatabase(m_paths, scope(), m_records);
-    // A store that exists but cannot be read must not be overwritten by the
-    // next change. Under scope 1 the copy may be whole while its unpacked
-    // records never reached the temporary folder (a full disk, say).
-    const QString storeFile = scope() == 1 ? m_paths.copy() : m_paths.database();
-    m_storeUnreadable = loaded == StoreStatus::ReadFailed ||
-                        (loaded == StoreStatus::Missing && Platform::exists(storeFile));
-    // Under scope 1 the records were unpacked for this load; under any scope a
-    // temporary file left by a session that never finished goes too.
-    DeleteTempFile(m_paths);
-    fillList();
+    loadRecords();
     UpdateImportMenu();
     Check1_Click();
+    m_diskWatch = new DiskWatch(
+        paths().dataFolder(), {paths().config(), paths().database(), paths().copy()}, this);
+    connect(m_diskWatch, &DiskWatch::settled, this, [this] { diskSettled(); });
     return true;
+}
+
+void Chestwrd::loadRecords() {
+    const StoreStatus loaded = m_session.loadRecords();
+    if (scope() == Scope::ProgramAndDBase && loaded != StoreStatus::Ok)
+        m_hooks.message(QMessageBox::Critical, QStringLiteral("Error - i67"),
+                        QStringLiteral("The database seem to be corrupt or it does not exist."));
+    fillList();
 }
 
 void Chestwrd::showLoaded() {
@@ -341,97 +349,129 @@ void Chestwrd::showLoaded() {
     activateWindow();
 }
 
-void Chestwrd::EnsureDataFolder() {
-    if (!Platform::exists(m_paths.dataFolder()))
-        Platform::createHiddenFolder(m_paths.dataFolder()); // a failure shows later, at a write
+void Chestwrd::bringToFront() {
+    QWidget *front = m_passReq && m_passReq->isVisible() ? static_cast<QWidget *>(m_passReq)
+                     : isVisible()                        ? static_cast<QWidget *>(this)
+                                                          : nullptr;
+    if (!front)
+        return; // the splash is up and brings the window itself
+    front->raise();
+    front->activateWindow();
 }
 
 void Chestwrd::UpdateImportMenu() {
     mnuImport->setEnabled(false);
-    if (Platform::exists(m_paths.database()))
+    if (Platform::exists(paths().database()))
         return;
     CheckCopyForImport();
 }
 
 void Chestwrd::CheckCopyForImport() {
     mnuImport->setEnabled(false);
-    if (Platform::exists(m_paths.copy()))
+    if (Platform::exists(paths().copy()))
         return;
     mnuImport->setEnabled(true);
 }
 
-int Chestwrd::scope() const {
-    return NumericValue(Reach->text().toLatin1());
+void Chestwrd::showReach() {
+    Reach->setText(QString::number(int(m_session.scope())));
+}
+
+bool Chestwrd::askPassword(const QByteArray &password) {
+    if (!m_passReq) {
+        m_passReq = new PassReq(m_hooks);
+        connect(m_passReq, &PassReq::accepted, this, [this] { auth->setText(QStringLiteral("Ok")); });
+        connect(m_passReq, &PassReq::refused, this, [this] { endProgram(); });
+    }
+    auth->setText(QStringLiteral("auth"));
+    m_passReq->reset();
+    m_passReq->Label2 = password;
+    m_passReq->show();
+    m_passReq->raise();
+    m_passReq->activateWindow();
+    m_passReq->Text1->setFocus();
+    QEventLoop wait;
+    connect(m_passReq, &PassReq::accepted, &wait, &QEventLoop::quit);
+    connect(m_passReq, &PassReq::refused, &wait, &QEventLoop::quit);
+    while (auth->text() != QLatin1String("Ok") && !m_ended)
+        wait.exec();
+    if (m_ended)
+        return false;
+    m_passwordGiven = password;
+    return true;
 }
 
 void Chestwrd::LoadSettings(bool prompt) {
-    QByteArray line;
-    if (ReadSettingsFile(m_paths, line) != SettingsStatus::Ok)
+    if (m_session.readSettings() != SettingsStatus::Ok)
         return;
-    const ParsedSettings settings = ParseSettingsLine(line);
-    Reach->setText(QString::number(settings.scope));
-    if (settings.scope == 0)
+    showReach();
+    if (!prompt || !m_session.needsPassword())
         return;
-    MasterPassword = settings.password;
-    // Under scope 1 the copy is the only store: it is unpacked whether or not
-    // a prompt is shown, or the next rewrite would erase it.
-    const bool askUser = settings.hasPassword && MasterPassword != kUnsetPassword;
-    if (!prompt)
+    if (!askPassword(m_session.key()))
         return;
-    if (askUser) {
-        if (!m_passReq) {
-            m_passReq = new PassReq(m_hooks);
-            connect(m_passReq, &PassReq::accepted, this,
-                    [this] { auth->setText(QStringLiteral("Ok")); });
-            connect(m_passReq, &PassReq::refused, this, [this] { endProgram(); });
-        }
-        m_passReq->Label2 = MasterPassword;
-        m_passReq->show();
-        m_passReq->raise();
-        m_passReq->activateWindow();
-        m_passReq->Text1->setFocus();
-        QEventLoop wait;
-        connect(m_passReq, &PassReq::accepted, &wait, &QEventLoop::quit);
-        connect(m_passReq, &PassReq::refused, &wait, &QEventLoop::quit);
-        while (auth->text() != QLatin1String("Ok") && !m_ended)
-            wait.exec();
-        if (m_ended)
-            return;
-        const QByteArray today = TodayText();
-        const Expiry expiry = CheckExpiry(settings.expiry, today);
-        if (expiry != Expiry::NotExpired) {
-            config()->setPassword(MasterPassword);
-            m_hooks.message(QMessageBox::NoIcon, QStringLiteral("Varnlock Notification"),
-                            expiry == Expiry::ExpiresToday
-                                ? QStringLiteral("The Password expires today")
-                                : QStringLiteral("The Password has expired"));
-            config()->show();
-            config()->raise();
-        }
+    const Expiry expiry = CheckExpiry(m_session.settings().expiry, TodayText());
+    if (expiry != Expiry::NotExpired) {
+        config()->setPassword(m_session.key());
+        m_hooks.message(QMessageBox::NoIcon, QStringLiteral("Varnlock Notification"),
+                        expiry == Expiry::ExpiresToday
+                            ? QStringLiteral("The Password expires today")
+                            : QStringLiteral("The Password has expired"));
+        config()->show();
+        config()->raise();
     }
-    if (settings.scope == 1)
-        DecipherToTemp();
 }
 
-void Chestwrd::DecipherToTemp() {
-    if (::DecipherToTemp(m_paths, MasterPassword) != StoreStatus::Ok)
-        m_hooks.message(QMessageBox::Critical, QStringLiteral("Error - i67"),
-                        QStringLiteral("The database seem to be corrupt or it does not exist."));
+bool Chestwrd::reloadFromDisk() {
+    if (m_reloading || m_ended)
+        return !m_ended;
+    m_reloading = true;
+    // The record the user was working on is found again by its text.
+    const QByteArray selected = SelectedIndex >= 0 && SelectedIndex < List1().size()
+                                    ? List1().line(SelectedIndex)
+                                    : QByteArray();
+    m_session.recover();
+    m_session.readSettings();
+    showReach();
+    // Settings changed by another copy may carry a password this user has not
+    // given here: then it is asked for, with the usual three tries.
+    if (m_session.needsPassword() && m_session.key() != m_passwordGiven &&
+        !askPassword(m_session.key())) {
+        m_reloading = false;
+        return false;
+    }
+    loadRecords();
+    SelectedIndex = int(selected.isEmpty() ? -1 : List1().indexOf(selected));
+    List2->selectRow(SelectedIndex);
+    if (SelectedIndex < 0)
+        mnuRemove->setEnabled(false);
+    UpdateImportMenu();
+    m_reloading = false;
+    return true;
+}
+
+void Chestwrd::diskSettled() {
+    // Read again only while nothing waits on the user; a command run later
+    // finds the change itself before it writes.
+    if (m_ended || m_reloading || QApplication::activeModalWidget() ||
+        (m_passReq && m_passReq->isVisible()))
+        return;
+    if (m_session.changedOnDisk())
+        reloadFromDisk();
 }
 
 Config *Chestwrd::config() {
-    if (!m_config)
-        m_config = new Config(this);
+    if (!m_config) {
+        m_config = new Config(m_session, m_hooks);
+        Config *opened = m_config;
+        connect(m_config, &Config::accepted, this, [this] { showReach(); });
+        connect(m_config, &Config::changedOnDisk, this,
+                [this] { reportFailure(SessionStatus::ChangedOnDisk); });
+        connect(m_config, &Config::closed, this, [this, opened] {
+            if (m_config == opened)
+                m_config = nullptr;
+        });
+    }
     return m_config;
-}
-
-void Chestwrd::configClosed(Config *closed) {
-    if (m_config == closed)
-        m_config = nullptr;
-}
-
-void Chestwrd::settingsAccepted() {
-    LoadSettings(false);
 }
 
 // ---- the list --------------------------------------------------------------
@@ -457,14 +497,14 @@ void Chestwrd::List2_MouseUp(Qt::MouseButton button) {
         return;
     }
     const int row = List2->selectedRow();
-    if (row < 0 || row >= m_records.size())
+    if (row < 0 || row >= List1().size())
         return;
     mnuRemove->setEnabled(true);
     mnuReplace->setEnabled(true);
     RecordFields fields;
     for (int i = 0; i < 5; ++i)
         fields[i] = fieldText(i);
-    const bool complete = SplitRecordLine(m_records.line(row), fields);
+    const bool complete = SplitRecordLine(List1().line(row), fields);
     for (int i = 0; i < 5; ++i) {
         if (fields[i] != fieldText(i))
             setFieldText(i, fields[i]);
@@ -558,20 +598,35 @@ void Chestwrd::Timer1_Timer() {
 
 // ---- record commands ---------------------------------------------------------
 
-bool Chestwrd::keyReady() {
-    if (scope() == 1 && MasterPassword.isEmpty())
-        LoadSettings(false);
-    return true;
-}
-
-bool Chestwrd::reportStoreFailure(int status) {
-    const auto s = StoreStatus(status);
-    if (s == StoreStatus::Ok)
+bool Chestwrd::reportFailure(SessionStatus status) {
+    switch (status) {
+    case SessionStatus::Ok:
         return false;
-    if (s == StoreStatus::UnsafeRecord)
+    case SessionStatus::Duplicate:
+        m_hooks.message(QMessageBox::Information, kProgramTitle,
+                        QStringLiteral("There is an identical record already filed"));
+        break;
+    case SessionStatus::NoChange:
+        m_hooks.message(QMessageBox::Information, kProgramTitle,
+                        QStringLiteral("There were no changes"));
+        break;
+    case SessionStatus::BadIndex:
+    case SessionStatus::NothingToImport:
+        break;
+    case SessionStatus::UnsafeRecord:
         m_hooks.message(QMessageBox::Warning, kProgramTitle, kUnsafeRecordText);
-    else
+        break;
+    case SessionStatus::ChangedOnDisk:
+        m_hooks.message(QMessageBox::Warning, kProgramTitle, kChangedOnDiskText);
+        reloadFromDisk();
+        break;
+    case SessionStatus::Unreadable:
+    case SessionStatus::WriteFailed:
+    case SessionStatus::NoKey:
+    case SessionStatus::ConfigWriteFailed:
         m_hooks.message(QMessageBox::Critical, kDiskErrorTitle, kDiskErrorText);
+        break;
+    }
     return true;
 }
 
@@ -587,31 +642,10 @@ void Chestwrd::clearFields() {
         field->setText(QString());
 }
 
-bool Chestwrd::storeChanged(const RecordList &changed) {
-    // A store that could not be read is never overwritten from what is shown.
-    if (m_storeUnreadable) {
-        reportStoreFailure(int(StoreStatus::ReadFailed));
-        return false;
-    }
-    keyReady();
-    if (reportStoreFailure(int(RewriteDatabase(m_paths, scope(), changed.lines(), MasterPassword))))
-        return false;
-    m_records = changed;
-    return true;
-}
-
 void Chestwrd::AddRecord() {
-    const QByteArray line = fieldsLine();
-    if (m_records.contains(line)) {
-        m_hooks.message(QMessageBox::Information, kProgramTitle,
-                        QStringLiteral("There is an identical record already filed"));
-        return;
-    }
-    keyReady();
     // The record is written first; only what reached the disk is listed.
-    if (reportStoreFailure(int(AppendRecord(m_paths, scope(), line, MasterPassword))))
+    if (reportFailure(m_session.add(fieldsLine())))
         return;
-    m_records.add(line);
     clearFields();
     SelectedIndex = -1;
     fillList();
@@ -623,18 +657,8 @@ void Chestwrd::mnuAdd_Click() {
 }
 
 void Chestwrd::mnuReplace_Click() {
-    const QByteArray line = fieldsLine();
-    if (m_records.contains(line)) {
-        m_hooks.message(QMessageBox::Information, kProgramTitle,
-                        QStringLiteral("There were no changes"));
-        return;
-    }
-    if (SelectedIndex < 0 || SelectedIndex >= m_records.size())
-        return;
-    RecordList changed = m_records;
     qsizetype newIndex = -1;
-    changed.replace(SelectedIndex, line, &newIndex);
-    if (!storeChanged(changed))
+    if (reportFailure(m_session.replace(SelectedIndex, fieldsLine(), &newIndex)))
         return;
     // The selection follows the record to its new place, so a second
     // replace changes the same record.
@@ -643,11 +667,7 @@ void Chestwrd::mnuReplace_Click() {
 }
 
 void Chestwrd::mnuRemove_Click() {
-    if (SelectedIndex < 0 || SelectedIndex >= m_records.size())
-        return;
-    RecordList changed = m_records;
-    changed.remove(SelectedIndex);
-    if (!storeChanged(changed))
+    if (reportFailure(m_session.remove(SelectedIndex)))
         return;
     SelectedIndex = -1;
     fillList();
@@ -668,12 +688,7 @@ void Chestwrd::mnuReset_Click() {
 }
 
 void Chestwrd::mnuImport_Click() {
-    QList<QByteArray> imported;
-    if (ReadOldDatabase(m_paths.oldDatabase(), imported) != StoreStatus::Ok)
-        return;
-    RecordList changed = m_records;
-    changed.append(imported);
-    if (!storeChanged(changed))
+    if (reportFailure(m_session.importOldDatabase()))
         return;
     SelectedIndex = -1;
     fillList();
@@ -682,7 +697,7 @@ void Chestwrd::mnuImport_Click() {
 }
 
 void Chestwrd::mnuConfig_Click() {
-    config()->setPassword(MasterPassword);
+    config()->setPassword(m_session.key());
 }
 
 void Chestwrd::mnuSecurity_Click() {
@@ -692,8 +707,8 @@ void Chestwrd::mnuSecurity_Click() {
 }
 
 void Chestwrd::mnuHelp_Click() {
-    if (Platform::exists(m_paths.helpPage()))
-        m_hooks.open(m_paths.helpPage());
+    if (Platform::exists(paths().helpPage()))
+        m_hooks.open(paths().helpPage());
 }
 
 void Chestwrd::mnuAbout_Click() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "recordlist.h"
+#include "session.h"
 #include "storepaths.h"
 #include "uihooks.h"
 
@@ -19,6 +20,7 @@ class QLineEdit;
 class QMenu;
 class QTimer;
 class Config;
+class DiskWatch;
 class PassReq;
 
 // The service names of a record list, read from it on demand: filling the
@@ -66,6 +68,11 @@ protected:
     void keyReleaseEvent(QKeyEvent *event) override;
 };
 
+// What a second start on the same program folder tells the user.
+inline const QString kOpenElsewhereText =
+    QStringLiteral("The records of this program folder are already open in another Varnlock "
+                   "window. Use that window; this one closes without changing anything.");
+
 // The main window: five fields, the list of services and one menu.
 class Chestwrd : public QMainWindow {
     Q_OBJECT
@@ -77,11 +84,14 @@ public:
     bool Form_Load();
     // Shows the window, running the start-up sequence first if it has not run.
     void showLoaded();
+    // A second start asked for this window: the prompt or the window comes forward.
+    void bringToFront();
     bool isLoaded() const { return m_loaded; }
     bool programEnded() const { return m_ended; }
 
-    // The settings as the running program holds them.
-    int scope() const;
+    // The records, the files and the settings as the running program holds them.
+    Session &session() { return m_session; }
+    Scope scope() const { return m_session.scope(); }
     void LoadSettings(bool prompt);
 
     // The About command brings up the splash; the application supplies it.
@@ -107,15 +117,14 @@ public:
             *mnuAdd = nullptr, *mnuReplace = nullptr, *mnuRemove = nullptr, *mnuReset = nullptr;
 
     // List1: the record lines; List2 shows their service names in this order.
-    const RecordList &List1() const { return m_records; }
-    QByteArray MasterPassword;
+    const RecordList &List1() const { return m_session.records(); }
     int SelectedIndex = -1;
     int CaptureField = 0;
     int AltPending = 0;
 
     Config *config();
     PassReq *passReq() const { return m_passReq; }
-    const StorePaths &paths() const { return m_paths; }
+    const StorePaths &paths() const { return m_session.paths(); }
     const UiHooks &hooks() const { return m_hooks; }
 
     // The fields as single-byte text, and back.
@@ -142,10 +151,10 @@ public:
     void Form_Click();
     void Timer2_Timer();
 
-    // The settings changed: the records stay, the key and scope follow.
-    void settingsAccepted();
-    // The settings window closed: the next use loads it afresh.
-    void configClosed(Config *closed);
+    // The files changed on disk under the window: the settings and the records
+    // are read again (asking for the password when it changed), the fields
+    // keep what was typed. False when the program ended meanwhile.
+    bool reloadFromDisk();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -154,10 +163,12 @@ protected:
 private:
     void buildControls();
     void buildMenu();
-    void EnsureDataFolder();
     void UpdateImportMenu();
     void CheckCopyForImport();
-    void DecipherToTemp();
+    bool askPassword(const QByteArray &password);
+    void showReach();
+    void loadRecords();
+    void diskSettled();
     void fillList(qsizetype selectRow = -1);
     void Text1_Change();
     void Text1_KeyUp(int index, int keyCode);
@@ -172,22 +183,23 @@ private:
     void copyByLabel(QLabel *label, int field);
     void clearSelectionMarks();
     bool requiredFieldsFilled() const;
-    bool keyReady();
-    bool reportStoreFailure(int status);
+    // Turns what a command came to into the window's message; true when it
+    // failed. A change on disk also reads the files again.
+    bool reportFailure(SessionStatus status);
     QByteArray fieldsLine() const;
     void clearFields();
-    // Writes the changed records; only when they reached the disk does the
-    // window hold them.
-    bool storeChanged(const RecordList &changed);
     void endProgram();
 
-    StorePaths m_paths;
+    Session m_session;
     UiHooks m_hooks;
-    RecordList m_records;
     ServiceNames *m_names = nullptr;
     Config *m_config = nullptr;
     PassReq *m_passReq = nullptr;
+    DiskWatch *m_diskWatch = nullptr;
+    // The password the user typed at the last prompt: a reload asks again
+    // only when the stored one is different.
+    QByteArray m_passwordGiven;
     bool m_loaded = false;
     bool m_ended = false;
-    bool m_storeUnreadable = false;
+    bool m_reloading = false;
 };

@@ -1,9 +1,8 @@
 #include "config.h"
 
-#include "../mainwindow/chestwrd.h"
 #include "ansi.h"
 #include "generator.h"
-#include "reencipher.h"
+#include "session.h"
 #include "settings.h"
 #include "windowicon.h"
 
@@ -141,7 +140,8 @@ ExpiryCheck CorrectExpiry(const QString &input, const QDate &today) {
     return ExpiryCheck{ExpiryCheck::Corrected, text};
 }
 
-Config::Config(Chestwrd *main) : QWidget(nullptr), m_main(main) {
+Config::Config(Session &session, const UiHooks &hooks)
+    : QWidget(nullptr), m_session(session), m_hooks(hooks) {
     setWindowTitle(QStringLiteral("Security Settings - Varnlock"));
     setWindowIcon(VarnlockIcon());
     setFixedSize(Twips(4620), Twips(4560));
@@ -234,15 +234,17 @@ Config::Config(Chestwrd *main) : QWidget(nullptr), m_main(main) {
 }
 
 void Config::Form_Load() {
-    const QString reach = m_main->Reach->text();
-    if (reach == QLatin1String("0"))
+    switch (m_session.scope()) {
+    case Scope::None:
         select(Option5, {Option4, Option5, Option6});
-    else if (reach == QLatin1String("1"))
+        break;
+    case Scope::ProgramAndDBase:
         select(Option4, {Option4, Option5, Option6});
-    else if (reach == QLatin1String("2"))
+        break;
+    case Scope::ProgramOnly:
         select(Option6, {Option4, Option5, Option6});
-    else
-        select(nullptr, {Option4, Option5, Option6});
+        break;
+    }
     Option5->setEnabled(true);
 }
 
@@ -393,35 +395,41 @@ void Config::Command2_Click() {
         Check2->setChecked(true);
         password = kUnsetPassword;
     }
-    const int scope = Option4->isChecked() ? 1 : (Option6->isChecked() ? 2 : 0);
+    const Scope scope = Option4->isChecked()   ? Scope::ProgramAndDBase
+                        : Option6->isChecked() ? Scope::ProgramOnly
+                                               : Scope::None;
     const QByteArray expiry =
         Text2->text().isEmpty() ? QByteArray(kNeverExpires) : Ansi::fromUnicode(Text2->text());
     const QByteArray line = BuildSettingsLine(expiry, password, TodayText(), scope);
-    const UiHooks &hooks = m_main->hooks();
+    const UiHooks &hooks = m_hooks;
     if (line.contains(' ')) {
         hooks.message(QMessageBox::Critical, QStringLiteral("Error - i77"),
                       QStringLiteral("There can not be spaces on a password"));
         return;
     }
-    switch (ApplySettings(m_main->paths(), line)) {
-    case AcceptStatus::Ok:
-        m_main->Reach->setText(QString::number(scope));
-        m_main->settingsAccepted();
+    switch (m_session.applySettings(line)) {
+    case SessionStatus::Ok:
+        emit accepted();
         break;
-    case AcceptStatus::ConfigWriteFailed:
+    case SessionStatus::ConfigWriteFailed:
         hooks.message(QMessageBox::Critical, QStringLiteral("Disk Error - i64"),
                       QStringLiteral("Failed to access configuration file"));
         break;
-    case AcceptStatus::StoreFailed:
-        hooks.message(QMessageBox::Critical, QStringLiteral("Disk Error - i66"),
-                      QStringLiteral("Can not access the DataBase."));
-        break;
-    case AcceptStatus::UnsafeRecord:
+    case SessionStatus::UnsafeRecord:
         // Nothing changed; the user may choose another password here.
         hooks.message(QMessageBox::Warning, kProgramTitle,
                       QStringLiteral("A stored record can not be enciphered safely under this "
                                      "password. Nothing was changed: choose another password."));
         return;
+    case SessionStatus::ChangedOnDisk:
+        // Nothing was written; the window that owns the records reads them
+        // again and tells the user. What was typed here stays for a new try.
+        emit changedOnDisk();
+        return;
+    default:
+        hooks.message(QMessageBox::Critical, QStringLiteral("Disk Error - i66"),
+                      QStringLiteral("Can not access the DataBase."));
+        break;
     }
     close();
 }
@@ -437,7 +445,7 @@ void Config::Command3_Click() {
 void Config::closeEvent(QCloseEvent *event) {
     // A closed window is unloaded: the next showing starts from its first state.
     event->accept();
-    m_main->configClosed(this);
+    emit closed();
     deleteLater();
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "uihooks.h"
+
 #include <QDate>
 #include <QWidget>
 
-class Chestwrd;
+class Session;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -29,11 +31,11 @@ struct ExpiryCheck {
 ExpiryCheck CorrectExpiry(const QString &text, const QDate &today);
 
 // The security settings: master password, its expiry, the protection scope,
-// and the password proposals.
+// and the password proposals. "Accept" goes through the session it is given.
 class Config : public QWidget {
     Q_OBJECT
 public:
-    explicit Config(Chestwrd *main);
+    Config(Session &session, const UiHooks &hooks);
 
     // Puts a password into the box, selected, as Configure and the expiry
     // warning do.
@@ -64,6 +66,14 @@ public:
     void Command2_Click();
     void Command3_Click();
 
+signals:
+    // New settings are stored and in force.
+    void accepted();
+    // Nothing was written: the files changed on disk since they were read.
+    void changedOnDisk();
+    // The window closed and is gone; the next showing starts afresh.
+    void closed();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -81,5 +91,6 @@ private:
     void proposeExpiry();
     void setText3Background(bool white);
 
-    Chestwrd *m_main;
+    Session &m_session;
+    UiHooks m_hooks;
 };

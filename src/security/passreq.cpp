@@ -47,6 +47,12 @@ void PassReq::Command2_Click() {
     emit accepted();
 }
 
+void PassReq::reset() {
+    m_done = false;
+    Attempts = 1;
+    Text1->clear();
+}
+
 bool PassReq::eventFilter(QObject *watched, QEvent *event) {
     if (watched == Text1 && event->type() == QEvent::KeyRelease) {
         auto *key = static_cast<QKeyEvent *>(event);

@@ -22,6 +22,8 @@ public:
     int Attempts = 1;
 
     void Command2_Click();
+    // Ready for a new prompt: three tries again, an empty box.
+    void reset();
 
 signals:
     void accepted();

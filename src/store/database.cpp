@@ -40,82 +40,44 @@ bool encodeLines(const QList<QByteArray> &lines, QByteArray &content,
     return safe;
 }
 
-StoreStatus readContent(const QString &path, QByteArray &content) {
-    if (!Platform::exists(path))
-        return StoreStatus::Missing;
-    if (!Platform::readFile(path, content))
-        return StoreStatus::ReadFailed;
-    return StoreStatus::Ok;
-}
-
 bool containsLineBreak(const QByteArray &line) {
     return line.contains('\n') || line.contains('\r');
 }
 
 } // namespace
 
-StoreStatus LoadDatabase(const StorePaths &paths, int scope, RecordList &list) {
-    QByteArray content;
-    const StoreStatus status =
-        readContent(scope == 1 ? paths.tempFile() : paths.database(), content);
-    if (status != StoreStatus::Ok)
-        return status;
-    AddStoredRecords(std::move(content), list);
-    return StoreStatus::Ok;
+QString StoreFile(const StorePaths &paths, Scope scope) {
+    return scope == Scope::ProgramAndDBase ? paths.copy() : paths.database();
 }
 
-void AddStoredRecords(QByteArray content, RecordList &list) {
-    DecodeInPlace(content);
-    list.append(SplitLines(content));
+StoreStatus LoadDatabase(const StorePaths &paths, Scope scope, const QByteArray &key,
+                         RecordList &list) {
+    const QString path = StoreFile(paths, scope);
+    if (!Platform::exists(path))
+        return StoreStatus::Missing;
+    QByteArray content;
+    if (!Platform::readFile(path, content))
+        return StoreStatus::ReadFailed;
+    return AddStoredRecords(std::move(content), scope, key, list);
 }
 
-StoreStatus DecipherToTemp(const StorePaths &paths, const QByteArray &key) {
-    QByteArray content;
-    StoreStatus status = readContent(paths.copy(), content);
-    if (status == StoreStatus::Ok) {
+StoreStatus AddStoredRecords(QByteArray content, Scope scope, const QByteArray &key,
+                             RecordList &list) {
+    if (scope == Scope::ProgramAndDBase && !content.isEmpty()) {
         QByteArray deciphered;
         if (!XorInvertContent(content, key, deciphered))
-            status = StoreStatus::NoKey;
-        else if (!Platform::writePrivateFile(paths.tempFile(), deciphered))
-            status = StoreStatus::TempFailed;
+            return StoreStatus::NoKey;
+        content = std::move(deciphered);
     }
-    if (status != StoreStatus::Ok)
-        DeleteTempFile(paths);
-    return status;
-}
-
-StoreStatus EncipherFromTemp(const StorePaths &paths, const QByteArray &key) {
-    QByteArray content;
-    const StoreStatus status = readContent(paths.tempFile(), content);
-    if (status != StoreStatus::Ok)
-        return status;
-    bool lineSafe = true;
-    if (!XorInvertInPlace(content, key, &lineSafe))
-        return StoreStatus::NoKey;
-    if (!lineSafe)
-        return StoreStatus::UnsafeRecord;
-    if (!Platform::writeFileAtomically(paths.copy(), content))
-        return StoreStatus::WriteFailed;
+    DecodeInPlace(content);
+    list.append(SplitLines(content));
     return StoreStatus::Ok;
 }
 
-StoreStatus AppendEnciphered(const StorePaths &paths, const QByteArray &cipherLine,
-                             const QByteArray &key) {
-    QByteArray content;
-    if (!XorInvert(cipherLine, key, content))
-        return StoreStatus::NoKey;
-    if (!EnciphersToOneLine(cipherLine, key))
-        return StoreStatus::UnsafeRecord;
-    content.append("\r\n", 2);
-    if (!Platform::appendToFile(paths.copy(), content))
-        return StoreStatus::WriteFailed;
-    return StoreStatus::Ok;
-}
-
-StoreStatus CheckStorable(const QByteArray &line, int scope, const QByteArray &key) {
+StoreStatus CheckStorable(const QByteArray &line, Scope scope, const QByteArray &key) {
     if (line.isEmpty() || containsLineBreak(line))
         return StoreStatus::UnsafeRecord;
-    if (scope == 1) {
+    if (scope == Scope::ProgramAndDBase) {
         if (key.isEmpty())
             return StoreStatus::NoKey;
         if (!EnciphersToOneLine(EncodeLine(line), key))
@@ -124,51 +86,37 @@ StoreStatus CheckStorable(const QByteArray &line, int scope, const QByteArray &k
     return StoreStatus::Ok;
 }
 
-StoreStatus AppendRecord(const StorePaths &paths, int scope, const QByteArray &line,
+StoreStatus AppendRecord(const StorePaths &paths, Scope scope, const QByteArray &line,
                          const QByteArray &key) {
     const StoreStatus storable = CheckStorable(line, scope, key);
     if (storable != StoreStatus::Ok)
         return storable;
-    const QByteArray cipherLine = EncodeLine(line);
-    if (scope == 0 || scope == 2) {
-        if (!Platform::appendToFile(paths.database(), cipherLine + "\r\n"))
-            return StoreStatus::WriteFailed;
-        return StoreStatus::Ok;
+    QByteArray stored = EncodeLine(line);
+    if (scope == Scope::ProgramAndDBase) {
+        QByteArray enciphered;
+        XorInvert(stored, key, enciphered);
+        stored = std::move(enciphered);
     }
-    if (scope == 1)
-        return AppendEnciphered(paths, cipherLine, key);
-    return StoreStatus::Ok;
-}
-
-StoreStatus RewriteDatabase(const StorePaths &paths, int scope, const QList<QByteArray> &lines,
-                            const QByteArray &key) {
-    if (scope == 1 && key.isEmpty() && !lines.isEmpty())
-        return StoreStatus::NoKey;
-    if (scope != 0 && scope != 1 && scope != 2)
-        return StoreStatus::Ok;
-    // Under scope 1 the copy is enciphered straight from memory: a rewrite
-    // never puts the records into the shared temporary folder. A line that
-    // would not read back whole leaves the store as it was.
-    QByteArray content;
-    if (!encodeLines(lines, content, scope == 1 ? key : QByteArray()))
-        return StoreStatus::UnsafeRecord;
-    if (!Platform::writeFileAtomically(scope == 1 ? paths.copy() : paths.database(), content))
+    stored.append("\r\n", 2);
+    if (!Platform::appendToFile(StoreFile(paths, scope), stored))
         return StoreStatus::WriteFailed;
-    if (scope == 1)
-        DeleteTempFile(paths); // nothing of an earlier session is left behind
     return StoreStatus::Ok;
 }
 
-bool DeleteTempFile(const StorePaths &paths) {
-    return Platform::removeFile(paths.tempFile());
+StoreStatus RewriteDatabase(const StorePaths &paths, Scope scope, const QList<QByteArray> &lines,
+                            const QByteArray &key) {
+    const bool inCopy = scope == Scope::ProgramAndDBase;
+    if (inCopy && key.isEmpty() && !lines.isEmpty())
+        return StoreStatus::NoKey;
+    // A line that would not read back whole leaves the store as it was.
+    QByteArray content;
+    if (!encodeLines(lines, content, inCopy ? key : QByteArray()))
+        return StoreStatus::UnsafeRecord;
+    if (!Platform::writeFileAtomically(StoreFile(paths, scope), content))
+        return StoreStatus::WriteFailed;
+    return StoreStatus::Ok;
 }
 
-StoreStatus LoadStore(const StorePaths &paths, int scope, const QByteArray &key, RecordList &list) {
-    if (scope != 1)
-        return LoadDatabase(paths, scope, list);
-    StoreStatus status = DecipherToTemp(paths, key);
-    if (status == StoreStatus::Ok)
-        status = LoadDatabase(paths, scope, list);
-    DeleteTempFile(paths);
-    return status;
+void RemoveStaleTempFile(const StorePaths &paths) {
+    Platform::removeOwnLeftover(paths.tempFile());
 }

@@ -4,13 +4,20 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
 #ifdef Q_OS_WIN
+#include <fcntl.h>
 #include <io.h>
+#include <share.h>
+#include <sys/stat.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -63,16 +70,42 @@ QString specialFolderPath(int folder) {
 
 namespace {
 
+std::function<void(const char *, const QString &)> g_tracer;
+
+void trace(const char *step, const QString &path) {
+    if (g_tracer)
+        g_tracer(step, path);
+}
+
 // Pushes what was written to the disk itself, so a rename that follows never
 // publishes a file whose bytes are still only in memory.
 bool syncToDisk(QFile &file) {
     if (!file.flush())
         return false;
+    trace("sync", file.fileName());
 #ifdef Q_OS_WIN
     return _commit(file.handle()) == 0;
 #else
     return ::fsync(file.handle()) == 0;
 #endif
+}
+
+// An append needs its bytes on the disk, not the file's times.
+bool syncDataToDisk(QFile &file) {
+    if (!file.flush())
+        return false;
+    trace("datasync", file.fileName());
+#ifdef Q_OS_WIN
+    return _commit(file.handle()) == 0;
+#elif defined(Q_OS_LINUX)
+    return ::fdatasync(file.handle()) == 0;
+#else
+    return ::fsync(file.handle()) == 0;
+#endif
+}
+
+QString parentOf(const QString &path) {
+    return QFileInfo(path).absolutePath();
 }
 
 bool writeNewFile(const QString &path, const QByteArray &content, bool sync) {
@@ -140,7 +173,8 @@ bool appendToFile(const QString &path, const QByteArray &content) {
         if (last != '\n')
             bytes.prepend("\r\n");
     }
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
+    const bool written =
+        file.write(bytes) == bytes.size() && syncDataToDisk(file) && (existed || syncFolder(parentOf(path)));
     if (!written) {
         // The file goes back to what it was; one the append made goes again.
         file.resize(oldSize);
@@ -167,8 +201,13 @@ bool readFile(const QString &path, QByteArray &content) {
 
 bool replaceFile(const QString &from, const QString &to) {
     std::error_code error;
+    trace("rename", to);
     std::filesystem::rename(fsPath(from), fsPath(to), error);
-    return !error;
+    if (error)
+        return false;
+    // The new name must outlive a power cut as surely as the bytes behind it.
+    syncFolder(parentOf(to));
+    return true;
 }
 
 bool removeFile(const QString &path) {
@@ -178,6 +217,120 @@ bool removeFile(const QString &path) {
     if (info.isDir())
         return false;
     return QFile::remove(path);
+}
+
+void removeOwnLeftover(const QString &path) {
+#ifdef Q_OS_WIN
+    QFileInfo info(path);
+    if (info.isFile() && !info.isSymLink())
+        QFile::remove(path);
+#else
+    struct stat st {};
+    const QByteArray native = QFile::encodeName(path);
+    // lstat looks at the entry itself: a link is not followed and a pipe is
+    // not opened, so nothing planted there can block or mislead us.
+    if (::lstat(native.constData(), &st) != 0)
+        return;
+    if (S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
+        ::unlink(native.constData());
+#endif
+}
+
+bool syncFolder(const QString &folder) {
+    trace("syncdir", folder);
+#ifdef Q_OS_WIN
+    Q_UNUSED(folder);
+    return true; // the file system orders its own metadata
+#else
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+#endif
+}
+
+FileStamp stampOf(const QString &path) {
+    FileStamp stamp;
+#ifdef Q_OS_WIN
+    QFileInfo info(path);
+    if (!info.exists())
+        return stamp;
+    stamp.exists = true;
+    stamp.size = info.size();
+    stamp.modifiedNs = info.lastModified().toMSecsSinceEpoch() * 1000000;
+    stamp.changedNs = info.metadataChangeTime().toMSecsSinceEpoch() * 1000000;
+#else
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return stamp;
+    stamp.exists = true;
+    stamp.device = quint64(st.st_dev);
+    stamp.inode = quint64(st.st_ino);
+    stamp.size = qint64(st.st_size);
+    stamp.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.changedNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+#endif
+    return stamp;
+}
+
+bool readFileStamped(const QString &path, QByteArray &content, FileStamp &stamp) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        stamp = stampOf(path);
+        if (!readFile(path, content))
+            return false;
+        if (stampOf(path) == stamp)
+            return true;
+    }
+    return false; // still being written: better unread than half read
+}
+
+FolderLock::~FolderLock() {
+    unlock();
+}
+
+FolderLock::Result FolderLock::lock(const QString &folder) {
+    if (held())
+        return Result::Locked;
+#ifdef Q_OS_WIN
+    // A lock file opened with no sharing: the system closes it with the process.
+    const std::wstring name = QDir::toNativeSeparators(folder + QStringLiteral("/lock")).toStdWString();
+    int fd = -1;
+    const errno_t error =
+        _wsopen_s(&fd, name.c_str(), _O_CREAT | _O_RDWR, _SH_DENYRW, _S_IREAD | _S_IWRITE);
+    if (error == EACCES)
+        return Result::Busy;
+    if (error != 0)
+        return Result::Failed;
+#else
+    // The folder itself carries the lock: no lock file to go stale.
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return Result::Failed;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool busy = errno == EWOULDBLOCK;
+        ::close(fd);
+        return busy ? Result::Busy : Result::Failed;
+    }
+#endif
+    m_handle = fd;
+    return Result::Locked;
+}
+
+void FolderLock::unlock() {
+    if (!held())
+        return;
+#ifdef Q_OS_WIN
+    _close(m_handle);
+#else
+    ::close(m_handle); // closing drops the flock
+#endif
+    m_handle = -1;
+}
+
+void setDurabilityTracer(std::function<void(const char *step, const QString &path)> tracer) {
+    g_tracer = std::move(tracer);
 }
 
 } // namespace Platform

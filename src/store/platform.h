@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 // The few file system services the program relies on, written once for each
 // platform: existence by modification date, hidden (owner-only on POSIX)
 // files and folders, the temporary folder, private and atomic writes.
@@ -47,5 +49,57 @@ bool replaceFile(const QString &from, const QString &to);
 
 // Removes a file; true when nothing is left at the path.
 bool removeFile(const QString &path);
+
+// Removes a file left behind in a shared folder, but only a plain file of this
+// user's own: anything else at the path (another user's file, a link, a pipe,
+// a folder) is left alone without being opened, followed or read.
+void removeOwnLeftover(const QString &path);
+
+// Pushes a folder's entries to the disk, so a rename or a new file in it
+// survives a power cut.
+bool syncFolder(const QString &folder);
+
+// What a file was when it was read or written: enough to see later that
+// anything (a sync tool, a restore, another program) has written or replaced
+// it since. A missing file has a stamp too, so its appearance is noticed.
+struct FileStamp {
+    bool exists = false;
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
+    qint64 changedNs = 0; // set by the system at every write or rename
+
+    bool operator==(const FileStamp &other) const = default;
+};
+FileStamp stampOf(const QString &path);
+
+// Reads a whole file together with the stamp of what was read: a file that
+// changes while it is read is read again.
+bool readFileStamped(const QString &path, QByteArray &content, FileStamp &stamp);
+
+// Holds a folder for this process alone. The kernel drops the hold when the
+// process ends in any way, so a crash or a kill never leaves a stale lock.
+class FolderLock {
+public:
+    enum class Result { Locked, Busy, Failed };
+
+    FolderLock() = default;
+    ~FolderLock();
+    FolderLock(const FolderLock &) = delete;
+    FolderLock &operator=(const FolderLock &) = delete;
+
+    Result lock(const QString &folder);
+    void unlock();
+    bool held() const { return m_handle >= 0; }
+
+private:
+    int m_handle = -1;
+};
+
+// Every step that makes a write durable is reported here when a tracer is
+// set: "sync" (a file's data and size), "datasync" (an append's data),
+// "rename" (to the path given) and "syncdir" (a folder). Tests check the order.
+void setDurabilityTracer(std::function<void(const char *step, const QString &path)> tracer);
 
 } // namespace Platform

@@ -10,7 +10,7 @@
 namespace {
 
 struct StoreKey {
-    int scope = 0;
+    Scope scope = Scope::None;
     QByteArray key;
 };
 
@@ -79,8 +79,8 @@ bool rollForward(const StorePaths &paths) {
     if (!ok)
         return false;
     // The old store file goes only when the records moved to the other one.
-    const bool beforeInCopy = before.scope == 1;
-    const bool afterInCopy = after.scope == 1;
+    const bool beforeInCopy = before.scope == Scope::ProgramAndDBase;
+    const bool afterInCopy = after.scope == Scope::ProgramAndDBase;
     if (beforeInCopy != afterInCopy)
         ok = Platform::removeFile(beforeInCopy ? paths.copy() : paths.database());
     if (!ok || !Platform::replaceFile(stagedConfig, paths.config()))
@@ -119,7 +119,7 @@ StoreStatus ReadCurrentStore(const StorePaths &paths, QList<QByteArray> &records
     StoreKey current;
     if (!currentSettings(paths, current))
         return StoreStatus::ReadFailed;
-    if (current.scope != 1)
+    if (current.scope != Scope::ProgramAndDBase)
         return readStoreLines(paths.database(), records);
     QList<QByteArray> enciphered;
     const StoreStatus status = readStoreLines(paths.copy(), enciphered);
@@ -149,9 +149,9 @@ AcceptStatus ApplySettings(const StorePaths &paths, const QByteArray &settingsLi
         return AcceptStatus::StoreFailed;
 
     StoreStatus staged = StoreStatus::Ok;
-    if (after.scope == 1)
+    if (after.scope == Scope::ProgramAndDBase)
         staged = EncipherDatabase(paths, records, after.key);
-    else if (before.scope == 1)
+    else if (before.scope == Scope::ProgramAndDBase)
         staged = DecipherDatabase(paths, records);
     if (staged != StoreStatus::Ok) {
         Platform::removeFile(StagedPath(paths.copy()));

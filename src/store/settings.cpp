@@ -10,17 +10,28 @@ const QByteArray SettingsKey =
                "7\xA9\xD0\xFA\xE4\xCE\xDB\xF8q\xE9\xD6\xC8\xF3\xDE\xEB%\xFD",
                30);
 
+char ScopeDigit(Scope scope) {
+    return char('0' + int(scope));
+}
+
+Scope ScopeFromDigit(char digit) {
+    if (digit == '1')
+        return Scope::ProgramAndDBase;
+    if (digit == '2')
+        return Scope::ProgramOnly;
+    return Scope::None;
+}
+
 QByteArray BuildSettingsLine(const QByteArray &expiry, const QByteArray &password,
-                             const QByteArray &today, int scope) {
-    return expiry + password + today + QByteArray::number(scope);
+                             const QByteArray &today, Scope scope) {
+    return expiry + password + today + ScopeDigit(scope);
 }
 
 ParsedSettings ParseSettingsLine(const QByteArray &line) {
     ParsedSettings parsed;
     if (line.isEmpty())
         return parsed;
-    const char last = line.back();
-    parsed.scope = (last == '1' || last == '2') ? last - '0' : 0;
+    parsed.scope = ScopeFromDigit(line.back());
     const QByteArray rest = line.left(line.size() - 1);
     parsed.expiry = rest.left(10);
     if (rest.size() >= 20) {

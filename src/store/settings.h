@@ -10,14 +10,25 @@
 
 extern const QByteArray SettingsKey;
 
+// What the master password protects. The digits are the file format.
+enum class Scope {
+    None = 0,            // no prompt; records in the database file
+    ProgramAndDBase = 1, // prompt; records only in the enciphered copy
+    ProgramOnly = 2,     // prompt; records in the database file
+};
+
+// The digit a settings line ends with, and back: anything but 1 or 2 is None.
+char ScopeDigit(Scope scope);
+Scope ScopeFromDigit(char digit);
+
 inline constexpr char kUnsetPassword[] = "UNSETMARK";
 inline constexpr char kNeverExpires[] = "xx-xx-xxxx";
 
 QByteArray BuildSettingsLine(const QByteArray &expiry, const QByteArray &password,
-                             const QByteArray &today, int scope);
+                             const QByteArray &today, Scope scope);
 
 struct ParsedSettings {
-    int scope = 0;
+    Scope scope = Scope::None;
     // False when the line is too short to hold a password; the scope still holds.
     bool hasPassword = false;
     QByteArray password;

@@ -136,7 +136,8 @@ struct Harness {
 
 inline void writeSettings(const StorePaths &paths, const QByteArray &expiry,
                           const QByteArray &password, int scope) {
-    QCOMPARE(WriteSettingsFile(paths, BuildSettingsLine(expiry, password, "11-01-2026", scope)),
+    QCOMPARE(WriteSettingsFile(paths, BuildSettingsLine(expiry, password, "11-01-2026",
+                                                        ScopeFromDigit(char('0' + scope)))),
              SettingsStatus::Ok);
 }
 

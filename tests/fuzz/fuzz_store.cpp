@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     checkList(list);
     QList<QByteArray> storable;
     for (const QByteArray &line : list.lines())
-        if (CheckStorable(line, 0, "") == StoreStatus::Ok)
+        if (CheckStorable(line, Scope::None, "") == StoreStatus::Ok)
             storable.append(EncodeLine(line));
     RecordList reread;
     AddStoredRecords(JoinLines(storable), reread);

@@ -224,7 +224,7 @@ void TestClipboard::importOldDatabase() {
 void TestClipboard::importUnderProgramAndDBase() {
     Harness h(true);
     QCOMPARE(
-        WriteSettingsFile(h.paths(), BuildSettingsLine(kNeverExpires, "key7", "11-01-2026", 1)),
+        WriteSettingsFile(h.paths(), BuildSettingsLine(kNeverExpires, "key7", "11-01-2026", Scope::ProgramAndDBase)),
         SettingsStatus::Ok);
     writeBytes(h.paths().oldDatabase(), storeBytes({"a:b:c:d"}));
     Chestwrd &w = h.start({"key7"});

@@ -22,7 +22,12 @@ int main(int argc, char *argv[]) {
     StorePaths paths;
     paths.programFolder = QString::fromLocal8Bit(argv[2]);
     paths.tempFolder = QString::fromLocal8Bit(argv[3]);
-    KillModel::State state = KillModel::initialState(QByteArray(argv[4]).toInt());
+    KillModel::State state = KillModel::initialState(ScopeFromDigit(argv[4][0]));
+    Session session(paths);
+    if (!KillModel::startSession(session)) {
+        std::fprintf(stderr, "the session did not start\n");
+        return 1;
+    }
 
     // The count is one eight-byte write at a fixed place: a kill lands before
     // or after it, never inside.
@@ -33,7 +38,7 @@ int main(int argc, char *argv[]) {
     std::fputs("ready\n", stdout);
     std::fflush(stdout);
     for (qint64 done = 0;; ++done) {
-        if (!KillModel::applyToFiles(paths, state, kind, int(done))) {
+        if (!KillModel::apply(session, state, kind, int(done))) {
             std::fprintf(stderr, "operation %lld failed\n", static_cast<long long>(done));
             return 1;
         }

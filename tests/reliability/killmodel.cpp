@@ -24,8 +24,15 @@ QByteArray recordLine(QByteArray service, int n) {
 
 QByteArray settingsLine(const State &state) {
     return BuildSettingsLine(kNeverExpires,
-                             state.scope == 0 ? QByteArray(kUnsetPassword) : state.password,
+                             state.scope == Scope::None ? QByteArray(kUnsetPassword)
+                                                        : state.password,
                              "12-06-2026", state.scope);
+}
+
+// The record an operation picks, the same for the model and the session.
+qsizetype pickIndex(const RecordList &records, int index) {
+    QRandomGenerator random(quint32(index) * 2654435761u + 17);
+    return qsizetype(random.bounded(int(records.size())));
 }
 
 QList<QByteArray> importedLines() {
@@ -59,11 +66,11 @@ QString nameOf(Kind kind) {
 }
 
 bool State::operator==(const State &other) const {
-    return scope == other.scope && (scope == 0 || password == other.password) &&
+    return scope == other.scope && (scope == Scope::None || password == other.password) &&
            records.lines() == other.records.lines();
 }
 
-State initialState(int scope) {
+State initialState(Scope scope) {
     State state;
     QList<QByteArray> lines;
     lines.reserve(kRecords);
@@ -71,7 +78,7 @@ State initialState(int scope) {
         lines.append(recordLine("service" + QByteArray::number(i), i));
     state.records = RecordList(lines);
     state.scope = scope;
-    state.password = scope == 0 ? QByteArray(kUnsetPassword) : kFirstPassword;
+    state.password = scope == Scope::None ? QByteArray(kUnsetPassword) : kFirstPassword;
     return state;
 }
 
@@ -89,14 +96,13 @@ bool writeInitialState(const StorePaths &paths, const State &state) {
 
 State next(const State &before, Kind kind, int index) {
     State after = before;
-    QRandomGenerator random(quint32(index) * 2654435761u + 17);
-    const auto pick = [&] { return qsizetype(random.bounded(int(after.records.size()))); };
     switch (kind) {
     case Kind::Replace:
-        after.records.replace(pick(), recordLine("changed" + QByteArray::number(index), index));
+        after.records.replace(pickIndex(after.records, index),
+                              recordLine("changed" + QByteArray::number(index), index));
         break;
     case Kind::Remove:
-        after.records.remove(pick());
+        after.records.remove(pickIndex(after.records, index));
         break;
     case Kind::Add:
         after.records.add(recordLine("added" + QByteArray::number(index), index));
@@ -108,15 +114,15 @@ State next(const State &before, Kind kind, int index) {
         // None, then Program and DBase, then Program Only with a new password.
         switch (index % 3) {
         case 0:
-            after.scope = 1;
+            after.scope = Scope::ProgramAndDBase;
             after.password = "key" + QByteArray::number(index);
             break;
         case 1:
-            after.scope = 2;
+            after.scope = Scope::ProgramOnly;
             after.password = "other" + QByteArray::number(index);
             break;
         default:
-            after.scope = 0;
+            after.scope = Scope::None;
             after.password = kUnsetPassword;
             break;
         }
@@ -125,40 +131,46 @@ State next(const State &before, Kind kind, int index) {
     return after;
 }
 
-bool applyToFiles(const StorePaths &paths, const State &before, Kind kind, int index) {
-    const State after = next(before, kind, index);
+bool startSession(Session &session) {
+    if (session.lock() != Platform::FolderLock::Result::Locked)
+        return false;
+    session.recover();
+    if (session.readSettings() != SettingsStatus::Ok)
+        return false;
+    return session.loadRecords() == StoreStatus::Ok;
+}
+
+bool apply(Session &session, const State &before, Kind kind, int index) {
+    if (!(session.records().lines() == before.records.lines()))
+        return false;
     switch (kind) {
-    case Kind::Add: {
-        const QByteArray added = recordLine("added" + QByteArray::number(index), index);
-        return AppendRecord(paths, before.scope, added, before.password) == StoreStatus::Ok;
-    }
-    case Kind::Import: {
-        QList<QByteArray> imported;
-        if (ReadOldDatabase(paths.oldDatabase(), imported) != StoreStatus::Ok ||
-            imported != importedLines())
-            return false;
-        [[fallthrough]];
-    }
+    case Kind::Add:
+        return session.add(recordLine("added" + QByteArray::number(index), index)) ==
+               SessionStatus::Ok;
+    case Kind::Import:
+        return session.importOldDatabase() == SessionStatus::Ok &&
+               session.records().lines() == next(before, kind, index).records.lines();
     case Kind::Replace:
+        return session.replace(pickIndex(before.records, index),
+                               recordLine("changed" + QByteArray::number(index), index)) ==
+               SessionStatus::Ok;
     case Kind::Remove:
-        return RewriteDatabase(paths, before.scope, after.records.lines(), before.password) ==
-               StoreStatus::Ok;
+        return session.remove(pickIndex(before.records, index)) == SessionStatus::Ok;
     case Kind::Scope:
-        return ApplySettings(paths, settingsLine(after)) == AcceptStatus::Ok;
+        return session.applySettings(settingsLine(next(before, kind, index))) ==
+               SessionStatus::Ok;
     }
     return false;
 }
 
 bool readBack(const StorePaths &paths, State &found) {
-    RecoverPendingSettings(paths);
-    QByteArray line;
-    if (ReadSettingsFile(paths, line) != SettingsStatus::Ok)
+    Session session(paths);
+    if (!startSession(session))
         return false;
-    const ParsedSettings settings = ParseSettingsLine(line);
-    found.scope = settings.scope;
-    found.password = settings.password;
-    found.records = RecordList();
-    return LoadStore(paths, settings.scope, settings.password, found.records) == StoreStatus::Ok;
+    found.scope = session.scope();
+    found.password = session.settings().password;
+    found.records = session.records();
+    return true;
 }
 
 } // namespace KillModel

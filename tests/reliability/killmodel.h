@@ -1,6 +1,7 @@
 #pragma once
 
 #include "recordlist.h"
+#include "session.h"
 #include "storepaths.h"
 
 #include <QByteArray>
@@ -18,14 +19,14 @@ QString nameOf(Kind kind);
 
 struct State {
     RecordList records;
-    int scope = 0;
+    Scope scope = Scope::None;
     QByteArray password;
 
     bool operator==(const State &other) const;
 };
 
 // The first state: 10,000 records under the given scope.
-State initialState(int scope);
+State initialState(Scope scope);
 // The old database every import reads.
 QByteArray oldDatabaseBytes();
 
@@ -34,10 +35,13 @@ bool writeInitialState(const StorePaths &paths, const State &state);
 
 // The state after operation number index (0 for the first) of this kind.
 State next(const State &before, Kind kind, int index);
-// Carries the same operation out on the files.
-bool applyToFiles(const StorePaths &paths, const State &before, Kind kind, int index);
+// Opens the folders as the program's start-up does: the folder held, an
+// interrupted change settled, the settings read, the records loaded.
+bool startSession(Session &session);
+// Carries the same operation out through the session, as the window's command.
+bool apply(Session &session, const State &before, Kind kind, int index);
 
-// What a start-up finds in the folders, after its recovery steps.
+// What a start-up finds in the folders. A killed holder must have left no lock.
 bool readBack(const StorePaths &paths, State &found);
 
 } // namespace KillModel

@@ -157,7 +157,7 @@ void TestBadInput::copyUnderAnotherPassword() {
 
 void TestBadInput::settingsOfEveryLength_data() {
     QTest::addColumn<QByteArray>("line");
-    const QByteArray full = BuildSettingsLine("01-06-2027", "Secret42", "12-01-2026", 2);
+    const QByteArray full = BuildSettingsLine("01-06-2027", "Secret42", "12-01-2026", Scope::ProgramOnly);
     for (int length = 0; length <= 40; ++length) {
         QTest::addRow("%d bytes of a line", length) << full.left(length);
         QTest::addRow("%d random bytes", length) << randomBytes(quint32(length), length);
@@ -175,7 +175,7 @@ void TestBadInput::settingsOfEveryLength() {
     Chestwrd &w = startAndKeep(h, {QString::fromLatin1(parsed.password)});
     Clock::setToday(QDate());
     QVERIFY(!w.programEnded());
-    if (w.scope() != 1)
+    if (w.scope() != Scope::ProgramAndDBase)
         QCOMPARE(w.List2->count(), kRecords.size());
 }
 

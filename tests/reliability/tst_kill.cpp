@@ -25,9 +25,9 @@ qint64 readProgress(const QString &path) {
 
 // The files a start-up may find in Data: the settings and the one store file
 // of their scope, nothing half-written and nothing staged.
-bool onlyWholeFiles(const StorePaths &paths, int scope, QString &why) {
+bool onlyWholeFiles(const StorePaths &paths, Scope scope, QString &why) {
     QStringList expected{QFileInfo(paths.config()).fileName(),
-                         QFileInfo(scope == 1 ? paths.copy() : paths.database()).fileName()};
+                         QFileInfo(StoreFile(paths, scope)).fileName()};
     QStringList found = QDir(paths.dataFolder()).entryList(QDir::Files | QDir::Hidden);
     expected.sort();
     found.sort();
@@ -66,7 +66,8 @@ void TestKill::survivesKills() {
     QStringList failures;
     for (int round = 0; round < kKills; ++round) {
         TestFolders f(false);
-        const State first = initialState(k == Kind::Scope ? 0 : round % 2);
+        const State first =
+            initialState(k == Kind::Scope || round % 2 == 0 ? Scope::None : Scope::ProgramAndDBase);
         QVERIFY(writeInitialState(f.paths, first));
         if (k == Kind::Import)
             writeBytes(f.paths.oldDatabase(), oldDatabaseBytes());
@@ -75,8 +76,8 @@ void TestKill::survivesKills() {
 
         QProcess driver;
         driver.start(QStringLiteral(KILLDRIVER_PATH),
-                     {kind, f.paths.programFolder, f.paths.tempFolder, QString::number(first.scope),
-                      progress});
+                     {kind, f.paths.programFolder, f.paths.tempFolder,
+                      QString(QChar(ScopeDigit(first.scope))), progress});
         QVERIFY(driver.waitForReadyRead(10000));
         std::this_thread::sleep_for(std::chrono::microseconds(random.bounded(30000)));
         driver.kill(); // SIGKILL: no handler, no clean-up
@@ -98,7 +99,7 @@ void TestKill::survivesKills() {
         } else if (!(found == before) && !(found == after)) {
             why = QStringLiteral("%1 records under scope %2, neither state")
                       .arg(found.records.size())
-                      .arg(found.scope);
+                      .arg(int(found.scope));
         } else {
             midway += found == after ? 1 : 0;
             if (onlyWholeFiles(f.paths, found.scope, why))

@@ -2,6 +2,7 @@
 
 #include "config.h"
 #include "generator.h"
+#include "reencipher.h"
 #include "settings.h"
 #include "stringcipher.h"
 
@@ -132,11 +133,11 @@ void TestSecurity::scopeTransitions() {
     // 0 to 1: the records move into the copy, enciphered with the password.
     accept(w, "key1", &Config::Option4);
     QVERIFY(h.messages.isEmpty());
-    QCOMPARE(w.scope(), 1);
+    QCOMPARE(int(w.scope()), 1);
     QVERIFY(!w.config()->isVisible());
     QCOMPARE(h.copyFile(), copyBytes(kRecords, "key1"));
     QVERIFY(!Platform::exists(h.paths().database()));
-    QCOMPARE(storedSettings(h.paths()).scope, 1);
+    QCOMPARE(int(storedSettings(h.paths()).scope), 1);
     QCOMPARE(storedSettings(h.paths()).password, QByteArray("key1"));
     QCOMPARE(modeOf(h.paths().copy()), 0600);
     QCOMPARE(modeOf(h.paths().config()), 0600);
@@ -156,13 +157,13 @@ void TestSecurity::scopeTransitions() {
     accept(h.w(), "key2", &Config::Option6);
     QCOMPARE(h.databaseFile(), storeBytes(three));
     QVERIFY(!Platform::exists(h.paths().copy()));
-    QCOMPARE(storedSettings(h.paths()).scope, 2);
+    QCOMPARE(int(storedSettings(h.paths()).scope), 2);
     h.start({"key2"});
     QCOMPARE(h.names(), (QStringList{"bank", "mail", "shop"}));
 
     // 2 to 0: the store stays as it is, no prompt any more.
     accept(h.w(), QString(), &Config::Option5);
-    QCOMPARE(storedSettings(h.paths()).scope, 0);
+    QCOMPARE(int(storedSettings(h.paths()).scope), 0);
     QCOMPARE(storedSettings(h.paths()).password, QByteArray(kUnsetPassword));
     QCOMPARE(h.databaseFile(), storeBytes(three));
     h.start();
@@ -218,7 +219,7 @@ void TestSecurity::passwordFilterAndLength() {
     QCOMPARE(c->Label2->text(), QStringLiteral("Length:  4"));
     c->Command2->click();
     QCOMPARE(storedSettings(h.paths()).password, QByteArray("AB12"));
-    QCOMPARE(storedSettings(h.paths()).scope, 2);
+    QCOMPARE(int(storedSettings(h.paths()).scope), 2);
     QCOMPARE(storedSettings(h.paths()).expiry, QByteArray(kNeverExpires));
 }
 
@@ -237,7 +238,7 @@ void TestSecurity::emptyPasswordStoresUnsetMark() {
     c->Command2->click();
     const ParsedSettings s = storedSettings(h.paths());
     QCOMPARE(s.password, QByteArray(kUnsetPassword));
-    QCOMPARE(s.scope, 0);
+    QCOMPARE(int(s.scope), 0);
     QCOMPARE(s.expiry, QByteArray(kNeverExpires));
     QVERIFY(h.messages.isEmpty());
 }
@@ -323,20 +324,21 @@ void TestSecurity::acceptRefusesBlanks() {
     QCOMPARE(h.messages[0].text, QStringLiteral("There can not be spaces on a password"));
     QVERIFY(c->isVisible());
     QVERIFY(!Platform::exists(h.paths().config()));
-    QCOMPARE(w.scope(), 0);
+    QCOMPARE(int(w.scope()), 0);
 }
 
 void TestSecurity::acceptWithUnwritableConfigChangesNothing() {
     Harness h(true);
     writeBytes(h.paths().database(), storeBytes(kRecords));
     Chestwrd &w = h.start();
-    QVERIFY(QDir().mkdir(h.paths().config())); // a folder where the file should go
+    // A folder where the new settings file would be built.
+    QVERIFY(QDir().mkdir(Platform::unfinishedPath(StagedPath(h.paths().config()))));
     accept(w, "key1", &Config::Option4);
     QCOMPARE(h.messages.size(), 1);
     QCOMPARE(h.messages[0].title, QStringLiteral("Disk Error - i64"));
     QCOMPARE(h.messages[0].text, QStringLiteral("Failed to access configuration file"));
     QVERIFY(!w.config()->isVisible());
-    QCOMPARE(w.scope(), 0);
+    QCOMPARE(int(w.scope()), 0);
     QCOMPARE(h.databaseFile(), storeBytes(kRecords));
     QVERIFY(!Platform::exists(h.paths().copy()));
     QCOMPARE(QDir(h.paths().dataFolder()).entryList(QDir::Files), QStringList{"CW2DB.pdb"});

@@ -15,7 +15,7 @@ namespace {
 const QList<QByteArray> kRecords{"alpha:!al:!pw1:!:!", "beta:!be:!pw2:!note:!http://b"};
 
 QByteArray settings(const QByteArray &password, int scope) {
-    return BuildSettingsLine("xx-xx-xxxx", password, "12-05-2026", scope);
+    return BuildSettingsLine("xx-xx-xxxx", password, "12-05-2026", ScopeFromDigit(char('0' + scope)));
 }
 
 QList<QByteArray> loadAsStartUpWould(const StorePaths &paths) {
@@ -23,7 +23,7 @@ QList<QByteArray> loadAsStartUpWould(const StorePaths &paths) {
     ReadSettingsFile(paths, line);
     const ParsedSettings parsed = ParseSettingsLine(line);
     RecordList list;
-    LoadStore(paths, parsed.scope, parsed.password, list);
+    LoadDatabase(paths, parsed.scope, parsed.password, list);
     return list.lines();
 }
 
@@ -47,7 +47,7 @@ private slots:
 
 void TestReencipher::noneToProgramAndDBase() {
     TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, 0, kRecords, ""), StoreStatus::Ok);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
     QCOMPARE(ApplySettings(f.paths, settings("Pw1", 1)), AcceptStatus::Ok);
     QCOMPARE(fileBytes(f.paths.copy()), copyBytes(kRecords, "Pw1"));
     QVERIFY(!QFileInfo::exists(f.paths.database()));
@@ -58,7 +58,7 @@ void TestReencipher::noneToProgramAndDBase() {
 
 void TestReencipher::programAndDBaseToProgramOnly() {
     TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, 0, kRecords, ""), StoreStatus::Ok);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
     const QByteArray original = fileBytes(f.paths.database());
     QCOMPARE(ApplySettings(f.paths, settings("Pw1", 1)), AcceptStatus::Ok);
     QCOMPARE(ApplySettings(f.paths, settings("Pw1", 2)), AcceptStatus::Ok);
@@ -68,7 +68,7 @@ void TestReencipher::programAndDBaseToProgramOnly() {
 
 void TestReencipher::betweenNoneAndProgramOnly() {
     TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, 0, kRecords, ""), StoreStatus::Ok);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
     QCOMPARE(ApplySettings(f.paths, settings("Pw1", 2)), AcceptStatus::Ok);
     QCOMPARE(ApplySettings(f.paths, settings("UNSETMARK", 0)), AcceptStatus::Ok);
     QCOMPARE(fileBytes(f.paths.database()), storeBytes(kRecords));
@@ -77,7 +77,7 @@ void TestReencipher::betweenNoneAndProgramOnly() {
 
 void TestReencipher::newPasswordRekeysTheCopy() {
     TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, 0, kRecords, ""), StoreStatus::Ok);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
     QCOMPARE(ApplySettings(f.paths, settings("Old1", 1)), AcceptStatus::Ok);
     QCOMPARE(ApplySettings(f.paths, settings("New2", 1)), AcceptStatus::Ok);
     QCOMPARE(fileBytes(f.paths.copy()), copyBytes(kRecords, "New2"));
@@ -89,7 +89,7 @@ void TestReencipher::newPasswordRekeysTheCopy() {
 
 void TestReencipher::emptyDatabaseGivesEmptyCopy() {
     TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, 0, {}, ""), StoreStatus::Ok);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::None, {}, ""), StoreStatus::Ok);
     QCOMPARE(ApplySettings(f.paths, settings("P", 1)), AcceptStatus::Ok);
     QCOMPARE(fileBytes(f.paths.copy()), QByteArray());
     QVERIFY(!QFileInfo::exists(f.paths.database()));
@@ -101,7 +101,7 @@ void TestReencipher::emptyDatabaseGivesEmptyCopy() {
 
 void TestReencipher::unwritableConfigChangesNothing() {
     TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, 0, kRecords, ""), StoreStatus::Ok);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
     QDir().mkdir(StagedPath(f.paths.config())); // the settings cannot be staged
     QCOMPARE(ApplySettings(f.paths, settings("Pw", 1)), AcceptStatus::ConfigWriteFailed);
     QCOMPARE(fileBytes(f.paths.database()), storeBytes(kRecords));
@@ -114,7 +114,7 @@ void TestReencipher::unsafeRecordChangesNothing() {
     TestFolders f;
     const char bad = static_cast<char>(245 ^ 'K'); // enciphers to LF under "K"
     const QList<QByteArray> records{QByteArray(1, bad) + ":!u:!p:!:!"};
-    QCOMPARE(RewriteDatabase(f.paths, 0, records, ""), StoreStatus::Ok);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::None, records, ""), StoreStatus::Ok);
     QCOMPARE(ApplySettings(f.paths, settings("K", 1)), AcceptStatus::UnsafeRecord);
     QCOMPARE(fileBytes(f.paths.database()), storeBytes(records));
     QVERIFY(!QFileInfo::exists(f.paths.config()));
@@ -122,7 +122,7 @@ void TestReencipher::unsafeRecordChangesNothing() {
 
 void TestReencipher::interruptedBeforeCommitRollsBack() {
     TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, 0, kRecords, ""), StoreStatus::Ok);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
     // Cut short after the store was staged, before the settings were.
     QCOMPARE(EncipherDatabase(f.paths, QList<QByteArray>{EncodeLine("x")}, "Pw"), StoreStatus::Ok);
     RecoverPendingSettings(f.paths);
@@ -140,7 +140,7 @@ void TestReencipher::interruptedAfterCommitRollsForward_data() {
 void TestReencipher::interruptedAfterCommitRollsForward() {
     QFETCH(int, stepsDone);
     TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, 0, kRecords, ""), StoreStatus::Ok);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
     QList<QByteArray> ciphered;
     for (const QByteArray &r : kRecords)
         ciphered << EncodeLine(r);
@@ -160,7 +160,7 @@ void TestReencipher::interruptedAfterCommitRollsForward() {
 
 void TestReencipher::unfinishedWritesAreClearedAndOldFilesKept() {
     TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, 0, kRecords, ""), StoreStatus::Ok);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
     QVERIFY(Platform::writeFileAtomically(f.paths.config(), SettingsFileContent(settings("", 0))));
     const QByteArray database = fileBytes(f.paths.database());
     // What writes cut short leave behind: half a store, half a copy, half a

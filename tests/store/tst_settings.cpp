@@ -54,10 +54,10 @@ void TestSettings::lineRoundTrip() {
     QFETCH(QByteArray, expiry);
     QFETCH(QByteArray, password);
     QFETCH(int, scope);
-    const QByteArray line = BuildSettingsLine(expiry, password, "12-05-2026", scope);
+    const QByteArray line = BuildSettingsLine(expiry, password, "12-05-2026", ScopeFromDigit(char('0' + scope)));
     QCOMPARE(line.size(), password.size() + 21);
     const ParsedSettings parsed = ParseSettingsLine(line);
-    QCOMPARE(parsed.scope, scope);
+    QCOMPARE(int(parsed.scope), scope);
     QVERIFY(parsed.hasPassword);
     QCOMPARE(parsed.password, password);
     QCOMPARE(parsed.expiry, expiry);
@@ -66,12 +66,12 @@ void TestSettings::lineRoundTrip() {
 void TestSettings::parsingByPosition() {
     // Too short for a password, but the scope still counts.
     ParsedSettings shortLine = ParseSettingsLine("xx-xx-xxxx1");
-    QCOMPARE(shortLine.scope, 1);
+    QCOMPARE(int(shortLine.scope), 1);
     QVERIFY(!shortLine.hasPassword);
     // A last character that is not a scope digit counts as scope 0.
-    QCOMPARE(ParseSettingsLine("xx-xx-xxxxpw12-05-2026x").scope, 0);
-    QCOMPARE(ParseSettingsLine("xx-xx-xxxxpw12-05-20267").scope, 0);
-    QCOMPARE(ParseSettingsLine(QByteArray()).scope, 0);
+    QCOMPARE(int(ParseSettingsLine("xx-xx-xxxxpw12-05-2026x").scope), 0);
+    QCOMPARE(int(ParseSettingsLine("xx-xx-xxxxpw12-05-20267").scope), 0);
+    QCOMPARE(int(ParseSettingsLine(QByteArray()).scope), 0);
     for (int length = 0; length <= 40; ++length) {
         const ParsedSettings p = ParseSettingsLine(QByteArray(length, '2'));
         QCOMPARE(p.hasPassword, length >= 21);
@@ -82,7 +82,7 @@ void TestSettings::parsingByPosition() {
 
 void TestSettings::fileBytesAndRoundTrip() {
     TestFolders f;
-    const QByteArray line = BuildSettingsLine("06-01-2027", "Secret9", "12-05-2026", 2);
+    const QByteArray line = BuildSettingsLine("06-01-2027", "Secret9", "12-05-2026", Scope::ProgramOnly);
     QCOMPARE(WriteSettingsFile(f.paths, line), SettingsStatus::Ok);
     QCOMPARE(fileBytes(f.paths.config()), XorInverted(line, SettingsKey) + "\r\n");
     QCOMPARE(modeOf(f.paths.config()), 0600);
@@ -106,7 +106,7 @@ void TestSettings::anyByteReadsBackWhole() {
 
 void TestSettings::unwritableConfigKeepsOldFile() {
     TestFolders f;
-    const QByteArray line = BuildSettingsLine("xx-xx-xxxx", "A", "12-05-2026", 2);
+    const QByteArray line = BuildSettingsLine("xx-xx-xxxx", "A", "12-05-2026", Scope::ProgramOnly);
     QCOMPARE(WriteSettingsFile(f.paths, line), SettingsStatus::Ok);
     QFile::remove(f.paths.config());
     QDir().mkdir(f.paths.config());

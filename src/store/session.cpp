@@ -1,0 +1,189 @@
+#include "session.h"
+
+#include "oldimport.h"
+
+namespace {
+
+void EnsureDataFolder(const StorePaths &paths) {
+    if (!Platform::exists(paths.dataFolder()))
+        Platform::createHiddenFolder(paths.dataFolder()); // a failure shows at the first write
+}
+
+} // namespace
+
+Session::Session(StorePaths paths) : m_paths(std::move(paths)) {}
+
+Platform::FolderLock::Result Session::lock() {
+    EnsureDataFolder(m_paths);
+    return m_lock.lock(m_paths.dataFolder());
+}
+
+void Session::recover() {
+    // A change of settings cut short is finished or undone before it is read,
+    // and an older version's unpacked records go from the temporary folder.
+    RecoverPendingSettings(m_paths);
+    RemoveStaleTempFile(m_paths);
+}
+
+void Session::takeSettings(const ParsedSettings &settings) {
+    m_settings = settings;
+    m_scope = settings.scope;
+    // Under None the stored password means nothing and is not held.
+    m_key = m_scope == Scope::None ? QByteArray() : settings.password;
+}
+
+SettingsStatus Session::readSettings() {
+    QByteArray content;
+    Platform::FileStamp stamp;
+    if (!Platform::exists(m_paths.config())) {
+        // No settings: no password, the database file.
+        m_configStamp = Platform::stampOf(m_paths.config());
+        takeSettings(ParsedSettings{});
+        return SettingsStatus::Missing;
+    }
+    if (!Platform::readFileStamped(m_paths.config(), content, stamp)) {
+        m_configStamp = Platform::stampOf(m_paths.config());
+        takeSettings(ParsedSettings{});
+        return SettingsStatus::ReadFailed;
+    }
+    m_configStamp = stamp;
+    takeSettings(ParseSettingsLine(SettingsLineFromFile(std::move(content))));
+    return SettingsStatus::Ok;
+}
+
+bool Session::needsPassword() const {
+    return m_scope != Scope::None && m_settings.hasPassword &&
+           m_settings.password != kUnsetPassword;
+}
+
+StoreStatus Session::loadRecords() {
+    m_records = RecordList();
+    const QString path = StoreFile(m_paths, m_scope);
+    QByteArray content;
+    Platform::FileStamp stamp;
+    StoreStatus status = StoreStatus::Ok;
+    if (!Platform::exists(path)) {
+        stamp = Platform::stampOf(path);
+        status = StoreStatus::Missing;
+    } else if (!Platform::readFileStamped(path, content, stamp)) {
+        status = StoreStatus::ReadFailed;
+    } else {
+        status = AddStoredRecords(std::move(content), m_scope, m_key, m_records);
+    }
+    // A store that exists but could not be read or deciphered must never be
+    // written over from a list that does not hold its records.
+    m_readable = status == StoreStatus::Ok || status == StoreStatus::Missing;
+    m_storeStamp = stamp;
+    return status;
+}
+
+bool Session::settingsChangedOnDisk() const {
+    return Platform::stampOf(m_paths.config()) != m_configStamp;
+}
+
+bool Session::changedOnDisk() const {
+    return settingsChangedOnDisk() ||
+           Platform::stampOf(StoreFile(m_paths, m_scope)) != m_storeStamp;
+}
+
+void Session::stampStore() {
+    m_storeStamp = Platform::stampOf(StoreFile(m_paths, m_scope));
+}
+
+SessionStatus Session::checkWritable() const {
+    if (!m_readable)
+        return SessionStatus::Unreadable;
+    if (changedOnDisk())
+        return SessionStatus::ChangedOnDisk;
+    return SessionStatus::Ok;
+}
+
+SessionStatus Session::storeStatus(StoreStatus status) const {
+    switch (status) {
+    case StoreStatus::Ok:
+        return SessionStatus::Ok;
+    case StoreStatus::NoKey:
+        return SessionStatus::NoKey;
+    case StoreStatus::UnsafeRecord:
+        return SessionStatus::UnsafeRecord;
+    case StoreStatus::Missing:
+    case StoreStatus::ReadFailed:
+    case StoreStatus::WriteFailed:
+        break;
+    }
+    return SessionStatus::WriteFailed;
+}
+
+SessionStatus Session::add(const QByteArray &line, qsizetype *index) {
+    if (m_records.contains(line))
+        return SessionStatus::Duplicate;
+    if (const SessionStatus writable = checkWritable(); writable != SessionStatus::Ok)
+        return writable;
+    const SessionStatus written = storeStatus(AppendRecord(m_paths, m_scope, line, m_key));
+    // Even a failed append may have touched the file (and cut it back).
+    stampStore();
+    if (written != SessionStatus::Ok)
+        return written;
+    m_records.add(line, index);
+    return SessionStatus::Ok;
+}
+
+SessionStatus Session::rewrite(RecordList changed) {
+    if (const SessionStatus writable = checkWritable(); writable != SessionStatus::Ok)
+        return writable;
+    const SessionStatus written =
+        storeStatus(RewriteDatabase(m_paths, m_scope, changed.lines(), m_key));
+    if (written != SessionStatus::Ok)
+        return written;
+    stampStore();
+    m_records = std::move(changed);
+    return SessionStatus::Ok;
+}
+
+SessionStatus Session::replace(qsizetype index, const QByteArray &line, qsizetype *newIndex) {
+    if (m_records.contains(line))
+        return SessionStatus::NoChange;
+    if (index < 0 || index >= m_records.size())
+        return SessionStatus::BadIndex;
+    RecordList changed = m_records;
+    changed.replace(index, line, newIndex);
+    return rewrite(std::move(changed));
+}
+
+SessionStatus Session::remove(qsizetype index) {
+    if (index < 0 || index >= m_records.size())
+        return SessionStatus::BadIndex;
+    RecordList changed = m_records;
+    changed.remove(index);
+    return rewrite(std::move(changed));
+}
+
+SessionStatus Session::importOldDatabase() {
+    QList<QByteArray> imported;
+    if (ReadOldDatabase(m_paths.oldDatabase(), imported) != StoreStatus::Ok)
+        return SessionStatus::NothingToImport;
+    RecordList changed = m_records;
+    changed.append(imported);
+    return rewrite(std::move(changed));
+}
+
+SessionStatus Session::applySettings(const QByteArray &settingsLine) {
+    if (const SessionStatus writable = checkWritable(); writable != SessionStatus::Ok)
+        return writable;
+    // On a failure the stamps stay: if anything did change on disk, the next
+    // command finds it and reads the files again instead of writing.
+    switch (ApplySettings(m_paths, settingsLine)) {
+    case AcceptStatus::Ok:
+        break;
+    case AcceptStatus::ConfigWriteFailed:
+        return SessionStatus::ConfigWriteFailed;
+    case AcceptStatus::StoreFailed:
+        return SessionStatus::WriteFailed;
+    case AcceptStatus::UnsafeRecord:
+        return SessionStatus::UnsafeRecord;
+    }
+    takeSettings(ParseSettingsLine(settingsLine));
+    m_configStamp = Platform::stampOf(m_paths.config());
+    stampStore();
+    return SessionStatus::Ok;
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "database.h"
+#include "platform.h"
+#include "recordlist.h"
+#include "reencipher.h"
+#include "settings.h"
+#include "storepaths.h"
+
+#include <QByteArray>
+#include <QList>
+
+// What a record command or a change of settings came to.
+enum class SessionStatus {
+    Ok,
+    Duplicate,     // an identical record is stored already
+    NoChange,      // the new line equals a stored record
+    BadIndex,      // no record at that index
+    ChangedOnDisk, // the files are no longer what this session read or wrote
+    Unreadable,    // the store could not be read, so it is never written over
+    WriteFailed,
+    NoKey,
+    UnsafeRecord,
+    NothingToImport, // the old database is missing or unreadable
+    ConfigWriteFailed, // only from applySettings; nothing changed
+};
+
+// The one owner of the records of a program folder while the program runs: it
+// holds the folder against a second running copy, knows the scope and the key
+// the files are written under, keeps the records as they were read, and
+// writes nothing over files that changed since it last read or wrote them.
+class Session {
+public:
+    explicit Session(StorePaths paths);
+
+    const StorePaths &paths() const { return m_paths; }
+
+    // Creates Data when it is missing and holds it for this process.
+    Platform::FolderLock::Result lock();
+    bool locked() const { return m_lock.held(); }
+
+    // Start-up, in the order the window runs it: settle what an interrupted
+    // change left, read the settings (the window may then ask for the
+    // password), load the records.
+    void recover();
+    SettingsStatus readSettings();
+    StoreStatus loadRecords();
+
+    // The settings as read or last accepted.
+    Scope scope() const { return m_scope; }
+    const ParsedSettings &settings() const { return m_settings; }
+    // The master password where the settings keep one (empty under None).
+    const QByteArray &key() const { return m_key; }
+    // A prompt is due: a scope with a password that is not the "no password" mark.
+    bool needsPassword() const;
+
+    const RecordList &records() const { return m_records; }
+    // False when the store exists but could not be read.
+    bool storeReadable() const { return m_readable; }
+
+    // The store or the configuration file is no longer what was read or written.
+    bool changedOnDisk() const;
+    bool settingsChangedOnDisk() const;
+
+    // The record commands: the disk first, then the list.
+    SessionStatus add(const QByteArray &line, qsizetype *index = nullptr);
+    SessionStatus replace(qsizetype index, const QByteArray &line, qsizetype *newIndex = nullptr);
+    SessionStatus remove(qsizetype index);
+    // Adds every record of the old database file.
+    SessionStatus importOldDatabase();
+
+    // Stores new settings and moves or re-keys the records to match.
+    SessionStatus applySettings(const QByteArray &settingsLine);
+
+private:
+    SessionStatus checkWritable() const;
+    SessionStatus storeStatus(StoreStatus status) const;
+    SessionStatus rewrite(RecordList changed);
+    void stampStore();
+    void takeSettings(const ParsedSettings &settings);
+
+    StorePaths m_paths;
+    Platform::FolderLock m_lock;
+    ParsedSettings m_settings;
+    Scope m_scope = Scope::None;
+    QByteArray m_key;
+    RecordList m_records;
+    bool m_readable = true;
+    Platform::FileStamp m_configStamp;
+    Platform::FileStamp m_storeStamp;
+};

@@ -53,31 +53,23 @@ struct Harness {
         return h;
     }
 
-    // A fresh window on the same folders, as a restart of the program. When the
-    // password prompt comes up, each entry is typed and sent with Enter in
-    // turn; an entry of "<close>" closes the prompt instead.
-    Chestwrd &start(const QStringList &promptEntries = {}) {
+    // Entries for the password prompt: whenever it is up, the next one is
+    // typed and sent with Enter; an entry of "<close>" closes it instead.
+    QStringList promptEntries;
+    QTimer promptAnswerer;
+
+    // A fresh window on the same folders, as a restart of the program, with
+    // these entries for the start-up prompt.
+    Chestwrd &start(const QStringList &entries = {}) {
         window.reset();
         window = std::make_unique<Chestwrd>(folders.paths, hooks());
-        QStringList entries = promptEntries;
-        QTimer answer;
-        answer.setInterval(0);
-        QObject::connect(&answer, &QTimer::timeout, [this, &entries] {
-            PassReq *prompt = window->passReq();
-            if (!prompt || !prompt->isVisible() || entries.isEmpty())
-                return;
-            const QString entry = entries.takeFirst();
-            ++promptsAnswered;
-            if (entry == QLatin1String("<close>")) {
-                prompt->close();
-                return;
-            }
-            prompt->Text1->setText(entry);
-            QTest::keyClick(prompt->Text1, Qt::Key_Return);
-        });
-        answer.start();
+        promptEntries = entries;
+        if (!promptAnswerer.isActive()) {
+            promptAnswerer.setInterval(0);
+            QObject::connect(&promptAnswerer, &QTimer::timeout, [this] { answerPrompt(); });
+            promptAnswerer.start();
+        }
         window->Form_Load();
-        answer.stop();
         if (!window->programEnded()) {
             window->show();
             window->activateWindow();
@@ -86,6 +78,20 @@ struct Harness {
                 qWarning("the main window did not become active");
         }
         return *window;
+    }
+
+    void answerPrompt() {
+        PassReq *prompt = window ? window->passReq() : nullptr;
+        if (!prompt || !prompt->isVisible() || promptEntries.isEmpty())
+            return;
+        const QString entry = promptEntries.takeFirst();
+        ++promptsAnswered;
+        if (entry == QLatin1String("<close>")) {
+            prompt->close();
+            return;
+        }
+        prompt->Text1->setText(entry);
+        QTest::keyClick(prompt->Text1, Qt::Key_Return);
     }
     int promptsAnswered = 0;
 

@@ -1,0 +1,97 @@
+#include "../common/testfolders.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QtTest>
+
+// Real copies of the program on one program folder, on an X server of their
+// own (see run-under-xvfb.sh), driven and read with xdotool as a user would.
+
+namespace {
+
+QStringList windowsOf(qint64 pid, const QString &name = QString()) {
+    QStringList args{"search", "--all", "--onlyvisible", "--pid", QString::number(pid)};
+    if (!name.isEmpty())
+        args << "--name" << name;
+    QProcess xdotool;
+    xdotool.start("xdotool", args);
+    xdotool.waitForFinished(5000);
+    return QString::fromLatin1(xdotool.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+// Waits for a visible window of the process, optionally by its title.
+QStringList waitForWindow(qint64 pid, const QString &name = QString(), int ms = 20000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        const QStringList found = windowsOf(pid, name);
+        if (!found.isEmpty())
+            return found;
+        QTest::qWait(100);
+    }
+    return {};
+}
+
+// A copy of the program in the test's program folder: the program keeps its
+// records beside itself.
+struct Copy {
+    QProcess process;
+
+    explicit Copy(const TestFolders &f) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TMPDIR", f.paths.tempFolder);
+        process.setProcessEnvironment(env);
+        process.start(f.paths.programFolder + "/varnlock", {});
+    }
+    ~Copy() {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    qint64 pid() const { return process.processId(); }
+};
+
+} // namespace
+
+class TestTwoCopies : public QObject {
+    Q_OBJECT
+private slots:
+    void secondStartNeverOpensTheRecords();
+};
+
+void TestTwoCopies::secondStartNeverOpensTheRecords() {
+    TestFolders f(false);
+    QVERIFY(QFile::copy(QStringLiteral(VARNLOCK_PATH), f.paths.programFolder + "/varnlock"));
+    QDir().mkpath(f.paths.dataFolder());
+    writeBytes(f.paths.database(), storeBytes({"alpha:!a:!1:!:!", "beta:!b:!2:!:!"}));
+
+    Copy first(f);
+    QVERIFY2(!waitForWindow(first.pid(), "^V\\.L\\.$").isEmpty(), "the first copy has no window");
+    const auto before = snapshot(f);
+
+    // The second start says so in a message box and opens no main window.
+    Copy second(f);
+    const QStringList box = waitForWindow(second.pid());
+    QVERIFY2(!box.isEmpty(), "the second copy showed nothing");
+    QVERIFY(windowsOf(second.pid(), "^V\\.L\\.$").isEmpty());
+    QCOMPARE(second.process.state(), QProcess::Running); // waiting on its message
+    // Answered from the keyboard, the box ends the second copy.
+    QProcess::execute("xdotool", {"windowfocus", "--sync", box.first()});
+    QProcess::execute("xdotool", {"key", "Return"});
+    QVERIFY(second.process.waitForFinished(10000));
+    QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.process.exitCode(), 0);
+    QVERIFY(second.process.readAllStandardError().contains("already open in another"));
+    QCOMPARE(snapshot(f), before);
+    QCOMPARE(first.process.state(), QProcess::Running);
+
+    // A copy killed outright leaves no hold behind: the next start works at once.
+    first.process.kill();
+    QVERIFY(first.process.waitForFinished(5000));
+    Copy third(f);
+    QVERIFY2(!waitForWindow(third.pid(), "^V\\.L\\.$").isEmpty(),
+             qPrintable("the next start was refused: " + third.process.readAllStandardError()));
+    QCOMPARE(snapshot(f).value(f.paths.database()), before.value(f.paths.database()));
+}
+
+QTEST_GUILESS_MAIN(TestTwoCopies)
+#include "tst_twocopies.moc"

@@ -1,0 +1,325 @@
+#include "../common/guiharness.h"
+
+#include "database.h"
+#include "recordline.h"
+#include "reencipher.h"
+
+#include <QDirIterator>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// The files change under a running window: another machine's copy synced in,
+// or a backup restored. Whatever the command, nothing is written over them,
+// the user is told, the list is read again and the fields keep what was typed.
+
+namespace {
+
+const QList<QByteArray> kOurs{"alpha:!a:!1:!:!", "beta:!b:!2:!:!"};
+const QByteArray kDelta = "delta:!d:!4:!:!";
+const QByteArray kOtherPassword = "other9";
+
+QByteArray settingsFor(Scope scope, const QByteArray &password) {
+    return BuildSettingsLine(kNeverExpires, password, "12-01-2026", scope);
+}
+
+// Another machine's copy of the program folder: it changes its own files,
+// which then replace ours as a sync tool or a restore puts them.
+struct OtherMachine {
+    QTemporaryDir root;
+    StorePaths paths;
+
+    explicit OtherMachine(const StorePaths &ours) {
+        paths.programFolder = root.path();
+        paths.tempFolder = root.path();
+        QDir().mkpath(paths.dataFolder());
+        for (const QString &name : QDir(ours.dataFolder()).entryList(QDir::Files | QDir::Hidden))
+            QFile::copy(ours.dataFolder() + '/' + name, paths.dataFolder() + '/' + name);
+    }
+
+    // Each file is renamed over ours; ours that the other side no longer has go.
+    void syncInto(const StorePaths &ours) const {
+        const QDir theirs(paths.dataFolder());
+        for (const QString &name : QDir(ours.dataFolder()).entryList(QDir::Files | QDir::Hidden)) {
+            if (!theirs.exists(name))
+                QFile::remove(ours.dataFolder() + '/' + name);
+        }
+        for (const QString &name : theirs.entryList(QDir::Files | QDir::Hidden)) {
+            const QString staged = ours.dataFolder() + "/.sync-" + name;
+            QFile::copy(theirs.filePath(name), staged);
+            std::rename(QFile::encodeName(staged), QFile::encodeName(ours.dataFolder() + '/' + name));
+        }
+    }
+
+    // The other way a backup comes back: written over our file in place.
+    void restoreInPlace(const StorePaths &ours, Scope scope) const {
+        const QString name = QFileInfo(StoreFile(paths, scope)).fileName();
+        writeBytes(ours.dataFolder() + '/' + name, fileBytes(paths.dataFolder() + '/' + name));
+    }
+};
+
+QMap<QString, QByteArray> dataFiles(const StorePaths &paths) {
+    QMap<QString, QByteArray> out;
+    for (const QString &name : QDir(paths.dataFolder()).entryList(QDir::Files | QDir::Hidden))
+        out.insert(name, fileBytes(paths.dataFolder() + '/' + name));
+    return out;
+}
+
+QStringList servicesOf(const QList<QByteArray> &records) {
+    QStringList out;
+    for (const QByteArray &line : RecordList(records).lines())
+        out << QString::fromLatin1(ServiceName(line));
+    return out;
+}
+
+} // namespace
+
+class TestOnDisk : public QObject {
+    Q_OBJECT
+private slots:
+    void nothingWrittenOverNewerFiles_data();
+    void nothingWrittenOverNewerFiles();
+    void idleWindowFollowsTheDisk();
+    void plantedTemporaryFileIsNeverRead_data();
+    void plantedTemporaryFileIsNeverRead();
+};
+
+void TestOnDisk::nothingWrittenOverNewerFiles_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("scope");
+    QTest::addColumn<QString>("change");
+    for (const char *command : {"add", "replace", "remove", "import", "accept"}) {
+        for (int scope : {0, 1, 2}) {
+            for (const char *change : {"record synced in", "restored in place", "protection"}) {
+                QTest::addRow("%s, scope %d, %s", command, scope, change)
+                    << QString::fromLatin1(command) << scope << QString::fromLatin1(change);
+            }
+        }
+    }
+}
+
+void TestOnDisk::nothingWrittenOverNewerFiles() {
+    QFETCH(QString, command);
+    QFETCH(int, scope);
+    QFETCH(QString, change);
+    const Scope ours = ScopeFromDigit(char('0' + scope));
+    const QByteArray key = ours == Scope::None ? QByteArray(kUnsetPassword) : "key7";
+
+    Harness h(true);
+    QCOMPARE(WriteSettingsFile(h.paths(), settingsFor(ours, key)), SettingsStatus::Ok);
+    QCOMPARE(RewriteDatabase(h.paths(), ours, kOurs, key), StoreStatus::Ok);
+    writeBytes(h.paths().oldDatabase(), EncodeLine("old:ann:x1:") + "\r\n");
+    Chestwrd &w = h.start(ours == Scope::None ? QStringList() : QStringList{"key7"});
+    QCOMPARE(h.names(), servicesOf(kOurs));
+
+    // The command's input, typed before the files change.
+    Config *settings = nullptr;
+    if (command == "add") {
+        h.fill({"gamma", "g", "3"});
+    } else if (command == "replace") {
+        h.clickRow(0);
+        w.Text1[1]->setText("changed");
+    } else if (command == "remove") {
+        h.clickRow(1);
+    } else if (command == "accept") {
+        settings = openSettings(w);
+        settings->Text1->setText("new5");
+        settings->Option6->click();
+    }
+    const QStringList typed{w.Text1[0]->text(), w.Text1[1]->text(), w.Text1[2]->text()};
+
+    // The other side: one more record, and maybe new protection.
+    OtherMachine other(h.paths());
+    const QList<QByteArray> theirs = kOurs + QList<QByteArray>{kDelta};
+    QCOMPARE(RewriteDatabase(other.paths, ours, RecordList(theirs).lines(), key), StoreStatus::Ok);
+    Scope now = ours;
+    QByteArray nowKey = key;
+    if (change == "protection") {
+        now = Scope::ProgramAndDBase;
+        nowKey = kOtherPassword;
+        QCOMPARE(ApplySettings(other.paths, settingsFor(now, nowKey)), AcceptStatus::Ok);
+    }
+    if (change == "restored in place")
+        other.restoreInPlace(h.paths(), ours);
+    else
+        other.syncInto(h.paths());
+    const auto published = dataFiles(h.paths());
+    h.promptEntries = {QString::fromLatin1(kOtherPassword)};
+    const int promptsBefore = h.promptsAnswered;
+
+    auto run = [&] {
+        if (command == "add")
+            w.mnuAdd_Click();
+        else if (command == "replace")
+            w.mnuReplace_Click();
+        else if (command == "remove")
+            w.mnuRemove_Click();
+        else if (command == "import")
+            w.mnuImport_Click();
+        else
+            settings->Command2->click();
+    };
+    run();
+
+    QCOMPARE(h.messages.size(), 1);
+    QCOMPARE(h.messages[0].icon, QMessageBox::Warning);
+    QVERIFY2(h.messages[0].text.startsWith("The records were changed on disk"),
+             qPrintable(h.messages[0].text));
+    QCOMPARE(dataFiles(h.paths()), published);
+    QCOMPARE(h.names(), servicesOf(theirs));
+    QCOMPARE(w.scope(), now);
+    // A password set elsewhere is asked for before its records are shown.
+    QCOMPARE(h.promptsAnswered - promptsBefore, change == "protection" ? 1 : 0);
+    QCOMPARE((QStringList{w.Text1[0]->text(), w.Text1[1]->text(), w.Text1[2]->text()}), typed);
+    if (settings)
+        QCOMPARE(settings->Text1->text(), QStringLiteral("new5"));
+
+    // Repeated, the command now works on the records as they are on disk.
+    run();
+    QCOMPARE(h.messages.size(), command == "import" ? 2 : 1);
+    QList<QByteArray> expected = RecordList(theirs).lines();
+    QStringList restart;
+    if (command == "add") {
+        expected << "gamma:!g:!3:!:!";
+    } else if (command == "replace") {
+        expected.replace(0, "alpha:!changed:!1:!:!");
+    } else if (command == "remove") {
+        expected.removeOne("beta:!b:!2:!:!");
+    } else if (command == "import") {
+        expected << "old:!ann:!x1:!";
+    } else {
+        now = Scope::ProgramOnly;
+        nowKey = "new5";
+    }
+    if (now != Scope::None)
+        restart << QString::fromLatin1(nowKey);
+    h.start(restart);
+    QCOMPARE(h.w().scope(), now);
+    QCOMPARE(h.w().List1().lines(), RecordList(expected).lines());
+}
+
+void TestOnDisk::idleWindowFollowsTheDisk() {
+    Harness h(true);
+    QCOMPARE(RewriteDatabase(h.paths(), Scope::None, kOurs, ""), StoreStatus::Ok);
+    Chestwrd &w = h.start();
+    h.fill({"typed", "t", "5"});
+
+    // A record arrives from elsewhere: the list follows, the fields stay.
+    OtherMachine other(h.paths());
+    const QList<QByteArray> theirs = kOurs + QList<QByteArray>{kDelta};
+    QCOMPARE(RewriteDatabase(other.paths, Scope::None, theirs, ""), StoreStatus::Ok);
+    other.syncInto(h.paths());
+    QTRY_COMPARE(h.names(), servicesOf(theirs));
+    QCOMPARE(w.Text1[0]->text(), QStringLiteral("typed"));
+
+    // Protection set elsewhere: the new password is asked for first.
+    h.promptEntries = {QString::fromLatin1(kOtherPassword)};
+    QCOMPARE(ApplySettings(other.paths, settingsFor(Scope::ProgramAndDBase, kOtherPassword)),
+             AcceptStatus::Ok);
+    QCOMPARE(RewriteDatabase(other.paths, Scope::ProgramAndDBase, kOurs, kOtherPassword),
+             StoreStatus::Ok);
+    other.syncInto(h.paths());
+    QTRY_COMPARE(h.promptsAnswered, 1);
+    QTRY_COMPARE(h.names(), servicesOf(kOurs));
+    QCOMPARE(w.scope(), Scope::ProgramAndDBase);
+    QVERIFY(h.messages.isEmpty());
+
+    // The window's own writes are not taken for changes from elsewhere.
+    w.mnuAdd_Click();
+    QTest::qWait(400);
+    QCOMPARE(h.promptsAnswered, 1);
+    QVERIFY(h.messages.isEmpty());
+    QCOMPARE(h.names(), (QStringList{"alpha", "beta", "typed"}));
+}
+
+namespace {
+
+// Another local account to own the planted files: made when the tests run as
+// root, which alone can give a file away.
+uid_t otherUser() {
+    static const char name[] = "varnlock-other";
+    if (const passwd *pw = ::getpwnam(name))
+        return pw->pw_uid;
+    QProcess::execute("useradd", {"--system", "--no-create-home", "--shell", "/usr/sbin/nologin",
+                                  QString::fromLatin1(name)});
+    const passwd *pw = ::getpwnam(name);
+    return pw ? pw->pw_uid : 0;
+}
+
+} // namespace
+
+void TestOnDisk::plantedTemporaryFileIsNeverRead_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("othersOwn");
+    for (const char *kind : {"plain file", "pipe", "link", "folder"})
+        QTest::addRow("another user's %s", kind) << QString::fromLatin1(kind) << true;
+    QTest::newRow("our own pipe") << "pipe" << false;
+    QTest::newRow("our own plain file") << "plain file" << false;
+}
+
+void TestOnDisk::plantedTemporaryFileIsNeverRead() {
+    QFETCH(QString, kind);
+    QFETCH(bool, othersOwn);
+    const uid_t other = othersOwn ? (::geteuid() == 0 ? otherUser() : 0) : ::geteuid();
+    if (othersOwn && other == 0)
+        QSKIP("giving a file to another user needs root");
+
+    Harness h(true);
+    const StorePaths &paths = h.paths();
+    QVERIFY(::chmod(QFile::encodeName(paths.tempFolder), 01777) == 0); // shared and sticky
+    writeSettings(paths, kNeverExpires, "key7", 1);
+    QCOMPARE(RewriteDatabase(paths, Scope::ProgramAndDBase, kOurs, "key7"), StoreStatus::Ok);
+
+    // What an attacker would like us to load: records in the unpacked form.
+    const QByteArray planted = storeBytes({"planted:!x:!y:!:!"});
+    const QByteArray tempFile = QFile::encodeName(paths.tempFile());
+    const QString victim = h.folders.root.path() + "/victim";
+    if (kind == "plain file") {
+        writeBytes(paths.tempFile(), planted);
+    } else if (kind == "pipe") {
+        QVERIFY(::mkfifo(tempFile, 0666) == 0);
+    } else if (kind == "link") {
+        writeBytes(victim, planted);
+        QVERIFY(::symlink(QFile::encodeName(victim), tempFile) == 0);
+    } else {
+        QVERIFY(QDir().mkdir(paths.tempFile()));
+    }
+    QVERIFY(::lchown(tempFile, other, other) == 0);
+    struct stat before {};
+    QVERIFY(::lstat(tempFile, &before) == 0);
+
+    // A start-up that opened the pipe would wait for ever: the alarm ends it.
+    ::alarm(30);
+    Chestwrd &w = h.start({"key7"});
+    h.clickRow(0);
+    w.Text1[1]->setText("changed");
+    w.mnuReplace_Click();
+    h.clickRow(1);
+    w.mnuRemove_Click();
+    ::alarm(0);
+
+    QVERIFY(h.messages.isEmpty());
+    const QList<QByteArray> expected{"alpha:!changed:!1:!:!"};
+    QCOMPARE(h.w().List1().lines(), expected);
+    QCOMPARE(h.copyFile(), copyBytes(expected, "key7"));
+    struct stat after {};
+    const bool left = ::lstat(tempFile, &after) == 0;
+    if (!othersOwn && kind == "plain file") {
+        QVERIFY(!left); // our own stale file goes
+    } else {
+        QVERIFY(left);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(after.st_mode, before.st_mode);
+        QCOMPARE(after.st_uid, before.st_uid);
+        if (kind == "plain file")
+            QCOMPARE(fileBytes(paths.tempFile()), planted);
+    }
+    if (kind == "link")
+        QCOMPARE(fileBytes(victim), planted);
+    h.start({"key7"});
+    QCOMPARE(h.w().List1().lines(), expected);
+}
+
+QTEST_MAIN(TestOnDisk)
+#include "tst_ondisk.moc"

@@ -1,0 +1,123 @@
+#include "../common/testfolders.h"
+
+#include "session.h"
+
+#include <QtTest>
+
+// The order in which a session's writes reach the disk: data synced before a
+// rename publishes it, the folder synced after, an append synced before the
+// record is listed.
+
+namespace {
+
+struct Step {
+    QString step;
+    QString path;
+};
+
+const QList<QByteArray> kRecords{"alpha:!a:!1:!:!", "beta:!b:!2:!:!"};
+
+} // namespace
+
+class TestSession : public QObject {
+    Q_OBJECT
+private slots:
+    void writesAreDurable_data();
+    void writesAreDurable();
+    void oneHolderPerFolder();
+};
+
+void TestSession::writesAreDurable_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("scope");
+    for (const char *command : {"first add", "add", "replace", "remove", "import", "accept"}) {
+        for (int scope : {0, 1})
+            QTest::addRow("%s, scope %d", command, scope) << QString::fromLatin1(command) << scope;
+    }
+}
+
+void TestSession::writesAreDurable() {
+    QFETCH(QString, command);
+    QFETCH(int, scope);
+    const Scope s = ScopeFromDigit(char('0' + scope));
+    TestFolders f;
+    QCOMPARE(WriteSettingsFile(f.paths, BuildSettingsLine(kNeverExpires, "key7", "12-01-2026", s)),
+             SettingsStatus::Ok);
+    if (command != "first add")
+        QCOMPARE(RewriteDatabase(f.paths, s, kRecords, "key7"), StoreStatus::Ok);
+    writeBytes(f.paths.oldDatabase(), EncodeLine("old:ann:x1:") + "\r\n");
+    Session session(f.paths);
+    QCOMPARE(session.lock(), Platform::FolderLock::Result::Locked);
+    session.recover();
+    QCOMPARE(session.readSettings(), SettingsStatus::Ok);
+    session.loadRecords();
+
+    QList<Step> steps;
+    bool listedBeforeSync = false;
+    Platform::setDurabilityTracer([&](const char *step, const QString &path) {
+        steps.append({QString::fromLatin1(step), path});
+        if (QByteArray(step) == "datasync")
+            listedBeforeSync = session.records().size() != (command == "first add" ? 0 : 2);
+    });
+    SessionStatus status = SessionStatus::Ok;
+    if (command.endsWith("add"))
+        status = session.add("new:!n:!3:!:!");
+    else if (command == "replace")
+        status = session.replace(0, "alpha:!changed:!1:!:!");
+    else if (command == "remove")
+        status = session.remove(1);
+    else if (command == "import")
+        status = session.importOldDatabase();
+    else
+        status = session.applySettings(BuildSettingsLine(
+            kNeverExpires, "key8", "12-01-2026", s == Scope::None ? Scope::ProgramAndDBase : Scope::None));
+    Platform::setDurabilityTracer({});
+    QCOMPARE(status, SessionStatus::Ok);
+
+    QStringList trace;
+    for (const Step &st : steps)
+        trace << st.step + ' ' + QFileInfo(st.path).fileName();
+    const QString dataFolder = f.paths.dataFolder();
+    if (command.endsWith("add")) {
+        const QString store = QFileInfo(StoreFile(f.paths, s)).fileName();
+        QStringList expected{"datasync " + store};
+        if (command == "first add")
+            expected << "syncdir Data"; // the new file's name is on the disk too
+        QCOMPARE(trace, expected);
+        QVERIFY(!listedBeforeSync);
+        return;
+    }
+    // Every rename: its new file synced before, its folder synced after.
+    int renames = 0;
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        if (steps[i].step != "rename")
+            continue;
+        ++renames;
+        const QString target = steps[i].path;
+        bool synced = false;
+        for (qsizetype j = 0; j < i; ++j)
+            synced |= steps[j].step == "sync" && steps[j].path.startsWith(target);
+        QVERIFY2(synced, qPrintable(trace.join(", ")));
+        QVERIFY2(i + 1 < steps.size() && steps[i + 1].step == "syncdir" &&
+                     steps[i + 1].path == dataFolder,
+                 qPrintable(trace.join(", ")));
+    }
+    QVERIFY2(renames >= (command == "accept" ? 3 : 1), qPrintable(trace.join(", ")));
+}
+
+void TestSession::oneHolderPerFolder() {
+    TestFolders f(false);
+    {
+        Session first(f.paths);
+        QCOMPARE(first.lock(), Platform::FolderLock::Result::Locked);
+        QVERIFY(QFileInfo(f.paths.dataFolder()).isDir()); // made for the lock
+        Session second(f.paths);
+        QCOMPARE(second.lock(), Platform::FolderLock::Result::Busy);
+    }
+    // The holder is gone, and so is its hold.
+    Session next(f.paths);
+    QCOMPARE(next.lock(), Platform::FolderLock::Result::Locked);
+}
+
+QTEST_APPLESS_MAIN(TestSession)
+#include "tst_session.moc"

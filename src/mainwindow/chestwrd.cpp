@@ -463,7 +463,11 @@ Config *Chestwrd::config() {
     if (!m_config) {
         m_config = new Config(m_session, m_hooks);
         Config *opened = m_config;
-        connect(m_config, &Config::accepted, this, [this] { showReach(); });
+        connect(m_config, &Config::accepted, this, [this] {
+            showReach();
+            // Who set the password knows it: a reload does not ask for it again.
+            m_passwordGiven = m_session.key();
+        });
         connect(m_config, &Config::changedOnDisk, this,
                 [this] { reportFailure(SessionStatus::ChangedOnDisk); });
         connect(m_config, &Config::closed, this, [this, opened] {

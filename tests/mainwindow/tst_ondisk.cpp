@@ -68,7 +68,8 @@ QMap<QString, QByteArray> dataFiles(const StorePaths &paths) {
 
 QStringList servicesOf(const QList<QByteArray> &records) {
     QStringList out;
-    for (const QByteArray &line : RecordList(records).lines())
+    const RecordList sorted(records);
+    for (const QByteArray &line : sorted.lines())
         out << QString::fromLatin1(ServiceName(line));
     return out;
 }

@@ -3,6 +3,7 @@
 #include "ansi.h"
 #include "config.h"
 #include "diskwatch.h"
+#include "keys.h"
 #include "passreq.h"
 #include "platform.h"
 #include "recordline.h"
@@ -36,29 +37,6 @@ const QString kChangedOnDiskText = QStringLiteral(
     "The records were changed on disk by another program (or another copy of Varnlock) since "
     "this window read them, so nothing was written. The list now shows the records as they are "
     "on disk, and the fields still hold what you typed: check them and repeat the command.");
-
-// The key codes the keyboard handlers compare with.
-int keyCode(const QKeyEvent *event) {
-    const int key = event->key();
-    switch (key) {
-    case Qt::Key_Control:
-        return 17;
-    case Qt::Key_Alt:
-        return 18;
-    case Qt::Key_Escape:
-        return 27;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return 13;
-    default:
-        break;
-    }
-    if (key >= Qt::Key_A && key <= Qt::Key_Z)
-        return 65 + (key - Qt::Key_A);
-    if (key >= Qt::Key_0 && key <= Qt::Key_9)
-        return 48 + (key - Qt::Key_0);
-    return key & 0xFFFF;
-}
 
 void place(QWidget *widget, int left, int top, int width, int height) {
     widget->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
@@ -150,6 +128,7 @@ void ServiceList::mouseDoubleClickEvent(QMouseEvent *event) {
 }
 
 void ServiceList::keyPressEvent(QKeyEvent *event) {
+    m_pressed.pressed(event);
     const int before = currentIndex().row();
     QListView::keyPressEvent(event);
     if (currentIndex().row() != before)
@@ -158,8 +137,8 @@ void ServiceList::keyPressEvent(QKeyEvent *event) {
 
 void ServiceList::keyReleaseEvent(QKeyEvent *event) {
     QListView::keyReleaseEvent(event);
-    if (!event->isAutoRepeat())
-        emit keyUp(keyCode(event));
+    if (m_pressed.released(event))
+        emit keyUp(KeyCode(event));
 }
 
 // ---- Chestwrd ------------------------------------------------------------
@@ -785,13 +764,17 @@ bool Chestwrd::eventFilter(QObject *watched, QEvent *event) {
         if (watched != Text1[i])
             continue;
         switch (event->type()) {
+        case QEvent::KeyPress:
+            m_pressed[i].pressed(static_cast<QKeyEvent *>(event));
+            break;
         case QEvent::KeyRelease: {
             auto *key = static_cast<QKeyEvent *>(event);
-            if (!key->isAutoRepeat())
-                Text1_KeyUp(i, keyCode(key));
+            if (m_pressed[i].released(key))
+                Text1_KeyUp(i, KeyCode(key));
             break;
         }
         case QEvent::FocusIn:
+            m_pressed[i].clear();
             Text1_GotFocus(i);
             break;
         case QEvent::MouseButtonRelease:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "keys.h"
 #include "recordlist.h"
 #include "session.h"
 #include "storepaths.h"
@@ -66,6 +67,9 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
+
+private:
+    PressedKeys m_pressed;
 };
 
 // What a second start on the same program folder tells the user.
@@ -196,6 +200,7 @@ private:
     Config *m_config = nullptr;
     PassReq *m_passReq = nullptr;
     DiskWatch *m_diskWatch = nullptr;
+    std::array<PressedKeys, 5> m_pressed;
     // The password the user typed at the last prompt: a reload asks again
     // only when the stored one is different.
     QByteArray m_passwordGiven;

@@ -48,15 +48,20 @@ void PassReq::Command2_Click() {
 }
 
 void PassReq::reset() {
+    m_pressed.clear();
     m_done = false;
     Attempts = 1;
     Text1->clear();
 }
 
 bool PassReq::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == Text1 && event->type() == QEvent::KeyPress)
+        m_pressed.pressed(static_cast<QKeyEvent *>(event));
     if (watched == Text1 && event->type() == QEvent::KeyRelease) {
+        // Only an Enter that went down here: one that closed another window
+        // must not count as a try.
         auto *key = static_cast<QKeyEvent *>(event);
-        if (!key->isAutoRepeat() && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter))
+        if (m_pressed.released(key) && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter))
             Command2_Click();
     }
     return QWidget::eventFilter(watched, event);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "keys.h"
 #include "uihooks.h"
 
 #include <QWidget>
@@ -37,5 +38,6 @@ protected:
 
 private:
     UiHooks m_hooks;
+    PressedKeys m_pressed;
     bool m_done = false;
 };

@@ -35,6 +35,9 @@ struct Harness {
     int ended = 0;
     // Hands paths to the desktop's real opener instead of recording them.
     bool realOpener = false;
+    // Shows real message boxes (after recording them), for tests that answer
+    // them with the keyboard.
+    bool realMessages = false;
     std::unique_ptr<Chestwrd> window;
 
     explicit Harness(bool withData = false) : folders(withData) {}
@@ -43,6 +46,8 @@ struct Harness {
         UiHooks h;
         h.message = [this](QMessageBox::Icon icon, const QString &title, const QString &text) {
             messages.append({icon, title, text});
+            if (realMessages)
+                UiHooks::desktop().message(icon, title, text);
         };
         h.open = [this](const QString &target) {
             opened.append(target);
@@ -128,7 +133,14 @@ struct Harness {
         QTest::mouseClick(list->viewport(), button, {}, at);
     }
 
-    void keyUp(QWidget *target, Qt::Key key) { QTest::keyRelease(target, key); }
+    // A key pressed and released in a widget as the window system delivers
+    // them: each event goes to the window and on to whatever has the focus.
+    void keyUp(QWidget *target, Qt::Key key) {
+        target->setFocus();
+        QWindow *window = target->window()->windowHandle();
+        QTest::keyPress(window, key);
+        QTest::keyRelease(window, key);
+    }
 
     // Presses a command on the menu bar as the mouse would.
     void pressBar(QAction *action) {

@@ -124,7 +124,7 @@ void TestClipboard::ctrlMarksCaptureWithoutPolling() {
     Harness h;
     Chestwrd &w = h.start();
     w.Text1[3]->setFocus();
-    QTest::keyRelease(w.Text1[3], Qt::Key_Control);
+    h.keyUp(w.Text1[3], Qt::Key_Control);
     QVERIFY(w.mnuCapture->isChecked());
     QVERIFY(!w.Timer2->isActive());
 

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QSet>
+
+class QKeyEvent;
+
+// The key codes the window's key handlers compare with: 17 Ctrl, 18 Alt,
+// 27 Escape, 13 Enter, 65-90 the letters. Every other key is 0, so no key the
+// window does not act on can pass for one it does.
+int KeyCode(const QKeyEvent *event);
+
+// The keys that went down in one widget. A release counts only where its key
+// went down: the release of a key that closed a message box or a menu reaches
+// the widget behind it, which must not act on it.
+class PressedKeys {
+public:
+    void pressed(const QKeyEvent *event);
+    // True when this widget saw the key go down.
+    bool released(const QKeyEvent *event);
+    // The widget just got the focus: nothing went down in it yet.
+    void clear() { m_down.clear(); }
+
+private:
+    QSet<int> m_down;
+};

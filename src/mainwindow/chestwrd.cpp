@@ -390,7 +390,7 @@ void Chestwrd::LoadSettings(bool prompt) {
         return;
     const Expiry expiry = CheckExpiry(m_session.settings().expiry, TodayText());
     if (expiry != Expiry::NotExpired) {
-        config()->setPassword(m_session.key());
+        config()->showStored();
         m_hooks.message(QMessageBox::NoIcon, QStringLiteral("Varnlock Notification"),
                         expiry == Expiry::ExpiresToday
                             ? QStringLiteral("The Password expires today")
@@ -625,7 +625,26 @@ void Chestwrd::clearFields() {
         field->setText(QString());
 }
 
+bool Chestwrd::fieldsStorable() {
+    static const char *const names[] = {"Service", "Username", "Password", "Other Info", "Path"};
+    for (int i = 0; i < 5; ++i) {
+        const QString bad = Ansi::firstUnencodable(Text1[i]->text());
+        if (bad.isEmpty())
+            continue;
+        // Stored, it would come back as "?": refused before anything changes.
+        m_hooks.message(QMessageBox::Warning, kProgramTitle,
+                        QStringLiteral("The %1 field holds \"%2\", a character Varnlock can not "
+                                       "store: its files use the Windows-1252 character set. "
+                                       "Nothing was stored: replace that character and try again.")
+                            .arg(QLatin1String(names[i]), bad));
+        return false;
+    }
+    return true;
+}
+
 void Chestwrd::AddRecord() {
+    if (!fieldsStorable())
+        return;
     // The record is written first; only what reached the disk is listed.
     if (reportFailure(m_session.add(fieldsLine())))
         return;
@@ -640,6 +659,8 @@ void Chestwrd::mnuAdd_Click() {
 }
 
 void Chestwrd::mnuReplace_Click() {
+    if (!fieldsStorable())
+        return;
     qsizetype newIndex = -1;
     if (reportFailure(m_session.replace(SelectedIndex, fieldsLine(), &newIndex)))
         return;
@@ -680,10 +701,13 @@ void Chestwrd::mnuImport_Click() {
 }
 
 void Chestwrd::mnuConfig_Click() {
-    config()->setPassword(m_session.key());
+    config()->showStored();
 }
 
 void Chestwrd::mnuSecurity_Click() {
+    // Opened on its own, the window shows what is stored, as Configure makes it.
+    if (!config()->filled())
+        config()->showStored();
     config()->show();
     config()->raise();
     config()->activateWindow();

@@ -191,6 +191,9 @@ private:
     // failed. A change on disk also reads the files again.
     bool reportFailure(SessionStatus status);
     QByteArray fieldsLine() const;
+    // False, with a message naming it, when a field holds a character the
+    // files cannot.
+    bool fieldsStorable();
     void clearFields();
     void endProgram();
 

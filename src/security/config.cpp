@@ -14,6 +14,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+
+#include <cstdio>
 
 namespace {
 
@@ -84,10 +87,13 @@ int FilterToAllowed(QString &text, bool (*allowed)(QChar)) {
 }
 
 QString ExpiryProposal(const QDate &today) {
-    const QString text = QString::fromLatin1(DateText(today));
-    if (today.month() == 12)
-        return QStringLiteral("1") + text.mid(2, 4) + QString::number(today.year() + 1);
-    return QString::number(today.month() + 1) + text.mid(2);
+    // The same day a month on, month and day of two digits: the form the
+    // settings file stores, so it needs no correction to be kept.
+    const bool december = today.month() == 12;
+    char text[40];
+    std::snprintf(text, sizeof text, "%02d-%02d-%04d", december ? 1 : today.month() + 1,
+                  today.day(), today.year() + (december ? 1 : 0));
+    return QString::fromLatin1(text);
 }
 
 ExpiryCheck CorrectExpiry(const QString &input, const QDate &today) {
@@ -137,6 +143,10 @@ ExpiryCheck CorrectExpiry(const QString &input, const QDate &today) {
         day = QStringLiteral("01");
         writeBack();
     }
+    // The settings file finds its fields by position: only MM-DD-YYYY may be kept.
+    static const QRegularExpression form(QStringLiteral("^\\d\\d-\\d\\d-\\d\\d\\d\\d$"));
+    if (!form.match(text).hasMatch())
+        return unusable;
     return ExpiryCheck{ExpiryCheck::Corrected, text};
 }
 
@@ -253,6 +263,24 @@ void Config::setPassword(const QByteArray &password) {
     Text1->selectAll();
 }
 
+void Config::showStored() {
+    m_filled = true;
+    // "No password" is stored as a mark the user never typed: the box stays empty.
+    const QByteArray key = m_session.key();
+    setPassword(key == kUnsetPassword ? QByteArray() : key);
+    if (Text1->text().isEmpty())
+        return; // an empty box allows "None" alone
+    // Filling the box chose "Program Only"; the window shows what is stored.
+    Form_Load();
+    const QByteArray expiry = m_session.settings().expiry;
+    if (expiry != kNeverExpires && expiry.size() == 10) {
+        const QSignalBlocker quiet(Check2); // no proposal: the stored date is shown
+        Check2->setChecked(false);
+        Text2->setEnabled(true);
+        Text2->setText(QString::fromLatin1(expiry));
+    }
+}
+
 void Config::Text1_Change() {
     Label2->setText(QStringLiteral("Length: "));
     if (!Text1->text().isEmpty()) {
@@ -307,6 +335,10 @@ void Config::Text2_GotFocus() {
 void Config::Text2_LostFocus() {
     if (!Text2->isEnabled())
         return;
+    correctExpiry();
+}
+
+void Config::correctExpiry() {
     const ExpiryCheck check = CorrectExpiry(Text2->text(), Clock::today());
     switch (check.outcome) {
     case ExpiryCheck::Unusable:
@@ -387,17 +419,66 @@ void Config::Command1_Click() {
     Text1->setText(QString::fromLatin1(ProposalText(GenerateProposal(level, count, draw))));
 }
 
+bool Config::refuse(const QString &text) {
+    m_hooks.message(QMessageBox::Warning, kProgramTitle, text);
+    return true;
+}
+
+bool Config::passwordRefused(const QByteArray &password, Scope scope) {
+    const QString bad = Ansi::firstUnencodable(Text1->text());
+    if (!bad.isEmpty())
+        return refuse(QStringLiteral("The password holds \"%1\", a character Varnlock can not "
+                                     "store: its files use the Windows-1252 character set. "
+                                     "Nothing was changed: replace that character and try again.")
+                          .arg(bad));
+    if (password == kUnsetPassword && !Text1->text().isEmpty())
+        return refuse(QStringLiteral("\"UNSETMARK\" can not be a password: Varnlock stores it "
+                                     "to mean that no password is set. Nothing was changed: "
+                                     "choose another password."));
+    if (password.isEmpty() && scope == Scope::ProgramAndDBase)
+        return refuse(QStringLiteral("\"Program and DBase\" needs a password to encipher the "
+                                     "records with, and the password ends at its first blank, "
+                                     "so here it is empty. Nothing was changed: type a password "
+                                     "without blanks in front."));
+    return false;
+}
+
+bool Config::lowering(const QByteArray &password, Scope scope) {
+    QStringList changes;
+    const bool hadPassword = m_session.needsPassword();
+    if (hadPassword && (password == kUnsetPassword || scope == Scope::None))
+        changes << QStringLiteral("remove the master password: Varnlock will start without "
+                                  "asking for it");
+    if (m_session.scope() == Scope::ProgramAndDBase && scope != Scope::ProgramAndDBase)
+        changes << QStringLiteral("move the records out of the enciphered copy into "
+                                  "Data/CW2DB.pdb, where only the fixed letter substitution "
+                                  "hides them");
+    if (changes.isEmpty())
+        return false;
+    const QString text = QStringLiteral("These settings lower the protection. Accepting them will "
+                                        "%1.\n\nAccept them?")
+                             .arg(changes.join(QStringLiteral(", and ")));
+    return !m_hooks.confirm(kProgramTitle, text);
+}
+
 void Config::Command2_Click() {
     const QByteArray box = Ansi::fromUnicode(Text1->text());
     const qsizetype blank = box.indexOf(' ');
     QByteArray password = blank < 0 ? box : box.left(blank);
-    if (box.isEmpty()) {
-        Check2->setChecked(true);
+    const bool emptyBox = box.isEmpty();
+    if (emptyBox)
         password = kUnsetPassword;
-    }
     const Scope scope = Option4->isChecked()   ? Scope::ProgramAndDBase
                         : Option6->isChecked() ? Scope::ProgramOnly
                                                : Scope::None;
+    if (passwordRefused(password, scope))
+        return;
+    if (emptyBox)
+        Check2->setChecked(true);
+    // The date is checked as leaving its box checks it, so only a whole
+    // MM-DD-YYYY date is ever stored; a blank in it is refused below first.
+    if (!Text2->text().isEmpty() && !Text2->text().contains(u' '))
+        correctExpiry();
     const QByteArray expiry =
         Text2->text().isEmpty() ? QByteArray(kNeverExpires) : Ansi::fromUnicode(Text2->text());
     const QByteArray line = BuildSettingsLine(expiry, password, TodayText(), scope);
@@ -407,6 +488,8 @@ void Config::Command2_Click() {
                       QStringLiteral("There can not be spaces on a password"));
         return;
     }
+    if (lowering(password, scope))
+        return;
     switch (m_session.applySettings(line)) {
     case SessionStatus::Ok:
         emit accepted();

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class Session;
+enum class Scope;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -37,9 +38,13 @@ class Config : public QWidget {
 public:
     Config(Session &session, const UiHooks &hooks);
 
-    // Puts a password into the box, selected, as Configure and the expiry
-    // warning do.
+    // Puts a password into the box, selected.
     void setPassword(const QByteArray &password);
+    // Shows the stored settings: the password (selected), and the stored
+    // protection and expiry, which filling the box alone would not keep.
+    void showStored();
+    // Whether showStored has run for this window.
+    bool filled() const { return m_filled; }
 
     QLabel *Label1 = nullptr;
     QLineEdit *Text1 = nullptr;
@@ -89,8 +94,15 @@ private:
     void Option3_LostFocus();
     void Text3_Change();
     void proposeExpiry();
+    void correctExpiry();
+    // Refusals that keep the window open with what was typed.
+    bool refuse(const QString &text);
+    bool passwordRefused(const QByteArray &password, Scope scope);
+    // Asks before the protection is lowered; true when the user says no.
+    bool lowering(const QByteArray &password, Scope scope);
     void setText3Background(bool white);
 
     Session &m_session;
     UiHooks m_hooks;
+    bool m_filled = false;
 };

@@ -11,14 +11,20 @@ constexpr std::array<char16_t, 32> kHighControls = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-char encodeOne(char16_t u) {
+// The byte of a character, or -1 when the code page has none for it.
+int byteOf(char16_t u) {
     if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
-        return static_cast<char>(u);
+        return u;
     for (int i = 0; i < 32; ++i) {
         if (kHighControls[i] == u)
-            return static_cast<char>(0x80 + i);
+            return 0x80 + i;
     }
-    return '?';
+    return -1;
+}
+
+char encodeOne(char16_t u) {
+    const int b = byteOf(u);
+    return b < 0 ? '?' : static_cast<char>(b);
 }
 
 } // namespace
@@ -38,6 +44,17 @@ QByteArray fromUnicode(const QString &text) {
         out.append(encodeOne(c.unicode()));
     }
     return out;
+}
+
+QString firstUnencodable(const QString &text) {
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            return text.mid(i, 2);
+        if (byteOf(c.unicode()) < 0)
+            return QString(c);
+    }
+    return QString();
 }
 
 QString toUnicode(const QByteArray &bytes) {

@@ -9,6 +9,10 @@ namespace Ansi {
 
 // Characters the code page cannot hold become '?'.
 QByteArray fromUnicode(const QString &text);
+
+// The first character of text the code page cannot hold (a surrogate pair
+// counts as one), or an empty string when it can hold them all.
+QString firstUnencodable(const QString &text);
 QString toUnicode(const QByteArray &bytes);
 
 } // namespace Ansi

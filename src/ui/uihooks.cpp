@@ -45,6 +45,11 @@ UiHooks UiHooks::desktop() {
         QMessageBox box(icon, title, text, QMessageBox::Ok);
         box.exec();
     };
+    hooks.confirm = [](const QString &title, const QString &text) {
+        QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
+    };
     hooks.open = OpenWithDesktop;
     hooks.endProgram = [] {
         QApplication::closeAllWindows();

@@ -10,6 +10,8 @@
 // their place so nothing blocks and nothing leaves the test.
 struct UiHooks {
     std::function<void(QMessageBox::Icon, const QString &title, const QString &text)> message;
+    // A question with Yes and No, No the default; true for Yes.
+    std::function<bool(const QString &title, const QString &text)> confirm;
     std::function<void(const QString &target)> open;
     std::function<void()> endProgram;
 

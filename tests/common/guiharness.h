@@ -31,6 +31,9 @@ struct Shown {
 struct Harness {
     TestFolders folders;
     QList<Shown> messages;
+    // Questions asked, and the answers to give (Yes when none is left).
+    QList<Shown> questions;
+    QList<bool> confirmAnswers;
     QStringList opened;
     int ended = 0;
     // Hands paths to the desktop's real opener instead of recording them.
@@ -48,6 +51,10 @@ struct Harness {
             messages.append({icon, title, text});
             if (realMessages)
                 UiHooks::desktop().message(icon, title, text);
+        };
+        h.confirm = [this](const QString &title, const QString &text) {
+            questions.append({QMessageBox::Question, title, text});
+            return confirmAnswers.isEmpty() ? true : confirmAnswers.takeFirst();
         };
         h.open = [this](const QString &target) {
             opened.append(target);

@@ -27,6 +27,7 @@ private slots:
     void failedAppendKeepsEverything();
     void failedRewriteKeepsEverything();
     void longFieldSurvivesReplace();
+    void charactersOutsideTheCodePageAreRefused();
 };
 
 void TestMainWindow::firstStart() {
@@ -452,6 +453,31 @@ void TestMainWindow::longFieldSurvivesReplace() {
     w.Text1[1]->setText("b");
     w.mnuReplace_Click();
     QCOMPARE(h.databaseFile(), storeBytes({"long:!b:!1:!" + note + ":!"}));
+}
+
+void TestMainWindow::charactersOutsideTheCodePageAreRefused() {
+    Harness h(true);
+    const QByteArray stored = storeBytes({"alpha:!a:!1:!:!"});
+    writeBytes(h.paths().database(), stored);
+    Chestwrd &w = h.start();
+    // Windows-1252 holds these: they are stored as typed.
+    h.fill({QString::fromUtf8("caf\u00e9 \u20ac"), "u", "p"});
+    w.mnuAdd_Click();
+    QVERIFY(h.messages.isEmpty());
+    QCOMPARE(h.names().size(), 2);
+    const QByteArray withCafe = h.databaseFile();
+
+    h.fill({"shop", "bob", "pw", QString::fromUtf8("\u65e5\u672c")});
+    w.mnuAdd_Click();
+    QCOMPARE(h.messages.size(), 1);
+    QVERIFY(h.messages[0].text.contains(QString::fromUtf8("Other Info field holds \"\u65e5\"")));
+    QCOMPARE(w.Text1[3]->text(), QString::fromUtf8("\u65e5\u672c"));
+    h.clickRow(0);
+    w.Text1[2]->setText(QString::fromUtf8("z\u01421"));
+    w.mnuReplace_Click();
+    QCOMPARE(h.messages.size(), 2);
+    QVERIFY(h.messages[1].text.contains(QString::fromUtf8("Password field holds \"\u0142\"")));
+    QCOMPARE(h.databaseFile(), withCafe);
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -45,6 +45,13 @@ private slots:
     void expiryCorrections();
     void expiryBoxInTheWindow();
     void acceptRefusesBlanks();
+    void acceptStoresOnlyWholeDates_data();
+    void acceptStoresOnlyWholeDates();
+    void acceptRefusesBadPasswords_data();
+    void acceptRefusesBadPasswords();
+    void windowShowsWhatIsStored();
+    void loweringTheProtectionAsksFirst_data();
+    void loweringTheProtectionAsksFirst();
     void acceptWithUnwritableConfigChangesNothing();
     void suggestionFrameStates();
     void generatorOverManyPresses();
@@ -261,6 +268,10 @@ void TestSecurity::expiryCorrections_data() {
     QTest::newRow("letter day") << "05-x-2030" << bad << "";
     QTest::newRow("many dashes") << "1-------" << bad << "";
     QTest::newRow("good date") << "07-04-2031" << ok << "07-04-2031";
+    // Only MM-DD-YYYY is ever kept: the file finds its fields by position.
+    QTest::newRow("letters") << "ab-cd-efgh" << bad << "";
+    QTest::newRow("letter year") << "12-05-abcd" << bad << "";
+    QTest::newRow("three-digit day") << "01-011-2030" << bad << "";
 }
 
 void TestSecurity::expiryCorrections() {
@@ -275,17 +286,15 @@ void TestSecurity::expiryCorrections() {
 
 void TestSecurity::expiryBoxInTheWindow() {
     // Proposals: a month on, in December the January after.
-    QCOMPARE(ExpiryProposal(QDate(2026, 3, 15)), QStringLiteral("4-15-2026"));
-    QCOMPARE(ExpiryProposal(QDate(2026, 12, 5)), QStringLiteral("1-05-2027"));
-    QCOMPARE(CorrectExpiry(ExpiryProposal(QDate(2026, 12, 5)), kToday).text,
-             QStringLiteral("01-05-2027"));
+    QCOMPARE(ExpiryProposal(QDate(2026, 3, 15)), QStringLiteral("04-15-2026"));
+    QCOMPARE(ExpiryProposal(QDate(2026, 12, 5)), QStringLiteral("01-05-2027"));
 
     Harness h;
     Config *c = openSettings(h.start());
     c->Text1->setText("pw1");
     c->Check2->click(); // unchecked: a proposal, focused
     QVERIFY(c->Text2->isEnabled());
-    QCOMPARE(c->Text2->text(), QStringLiteral("1-05-2027"));
+    QCOMPARE(c->Text2->text(), QStringLiteral("01-05-2027"));
     QVERIFY(c->Text2->hasFocus());
 
     auto leaveWith = [&](const QString &text) {
@@ -296,14 +305,13 @@ void TestSecurity::expiryBoxInTheWindow() {
     leaveWith("13-10-2030");
     QCOMPARE(c->Text2->text(), QStringLiteral("12-10-2030"));
     leaveWith("x-05-2030"); // unusable: the proposal again
-    QCOMPARE(c->Text2->text(), QStringLiteral("1-05-2027"));
+    QCOMPARE(c->Text2->text(), QStringLiteral("01-05-2027"));
     leaveWith("06-30-2027");
     c->Command2->click();
     QCOMPARE(storedSettings(h.paths()).expiry, QByteArray("06-30-2027"));
 
     c = openSettings(h.w());
-    c->Text1->setText("pw1");
-    c->Check2->click();
+    QCOMPARE(c->Text2->text(), QStringLiteral("06-30-2027")); // as stored
     leaveWith("1-5-30"); // too short: never expires
     QVERIFY(c->Check2->isChecked());
     QVERIFY(c->Text2->text().isEmpty());
@@ -325,6 +333,141 @@ void TestSecurity::acceptRefusesBlanks() {
     QVERIFY(c->isVisible());
     QVERIFY(!Platform::exists(h.paths().config()));
     QCOMPARE(int(w.scope()), 0);
+}
+
+void TestSecurity::acceptStoresOnlyWholeDates_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("letters") << "ab-cd-efgh" << "01-05-2027";
+    QTest::newRow("letter day") << "1-x-2030" << "01-05-2027";
+    QTest::newRow("three-digit day") << "01-011-2030" << "01-05-2027";
+    QTest::newRow("one-digit month") << "3-07-2030" << "03-07-2030";
+}
+
+void TestSecurity::acceptStoresOnlyWholeDates() {
+    QFETCH(QString, typed);
+    QFETCH(QString, stored);
+    Harness h(true);
+    writeBytes(h.paths().database(), storeBytes(kRecords));
+    Config *c = openSettings(h.start());
+    c->Text1->setText("abc1");
+    c->Check2->click();
+    c->Text2->setText(typed); // and "Accept" pressed at once, the box never left
+    c->Command2->click();
+    QVERIFY(h.messages.isEmpty());
+    QByteArray line;
+    QCOMPARE(ReadSettingsFile(h.paths(), line), SettingsStatus::Ok);
+    QCOMPARE(ParseSettingsLine(line).expiry, stored.toLatin1());
+    QCOMPARE(ParseSettingsLine(line).password, QByteArray("abc1"));
+    // After a restart the password typed is the one asked for.
+    h.start({"abc1"});
+    QCOMPARE(h.promptsAnswered, 1);
+    QVERIFY(!h.w().programEnded());
+    QCOMPARE(h.names(), (QStringList{"bank", "mail"}));
+}
+
+void TestSecurity::acceptRefusesBadPasswords_data() {
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<bool>("suggesting");
+    QTest::addColumn<int>("scope");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("outside the code page") << QString::fromUtf8("z\u01421") << true << 2
+                                           << QString::fromUtf8("\"\u0142\"");
+    QTest::newRow("outside, astral") << QString::fromUtf8("a\U0001F511") << true << 2
+                                     << QString::fromUtf8("\"\U0001F511\"");
+    QTest::newRow("the no-password mark") << "UNSETMARK" << false << 2 << "UNSETMARK";
+    QTest::newRow("empty before a blank") << " abc" << true << 1 << "needs a password";
+}
+
+void TestSecurity::acceptRefusesBadPasswords() {
+    QFETCH(QString, box);
+    QFETCH(bool, suggesting);
+    QFETCH(int, scope);
+    QFETCH(QString, says);
+    Harness h(true);
+    writeSettings(h.paths(), kNeverExpires, "old1", 2);
+    writeBytes(h.paths().database(), storeBytes(kRecords));
+    Chestwrd &w = h.start({"old1"});
+    const auto before = snapshot(h.folders);
+    Config *c = openSettings(w);
+    if (suggesting)
+        c->Check1->click(); // the filter is off while a proposal may stand in the box
+    c->Text1->setText(box);
+    (scope == 1 ? c->Option4 : c->Option6)->click();
+    c->Command2->click();
+    QCOMPARE(h.messages.size(), 1);
+    QVERIFY2(h.messages[0].text.contains(says), qPrintable(h.messages[0].text));
+    QVERIFY(c->isVisible());
+    QCOMPARE(c->Text1->text(), box);
+    QCOMPARE(snapshot(h.folders), before);
+}
+
+void TestSecurity::windowShowsWhatIsStored() {
+    Harness h(true);
+    writeSettings(h.paths(), "03-01-2027", "key5", 1);
+    writeBytes(h.paths().copy(), copyBytes(kRecords, "key5"));
+    Chestwrd &w = h.start({"key5"});
+    // "Security" alone shows the stored settings, as "Configure" does.
+    w.mnuSecurity_Click();
+    Config *c = w.config();
+    QCOMPARE(c->Text1->text(), QStringLiteral("key5"));
+    QVERIFY(c->Option4->isChecked());
+    QVERIFY(!c->Option6->isChecked());
+    QVERIFY(!c->Check2->isChecked());
+    QCOMPARE(c->Text2->text(), QStringLiteral("03-01-2027"));
+    // Accepted as shown, nothing is lowered and nothing is asked.
+    c->Command2->click();
+    QVERIFY(h.questions.isEmpty());
+    QByteArray line;
+    QCOMPARE(ReadSettingsFile(h.paths(), line), SettingsStatus::Ok);
+    QCOMPARE(int(ParseSettingsLine(line).scope), 1);
+    QCOMPARE(ParseSettingsLine(line).expiry, QByteArray("03-01-2027"));
+    QCOMPARE(h.copyFile(), copyBytes(kRecords, "key5"));
+
+    // Typing into an emptied box still chooses "Program Only".
+    c = openSettings(w);
+    c->Text1->clear();
+    c->Text1->setText("n");
+    QVERIFY(c->Option6->isChecked());
+}
+
+void TestSecurity::loweringTheProtectionAsksFirst_data() {
+    QTest::addColumn<int>("from");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<QString>("names");
+    QTest::newRow("out of the copy") << 1 << "key5" << 2 << "out of the enciphered copy";
+    QTest::newRow("password removed") << 2 << "" << 0 << "remove the master password";
+    QTest::newRow("both") << 1 << "" << 0 << "asking for it, and move the records";
+    QTest::newRow("raised: no question") << 2 << "key5" << 1 << "";
+}
+
+void TestSecurity::loweringTheProtectionAsksFirst() {
+    QFETCH(int, from);
+    QFETCH(QString, password);
+    QFETCH(int, to);
+    QFETCH(QString, names);
+    static QRadioButton *Config::*const option[] = {&Config::Option5, &Config::Option4,
+                                                    &Config::Option6};
+    for (const bool yes : {false, true}) {
+        Harness h(true);
+        writeSettings(h.paths(), kNeverExpires, "key5", from);
+        QCOMPARE(RewriteDatabase(h.paths(), ScopeFromDigit(char('0' + from)), kRecords, "key5"),
+                 StoreStatus::Ok);
+        Chestwrd &w = h.start({"key5"});
+        const auto before = snapshot(h.folders);
+        h.confirmAnswers = {yes};
+        ::accept(w, password, option[to]);
+        QCOMPARE(h.questions.size(), names.isEmpty() ? 0 : 1);
+        if (names.isEmpty())
+            break;
+        QVERIFY2(h.questions[0].text.contains(names), qPrintable(h.questions[0].text));
+        QCOMPARE(int(w.scope()), yes ? to : from);
+        if (!yes) {
+            QCOMPARE(snapshot(h.folders), before); // "No" keeps everything
+            QVERIFY(w.config()->isVisible());
+        }
+    }
 }
 
 void TestSecurity::acceptWithUnwritableConfigChangesNothing() {

@@ -751,7 +751,18 @@ void Chestwrd::Label5_Click() {
 }
 
 void Chestwrd::Label5_DblClick() {
-    m_hooks.open(Text1[4]->text());
+    const QString text = Text1[4]->text();
+    const QUrl target = ResolveOpenTarget(text);
+    if (text.trimmed().isEmpty())
+        return; // nothing typed, nothing to say
+    if (!target.isValid()) {
+        m_hooks.message(QMessageBox::Information, kProgramTitle,
+                        QStringLiteral("There is nothing to open at \"%1\": it is neither a web "
+                                       "address nor a file or folder on this computer.")
+                            .arg(text));
+        return;
+    }
+    m_hooks.open(target.toString());
 }
 
 void Chestwrd::Form_Click() {

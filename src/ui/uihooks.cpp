@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QProxyStyle>
 #include <QRegularExpression>
 #include <QUrl>
@@ -30,13 +32,33 @@ void InstallVarnlockStyle() {
     QApplication::setStyle(new VarnlockStyle);
 }
 
-void OpenWithDesktop(const QString &target) {
-    if (target.isEmpty())
-        return;
+QUrl ResolveOpenTarget(const QString &input) {
+    const QString text = input.trimmed();
+    if (text.isEmpty())
+        return {};
+    // Dotted labels ending in a top-level name, maybe a port and a path: an
+    // address typed without its scheme ("example.org:8080" is no scheme).
+    static const QRegularExpression host(QStringLiteral(
+        "^[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)*\\.[A-Za-z]{2,}(:[0-9]+)?([/?#][^ ]*)?$"));
     // A scheme is two or more letters before a colon; "C:\..." is a file.
     static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
-    const QUrl url = scheme.match(target).hasMatch() ? QUrl(target) : QUrl::fromLocalFile(target);
-    QDesktopServices::openUrl(url);
+    const bool hostLike = host.match(text).hasMatch();
+    if (!hostLike && scheme.match(text).hasMatch())
+        return QUrl(text);
+    QString path = text;
+    if (path == u'~' || path.startsWith(QLatin1String("~/")))
+        path = QDir::homePath() + path.mid(1);
+    if (QFileInfo::exists(path))
+        return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    if (hostLike)
+        return QUrl(QStringLiteral("https://") + text);
+    return {};
+}
+
+void OpenWithDesktop(const QString &target) {
+    const QUrl url = ResolveOpenTarget(target);
+    if (url.isValid())
+        QDesktopServices::openUrl(url);
 }
 
 UiHooks UiHooks::desktop() {

@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QString>
+#include <QUrl>
 
 #include <functional>
 
@@ -18,8 +19,14 @@ struct UiHooks {
     static UiHooks desktop();
 };
 
+// What a stored path or address names: text with a scheme as it stands; "~"
+// as the home folder; an existing file or folder; text shaped like a host
+// name (www.example.org/login) as a web address. Invalid when it names
+// nothing that can be opened.
+QUrl ResolveOpenTarget(const QString &text);
+
 // Hands a path or an address to the desktop's opener, as the shell's "open"
-// would: text with a scheme opens as an address, anything else as a file.
+// would, resolved as above; what names nothing is not handed on.
 void OpenWithDesktop(const QString &target);
 
 // The program's own look: "*" as the password mask, and Alt released alone

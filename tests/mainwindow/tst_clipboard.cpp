@@ -33,6 +33,8 @@ private slots:
     void ctrlMarksCaptureWithoutPolling();
     void pathPrefill();
     void pathAndHelpGoToTheShell();
+    void pathsOpenWhatTheyName_data();
+    void pathsOpenWhatTheyName();
     void importOldDatabase();
     void importUnderProgramAndDBase();
     void importMissingFileDoesNothing();
@@ -185,6 +187,47 @@ void TestClipboard::pathAndHelpGoToTheShell() {
     w.mnuHelp->trigger();
     QCOMPARE(h.opened.size(), 2);
     QCOMPARE(h.opened[1], h.paths().helpPage());
+}
+
+void TestClipboard::pathsOpenWhatTheyName_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("opened"); // empty: nothing to open, and the user is told
+    QTest::newRow("address") << "https://mail.example.org/login" << "https://mail.example.org/login";
+    QTest::newRow("other scheme") << "mailto:ann@example.org" << "mailto:ann@example.org";
+    QTest::newRow("host name") << "www.example.org" << "https://www.example.org";
+    QTest::newRow("host, port and path") << "example.org:8080/a?b=1"
+                                         << "https://example.org:8080/a?b=1";
+    QTest::newRow("home folder") << "~/notes.txt" << "file://<home>/notes.txt";
+    QTest::newRow("home itself") << "~" << "file://<home>";
+    QTest::newRow("existing file") << "<home>/notes.txt" << "file://<home>/notes.txt";
+    QTest::newRow("missing file") << "<home>/gone.txt" << "";
+    QTest::newRow("missing under home") << "~/gone.txt" << "";
+    QTest::newRow("a drive path here") << "C:\\notes.txt" << "";
+    QTest::newRow("one word") << "notes" << "";
+    QTest::newRow("blanks in a host") << "www.example .org" << "";
+}
+
+void TestClipboard::pathsOpenWhatTheyName() {
+    QFETCH(QString, path);
+    QFETCH(QString, opened);
+    Harness h;
+    const QString home = h.folders.root.path() + "/home";
+    QVERIFY(QDir().mkpath(home));
+    writeBytes(home + "/notes.txt", "notes");
+    const QByteArray homeBefore = qgetenv("HOME");
+    qputenv("HOME", home.toLocal8Bit());
+    Chestwrd &w = h.start();
+    w.Text1[4]->setText(QString(path).replace("<home>", home));
+    QTest::mouseDClick(w.Label5, Qt::LeftButton, {}, QPoint(3, 3));
+    qputenv("HOME", homeBefore);
+    if (opened.isEmpty()) {
+        QVERIFY(h.opened.isEmpty());
+        QCOMPARE(h.messages.size(), 1);
+        QVERIFY(h.messages[0].text.startsWith("There is nothing to open"));
+    } else {
+        QCOMPARE(h.opened, QStringList{QString(opened).replace("<home>", home)});
+        QVERIFY(h.messages.isEmpty());
+    }
 }
 
 void TestClipboard::importOldDatabase() {

@@ -70,20 +70,22 @@ bool strictNumber(const QString &text, int &value) {
 } // namespace
 
 int FilterToAllowed(QString &text, bool (*allowed)(QChar)) {
-    int caret = -1;
-    for (;;) {
-        qsizetype bad = -1;
-        for (qsizetype i = 0; i < text.size(); ++i) {
-            if (!allowed(text.at(i))) {
-                bad = i;
-                break;
-            }
-        }
-        if (bad < 0)
-            return caret;
-        text.remove(bad, 1);
-        caret = int(std::min<qsizetype>(bad + 1, text.size()));
+    // One pass: removing the first other character and scanning again from
+    // the start, until none is left, keeps the same characters and leaves the
+    // caret one past where the last removed one stood.
+    qsizetype kept = 0;
+    qsizetype lastRemovedAt = -1;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (allowed(c))
+            text[kept++] = c;
+        else
+            lastRemovedAt = kept;
     }
+    if (lastRemovedAt < 0)
+        return -1;
+    text.truncate(kept);
+    return int(std::min(lastRemovedAt + 1, kept));
 }
 
 QString ExpiryProposal(const QDate &today) {

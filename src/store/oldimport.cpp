@@ -4,30 +4,34 @@
 #include "linefile.h"
 #include "platform.h"
 
+#include <cstring>
+
 QByteArray ConvertOldRecord(const QByteArray &oldRecord) {
     QByteArray converted;
-    QByteArray rest = oldRecord;
-    bool split = true;
-    while (split) {
-        split = false;
-        for (qsizetype i = 0; i < rest.size(); ++i) {
-            // The address test comes before the fifth character is looked at:
-            // an address is the last field, colons and all. It takes the same
-            // place as any other last field, so it lands in the path.
-            if (i == 4 && rest.startsWith("http"))
-                break;
-            if (rest.at(i) == ':') {
-                converted.append(rest.left(i));
-                converted.append(":!");
-                rest = rest.mid(i + 1);
-                split = true;
-                break;
-            }
-        }
+    converted.reserve(oldRecord.size() + oldRecord.size() / 2 + 4);
+    const char *const data = oldRecord.constData();
+    const qsizetype size = oldRecord.size();
+    // The rest is what follows "from": walked once, never copied.
+    qsizetype from = 0;
+    for (;;) {
+        const QByteArrayView rest(data + from, size - from);
+        // The address test comes before the fifth character is looked at: an
+        // address is the last field, colons and all. It takes the same place
+        // as any other last field, so it lands in the path.
+        const qsizetype scan = rest.size() > 4 && rest.startsWith("http") ? 4 : rest.size();
+        const void *colon = std::memchr(rest.data(), ':', size_t(scan));
+        if (!colon)
+            break;
+        const qsizetype field = static_cast<const char *>(colon) - rest.data();
+        converted.append(rest.first(field));
+        converted.append(":!");
+        from += field + 1;
     }
-    if (rest.isEmpty())
+    if (from == size)
         return converted;
-    return converted + ":!" + rest;
+    converted.append(":!");
+    converted.append(QByteArrayView(data + from, size - from));
+    return converted;
 }
 
 StoreStatus ReadOldDatabase(const QString &path, QList<QByteArray> &recordLines) {

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 
 namespace {
@@ -40,6 +41,7 @@ private slots:
     void scopeTransitions();
     void newPasswordKeepsRecordsReadable();
     void passwordFilterAndLength();
+    void filterKeepsTheRepeatedScansResult();
     void emptyPasswordStoresUnsetMark();
     void expiryCorrections_data();
     void expiryCorrections();
@@ -228,6 +230,44 @@ void TestSecurity::passwordFilterAndLength() {
     QCOMPARE(storedSettings(h.paths()).password, QByteArray("AB12"));
     QCOMPARE(int(storedSettings(h.paths()).scope), 2);
     QCOMPARE(storedSettings(h.paths()).expiry, QByteArray(kNeverExpires));
+}
+
+void TestSecurity::filterKeepsTheRepeatedScansResult() {
+    // The filter as the settings window describes it: remove the first other
+    // character, caret one past it, scan again from the start.
+    auto byRescans = [](QString text) {
+        int caret = -1;
+        for (qsizetype bad = 0; bad < text.size();) {
+            if (text.at(bad).isLetterOrNumber() && text.at(bad).unicode() < 128) {
+                ++bad;
+                continue;
+            }
+            text.remove(bad, 1);
+            caret = int(std::min<qsizetype>(bad + 1, text.size()));
+            bad = 0;
+        }
+        return std::make_pair(text, caret);
+    };
+    QRandomGenerator random(7);
+    const QString alphabet = QStringLiteral("aZ9 -!\u00e9.");
+    for (int round = 0; round < 500; ++round) {
+        QString text;
+        for (int i = int(random.bounded(12)); i > 0; --i)
+            text += alphabet.at(random.bounded(int(alphabet.size())));
+        const auto [expected, caret] = byRescans(text);
+        QString filtered = text;
+        const int got = FilterToAllowed(filtered, [](QChar c) {
+            return c.unicode() < 128 && c.isLetterOrNumber();
+        });
+        QCOMPARE(filtered, expected);
+        QCOMPARE(got, caret);
+    }
+    // One pass over a big text: the rescans took 7 s for the 64 k characters
+    // the box holds, and would not end in the test's time for these.
+    QString big = QString(1 << 21, u'-');
+    big[1] = u'b';
+    QCOMPARE(FilterToAllowed(big, [](QChar ch) { return ch != u'-'; }), 1);
+    QCOMPARE(big, QStringLiteral("b"));
 }
 
 void TestSecurity::emptyPasswordStoresUnsetMark() {

@@ -21,6 +21,8 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QTimer>
+#include <QLayout>
+#include <QStringListModel>
 #include <QToolTip>
 
 #include <limits>
@@ -37,6 +39,19 @@ const QString kChangedOnDiskText = QStringLiteral(
     "The records were changed on disk by another program (or another copy of Varnlock) since "
     "this window read them, so nothing was written. The list now shows the records as they are "
     "on disk, and the fields still hold what you typed: check them and repeat the command.");
+
+// Shortens a list to a whole number of rows, so its last visible row is never
+// cut in half, whatever the font.
+void fitWholeRows(QListView *list) {
+    QAbstractItemModel *const model = list->model();
+    QStringListModel sample(QStringList{QStringLiteral("Xg")});
+    list->setModel(&sample);
+    const int row = std::max(1, list->sizeHintForRow(0));
+    list->setModel(model);
+    const int frame = 2 * list->frameWidth();
+    const int rows = std::max(1, (list->height() - frame) / row);
+    list->resize(list->width(), rows * row + frame);
+}
 
 void place(QWidget *widget, int left, int top, int width, int height) {
     widget->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
@@ -150,6 +165,8 @@ Chestwrd::Chestwrd(const StorePaths &paths, const UiHooks &hooks, QWidget *paren
     setWindowIcon(VarnlockIcon());
     buildMenu();
     buildControls();
+    // The controls have fixed places: the window keeps the size they need.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 Chestwrd::~Chestwrd() {
@@ -222,6 +239,7 @@ void Chestwrd::buildControls() {
     List2->setModel(m_names);
     List2->setFont(fieldFont);
     place(List2, 0, 2010, 4635, 1500);
+    fitWholeRows(List2);
     List2->setToolTip(QStringLiteral("Varnlock: the services you stored"));
     connect(List2, &ServiceList::clickedRow, this, [this] { List2_Click(); });
     connect(List2, &ServiceList::mouseUp, this, [this](Qt::MouseButton b) { List2_MouseUp(b); });
@@ -372,8 +390,15 @@ bool Chestwrd::askPassword(const QByteArray &password) {
     QEventLoop wait;
     connect(m_passReq, &PassReq::accepted, &wait, &QEventLoop::quit);
     connect(m_passReq, &PassReq::refused, &wait, &QEventLoop::quit);
-    while (auth->text() != QLatin1String("Ok") && !m_ended)
+    connect(m_passReq, &QObject::destroyed, &wait, &QEventLoop::quit);
+    while (auth->text() != QLatin1String("Ok") && !m_ended) {
+        // A prompt destroyed without an answer is a prompt closed: the end.
+        if (!m_passReq) {
+            endProgram();
+            break;
+        }
         wait.exec();
+    }
     if (m_ended)
         return false;
     m_passwordGiven = password;
@@ -441,7 +466,7 @@ void Chestwrd::diskSettled() {
 Config *Chestwrd::config() {
     if (!m_config) {
         m_config = new Config(m_session, m_hooks);
-        Config *opened = m_config;
+        Config *opened = m_config.data();
         connect(m_config, &Config::accepted, this, [this] {
             showReach();
             // Who set the password knows it: a reload does not ask for it again.

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "config.h"
 #include "keys.h"
+#include "passreq.h"
 #include "recordlist.h"
 #include "session.h"
 #include "storepaths.h"
@@ -9,6 +11,7 @@
 #include <QAbstractListModel>
 #include <QListView>
 #include <QMainWindow>
+#include <QPointer>
 
 #include <array>
 #include <functional>
@@ -20,9 +23,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QTimer;
-class Config;
 class DiskWatch;
-class PassReq;
 
 // The service names of a record list, read from it on demand: filling the
 // list costs nothing however many records there are, and the names can never
@@ -200,8 +201,10 @@ private:
     Session m_session;
     UiHooks m_hooks;
     ServiceNames *m_names = nullptr;
-    Config *m_config = nullptr;
-    PassReq *m_passReq = nullptr;
+    // Either window may be destroyed from outside (a forced close): the
+    // pointers then read null and the next use makes a new one.
+    QPointer<Config> m_config;
+    QPointer<PassReq> m_passReq;
     DiskWatch *m_diskWatch = nullptr;
     std::array<PressedKeys, 5> m_pressed;
     // The password the user typed at the last prompt: a reload asks again

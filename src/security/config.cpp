@@ -186,12 +186,21 @@ Config::Config(Session &session, const UiHooks &hooks)
     }
     Text3 = new QLineEdit(Frame1);
     place(Text3, 105, 1195, 540, 285);
+    // Room for the largest count, whatever the font.
+    Text3->resize(std::max(Text3->width(), Text3->fontMetrics().horizontalAdvance(
+                                               QString::number(kMaxProposalLength)) + 12),
+                  Text3->height());
     Text3->setEnabled(false);
     Text3->setToolTip(
         QStringLiteral("Number of characters for Level 3, at most %1").arg(kMaxProposalLength));
     Label3 = new QLabel(QStringLiteral("Characters"), Frame1);
     place(Label3, 750, 1270, 885, 180);
     fitToText(Label3);
+    Label3->move(std::max(Label3->x(), Text3->geometry().right() + 4), Label3->y());
+    // The frame takes what its caption needs, moving left inside its own frame.
+    const int needed = std::max(Frame1->width(), Label3->geometry().right() + 8);
+    Frame1->setGeometry(std::min(Frame1->x(), Frame2->width() - needed - 4), Frame1->y(), needed,
+                        Frame1->height());
     Command1 = new QPushButton(QStringLiteral("Go"), Frame2);
     place(Command1, 660, 1020, 1035, 375);
     Command1->setEnabled(false);

@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QProxyStyle>
 #include <QRegularExpression>
 #include <QUrl>
@@ -65,6 +66,13 @@ UiHooks UiHooks::desktop() {
     UiHooks hooks;
     hooks.message = [](QMessageBox::Icon icon, const QString &title, const QString &text) {
         QMessageBox box(icon, title, text, QMessageBox::Ok);
+        // A short text makes a narrow box, and the window manager then cuts its
+        // title: room for the title and the frame's buttons is kept.
+        const int titleWidth = box.fontMetrics().horizontalAdvance(title) * 5 / 4 + 120;
+        if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
+            grid->addItem(new QSpacerItem(titleWidth, 0, QSizePolicy::Minimum,
+                                          QSizePolicy::Fixed),
+                          grid->rowCount(), 0, 1, grid->columnCount());
         box.exec();
     };
     hooks.confirm = [](const QString &title, const QString &text) {

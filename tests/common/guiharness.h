@@ -66,7 +66,8 @@ struct Harness {
     }
 
     // Entries for the password prompt: whenever it is up, the next one is
-    // typed and sent with Enter; an entry of "<close>" closes it instead.
+    // typed and sent with Enter; an entry of "<close>" closes it instead, and
+    // "<destroy>" destroys it.
     QStringList promptEntries;
     QTimer promptAnswerer;
 
@@ -100,6 +101,10 @@ struct Harness {
         ++promptsAnswered;
         if (entry == QLatin1String("<close>")) {
             prompt->close();
+            return;
+        }
+        if (entry == QLatin1String("<destroy>")) { // as a forced close from outside does
+            delete prompt;
             return;
         }
         prompt->Text1->setText(entry);

@@ -89,12 +89,22 @@ void TestSecurity::promptClosedEndsTheProgram() {
     Harness h(true);
     writeSettings(h.paths(), kNeverExpires, "right1", 1);
     writeBytes(h.paths().copy(), copyBytes(kRecords, "right1"));
-    h.start({"wrong", "<close>"});
-    QVERIFY(h.w().programEnded());
-    QCOMPARE(h.ended, 1);
-    QVERIFY(h.messages.isEmpty());
-    QCOMPARE(h.copyFile(), copyBytes(kRecords, "right1"));
-    QVERIFY(!Platform::exists(h.paths().tempFile()));
+    for (const char *how : {"<close>", "<destroy>"}) {
+        h.ended = 0;
+        h.start({"wrong", how});
+        QVERIFY(h.w().programEnded());
+        QCOMPARE(h.ended, 1);
+        QVERIFY(h.messages.isEmpty());
+        QCOMPARE(h.copyFile(), copyBytes(kRecords, "right1"));
+    }
+
+    // A settings window destroyed from outside opens again afresh.
+    writeSettings(h.paths(), kNeverExpires, kUnsetPassword, 0);
+    Chestwrd &w = h.start();
+    w.mnuSecurity_Click();
+    delete w.config();
+    w.mnuSecurity_Click();
+    QVERIFY(QTest::qWaitForWindowExposed(w.config()));
 
     // With no password set there is no prompt at all.
     Harness open(true);

@@ -1,6 +1,8 @@
 #include "../common/guiharness.h"
 
 #include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QClipboard>
 #include <QMenu>
 
@@ -28,6 +30,7 @@ private slots:
     void failedRewriteKeepsEverything();
     void longFieldSurvivesReplace();
     void charactersOutsideTheCodePageAreRefused();
+    void layoutShowsWholeThings();
 };
 
 void TestMainWindow::firstStart() {
@@ -480,6 +483,23 @@ void TestMainWindow::charactersOutsideTheCodePageAreRefused() {
     QCOMPARE(h.messages.size(), 2);
     QVERIFY(h.messages[1].text.contains(QString::fromUtf8("Password field holds \"\u0142\"")));
     QCOMPARE(h.databaseFile(), withCafe);
+}
+
+void TestMainWindow::layoutShowsWholeThings() {
+    Harness h(true);
+    writeBytes(h.paths().database(), storeBytes({"alpha:!a:!1:!:!", "beta:!b:!2:!:!"}));
+    Chestwrd &w = h.start();
+    // The controls have fixed places, so the window has a fixed size.
+    QCOMPARE(w.minimumSize(), w.maximumSize());
+    // The list's last visible row is whole.
+    const int row = w.List2->sizeHintForRow(0);
+    QVERIFY(row > 0);
+    QCOMPARE(w.List2->viewport()->height() % row, 0);
+    QVERIFY(w.List2->geometry().bottom() < w.centralWidget()->height());
+    // The settings window's count box holds the largest count.
+    Config *c = openSettings(w);
+    QVERIFY(c->Text3->width() > c->Text3->fontMetrics().horizontalAdvance("32766") + 4);
+    QVERIFY(c->Label3->geometry().right() < c->Frame1->width());
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -297,7 +297,10 @@ void Config::Text1_Change() {
     if (!Text1->text().isEmpty()) {
         for (QRadioButton *option : {Option4, Option5, Option6})
             option->setEnabled(true);
-        select(Option6, {Option4, Option5, Option6});
+        // A password typed into an empty box chooses "Program Only"; editing
+        // one that is there keeps the protection chosen or stored.
+        if (m_boxWasEmpty)
+            select(Option6, {Option4, Option5, Option6});
         Check2->setEnabled(true);
         Text2->setEnabled(false);
     } else {
@@ -309,6 +312,7 @@ void Config::Text1_Change() {
         Text2->setEnabled(false);
         Check2->setChecked(true);
     }
+    m_boxWasEmpty = Text1->text().isEmpty();
     if (!Check1->isChecked()) {
         QString text = Text1->text();
         const int caret = FilterToAllowed(text, isLetterOrDigit);

@@ -105,4 +105,5 @@ private:
     Session &m_session;
     UiHooks m_hooks;
     bool m_filled = false;
+    bool m_boxWasEmpty = true;
 };

@@ -474,6 +474,19 @@ void TestSecurity::windowShowsWhatIsStored() {
     QCOMPARE(ParseSettingsLine(line).expiry, QByteArray("03-01-2027"));
     QCOMPARE(h.copyFile(), copyBytes(kRecords, "key5"));
 
+    // A new password typed over the stored one (the expiry reminder's way)
+    // keeps the protection and the date.
+    c = openSettings(w);
+    c->Text1->setFocus();
+    QTest::keyClicks(c->Text1, "new7"); // over the selected stored password
+    QCOMPARE(c->Text1->text(), QStringLiteral("new7"));
+    QVERIFY(c->Option4->isChecked());
+    c->Command2->click();
+    QVERIFY(h.questions.isEmpty());
+    QCOMPARE(h.copyFile(), copyBytes(kRecords, "new7"));
+    QCOMPARE(ReadSettingsFile(h.paths(), line), SettingsStatus::Ok);
+    QCOMPARE(ParseSettingsLine(line).expiry, QByteArray("03-01-2027"));
+
     // Typing into an emptied box still chooses "Program Only".
     c = openSettings(w);
     c->Text1->clear();

@@ -2,7 +2,7 @@ BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 JOBS  ?= $(shell nproc)
 
-.PHONY: all deps configure build sanitize-build run test bench fuzz install clean format
+.PHONY: all deps configure build sanitize-build run test check bench fuzz install package clean format
 
 all: build
 
@@ -15,8 +15,14 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# The program runs from run/, outside the build tree, so its records (run/Data)
+# outlive make clean and any rm -rf build.
+RUN ?= run
 run: build
-	$(BUILD)/varnlock
+	@mkdir -p $(RUN)
+	@cp $(BUILD)/varnlock $(RUN)/.varnlock.new && mv -f $(RUN)/.varnlock.new $(RUN)/varnlock
+	@rm -rf $(RUN)/Help && cp -r $(BUILD)/Help $(RUN)/Help
+	$(RUN)/varnlock
 
 # The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize-build: deps
@@ -28,7 +34,12 @@ sanitize-build: deps
 test: build sanitize-build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(SANITIZE_BUILD) && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
-	    ctest --output-on-failure -j $(JOBS) -LE kill
+	    ctest --output-on-failure -j $(JOBS) -LE 'kill|package'
+
+# The quick loop: one build, the unit and GUI tests, none of the kill,
+# bad-input or package suites.
+check: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE 'kill|badinput|package'
 
 bench: build
 	$(BUILD)/bench/varnlock_bench
@@ -40,8 +51,12 @@ fuzz:
 install: build
 	cmake --install $(BUILD)
 
+# A Debian package (build/varnlock_*.deb) installing under /usr.
+package: build
+	cd $(BUILD) && cpack -G DEB
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) build-fuzz build-sanitize
+	@sh tools/clean.sh $(BUILD) build-fuzz build-sanitize

@@ -22,14 +22,14 @@ void ShowSplash(const UiHooks &hooks, Chestwrd &mainWindow) {
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Varnlock"));
-    QApplication::setDesktopFileName(QStringLiteral("varnlock"));
+    QApplication::setDesktopFileName(QStringLiteral("org.example.varnlock"));
     // The program ends when its main window closes, not when a splash or the
     // password prompt happens to be the last window left.
     QApplication::setQuitOnLastWindowClosed(false);
     InstallVarnlockStyle();
 
     const UiHooks hooks = UiHooks::desktop();
-    Chestwrd mainWindow(StorePaths::forProgramFolder(QCoreApplication::applicationDirPath()),
+    Chestwrd mainWindow(StorePaths::forExecutableFolder(QCoreApplication::applicationDirPath()),
                         hooks);
     const QString dataFolder = mainWindow.paths().dataFolder();
     // A second start on the same records brings the first window forward and

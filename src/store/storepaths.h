@@ -2,20 +2,28 @@
 
 #include <QString>
 
-// Where the program's files live: fixed names under the program folder and one
-// transient file in the temporary folder. Tests point both at throwaway folders.
+// Where the program's files live: fixed names under the program folder, the
+// help page beside the program itself, and one name in the temporary folder.
+// Tests point them at throwaway folders.
 struct StorePaths {
-    QString programFolder;
+    QString programFolder; // holds Data and the old database
     QString tempFolder;
+    QString installFolder; // the executable's folder, with Help; empty: the program folder
 
-    // The program folder and the user's temporary folder.
-    static StorePaths forProgramFolder(const QString &programFolder);
+    // Decided once at start-up: the executable's folder when it can hold the
+    // records (it is writable, or holds Data already: a copy unpacked into a
+    // folder of the user's own); otherwise the user's own data folder,
+    // $XDG_DATA_HOME/varnlock (~/.local/share/varnlock), made owner-only.
+    static StorePaths forExecutableFolder(const QString &executableFolder);
 
     QString dataFolder() const { return programFolder + QStringLiteral("/Data"); }
     QString database() const { return programFolder + QStringLiteral("/Data/CW2DB.pdb"); }
     QString copy() const { return programFolder + QStringLiteral("/Data/CW2DB.edb"); }
     QString config() const { return programFolder + QStringLiteral("/Data/chestward.cnf"); }
     QString oldDatabase() const { return programFolder + QStringLiteral("/CWDB.pdb"); }
-    QString helpPage() const { return programFolder + QStringLiteral("/Help/help.html"); }
+    QString helpPage() const {
+        return (installFolder.isEmpty() ? programFolder : installFolder) +
+               QStringLiteral("/Help/help.html");
+    }
     QString tempFile() const { return tempFolder + QStringLiteral("/mdb.tmp"); }
 };

@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <unistd.h>
+
 // The order in which a session's writes reach the disk: data synced before a
 // rename publishes it, the folder synced after, an append synced before the
 // record is listed.
@@ -25,6 +27,7 @@ private slots:
     void writesAreDurable_data();
     void writesAreDurable();
     void oneHolderPerFolder();
+    void whereTheRecordsLive();
 };
 
 void TestSession::writesAreDurable_data() {
@@ -117,6 +120,35 @@ void TestSession::oneHolderPerFolder() {
     // The holder is gone, and so is its hold.
     Session next(f.paths);
     QCOMPARE(next.lock(), Platform::FolderLock::Result::Locked);
+}
+
+void TestSession::whereTheRecordsLive() {
+    QTemporaryDir root;
+    const QString exe = root.path() + "/lib/varnlock";
+    const QString dataHome = root.path() + "/share";
+    QVERIFY(QDir().mkpath(exe));
+    qputenv("XDG_DATA_HOME", dataHome.toLocal8Bit());
+    // A folder of the user's own: a portable copy, Data beside the program.
+    StorePaths paths = StorePaths::forExecutableFolder(exe);
+    QCOMPARE(paths.programFolder, exe);
+    QCOMPARE(paths.helpPage(), exe + "/Help/help.html");
+    if (::geteuid() == 0)
+        QSKIP("every folder is writable for root; the package test covers this as another user");
+    // An installed program's folder: the user's data folder, owner-only, and
+    // the help page still beside the program.
+    QVERIFY(QFile::setPermissions(exe, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    paths = StorePaths::forExecutableFolder(exe);
+    QCOMPARE(paths.programFolder, dataHome + "/varnlock");
+    QCOMPARE(modeOf(paths.programFolder), 0700);
+    QCOMPARE(paths.helpPage(), exe + "/Help/help.html");
+    // A Data folder already there keeps the records where they are.
+    QVERIFY(QFile::setPermissions(exe, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                           QFileDevice::ExeOwner));
+    QVERIFY(QDir().mkdir(exe + "/Data"));
+    QVERIFY(QFile::setPermissions(exe, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    QCOMPARE(StorePaths::forExecutableFolder(exe).programFolder, exe);
+    QVERIFY(QFile::setPermissions(exe, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                           QFileDevice::ExeOwner));
 }
 
 QTEST_APPLESS_MAIN(TestSession)

@@ -20,6 +20,8 @@ void ShowSplash(const UiHooks &hooks, Chestwrd &mainWindow) {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    // Before anything is read: no other process may look into this one.
+    Platform::protectProcessMemory();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Varnlock"));
     QApplication::setDesktopFileName(QStringLiteral("org.example.varnlock"));

@@ -261,6 +261,8 @@ void Chestwrd::buildControls() {
     Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
     Timer1->start();
+    Clipboard = new SecretClipboard(this);
+    connect(Clipboard, &SecretClipboard::forgotten, this, [this] { markCopied(nullptr); });
     Timer2 = new QTimer(this);
     Timer2->setInterval(10);
     connect(Timer2, &QTimer::timeout, this, [this] { Timer2_Timer(); });
@@ -573,7 +575,7 @@ void Chestwrd::Text1_KeyUp(int index, int key) {
 void Chestwrd::Text1_GotFocus(int index) {
     if (mnuCapture->isChecked()) {
         CaptureField = index;
-        QGuiApplication::clipboard()->clear();
+        Clipboard->clear();
     }
     // Only an empty path is offered the address prefix: a path already typed
     // or stored is kept.
@@ -707,7 +709,7 @@ void Chestwrd::mnuRemove_Click() {
 void Chestwrd::mnuReset_Click() {
     if (mnuCapture->isChecked()) {
         Timer2->stop();
-        QGuiApplication::clipboard()->clear();
+        Clipboard->clear();
         mnuCapture->setChecked(false);
     }
     clearFields();
@@ -754,13 +756,17 @@ void Chestwrd::mnuExit_Click() {
 
 // ---- clipboard -----------------------------------------------------------------
 
-void Chestwrd::copyByLabel(QLabel *label, int field) {
+void Chestwrd::markCopied(QLabel *label) {
     for (QLabel *l : {Label1, Label2, Label5}) {
         QPalette palette = l->palette();
         palette.setColor(QPalette::WindowText, l == label ? QColor(255, 0, 0) : QColor(0, 0, 0));
         l->setPalette(palette);
     }
-    QGuiApplication::clipboard()->setText(Text1[field]->text());
+}
+
+void Chestwrd::copyByLabel(QLabel *label, int field) {
+    markCopied(label);
+    Clipboard->copySecret(Text1[field]->text());
 }
 
 void Chestwrd::Label1_Click() {
@@ -791,18 +797,14 @@ void Chestwrd::Label5_DblClick() {
 }
 
 void Chestwrd::Form_Click() {
-    QGuiApplication::clipboard()->clear();
-    for (QLabel *l : {Label1, Label2, Label5}) {
-        QPalette palette = l->palette();
-        palette.setColor(QPalette::WindowText, QColor(0, 0, 0));
-        l->setPalette(palette);
-    }
+    Clipboard->clear();
+    markCopied(nullptr);
 }
 
 void Chestwrd::mnuCapture_Click() {
     if (!mnuCapture->isChecked()) {
         mnuCapture->setChecked(true);
-        QGuiApplication::clipboard()->clear();
+        Clipboard->clear();
         Timer2->start();
     } else {
         mnuCapture->setChecked(false);
@@ -811,7 +813,8 @@ void Chestwrd::mnuCapture_Click() {
 }
 
 void Chestwrd::Timer2_Timer() {
-    const QString text = QGuiApplication::clipboard()->text();
+    // The clipboard's text as of its last change: the tick asks nobody.
+    const QString &text = Clipboard->text();
     QLineEdit *field = Text1[std::clamp(CaptureField, 0, 4)];
     if (field->text() != text)
         field->setText(text);
@@ -888,6 +891,7 @@ void Chestwrd::endProgram() {
     m_ended = true;
     Timer1->stop();
     Timer2->stop();
+    Clipboard->forgetOurs(); // a copied password does not outlive the program
     if (m_passReq)
         m_passReq->hide();
     if (m_config)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clipboard.h"
 #include "config.h"
 #include "keys.h"
 #include "passreq.h"
@@ -116,6 +117,7 @@ public:
     QLabel *auth = nullptr;
     QTimer *Timer1 = nullptr;
     QTimer *Timer2 = nullptr;
+    SecretClipboard *Clipboard = nullptr;
     QMenu *mnuMenu = nullptr;
     QAction *mnuConfig = nullptr, *mnuSecurity = nullptr, *mnuCapture = nullptr,
             *mnuImport = nullptr, *mnuHelp = nullptr, *mnuAbout = nullptr, *mnuExit = nullptr,
@@ -186,6 +188,8 @@ private:
     void Check1_Click();
     void Timer1_Timer();
     void copyByLabel(QLabel *label, int field);
+    // The copied field's caption red, the others black (none red for null).
+    void markCopied(QLabel *label);
     void clearSelectionMarks();
     bool requiredFieldsFilled() const;
     // Turns what a command came to into the window's message; true when it

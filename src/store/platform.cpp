@@ -17,8 +17,12 @@
 #else
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
 #endif
 
 namespace Platform {
@@ -327,6 +331,18 @@ void FolderLock::unlock() {
     ::close(m_handle); // closing drops the flock
 #endif
     m_handle = -1;
+}
+
+void protectProcessMemory() {
+#ifdef Q_OS_LINUX
+    // Not dumpable: /proc/PID/mem and ptrace are closed to the user's other
+    // processes, and the kernel writes no core.
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
+#ifndef Q_OS_WIN
+    const rlimit none{0, 0};
+    ::setrlimit(RLIMIT_CORE, &none);
+#endif
 }
 
 void setDurabilityTracer(std::function<void(const char *step, const QString &path)> tracer) {

@@ -97,6 +97,11 @@ private:
     int m_handle = -1;
 };
 
+// Keeps the records and the master password out of reach of other processes:
+// no debugger attach or /proc memory read by another process of the same user,
+// and no core file when the program crashes. Called first thing at start-up.
+void protectProcessMemory();
+
 // Every step that makes a write durable is reported here when a tracer is
 // set: "sync" (a file's data and size), "datasync" (an append's data),
 // "rename" (to the path given) and "syncdir" (a folder). Tests check the order.

@@ -56,6 +56,7 @@ class TestDesktop : public QObject {
 private slots:
     void initTestCase();
     void copiedPasswordReachesOtherPrograms();
+    void copiedPasswordIsForgotten();
     void captureTakesTextCopiedElsewhere();
     void pathAndHelpGoToTheOpener();
 };
@@ -74,8 +75,45 @@ void TestDesktop::copiedPasswordReachesOtherPrograms() {
     QTest::mouseClick(w.Label1, Qt::LeftButton, {}, QPoint(3, 3));
     QCOMPARE(clipboardSeenByOthers(), QByteArray("bob"));
 
+    // Offered as a secret, so clipboard managers leave it out of their history.
+    const QByteArray targets = runTool("xclip", {"-selection", "clipboard", "-t", "TARGETS", "-o"}).output;
+    QVERIFY2(targets.contains("x-kde-passwordManagerHint"), targets.constData());
+    QCOMPARE(runTool("xclip", {"-selection", "clipboard", "-t", "x-kde-passwordManagerHint", "-o"})
+                 .output,
+             QByteArray("secret"));
+
     // The background click clears it for everyone.
     QTest::mouseClick(w.centralWidget(), Qt::LeftButton, {}, QPoint(295, 12));
+    QVERIFY(clipboardSeenByOthers().isEmpty());
+}
+
+void TestDesktop::copiedPasswordIsForgotten() {
+    Harness h;
+    Chestwrd &w = h.start();
+    QCOMPARE(w.Clipboard->forgetTimer.interval(), 20000);
+    w.Clipboard->forgetTimer.setInterval(300); // the delay, shortened for the test
+    h.fill({"mail", "bob", "Tr0ub4dor&3"});
+    const auto red = [&] { return w.Label2->palette().color(QPalette::WindowText) == Qt::red; };
+
+    // Left alone, it goes after the delay, and the caption turns black.
+    QTest::mouseClick(w.Label2, Qt::LeftButton, {}, QPoint(3, 3));
+    QVERIFY(red());
+    QTest::qWait(100);
+    QCOMPARE(clipboardSeenByOthers(), QByteArray("Tr0ub4dor&3"));
+    QTRY_VERIFY(clipboardSeenByOthers().isEmpty());
+    QVERIFY(!red());
+
+    // What another program copied since is never wiped.
+    QTest::mouseClick(w.Label2, Qt::LeftButton, {}, QPoint(3, 3));
+    copyElsewhere("mine");
+    QTest::qWait(600);
+    QCOMPARE(clipboardSeenByOthers(), QByteArray("mine"));
+
+    // The end of the program takes it off too.
+    QTest::mouseClick(w.Label2, Qt::LeftButton, {}, QPoint(3, 3));
+    w.Clipboard->forgetTimer.setInterval(60000);
+    QCOMPARE(clipboardSeenByOthers(), QByteArray("Tr0ub4dor&3"));
+    w.close();
     QVERIFY(clipboardSeenByOthers().isEmpty());
 }
 

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QtTest>
 
 // Real copies of the program on one program folder, on an X server of their
@@ -66,6 +67,15 @@ void TestTwoCopies::secondStartNeverOpensTheRecords() {
 
     Copy first(f);
     QVERIFY2(!waitForWindow(first.pid(), "^V\\.L\\.$").isEmpty(), "the first copy has no window");
+    // The running program cannot be read by the user's other processes, and
+    // leaves no core.
+    QFile status(QStringLiteral("/proc/%1/status").arg(first.pid()));
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    QVERIFY(status.readAll().contains("Dumpable:\t0"));
+    QFile limits(QStringLiteral("/proc/%1/limits").arg(first.pid()));
+    QVERIFY(limits.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromLatin1(limits.readAll())
+                .contains(QRegularExpression("Max core file size +0 +0 ")));
     const auto before = snapshot(f);
 
     // The second start says so in a message box and opens no main window.

@@ -1,0 +1,55 @@
+#include "clipboard.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+
+SecretClipboard::SecretClipboard(QObject *parent) : QObject(parent) {
+    forgetTimer.setSingleShot(true);
+    forgetTimer.setInterval(kForgetMs);
+    connect(&forgetTimer, &QTimer::timeout, this, &SecretClipboard::forgetOurs);
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    m_text = clipboard->text();
+    connect(clipboard, &QClipboard::dataChanged, this,
+            [this, clipboard] { m_text = clipboard->text(); });
+}
+
+SecretClipboard::~SecretClipboard() {
+    // The window that would hear of it is going too.
+    blockSignals(true);
+    forgetOurs();
+}
+
+void SecretClipboard::copySecret(const QString &text) {
+    auto *data = new QMimeData;
+    data->setText(text);
+    // The hint the desktop's clipboard managers read to keep a copy out of
+    // their history.
+    data->setData(QStringLiteral("x-kde-passwordManagerHint"), "secret");
+    m_ours = data;
+    m_oursText = text;
+    QGuiApplication::clipboard()->setMimeData(data); // the clipboard owns it now
+    m_text = text;
+    forgetTimer.start();
+}
+
+void SecretClipboard::clear() {
+    forgetTimer.stop();
+    m_ours.clear();
+    QGuiApplication::clipboard()->clear();
+    m_text.clear();
+}
+
+void SecretClipboard::forgetOurs() {
+    forgetTimer.stop();
+    if (!m_ours)
+        return; // replaced since, and the clipboard let ours go
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    const bool stillOurs = clipboard->mimeData() == m_ours && clipboard->text() == m_oursText;
+    m_ours.clear();
+    if (!stillOurs)
+        return;
+    clipboard->clear();
+    m_text.clear();
+    emit forgotten();
+}

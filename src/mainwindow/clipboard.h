@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+class QMimeData;
+
+// The window's side of the system clipboard. What a caption click copies is
+// offered as a secret, which clipboard managers and their histories skip, and
+// is taken off the clipboard again after a while and at the end of the
+// program, but only while the clipboard still holds it: what the user copied
+// since is never touched. The text that capture mode shows is read when the
+// clipboard changes, not asked of its owner at every tick.
+class SecretClipboard : public QObject {
+    Q_OBJECT
+public:
+    explicit SecretClipboard(QObject *parent = nullptr);
+    ~SecretClipboard() override;
+
+    // How long a copied secret stays.
+    static constexpr int kForgetMs = 20000;
+
+    void copySecret(const QString &text);
+    // Empties the clipboard at once, whoever filled it.
+    void clear();
+    // Takes the program's own secret off the clipboard if it is still there.
+    void forgetOurs();
+    // The clipboard's text as of its last change.
+    const QString &text() const { return m_text; }
+
+    QTimer forgetTimer;
+
+signals:
+    // The secret was taken off the clipboard.
+    void forgotten();
+
+private:
+    QPointer<QMimeData> m_ours;
+    QString m_oursText;
+    QString m_text;
+};

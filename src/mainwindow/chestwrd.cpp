@@ -3,6 +3,7 @@
 #include "ansi.h"
 #include "config.h"
 #include "diskwatch.h"
+#include "idlewatch.h"
 #include "keys.h"
 #include "passreq.h"
 #include "platform.h"
@@ -23,6 +24,8 @@
 #include <QTimer>
 #include <QLayout>
 #include <QStringListModel>
+#include <QDBusConnection>
+#include <QShortcut>
 #include <QToolTip>
 
 #include <limits>
@@ -69,92 +72,6 @@ QFont windowFont(double points) {
 }
 
 } // namespace
-
-// ---- ServiceList ---------------------------------------------------------
-
-int ServiceNames::rowCount(const QModelIndex &parent) const {
-    return parent.isValid() ? 0 : int(m_records.size());
-}
-
-QVariant ServiceNames::data(const QModelIndex &index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_records.size())
-        return {};
-    return Ansi::toUnicode(m_records.serviceName(index.row()));
-}
-
-void ServiceNames::refresh() {
-    beginResetModel();
-    endResetModel();
-}
-
-ServiceList::ServiceList(QWidget *parent) : QListView(parent) {
-    setUniformItemSizes(true); // rows are measured once, not once per record
-    setSelectionMode(QAbstractItemView::SingleSelection);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-}
-
-int ServiceList::count() const {
-    return model() ? model()->rowCount() : 0;
-}
-
-QString ServiceList::text(int row) const {
-    return model()->index(row, 0).data().toString();
-}
-
-QRect ServiceList::rowRect(int row) const {
-    return visualRect(model()->index(row, 0));
-}
-
-int ServiceList::selectedRow() const {
-    const QModelIndexList selected = selectionModel()->selectedIndexes();
-    return selected.isEmpty() ? -1 : selected.first().row();
-}
-
-void ServiceList::selectRow(int row) {
-    if (row < 0 || row >= count()) {
-        selectionModel()->clear();
-        return;
-    }
-    const QModelIndex index = model()->index(row, 0);
-    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-    scrollTo(index);
-}
-
-void ServiceList::mousePressEvent(QMouseEvent *event) {
-    if (event->button() == Qt::RightButton) {
-        event->accept();
-        return;
-    }
-    const int before = currentIndex().row();
-    QListView::mousePressEvent(event);
-    if (indexAt(event->position().toPoint()).isValid() || currentIndex().row() != before)
-        emit clickedRow();
-}
-
-void ServiceList::mouseReleaseEvent(QMouseEvent *event) {
-    if (event->button() != Qt::RightButton)
-        QListView::mouseReleaseEvent(event);
-    emit mouseUp(event->button());
-}
-
-void ServiceList::mouseDoubleClickEvent(QMouseEvent *event) {
-    // A double click is a second click, nothing more.
-    mousePressEvent(event);
-}
-
-void ServiceList::keyPressEvent(QKeyEvent *event) {
-    m_pressed.pressed(event);
-    const int before = currentIndex().row();
-    QListView::keyPressEvent(event);
-    if (currentIndex().row() != before)
-        emit clickedRow();
-}
-
-void ServiceList::keyReleaseEvent(QKeyEvent *event) {
-    QListView::keyReleaseEvent(event);
-    if (m_pressed.released(event))
-        emit keyUp(KeyCode(event));
-}
 
 // ---- Chestwrd ------------------------------------------------------------
 
@@ -245,6 +162,17 @@ void Chestwrd::buildControls() {
     connect(List2, &ServiceList::mouseUp, this, [this](Qt::MouseButton b) { List2_MouseUp(b); });
     connect(List2, &ServiceList::keyUp, this, [this](int key) { List2_KeyUp(key); });
 
+    FindLine = new QLineEdit(client);
+    FindLine->setFont(fieldFont);
+    FindLine->setPlaceholderText(QStringLiteral("Find: service, user name, other info or path"));
+    FindLine->setGeometry(List2->x(), List2->geometry().bottom() + 4, List2->width(),
+                          Twips(360));
+    FindLine->hide();
+    FindLine->installEventFilter(this);
+    connect(FindLine, &QLineEdit::textChanged, this, [this] { findChanged(); });
+    auto *find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, [this] { openFind(); });
+
     Reach = new QLabel(client);
     Reach->hide();
     auth = new QLabel(QStringLiteral("auth"), client);
@@ -261,6 +189,17 @@ void Chestwrd::buildControls() {
     Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
     Timer1->start();
+    m_idle = new IdleWatch(this);
+    connect(m_idle, &IdleWatch::idle, this, [this] { lockNow(); });
+    // The desktop's screen locker, where it tells: the window locks with it.
+    for (const char *service : {"org.freedesktop.ScreenSaver", "org.gnome.ScreenSaver"}) {
+        const QString name = QString::fromLatin1(service);
+        QString path = u'/' + name;
+        path.replace(u'.', u'/');
+        QDBusConnection::sessionBus().connect(QString(), path, name,
+                                              QStringLiteral("ActiveChanged"), this,
+                                              SLOT(screenLocked(bool)));
+    }
     Clipboard = new SecretClipboard(this);
     connect(Clipboard, &SecretClipboard::forgotten, this, [this] { markCopied(nullptr); });
     Timer2 = new QTimer(this);
@@ -447,7 +386,7 @@ bool Chestwrd::reloadFromDisk() {
     }
     loadRecords();
     SelectedIndex = int(selected.isEmpty() ? -1 : List1().indexOf(selected));
-    List2->selectRow(SelectedIndex);
+    List2->selectRow(m_names->rowOf(SelectedIndex));
     if (SelectedIndex < 0)
         mnuRemove->setEnabled(false);
     UpdateImportMenu();
@@ -458,7 +397,7 @@ bool Chestwrd::reloadFromDisk() {
 void Chestwrd::diskSettled() {
     // Read again only while nothing waits on the user; a command run later
     // finds the change itself before it writes.
-    if (m_ended || m_reloading || QApplication::activeModalWidget() ||
+    if (m_ended || m_reloading || m_locked || QApplication::activeModalWidget() ||
         (m_passReq && m_passReq->isVisible()))
         return;
     if (m_session.changedOnDisk())
@@ -484,11 +423,82 @@ Config *Chestwrd::config() {
     return m_config;
 }
 
+// ---- the find line and the lock --------------------------------------------
+
+void Chestwrd::openFind() {
+    if (m_ended || !m_loaded)
+        return;
+    if (FindLine->isHidden()) {
+        // The window grows by the line; the controls above keep their places.
+        centralWidget()->setFixedHeight(centralWidget()->height() + FindLine->height() + 4);
+        FindLine->show();
+    }
+    FindLine->setFocus();
+    FindLine->selectAll();
+}
+
+void Chestwrd::closeFind() {
+    if (FindLine->isHidden())
+        return;
+    FindLine->hide();
+    FindLine->clear(); // shows the whole list again
+    centralWidget()->setFixedHeight(centralWidget()->height() - FindLine->height() - 4);
+    List2->setFocus();
+}
+
+void Chestwrd::findChanged() {
+    m_names->setFilter(Ansi::fromUnicode(FindLine->text()));
+    List2->selectRow(m_names->rowOf(SelectedIndex));
+}
+
+void Chestwrd::showRow(int row) {
+    if (row < 0 || row >= List2->count())
+        return;
+    // As a mouse click on the row: the fields filled, Replace and Remove on.
+    List2->selectRow(row);
+    List2_Click();
+    List2_MouseUp(Qt::LeftButton);
+}
+
+void Chestwrd::lockNow() {
+    // Only a password can lock; a box waiting on the user is left to finish.
+    if (m_ended || m_locked || !m_loaded || !m_session.needsPassword() ||
+        QApplication::activeModalWidget() || (m_passReq && m_passReq->isVisible())) {
+        m_idle->timer.start();
+        return;
+    }
+    m_locked = true;
+    Clipboard->forgetOurs();
+    const bool settingsShown = m_config && m_config->isVisible();
+    if (m_config)
+        m_config->hide();
+    hide();
+    // What was typed stays in the hidden fields; nothing can be written
+    // while the window is away.
+    if (!askPassword(m_session.key()))
+        return; // three wrong tries: the program has ended
+    m_locked = false;
+    showLoaded();
+    if (settingsShown && m_config)
+        m_config->show();
+    m_idle->timer.start();
+    diskSettled(); // a change that came while locked
+}
+
+void Chestwrd::screenLocked(bool active) {
+    if (active)
+        lockNow();
+}
+
 // ---- the list --------------------------------------------------------------
 
-void Chestwrd::fillList(qsizetype selectRow) {
+void Chestwrd::fillList(qsizetype selectRecord) {
     m_names->refresh();
-    List2->selectRow(int(selectRow));
+    List2->selectRow(m_names->rowOf(selectRecord));
+}
+
+qsizetype Chestwrd::selectedRecord() const {
+    return m_names->recordAt(List2->selectedRow());
 }
 
 void Chestwrd::clearSelectionMarks() {
@@ -496,7 +506,7 @@ void Chestwrd::clearSelectionMarks() {
 }
 
 void Chestwrd::List2_Click() {
-    SelectedIndex = List2->selectedRow();
+    SelectedIndex = int(selectedRecord());
     clearFields();
 }
 
@@ -506,7 +516,7 @@ void Chestwrd::List2_MouseUp(Qt::MouseButton button) {
         mnuRemove->setEnabled(false);
         return;
     }
-    const int row = List2->selectedRow();
+    const qsizetype row = selectedRecord();
     if (row < 0 || row >= List1().size())
         return;
     mnuRemove->setEnabled(true);
@@ -823,6 +833,22 @@ void Chestwrd::Timer2_Timer() {
 // ---- events ----------------------------------------------------------------------
 
 bool Chestwrd::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == FindLine && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Escape) {
+            closeFind();
+            return true;
+        }
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            showRow(std::max(List2->selectedRow(), 0));
+            return true;
+        }
+        if (key == Qt::Key_Down || key == Qt::Key_Up) {
+            List2->setFocus();
+            return true;
+        }
+        return false;
+    }
     for (int i = 0; i < 5; ++i) {
         if (watched != Text1[i])
             continue;

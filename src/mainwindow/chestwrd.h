@@ -4,6 +4,7 @@
 #include "config.h"
 #include "keys.h"
 #include "passreq.h"
+#include "servicelist.h"
 #include "recordlist.h"
 #include "session.h"
 #include "storepaths.h"
@@ -25,54 +26,7 @@ class QLineEdit;
 class QMenu;
 class QTimer;
 class DiskWatch;
-
-// The service names of a record list, read from it on demand: filling the
-// list costs nothing however many records there are, and the names can never
-// differ from the records they belong to.
-class ServiceNames : public QAbstractListModel {
-    Q_OBJECT
-public:
-    explicit ServiceNames(const RecordList &records, QObject *parent = nullptr)
-        : QAbstractListModel(parent), m_records(records) {}
-
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
-    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-    // The records changed: every row is read afresh.
-    void refresh();
-
-private:
-    const RecordList &m_records;
-};
-
-// The list of services: a click and a mouse-up are reported separately, the
-// way the window's selection works, and a right click never selects.
-class ServiceList : public QListView {
-    Q_OBJECT
-public:
-    explicit ServiceList(QWidget *parent = nullptr);
-
-    int count() const;
-    QString text(int row) const;
-    QRect rowRect(int row) const;
-    // The highlighted row, or -1.
-    int selectedRow() const;
-    void selectRow(int row);
-
-signals:
-    void clickedRow();
-    void mouseUp(Qt::MouseButton button);
-    void keyUp(int key);
-
-protected:
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void mouseDoubleClickEvent(QMouseEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-    void keyReleaseEvent(QKeyEvent *event) override;
-
-private:
-    PressedKeys m_pressed;
-};
+class IdleWatch;
 
 // What a second start on the same program folder tells the user.
 inline const QString kOpenElsewhereText =
@@ -92,6 +46,14 @@ public:
     void showLoaded();
     // A second start asked for this window: the prompt or the window comes forward.
     void bringToFront();
+
+    void openFind();
+    void closeFind();
+    // Hides the records and asks for the password again (after the idle wait,
+    // or when the screen locks); three wrong tries end the program.
+    void lockNow();
+    bool locked() const { return m_locked; }
+    IdleWatch *idleWatch() const { return m_idle; }
     bool isLoaded() const { return m_loaded; }
     bool programEnded() const { return m_ended; }
 
@@ -118,6 +80,8 @@ public:
     QTimer *Timer1 = nullptr;
     QTimer *Timer2 = nullptr;
     SecretClipboard *Clipboard = nullptr;
+    // Ctrl+F: the find line under the list, which filters it.
+    QLineEdit *FindLine = nullptr;
     QMenu *mnuMenu = nullptr;
     QAction *mnuConfig = nullptr, *mnuSecurity = nullptr, *mnuCapture = nullptr,
             *mnuImport = nullptr, *mnuHelp = nullptr, *mnuAbout = nullptr, *mnuExit = nullptr,
@@ -163,6 +127,9 @@ public:
     // keep what was typed. False when the program ended meanwhile.
     bool reloadFromDisk();
 
+private slots:
+    void screenLocked(bool active);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -176,7 +143,11 @@ private:
     void showReach();
     void loadRecords();
     void diskSettled();
-    void fillList(qsizetype selectRow = -1);
+    void fillList(qsizetype selectRecord = -1);
+    // The record the highlighted row shows, or -1.
+    qsizetype selectedRecord() const;
+    void findChanged();
+    void showRow(int row);
     void Text1_Change();
     void Text1_KeyUp(int index, int keyCode);
     void Text1_GotFocus(int index);
@@ -210,6 +181,7 @@ private:
     QPointer<Config> m_config;
     QPointer<PassReq> m_passReq;
     DiskWatch *m_diskWatch = nullptr;
+    IdleWatch *m_idle = nullptr;
     std::array<PressedKeys, 5> m_pressed;
     // The password the user typed at the last prompt: a reload asks again
     // only when the stored one is different.
@@ -217,4 +189,5 @@ private:
     bool m_loaded = false;
     bool m_ended = false;
     bool m_reloading = false;
+    bool m_locked = false;
 };

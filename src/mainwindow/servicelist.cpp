@@ -1,0 +1,119 @@
+#include "servicelist.h"
+
+#include "ansi.h"
+#include "recordfind.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+#include <algorithm>
+
+int ServiceNames::rowCount(const QModelIndex &parent) const {
+    if (parent.isValid())
+        return 0;
+    return int(m_filter.isEmpty() ? m_records.size() : m_rows.size());
+}
+
+QVariant ServiceNames::data(const QModelIndex &index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid())
+        return {};
+    const qsizetype record = recordAt(index.row());
+    if (record < 0)
+        return {};
+    return Ansi::toUnicode(m_records.serviceName(record));
+}
+
+void ServiceNames::refresh() {
+    beginResetModel();
+    m_rows = m_filter.isEmpty() ? QList<qsizetype>() : FindRecords(m_records, m_filter);
+    endResetModel();
+}
+
+void ServiceNames::setFilter(const QByteArray &text) {
+    m_filter = text;
+    refresh();
+}
+
+qsizetype ServiceNames::recordAt(int row) const {
+    if (row < 0 || row >= rowCount())
+        return -1;
+    return m_filter.isEmpty() ? row : m_rows.at(row);
+}
+
+int ServiceNames::rowOf(qsizetype record) const {
+    if (record < 0 || record >= m_records.size())
+        return -1;
+    if (m_filter.isEmpty())
+        return int(record);
+    const auto it = std::lower_bound(m_rows.cbegin(), m_rows.cend(), record);
+    return it != m_rows.cend() && *it == record ? int(it - m_rows.cbegin()) : -1;
+}
+
+ServiceList::ServiceList(QWidget *parent) : QListView(parent) {
+    setUniformItemSizes(true); // rows are measured once, not once per record
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+int ServiceList::count() const {
+    return model() ? model()->rowCount() : 0;
+}
+
+QString ServiceList::text(int row) const {
+    return model()->index(row, 0).data().toString();
+}
+
+QRect ServiceList::rowRect(int row) const {
+    return visualRect(model()->index(row, 0));
+}
+
+int ServiceList::selectedRow() const {
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
+}
+
+void ServiceList::selectRow(int row) {
+    if (row < 0 || row >= count()) {
+        selectionModel()->clear();
+        return;
+    }
+    const QModelIndex index = model()->index(row, 0);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    scrollTo(index);
+}
+
+void ServiceList::mousePressEvent(QMouseEvent *event) {
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    const int before = currentIndex().row();
+    QListView::mousePressEvent(event);
+    if (indexAt(event->position().toPoint()).isValid() || currentIndex().row() != before)
+        emit clickedRow();
+}
+
+void ServiceList::mouseReleaseEvent(QMouseEvent *event) {
+    if (event->button() != Qt::RightButton)
+        QListView::mouseReleaseEvent(event);
+    emit mouseUp(event->button());
+}
+
+void ServiceList::mouseDoubleClickEvent(QMouseEvent *event) {
+    // A double click is a second click, nothing more.
+    mousePressEvent(event);
+}
+
+void ServiceList::keyPressEvent(QKeyEvent *event) {
+    m_pressed.pressed(event);
+    const int before = currentIndex().row();
+    QListView::keyPressEvent(event);
+    if (currentIndex().row() != before)
+        emit clickedRow();
+}
+
+void ServiceList::keyReleaseEvent(QKeyEvent *event) {
+    QListView::keyReleaseEvent(event);
+    if (m_pressed.released(event))
+        emit keyUp(KeyCode(event));
+}

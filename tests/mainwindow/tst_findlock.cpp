@@ -1,0 +1,164 @@
+#include "../common/guiharness.h"
+
+#include "idlewatch.h"
+#include "recordfind.h"
+
+// The find line under the list, and the lock after a while without input.
+
+namespace {
+
+const QList<QByteArray> kRecords{
+    "Bank:!ann:!Secret1:!savings:!https://bank.example", "mail:!BOB:!hunter2:!:!",
+    "shop:!carl:!pw:!note MAIL:!/srv/shop", "zeta:!z:!bank9:!:!"};
+
+// Types into the find line as the keyboard does, replacing what it held.
+void find(Chestwrd &w, const QString &text) {
+    w.FindLine->selectAll();
+    QTest::keyClick(w.FindLine, Qt::Key_Delete);
+    QTest::keyClicks(w.FindLine, text);
+}
+
+} // namespace
+
+class TestFindLock : public QObject {
+    Q_OBJECT
+private slots:
+    void findFilters_data();
+    void findFilters();
+    void commandsActOnTheFoundRecord();
+    void ctrlFOpensEscapeCloses();
+    void idleWindowLocks_data();
+    void idleWindowLocks();
+};
+
+void TestFindLock::findFilters_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("service, any case") << "bANK" << QStringList{"Bank"};
+    QTest::newRow("user name") << "bob" << QStringList{"mail"};
+    QTest::newRow("service and other info") << "mail" << QStringList{"mail", "shop"};
+    QTest::newRow("path") << "srv/" << QStringList{"shop"};
+    QTest::newRow("never the password") << "hunter" << QStringList{};
+    QTest::newRow("password of another") << "bank9" << QStringList{};
+    QTest::newRow("nothing typed") << "" << QStringList{"Bank", "mail", "shop", "zeta"};
+    QTest::newRow("no match") << "qqq" << QStringList{};
+}
+
+void TestFindLock::findFilters() {
+    QFETCH(QString, text);
+    QFETCH(QStringList, names);
+    Harness h(true);
+    writeBytes(h.paths().database(), storeBytes(kRecords));
+    Chestwrd &w = h.start();
+    w.openFind();
+    find(w, text);
+    QCOMPARE(h.names(), names);
+    QCOMPARE(FindRecords(w.List1(), text.toLatin1()).size(), names.size());
+}
+
+void TestFindLock::commandsActOnTheFoundRecord() {
+    Harness h(true);
+    writeBytes(h.paths().database(), storeBytes(kRecords));
+    Chestwrd &w = h.start();
+    w.openFind();
+    find(w, "mail");
+    // Enter shows the first found record as a click on it would.
+    QTest::keyClick(w.FindLine, Qt::Key_Return);
+    QCOMPARE(w.Text1[1]->text(), QStringLiteral("BOB"));
+    QVERIFY(w.mnuRemove->isEnabled());
+    QVERIFY(w.mnuReplace->isEnabled());
+    w.Text1[1]->setText("robert");
+    w.mnuReplace_Click();
+    // A click on a found row, then Remove.
+    find(w, "srv");
+    h.clickRow(0);
+    QCOMPARE(w.Text1[0]->text(), QStringLiteral("shop"));
+    w.mnuRemove_Click();
+    QVERIFY(h.messages.isEmpty());
+    QCOMPARE(h.databaseFile(),
+             storeBytes({kRecords[0], "mail:!robert:!hunter2:!:!", kRecords[3]}));
+}
+
+void TestFindLock::ctrlFOpensEscapeCloses() {
+    Harness h(true);
+    writeBytes(h.paths().database(), storeBytes(kRecords));
+    Chestwrd &w = h.start();
+    const int height = w.height();
+    const QRect service = w.Text1[0]->geometry();
+    w.Text1[0]->setFocus();
+    QTest::keyClick(w.windowHandle(), Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(w.FindLine->isVisible());
+    QVERIFY(w.FindLine->hasFocus());
+    QTRY_COMPARE(w.height(), height + w.FindLine->height() + 4);
+    QCOMPARE(w.Text1[0]->geometry(), service);
+    QVERIFY(!w.mnuCapture->isChecked()); // Ctrl came up in the find line
+    QTest::keyClicks(w.FindLine, "zet");
+    QCOMPARE(h.names(), QStringList{"zeta"});
+    // Escape closes the line, not the program.
+    QTest::keyPress(w.windowHandle(), Qt::Key_Escape);
+    QTest::keyRelease(w.windowHandle(), Qt::Key_Escape);
+    QCOMPARE(h.ended, 0);
+    QVERIFY(!w.FindLine->isVisible());
+    QCOMPARE(h.names().size(), 4);
+    QTRY_COMPARE(w.height(), height);
+}
+
+void TestFindLock::idleWindowLocks_data() {
+    QTest::addColumn<int>("scope");
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<bool>("ends");
+    QTest::newRow("program only, right password") << 2 << QStringList{"key7"} << false;
+    QTest::newRow("program and records, wrong then right") << 1 << QStringList{"x", "key7"}
+                                                           << false;
+    QTest::newRow("three wrong tries") << 2 << QStringList{"a", "b", "c"} << true;
+    QTest::newRow("no password: never locks") << 0 << QStringList{} << false;
+}
+
+void TestFindLock::idleWindowLocks() {
+    QFETCH(int, scope);
+    QFETCH(QStringList, answers);
+    QFETCH(bool, ends);
+    Harness h(true);
+    writeSettings(h.paths(), kNeverExpires, scope ? "key7" : kUnsetPassword, scope);
+    QCOMPARE(RewriteDatabase(h.paths(), ScopeFromDigit(char('0' + scope)), kRecords, "key7"),
+             StoreStatus::Ok);
+    Chestwrd &w = h.start(scope ? QStringList{"key7"} : QStringList{});
+    QCOMPARE(w.idleWatch()->timer.interval(), 5 * 60 * 1000);
+    h.fill({"typed", "not", "stored"});
+    const auto before = snapshot(h.folders);
+    // The five minutes, shortened.
+    w.idleWatch()->timer.setInterval(100);
+    w.idleWatch()->timer.start();
+    if (scope == 0) {
+        QTest::qWait(400);
+        QVERIFY(!w.locked());
+        QVERIFY(w.isVisible());
+        return;
+    }
+    // The prompt runs its own loop: what the locked window looks like is
+    // seen from a timer, which then lets the answers go.
+    bool sawLocked = false, wroteNothing = false;
+    QTimer look;
+    look.setInterval(0);
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (!w.passReq() || !w.passReq()->isVisible() || !h.promptEntries.isEmpty() || sawLocked)
+            return;
+        sawLocked = w.locked() && !w.isVisible();
+        wroteNothing = snapshot(h.folders) == before;
+        h.promptEntries = answers;
+    });
+    look.start();
+    QTRY_VERIFY(sawLocked);
+    QVERIFY(wroteNothing);
+    if (ends) {
+        QTRY_COMPARE(h.ended, 1);
+        return;
+    }
+    QTRY_VERIFY(!w.locked());
+    QVERIFY(w.isVisible());
+    QCOMPARE(w.Text1[0]->text(), QStringLiteral("typed")); // what was typed is back
+    QCOMPARE(h.names().size(), 4);
+}
+
+QTEST_MAIN(TestFindLock)
+#include "tst_findlock.moc"

@@ -54,7 +54,6 @@ public:
     void lockNow();
     bool locked() const { return m_locked; }
     IdleWatch *idleWatch() const { return m_idle; }
-    bool isLoaded() const { return m_loaded; }
     bool programEnded() const { return m_ended; }
 
     // The records, the files and the settings as the running program holds them.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "expiry.h"
 #include "uihooks.h"
 
 #include <QDate>
@@ -13,23 +14,6 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
-
-// Letters and digits only: each pass removes the first other character and
-// puts the caret one past where it stood. Returns the caret, or -1 when the
-// text was already clean.
-int FilterToAllowed(QString &text, bool (*allowed)(QChar));
-
-// The expiry proposal: today's date a month on. In December that is January
-// of the next year rather than a month 13 that the check turns back into today.
-QString ExpiryProposal(const QDate &today);
-
-// The expiry box's check when it is left: a text under 8 characters means
-// "never expires", an unusable one is replaced by the proposal.
-struct ExpiryCheck {
-    enum Outcome { Corrected, NeverExpires, Unusable } outcome = Corrected;
-    QString text;
-};
-ExpiryCheck CorrectExpiry(const QString &text, const QDate &today);
 
 // The security settings: master password, its expiry, the protection scope,
 // and the password proposals. "Accept" goes through the session it is given.

@@ -73,10 +73,6 @@ QByteArray DecodeLine(const QByteArray &line) {
     return mapLine(line, kTables.decode);
 }
 
-void EncodeInPlace(QByteArray &content) {
-    mapInPlace(content, kTables.encode);
-}
-
 void DecodeInPlace(QByteArray &content) {
     mapInPlace(content, kTables.decode);
 }

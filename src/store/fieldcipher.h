@@ -25,6 +25,5 @@ QByteArray DecodeLine(const QByteArray &line);
 // Writes the image of a line to dst, which has room for line.size() bytes.
 void EncodeInto(const QByteArray &line, char *dst);
 
-// The same over a whole file's content at once; line endings pass unchanged.
-void EncodeInPlace(QByteArray &content);
+// Deciphers a whole file's content at once; line endings pass unchanged.
 void DecodeInPlace(QByteArray &content);

@@ -23,10 +23,7 @@ bool readSettingsAt(const QString &path, QByteArray &line) {
     QByteArray content;
     if (!Platform::readFile(path, content))
         return false;
-    if (content.endsWith("\r\n"))
-        content.chop(2);
-    line.clear();
-    XorInvert(content, SettingsKey, line);
+    line = SettingsLineFromFile(std::move(content)); // the one reader of the file's form
     return true;
 }
 

@@ -2,7 +2,7 @@
 // the expiry check can read, and the proposal always corrects to a date.
 #include "fuzzinput.h"
 
-#include "config.h"
+#include "expiry.h"
 #include "settings.h"
 
 #include <QDate>

@@ -226,16 +226,20 @@ void TestMainWindow::fieldRule() {
     QVERIFY(w.mnuAdd->isEnabled());
     QVERIFY(w.mnuReplace->isEnabled());
     for (int field : {0, 1, 2}) {
+        // Deleting the last character of each required field disables both.
         const QString kept = w.Text1[field]->text();
         w.Text1[field]->setFocus();
         w.Text1[field]->end(false);
+        for (qsizetype i = kept.size(); i > 1; --i)
+            QTest::keyClick(w.Text1[field], Qt::Key_Backspace);
+        QVERIFY(w.mnuAdd->isEnabled());
         QTest::keyClick(w.Text1[field], Qt::Key_Backspace);
-        if (w.Text1[field]->text().isEmpty()) {
-            QVERIFY(!w.mnuAdd->isEnabled());
-            QVERIFY(!w.mnuReplace->isEnabled());
-        }
+        QVERIFY(w.Text1[field]->text().isEmpty());
+        QVERIFY(!w.mnuAdd->isEnabled());
+        QVERIFY(!w.mnuReplace->isEnabled());
         w.Text1[field]->setText(kept); // a change made by the program follows the rule too
         QVERIFY(w.mnuAdd->isEnabled());
+        QVERIFY(w.mnuReplace->isEnabled());
     }
     // Other info and path are optional.
     w.Text1[3]->setText("x");

@@ -219,18 +219,20 @@ void TestBadInput::damagedOldDatabase() {
     writeBytes(h.paths().oldDatabase(), content);
     Chestwrd &w = startAndKeep(h);
     w.mnuImport->trigger();
-    QList<QByteArray> imported;
-    QCOMPARE(ReadOldDatabase(h.paths().oldDatabase(), imported), StoreStatus::Ok);
-    RecordList expected;
-    expected.append(imported);
-    if (readable >= 0)
-        QCOMPARE(expected.size(), readable);
+    // Every non-empty old line is one record, whatever it holds: counted
+    // here without the converter.
+    int records = readable;
+    if (records < 0) {
+        records = 0;
+        for (const QByteArray &line : QByteArray(content).replace('\r', '\n').split('\n'))
+            records += line.isEmpty() ? 0 : 1;
+    }
     QCOMPARE(fileBytes(h.paths().oldDatabase()), content);
     // Either every converted record is listed and stored, or the import was
     // refused with a message and nothing changed.
     QCOMPARE(h.messages.size(), 1);
     if (h.messages.value(0).text == QStringLiteral("Old Database Import Success")) {
-        QCOMPARE(w.List2->count(), expected.size());
+        QCOMPARE(w.List2->count(), records);
     } else {
         QCOMPARE(w.List2->count(), 0);
         QVERIFY(!Platform::exists(h.paths().database()));

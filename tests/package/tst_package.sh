@@ -14,6 +14,7 @@ done
 work=$(mktemp -d)
 display=""
 cleanup() {
+    [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null
     [ -n "${program:-}" ] && kill "$program" 2>/dev/null
     [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null
     rm -rf "$work"
@@ -82,6 +83,14 @@ for _ in $(seq 1 100); do
     sleep 0.2
 done
 [ -n "$window" ] || { cat "$work/program.log"; fail "the installed program showed no window"; }
+# Not dumpable: another process of the same user cannot read its memory or
+# its environment, and a crash leaves no core.
+pid=$(DISPLAY=$display xdotool getwindowpid "$window")
+[ "$(awk '/^Uid:/ { print $2 }' "/proc/$pid/status")" = "$uid" ] || fail "pid $pid is not the program"
+if run_as_user cat "/proc/$pid/environ" >/dev/null 2>&1; then
+    fail "another process of the user can read the program's /proc files"
+fi
+grep -Eq "Max core file size +0 +0 " "/proc/$pid/limits" || fail "core files are allowed"
 # Service, Username, Password, Other Info; Enter in Other Info adds.
 DISPLAY=$display xdotool windowfocus --sync "$window" type --delay 20 "mail"
 DISPLAY=$display xdotool key Tab type --delay 20 "ann"

@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 // The order in which a session's writes reach the disk: data synced before a
@@ -28,6 +30,7 @@ private slots:
     void writesAreDurable();
     void oneHolderPerFolder();
     void whereTheRecordsLive();
+    void memoryIsKeptFromOthers();
 };
 
 void TestSession::writesAreDurable_data() {
@@ -149,6 +152,15 @@ void TestSession::whereTheRecordsLive() {
     QCOMPARE(StorePaths::forExecutableFolder(exe).programFolder, exe);
     QVERIFY(QFile::setPermissions(exe, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                            QFileDevice::ExeOwner));
+}
+
+void TestSession::memoryIsKeptFromOthers() {
+    Platform::protectProcessMemory();
+    QCOMPARE(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
+    rlimit core{};
+    QCOMPARE(::getrlimit(RLIMIT_CORE, &core), 0);
+    QCOMPARE(core.rlim_cur, rlim_t(0));
+    QCOMPARE(core.rlim_max, rlim_t(0));
 }
 
 QTEST_APPLESS_MAIN(TestSession)

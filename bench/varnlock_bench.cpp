@@ -160,8 +160,8 @@ int main(int argc, char *argv[]) {
         RecordList list;
         LoadDatabase(paths, Scope::ProgramAndDBase, key, list);
     });
-    rows.push_back({"LoadDatabase, scope 1 (deciphered in memory)", load1, readBase,
-                    "(for reference)", true});
+    rows.push_back(
+        {"LoadDatabase, scope 1 (deciphered in memory)", load1, readBase, "(for reference)", true});
 
     const double writeBase = medianMs([&] { plainWrite(baselineFile, stored); });
     const double rewrite0 = medianMs([&] { RewriteDatabase(paths, Scope::None, sorted, key); });
@@ -171,7 +171,8 @@ int main(int argc, char *argv[]) {
     const double syncBase = medianMs([&] { plainSafeWrite(baselineFile, storedBytes); });
     rows.push_back(
         {"  plain write, synced and renamed", syncBase, writeBase, "(for reference)", true});
-    const double rewrite1 = medianMs([&] { RewriteDatabase(paths, Scope::ProgramAndDBase, sorted, key); });
+    const double rewrite1 =
+        medianMs([&] { RewriteDatabase(paths, Scope::ProgramAndDBase, sorted, key); });
     rows.push_back(
         {"RewriteDatabase, scope 1", rewrite1, writeBase, "within 2x", rewrite1 <= 2 * writeBase});
 
@@ -183,9 +184,15 @@ int main(int argc, char *argv[]) {
     RewriteDatabase(small, Scope::None, sorted.mid(0, 10), key);
     int n = 0;
     const double appendBig = medianMs(
-        [&] { AppendRecord(paths, Scope::None, "new" + QByteArray::number(++n) + ":!u:!p:!:!", key); }, 21);
+        [&] {
+            AppendRecord(paths, Scope::None, "new" + QByteArray::number(++n) + ":!u:!p:!:!", key);
+        },
+        21);
     const double appendSmall = medianMs(
-        [&] { AppendRecord(small, Scope::None, "new" + QByteArray::number(++n) + ":!u:!p:!:!", key); }, 21);
+        [&] {
+            AppendRecord(small, Scope::None, "new" + QByteArray::number(++n) + ":!u:!p:!:!", key);
+        },
+        21);
     rows.push_back({"AddRecord append, 100,000 vs 10 records", appendBig, appendSmall,
                     "does not grow", appendBig <= 3 * appendSmall + 0.05});
 
@@ -202,8 +209,8 @@ int main(int argc, char *argv[]) {
     const RecordList found(sorted);
     const double findMs = medianMs([&] { FindRecords(found, "ExAm"); }, 11);
     const double findRareMs = medianMs([&] { FindRecords(found, "qz9X"); }, 11);
-    rows.push_back({"find line, one key (text in every record)", findMs, 0, "under 50 ms",
-                    findMs < 50});
+    rows.push_back(
+        {"find line, one key (text in every record)", findMs, 0, "under 50 ms", findMs < 50});
     rows.push_back({"find line, one key (text in few records)", findRareMs, 0, "under 50 ms",
                     findRareMs < 50});
 

@@ -92,9 +92,10 @@ Config::Config(Session &session, const UiHooks &hooks)
     Text3 = new QLineEdit(Frame1);
     place(Text3, 105, 1195, 540, 285);
     // Room for the largest count, whatever the font.
-    Text3->resize(std::max(Text3->width(), Text3->fontMetrics().horizontalAdvance(
-                                               QString::number(kMaxProposalLength)) + 12),
-                  Text3->height());
+    Text3->resize(
+        std::max(Text3->width(),
+                 Text3->fontMetrics().horizontalAdvance(QString::number(kMaxProposalLength)) + 12),
+        Text3->height());
     Text3->setEnabled(false);
     Text3->setToolTip(
         QStringLiteral("Number of characters for Level 3, at most %1").arg(kMaxProposalLength));

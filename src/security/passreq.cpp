@@ -61,7 +61,8 @@ bool PassReq::eventFilter(QObject *watched, QEvent *event) {
         // Only an Enter that went down here: one that closed another window
         // must not count as a try.
         auto *key = static_cast<QKeyEvent *>(event);
-        if (m_pressed.released(key) && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter))
+        if (m_pressed.released(key) &&
+            (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter))
             Command2_Click();
     }
     return QWidget::eventFilter(watched, event);

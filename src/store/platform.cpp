@@ -177,8 +177,8 @@ bool appendToFile(const QString &path, const QByteArray &content) {
         if (last != '\n')
             bytes.prepend("\r\n");
     }
-    const bool written =
-        file.write(bytes) == bytes.size() && syncDataToDisk(file) && (existed || syncFolder(parentOf(path)));
+    const bool written = file.write(bytes) == bytes.size() && syncDataToDisk(file) &&
+                         (existed || syncFolder(parentOf(path)));
     if (!written) {
         // The file goes back to what it was; one the append made goes again.
         file.resize(oldSize);
@@ -246,7 +246,8 @@ bool syncFolder(const QString &folder) {
     Q_UNUSED(folder);
     return true; // the file system orders its own metadata
 #else
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
     const bool synced = ::fsync(fd) == 0;
@@ -299,7 +300,8 @@ FolderLock::Result FolderLock::lock(const QString &folder) {
         return Result::Locked;
 #ifdef Q_OS_WIN
     // A lock file opened with no sharing: the system closes it with the process.
-    const std::wstring name = QDir::toNativeSeparators(folder + QStringLiteral("/lock")).toStdWString();
+    const std::wstring name =
+        QDir::toNativeSeparators(folder + QStringLiteral("/lock")).toStdWString();
     int fd = -1;
     const errno_t error =
         _wsopen_s(&fd, name.c_str(), _O_CREAT | _O_RDWR, _SH_DENYRW, _S_IREAD | _S_IWRITE);
@@ -309,7 +311,8 @@ FolderLock::Result FolderLock::lock(const QString &folder) {
         return Result::Failed;
 #else
     // The folder itself carries the lock: no lock file to go stale.
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return Result::Failed;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

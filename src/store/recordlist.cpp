@@ -6,11 +6,7 @@
 #include <algorithm>
 #include <array>
 
-namespace {
-
-
-
-} // namespace
+namespace {} // namespace
 
 RecordList::RecordList(QList<QByteArray> lines) : m_lines(std::move(lines)) {
     std::stable_sort(m_lines.begin(), m_lines.end(), lessThan);

@@ -21,7 +21,7 @@ enum class SessionStatus {
     WriteFailed,
     NoKey,
     UnsafeRecord,
-    NothingToImport, // the old database is missing or unreadable
+    NothingToImport,   // the old database is missing or unreadable
     ConfigWriteFailed, // only from applySettings; nothing changed
 };
 

@@ -39,8 +39,8 @@ QUrl ResolveOpenTarget(const QString &input) {
         return {};
     // Dotted labels ending in a top-level name, maybe a port and a path: an
     // address typed without its scheme ("example.org:8080" is no scheme).
-    static const QRegularExpression host(QStringLiteral(
-        "^[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)*\\.[A-Za-z]{2,}(:[0-9]+)?([/?#][^ ]*)?$"));
+    static const QRegularExpression host(
+        QStringLiteral("^[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)*\\.[A-Za-z]{2,}(:[0-9]+)?([/?#][^ ]*)?$"));
     // A scheme is two or more letters before a colon; "C:\..." is a file.
     static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
     const bool hostLike = host.match(text).hasMatch();
@@ -70,8 +70,7 @@ UiHooks UiHooks::desktop() {
         // title: room for the title and the frame's buttons is kept.
         const int titleWidth = box.fontMetrics().horizontalAdvance(title) * 5 / 4 + 120;
         if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
-            grid->addItem(new QSpacerItem(titleWidth, 0, QSizePolicy::Minimum,
-                                          QSizePolicy::Fixed),
+            grid->addItem(new QSpacerItem(titleWidth, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
                           grid->rowCount(), 0, 1, grid->columnCount());
         box.exec();
     };

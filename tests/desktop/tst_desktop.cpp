@@ -76,7 +76,8 @@ void TestDesktop::copiedPasswordReachesOtherPrograms() {
     QCOMPARE(clipboardSeenByOthers(), QByteArray("bob"));
 
     // Offered as a secret, so clipboard managers leave it out of their history.
-    const QByteArray targets = runTool("xclip", {"-selection", "clipboard", "-t", "TARGETS", "-o"}).output;
+    const QByteArray targets =
+        runTool("xclip", {"-selection", "clipboard", "-t", "TARGETS", "-o"}).output;
     QVERIFY2(targets.contains("x-kde-passwordManagerHint"), targets.constData());
     QCOMPARE(runTool("xclip", {"-selection", "clipboard", "-t", "x-kde-passwordManagerHint", "-o"})
                  .output,

@@ -192,19 +192,30 @@ void TestClipboard::pathAndHelpGoToTheShell() {
 void TestClipboard::pathsOpenWhatTheyName_data() {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("opened"); // empty: nothing to open, and the user is told
-    QTest::newRow("address") << "https://mail.example.org/login" << "https://mail.example.org/login";
-    QTest::newRow("other scheme") << "mailto:ann@example.org" << "mailto:ann@example.org";
-    QTest::newRow("host name") << "www.example.org" << "https://www.example.org";
+    QTest::newRow("address") << "https://mail.example.org/login"
+                             << "https://mail.example.org/login";
+    QTest::newRow("other scheme") << "mailto:ann@example.org"
+                                  << "mailto:ann@example.org";
+    QTest::newRow("host name") << "www.example.org"
+                               << "https://www.example.org";
     QTest::newRow("host, port and path") << "example.org:8080/a?b=1"
                                          << "https://example.org:8080/a?b=1";
-    QTest::newRow("home folder") << "~/notes.txt" << "file://<home>/notes.txt";
-    QTest::newRow("home itself") << "~" << "file://<home>";
-    QTest::newRow("existing file") << "<home>/notes.txt" << "file://<home>/notes.txt";
-    QTest::newRow("missing file") << "<home>/gone.txt" << "";
-    QTest::newRow("missing under home") << "~/gone.txt" << "";
-    QTest::newRow("a drive path here") << "C:\\notes.txt" << "";
-    QTest::newRow("one word") << "notes" << "";
-    QTest::newRow("blanks in a host") << "www.example .org" << "";
+    QTest::newRow("home folder") << "~/notes.txt"
+                                 << "file://<home>/notes.txt";
+    QTest::newRow("home itself") << "~"
+                                 << "file://<home>";
+    QTest::newRow("existing file") << "<home>/notes.txt"
+                                   << "file://<home>/notes.txt";
+    QTest::newRow("missing file") << "<home>/gone.txt"
+                                  << "";
+    QTest::newRow("missing under home") << "~/gone.txt"
+                                        << "";
+    QTest::newRow("a drive path here") << "C:\\notes.txt"
+                                       << "";
+    QTest::newRow("one word") << "notes"
+                              << "";
+    QTest::newRow("blanks in a host") << "www.example .org"
+                                      << "";
 }
 
 void TestClipboard::pathsOpenWhatTheyName() {
@@ -266,9 +277,9 @@ void TestClipboard::importOldDatabase() {
 
 void TestClipboard::importUnderProgramAndDBase() {
     Harness h(true);
-    QCOMPARE(
-        WriteSettingsFile(h.paths(), BuildSettingsLine(kNeverExpires, "key7", "11-01-2026", Scope::ProgramAndDBase)),
-        SettingsStatus::Ok);
+    QCOMPARE(WriteSettingsFile(h.paths(), BuildSettingsLine(kNeverExpires, "key7", "11-01-2026",
+                                                            Scope::ProgramAndDBase)),
+             SettingsStatus::Ok);
     writeBytes(h.paths().oldDatabase(), storeBytes({"a:b:c:d"}));
     Chestwrd &w = h.start({"key7"});
     // With no copy yet, start-up says so; the import is still offered.

@@ -9,9 +9,9 @@
 
 namespace {
 
-const QList<QByteArray> kRecords{
-    "Bank:!ann:!Secret1:!savings:!https://bank.example", "mail:!BOB:!hunter2:!:!",
-    "shop:!carl:!pw:!note MAIL:!/srv/shop", "zeta:!z:!bank9:!:!"};
+const QList<QByteArray> kRecords{"Bank:!ann:!Secret1:!savings:!https://bank.example",
+                                 "mail:!BOB:!hunter2:!:!", "shop:!carl:!pw:!note MAIL:!/srv/shop",
+                                 "zeta:!z:!bank9:!:!"};
 
 // Types into the find line as the keyboard does, replacing what it held.
 void find(Chestwrd &w, const QString &text) {
@@ -77,8 +77,7 @@ void TestFindLock::commandsActOnTheFoundRecord() {
     QCOMPARE(w.Text1[0]->text(), QStringLiteral("shop"));
     w.mnuRemove_Click();
     QVERIFY(h.messages.isEmpty());
-    QCOMPARE(h.databaseFile(),
-             storeBytes({kRecords[0], "mail:!robert:!hunter2:!:!", kRecords[3]}));
+    QCOMPARE(h.databaseFile(), storeBytes({kRecords[0], "mail:!robert:!hunter2:!:!", kRecords[3]}));
 }
 
 void TestFindLock::ctrlFOpensEscapeCloses() {

@@ -41,12 +41,15 @@ private slots:
 void TestKeys::onlyTheWindowsKeysAct_data() {
     QTest::addColumn<int>("key");
     const std::pair<const char *, Qt::Key> keys[] = {
-        {"End", Qt::Key_End},           {"Home", Qt::Key_Home},     {"Left", Qt::Key_Left},
-        {"Right", Qt::Key_Right},       {"Up", Qt::Key_Up},         {"Down", Qt::Key_Down},
-        {"Page Up", Qt::Key_PageUp},    {"Page Down", Qt::Key_PageDown},
-        {"F1", Qt::Key_F1},             {"F12", Qt::Key_F12},       {"Super", Qt::Key_Super_L},
-        {"Menu", Qt::Key_Menu},         {"Insert", Qt::Key_Insert}, {"Delete", Qt::Key_Delete},
-        {"Shift", Qt::Key_Shift},       {"Tab", Qt::Key_Tab},       {"digit 1", Qt::Key_1},
+        {"End", Qt::Key_End},        {"Home", Qt::Key_Home},
+        {"Left", Qt::Key_Left},      {"Right", Qt::Key_Right},
+        {"Up", Qt::Key_Up},          {"Down", Qt::Key_Down},
+        {"Page Up", Qt::Key_PageUp}, {"Page Down", Qt::Key_PageDown},
+        {"F1", Qt::Key_F1},          {"F12", Qt::Key_F12},
+        {"Super", Qt::Key_Super_L},  {"Menu", Qt::Key_Menu},
+        {"Insert", Qt::Key_Insert},  {"Delete", Qt::Key_Delete},
+        {"Shift", Qt::Key_Shift},    {"Tab", Qt::Key_Tab},
+        {"digit 1", Qt::Key_1},
     };
     for (const auto &[name, key] : keys)
         QTest::newRow(name) << int(key);

@@ -1,9 +1,9 @@
 #include "../common/guiharness.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QGroupBox>
 #include <QLabel>
-#include <QClipboard>
 #include <QMenu>
 
 #include <sys/stat.h>

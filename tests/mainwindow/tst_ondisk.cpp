@@ -48,7 +48,8 @@ struct OtherMachine {
         for (const QString &name : theirs.entryList(QDir::Files | QDir::Hidden)) {
             const QString staged = ours.dataFolder() + "/.sync-" + name;
             QFile::copy(theirs.filePath(name), staged);
-            std::rename(QFile::encodeName(staged), QFile::encodeName(ours.dataFolder() + '/' + name));
+            std::rename(QFile::encodeName(staged),
+                        QFile::encodeName(ours.dataFolder() + '/' + name));
         }
     }
 

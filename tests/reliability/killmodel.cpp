@@ -23,10 +23,9 @@ QByteArray recordLine(QByteArray service, int n) {
 }
 
 QByteArray settingsLine(const State &state) {
-    return BuildSettingsLine(kNeverExpires,
-                             state.scope == Scope::None ? QByteArray(kUnsetPassword)
-                                                        : state.password,
-                             "12-06-2026", state.scope);
+    return BuildSettingsLine(
+        kNeverExpires, state.scope == Scope::None ? QByteArray(kUnsetPassword) : state.password,
+        "12-06-2026", state.scope);
 }
 
 // The record an operation picks, the same for the model and the session.
@@ -157,8 +156,7 @@ bool apply(Session &session, const State &before, Kind kind, int index) {
     case Kind::Remove:
         return session.remove(pickIndex(before.records, index)) == SessionStatus::Ok;
     case Kind::Scope:
-        return session.applySettings(settingsLine(next(before, kind, index))) ==
-               SessionStatus::Ok;
+        return session.applySettings(settingsLine(next(before, kind, index))) == SessionStatus::Ok;
     }
     return false;
 }

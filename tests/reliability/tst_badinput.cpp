@@ -157,7 +157,8 @@ void TestBadInput::copyUnderAnotherPassword() {
 
 void TestBadInput::settingsOfEveryLength_data() {
     QTest::addColumn<QByteArray>("line");
-    const QByteArray full = BuildSettingsLine("01-06-2027", "Secret42", "12-01-2026", Scope::ProgramOnly);
+    const QByteArray full =
+        BuildSettingsLine("01-06-2027", "Secret42", "12-01-2026", Scope::ProgramOnly);
     for (int length = 0; length <= 40; ++length) {
         QTest::addRow("%d bytes of a line", length) << full.left(length);
         QTest::addRow("%d random bytes", length) << randomBytes(quint32(length), length);

@@ -266,9 +266,8 @@ void TestSecurity::filterKeepsTheRepeatedScansResult() {
             text += alphabet.at(random.bounded(int(alphabet.size())));
         const auto [expected, caret] = byRescans(text);
         QString filtered = text;
-        const int got = FilterToAllowed(filtered, [](QChar c) {
-            return c.unicode() < 128 && c.isLetterOrNumber();
-        });
+        const int got = FilterToAllowed(
+            filtered, [](QChar c) { return c.unicode() < 128 && c.isLetterOrNumber(); });
         QCOMPARE(filtered, expected);
         QCOMPARE(got, caret);
     }
@@ -362,7 +361,7 @@ void TestSecurity::expiryBoxInTheWindow() {
 
     c = openSettings(h.w());
     QCOMPARE(c->Text2->text(), QStringLiteral("06-30-2027")); // as stored
-    leaveWith("1-5-30"); // too short: never expires
+    leaveWith("1-5-30");                                      // too short: never expires
     QVERIFY(c->Check2->isChecked());
     QVERIFY(c->Text2->text().isEmpty());
     QVERIFY(!c->Text2->isEnabled());
@@ -388,10 +387,14 @@ void TestSecurity::acceptRefusesBlanks() {
 void TestSecurity::acceptStoresOnlyWholeDates_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("stored");
-    QTest::newRow("letters") << "ab-cd-efgh" << "01-05-2027";
-    QTest::newRow("letter day") << "1-x-2030" << "01-05-2027";
-    QTest::newRow("three-digit day") << "01-011-2030" << "01-05-2027";
-    QTest::newRow("one-digit month") << "3-07-2030" << "03-07-2030";
+    QTest::newRow("letters") << "ab-cd-efgh"
+                             << "01-05-2027";
+    QTest::newRow("letter day") << "1-x-2030"
+                                << "01-05-2027";
+    QTest::newRow("three-digit day") << "01-011-2030"
+                                     << "01-05-2027";
+    QTest::newRow("one-digit month") << "3-07-2030"
+                                     << "03-07-2030";
 }
 
 void TestSecurity::acceptStoresOnlyWholeDates() {
@@ -421,10 +424,10 @@ void TestSecurity::acceptRefusesBadPasswords_data() {
     QTest::addColumn<bool>("suggesting");
     QTest::addColumn<int>("scope");
     QTest::addColumn<QString>("says");
-    QTest::newRow("outside the code page") << QString::fromUtf8("z\u01421") << true << 2
-                                           << QString::fromUtf8("\"\u0142\"");
-    QTest::newRow("outside, astral") << QString::fromUtf8("a\U0001F511") << true << 2
-                                     << QString::fromUtf8("\"\U0001F511\"");
+    QTest::newRow("outside the code page")
+        << QString::fromUtf8("z\u01421") << true << 2 << QString::fromUtf8("\"\u0142\"");
+    QTest::newRow("outside, astral")
+        << QString::fromUtf8("a\U0001F511") << true << 2 << QString::fromUtf8("\"\U0001F511\"");
     QTest::newRow("the no-password mark") << "UNSETMARK" << false << 2 << "UNSETMARK";
     QTest::newRow("empty before a blank") << " abc" << true << 1 << "needs a password";
 }

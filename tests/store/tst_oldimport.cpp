@@ -26,8 +26,8 @@ void TestOldImport::conversion_data() {
     QTest::newRow("address only") << QByteArray("https://x") << QByteArray(":!https://x");
     QTest::newRow("short http") << QByteArray("http") << QByteArray(":!http");
     QTest::newRow("empty") << QByteArray() << QByteArray();
-    QTest::newRow("address after a field") << QByteArray("s:http://x:y")
-                                           << QByteArray("s:!:!http://x:y");
+    QTest::newRow("address after a field")
+        << QByteArray("s:http://x:y") << QByteArray("s:!:!http://x:y");
     // Converted in one pass: copying the rest at each colon took 47 s for a
     // megabyte, and would not end in the test's time for these.
     QTest::newRow("colons only") << QByteArray(1 << 22, ':') << QByteArray(":!").repeated(1 << 22);

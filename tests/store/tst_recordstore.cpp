@@ -177,7 +177,8 @@ void TestRecordStore::scopeOneLeavesDatabaseFileAlone() {
     TestFolders f;
     writeBytes(f.paths.database(), "untouched\r\n");
     QCOMPARE(AppendRecord(f.paths, Scope::ProgramAndDBase, "a:!b:!c:!:!", "k"), StoreStatus::Ok);
-    QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, {"q:!w:!e:!:!"}, "k"), StoreStatus::Ok);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, {"q:!w:!e:!:!"}, "k"),
+             StoreStatus::Ok);
     QCOMPARE(fileBytes(f.paths.database()), QByteArray("untouched\r\n"));
     writeBytes(f.paths.copy(), "copy\r\n");
     QCOMPARE(RewriteDatabase(f.paths, Scope::None, {"q:!w:!e:!:!"}, ""), StoreStatus::Ok);
@@ -197,8 +198,10 @@ void TestRecordStore::dataFolderThatIsAFile() {
     writeBytes(f.paths.dataFolder(), "not a folder");
     QCOMPARE(AppendRecord(f.paths, Scope::None, "a:!b:!c:!:!", ""), StoreStatus::WriteFailed);
     QCOMPARE(RewriteDatabase(f.paths, Scope::None, {"a:!b:!c:!:!"}, ""), StoreStatus::WriteFailed);
-    QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, {"a:!b:!c:!:!"}, "k"), StoreStatus::WriteFailed);
-    QCOMPARE(AppendRecord(f.paths, Scope::ProgramAndDBase, "a:!b:!c:!:!", "k"), StoreStatus::WriteFailed);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, {"a:!b:!c:!:!"}, "k"),
+             StoreStatus::WriteFailed);
+    QCOMPARE(AppendRecord(f.paths, Scope::ProgramAndDBase, "a:!b:!c:!:!", "k"),
+             StoreStatus::WriteFailed);
     QCOMPARE(fileBytes(f.paths.dataFolder()), QByteArray("not a folder"));
     QVERIFY(!QFileInfo::exists(f.paths.tempFile()));
 }
@@ -234,13 +237,16 @@ void TestRecordStore::filesAreOwnerOnly() {
     QCOMPARE(modeOf(f.paths.dataFolder()), 0700);
     QCOMPARE(AppendRecord(f.paths, Scope::None, "a:!b:!c:!:!", ""), StoreStatus::Ok);
     QCOMPARE(modeOf(f.paths.database()), 0600);
-    QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, {"a:!b:!c:!:!"}, "k"), StoreStatus::Ok);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, {"a:!b:!c:!:!"}, "k"),
+             StoreStatus::Ok);
     QCOMPARE(modeOf(f.paths.copy()), 0600);
     QCOMPARE(RewriteDatabase(f.paths, Scope::None, {"b:!b:!c:!:!"}, ""), StoreStatus::Ok);
     QCOMPARE(modeOf(f.paths.database()), 0600);
-    QCOMPARE(WriteSettingsFile(f.paths, BuildSettingsLine(kNeverExpires, "k", "12-01-2026", Scope::ProgramAndDBase)),
+    QCOMPARE(WriteSettingsFile(f.paths, BuildSettingsLine(kNeverExpires, "k", "12-01-2026",
+                                                          Scope::ProgramAndDBase)),
              SettingsStatus::Ok);
-    QCOMPARE(ApplySettings(f.paths, BuildSettingsLine(kNeverExpires, "k2", "12-01-2026", Scope::ProgramAndDBase)),
+    QCOMPARE(ApplySettings(f.paths, BuildSettingsLine(kNeverExpires, "k2", "12-01-2026",
+                                                      Scope::ProgramAndDBase)),
              AcceptStatus::Ok);
     ::umask(umaskBefore);
     const QFileInfoList files =
@@ -260,7 +266,8 @@ void TestRecordStore::unsafeRecordsAreRefused() {
     QVERIFY(EncodeLine(QByteArray(1, bad)) == QByteArray(1, bad)); // outside the field cipher set
     QCOMPARE(CheckStorable(line, Scope::ProgramAndDBase, key), StoreStatus::UnsafeRecord);
     QCOMPARE(AppendRecord(f.paths, Scope::ProgramAndDBase, line, key), StoreStatus::UnsafeRecord);
-    QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, {line}, key), StoreStatus::UnsafeRecord);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, {line}, key),
+             StoreStatus::UnsafeRecord);
     QVERIFY(!QFileInfo::exists(f.paths.copy()));
     QCOMPARE(CheckStorable(line, Scope::None, key), StoreStatus::Ok);
     QCOMPARE(CheckStorable("a\nb:!:!:!:!", Scope::None, ""), StoreStatus::UnsafeRecord);
@@ -274,8 +281,9 @@ void TestRecordStore::unsafeRecordsAreRefused() {
         for (int at = 0; at < filler.size(); ++at) {
             QByteArray unsafe = "s:!u:!p:!:!" + filler;
             unsafe[11 + at] = breaker;
-            QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, {"ok:!u:!p:!:!", unsafe}, longKey),
-                     StoreStatus::UnsafeRecord);
+            QCOMPARE(
+                RewriteDatabase(f.paths, Scope::ProgramAndDBase, {"ok:!u:!p:!:!", unsafe}, longKey),
+                StoreStatus::UnsafeRecord);
         }
     }
     for (int at = 0; at < filler.size(); ++at) {
@@ -285,7 +293,8 @@ void TestRecordStore::unsafeRecordsAreRefused() {
     }
     QVERIFY(!QFileInfo::exists(f.paths.copy()));
     QVERIFY(!QFileInfo::exists(f.paths.database()));
-    QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, {"s:!u:!p:!:!" + filler}, longKey), StoreStatus::Ok);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, {"s:!u:!p:!:!" + filler}, longKey),
+             StoreStatus::Ok);
     RecordList list;
     QCOMPARE(LoadDatabase(f.paths, Scope::ProgramAndDBase, longKey, list), StoreStatus::Ok);
     QCOMPARE(list.lines(), QList<QByteArray>{"s:!u:!p:!:!" + filler});

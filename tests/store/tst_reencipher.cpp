@@ -15,7 +15,8 @@ namespace {
 const QList<QByteArray> kRecords{"alpha:!al:!pw1:!:!", "beta:!be:!pw2:!note:!http://b"};
 
 QByteArray settings(const QByteArray &password, int scope) {
-    return BuildSettingsLine("xx-xx-xxxx", password, "12-05-2026", ScopeFromDigit(char('0' + scope)));
+    return BuildSettingsLine("xx-xx-xxxx", password, "12-05-2026",
+                             ScopeFromDigit(char('0' + scope)));
 }
 
 QList<QByteArray> loadAsStartUpWould(const StorePaths &paths) {

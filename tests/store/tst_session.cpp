@@ -75,8 +75,9 @@ void TestSession::writesAreDurable() {
     else if (command == "import")
         status = session.importOldDatabase();
     else
-        status = session.applySettings(BuildSettingsLine(
-            kNeverExpires, "key8", "12-01-2026", s == Scope::None ? Scope::ProgramAndDBase : Scope::None));
+        status = session.applySettings(
+            BuildSettingsLine(kNeverExpires, "key8", "12-01-2026",
+                              s == Scope::None ? Scope::ProgramAndDBase : Scope::None));
     Platform::setDurabilityTracer({});
     QCOMPARE(status, SessionStatus::Ok);
 

@@ -54,7 +54,8 @@ void TestSettings::lineRoundTrip() {
     QFETCH(QByteArray, expiry);
     QFETCH(QByteArray, password);
     QFETCH(int, scope);
-    const QByteArray line = BuildSettingsLine(expiry, password, "12-05-2026", ScopeFromDigit(char('0' + scope)));
+    const QByteArray line =
+        BuildSettingsLine(expiry, password, "12-05-2026", ScopeFromDigit(char('0' + scope)));
     QCOMPARE(line.size(), password.size() + 21);
     const ParsedSettings parsed = ParseSettingsLine(line);
     QCOMPARE(int(parsed.scope), scope);
@@ -82,7 +83,8 @@ void TestSettings::parsingByPosition() {
 
 void TestSettings::fileBytesAndRoundTrip() {
     TestFolders f;
-    const QByteArray line = BuildSettingsLine("06-01-2027", "Secret9", "12-05-2026", Scope::ProgramOnly);
+    const QByteArray line =
+        BuildSettingsLine("06-01-2027", "Secret9", "12-05-2026", Scope::ProgramOnly);
     QCOMPARE(WriteSettingsFile(f.paths, line), SettingsStatus::Ok);
     QCOMPARE(fileBytes(f.paths.config()), XorInverted(line, SettingsKey) + "\r\n");
     QCOMPARE(modeOf(f.paths.config()), 0600);

@@ -1,0 +1,372 @@
+#include "chestwrd.h"
+
+#include "ansi.h"
+#include "keys.h"
+#include "platform.h"
+#include "recordline.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+
+// The list, the fields, the record commands and the clipboard: the handlers
+// that tie the controls to the session.
+
+namespace {
+
+const QString kDiskErrorTitle = QStringLiteral("Disk Error - i66");
+const QString kDiskErrorText = QStringLiteral("Can not access the DataBase.");
+const QString kUnsafeRecordText = QStringLiteral(
+    "This record can not be stored safely under the current master password: one of its "
+    "characters would break the line it is stored on. Change the characters outside A-Z, "
+    "a-z and 0-9, or the master password, and try again.");
+const QString kChangedOnDiskText = QStringLiteral(
+    "The records were changed on disk by another program (or another copy of Varnlock) since "
+    "this window read them, so nothing was written. The list now shows the records as they are "
+    "on disk, and the fields still hold what you typed: check them and repeat the command.");
+
+} // namespace
+
+// ---- the list --------------------------------------------------------------
+
+void Chestwrd::fillList(qsizetype selectRecord) {
+    m_names->refresh();
+    List2->selectRow(m_names->rowOf(selectRecord));
+}
+
+qsizetype Chestwrd::selectedRecord() const {
+    return m_names->recordAt(List2->selectedRow());
+}
+
+void Chestwrd::clearSelectionMarks() {
+    List2->clearSelection();
+}
+
+void Chestwrd::List2_Click() {
+    SelectedIndex = int(selectedRecord());
+    clearFields();
+}
+
+void Chestwrd::List2_MouseUp(Qt::MouseButton button) {
+    if (button == Qt::RightButton) {
+        clearSelectionMarks();
+        mnuRemove->setEnabled(false);
+        return;
+    }
+    const qsizetype row = selectedRecord();
+    if (row < 0 || row >= List1().size())
+        return;
+    mnuRemove->setEnabled(true);
+    mnuReplace->setEnabled(true);
+    RecordFields fields;
+    for (int i = 0; i < 5; ++i)
+        fields[i] = fieldText(i);
+    const bool complete = SplitRecordLine(List1().line(row), fields);
+    for (int i = 0; i < 5; ++i) {
+        if (fields[i] != fieldText(i))
+            setFieldText(i, fields[i]);
+    }
+    if (complete)
+        mnuReset->setEnabled(true);
+}
+
+void Chestwrd::List2_KeyUp(int key) {
+    if (key == 27)
+        close();
+}
+
+// ---- fields ----------------------------------------------------------------
+
+QByteArray Chestwrd::fieldText(int index) const {
+    return Ansi::fromUnicode(Text1[index]->text());
+}
+
+void Chestwrd::setFieldText(int index, const QByteArray &text) {
+    Text1[index]->setText(Ansi::toUnicode(text));
+}
+
+bool Chestwrd::requiredFieldsFilled() const {
+    return !Text1[0]->text().isEmpty() && !Text1[1]->text().isEmpty() &&
+           !Text1[2]->text().isEmpty();
+}
+
+void Chestwrd::Text1_Change() {
+    const bool filled = requiredFieldsFilled();
+    mnuAdd->setEnabled(filled);
+    mnuReplace->setEnabled(filled);
+}
+
+void Chestwrd::Text1_KeyUp(int index, int key) {
+    if (key == 17) {
+        mnuCapture->setChecked(true);
+        return;
+    }
+    if (AltPending == 1) {
+        const int jumps[][2] = {{83, 0}, {85, 1}, {80, 2}, {79, 3}, {82, 4}};
+        for (const auto &jump : jumps) {
+            if (key == jump[0]) {
+                Text1[jump[1]]->setFocus();
+                return;
+            }
+        }
+    }
+    AltPending = key == 18 ? 1 : 0;
+    if (key == 27) {
+        close();
+        return;
+    }
+    if (key == 13 && index == 3 && requiredFieldsFilled())
+        AddRecord();
+}
+
+void Chestwrd::Text1_GotFocus(int index) {
+    if (mnuCapture->isChecked()) {
+        CaptureField = index;
+        Clipboard->clear();
+    }
+    // Only an empty path is offered the address prefix: a path already typed
+    // or stored is kept.
+    if (index == 4 && Text1[4]->text().isEmpty()) {
+        Text1[4]->setText(QStringLiteral("http://"));
+        Text1[4]->setCursorPosition(7);
+    }
+}
+
+void Chestwrd::Text1_Click(int index) {
+    if (!mnuCapture->isChecked())
+        return;
+    Text1[index]->setText(QGuiApplication::clipboard()->text());
+    Text1[index]->setCursorPosition(int(Text1[index]->text().size()));
+}
+
+void Chestwrd::Text1_MouseMove(int index) {
+    if (index != 2)
+        Text1[index]->setToolTip(Text1[index]->text());
+}
+
+void Chestwrd::Check1_Click() {
+    Text1[2]->setEchoMode(Check1->isChecked() ? QLineEdit::Password : QLineEdit::Normal);
+}
+
+void Chestwrd::Timer1_Timer() {
+    if (m_passReq && m_passReq->isVisible())
+        m_passReq->Text1->setFocus();
+}
+
+// ---- record commands ---------------------------------------------------------
+
+bool Chestwrd::reportFailure(SessionStatus status) {
+    switch (status) {
+    case SessionStatus::Ok:
+        return false;
+    case SessionStatus::Duplicate:
+        m_hooks.message(QMessageBox::Information, kProgramTitle,
+                        QStringLiteral("There is an identical record already filed"));
+        break;
+    case SessionStatus::NoChange:
+        m_hooks.message(QMessageBox::Information, kProgramTitle,
+                        QStringLiteral("There were no changes"));
+        break;
+    case SessionStatus::BadIndex:
+    case SessionStatus::NothingToImport:
+        break;
+    case SessionStatus::UnsafeRecord:
+        m_hooks.message(QMessageBox::Warning, kProgramTitle, kUnsafeRecordText);
+        break;
+    case SessionStatus::ChangedOnDisk:
+        m_hooks.message(QMessageBox::Warning, kProgramTitle, kChangedOnDiskText);
+        reloadFromDisk();
+        break;
+    case SessionStatus::Unreadable:
+    case SessionStatus::WriteFailed:
+    case SessionStatus::NoKey:
+    case SessionStatus::ConfigWriteFailed:
+        m_hooks.message(QMessageBox::Critical, kDiskErrorTitle, kDiskErrorText);
+        break;
+    }
+    return true;
+}
+
+QByteArray Chestwrd::fieldsLine() const {
+    RecordFields fields;
+    for (int i = 0; i < 5; ++i)
+        fields[i] = fieldText(i);
+    return ComposeRecordLine(fields);
+}
+
+void Chestwrd::clearFields() {
+    for (QLineEdit *field : Text1)
+        field->setText(QString());
+}
+
+bool Chestwrd::fieldsStorable() {
+    static const char *const names[] = {"Service", "Username", "Password", "Other Info", "Path"};
+    for (int i = 0; i < 5; ++i) {
+        const QString bad = Ansi::firstUnencodable(Text1[i]->text());
+        if (bad.isEmpty())
+            continue;
+        // Stored, it would come back as "?": refused before anything changes.
+        m_hooks.message(QMessageBox::Warning, kProgramTitle,
+                        QStringLiteral("The %1 field holds \"%2\", a character Varnlock can not "
+                                       "store: its files use the Windows-1252 character set. "
+                                       "Nothing was stored: replace that character and try again.")
+                            .arg(QLatin1String(names[i]), bad));
+        return false;
+    }
+    return true;
+}
+
+void Chestwrd::AddRecord() {
+    if (!fieldsStorable())
+        return;
+    // The record is written first; only what reached the disk is listed.
+    if (reportFailure(m_session.add(fieldsLine())))
+        return;
+    clearFields();
+    SelectedIndex = -1;
+    fillList();
+}
+
+void Chestwrd::mnuAdd_Click() {
+    AddRecord();
+    List2->viewport()->update();
+}
+
+void Chestwrd::mnuReplace_Click() {
+    if (!fieldsStorable())
+        return;
+    qsizetype newIndex = -1;
+    if (reportFailure(m_session.replace(SelectedIndex, fieldsLine(), &newIndex)))
+        return;
+    // The selection follows the record to its new place, so a second
+    // replace changes the same record.
+    SelectedIndex = int(newIndex);
+    fillList(newIndex);
+}
+
+void Chestwrd::mnuRemove_Click() {
+    if (reportFailure(m_session.remove(SelectedIndex)))
+        return;
+    SelectedIndex = -1;
+    fillList();
+    clearFields();
+    mnuRemove->setEnabled(false);
+}
+
+void Chestwrd::mnuReset_Click() {
+    if (mnuCapture->isChecked()) {
+        Timer2->stop();
+        Clipboard->clear();
+        mnuCapture->setChecked(false);
+    }
+    clearFields();
+    Check1->setChecked(true);
+    clearSelectionMarks();
+    mnuRemove->setEnabled(false);
+}
+
+void Chestwrd::mnuImport_Click() {
+    if (reportFailure(m_session.importOldDatabase()))
+        return;
+    SelectedIndex = -1;
+    fillList();
+    m_hooks.message(QMessageBox::Information, kProgramTitle,
+                    QStringLiteral("Old Database Import Success"));
+}
+
+void Chestwrd::mnuConfig_Click() {
+    config()->showStored();
+}
+
+void Chestwrd::mnuSecurity_Click() {
+    // Opened on its own, the window shows what is stored, as Configure makes it.
+    if (!config()->filled())
+        config()->showStored();
+    config()->show();
+    config()->raise();
+    config()->activateWindow();
+}
+
+void Chestwrd::mnuHelp_Click() {
+    if (Platform::exists(paths().helpPage()))
+        m_hooks.open(paths().helpPage());
+}
+
+void Chestwrd::mnuAbout_Click() {
+    if (showAbout)
+        showAbout();
+}
+
+void Chestwrd::mnuExit_Click() {
+    close();
+}
+
+// ---- clipboard -----------------------------------------------------------------
+
+void Chestwrd::markCopied(QLabel *label) {
+    for (QLabel *l : {Label1, Label2, Label5}) {
+        QPalette palette = l->palette();
+        palette.setColor(QPalette::WindowText, l == label ? QColor(255, 0, 0) : QColor(0, 0, 0));
+        l->setPalette(palette);
+    }
+}
+
+void Chestwrd::copyByLabel(QLabel *label, int field) {
+    markCopied(label);
+    Clipboard->copySecret(Text1[field]->text());
+}
+
+void Chestwrd::Label1_Click() {
+    copyByLabel(Label1, 1);
+}
+
+void Chestwrd::Label2_Click() {
+    copyByLabel(Label2, 2);
+}
+
+void Chestwrd::Label5_Click() {
+    copyByLabel(Label5, 4);
+}
+
+void Chestwrd::Label5_DblClick() {
+    const QString text = Text1[4]->text();
+    const QUrl target = ResolveOpenTarget(text);
+    if (text.trimmed().isEmpty())
+        return; // nothing typed, nothing to say
+    if (!target.isValid()) {
+        m_hooks.message(QMessageBox::Information, kProgramTitle,
+                        QStringLiteral("There is nothing to open at \"%1\": it is neither a web "
+                                       "address nor a file or folder on this computer.")
+                            .arg(text));
+        return;
+    }
+    m_hooks.open(target.toString());
+}
+
+void Chestwrd::Form_Click() {
+    Clipboard->clear();
+    markCopied(nullptr);
+}
+
+void Chestwrd::mnuCapture_Click() {
+    if (!mnuCapture->isChecked()) {
+        mnuCapture->setChecked(true);
+        Clipboard->clear();
+        Timer2->start();
+    } else {
+        mnuCapture->setChecked(false);
+        Timer2->stop();
+    }
+}
+
+void Chestwrd::Timer2_Timer() {
+    // The clipboard's text as of its last change: the tick asks nobody.
+    const QString &text = Clipboard->text();
+    QLineEdit *field = Text1[std::clamp(CaptureField, 0, 4)];
+    if (field->text() != text)
+        field->setText(text);
+}

@@ -1,0 +1,269 @@
+#include "chestwrd.h"
+
+#include "ansi.h"
+#include "config.h"
+#include "diskwatch.h"
+#include "idlewatch.h"
+#include "passreq.h"
+#include "platform.h"
+#include "settings.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTimer>
+
+// Start-up, reading the files again, the lock and the find line: where the
+// window meets its session.
+
+// ---- start-up ------------------------------------------------------------
+
+bool Chestwrd::Form_Load() {
+    if (m_loaded)
+        return !m_ended;
+    m_loaded = true;
+    Reach->setText(QStringLiteral("0"));
+    // One window per program folder: a second one would write over the first
+    // one's records. The hold also keeps the start-up steps to one process.
+    if (m_session.lock() == Platform::FolderLock::Result::Busy) {
+        m_hooks.message(QMessageBox::Information, kProgramTitle, kOpenElsewhereText);
+        endProgram();
+        return false;
+    }
+    m_session.recover();
+    LoadSettings(true);
+    if (m_ended)
+        return false;
+    Check1->setChecked(true);
+    loadRecords();
+    UpdateImportMenu();
+    Check1_Click();
+    m_diskWatch = new DiskWatch(
+        paths().dataFolder(), {paths().config(), paths().database(), paths().copy()}, this);
+    connect(m_diskWatch, &DiskWatch::settled, this, [this] { diskSettled(); });
+    return true;
+}
+
+void Chestwrd::loadRecords() {
+    const StoreStatus loaded = m_session.loadRecords();
+    if (scope() == Scope::ProgramAndDBase && loaded != StoreStatus::Ok)
+        m_hooks.message(QMessageBox::Critical, QStringLiteral("Error - i67"),
+                        QStringLiteral("The database seem to be corrupt or it does not exist."));
+    fillList();
+}
+
+void Chestwrd::showLoaded() {
+    if (!m_loaded && !Form_Load())
+        return;
+    if (m_ended)
+        return;
+    show();
+    raise();
+    activateWindow();
+}
+
+void Chestwrd::bringToFront() {
+    QWidget *front = m_passReq && m_passReq->isVisible() ? static_cast<QWidget *>(m_passReq)
+                     : isVisible()                        ? static_cast<QWidget *>(this)
+                                                          : nullptr;
+    if (!front)
+        return; // the splash is up and brings the window itself
+    front->raise();
+    front->activateWindow();
+}
+
+void Chestwrd::UpdateImportMenu() {
+    mnuImport->setEnabled(false);
+    if (Platform::exists(paths().database()))
+        return;
+    CheckCopyForImport();
+}
+
+void Chestwrd::CheckCopyForImport() {
+    mnuImport->setEnabled(false);
+    if (Platform::exists(paths().copy()))
+        return;
+    mnuImport->setEnabled(true);
+}
+
+void Chestwrd::showReach() {
+    Reach->setText(QString::number(int(m_session.scope())));
+}
+
+bool Chestwrd::askPassword(const QByteArray &password) {
+    if (!m_passReq) {
+        m_passReq = new PassReq(m_hooks);
+        connect(m_passReq, &PassReq::accepted, this, [this] { auth->setText(QStringLiteral("Ok")); });
+        connect(m_passReq, &PassReq::refused, this, [this] { endProgram(); });
+    }
+    auth->setText(QStringLiteral("auth"));
+    m_passReq->reset();
+    m_passReq->Label2 = password;
+    m_passReq->show();
+    m_passReq->raise();
+    m_passReq->activateWindow();
+    m_passReq->Text1->setFocus();
+    QEventLoop wait;
+    connect(m_passReq, &PassReq::accepted, &wait, &QEventLoop::quit);
+    connect(m_passReq, &PassReq::refused, &wait, &QEventLoop::quit);
+    connect(m_passReq, &QObject::destroyed, &wait, &QEventLoop::quit);
+    while (auth->text() != QLatin1String("Ok") && !m_ended) {
+        // A prompt destroyed without an answer is a prompt closed: the end.
+        if (!m_passReq) {
+            endProgram();
+            break;
+        }
+        wait.exec();
+    }
+    if (m_ended)
+        return false;
+    m_passwordGiven = password;
+    return true;
+}
+
+void Chestwrd::LoadSettings(bool prompt) {
+    if (m_session.readSettings() != SettingsStatus::Ok)
+        return;
+    showReach();
+    if (!prompt || !m_session.needsPassword())
+        return;
+    if (!askPassword(m_session.key()))
+        return;
+    const Expiry expiry = CheckExpiry(m_session.settings().expiry, TodayText());
+    if (expiry != Expiry::NotExpired) {
+        config()->showStored();
+        m_hooks.message(QMessageBox::NoIcon, QStringLiteral("Varnlock Notification"),
+                        expiry == Expiry::ExpiresToday
+                            ? QStringLiteral("The Password expires today")
+                            : QStringLiteral("The Password has expired"));
+        config()->show();
+        config()->raise();
+    }
+}
+
+bool Chestwrd::reloadFromDisk() {
+    if (m_reloading || m_ended)
+        return !m_ended;
+    m_reloading = true;
+    // The record the user was working on is found again by its text.
+    const QByteArray selected = SelectedIndex >= 0 && SelectedIndex < List1().size()
+                                    ? List1().line(SelectedIndex)
+                                    : QByteArray();
+    m_session.recover();
+    m_session.readSettings();
+    showReach();
+    // Settings changed by another copy may carry a password this user has not
+    // given here: then it is asked for, with the usual three tries.
+    if (m_session.needsPassword() && m_session.key() != m_passwordGiven &&
+        !askPassword(m_session.key())) {
+        m_reloading = false;
+        return false;
+    }
+    loadRecords();
+    SelectedIndex = int(selected.isEmpty() ? -1 : List1().indexOf(selected));
+    List2->selectRow(m_names->rowOf(SelectedIndex));
+    if (SelectedIndex < 0)
+        mnuRemove->setEnabled(false);
+    UpdateImportMenu();
+    m_reloading = false;
+    return true;
+}
+
+void Chestwrd::diskSettled() {
+    // Read again only while nothing waits on the user; a command run later
+    // finds the change itself before it writes.
+    if (m_ended || m_reloading || m_locked || QApplication::activeModalWidget() ||
+        (m_passReq && m_passReq->isVisible()))
+        return;
+    if (m_session.changedOnDisk())
+        reloadFromDisk();
+}
+
+Config *Chestwrd::config() {
+    if (!m_config) {
+        m_config = new Config(m_session, m_hooks);
+        Config *opened = m_config.data();
+        connect(m_config, &Config::accepted, this, [this] {
+            showReach();
+            // Who set the password knows it: a reload does not ask for it again.
+            m_passwordGiven = m_session.key();
+        });
+        connect(m_config, &Config::changedOnDisk, this,
+                [this] { reportFailure(SessionStatus::ChangedOnDisk); });
+        connect(m_config, &Config::closed, this, [this, opened] {
+            if (m_config == opened)
+                m_config = nullptr;
+        });
+    }
+    return m_config;
+}
+
+// ---- the find line and the lock --------------------------------------------
+
+void Chestwrd::openFind() {
+    if (m_ended || !m_loaded)
+        return;
+    if (FindLine->isHidden()) {
+        // The window grows by the line; the controls above keep their places.
+        centralWidget()->setFixedHeight(centralWidget()->height() + FindLine->height() + 4);
+        FindLine->show();
+    }
+    FindLine->setFocus();
+    FindLine->selectAll();
+}
+
+void Chestwrd::closeFind() {
+    if (FindLine->isHidden())
+        return;
+    FindLine->hide();
+    FindLine->clear(); // shows the whole list again
+    centralWidget()->setFixedHeight(centralWidget()->height() - FindLine->height() - 4);
+    List2->setFocus();
+}
+
+void Chestwrd::findChanged() {
+    m_names->setFilter(Ansi::fromUnicode(FindLine->text()));
+    List2->selectRow(m_names->rowOf(SelectedIndex));
+}
+
+void Chestwrd::showRow(int row) {
+    if (row < 0 || row >= List2->count())
+        return;
+    // As a mouse click on the row: the fields filled, Replace and Remove on.
+    List2->selectRow(row);
+    List2_Click();
+    List2_MouseUp(Qt::LeftButton);
+}
+
+void Chestwrd::lockNow() {
+    // Only a password can lock; a box waiting on the user is left to finish.
+    if (m_ended || m_locked || !m_loaded || !m_session.needsPassword() ||
+        QApplication::activeModalWidget() || (m_passReq && m_passReq->isVisible())) {
+        m_idle->timer.start();
+        return;
+    }
+    m_locked = true;
+    Clipboard->forgetOurs();
+    const bool settingsShown = m_config && m_config->isVisible();
+    if (m_config)
+        m_config->hide();
+    hide();
+    // What was typed stays in the hidden fields; nothing can be written
+    // while the window is away.
+    if (!askPassword(m_session.key()))
+        return; // three wrong tries: the program has ended
+    m_locked = false;
+    showLoaded();
+    if (settingsShown && m_config)
+        m_config->show();
+    m_idle->timer.start();
+    diskSettled(); // a change that came while locked
+}
+
+void Chestwrd::screenLocked(bool active) {
+    if (active)
+        lockNow();
+}

@@ -10,9 +10,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QLabel>
 #include <QEventLoop>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
 
@@ -41,8 +41,8 @@ bool Chestwrd::Form_Load() {
     loadRecords();
     UpdateImportMenu();
     Check1_Click();
-    m_diskWatch = new DiskWatch(
-        paths().dataFolder(), {paths().config(), paths().database(), paths().copy()}, this);
+    m_diskWatch = new DiskWatch(paths().dataFolder(),
+                                {paths().config(), paths().database(), paths().copy()}, this);
     connect(m_diskWatch, &DiskWatch::settled, this, [this] { diskSettled(); });
     return true;
 }
@@ -67,8 +67,8 @@ void Chestwrd::showLoaded() {
 
 void Chestwrd::bringToFront() {
     QWidget *front = m_passReq && m_passReq->isVisible() ? static_cast<QWidget *>(m_passReq)
-                     : isVisible()                        ? static_cast<QWidget *>(this)
-                                                          : nullptr;
+                     : isVisible()                       ? static_cast<QWidget *>(this)
+                                                         : nullptr;
     if (!front)
         return; // the splash is up and brings the window itself
     front->raise();
@@ -96,7 +96,8 @@ void Chestwrd::showReach() {
 bool Chestwrd::askPassword(const QByteArray &password) {
     if (!m_passReq) {
         m_passReq = new PassReq(m_hooks);
-        connect(m_passReq, &PassReq::accepted, this, [this] { auth->setText(QStringLiteral("Ok")); });
+        connect(m_passReq, &PassReq::accepted, this,
+                [this] { auth->setText(QStringLiteral("Ok")); });
         connect(m_passReq, &PassReq::refused, this, [this] { endProgram(); });
     }
     auth->setText(QStringLiteral("auth"));

@@ -32,7 +32,7 @@ bool encodeLines(const QList<QByteArray> &lines, QByteArray &content,
         EncodeInto(line, dst);
         safe &= size > 0 && !std::memchr(dst, '\n', size) && !std::memchr(dst, '\r', size);
         if (!keyStream.isEmpty())
-            safe &= XorInvertSpan(dst, size, keyStream.constData());
+            safe &= XorInvertSpan(dst, dst, size, keyStream.constData());
         dst += size;
         *dst++ = '\r';
         *dst++ = '\n';

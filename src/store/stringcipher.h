@@ -27,10 +27,10 @@ bool XorInvertLines(const QList<QByteArray> &lines, const QByteArray &key, QByte
 bool XorInvertContent(const QByteArray &content, const QByteArray &key, QByteArray &out,
                       bool *lineSafe = nullptr);
 
-// One line in place under a key stream: the key repeated from its first
-// character for at least size bytes (see KeyStream). False when the result
-// holds a CR or LF.
-bool XorInvertSpan(char *data, qsizetype size, const char *keyStream);
+// The one loop of the cipher: size bytes from src through the key stream
+// (the key repeated from its first character, see KeyStream) into dst, which
+// may be src. False when the result holds a CR or LF.
+bool XorInvertSpan(const char *src, char *dst, qsizetype size, const char *keyStream);
 // The key repeated to the given length; empty for an empty key.
 QByteArray KeyStream(const QByteArray &key, qsizetype length);
 

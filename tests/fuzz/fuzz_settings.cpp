@@ -8,7 +8,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const QByteArray content = fuzzBytes(data, size);
     const QByteArray line = SettingsLineFromFile(content);
     const ParsedSettings parsed = ParseSettingsLine(line);
-    FUZZ_CHECK(parsed.scope >= 0 && parsed.scope <= 2);
+    FUZZ_CHECK(int(parsed.scope) >= 0 && int(parsed.scope) <= 2);
     CheckExpiry(parsed.expiry, "12-05-2026");
     CheckExpiry(content.left(10), content.mid(10, 10));
     NumericValue(content);
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             password += c;
     if (password.isEmpty())
         return 0;
-    const int scope = size % 3;
+    const Scope scope = ScopeFromDigit(char('0' + size % 3));
     const QByteArray built = BuildSettingsLine("01-06-2027", password, "12-05-2026", scope);
     const ParsedSettings back = ParseSettingsLine(SettingsLineFromFile(SettingsFileContent(built)));
     FUZZ_CHECK(back.scope == scope);

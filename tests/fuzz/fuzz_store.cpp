@@ -28,14 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     // Scope 0 and 2: the database file as start-up reads it.
     RecordList list;
-    AddStoredRecords(content, list);
+    AddStoredRecords(content, Scope::None, "", list);
     checkList(list);
     QList<QByteArray> storable;
     for (const QByteArray &line : list.lines())
         if (CheckStorable(line, Scope::None, "") == StoreStatus::Ok)
             storable.append(EncodeLine(line));
     RecordList reread;
-    AddStoredRecords(JoinLines(storable), reread);
+    AddStoredRecords(JoinLines(storable), Scope::None, "", reread);
     FUZZ_CHECK(reread.size() == storable.size());
 
     // Scope 1: the copy deciphered line by line; the in-place pass that
@@ -44,7 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     QByteArray deciphered;
     FUZZ_CHECK(XorInvertContent(content, key, deciphered));
     RecordList fromCopy;
-    AddStoredRecords(deciphered, fromCopy);
+    AddStoredRecords(deciphered, Scope::None, "", fromCopy);
+    // The copy read as start-up reads it gives the same records.
+    RecordList started;
+    AddStoredRecords(content, Scope::ProgramAndDBase, key, started);
+    FUZZ_CHECK(started.lines() == fromCopy.lines());
     checkList(fromCopy);
     const QList<QByteArray> lines = SplitLines(content);
     QByteArray byLines;

@@ -23,7 +23,6 @@ public:
     // Shows only the records whose service, user name, other info or path
     // contain text, letter case ignored; an empty text shows them all.
     void setFilter(const QByteArray &text);
-    const QByteArray &filter() const { return m_filter; }
     // The record a row shows, and the row that shows a record; -1 for none.
     qsizetype recordAt(int row) const;
     int rowOf(qsizetype record) const;

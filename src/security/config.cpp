@@ -30,15 +30,6 @@ void fitToText(QWidget *widget) {
                    widget->sizeHint().height());
 }
 
-bool isLetterOrDigit(QChar c) {
-    const char16_t u = c.unicode();
-    return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
-}
-
-bool isDigit(QChar c) {
-    return c.unicode() >= '0' && c.unicode() <= '9';
-}
-
 // Options that can all be clear at once, as the settings need.
 QRadioButton *makeOption(const QString &caption, QWidget *parent) {
     auto *option = new QRadioButton(caption, parent);
@@ -221,7 +212,7 @@ void Config::Text1_Change() {
     m_boxWasEmpty = Text1->text().isEmpty();
     if (!Check1->isChecked()) {
         QString text = Text1->text();
-        const int caret = FilterToAllowed(text, isLetterOrDigit);
+        const int caret = FilterToAllowed(text, IsAsciiLetterOrDigit);
         if (caret >= 0) {
             Text1->setText(text); // runs this handler again on the clean text
             Text1->setCursorPosition(caret);
@@ -312,7 +303,7 @@ void Config::Option3_LostFocus() {
 
 void Config::Text3_Change() {
     QString text = Text3->text();
-    const int caret = FilterToAllowed(text, isDigit);
+    const int caret = FilterToAllowed(text, IsAsciiDigit);
     // The count and its loop are 16-bit: larger counts are held at the most.
     bool clamped = false;
     if (text.size() > 5 || (!text.isEmpty() && text.toInt() > kMaxProposalLength)) {

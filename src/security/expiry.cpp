@@ -7,18 +7,23 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace {
-
-bool isDigit(QChar c) {
+bool IsAsciiDigit(QChar c) {
     return c.unicode() >= '0' && c.unicode() <= '9';
 }
+
+bool IsAsciiLetterOrDigit(QChar c) {
+    const char16_t u = c.unicode();
+    return IsAsciiDigit(c) || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
+}
+
+namespace {
 
 // A whole number made of digits alone, as a strict conversion reads it.
 bool strictNumber(const QString &text, int &value) {
     if (text.isEmpty() || text.size() > 9)
         return false;
     for (const QChar c : text) {
-        if (!isDigit(c))
+        if (!IsAsciiDigit(c))
             return false;
     }
     value = text.toInt();

@@ -6,6 +6,10 @@
 // The settings window's pure rules, with no widget in them: the password
 // box's filter and the expiry date's proposal and correction.
 
+// The characters the boxes keep: ASCII digits; ASCII letters and digits.
+bool IsAsciiDigit(QChar c);
+bool IsAsciiLetterOrDigit(QChar c);
+
 // Letters and digits only: each pass removes the first other character and
 // puts the caret one past where it stood. Returns the caret, or -1 when the
 // text was already clean.

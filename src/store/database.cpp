@@ -51,12 +51,14 @@ QString StoreFile(const StorePaths &paths, Scope scope) {
 }
 
 StoreStatus LoadDatabase(const StorePaths &paths, Scope scope, const QByteArray &key,
-                         RecordList &list) {
+                         RecordList &list, Platform::FileStamp *stamp) {
     const QString path = StoreFile(paths, scope);
+    if (stamp)
+        *stamp = Platform::stampOf(path);
     if (!Platform::exists(path))
         return StoreStatus::Missing;
     QByteArray content;
-    if (!Platform::readFile(path, content))
+    if (!Platform::readFile(path, content, stamp))
         return StoreStatus::ReadFailed;
     return AddStoredRecords(std::move(content), scope, key, list);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform.h"
 #include "recordlist.h"
 #include "settings.h"
 #include "storepaths.h"
@@ -24,8 +25,9 @@ QString StoreFile(const StorePaths &paths, Scope scope);
 
 // Adds the records of the scope's store to list. The copy is deciphered in
 // memory: no record ever passes through the shared temporary folder.
+// With a stamp asked for, it gets the stamp of the file as read (or found missing).
 StoreStatus LoadDatabase(const StorePaths &paths, Scope scope, const QByteArray &key,
-                         RecordList &list);
+                         RecordList &list, Platform::FileStamp *stamp = nullptr);
 
 // Adds the records the bytes of the scope's store hold to list; the copy's
 // bytes are deciphered under key first.

@@ -82,27 +82,16 @@ void trace(const char *step, const QString &path) {
 }
 
 // Pushes what was written to the disk itself, so a rename that follows never
-// publishes a file whose bytes are still only in memory.
-bool syncToDisk(QFile &file) {
+// publishes a file whose bytes are still only in memory. An append needs only
+// its bytes there, not the file's times.
+bool syncToDisk(QFile &file, bool dataOnly = false) {
     if (!file.flush())
         return false;
-    trace("sync", file.fileName());
-#ifdef Q_OS_WIN
-    return _commit(file.handle()) == 0;
-#else
-    return ::fsync(file.handle()) == 0;
-#endif
-}
-
-// An append needs its bytes on the disk, not the file's times.
-bool syncDataToDisk(QFile &file) {
-    if (!file.flush())
-        return false;
-    trace("datasync", file.fileName());
+    trace(dataOnly ? "datasync" : "sync", file.fileName());
 #ifdef Q_OS_WIN
     return _commit(file.handle()) == 0;
 #elif defined(Q_OS_LINUX)
-    return ::fdatasync(file.handle()) == 0;
+    return (dataOnly ? ::fdatasync(file.handle()) : ::fsync(file.handle())) == 0;
 #else
     return ::fsync(file.handle()) == 0;
 #endif
@@ -112,7 +101,9 @@ QString parentOf(const QString &path) {
     return QFileInfo(path).absolutePath();
 }
 
-bool writeNewFile(const QString &path, const QByteArray &content, bool sync) {
+// Writes the content to a new file made for this call only, synced to disk:
+// whatever stands at the path is unlinked first, never followed.
+bool writeNewSyncedFile(const QString &path, const QByteArray &content) {
     if (QFileInfo(path).isSymLink() || QFileInfo::exists(path)) {
         if (!QFile::remove(path))
             return false;
@@ -122,9 +113,7 @@ bool writeNewFile(const QString &path, const QByteArray &content, bool sync) {
     // rather than be followed or reused.
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, kOwnerFile))
         return false;
-    bool written = file.write(content) == content.size() && file.flush();
-    if (written && sync)
-        written = syncToDisk(file);
+    const bool written = file.write(content) == content.size() && syncToDisk(file);
     file.close();
     if (!written || file.error() != QFileDevice::NoError) {
         QFile::remove(path);
@@ -134,10 +123,6 @@ bool writeNewFile(const QString &path, const QByteArray &content, bool sync) {
 }
 
 } // namespace
-
-bool writePrivateFile(const QString &path, const QByteArray &content) {
-    return writeNewFile(path, content, false);
-}
 
 QString unfinishedPath(const QString &path) {
     return path + QStringLiteral(".part");
@@ -150,7 +135,7 @@ bool writeFileAtomically(const QString &path, const QByteArray &content) {
     // the disk, and only then takes the old one's name in one step. A write
     // cut short leaves the old file whole and a ".part" for start-up to clear.
     const QString part = unfinishedPath(path);
-    if (!writeNewFile(part, content, true))
+    if (!writeNewSyncedFile(part, content))
         return false;
     if (!replaceFile(part, path)) {
         QFile::remove(part);
@@ -177,7 +162,7 @@ bool appendToFile(const QString &path, const QByteArray &content) {
         if (last != '\n')
             bytes.prepend("\r\n");
     }
-    const bool written = file.write(bytes) == bytes.size() && syncDataToDisk(file) &&
+    const bool written = file.write(bytes) == bytes.size() && syncToDisk(file, true) &&
                          (existed || syncFolder(parentOf(path)));
     if (!written) {
         // The file goes back to what it was; one the append made goes again.
@@ -193,7 +178,9 @@ bool appendToFile(const QString &path, const QByteArray &content) {
     return true;
 }
 
-bool readFile(const QString &path, QByteArray &content) {
+namespace {
+
+bool readOnce(const QString &path, QByteArray &content) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
@@ -201,6 +188,21 @@ bool readFile(const QString &path, QByteArray &content) {
         return false;
     content = file.readAll();
     return file.error() == QFileDevice::NoError;
+}
+
+} // namespace
+
+bool readFile(const QString &path, QByteArray &content, FileStamp *stamp) {
+    if (!stamp)
+        return readOnce(path, content);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        *stamp = stampOf(path);
+        if (!readOnce(path, content))
+            return false;
+        if (stampOf(path) == *stamp)
+            return true;
+    }
+    return false; // still being written: better unread than half read
 }
 
 bool replaceFile(const QString &from, const QString &to) {
@@ -278,17 +280,6 @@ FileStamp stampOf(const QString &path) {
     stamp.changedNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
 #endif
     return stamp;
-}
-
-bool readFileStamped(const QString &path, QByteArray &content, FileStamp &stamp) {
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        stamp = stampOf(path);
-        if (!readFile(path, content))
-            return false;
-        if (stampOf(path) == stamp)
-            return true;
-    }
-    return false; // still being written: better unread than half read
 }
 
 FolderLock::~FolderLock() {

@@ -24,11 +24,6 @@ bool createHiddenFolder(const QString &path);
 // Other numbers give an empty path.
 QString specialFolderPath(int folder);
 
-// Writes the whole content to a new file made for this call only: whatever
-// stands at the path is unlinked first (a planted link is removed, never
-// followed), then the file is created exclusively, owner-only.
-bool writePrivateFile(const QString &path, const QByteArray &content);
-
 // Replaces the file with the content as one step: the old file stays whole
 // until the new one is complete and synced. The result is hidden.
 bool writeFileAtomically(const QString &path, const QByteArray &content);
@@ -40,9 +35,6 @@ QString unfinishedPath(const QString &path);
 // Appends bytes to a file, creating it hidden when missing. On a failure the
 // file is cut back to its old length so no partial line is left.
 bool appendToFile(const QString &path, const QByteArray &content);
-
-// Reads a whole file. False when it is missing or cannot be read.
-bool readFile(const QString &path, QByteArray &content);
 
 // Renames over an existing file in one step.
 bool replaceFile(const QString &from, const QString &to);
@@ -74,9 +66,10 @@ struct FileStamp {
 };
 FileStamp stampOf(const QString &path);
 
-// Reads a whole file together with the stamp of what was read: a file that
-// changes while it is read is read again.
-bool readFileStamped(const QString &path, QByteArray &content, FileStamp &stamp);
+// Reads a whole file. False when it is missing or cannot be read. With a
+// stamp asked for, it gets the stamp of what was read: a file that changes
+// while it is read is read again.
+bool readFile(const QString &path, QByteArray &content, FileStamp *stamp = nullptr);
 
 // Holds a folder for this process alone. The kernel drops the hold when the
 // process ends in any way, so a crash or a kill never leaves a stale lock.

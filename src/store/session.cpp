@@ -33,22 +33,11 @@ void Session::takeSettings(const ParsedSettings &settings) {
 }
 
 SettingsStatus Session::readSettings() {
-    QByteArray content;
-    Platform::FileStamp stamp;
-    if (!Platform::exists(m_paths.config())) {
-        // No settings: no password, the database file.
-        m_configStamp = Platform::stampOf(m_paths.config());
-        takeSettings(ParsedSettings{});
-        return SettingsStatus::Missing;
-    }
-    if (!Platform::readFileStamped(m_paths.config(), content, stamp)) {
-        m_configStamp = Platform::stampOf(m_paths.config());
-        takeSettings(ParsedSettings{});
-        return SettingsStatus::ReadFailed;
-    }
-    m_configStamp = stamp;
-    takeSettings(ParseSettingsLine(SettingsLineFromFile(std::move(content))));
-    return SettingsStatus::Ok;
+    QByteArray line;
+    const SettingsStatus status = ReadSettingsFile(m_paths, line, &m_configStamp);
+    // No readable settings: no password, the database file.
+    takeSettings(status == SettingsStatus::Ok ? ParseSettingsLine(line) : ParsedSettings{});
+    return status;
 }
 
 bool Session::needsPassword() const {
@@ -58,22 +47,10 @@ bool Session::needsPassword() const {
 
 StoreStatus Session::loadRecords() {
     m_records = RecordList();
-    const QString path = StoreFile(m_paths, m_scope);
-    QByteArray content;
-    Platform::FileStamp stamp;
-    StoreStatus status = StoreStatus::Ok;
-    if (!Platform::exists(path)) {
-        stamp = Platform::stampOf(path);
-        status = StoreStatus::Missing;
-    } else if (!Platform::readFileStamped(path, content, stamp)) {
-        status = StoreStatus::ReadFailed;
-    } else {
-        status = AddStoredRecords(std::move(content), m_scope, m_key, m_records);
-    }
+    const StoreStatus status = LoadDatabase(m_paths, m_scope, m_key, m_records, &m_storeStamp);
     // A store that exists but could not be read or deciphered must never be
     // written over from a list that does not hold its records.
     m_readable = status == StoreStatus::Ok || status == StoreStatus::Missing;
-    m_storeStamp = stamp;
     return status;
 }
 

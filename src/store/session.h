@@ -55,8 +55,6 @@ public:
     bool needsPassword() const;
 
     const RecordList &records() const { return m_records; }
-    // False when the store exists but could not be read.
-    bool storeReadable() const { return m_readable; }
 
     // The store or the configuration file is no longer what was read or written.
     bool changedOnDisk() const;

@@ -48,11 +48,14 @@ QByteArray SettingsFileContent(const QByteArray &line) {
     return content;
 }
 
-SettingsStatus ReadSettingsFile(const StorePaths &paths, QByteArray &line) {
+SettingsStatus ReadSettingsFile(const StorePaths &paths, QByteArray &line,
+                                Platform::FileStamp *stamp) {
+    if (stamp)
+        *stamp = Platform::stampOf(paths.config());
     if (!Platform::exists(paths.config()))
         return SettingsStatus::Missing;
     QByteArray content;
-    if (!Platform::readFile(paths.config(), content))
+    if (!Platform::readFile(paths.config(), content, stamp))
         return SettingsStatus::ReadFailed;
     line = SettingsLineFromFile(std::move(content));
     return SettingsStatus::Ok;

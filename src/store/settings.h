@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform.h"
 #include "storepaths.h"
 
 #include <QByteArray>
@@ -42,8 +43,10 @@ ParsedSettings ParseSettingsLine(const QByteArray &line);
 
 enum class SettingsStatus { Ok, Missing, ReadFailed, WriteFailed };
 
-// The deciphered line, read whole whatever bytes it holds.
-SettingsStatus ReadSettingsFile(const StorePaths &paths, QByteArray &line);
+// The deciphered line, read whole whatever bytes it holds; with the stamp of
+// the file as read (or found missing) when one is asked for.
+SettingsStatus ReadSettingsFile(const StorePaths &paths, QByteArray &line,
+                                Platform::FileStamp *stamp = nullptr);
 // The deciphered line a configuration file's bytes hold.
 QByteArray SettingsLineFromFile(QByteArray content);
 // Enciphers the line and replaces the file in one step.

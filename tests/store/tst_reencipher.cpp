@@ -170,7 +170,7 @@ void TestReencipher::unfinishedWritesAreClearedAndOldFilesKept() {
                                 Platform::unfinishedPath(f.paths.copy()),
                                 Platform::unfinishedPath(StagedPath(f.paths.config()))};
     for (const QString &part : leftovers)
-        QVERIFY(Platform::writePrivateFile(part, "half a li"));
+        writeBytes(part, "half a li");
     RecoverPendingSettings(f.paths);
     for (const QString &part : leftovers)
         QVERIFY2(!QFileInfo::exists(part), qPrintable(part));

@@ -41,8 +41,9 @@ test: build sanitize-build
 check: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE 'kill|badinput|package'
 
+# RECORDS=1000,10000 picks the sizes; the default runs 1,000 to 1,000,000.
 bench: build
-	$(BUILD)/bench/varnlock_bench
+	$(BUILD)/bench/varnlock_bench $(if $(RECORDS),--records $(RECORDS))
 
 fuzz:
 	@sh tools/install-deps.sh fuzz

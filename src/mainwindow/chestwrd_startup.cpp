@@ -151,7 +151,7 @@ bool Chestwrd::reloadFromDisk() {
     m_reloading = true;
     // The record the user was working on is found again by its text.
     const QByteArray selected = SelectedIndex >= 0 && SelectedIndex < List1().size()
-                                    ? List1().line(SelectedIndex)
+                                    ? List1().line(SelectedIndex).toByteArray()
                                     : QByteArray();
     m_session.recover();
     m_session.readSettings();

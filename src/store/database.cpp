@@ -10,37 +10,53 @@
 
 namespace {
 
-// The store's content for record lines: each field-ciphered, and under a key
-// enciphered again, ended by CR LF. One pass, one buffer. False when a line is
-// empty or holds a line break, or when a key makes one; content is then unusable.
-bool encodeLines(const QList<QByteArray> &lines, QByteArray &content,
-                 const QByteArray &key = QByteArray()) {
-    qsizetype total = 0;
-    qsizetype longest = 0;
-    for (const QByteArray &line : lines) {
-        total += line.size() + 2;
-        longest = std::max(longest, line.size());
-    }
-    const QByteArray keyStream = KeyStream(key, longest);
-    content = QByteArray(total, Qt::Uninitialized);
-    char *dst = content.data();
-    bool safe = true;
-    for (const QByteArray &line : lines) {
+// Large enough that the disk sees few writes, small enough to stay in cache.
+constexpr qsizetype kChunk = qsizetype(1) << 20;
+
+// Hands the store's content for lines to write, a piece at a time: each line
+// field-ciphered, under a key enciphered again, ended by CR LF. Stops, with
+// unsafe set, at a line that would not read back as the same single line.
+bool streamLines(std::span<const QByteArrayView> lines, const QByteArray &key,
+                 const Platform::ChunkWriter &write, bool &unsafe) {
+    // One buffer serves every rewrite: fresh memory is not free, and a store
+    // is rewritten at every replace and remove. It grows to a megabyte, or to
+    // the longest line, and no further.
+    static thread_local QByteArray buffer;
+    qsizetype needed = 0;
+    for (auto it = lines.begin(); it != lines.end() && needed < kChunk; ++it)
+        needed += it->size() + 2;
+    if (buffer.size() < std::min(needed, kChunk))
+        buffer.resize(std::min(needed, kChunk));
+    QByteArray keyStream;
+    qsizetype used = 0;
+    for (const QByteArrayView line : lines) {
         const qsizetype size = line.size();
-        // The field cipher leaves CR and LF as they are, so the fresh image
-        // shows whether the line held one; it is still in the cache.
-        EncodeInto(line, dst);
-        safe &= size > 0 && !std::memchr(dst, '\n', size) && !std::memchr(dst, '\r', size);
-        if (!keyStream.isEmpty())
+        if (used + size + 2 > buffer.size()) {
+            if (used > 0 && !write(QByteArrayView(buffer.constData(), used)))
+                return false;
+            used = 0;
+            if (size + 2 > buffer.size())
+                buffer.resize(size + 2);
+        }
+        char *dst = buffer.data() + used;
+        bool safe = EncodeInto(line, dst) && size > 0;
+        if (!key.isEmpty()) {
+            if (keyStream.size() < size)
+                keyStream = KeyStream(key, std::max(size, qsizetype(256)));
             safe &= XorInvertSpan(dst, dst, size, keyStream.constData());
-        dst += size;
-        *dst++ = '\r';
-        *dst++ = '\n';
+        }
+        if (!safe) {
+            unsafe = true;
+            return false;
+        }
+        dst[size] = '\r';
+        dst[size + 1] = '\n';
+        used += size + 2;
     }
-    return safe;
+    return used == 0 || write(QByteArrayView(buffer.constData(), used));
 }
 
-bool containsLineBreak(const QByteArray &line) {
+bool containsLineBreak(QByteArrayView line) {
     return line.contains('\n') || line.contains('\r');
 }
 
@@ -65,35 +81,39 @@ StoreStatus LoadDatabase(const StorePaths &paths, Scope scope, const QByteArray 
 
 StoreStatus AddStoredRecords(QByteArray content, Scope scope, const QByteArray &key,
                              RecordList &list) {
-    if (scope == Scope::ProgramAndDBase && !content.isEmpty()) {
-        QByteArray deciphered;
-        if (!XorInvertContent(content, key, deciphered))
+    // Deciphered and decoded where it was read: the records stay views into
+    // this one block, which the list then keeps.
+    std::vector<QByteArrayView> records;
+    content.detach();
+    if (scope == Scope::ProgramAndDBase) {
+        if (!DecipherLinesInPlace(content, key, records))
             return StoreStatus::NoKey;
-        content = std::move(deciphered);
+    } else {
+        records = LineViews(content);
     }
     DecodeInPlace(content);
-    list.append(SplitLines(content));
+    list.adopt(std::move(content), std::move(records));
     return StoreStatus::Ok;
 }
 
-StoreStatus CheckStorable(const QByteArray &line, Scope scope, const QByteArray &key) {
+StoreStatus CheckStorable(QByteArrayView line, Scope scope, const QByteArray &key) {
     if (line.isEmpty() || containsLineBreak(line))
         return StoreStatus::UnsafeRecord;
     if (scope == Scope::ProgramAndDBase) {
         if (key.isEmpty())
             return StoreStatus::NoKey;
-        if (!EnciphersToOneLine(EncodeLine(line), key))
+        if (!EnciphersToOneLine(EncodeLine(line.toByteArray()), key))
             return StoreStatus::UnsafeRecord;
     }
     return StoreStatus::Ok;
 }
 
-StoreStatus AppendRecord(const StorePaths &paths, Scope scope, const QByteArray &line,
+StoreStatus AppendRecord(const StorePaths &paths, Scope scope, QByteArrayView line,
                          const QByteArray &key) {
     const StoreStatus storable = CheckStorable(line, scope, key);
     if (storable != StoreStatus::Ok)
         return storable;
-    QByteArray stored = EncodeLine(line);
+    QByteArray stored = EncodeLine(line.toByteArray());
     if (scope == Scope::ProgramAndDBase) {
         QByteArray enciphered;
         XorInvert(stored, key, enciphered);
@@ -105,18 +125,27 @@ StoreStatus AppendRecord(const StorePaths &paths, Scope scope, const QByteArray 
     return StoreStatus::Ok;
 }
 
+StoreStatus RewriteDatabase(const StorePaths &paths, Scope scope,
+                            std::span<const QByteArrayView> lines, const QByteArray &key) {
+    const bool inCopy = scope == Scope::ProgramAndDBase;
+    if (inCopy && key.isEmpty() && !lines.empty())
+        return StoreStatus::NoKey;
+    // A line that would not read back whole abandons the write and leaves the
+    // store as it was.
+    bool unsafe = false;
+    const bool written = Platform::writeFileAtomically(
+        StoreFile(paths, scope), [&](const Platform::ChunkWriter &write) {
+            return streamLines(lines, inCopy ? key : QByteArray(), write, unsafe);
+        });
+    if (unsafe)
+        return StoreStatus::UnsafeRecord;
+    return written ? StoreStatus::Ok : StoreStatus::WriteFailed;
+}
+
 StoreStatus RewriteDatabase(const StorePaths &paths, Scope scope, const QList<QByteArray> &lines,
                             const QByteArray &key) {
-    const bool inCopy = scope == Scope::ProgramAndDBase;
-    if (inCopy && key.isEmpty() && !lines.isEmpty())
-        return StoreStatus::NoKey;
-    // A line that would not read back whole leaves the store as it was.
-    QByteArray content;
-    if (!encodeLines(lines, content, inCopy ? key : QByteArray()))
-        return StoreStatus::UnsafeRecord;
-    if (!Platform::writeFileAtomically(StoreFile(paths, scope), content))
-        return StoreStatus::WriteFailed;
-    return StoreStatus::Ok;
+    const std::vector<QByteArrayView> views(lines.cbegin(), lines.cend());
+    return RewriteDatabase(paths, scope, views, key);
 }
 
 void RemoveStaleTempFile(const StorePaths &paths) {

@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <span>
+
 // The record store on disk. "None" and "Program Only" keep the field-ciphered
 // lines in the database file; "Program and DBase" keeps them enciphered again
 // under the master password in the enciphered copy.
@@ -36,16 +38,19 @@ StoreStatus AddStoredRecords(QByteArray content, Scope scope, const QByteArray &
 
 // The write of a new record: its line appended to the store of the scope and
 // on the disk before this returns.
-StoreStatus AppendRecord(const StorePaths &paths, Scope scope, const QByteArray &line,
+StoreStatus AppendRecord(const StorePaths &paths, Scope scope, QByteArrayView line,
                          const QByteArray &key);
 
-// Replaces the whole store of the scope with lines, in their order, in one step.
+// Replaces the whole store of the scope with lines, in their order, in one
+// step. The new content is made and written a piece at a time.
+StoreStatus RewriteDatabase(const StorePaths &paths, Scope scope,
+                            std::span<const QByteArrayView> lines, const QByteArray &key);
 StoreStatus RewriteDatabase(const StorePaths &paths, Scope scope, const QList<QByteArray> &lines,
                             const QByteArray &key);
 
 // Whether a record line can be stored under the scope and key so that it
 // reads back as the same single line.
-StoreStatus CheckStorable(const QByteArray &line, Scope scope, const QByteArray &key);
+StoreStatus CheckStorable(QByteArrayView line, Scope scope, const QByteArray &key);
 
 // Clears a temporary file that an older version left in the temporary folder,
 // when it is a plain file of this user's; anything else there is left alone.

@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace {
 
 struct Tables {
@@ -28,29 +32,109 @@ constexpr Tables makeTables() {
 
 constexpr Tables kTables = makeTables();
 
-// Eight bytes to a store: the table lookups are the whole cost. src and dst may
-// be the same place.
-void mapBytes(const char *src, char *dst, qsizetype size, const std::array<char, 256> &table) {
-    const auto *in = reinterpret_cast<const unsigned char *>(src);
-    qsizetype i = 0;
-    for (; i + 8 <= size; i += 8) {
-        std::uint64_t word = 0;
-        for (int j = 0; j < 8; ++j)
-            word |= std::uint64_t(static_cast<unsigned char>(table[in[i + j]])) << (8 * j);
-        std::memcpy(dst + i, &word, 8);
+// The cipher's characters, '0' (0x30) to 'z' (0x7A), lie in the five rows of
+// sixteen bytes whose high nibble is 3 to 7; every other byte maps to itself.
+constexpr int kFirstRow = 3;
+constexpr int kRowCount = 5;
+using Rows = std::array<std::array<unsigned char, 16>, kRowCount>;
+
+constexpr Rows rowsOf(const std::array<char, 256> &table) {
+    Rows rows{};
+    for (int r = 0; r < kRowCount; ++r)
+        for (int low = 0; low < 16; ++low)
+            rows[size_t(r)][size_t(low)] =
+                static_cast<unsigned char>(table[size_t((kFirstRow + r) << 4 | low)]);
+    return rows;
+}
+
+constexpr bool onlyRowsChange(const std::array<char, 256> &table) {
+    for (int byte = 0; byte < 256; ++byte)
+        if ((byte >> 4 < kFirstRow || byte >> 4 >= kFirstRow + kRowCount) &&
+            static_cast<unsigned char>(table[size_t(byte)]) != byte)
+            return false;
+    return true;
+}
+
+static_assert(onlyRowsChange(kTables.encode) && onlyRowsChange(kTables.decode));
+constexpr Rows kEncodeRows = rowsOf(kTables.encode);
+constexpr Rows kDecodeRows = rowsOf(kTables.decode);
+
+#if defined(__x86_64__) || defined(__i386__)
+#define VARNLOCK_SSSE3 __attribute__((target("ssse3")))
+
+// The image of sixteen bytes: each row is one shuffle by the low nibble, kept
+// where the high nibble picks that row. CR and LF seen are added to breaks.
+struct SixteenMap {
+    __m128i row[kRowCount], high[kRowCount], low4, cr, lf, breaks;
+
+    VARNLOCK_SSSE3 explicit SixteenMap(const Rows &rows)
+        : low4(_mm_set1_epi8(0x0F)), cr(_mm_set1_epi8('\r')), lf(_mm_set1_epi8('\n')),
+          breaks(_mm_setzero_si128()) {
+        for (int r = 0; r < kRowCount; ++r) {
+            row[r] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[size_t(r)].data()));
+            high[r] = _mm_set1_epi8(char(kFirstRow + r));
+        }
     }
-    for (; i < size; ++i)
+
+    VARNLOCK_SSSE3 inline __m128i mapped(const char *src) {
+        const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src));
+        const __m128i low = _mm_and_si128(in, low4);
+        const __m128i nibble = _mm_and_si128(_mm_srli_epi16(in, 4), low4);
+        __m128i out = in;
+        for (int r = 0; r < kRowCount; ++r) {
+            const __m128i pick = _mm_cmpeq_epi8(nibble, high[r]);
+            out = _mm_or_si128(_mm_and_si128(pick, _mm_shuffle_epi8(row[r], low)),
+                               _mm_andnot_si128(pick, out));
+        }
+        breaks = _mm_or_si128(breaks, _mm_or_si128(_mm_cmpeq_epi8(in, cr), _mm_cmpeq_epi8(in, lf)));
+        return out;
+    }
+};
+
+// Returns how many bytes it did; the rest go through the table.
+VARNLOCK_SSSE3 qsizetype mapSixteens(const char *src, char *dst, qsizetype size, const Rows &rows,
+                                     bool &lineBreak) {
+    if (size < 16)
+        return 0;
+    SixteenMap sixteen(rows);
+    // The last sixteen bytes, taken before any is overwritten and stored
+    // last, cover the tail that would otherwise go a byte at a time.
+    const __m128i last = sixteen.mapped(src + size - 16);
+    for (qsizetype i = 0; i + 16 <= size; i += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + i), sixteen.mapped(src + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + size - 16), last);
+    lineBreak |= _mm_movemask_epi8(sixteen.breaks) != 0;
+    return size;
+}
+
+const bool kHasShuffle = __builtin_cpu_supports("ssse3");
+#endif
+
+// A store is millions of these bytes, so the common processors take sixteen
+// at a time. src and dst may be the same place. Returns true when the bytes
+// hold no CR or LF (the cipher passes both unchanged).
+bool mapBytes(const char *src, char *dst, qsizetype size, const std::array<char, 256> &table,
+              const Rows &rows) {
+    bool lineBreak = false;
+    qsizetype i = 0;
+#if defined(__x86_64__) || defined(__i386__)
+    if (kHasShuffle)
+        i = mapSixteens(src, dst, size, rows, lineBreak);
+#else
+    Q_UNUSED(rows);
+#endif
+    const auto *in = reinterpret_cast<const unsigned char *>(src);
+    for (; i < size; ++i) {
+        lineBreak |= in[i] == '\r' || in[i] == '\n';
         dst[i] = table[in[i]];
+    }
+    return !lineBreak;
 }
 
-QByteArray mapLine(const QByteArray &line, const std::array<char, 256> &table) {
+QByteArray mapLine(const QByteArray &line, const std::array<char, 256> &table, const Rows &rows) {
     QByteArray out(line.size(), Qt::Uninitialized);
-    mapBytes(line.constData(), out.data(), line.size(), table);
+    mapBytes(line.constData(), out.data(), line.size(), table, rows);
     return out;
-}
-
-void mapInPlace(QByteArray &content, const std::array<char, 256> &table) {
-    mapBytes(content.constData(), content.data(), content.size(), table);
 }
 
 } // namespace
@@ -62,21 +146,21 @@ void EncodeText(char cipherChar, QByteArray &cipherLine) {
 }
 
 void DecodeText(const QByteArray &text, QByteArray &result) {
-    result.append(mapLine(text, kTables.decode));
+    result.append(mapLine(text, kTables.decode, kDecodeRows));
 }
 
 QByteArray EncodeLine(const QByteArray &line) {
-    return mapLine(line, kTables.encode);
+    return mapLine(line, kTables.encode, kEncodeRows);
 }
 
 QByteArray DecodeLine(const QByteArray &line) {
-    return mapLine(line, kTables.decode);
+    return mapLine(line, kTables.decode, kDecodeRows);
 }
 
 void DecodeInPlace(QByteArray &content) {
-    mapInPlace(content, kTables.decode);
+    mapBytes(content.constData(), content.data(), content.size(), kTables.decode, kDecodeRows);
 }
 
-void EncodeInto(const QByteArray &line, char *dst) {
-    mapBytes(line.constData(), dst, line.size(), kTables.encode);
+bool EncodeInto(QByteArrayView line, char *dst) {
+    return mapBytes(line.data(), dst, line.size(), kTables.encode, kEncodeRows);
 }

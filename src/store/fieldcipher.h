@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 
 // The field cipher: a fixed one-to-one substitution over a-z, A-Z, 0-9 and ':'.
 // Every other byte passes unchanged, so lengths never change.
@@ -23,7 +24,8 @@ QByteArray EncodeLine(const QByteArray &line);
 QByteArray DecodeLine(const QByteArray &line);
 
 // Writes the image of a line to dst, which has room for line.size() bytes.
-void EncodeInto(const QByteArray &line, char *dst);
+// False when the line holds a CR or LF.
+bool EncodeInto(QByteArrayView line, char *dst);
 
 // Deciphers a whole file's content at once; line endings pass unchanged.
 void DecodeInPlace(QByteArray &content);

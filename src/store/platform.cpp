@@ -22,6 +22,7 @@
 #include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #endif
 
@@ -103,19 +104,32 @@ QString parentOf(const QString &path) {
 
 // Writes the content to a new file made for this call only, synced to disk:
 // whatever stands at the path is unlinked first, never followed.
-bool writeNewSyncedFile(const QString &path, const QByteArray &content) {
+bool writeNewSyncedFile(const QString &path, const ContentSource &fill) {
     if (QFileInfo(path).isSymLink() || QFileInfo::exists(path)) {
         if (!QFile::remove(path))
             return false;
     }
     QFile file(path);
     // NewOnly creates with O_EXCL: an existing file or link makes it fail
-    // rather than be followed or reused.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, kOwnerFile))
+    // rather than be followed or reused. The content comes in large pieces
+    // that need no second buffer.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered, kOwnerFile))
         return false;
-    const bool written = file.write(content) == content.size() && syncToDisk(file);
+    qint64 written = 0;
+    const ChunkWriter write = [&file, &written](QByteArrayView chunk) {
+        if (file.write(chunk.data(), chunk.size()) != chunk.size())
+            return false;
+#ifdef Q_OS_LINUX
+        // The disk starts on each piece while the next is made; the sync at
+        // the end then waits only for the last of them.
+        ::sync_file_range(file.handle(), written, chunk.size(), SYNC_FILE_RANGE_WRITE);
+#endif
+        written += chunk.size();
+        return true;
+    };
+    const bool complete = fill(write) && syncToDisk(file);
     file.close();
-    if (!written || file.error() != QFileDevice::NoError) {
+    if (!complete || file.error() != QFileDevice::NoError) {
         QFile::remove(path);
         return false;
     }
@@ -129,13 +143,18 @@ QString unfinishedPath(const QString &path) {
 }
 
 bool writeFileAtomically(const QString &path, const QByteArray &content) {
+    return writeFileAtomically(path,
+                               [&content](const ChunkWriter &write) { return write(content); });
+}
+
+bool writeFileAtomically(const QString &path, const ContentSource &fill) {
     if (QFileInfo(path).isDir())
         return false;
     // The new content goes to a file of its own beside the old one, reaches
     // the disk, and only then takes the old one's name in one step. A write
     // cut short leaves the old file whole and a ".part" for start-up to clear.
     const QString part = unfinishedPath(path);
-    if (!writeNewSyncedFile(part, content))
+    if (!writeNewSyncedFile(part, fill))
         return false;
     if (!replaceFile(part, path)) {
         QFile::remove(part);
@@ -182,11 +201,25 @@ namespace {
 
 bool readOnce(const QString &path, QByteArray &content) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // One read into a block of the file's size: no buffer between.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return false;
     if (QFileInfo(path).isDir())
         return false;
-    content = file.readAll();
+    content = QByteArray(file.size(), Qt::Uninitialized);
+    adviseLargeBlock(content.data(), content.size());
+    qint64 done = 0;
+    while (done < content.size()) {
+        const qint64 n = file.read(content.data() + done, content.size() - done);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break; // cut short while it was read
+        done += n;
+    }
+    content.truncate(done);
+    // A file that grew while it was read is read on to its end.
+    content += file.readAll();
     return file.error() == QFileDevice::NoError;
 }
 
@@ -336,6 +369,46 @@ void protectProcessMemory() {
 #ifndef Q_OS_WIN
     const rlimit none{0, 0};
     ::setrlimit(RLIMIT_CORE, &none);
+#endif
+}
+
+void adviseLargeBlock(void *data, qsizetype size) {
+#ifdef Q_OS_LINUX
+    // Only whole large pages inside the block; the advice is a hint, and a
+    // system without large pages simply ignores it.
+    constexpr quintptr kLargePage = quintptr(2) << 20;
+    const auto begin = (reinterpret_cast<quintptr>(data) + kLargePage - 1) & ~(kLargePage - 1);
+    const auto end = (reinterpret_cast<quintptr>(data) + quintptr(size)) & ~(kLargePage - 1);
+    if (end > begin)
+        ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    Q_UNUSED(data);
+    Q_UNUSED(size);
+#endif
+}
+
+qint64 peakMemoryBytes() {
+#ifdef Q_OS_WIN
+    return 0;
+#elif defined(Q_OS_LINUX)
+    // The high-water mark of this program's own memory: getrusage would also
+    // count what the process that started it held before the exec.
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return 0;
+#else
+    struct rusage usage {};
+    if (::getrusage(RUSAGE_SELF, &usage) != 0)
+        return 0;
+#ifdef Q_OS_MACOS
+    return qint64(usage.ru_maxrss); // bytes there, KiB elsewhere
+#else
+    return qint64(usage.ru_maxrss) * 1024;
+#endif
 #endif
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <functional>
@@ -27,6 +28,14 @@ QString specialFolderPath(int folder);
 // Replaces the file with the content as one step: the old file stays whole
 // until the new one is complete and synced. The result is hidden.
 bool writeFileAtomically(const QString &path, const QByteArray &content);
+
+// The same with the content made piece by piece: fill hands each piece to the
+// writer it is given, and the whole file is never held in memory. False from
+// the writer means the piece was not written; false from fill abandons the
+// write, leaving the old file as it was.
+using ChunkWriter = std::function<bool(QByteArrayView chunk)>;
+using ContentSource = std::function<bool(const ChunkWriter &write)>;
+bool writeFileAtomically(const QString &path, const ContentSource &fill);
 
 // Where writeFileAtomically builds the new content; one left behind is the
 // remains of a write that never finished.
@@ -94,6 +103,15 @@ private:
 // no debugger attach or /proc memory read by another process of the same user,
 // and no core file when the program crashes. Called first thing at start-up.
 void protectProcessMemory();
+
+// Asks the system to back a large block of memory that is about to be filled
+// with large pages: a store of many megabytes is then read and walked many
+// times faster than through small pages, most of all in a virtual machine.
+void adviseLargeBlock(void *data, qsizetype size);
+
+// The most memory the process has held at once (its peak resident set), in
+// bytes; 0 where the system does not tell.
+qint64 peakMemoryBytes();
 
 // Every step that makes a write durable is reported here when a tracer is
 // set: "sync" (a file's data and size), "datasync" (an append's data),

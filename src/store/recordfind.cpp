@@ -31,7 +31,7 @@ QList<qsizetype> FindRecords(const RecordList &records, QByteArrayView text) {
         needle[i] = char(kFold[static_cast<unsigned char>(text[i])]);
     QByteArray scratch;
     for (qsizetype i = 0; i < records.size(); ++i) {
-        const QByteArray &line = records.line(i);
+        const QByteArrayView line = records.line(i);
         if (needle.isEmpty()) {
             found.append(i);
             continue;
@@ -42,10 +42,10 @@ QList<qsizetype> FindRecords(const RecordList &records, QByteArrayView text) {
         const qsizetype second = first < 0 ? -1 : line.indexOf(kSeparator, first + 2);
         const qsizetype third = second < 0 ? -1 : line.indexOf(kSeparator, second + 2);
         const qsizetype before = second < 0 ? line.size() : second;
-        bool match = containsFolded(line.constData(), before, needle, scratch);
+        bool match = containsFolded(line.data(), before, needle, scratch);
         if (!match && third >= 0)
-            match = containsFolded(line.constData() + third + 2, line.size() - third - 2, needle,
-                                   scratch);
+            match =
+                containsFolded(line.data() + third + 2, line.size() - third - 2, needle, scratch);
         if (match)
             found.append(i);
     }

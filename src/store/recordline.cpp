@@ -12,21 +12,21 @@ QByteArray ComposeRecordLine(const RecordFields &fields) {
     return line;
 }
 
-bool SplitRecordLine(const QByteArray &line, RecordFields &fields) {
+bool SplitRecordLine(QByteArrayView line, RecordFields &fields) {
     qsizetype from = 0;
     for (int i = 0; i < kFieldCount - 1; ++i) {
         const qsizetype p = line.indexOf(kSeparator, from);
         if (p < 0)
             return false;
-        fields[i] = line.mid(from, p - from);
+        fields[i] = line.sliced(from, p - from).toByteArray();
         from = p + 2;
     }
     if (from < line.size())
-        fields[kFieldCount - 1] = line.mid(from);
+        fields[kFieldCount - 1] = line.sliced(from).toByteArray();
     return true;
 }
 
-QByteArray ServiceName(const QByteArray &line) {
+QByteArray ServiceName(QByteArrayView line) {
     const qsizetype p = line.indexOf(kSeparator);
-    return p < 0 ? line : line.left(p);
+    return (p < 0 ? line : line.first(p)).toByteArray();
 }

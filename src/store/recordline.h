@@ -17,8 +17,8 @@ QByteArray ComposeRecordLine(const RecordFields &fields);
 // fills the next field; at a missing separator it stops, and the fields not yet
 // reached keep what they held. The path is set only when text follows the last
 // separator. Returns true when all five fields were reached.
-bool SplitRecordLine(const QByteArray &line, RecordFields &fields);
+bool SplitRecordLine(QByteArrayView line, RecordFields &fields);
 
 // The text before the first ":!", or the whole line when it has none, so a
 // damaged line is still listed and can be removed.
-QByteArray ServiceName(const QByteArray &line);
+QByteArray ServiceName(QByteArrayView line);

@@ -1,21 +1,19 @@
 #include "recordlist.h"
 
 #include "fold.h"
+#include "platform.h"
 #include "recordline.h"
 
 #include <algorithm>
-#include <array>
 
-namespace {} // namespace
-
-RecordList::RecordList(QList<QByteArray> lines) : m_lines(std::move(lines)) {
-    std::stable_sort(m_lines.begin(), m_lines.end(), lessThan);
+RecordList::RecordList(const QList<QByteArray> &lines) {
+    append(lines);
 }
 
-bool RecordList::lessThan(const QByteArray &a, const QByteArray &b) {
+bool RecordList::lessThan(QByteArrayView a, QByteArrayView b) {
     const qsizetype n = std::min(a.size(), b.size());
-    const auto *pa = reinterpret_cast<const unsigned char *>(a.constData());
-    const auto *pb = reinterpret_cast<const unsigned char *>(b.constData());
+    const auto *pa = reinterpret_cast<const unsigned char *>(a.data());
+    const auto *pb = reinterpret_cast<const unsigned char *>(b.data());
     for (qsizetype i = 0; i < n; ++i) {
         const unsigned char fa = kFold[pa[i]];
         const unsigned char fb = kFold[pb[i]];
@@ -24,14 +22,22 @@ bool RecordList::lessThan(const QByteArray &a, const QByteArray &b) {
     }
     if (a.size() != b.size())
         return a.size() < b.size();
-    return a < b;
+    return a.compare(b) < 0;
+}
+
+QList<QByteArray> RecordList::toList() const {
+    QList<QByteArray> out;
+    out.reserve(size());
+    for (const QByteArrayView line : m_lines)
+        out.append(line.toByteArray());
+    return out;
 }
 
 QByteArray RecordList::serviceName(qsizetype i) const {
-    return ServiceName(m_lines.at(i));
+    return ServiceName(line(i));
 }
 
-qsizetype RecordList::indexOf(const QByteArray &line) const {
+qsizetype RecordList::indexOf(QByteArrayView line) const {
     const auto it = std::lower_bound(m_lines.cbegin(), m_lines.cend(), line, lessThan);
     if (it != m_lines.cend() && *it == line)
         return it - m_lines.cbegin();
@@ -39,48 +45,94 @@ qsizetype RecordList::indexOf(const QByteArray &line) const {
 }
 
 void RecordList::append(const QList<QByteArray> &lines) {
-    const qsizetype before = m_lines.size();
-    m_lines.append(lines);
-    // A store is written in list order, so what is read is usually in order
-    // already: then only the seam between old and new entries needs merging.
-    const auto middle = m_lines.begin() + before;
-    if (!std::is_sorted(middle, m_lines.end(), lessThan))
-        std::stable_sort(middle, m_lines.end(), lessThan);
-    std::inplace_merge(m_lines.begin(), middle, m_lines.end(), lessThan);
+    // One block for all of them, laid out as a store would hold them.
+    qsizetype total = 0;
+    for (const QByteArray &line : lines)
+        total += line.size();
+    QByteArray block(total, Qt::Uninitialized);
+    Platform::adviseLargeBlock(block.data(), total);
+    std::vector<QByteArrayView> views;
+    views.reserve(size_t(lines.size()));
+    char *dst = block.data();
+    for (const QByteArray &line : lines) {
+        std::copy(line.cbegin(), line.cend(), dst);
+        views.emplace_back(dst, line.size());
+        dst += line.size();
+    }
+    adopt(std::move(block), std::move(views));
 }
 
-qsizetype RecordList::insertSorted(const QByteArray &line) {
-    const auto it = std::upper_bound(m_lines.cbegin(), m_lines.cend(), line, lessThan);
+void RecordList::adopt(QByteArray block, std::vector<QByteArrayView> lines) {
+    if (lines.empty())
+        return;
+    m_blocks.append(std::move(block)); // moved, not copied: the views stay valid
+    // A store is written in list order, so what is read is usually in order
+    // already: then it is taken as it stands, or merged at the seam.
+    if (!std::is_sorted(lines.begin(), lines.end(), lessThan))
+        std::stable_sort(lines.begin(), lines.end(), lessThan);
+    if (m_lines.empty()) {
+        m_lines = std::move(lines);
+        return;
+    }
+    const size_t before = m_lines.size();
+    m_lines.insert(m_lines.end(), lines.begin(), lines.end());
+    std::inplace_merge(m_lines.begin(), m_lines.begin() + std::ptrdiff_t(before), m_lines.end(),
+                       lessThan);
+}
+
+QByteArrayView RecordList::keep(QByteArrayView line) {
+    // Each added record gets a block of its own, freed again when it goes.
+    m_blocks.append(line.toByteArray());
+    return m_blocks.constLast();
+}
+
+qsizetype RecordList::insertSorted(QByteArrayView stored) {
+    const auto it = std::upper_bound(m_lines.cbegin(), m_lines.cend(), stored, lessThan);
     const qsizetype index = it - m_lines.cbegin();
-    m_lines.insert(index, line);
+    m_lines.insert(it, stored);
     return index;
 }
 
-RecordList::Change RecordList::add(const QByteArray &line, qsizetype *index) {
+void RecordList::release(QByteArrayView line) {
+    // Only a block holding exactly this line belongs to it alone; the bytes
+    // of a loaded store stay until the list goes.
+    for (qsizetype i = m_blocks.size() - 1; i >= 0; --i) {
+        const QByteArray &block = m_blocks.at(i);
+        if (block.constData() == line.data() && block.size() == line.size()) {
+            m_blocks.removeAt(i);
+            return;
+        }
+    }
+}
+
+RecordList::Change RecordList::add(QByteArrayView line, qsizetype *index) {
     if (contains(line))
         return Change::Duplicate;
-    const qsizetype at = insertSorted(line);
+    const qsizetype at = insertSorted(keep(line));
     if (index)
         *index = at;
     return Change::Done;
 }
 
-RecordList::Change RecordList::replace(qsizetype index, const QByteArray &line,
-                                       qsizetype *newIndex) {
-    if (index < 0 || index >= m_lines.size())
+RecordList::Change RecordList::replace(qsizetype index, QByteArrayView line, qsizetype *newIndex) {
+    if (index < 0 || index >= size())
         return Change::BadIndex;
     if (contains(line))
         return Change::NoChange;
-    m_lines.removeAt(index);
-    const qsizetype at = insertSorted(line);
+    // Copied before the old record goes: line may be a view into its bytes.
+    const QByteArrayView stored = keep(line);
+    remove(index);
+    const qsizetype at = insertSorted(stored);
     if (newIndex)
         *newIndex = at;
     return Change::Done;
 }
 
 RecordList::Change RecordList::remove(qsizetype index) {
-    if (index < 0 || index >= m_lines.size())
+    if (index < 0 || index >= size())
         return Change::BadIndex;
-    m_lines.removeAt(index);
+    const QByteArrayView line = m_lines.at(size_t(index));
+    m_lines.erase(m_lines.begin() + index);
+    release(line);
     return Change::Done;
 }

@@ -1,43 +1,65 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
+
+#include <algorithm>
+#include <span>
+#include <vector>
 
 // The stored records in their list order: sorted by the whole record line with
 // letter case ignored. The visible service names are derived from the same
 // entries, so a name and its record can never fall out of step.
+//
+// A loaded store stays one block of bytes and every record is a view into it:
+// a million records cost one allocation, not a million, and are never copied.
 class RecordList {
 public:
     enum class Change { Done, Duplicate, NoChange, BadIndex };
 
     RecordList() = default;
-    explicit RecordList(QList<QByteArray> lines);
+    explicit RecordList(const QList<QByteArray> &lines);
 
-    qsizetype size() const { return m_lines.size(); }
-    bool isEmpty() const { return m_lines.isEmpty(); }
-    const QByteArray &line(qsizetype i) const { return m_lines.at(i); }
-    const QList<QByteArray> &lines() const { return m_lines; }
+    qsizetype size() const { return qsizetype(m_lines.size()); }
+    bool isEmpty() const { return m_lines.empty(); }
+    QByteArrayView line(qsizetype i) const { return m_lines.at(size_t(i)); }
+    std::span<const QByteArrayView> lines() const { return m_lines; }
+    QList<QByteArray> toList() const;
     QByteArray serviceName(qsizetype i) const;
 
     // Exact, case-sensitive match; -1 when absent.
-    qsizetype indexOf(const QByteArray &line) const;
-    bool contains(const QByteArray &line) const { return indexOf(line) >= 0; }
+    qsizetype indexOf(QByteArrayView line) const;
+    bool contains(QByteArrayView line) const { return indexOf(line) >= 0; }
 
     // Adds lines read from a store: none is dropped, duplicates included.
     void append(const QList<QByteArray> &lines);
+    // The same for a block of bytes the lines are views into: the block is
+    // kept as it is, so the views stay valid, and a block already in list
+    // order is not sorted again.
+    void adopt(QByteArray block, std::vector<QByteArrayView> lines);
 
     // Adds one record unless an identical one is there.
-    Change add(const QByteArray &line, qsizetype *index = nullptr);
+    Change add(QByteArrayView line, qsizetype *index = nullptr);
     // Replaces the record at index unless the new line equals any stored line.
-    Change replace(qsizetype index, const QByteArray &line, qsizetype *newIndex = nullptr);
+    Change replace(qsizetype index, QByteArrayView line, qsizetype *newIndex = nullptr);
     Change remove(qsizetype index);
 
     // The list order: letter case ignored, ties broken by the exact bytes so
     // the order is the same at every start.
-    static bool lessThan(const QByteArray &a, const QByteArray &b);
+    static bool lessThan(QByteArrayView a, QByteArrayView b);
+
+    friend bool operator==(const RecordList &a, const RecordList &b) {
+        return std::equal(a.m_lines.begin(), a.m_lines.end(), b.m_lines.begin(), b.m_lines.end());
+    }
 
 private:
-    qsizetype insertSorted(const QByteArray &line);
+    QByteArrayView keep(QByteArrayView line);
+    qsizetype insertSorted(QByteArrayView stored);
+    void release(QByteArrayView line);
 
-    QList<QByteArray> m_lines;
+    std::vector<QByteArrayView> m_lines;
+    // The bytes the views point into. They are never written after they are
+    // added, so copies of the list share them safely.
+    QList<QByteArray> m_blocks;
 };

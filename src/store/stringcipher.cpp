@@ -16,7 +16,7 @@ constexpr bool hasByte(std::uint64_t word, std::uint64_t pattern) {
     return ((v - 0x0101010101010101ULL) & ~v & 0x8080808080808080ULL) != 0;
 }
 
-qsizetype longestLine(const QList<QByteArrayView> &lines) {
+qsizetype longestLine(const std::vector<QByteArrayView> &lines) {
     qsizetype longest = 0;
     for (const QByteArrayView line : lines)
         longest = std::max(longest, line.size());
@@ -26,11 +26,36 @@ qsizetype longestLine(const QList<QByteArrayView> &lines) {
 } // namespace
 
 bool XorInvertSpan(const char *src, char *dst, qsizetype size, const char *keyStream) {
-    // The one loop of the cipher, eight bytes at a time: a store holds
-    // millions of them. src and dst may be the same.
-    constexpr std::uint64_t kCR = 0x0d0d0d0d0d0d0d0dULL, kLF = 0x0a0a0a0a0a0a0a0aULL;
+    // The one loop of the cipher, sixteen or eight bytes at a time: a store
+    // holds millions of them. src and dst may be the same.
     bool broken = false;
     qsizetype i = 0;
+#if defined(__GNUC__)
+    using Bytes = unsigned char __attribute__((vector_size(16)));
+    Bytes breaks{};
+    const auto invert = [&](qsizetype at) {
+        Bytes d, k;
+        std::memcpy(&d, src + at, 16);
+        std::memcpy(&k, keyStream + at, 16);
+        const Bytes out = ~(d ^ k);
+        breaks |= Bytes((out == '\r') | (out == '\n'));
+        return out;
+    };
+    if (size >= 16) {
+        // The last sixteen bytes, taken before any is overwritten and stored
+        // last, cover the tail that would otherwise go a byte at a time.
+        const Bytes last = invert(size - 16);
+        for (; i + 16 <= size; i += 16) {
+            const Bytes out = invert(i);
+            std::memcpy(dst + i, &out, 16);
+        }
+        std::memcpy(dst + size - 16, &last, 16);
+        i = size;
+    }
+    for (int lane = 0; lane < 16; ++lane)
+        broken |= breaks[lane] != 0;
+#endif
+    constexpr std::uint64_t kCR = 0x0d0d0d0d0d0d0d0dULL, kLF = 0x0a0a0a0a0a0a0a0aULL;
     for (; i + 8 <= size; i += 8) {
         std::uint64_t d, k;
         std::memcpy(&d, src + i, 8);
@@ -107,8 +132,8 @@ bool XorInvertLines(const QList<QByteArray> &lines, const QByteArray &key, QByte
 
 bool XorInvertContent(const QByteArray &content, const QByteArray &key, QByteArray &out,
                       bool *lineSafe) {
-    const QList<QByteArrayView> lines = LineViews(content);
-    if (lines.isEmpty())
+    const std::vector<QByteArrayView> lines = LineViews(content);
+    if (lines.empty())
         return true;
     if (key.isEmpty())
         return false;
@@ -153,5 +178,34 @@ bool XorInvertInPlace(QByteArray &content, const QByteArray &key, bool *lineSafe
         safe &= XorInvertSpan(begin + from, begin + from, length, stream.constData());
     if (lineSafe)
         *lineSafe = safe;
+    return true;
+}
+
+bool DecipherLinesInPlace(QByteArray &content, const QByteArray &key,
+                          std::vector<QByteArrayView> &records) {
+    char *const begin = content.data(); // unshared from here on: the views stay valid
+    std::vector<QByteArrayView> lines = LineViews(content);
+    if (lines.empty()) {
+        records.clear();
+        return true;
+    }
+    if (key.isEmpty())
+        return false;
+    const QByteArray stream = KeyStream(key, longestLine(lines));
+    bool whole = true;
+    for (const QByteArrayView line : lines) {
+        char *at = begin + (line.data() - begin);
+        whole &= XorInvertSpan(at, at, line.size(), stream.constData());
+    }
+    if (whole) {
+        records = std::move(lines);
+        return true;
+    }
+    // A deciphered line that holds a line break of its own is read as the
+    // records it then holds, each as though the line stood alone.
+    records.clear();
+    for (const QByteArrayView line : lines)
+        ForEachLine(
+            line, [&records](QByteArrayView record) { records.push_back(record); }, true);
     return true;
 }

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
+
+#include <vector>
 
 // The string cipher: each output code is 255 minus (text code XOR key code),
 // the key repeated from its first character. It is its own inverse.
@@ -37,3 +40,10 @@ QByteArray KeyStream(const QByteArray &key, qsizetype length);
 // The same in place over content made of lines that each end in CR LF and hold
 // no other CR or LF, as the store writes them.
 bool XorInvertInPlace(QByteArray &content, const QByteArray &key, bool *lineSafe = nullptr);
+
+// A copy's content deciphered where it stands, line by line as
+// XorInvertContent reads it; records become views of the record lines it then
+// holds: the same lines XorInvertContent's result is read as.
+// False on an empty key with a non-empty content.
+bool DecipherLinesInPlace(QByteArray &content, const QByteArray &key,
+                          std::vector<QByteArrayView> &records);

@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     AddStoredRecords(content, Scope::None, "", list);
     checkList(list);
     QList<QByteArray> storable;
-    for (const QByteArray &line : list.lines())
+    for (const QByteArray &line : list.toList())
         if (CheckStorable(line, Scope::None, "") == StoreStatus::Ok)
             storable.append(EncodeLine(line));
     RecordList reread;
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // The copy read as start-up reads it gives the same records.
     RecordList started;
     AddStoredRecords(content, Scope::ProgramAndDBase, key, started);
-    FUZZ_CHECK(started.lines() == fromCopy.lines());
+    FUZZ_CHECK(started.toList() == fromCopy.toList());
     checkList(fromCopy);
     const QList<QByteArray> lines = SplitLines(content);
     QByteArray byLines;

@@ -256,7 +256,7 @@ void TestClipboard::importOldDatabase() {
     QCOMPARE(h.names(), (QStringList{"bank", "mail", "shop"}));
     const QList<QByteArray> lines{"bank:!ann:!pin:!:!http://bank.example:8080/x",
                                   "mail:!bob:!pw1:!:!/home/bob/mail", "shop:!carl:!pw3:!"};
-    QCOMPARE(w.List1().lines(), lines);
+    QCOMPARE(w.List1().toList(), lines);
     QCOMPARE(h.databaseFile(), storeBytes(lines));
     QVERIFY(w.mnuImport->isEnabled());
 

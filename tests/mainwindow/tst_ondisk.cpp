@@ -70,7 +70,7 @@ QMap<QString, QByteArray> dataFiles(const StorePaths &paths) {
 QStringList servicesOf(const QList<QByteArray> &records) {
     QStringList out;
     const RecordList sorted(records);
-    for (const QByteArray &line : sorted.lines())
+    for (const QByteArray &line : sorted.toList())
         out << QString::fromLatin1(ServiceName(line));
     return out;
 }
@@ -134,7 +134,7 @@ void TestOnDisk::nothingWrittenOverNewerFiles() {
     // The other side: one more record, and maybe new protection.
     OtherMachine other(h.paths());
     const QList<QByteArray> theirs = kOurs + QList<QByteArray>{kDelta};
-    QCOMPARE(RewriteDatabase(other.paths, ours, RecordList(theirs).lines(), key), StoreStatus::Ok);
+    QCOMPARE(RewriteDatabase(other.paths, ours, RecordList(theirs).toList(), key), StoreStatus::Ok);
     Scope now = ours;
     QByteArray nowKey = key;
     if (change == "protection") {
@@ -180,7 +180,7 @@ void TestOnDisk::nothingWrittenOverNewerFiles() {
     // Repeated, the command now works on the records as they are on disk.
     run();
     QCOMPARE(h.messages.size(), command == "import" ? 2 : 1);
-    QList<QByteArray> expected = RecordList(theirs).lines();
+    QList<QByteArray> expected = RecordList(theirs).toList();
     QStringList restart;
     if (command == "add") {
         expected << "gamma:!g:!3:!:!";
@@ -198,7 +198,7 @@ void TestOnDisk::nothingWrittenOverNewerFiles() {
         restart << QString::fromLatin1(nowKey);
     h.start(restart);
     QCOMPARE(h.w().scope(), now);
-    QCOMPARE(h.w().List1().lines(), RecordList(expected).lines());
+    QCOMPARE(h.w().List1().toList(), RecordList(expected).toList());
 }
 
 void TestOnDisk::idleWindowFollowsTheDisk() {
@@ -303,7 +303,7 @@ void TestOnDisk::plantedTemporaryFileIsNeverRead() {
 
     QVERIFY(h.messages.isEmpty());
     const QList<QByteArray> expected{"alpha:!changed:!1:!:!"};
-    QCOMPARE(h.w().List1().lines(), expected);
+    QCOMPARE(h.w().List1().toList(), expected);
     QCOMPARE(h.copyFile(), copyBytes(expected, "key7"));
     struct stat after {};
     const bool left = ::lstat(tempFile, &after) == 0;
@@ -320,7 +320,7 @@ void TestOnDisk::plantedTemporaryFileIsNeverRead() {
     if (kind == "link")
         QCOMPARE(fileBytes(victim), planted);
     h.start({"key7"});
-    QCOMPARE(h.w().List1().lines(), expected);
+    QCOMPARE(h.w().List1().toList(), expected);
 }
 
 QTEST_MAIN(TestOnDisk)

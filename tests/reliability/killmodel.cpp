@@ -66,7 +66,7 @@ QString nameOf(Kind kind) {
 
 bool State::operator==(const State &other) const {
     return scope == other.scope && (scope == Scope::None || password == other.password) &&
-           records.lines() == other.records.lines();
+           records.toList() == other.records.toList();
 }
 
 State initialState(Scope scope) {
@@ -89,7 +89,7 @@ QByteArray oldDatabaseBytes() {
 bool writeInitialState(const StorePaths &paths, const State &state) {
     return Platform::createHiddenFolder(paths.dataFolder()) &&
            WriteSettingsFile(paths, settingsLine(state)) == SettingsStatus::Ok &&
-           RewriteDatabase(paths, state.scope, state.records.lines(), state.password) ==
+           RewriteDatabase(paths, state.scope, state.records.toList(), state.password) ==
                StoreStatus::Ok;
 }
 
@@ -140,7 +140,7 @@ bool startSession(Session &session) {
 }
 
 bool apply(Session &session, const State &before, Kind kind, int index) {
-    if (!(session.records().lines() == before.records.lines()))
+    if (!(session.records().toList() == before.records.toList()))
         return false;
     switch (kind) {
     case Kind::Add:
@@ -148,7 +148,7 @@ bool apply(Session &session, const State &before, Kind kind, int index) {
                SessionStatus::Ok;
     case Kind::Import:
         return session.importOldDatabase() == SessionStatus::Ok &&
-               session.records().lines() == next(before, kind, index).records.lines();
+               session.records().toList() == next(before, kind, index).records.toList();
     case Kind::Replace:
         return session.replace(pickIndex(before.records, index),
                                recordLine("changed" + QByteArray::number(index), index)) ==

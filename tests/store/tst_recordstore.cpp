@@ -120,10 +120,10 @@ void TestRecordStore::recordsSurviveReload() {
                                   "z:!\xE9t\xE9:!p:!:!"};
     for (const Scope scope : {Scope::None, Scope::ProgramAndDBase}) {
         RecordList stored(lines);
-        QCOMPARE(RewriteDatabase(f.paths, scope, stored.lines(), "Key1"), StoreStatus::Ok);
+        QCOMPARE(RewriteDatabase(f.paths, scope, stored.toList(), "Key1"), StoreStatus::Ok);
         RecordList loaded;
         QCOMPARE(LoadDatabase(f.paths, scope, "Key1", loaded), StoreStatus::Ok);
-        QCOMPARE(loaded.lines(), stored.lines());
+        QCOMPARE(loaded.toList(), stored.toList());
         QVERIFY(!QFileInfo::exists(f.paths.tempFile()));
     }
 }
@@ -137,7 +137,7 @@ void TestRecordStore::readerKeepsEveryLine() {
     writeBytes(f.paths.database(), content);
     RecordList list;
     QCOMPARE(LoadDatabase(f.paths, Scope::None, "", list), StoreStatus::Ok);
-    QCOMPARE(list.lines(), (QList<QByteArray>{"a:!x,y:!2:!:!", "b:!1:!2:!:!", "damaged"}));
+    QCOMPARE(list.toList(), (QList<QByteArray>{"a:!x,y:!2:!:!", "b:!1:!2:!:!", "damaged"}));
     QCOMPARE(list.serviceName(2), QByteArray("damaged"));
     RecordList none;
     QCOMPARE(LoadDatabase(TestFolders().paths, Scope::None, "", none), StoreStatus::Missing);
@@ -169,7 +169,7 @@ void TestRecordStore::scopeOneBytesWithoutTemporaryFile() {
     // Start-up deciphers the copy in memory: no temporary file at any step.
     RecordList list;
     QCOMPARE(LoadDatabase(f.paths, Scope::ProgramAndDBase, key, list), StoreStatus::Ok);
-    QCOMPARE(list.lines(), (QList<QByteArray>{"a:!b:!c:!:!", "d:!e:!f:!g:!h", "x:!y:!z:!:!"}));
+    QCOMPARE(list.toList(), (QList<QByteArray>{"a:!b:!c:!:!", "d:!e:!f:!g:!h", "x:!y:!z:!:!"}));
     QVERIFY(!QFileInfo::exists(f.paths.tempFile()));
 }
 
@@ -187,9 +187,10 @@ void TestRecordStore::scopeOneLeavesDatabaseFileAlone() {
 
 void TestRecordStore::emptyListLeavesEmptyStore() {
     TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, Scope::None, {}, ""), StoreStatus::Ok);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::None, QList<QByteArray>(), ""), StoreStatus::Ok);
     QCOMPARE(fileBytes(f.paths.database()), QByteArray());
-    QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, {}, "k"), StoreStatus::Ok);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, QList<QByteArray>(), "k"),
+             StoreStatus::Ok);
     QCOMPARE(fileBytes(f.paths.copy()), QByteArray());
 }
 
@@ -297,7 +298,7 @@ void TestRecordStore::unsafeRecordsAreRefused() {
              StoreStatus::Ok);
     RecordList list;
     QCOMPARE(LoadDatabase(f.paths, Scope::ProgramAndDBase, longKey, list), StoreStatus::Ok);
-    QCOMPARE(list.lines(), QList<QByteArray>{"s:!u:!p:!:!" + filler});
+    QCOMPARE(list.toList(), QList<QByteArray>{"s:!u:!p:!:!" + filler});
 }
 
 void TestRecordStore::missingCopyAtLoad() {

@@ -25,7 +25,7 @@ QList<QByteArray> loadAsStartUpWould(const StorePaths &paths) {
     const ParsedSettings parsed = ParseSettingsLine(line);
     RecordList list;
     LoadDatabase(paths, parsed.scope, parsed.password, list);
-    return list.lines();
+    return list.toList();
 }
 
 } // namespace
@@ -90,7 +90,7 @@ void TestReencipher::newPasswordRekeysTheCopy() {
 
 void TestReencipher::emptyDatabaseGivesEmptyCopy() {
     TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, Scope::None, {}, ""), StoreStatus::Ok);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::None, QList<QByteArray>(), ""), StoreStatus::Ok);
     QCOMPARE(ApplySettings(f.paths, settings("P", 1)), AcceptStatus::Ok);
     QCOMPARE(fileBytes(f.paths.copy()), QByteArray());
     QVERIFY(!QFileInfo::exists(f.paths.database()));

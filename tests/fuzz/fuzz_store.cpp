@@ -12,7 +12,7 @@ namespace {
 
 void checkList(const RecordList &list) {
     for (qsizetype i = 0; i < list.size(); ++i) {
-        const QByteArray &line = list.line(i);
+        const QByteArrayView line = list.line(i);
         FUZZ_CHECK(!line.isEmpty() && !line.contains('\n'));
         FUZZ_CHECK(list.serviceName(i) == ServiceName(line));
         FUZZ_CHECK(i == 0 || !RecordList::lessThan(line, list.line(i - 1)));

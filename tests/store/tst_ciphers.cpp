@@ -17,6 +17,8 @@ private slots:
     void xorInvertEmptyKeyFails();
     void asciiTextUnderAsciiKeyGivesHighCodes();
     void lineBreakDetection();
+    void everyLengthAndPlace_data();
+    void everyLengthAndPlace();
 };
 
 void TestCiphers::fieldCipherIsAPermutationOfItsSet() {
@@ -121,6 +123,51 @@ void TestCiphers::lineBreakDetection() {
     QVERIFY(!EnciphersToOneLine(QByteArray(1, t), QByteArray(1, bad)));
     QVERIFY(!EnciphersToOneLine(QByteArray(1, t), QByteArray(1, static_cast<char>(245 ^ 'a'))));
     QVERIFY(EnciphersToOneLine("plain ascii", "password"));
+}
+
+void TestCiphers::everyLengthAndPlace_data() {
+    // The ciphers work sixteen bytes at a time with the tail done apart: every
+    // length up to three blocks, in place and into another buffer, against
+    // the ciphers' definitions taken a byte at a time.
+    QTest::addColumn<int>("length");
+    for (int length = 0; length <= 50; ++length)
+        QTest::newRow(qPrintable(QString::number(length))) << length;
+}
+
+void TestCiphers::everyLengthAndPlace() {
+    QFETCH(int, length);
+    QByteArray text(length, Qt::Uninitialized);
+    for (int i = 0; i < length; ++i)
+        text[i] = static_cast<char>((i * 37 + length * 11) & 0xFF); // every byte value over the rows
+    const QByteArray key("k\xE9y", 3);
+
+    QByteArray encoded, keyed;
+    for (int i = 0; i < length; ++i) {
+        EncodeText(text[i], encoded);
+        keyed.append(static_cast<char>(255 - (static_cast<unsigned char>(text[i]) ^
+                                              static_cast<unsigned char>(key[i % 3]))));
+    }
+    QCOMPARE(EncodeLine(text), encoded);
+    QCOMPARE(DecodeLine(encoded), text);
+    QByteArray inPlace = encoded;
+    DecodeInPlace(inPlace);
+    QCOMPARE(inPlace, text);
+    QCOMPARE(XorInverted(text, key), keyed);
+    QByteArray span = text;
+    const QByteArray stream = KeyStream(key, length);
+    const bool oneLine = XorInvertSpan(span.constData(), span.data(), length, stream.constData());
+    QCOMPARE(span, keyed);
+    QCOMPARE(oneLine, !keyed.contains('\r') && !keyed.contains('\n'));
+
+    // A line break at each place is seen, whatever the block it falls in.
+    for (int at = 0; at < length; ++at) {
+        QByteArray line(length, 'a');
+        line[at] = at % 2 ? '\r' : '\n';
+        QByteArray image(length, Qt::Uninitialized);
+        QVERIFY(!EncodeInto(line, image.data()));
+        QCOMPARE(image, EncodeLine(line));
+        QVERIFY(EncodeInto(QByteArray(length, 'a'), image.data()));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestCiphers)

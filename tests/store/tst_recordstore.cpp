@@ -35,6 +35,7 @@ private slots:
     void filesAreOwnerOnly();
     void unsafeRecordsAreRefused();
     void missingCopyAtLoad();
+    void largeStoreIsWrittenInPieces();
 };
 
 void TestRecordStore::composeAndSplit() {
@@ -311,3 +312,35 @@ void TestRecordStore::missingCopyAtLoad() {
 
 QTEST_APPLESS_MAIN(TestRecordStore)
 #include "tst_recordstore.moc"
+
+void TestRecordStore::largeStoreIsWrittenInPieces() {
+    // Three megabytes go to the disk a piece at a time: the file is the same
+    // bytes as the lines encoded at once, and a line that cannot be stored
+    // after the first pieces are out leaves the old store whole.
+    TestFolders f;
+    QList<QByteArray> lines;
+    for (int i = 0; i < 30000; ++i)
+        lines.append("service" + QByteArray::number(i) + ":!user:!pw" + QByteArray(70, 'x') +
+                     ":!:!https://example.org");
+    const RecordList list(lines);
+    for (const Scope scope : {Scope::None, Scope::ProgramAndDBase}) {
+        QCOMPARE(RewriteDatabase(f.paths, scope, list.lines(), "Key1"), StoreStatus::Ok);
+        QByteArray expected;
+        for (const QByteArrayView line : list.lines()) {
+            const QByteArray encoded = EncodeLine(line.toByteArray());
+            expected += scope == Scope::None ? encoded : XorInverted(encoded, "Key1");
+            expected += "\r\n";
+        }
+        const QString file = StoreFile(f.paths, scope);
+        QCOMPARE(fileBytes(file), expected);
+
+        QList<QByteArray> broken = list.toList();
+        broken.append("zzz:!u:!p:!a\nb:!");
+        QCOMPARE(RewriteDatabase(f.paths, scope, broken, "Key1"), StoreStatus::UnsafeRecord);
+        QCOMPARE(fileBytes(file), expected);
+        QVERIFY(!QFileInfo::exists(Platform::unfinishedPath(file)));
+        RecordList loaded;
+        QCOMPARE(LoadDatabase(f.paths, scope, "Key1", loaded), StoreStatus::Ok);
+        QVERIFY(loaded == list);
+    }
+}

@@ -1,0 +1,110 @@
+#include "config.h"
+
+#include "ansi.h"
+#include "session.h"
+#include "settings.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QRadioButton>
+
+// Accept: what is refused, what is asked before the protection is lowered,
+// and the settings handed to the session.
+
+bool Config::refuse(const QString &text) {
+    m_hooks.message(QMessageBox::Warning, kProgramTitle, text);
+    return true;
+}
+
+bool Config::passwordRefused(const QByteArray &password, Scope scope) {
+    const QString bad = Ansi::firstUnencodable(Text1->text());
+    if (!bad.isEmpty())
+        return refuse(QStringLiteral("The password holds \"%1\", a character Varnlock can not "
+                                     "store: its files use the Windows-1252 character set. "
+                                     "Nothing was changed: replace that character and try again.")
+                          .arg(bad));
+    if (password == kUnsetPassword && !Text1->text().isEmpty())
+        return refuse(QStringLiteral("\"UNSETMARK\" can not be a password: Varnlock stores it "
+                                     "to mean that no password is set. Nothing was changed: "
+                                     "choose another password."));
+    if (password.isEmpty() && scope == Scope::ProgramAndDBase)
+        return refuse(QStringLiteral("\"Program and DBase\" needs a password to encipher the "
+                                     "records with, and the password ends at its first blank, "
+                                     "so here it is empty. Nothing was changed: type a password "
+                                     "without blanks in front."));
+    return false;
+}
+
+bool Config::lowering(const QByteArray &password, Scope scope) {
+    QStringList changes;
+    const bool hadPassword = m_session.needsPassword();
+    if (hadPassword && (password == kUnsetPassword || scope == Scope::None))
+        changes << QStringLiteral("remove the master password: Varnlock will start without "
+                                  "asking for it");
+    if (m_session.scope() == Scope::ProgramAndDBase && scope != Scope::ProgramAndDBase)
+        changes << QStringLiteral("move the records out of the enciphered copy into "
+                                  "Data/CW2DB.pdb, where only the fixed letter substitution "
+                                  "hides them");
+    if (changes.isEmpty())
+        return false;
+    const QString text = QStringLiteral("These settings lower the protection. Accepting them will "
+                                        "%1.\n\nAccept them?")
+                             .arg(changes.join(QStringLiteral(", and ")));
+    return !m_hooks.confirm(kProgramTitle, text);
+}
+
+void Config::Command2_Click() {
+    const QByteArray box = Ansi::fromUnicode(Text1->text());
+    const qsizetype blank = box.indexOf(' ');
+    QByteArray password = blank < 0 ? box : box.left(blank);
+    const bool emptyBox = box.isEmpty();
+    if (emptyBox)
+        password = kUnsetPassword;
+    const Scope scope = Option4->isChecked()   ? Scope::ProgramAndDBase
+                        : Option6->isChecked() ? Scope::ProgramOnly
+                                               : Scope::None;
+    if (passwordRefused(password, scope))
+        return;
+    if (emptyBox)
+        Check2->setChecked(true);
+    // The date is checked as leaving its box checks it, so only a whole
+    // MM-DD-YYYY date is ever stored; a blank in it is refused below first.
+    if (!Text2->text().isEmpty() && !Text2->text().contains(u' '))
+        correctExpiry();
+    const QByteArray expiry =
+        Text2->text().isEmpty() ? QByteArray(kNeverExpires) : Ansi::fromUnicode(Text2->text());
+    const QByteArray line = BuildSettingsLine(expiry, password, TodayText(), scope);
+    const UiHooks &hooks = m_hooks;
+    if (line.contains(' ')) {
+        hooks.message(QMessageBox::Critical, QStringLiteral("Error - i77"),
+                      QStringLiteral("There can not be spaces on a password"));
+        return;
+    }
+    if (lowering(password, scope))
+        return;
+    switch (m_session.applySettings(line)) {
+    case SessionStatus::Ok:
+        emit accepted();
+        break;
+    case SessionStatus::ConfigWriteFailed:
+        hooks.message(QMessageBox::Critical, QStringLiteral("Disk Error - i64"),
+                      QStringLiteral("Failed to access configuration file"));
+        break;
+    case SessionStatus::UnsafeRecord:
+        // Nothing changed; the user may choose another password here.
+        hooks.message(QMessageBox::Warning, kProgramTitle,
+                      QStringLiteral("A stored record can not be enciphered safely under this "
+                                     "password. Nothing was changed: choose another password."));
+        return;
+    case SessionStatus::ChangedOnDisk:
+        // Nothing was written; the window that owns the records reads them
+        // again and tells the user. What was typed here stays for a new try.
+        emit changedOnDisk();
+        return;
+    default:
+        hooks.message(QMessageBox::Critical, QStringLiteral("Disk Error - i66"),
+                      QStringLiteral("Can not access the DataBase."));
+        break;
+    }
+    close();
+}

@@ -1,0 +1,124 @@
+#include "platform.h"
+
+#include <QFile>
+
+// The process itself: its hold on a folder, its memory kept from others, and
+// the hints and figures about that memory.
+
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#endif
+
+namespace Platform {
+
+FolderLock::~FolderLock() {
+    unlock();
+}
+
+FolderLock::Result FolderLock::lock(const QString &folder) {
+    if (held())
+        return Result::Locked;
+#ifdef Q_OS_WIN
+    // A lock file opened with no sharing: the system closes it with the process.
+    const std::wstring name =
+        QDir::toNativeSeparators(folder + QStringLiteral("/lock")).toStdWString();
+    int fd = -1;
+    const errno_t error =
+        _wsopen_s(&fd, name.c_str(), _O_CREAT | _O_RDWR, _SH_DENYRW, _S_IREAD | _S_IWRITE);
+    if (error == EACCES)
+        return Result::Busy;
+    if (error != 0)
+        return Result::Failed;
+#else
+    // The folder itself carries the lock: no lock file to go stale.
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return Result::Failed;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool busy = errno == EWOULDBLOCK;
+        ::close(fd);
+        return busy ? Result::Busy : Result::Failed;
+    }
+#endif
+    m_handle = fd;
+    return Result::Locked;
+}
+
+void FolderLock::unlock() {
+    if (!held())
+        return;
+#ifdef Q_OS_WIN
+    _close(m_handle);
+#else
+    ::close(m_handle); // closing drops the flock
+#endif
+    m_handle = -1;
+}
+
+void protectProcessMemory() {
+#ifdef Q_OS_LINUX
+    // Not dumpable: /proc/PID/mem and ptrace are closed to the user's other
+    // processes, and the kernel writes no core.
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
+#ifndef Q_OS_WIN
+    const rlimit none{0, 0};
+    ::setrlimit(RLIMIT_CORE, &none);
+#endif
+}
+
+void adviseLargeBlock(void *data, qsizetype size) {
+#ifdef Q_OS_LINUX
+    // Only whole large pages inside the block; the advice is a hint, and a
+    // system without large pages simply ignores it.
+    constexpr quintptr kLargePage = quintptr(2) << 20;
+    const auto begin = (reinterpret_cast<quintptr>(data) + kLargePage - 1) & ~(kLargePage - 1);
+    const auto end = (reinterpret_cast<quintptr>(data) + quintptr(size)) & ~(kLargePage - 1);
+    if (end > begin)
+        ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    Q_UNUSED(data);
+    Q_UNUSED(size);
+#endif
+}
+
+qint64 peakMemoryBytes() {
+#ifdef Q_OS_WIN
+    return 0;
+#elif defined(Q_OS_LINUX)
+    // The high-water mark of this program's own memory: getrusage would also
+    // count what the process that started it held before the exec.
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return 0;
+#else
+    struct rusage usage {};
+    if (::getrusage(RUSAGE_SELF, &usage) != 0)
+        return 0;
+#ifdef Q_OS_MACOS
+    return qint64(usage.ru_maxrss); // bytes there, KiB elsewhere
+#else
+    return qint64(usage.ru_maxrss) * 1024;
+#endif
+#endif
+}
+
+} // namespace Platform

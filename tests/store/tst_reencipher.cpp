@@ -33,10 +33,7 @@ QList<QByteArray> loadAsStartUpWould(const StorePaths &paths) {
 class TestReencipher : public QObject {
     Q_OBJECT
 private slots:
-    void noneToProgramAndDBase();
-    void programAndDBaseToProgramOnly();
-    void betweenNoneAndProgramOnly();
-    void newPasswordRekeysTheCopy();
+    void everyChangeKeepsEveryRecord();
     void emptyDatabaseGivesEmptyCopy();
     void unwritableConfigChangesNothing();
     void unsafeRecordChangesNothing();
@@ -46,46 +43,27 @@ private slots:
     void unfinishedWritesAreClearedAndOldFilesKept();
 };
 
-void TestReencipher::noneToProgramAndDBase() {
+void TestReencipher::everyChangeKeepsEveryRecord() {
+    // Into the copy, a new password there, out with yet another password
+    // (deciphered with the old key), and to None: at each step the records
+    // are in the one file the scope names, as start-up reads them, and
+    // nothing staged is left.
     TestFolders f;
     QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
-    QCOMPARE(ApplySettings(f.paths, settings("Pw1", 1)), AcceptStatus::Ok);
-    QCOMPARE(fileBytes(f.paths.copy()), copyBytes(kRecords, "Pw1"));
-    QVERIFY(!QFileInfo::exists(f.paths.database()));
-    QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
-    QVERIFY(!QFileInfo::exists(StagedPath(f.paths.copy())));
-    QVERIFY(!QFileInfo::exists(StagedPath(f.paths.config())));
-}
-
-void TestReencipher::programAndDBaseToProgramOnly() {
-    TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
-    const QByteArray original = fileBytes(f.paths.database());
-    QCOMPARE(ApplySettings(f.paths, settings("Pw1", 1)), AcceptStatus::Ok);
-    QCOMPARE(ApplySettings(f.paths, settings("Pw1", 2)), AcceptStatus::Ok);
-    QCOMPARE(fileBytes(f.paths.database()), original);
-    QVERIFY(!QFileInfo::exists(f.paths.copy()));
-}
-
-void TestReencipher::betweenNoneAndProgramOnly() {
-    TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
-    QCOMPARE(ApplySettings(f.paths, settings("Pw1", 2)), AcceptStatus::Ok);
-    QCOMPARE(ApplySettings(f.paths, settings("UNSETMARK", 0)), AcceptStatus::Ok);
-    QCOMPARE(fileBytes(f.paths.database()), storeBytes(kRecords));
-    QVERIFY(!QFileInfo::exists(f.paths.copy()));
-}
-
-void TestReencipher::newPasswordRekeysTheCopy() {
-    TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
-    QCOMPARE(ApplySettings(f.paths, settings("Old1", 1)), AcceptStatus::Ok);
-    QCOMPARE(ApplySettings(f.paths, settings("New2", 1)), AcceptStatus::Ok);
-    QCOMPARE(fileBytes(f.paths.copy()), copyBytes(kRecords, "New2"));
-    QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
-    // Leaving the copy with yet another password deciphers with the old key.
-    QCOMPARE(ApplySettings(f.paths, settings("Third3", 2)), AcceptStatus::Ok);
-    QCOMPARE(fileBytes(f.paths.database()), storeBytes(kRecords));
+    const struct {
+        QByteArray password;
+        int scope;
+    } steps[] = {{"Old1", 1}, {"New2", 1}, {"Third3", 2}, {"UNSETMARK", 0}, {"Pw5", 2}};
+    for (const auto &step : steps) {
+        QCOMPARE(ApplySettings(f.paths, settings(step.password, step.scope)), AcceptStatus::Ok);
+        const bool inCopy = step.scope == 1;
+        QCOMPARE(fileBytes(inCopy ? f.paths.copy() : f.paths.database()),
+                 inCopy ? copyBytes(kRecords, step.password) : storeBytes(kRecords));
+        QVERIFY(!QFileInfo::exists(inCopy ? f.paths.database() : f.paths.copy()));
+        QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
+        for (const QString &file : {f.paths.copy(), f.paths.database(), f.paths.config()})
+            QVERIFY(!QFileInfo::exists(StagedPath(file)));
+    }
 }
 
 void TestReencipher::emptyDatabaseGivesEmptyCopy() {

@@ -107,7 +107,15 @@ VARNLOCK_SSSE3 qsizetype mapSixteens(const char *src, char *dst, qsizetype size,
     return size;
 }
 
-const bool kHasShuffle = __builtin_cpu_supports("ssse3");
+bool hasShuffle() {
+    // Asked once, on first use: a static initializer could run before the
+    // processor's features are known.
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("ssse3") != 0;
+    }();
+    return has;
+}
 #endif
 
 // A store is millions of these bytes, so the common processors take sixteen
@@ -118,7 +126,7 @@ bool mapBytes(const char *src, char *dst, qsizetype size, const std::array<char,
     bool lineBreak = false;
     qsizetype i = 0;
 #if defined(__x86_64__) || defined(__i386__)
-    if (kHasShuffle)
+    if (hasShuffle())
         i = mapSixteens(src, dst, size, rows, lineBreak);
 #else
     Q_UNUSED(rows);

@@ -12,7 +12,6 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
     void firstStart();
-    void importFollowsTheStoreFiles();
     void addingWritesTheFile();
     void restartKeepsRecordsAndOrder();
     void everyStoredLineIsListed();
@@ -26,8 +25,6 @@ private slots:
     void reset();
     void passwordMaskAndTooltips();
     void escapeAndExitEndTheProgram();
-    void failedAppendKeepsEverything();
-    void failedRewriteKeepsEverything();
     void longFieldSurvivesReplace();
     void charactersOutsideTheCodePageAreRefused();
     void layoutShowsWholeThings();
@@ -59,20 +56,6 @@ void TestMainWindow::firstStart() {
     }
     QCOMPARE(items, (QStringList{"&Configure", "&Security", "&Capture", "-", "&Import", "-",
                                  "&Help", "A&bout", "E&xit"}));
-}
-
-void TestMainWindow::importFollowsTheStoreFiles() {
-    {
-        Harness h(true);
-        writeBytes(h.paths().database(), storeBytes({"a:!b:!c:!:!"}));
-        QVERIFY(!h.start().mnuImport->isEnabled());
-    }
-    {
-        // A copy alone also means the records have moved on already.
-        Harness h(true);
-        writeBytes(h.paths().copy(), "x\r\n");
-        QVERIFY(!h.start().mnuImport->isEnabled());
-    }
 }
 
 void TestMainWindow::addingWritesTheFile() {
@@ -145,7 +128,11 @@ void TestMainWindow::everyStoredLineIsListed() {
                                          "\n" + EncodeLine("c:!u:!p:!:!"));
     Chestwrd &w = h.start();
     QCOMPARE(h.names(), (QStringList{"b", "c", "solo"}));
+    // A store, or a copy alone, means the records have moved on: no import.
     QVERIFY(!w.mnuImport->isEnabled());
+    Harness copyOnly(true);
+    writeBytes(copyOnly.paths().copy(), "x\r\n");
+    QVERIFY(!copyOnly.start().mnuImport->isEnabled());
 }
 
 void TestMainWindow::selectingByMouse() {
@@ -370,76 +357,20 @@ void TestMainWindow::passwordMaskAndTooltips() {
 }
 
 void TestMainWindow::escapeAndExitEndTheProgram() {
-    {
+    // Escape in a field or the list, Exit, and closing the window.
+    const std::function<void(Harness &, Chestwrd &)> ways[] = {
+        [](Harness &h, Chestwrd &w) { h.keyUp(w.Text1[1], Qt::Key_Escape); },
+        [](Harness &h, Chestwrd &w) { h.keyUp(w.List2, Qt::Key_Escape); },
+        [](Harness &, Chestwrd &w) { w.mnuExit->trigger(); },
+        [](Harness &, Chestwrd &w) { w.close(); }};
+    for (const auto &end : ways) {
         Harness h;
         Chestwrd &w = h.start();
-        h.keyUp(w.Text1[1], Qt::Key_Escape);
+        end(h, w);
         QCOMPARE(h.ended, 1);
         QVERIFY(!w.isVisible());
-    }
-    {
-        Harness h;
-        Chestwrd &w = h.start();
-        h.keyUp(w.List2, Qt::Key_Escape);
-        QCOMPARE(h.ended, 1);
-    }
-    {
-        Harness h;
-        h.start().mnuExit->trigger();
-        QCOMPARE(h.ended, 1);
-    }
-    {
-        Harness h;
-        h.start().close();
-        QCOMPARE(h.ended, 1);
         QVERIFY(h.messages.isEmpty());
     }
-}
-
-void TestMainWindow::failedAppendKeepsEverything() {
-    Harness h(true);
-    // The store's place is taken by a folder: the append cannot reach it.
-    QVERIFY(QDir().mkdir(h.paths().database()));
-    Chestwrd &w = h.start();
-    h.fill({"mail", "bob", "pw", "n", "p"});
-    w.mnuAdd_Click();
-    QCOMPARE(h.messages.size(), 1);
-    QCOMPARE(h.messages[0].icon, QMessageBox::Critical);
-    QCOMPARE(h.messages[0].title, QStringLiteral("Disk Error - i66"));
-    QCOMPARE(h.messages[0].text, QStringLiteral("Can not access the DataBase."));
-    QCOMPARE(w.List2->count(), 0);
-    QCOMPARE(w.Text1[0]->text(), QStringLiteral("mail"));
-    QCOMPARE(w.Text1[4]->text(), QStringLiteral("p"));
-    QVERIFY(QFileInfo(h.paths().database()).isDir());
-}
-
-void TestMainWindow::failedRewriteKeepsEverything() {
-    Harness h(true);
-    const QByteArray stored = storeBytes({"alpha:!a:!1:!:!", "beta:!b:!2:!:!"});
-    writeBytes(h.paths().database(), stored);
-    Chestwrd &w = h.start();
-    // Once loaded, a folder stands where the new store would be built.
-    const QString blocker = Platform::unfinishedPath(h.paths().database());
-    QVERIFY(QDir().mkdir(blocker));
-
-    h.clickRow(0);
-    w.Text1[1]->setText("changed");
-    w.mnuReplace_Click();
-    QCOMPARE(h.messages.size(), 1);
-    QCOMPARE(h.messages[0].title, QStringLiteral("Disk Error - i66"));
-    QCOMPARE(h.names(), (QStringList{"alpha", "beta"}));
-    QCOMPARE(w.Text1[1]->text(), QStringLiteral("changed"));
-
-    h.clickRow(1);
-    w.mnuRemove_Click();
-    QCOMPARE(h.messages.size(), 2);
-    QCOMPARE(h.names(), (QStringList{"alpha", "beta"}));
-    QVERIFY(w.mnuRemove->isEnabled());
-
-    QVERIFY(QDir().rmdir(blocker));
-    QCOMPARE(h.databaseFile(), stored);
-    h.start();
-    QCOMPARE(h.names(), (QStringList{"alpha", "beta"}));
 }
 
 void TestMainWindow::longFieldSurvivesReplace() {

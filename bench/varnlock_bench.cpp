@@ -11,6 +11,8 @@
 #include "platform.h"
 #include "recordfind.h"
 #include "recordlist.h"
+#include "reencipher.h"
+#include "settings.h"
 #include "storepaths.h"
 
 #include <QCoreApplication>
@@ -287,11 +289,23 @@ bool benchSize(qsizetype count, const QString &program) {
         const auto [raw, rewrite] =
             pairedMs([&] { rawDurableWrite(scratch, bytes); },
                      [&] { RewriteDatabase(paths, scope, loaded.lines(), kKey); });
-        rows.push_back({scope == Scope::None ? "rewrite, database file" : "rewrite, enciphered copy",
-                        rewrite, raw, line, "within 1.5x", rewrite <= 1.5 * raw});
+        rows.push_back(
+            {scope == Scope::None ? "rewrite, database file" : "rewrite, enciphered copy", rewrite,
+             raw, line, "within 1.5x", rewrite <= 1.5 * raw});
     }
 
-    // One new record appended, synced before it is listed.
+    // A new master password under Program and DBase: the copy deciphered and
+    // enciphered again, staged and committed with the settings.
+    const auto settingsFor = [](const QByteArray &password) {
+        return BuildSettingsLine(kNeverExpires, password, "12-01-2026", Scope::ProgramAndDBase);
+    };
+    WriteSettingsFile(paths, settingsFor(kKey));
+    int turn = 0;
+    const double rekey =
+        medianMs([&] { ApplySettings(paths, settingsFor(++turn % 2 ? "Other2026key" : kKey)); });
+    rows.push_back({"new master password, enciphered copy", rekey, 0, 0, "", true});
+    QFile::remove(paths.config()); // the program below starts without a password
+
     int n = 0;
     const double append = medianMs(
         [&] {

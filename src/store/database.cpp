@@ -13,10 +13,26 @@ namespace {
 // Large enough that the disk sees few writes, small enough to stay in cache.
 constexpr qsizetype kChunk = qsizetype(1) << 20;
 
-// Hands the store's content for lines to write, a piece at a time: each line
-// field-ciphered, under a key enciphered again, ended by CR LF. Stops, with
-// unsafe set, at a line that would not read back as the same single line.
-bool streamLines(std::span<const QByteArrayView> lines, const QByteArray &key,
+// The key repeated as far as the longest line so far needs.
+class KeyCover {
+public:
+    explicit KeyCover(const QByteArray &key) : m_key(key) {}
+    const char *cover(qsizetype size) {
+        if (m_stream.size() < size)
+            m_stream = KeyStream(m_key, std::max(size, qsizetype(256)));
+        return m_stream.constData();
+    }
+
+private:
+    QByteArray m_key;
+    QByteArray m_stream;
+};
+
+// Hands a store's content to write a piece at a time: each line shaped into
+// its stored form by shape(line, dst), which says whether it may be stored,
+// and ended by CR LF. Stops, with unsafe set, at a line that may not.
+template <typename Shape>
+bool streamLines(std::span<const QByteArrayView> lines, Shape &&shape,
                  const Platform::ChunkWriter &write, bool &unsafe) {
     // One buffer serves every rewrite: fresh memory is not free, and a store
     // is rewritten at every replace and remove. It grows to a megabyte, or to
@@ -27,7 +43,6 @@ bool streamLines(std::span<const QByteArrayView> lines, const QByteArray &key,
         needed += it->size() + 2;
     if (buffer.size() < std::min(needed, kChunk))
         buffer.resize(std::min(needed, kChunk));
-    QByteArray keyStream;
     qsizetype used = 0;
     for (const QByteArrayView line : lines) {
         const qsizetype size = line.size();
@@ -39,13 +54,7 @@ bool streamLines(std::span<const QByteArrayView> lines, const QByteArray &key,
                 buffer.resize(size + 2);
         }
         char *dst = buffer.data() + used;
-        bool safe = EncodeInto(line, dst) && size > 0;
-        if (!key.isEmpty()) {
-            if (keyStream.size() < size)
-                keyStream = KeyStream(key, std::max(size, qsizetype(256)));
-            safe &= XorInvertSpan(dst, dst, size, keyStream.constData());
-        }
-        if (!safe) {
+        if (!shape(line, dst)) {
             unsafe = true;
             return false;
         }
@@ -54,6 +63,19 @@ bool streamLines(std::span<const QByteArrayView> lines, const QByteArray &key,
         used += size + 2;
     }
     return used == 0 || write(QByteArrayView(buffer.constData(), used));
+}
+
+// Writes the file in one step from lines through shape.
+template <typename Shape>
+StoreStatus writeLines(const QString &path, std::span<const QByteArrayView> lines, Shape &&shape) {
+    bool unsafe = false;
+    const bool written =
+        Platform::writeFileAtomically(path, [&](const Platform::ChunkWriter &write) {
+            return streamLines(lines, shape, write, unsafe);
+        });
+    if (unsafe)
+        return StoreStatus::UnsafeRecord;
+    return written ? StoreStatus::Ok : StoreStatus::WriteFailed;
 }
 
 bool containsLineBreak(QByteArrayView line) {
@@ -131,15 +153,27 @@ StoreStatus RewriteDatabase(const StorePaths &paths, Scope scope,
     if (inCopy && key.isEmpty() && !lines.empty())
         return StoreStatus::NoKey;
     // A line that would not read back whole abandons the write and leaves the
-    // store as it was.
-    bool unsafe = false;
-    const bool written = Platform::writeFileAtomically(
-        StoreFile(paths, scope), [&](const Platform::ChunkWriter &write) {
-            return streamLines(lines, inCopy ? key : QByteArray(), write, unsafe);
-        });
-    if (unsafe)
-        return StoreStatus::UnsafeRecord;
-    return written ? StoreStatus::Ok : StoreStatus::WriteFailed;
+    // store as it was. The field cipher leaves CR and LF as they are, so its
+    // pass sees them; the key's pass sees any it makes.
+    KeyCover keyStream(inCopy ? key : QByteArray());
+    return writeLines(StoreFile(paths, scope), lines, [&](QByteArrayView line, char *dst) {
+        bool safe = EncodeInto(line, dst) && !line.isEmpty();
+        if (inCopy)
+            safe &= XorInvertSpan(dst, dst, line.size(), keyStream.cover(line.size()));
+        return safe;
+    });
+}
+
+StoreStatus WriteStoredLines(const QString &path, std::span<const QByteArrayView> lines,
+                             const QByteArray &key) {
+    KeyCover keyStream(key);
+    return writeLines(path, lines, [&](QByteArrayView line, char *dst) {
+        if (key.isEmpty()) {
+            std::memcpy(dst, line.data(), size_t(line.size()));
+            return true;
+        }
+        return XorInvertSpan(line.data(), dst, line.size(), keyStream.cover(line.size()));
+    });
 }
 
 StoreStatus RewriteDatabase(const StorePaths &paths, Scope scope, const QList<QByteArray> &lines,

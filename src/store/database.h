@@ -48,6 +48,13 @@ StoreStatus RewriteDatabase(const StorePaths &paths, Scope scope,
 StoreStatus RewriteDatabase(const StorePaths &paths, Scope scope, const QList<QByteArray> &lines,
                             const QByteArray &key);
 
+// Writes lines already in their field-ciphered form to path in one step, each
+// enciphered again under key when one is given, ended by CR LF: how a change
+// of protection moves a store. UnsafeRecord, with nothing written, when an
+// enciphered line would hold a line break.
+StoreStatus WriteStoredLines(const QString &path, std::span<const QByteArrayView> lines,
+                             const QByteArray &key);
+
 // Whether a record line can be stored under the scope and key so that it
 // reads back as the same single line.
 StoreStatus CheckStorable(QByteArrayView line, Scope scope, const QByteArray &key);

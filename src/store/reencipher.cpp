@@ -41,16 +41,24 @@ bool currentSettings(const StorePaths &paths, StoreKey &current) {
     return true;
 }
 
-StoreStatus readStoreLines(const QString &path, QList<QByteArray> &lines) {
-    if (!Platform::exists(path)) {
-        lines.clear();
+// The field-ciphered lines of the store as the settings on disk describe it,
+// as views into block: a copy's lines are deciphered where they stand.
+StoreStatus readCurrentStore(const StorePaths &paths, const StoreKey &current, QByteArray &block,
+                             std::vector<QByteArrayView> &lines) {
+    const bool inCopy = current.scope == Scope::ProgramAndDBase;
+    const QString path = inCopy ? paths.copy() : paths.database();
+    lines.clear();
+    if (!Platform::exists(path))
+        return StoreStatus::Ok;
+    if (!Platform::readFile(path, block))
+        return StoreStatus::ReadFailed;
+    bool whole = true;
+    if (!inCopy) {
+        lines = LineViews(block);
         return StoreStatus::Ok;
     }
-    QByteArray content;
-    if (!Platform::readFile(path, content))
-        return StoreStatus::ReadFailed;
-    lines = SplitLines(content);
-    return StoreStatus::Ok;
+    return XorInvertLinesInPlace(block, current.key, lines, whole) ? StoreStatus::Ok
+                                                                   : StoreStatus::NoKey;
 }
 
 bool rollForward(const StorePaths &paths) {
@@ -92,47 +100,6 @@ QString StagedPath(const QString &path) {
     return path + QStringLiteral(".new");
 }
 
-StoreStatus EncipherDatabase(const StorePaths &paths, const QList<QByteArray> &records,
-                             const QByteArray &password) {
-    for (const QByteArray &line : records) {
-        if (!EnciphersToOneLine(line, password))
-            return StoreStatus::UnsafeRecord;
-    }
-    QByteArray content;
-    if (!XorInvertLines(records, password, content))
-        return StoreStatus::NoKey;
-    if (!Platform::writeFileAtomically(StagedPath(paths.copy()), content))
-        return StoreStatus::WriteFailed;
-    return StoreStatus::Ok;
-}
-
-StoreStatus DecipherDatabase(const StorePaths &paths, const QList<QByteArray> &records) {
-    if (!Platform::writeFileAtomically(StagedPath(paths.database()), JoinLines(records)))
-        return StoreStatus::WriteFailed;
-    return StoreStatus::Ok;
-}
-
-StoreStatus ReadCurrentStore(const StorePaths &paths, QList<QByteArray> &records) {
-    StoreKey current;
-    if (!currentSettings(paths, current))
-        return StoreStatus::ReadFailed;
-    if (current.scope != Scope::ProgramAndDBase)
-        return readStoreLines(paths.database(), records);
-    QList<QByteArray> enciphered;
-    const StoreStatus status = readStoreLines(paths.copy(), enciphered);
-    if (status != StoreStatus::Ok)
-        return status;
-    records.clear();
-    records.reserve(enciphered.size());
-    for (const QByteArray &line : enciphered) {
-        QByteArray plain;
-        if (!XorInvert(line, current.key, plain))
-            return StoreStatus::NoKey;
-        records.append(plain);
-    }
-    return StoreStatus::Ok;
-}
-
 AcceptStatus ApplySettings(const StorePaths &paths, const QByteArray &settingsLine) {
     // Whatever an earlier attempt left half done is settled first.
     RecoverPendingSettings(paths);
@@ -141,15 +108,20 @@ AcceptStatus ApplySettings(const StorePaths &paths, const QByteArray &settingsLi
         return AcceptStatus::ConfigWriteFailed;
     const StoreKey after = settingsIn(settingsLine);
 
-    QList<QByteArray> records;
-    if (ReadCurrentStore(paths, records) != StoreStatus::Ok)
+    // The store is moved as it is read: one block, its lines as views, written
+    // again a piece at a time.
+    QByteArray block;
+    std::vector<QByteArrayView> records;
+    if (readCurrentStore(paths, before, block, records) != StoreStatus::Ok)
         return AcceptStatus::StoreFailed;
 
     StoreStatus staged = StoreStatus::Ok;
     if (after.scope == Scope::ProgramAndDBase)
-        staged = EncipherDatabase(paths, records, after.key);
+        staged = after.key.isEmpty() && !records.empty()
+                     ? StoreStatus::NoKey
+                     : WriteStoredLines(StagedPath(paths.copy()), records, after.key);
     else if (before.scope == Scope::ProgramAndDBase)
-        staged = DecipherDatabase(paths, records);
+        staged = WriteStoredLines(StagedPath(paths.database()), records, QByteArray());
     if (staged != StoreStatus::Ok) {
         Platform::removeFile(StagedPath(paths.copy()));
         Platform::removeFile(StagedPath(paths.database()));

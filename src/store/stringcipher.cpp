@@ -109,94 +109,29 @@ bool EnciphersToOneLine(const QByteArray &text, const QByteArray &key) {
                          KeyStream(key, text.size()).constData());
 }
 
-bool XorInvertLines(const QList<QByteArray> &lines, const QByteArray &key, QByteArray &content) {
-    qsizetype total = 0, longest = 0;
-    for (const QByteArray &line : lines) {
-        total += line.size() + 2;
-        longest = std::max(longest, line.size());
-    }
-    if (key.isEmpty() && longest > 0)
-        return false;
-    const QByteArray stream = KeyStream(key, longest);
-    const qsizetype start = content.size();
-    content.resize(start + total);
-    char *dst = content.data() + start;
-    for (const QByteArray &line : lines) {
-        XorInvertSpan(line.constData(), dst, line.size(), stream.constData());
-        dst += line.size();
-        *dst++ = '\r';
-        *dst++ = '\n';
-    }
-    return true;
-}
-
-bool XorInvertContent(const QByteArray &content, const QByteArray &key, QByteArray &out,
-                      bool *lineSafe) {
-    const std::vector<QByteArrayView> lines = LineViews(content);
+bool XorInvertLinesInPlace(QByteArray &content, const QByteArray &key,
+                           std::vector<QByteArrayView> &lines, bool &whole) {
+    char *const begin = content.data(); // unshared from here on: the views stay valid
+    lines = LineViews(content);
+    whole = true;
     if (lines.empty())
         return true;
     if (key.isEmpty())
         return false;
     const QByteArray stream = KeyStream(key, longestLine(lines));
-    qsizetype total = 0;
-    for (const QByteArrayView line : lines)
-        total += line.size() + 2;
-    const qsizetype start = out.size();
-    out.resize(start + total);
-    char *dst = out.data() + start;
-    bool safe = true;
     for (const QByteArrayView line : lines) {
-        safe &= XorInvertSpan(line.data(), dst, line.size(), stream.constData());
-        dst += line.size();
-        *dst++ = '\r';
-        *dst++ = '\n';
+        char *at = begin + (line.data() - begin);
+        whole &= XorInvertSpan(at, at, line.size(), stream.constData());
     }
-    if (lineSafe)
-        *lineSafe = safe;
-    return true;
-}
-
-bool XorInvertInPlace(QByteArray &content, const QByteArray &key, bool *lineSafe) {
-    if (key.isEmpty())
-        return content.isEmpty();
-    // Lines end at CR LF alone: the store writes no other line break.
-    char *const begin = content.data();
-    const qsizetype size = content.size();
-    QList<std::pair<qsizetype, qsizetype>> lines;
-    qsizetype longest = 0;
-    for (qsizetype from = 0; from < size;) {
-        qsizetype end = from;
-        while (end < size && !(begin[end] == '\r' && end + 1 < size && begin[end + 1] == '\n'))
-            ++end;
-        lines.append({from, end - from});
-        longest = std::max(longest, end - from);
-        from = end + 2;
-    }
-    const QByteArray stream = KeyStream(key, longest);
-    bool safe = true;
-    for (const auto &[from, length] : lines)
-        safe &= XorInvertSpan(begin + from, begin + from, length, stream.constData());
-    if (lineSafe)
-        *lineSafe = safe;
     return true;
 }
 
 bool DecipherLinesInPlace(QByteArray &content, const QByteArray &key,
                           std::vector<QByteArrayView> &records) {
-    char *const begin = content.data(); // unshared from here on: the views stay valid
-    std::vector<QByteArrayView> lines = LineViews(content);
-    if (lines.empty()) {
-        records.clear();
-        return true;
-    }
-    if (key.isEmpty())
-        return false;
-    const QByteArray stream = KeyStream(key, longestLine(lines));
+    std::vector<QByteArrayView> lines;
     bool whole = true;
-    for (const QByteArrayView line : lines) {
-        char *at = begin + (line.data() - begin);
-        whole &= XorInvertSpan(at, at, line.size(), stream.constData());
-    }
+    if (!XorInvertLinesInPlace(content, key, lines, whole))
+        return false;
     if (whole) {
         records = std::move(lines);
         return true;

@@ -19,17 +19,6 @@ QByteArray XorInverted(const QByteArray &text, const QByteArray &key);
 // reads back as the same single line.
 bool EnciphersToOneLine(const QByteArray &text, const QByteArray &key);
 
-// A whole store: every line passed through XorInvert with the key starting
-// afresh, joined with CR LF. False on an empty key with a non-empty line.
-bool XorInvertLines(const QList<QByteArray> &lines, const QByteArray &key, QByteArray &content);
-
-// A whole file's content, line by line as SplitLines reads it, each line
-// through XorInvert with the key starting afresh, joined with CR LF. False on
-// an empty key. When lineSafe is given it tells whether every enciphered line
-// is free of CR and LF.
-bool XorInvertContent(const QByteArray &content, const QByteArray &key, QByteArray &out,
-                      bool *lineSafe = nullptr);
-
 // The one loop of the cipher: size bytes from src through the key stream
 // (the key repeated from its first character, see KeyStream) into dst, which
 // may be src. False when the result holds a CR or LF.
@@ -37,13 +26,16 @@ bool XorInvertSpan(const char *src, char *dst, qsizetype size, const char *keySt
 // The key repeated to the given length; empty for an empty key.
 QByteArray KeyStream(const QByteArray &key, qsizetype length);
 
-// The same in place over content made of lines that each end in CR LF and hold
-// no other CR or LF, as the store writes them.
-bool XorInvertInPlace(QByteArray &content, const QByteArray &key, bool *lineSafe = nullptr);
+// Every line of content, as the store's reader splits it, through the cipher
+// where it stands, the key starting afresh at each; lines gets views of them.
+// whole tells whether no result holds a CR or LF. False on an empty key with
+// a non-empty content.
+bool XorInvertLinesInPlace(QByteArray &content, const QByteArray &key,
+                           std::vector<QByteArrayView> &lines, bool &whole);
 
-// A copy's content deciphered where it stands, line by line as
-// XorInvertContent reads it; records become views of the record lines it then
-// holds: the same lines XorInvertContent's result is read as.
+// A copy's content deciphered where it stands; records become views of the
+// record lines it then holds, as start-up reads them: a deciphered line that
+// holds a line break is read as the lines it holds.
 // False on an empty key with a non-empty content.
 bool DecipherLinesInPlace(QByteArray &content, const QByteArray &key,
                           std::vector<QByteArrayView> &records);

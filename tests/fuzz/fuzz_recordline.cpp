@@ -53,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             // A piece of another record's own bytes may be the new text.
             const QByteArray text =
                 op == 1 ? line : list.line(line.size() % list.size()).first(1).toByteArray();
-            const QByteArrayView given = op == 1 ? QByteArrayView(line)
-                                                 : list.line(line.size() % list.size()).first(1);
+            const QByteArrayView given =
+                op == 1 ? QByteArrayView(line) : list.line(line.size() % list.size()).first(1);
             if (!model.contains(text)) {
                 model.removeAt(at);
                 insert(text);

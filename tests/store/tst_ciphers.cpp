@@ -58,14 +58,15 @@ void TestCiphers::everyLengthAndPlace() {
     QFETCH(int, length);
     QByteArray text(length, Qt::Uninitialized);
     for (int i = 0; i < length; ++i)
-        text[i] = static_cast<char>((i * 37 + length * 11) & 0xFF); // every byte value over the rows
+        text[i] =
+            static_cast<char>((i * 37 + length * 11) & 0xFF); // every byte value over the rows
     const QByteArray key("k\xE9y", 3);
 
     QByteArray encoded, keyed;
     for (int i = 0; i < length; ++i) {
         EncodeText(text[i], encoded);
-        keyed.append(static_cast<char>(255 - (static_cast<unsigned char>(text[i]) ^
-                                              static_cast<unsigned char>(key[i % 3]))));
+        keyed.append(static_cast<char>(
+            255 - (static_cast<unsigned char>(text[i]) ^ static_cast<unsigned char>(key[i % 3]))));
     }
     QCOMPARE(EncodeLine(text), encoded);
     QCOMPARE(DecodeLine(encoded), text);

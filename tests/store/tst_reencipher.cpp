@@ -103,7 +103,7 @@ void TestReencipher::interruptedBeforeCommitRollsBack() {
     TestFolders f;
     QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
     // Cut short after the store was staged, before the settings were.
-    QCOMPARE(EncipherDatabase(f.paths, QList<QByteArray>{EncodeLine("x")}, "Pw"), StoreStatus::Ok);
+    writeBytes(StagedPath(f.paths.copy()), copyBytes({"x"}, "Pw"));
     RecoverPendingSettings(f.paths);
     QVERIFY(!QFileInfo::exists(StagedPath(f.paths.copy())));
     QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
@@ -120,10 +120,7 @@ void TestReencipher::interruptedAfterCommitRollsForward() {
     QFETCH(int, stepsDone);
     TestFolders f;
     QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
-    QList<QByteArray> ciphered;
-    for (const QByteArray &r : kRecords)
-        ciphered << EncodeLine(r);
-    QCOMPARE(EncipherDatabase(f.paths, ciphered, "Pw"), StoreStatus::Ok);
+    writeBytes(StagedPath(f.paths.copy()), copyBytes(kRecords, "Pw"));
     QVERIFY(Platform::writeFileAtomically(StagedPath(f.paths.config()),
                                           SettingsFileContent(settings("Pw", 1))));
     if (stepsDone >= 1)

@@ -93,6 +93,12 @@ struct Harness {
         return *window;
     }
 
+    // The same on a store holding these records (the harness made with data).
+    Chestwrd &startWith(const QList<QByteArray> &records, const QStringList &entries = {}) {
+        writeBytes(folders.paths.database(), storeBytes(records));
+        return start(entries);
+    }
+
     void answerPrompt() {
         PassReq *prompt = window ? window->passReq() : nullptr;
         if (!prompt || !prompt->isVisible() || promptEntries.isEmpty())

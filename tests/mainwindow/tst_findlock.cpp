@@ -50,8 +50,7 @@ void TestFindLock::findFilters() {
     QFETCH(QString, text);
     QFETCH(QStringList, names);
     Harness h(true);
-    writeBytes(h.paths().database(), storeBytes(kRecords));
-    Chestwrd &w = h.start();
+    Chestwrd &w = h.startWith(kRecords);
     w.openFind();
     find(w, text);
     QCOMPARE(h.names(), names);
@@ -60,8 +59,7 @@ void TestFindLock::findFilters() {
 
 void TestFindLock::commandsActOnTheFoundRecord() {
     Harness h(true);
-    writeBytes(h.paths().database(), storeBytes(kRecords));
-    Chestwrd &w = h.start();
+    Chestwrd &w = h.startWith(kRecords);
     w.openFind();
     find(w, "mail");
     // Enter shows the first found record as a click on it would.
@@ -82,8 +80,7 @@ void TestFindLock::commandsActOnTheFoundRecord() {
 
 void TestFindLock::ctrlFOpensEscapeCloses() {
     Harness h(true);
-    writeBytes(h.paths().database(), storeBytes(kRecords));
-    Chestwrd &w = h.start();
+    Chestwrd &w = h.startWith(kRecords);
     const int height = w.height();
     const QRect service = w.Text1[0]->geometry();
     w.Text1[0]->setFocus();

@@ -168,8 +168,7 @@ void TestMainWindow::selectingByMouse() {
 
 void TestMainWindow::selectingByKeyboardClearsFields() {
     Harness h(true);
-    writeBytes(h.paths().database(), storeBytes({"a:!1:!1:!:!", "b:!2:!2:!:!", "c:!3:!3:!:!"}));
-    Chestwrd &w = h.start();
+    Chestwrd &w = h.startWith({"a:!1:!1:!:!", "b:!2:!2:!:!", "c:!3:!3:!:!"});
     h.clickRow(0);
     w.mnuRemove->setEnabled(false);
     w.List2->setFocus();
@@ -183,8 +182,7 @@ void TestMainWindow::selectingByKeyboardClearsFields() {
 
 void TestMainWindow::rightClickClearsHighlightOnly() {
     Harness h(true);
-    writeBytes(h.paths().database(), storeBytes({"a:!1:!1:!:!", "b:!2:!2:!:!"}));
-    Chestwrd &w = h.start();
+    Chestwrd &w = h.startWith({"a:!1:!1:!:!", "b:!2:!2:!:!"});
     h.clickRow(1);
     QVERIFY(w.mnuRemove->isEnabled());
     h.clickRow(0, Qt::RightButton);
@@ -288,8 +286,7 @@ void TestMainWindow::duplicateAndNoChange() {
 
 void TestMainWindow::replaceAndRemove() {
     Harness h(true);
-    writeBytes(h.paths().database(), storeBytes({"alpha:!a:!1:!:!", "beta:!b:!2:!:!"}));
-    Chestwrd &w = h.start();
+    Chestwrd &w = h.startWith({"alpha:!a:!1:!:!", "beta:!b:!2:!:!"});
     h.clickRow(0);
     w.Text1[0]->setText("zulu");
     h.pressBar(w.mnuReplace);
@@ -317,8 +314,7 @@ void TestMainWindow::replaceAndRemove() {
 
 void TestMainWindow::reset() {
     Harness h(true);
-    writeBytes(h.paths().database(), storeBytes({"a:!1:!1:!:!"}));
-    Chestwrd &w = h.start();
+    Chestwrd &w = h.startWith({"a:!1:!1:!:!"});
     h.clickRow(0);
     w.Check1->setChecked(false);
     w.mnuCapture_Click();
@@ -377,8 +373,7 @@ void TestMainWindow::longFieldSurvivesReplace() {
     Harness h(true);
     // Longer than an edit box holds by default.
     const QByteArray note(40000, 'n');
-    writeBytes(h.paths().database(), storeBytes({"long:!a:!1:!" + note + ":!"}));
-    Chestwrd &w = h.start();
+    Chestwrd &w = h.startWith({"long:!a:!1:!" + note + ":!"});
     h.clickRow(0);
     w.Text1[1]->setText("b");
     w.mnuReplace_Click();
@@ -414,8 +409,7 @@ void TestMainWindow::charactersOutsideTheCodePageAreRefused() {
 
 void TestMainWindow::layoutShowsWholeThings() {
     Harness h(true);
-    writeBytes(h.paths().database(), storeBytes({"alpha:!a:!1:!:!", "beta:!b:!2:!:!"}));
-    Chestwrd &w = h.start();
+    Chestwrd &w = h.startWith({"alpha:!a:!1:!:!", "beta:!b:!2:!:!"});
     // The controls have fixed places, so the window has a fixed size.
     QCOMPARE(w.minimumSize(), w.maximumSize());
     // The list's last visible row is whole.

@@ -131,8 +131,7 @@ void TestSecurity::expiryWarnings() {
 
 void TestSecurity::scopeTransitions() {
     Harness h(true);
-    writeBytes(h.paths().database(), storeBytes(kRecords));
-    Chestwrd &w = h.start();
+    Chestwrd &w = h.startWith(kRecords);
 
     // 0 to 1: the records move into the copy, enciphered with the password.
     accept(w, "key1", &Config::Option4);
@@ -347,8 +346,7 @@ void TestSecurity::acceptStoresOnlyWholeDates() {
     QFETCH(QString, typed);
     QFETCH(QString, stored);
     Harness h(true);
-    writeBytes(h.paths().database(), storeBytes(kRecords));
-    Config *c = openSettings(h.start());
+    Config *c = openSettings(h.startWith(kRecords));
     c->Text1->setText("abc1");
     c->Check2->click();
     c->Text2->setText(typed); // and "Accept" pressed at once, the box never left

@@ -30,10 +30,10 @@ private:
 
 // Hands a store's content to write a piece at a time: each line shaped into
 // its stored form by shape(line, dst), which says whether it may be stored,
-// and ended by CR LF. Stops, with unsafe set, at a line that may not.
+// and ended by CR LF. Stops, with refused set, at a line that may not.
 template <typename Shape>
 bool streamLines(std::span<const QByteArrayView> lines, Shape &&shape,
-                 const Platform::ChunkWriter &write, bool &unsafe) {
+                 const Platform::ChunkWriter &write, StoreStatus &refused) {
     // One buffer serves every rewrite: fresh memory is not free, and a store
     // is rewritten at every replace and remove. It grows to a megabyte, or to
     // the longest line, and no further.
@@ -54,8 +54,8 @@ bool streamLines(std::span<const QByteArrayView> lines, Shape &&shape,
                 buffer.resize(size + 2);
         }
         char *dst = buffer.data() + used;
-        if (!shape(line, dst)) {
-            unsafe = true;
+        if (const StoreStatus shaped = shape(line, dst); shaped != StoreStatus::Ok) {
+            refused = shaped;
             return false;
         }
         dst[size] = '\r';
@@ -68,19 +68,43 @@ bool streamLines(std::span<const QByteArrayView> lines, Shape &&shape,
 // Writes the file in one step from lines through shape.
 template <typename Shape>
 StoreStatus writeLines(const QString &path, std::span<const QByteArrayView> lines, Shape &&shape) {
-    bool unsafe = false;
+    StoreStatus refused = StoreStatus::Ok;
     const bool written =
         Platform::writeFileAtomically(path, [&](const Platform::ChunkWriter &write) {
-            return streamLines(lines, shape, write, unsafe);
+            return streamLines(lines, shape, write, refused);
         });
-    if (unsafe)
-        return StoreStatus::UnsafeRecord;
+    if (refused != StoreStatus::Ok)
+        return refused;
     return written ? StoreStatus::Ok : StoreStatus::WriteFailed;
 }
 
-bool containsLineBreak(QByteArrayView line) {
-    return line.contains('\n') || line.contains('\r');
-}
+// A record line in the form the scope's store holds it, written to dst (room
+// for line.size() bytes): field-ciphered, and in the copy enciphered again.
+// UnsafeRecord when it would not read back as the same single line. The
+// field cipher leaves CR and LF as they are, so its pass sees them; the key's
+// pass sees any it makes.
+class StoredForm {
+public:
+    StoredForm(Scope scope, const QByteArray &key)
+        : m_inCopy(scope == Scope::ProgramAndDBase), m_key(key), m_stream(key) {}
+
+    StoreStatus operator()(QByteArrayView line, char *dst) {
+        if (!EncodeInto(line, dst) || line.isEmpty())
+            return StoreStatus::UnsafeRecord;
+        if (!m_inCopy)
+            return StoreStatus::Ok;
+        if (m_key.isEmpty())
+            return StoreStatus::NoKey;
+        return XorInvertSpan(dst, dst, line.size(), m_stream.cover(line.size()))
+                   ? StoreStatus::Ok
+                   : StoreStatus::UnsafeRecord;
+    }
+
+private:
+    bool m_inCopy;
+    QByteArray m_key;
+    KeyCover m_stream;
+};
 
 } // namespace
 
@@ -119,29 +143,18 @@ StoreStatus AddStoredRecords(QByteArray content, Scope scope, const QByteArray &
 }
 
 StoreStatus CheckStorable(QByteArrayView line, Scope scope, const QByteArray &key) {
-    if (line.isEmpty() || containsLineBreak(line))
-        return StoreStatus::UnsafeRecord;
-    if (scope == Scope::ProgramAndDBase) {
-        if (key.isEmpty())
-            return StoreStatus::NoKey;
-        if (!EnciphersToOneLine(EncodeLine(line.toByteArray()), key))
-            return StoreStatus::UnsafeRecord;
-    }
-    return StoreStatus::Ok;
+    QByteArray stored(line.size(), Qt::Uninitialized);
+    return StoredForm(scope, key)(line, stored.data());
 }
 
 StoreStatus AppendRecord(const StorePaths &paths, Scope scope, QByteArrayView line,
                          const QByteArray &key) {
-    const StoreStatus storable = CheckStorable(line, scope, key);
-    if (storable != StoreStatus::Ok)
-        return storable;
-    QByteArray stored = EncodeLine(line.toByteArray());
-    if (scope == Scope::ProgramAndDBase) {
-        QByteArray enciphered;
-        XorInvert(stored, key, enciphered);
-        stored = std::move(enciphered);
-    }
-    stored.append("\r\n", 2);
+    QByteArray stored(line.size() + 2, Qt::Uninitialized);
+    if (const StoreStatus form = StoredForm(scope, key)(line, stored.data());
+        form != StoreStatus::Ok)
+        return form;
+    stored[line.size()] = '\r';
+    stored[line.size() + 1] = '\n';
     if (!Platform::appendToFile(StoreFile(paths, scope), stored))
         return StoreStatus::WriteFailed;
     return StoreStatus::Ok;
@@ -149,19 +162,11 @@ StoreStatus AppendRecord(const StorePaths &paths, Scope scope, QByteArrayView li
 
 StoreStatus RewriteDatabase(const StorePaths &paths, Scope scope,
                             std::span<const QByteArrayView> lines, const QByteArray &key) {
-    const bool inCopy = scope == Scope::ProgramAndDBase;
-    if (inCopy && key.isEmpty() && !lines.empty())
+    if (scope == Scope::ProgramAndDBase && key.isEmpty() && !lines.empty())
         return StoreStatus::NoKey;
     // A line that would not read back whole abandons the write and leaves the
-    // store as it was. The field cipher leaves CR and LF as they are, so its
-    // pass sees them; the key's pass sees any it makes.
-    KeyCover keyStream(inCopy ? key : QByteArray());
-    return writeLines(StoreFile(paths, scope), lines, [&](QByteArrayView line, char *dst) {
-        bool safe = EncodeInto(line, dst) && !line.isEmpty();
-        if (inCopy)
-            safe &= XorInvertSpan(dst, dst, line.size(), keyStream.cover(line.size()));
-        return safe;
-    });
+    // store as it was.
+    return writeLines(StoreFile(paths, scope), lines, StoredForm(scope, key));
 }
 
 StoreStatus WriteStoredLines(const QString &path, std::span<const QByteArrayView> lines,
@@ -170,9 +175,11 @@ StoreStatus WriteStoredLines(const QString &path, std::span<const QByteArrayView
     return writeLines(path, lines, [&](QByteArrayView line, char *dst) {
         if (key.isEmpty()) {
             std::memcpy(dst, line.data(), size_t(line.size()));
-            return true;
+            return StoreStatus::Ok;
         }
-        return XorInvertSpan(line.data(), dst, line.size(), keyStream.cover(line.size()));
+        return XorInvertSpan(line.data(), dst, line.size(), keyStream.cover(line.size()))
+                   ? StoreStatus::Ok
+                   : StoreStatus::UnsafeRecord;
     });
 }
 

@@ -18,16 +18,3 @@ QList<QByteArray> SplitLines(const QByteArray &content) {
     ForEachLine(content, [&lines](QByteArrayView line) { lines.append(line.toByteArray()); });
     return lines;
 }
-
-QByteArray JoinLines(const QList<QByteArray> &lines) {
-    qsizetype total = 0;
-    for (const QByteArray &line : lines)
-        total += line.size() + 2;
-    QByteArray out;
-    out.reserve(total);
-    for (const QByteArray &line : lines) {
-        out.append(line);
-        out.append("\r\n", 2);
-    }
-    return out;
-}

@@ -32,6 +32,3 @@ template <typename F> void ForEachLine(QByteArrayView content, F &&take, bool en
 // The lines of content as copies, and as views into it for a pass that needs none.
 QList<QByteArray> SplitLines(const QByteArray &content);
 std::vector<QByteArrayView> LineViews(QByteArrayView content);
-
-// Joins lines, each ended by CR LF.
-QByteArray JoinLines(const QList<QByteArray> &lines);

@@ -95,20 +95,6 @@ bool XorInvert(const QByteArray &text, const QByteArray &key, QByteArray &result
     return true;
 }
 
-QByteArray XorInverted(const QByteArray &text, const QByteArray &key) {
-    QByteArray out;
-    XorInvert(text, key, out);
-    return out;
-}
-
-bool EnciphersToOneLine(const QByteArray &text, const QByteArray &key) {
-    if (text.isEmpty() || key.isEmpty())
-        return true;
-    QByteArray out(text.size(), Qt::Uninitialized);
-    return XorInvertSpan(text.constData(), out.data(), text.size(),
-                         KeyStream(key, text.size()).constData());
-}
-
 bool XorInvertLinesInPlace(QByteArray &content, const QByteArray &key,
                            std::vector<QByteArrayView> &lines, bool &whole) {
     char *const begin = content.data(); // unshared from here on: the views stay valid

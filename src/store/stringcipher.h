@@ -11,14 +11,6 @@
 // anything: the call fails and result is left as it was.
 bool XorInvert(const QByteArray &text, const QByteArray &key, QByteArray &result);
 
-// Convenience form; an empty result on failure is indistinguishable from an
-// empty text, so callers that can meet an empty key use XorInvert.
-QByteArray XorInverted(const QByteArray &text, const QByteArray &key);
-
-// True when the enciphered form of text under key holds no CR or LF, so it
-// reads back as the same single line.
-bool EnciphersToOneLine(const QByteArray &text, const QByteArray &key);
-
 // The one loop of the cipher: size bytes from src through the key stream
 // (the key repeated from its first character, see KeyStream) into dst, which
 // may be src. False when the result holds a CR or LF.

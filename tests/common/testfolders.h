@@ -62,11 +62,21 @@ inline QByteArray storeBytes(const QList<QByteArray> &records) {
     return out;
 }
 
+// The string cipher by its definition, a byte at a time: each output code is
+// 255 minus (text code XOR key code), the key repeating from its start.
+inline QByteArray xorInverted(const QByteArray &text, const QByteArray &key) {
+    QByteArray out(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i)
+        out[i] = char(255 - (static_cast<unsigned char>(text[i]) ^
+                             static_cast<unsigned char>(key[i % key.size()])));
+    return out;
+}
+
 // The bytes of the enciphered copy of these records under this key.
 inline QByteArray copyBytes(const QList<QByteArray> &records, const QByteArray &key) {
     QByteArray out;
     for (const QByteArray &r : records)
-        out += XorInverted(EncodeLine(r), key) + "\r\n";
+        out += xorInverted(EncodeLine(r), key) + "\r\n";
     return out;
 }
 

@@ -278,7 +278,7 @@ void TestClipboard::importUnderProgramAndDBase() {
     w.mnuImport->trigger();
     QCOMPARE(h.messages.size(), 2);
     QCOMPARE(h.messages[1].text, QStringLiteral("Old Database Import Success"));
-    QCOMPARE(h.copyFile(), XorInverted(EncodeLine("a:!b:!c:!:!d"), "key7") + "\r\n");
+    QCOMPARE(h.copyFile(), xorInverted(EncodeLine("a:!b:!c:!:!d"), "key7") + "\r\n");
     QVERIFY(!Platform::exists(h.paths().database()));
     QVERIFY(!Platform::exists(h.paths().tempFile()));
 }

@@ -130,7 +130,7 @@ void TestBadInput::damagedStore() {
         // noise stays raw noise where the copy should be.
         QByteArray enciphered;
         for (const QByteArrayView line : LineViews(content))
-            enciphered += XorInverted(line.toByteArray(), "key7") + "\r\n";
+            enciphered += xorInverted(line.toByteArray(), "key7") + "\r\n";
         writeBytes(h.paths().copy(), readable < 0 ? content : enciphered);
     }
     Chestwrd &w = startAndKeep(h);

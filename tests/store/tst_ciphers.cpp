@@ -1,3 +1,5 @@
+#include "../common/testfolders.h"
+
 #include "fieldcipher.h"
 #include "stringcipher.h"
 
@@ -38,7 +40,9 @@ void TestCiphers::stringCipherByItsDefinition() {
     QByteArray out("pre");
     QVERIFY(XorInvert("AAA", "\x01\x02", out));
     QCOMPARE(out, QByteArray("pre\xBF\xBC\xBF"));
-    QCOMPARE(XorInverted("ab", "xyz"), XorInverted("ab", "xy"));
+    QByteArray longKey, shortKey;
+    QVERIFY(XorInvert("ab", "xyz", longKey) && XorInvert("ab", "xy", shortKey));
+    QCOMPARE(longKey, shortKey);
     QVERIFY(!XorInvert("text", QByteArray(), out));
     QCOMPARE(out, QByteArray("pre\xBF\xBC\xBF"));
     QVERIFY(XorInvert(QByteArray(), QByteArray(), out));
@@ -73,14 +77,15 @@ void TestCiphers::everyLengthAndPlace() {
     QByteArray inPlace = encoded;
     DecodeInPlace(inPlace);
     QCOMPARE(inPlace, text);
-    QCOMPARE(XorInverted(text, key), keyed);
-    QCOMPARE(XorInverted(keyed, key), text);
+    QByteArray once, twice;
+    QVERIFY(XorInvert(text, key, once) && XorInvert(once, key, twice));
+    QCOMPARE(once, keyed);
+    QCOMPARE(twice, text);
     QByteArray span = text;
     const QByteArray stream = KeyStream(key, length);
     const bool oneLine = XorInvertSpan(span.constData(), span.data(), length, stream.constData());
     QCOMPARE(span, keyed);
     QCOMPARE(oneLine, !keyed.contains('\r') && !keyed.contains('\n'));
-    QCOMPARE(EnciphersToOneLine(text, key), oneLine);
 
     // A line break at each place is seen, whatever the block it falls in.
     for (int at = 0; at < std::min(length, 50); ++at) {

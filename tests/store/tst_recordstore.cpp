@@ -150,7 +150,7 @@ void TestRecordStore::scopeOneBytesWithoutTemporaryFile() {
     QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, lines, key), StoreStatus::Ok);
     QByteArray expected = fileBytes(f.paths.copy());
     QCOMPARE(AppendRecord(f.paths, Scope::ProgramAndDBase, "x:!y:!z:!:!", key), StoreStatus::Ok);
-    expected += XorInverted(EncodeLine("x:!y:!z:!:!"), key) + "\r\n";
+    expected += xorInverted(EncodeLine("x:!y:!z:!:!"), key) + "\r\n";
     QCOMPARE(fileBytes(f.paths.copy()), expected);
     // Start-up deciphers the copy in memory: no temporary file at any step.
     RecordList list;
@@ -286,7 +286,7 @@ void TestRecordStore::storesHoldExactlyTheirLines() {
         QByteArray expected;
         for (const QByteArrayView line : list.lines()) {
             const QByteArray encoded = EncodeLine(line.toByteArray());
-            expected += scope == Scope::None ? encoded : XorInverted(encoded, "Key1");
+            expected += scope == Scope::None ? encoded : xorInverted(encoded, "Key1");
             expected += "\r\n";
         }
         const QString file = StoreFile(f.paths, scope);

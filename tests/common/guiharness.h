@@ -128,6 +128,14 @@ struct Harness {
         return out;
     }
 
+    // The five fields' texts, in order.
+    QStringList fields() const {
+        QStringList out;
+        for (const QLineEdit *field : window->Text1)
+            out.append(field->text());
+        return out;
+    }
+
     void type(int field, const QString &text) {
         window->Text1[field]->setFocus();
         QTest::keyClicks(window->Text1[field], text);

@@ -86,14 +86,8 @@ class TestFullDisk : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
-    void add_data();
-    void add();
-    void replaceAndRemove_data();
-    void replaceAndRemove();
-    void import_data();
-    void import();
-    void accept_data();
-    void accept();
+    void everyWrite_data();
+    void everyWrite();
     void startUpUnderProgramAndDBase();
 };
 
@@ -109,114 +103,67 @@ void TestFullDisk::initTestCase() {
     QVERIFY(QDir::tempPath().startsWith(QString::fromLocal8Bit(small)));
 }
 
-void TestFullDisk::add_data() {
+void TestFullDisk::everyWrite_data() {
+    // "accept S P": the settings window accepted with scope S and password P.
+    QTest::addColumn<QString>("command");
     QTest::addColumn<int>("scope");
-    QTest::addColumn<bool>("first");
-    QTest::newRow("no protection") << 0 << false;
-    QTest::newRow("program and records") << 1 << false;
-    QTest::newRow("first record") << 0 << true;
+    QTest::addColumn<bool>("withStore");
+    const std::tuple<const char *, int, bool> rows[] = {
+        {"add", 0, true},           {"add", 1, true},           {"add", 0, false},
+        {"replace", 0, true},       {"replace", 1, true},       {"replace", 2, true},
+        {"remove", 0, true},        {"remove", 1, true},        {"import", 0, false},
+        {"import", 1, false},       {"accept 1 key8", 0, true}, {"accept 0 key7", 1, true},
+        {"accept 1 key8", 1, true}, {"accept 2 key8", 0, true}};
+    for (const auto &[command, scope, withStore] : rows)
+        QTest::addRow("%s, scope %d%s", command, scope, withStore ? "" : ", no store")
+            << QString::fromLatin1(command) << scope << withStore;
 }
 
-void TestFullDisk::add() {
+void TestFullDisk::everyWrite() {
+    QFETCH(QString, command);
     QFETCH(int, scope);
-    QFETCH(bool, first);
-    FullDisk d(scope, !first);
+    QFETCH(bool, withStore);
+    FullDisk d(scope, withStore);
+    if (command == "import") {
+        QList<QByteArray> old;
+        for (int i = 0; i < 500; ++i)
+            old << "old" + QByteArray::number(i) + ":user:pw:/path";
+        writeBytes(d.h.paths().oldDatabase(), storeBytes(old));
+    }
     Chestwrd &w = d.start();
     d.h.messages.clear(); // under scope 1 with no copy, start-up said so
     // Longer than any slack the last block of the store could hold.
     const QString other(20000, QLatin1Char('o'));
-    d.h.fill({"new", "bob", "pw"});
-    w.Text1[3]->setText(other);
-    w.mnuAdd_Click();
-    d.expectUnchanged(kDiskError);
-    QCOMPARE(w.List2->count(), d.records.size());
-    QCOMPARE(w.Text1[3]->text(), other);
-    QCOMPARE(w.mnuImport->isEnabled(), first); // no empty store was left behind
-    // With room again, the same press files what was typed.
-    freeDisk(d.h.folders);
-    w.mnuAdd_Click();
-    QCOMPARE(d.h.messages.size(), 1);
-    QCOMPARE(w.List2->count(), d.records.size() + 1);
-    d.h.start({"key7"});
-    QCOMPARE(d.h.names().size(), d.records.size() + 1);
-}
-
-void TestFullDisk::replaceAndRemove_data() {
-    QTest::addColumn<int>("scope");
-    QTest::addColumn<bool>("remove");
-    QTest::newRow("replace, no protection") << 0 << false;
-    QTest::newRow("replace, program and records") << 1 << false;
-    QTest::newRow("replace, program only") << 2 << false;
-    QTest::newRow("remove, no protection") << 0 << true;
-    QTest::newRow("remove, program and records") << 1 << true;
-}
-
-void TestFullDisk::replaceAndRemove() {
-    QFETCH(int, scope);
-    QFETCH(bool, remove);
-    FullDisk d(scope);
-    Chestwrd &w = d.start();
-    d.h.clickRow(5);
-    if (remove) {
-        w.mnuRemove_Click();
-    } else {
-        w.Text1[1]->setText("changed");
-        w.mnuReplace_Click();
-    }
-    d.expectUnchanged(kDiskError);
-    QCOMPARE(d.h.names(), d.storedNames());
-    freeDisk(d.h.folders);
-    d.h.start({"key7"});
-    QCOMPARE(d.h.names(), d.storedNames());
-}
-
-void TestFullDisk::import_data() {
-    QTest::addColumn<int>("scope");
-    QTest::newRow("no protection") << 0;
-    QTest::newRow("program and records") << 1;
-}
-
-void TestFullDisk::import() {
-    QFETCH(int, scope);
-    FullDisk d(scope, false);
-    QList<QByteArray> old;
-    for (int i = 0; i < 500; ++i)
-        old << "old" + QByteArray::number(i) + ":user:pw:/path";
-    writeBytes(d.h.paths().oldDatabase(), storeBytes(old));
-    Chestwrd &w = d.start();
-    d.h.messages.clear(); // under scope 1, start-up said there was no copy yet
-    QVERIFY(w.mnuImport->isEnabled());
-    w.mnuImport->trigger();
-    d.expectUnchanged(kDiskError);
-    QCOMPARE(w.List2->count(), 0);
-}
-
-void TestFullDisk::accept_data() {
-    QTest::addColumn<int>("from");
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<int>("to");
-    QTest::addColumn<QString>("title");
-    QTest::newRow("none to program and records") << 0 << "key8" << 1 << kDiskError;
-    QTest::newRow("program and records to none") << 1 << "key7" << 0 << kDiskError;
-    QTest::newRow("new password for the copy") << 1 << "key8" << 1 << kDiskError;
-    QTest::newRow("settings only") << 0 << "key8" << 2 << "Disk Error - i64";
-}
-
-void TestFullDisk::accept() {
-    QFETCH(int, from);
-    QFETCH(QString, password);
-    QFETCH(int, to);
-    QFETCH(QString, title);
-    FullDisk d(from);
-    Chestwrd &w = d.start();
     static QRadioButton *Config::*const option[] = {&Config::Option5, &Config::Option4,
                                                     &Config::Option6};
-    ::accept(w, password, option[to]);
-    d.expectUnchanged(title);
-    QCOMPARE(int(w.scope()), from);
+    if (command == "add") {
+        d.h.fill({"new", "bob", "pw"});
+        w.Text1[3]->setText(other);
+        w.mnuAdd_Click();
+    } else if (command == "replace" || command == "remove") {
+        d.h.clickRow(5);
+        w.Text1[1]->setText("changed");
+        (command == "remove" ? w.mnuRemove : w.mnuReplace)->trigger();
+    } else if (command == "import") {
+        w.mnuImport->trigger();
+    } else {
+        const QStringList parts = command.split(u' ');
+        ::accept(w, parts[2], option[parts[1].toInt()]);
+    }
+    d.expectUnchanged(command == "accept 2 key8" ? "Disk Error - i64" : kDiskError);
+    QCOMPARE(d.h.names(), d.storedNames());
+    QCOMPARE(int(w.scope()), scope);
     freeDisk(d.h.folders);
+    if (command == "add") {
+        QCOMPARE(w.Text1[3]->text(), other);
+        QCOMPARE(w.mnuImport->isEnabled(), !withStore); // no empty store was left behind
+        // With room again, the same press files what was typed.
+        w.mnuAdd_Click();
+        QCOMPARE(d.h.messages.size(), 1);
+        d.records << "new:!bob:!pw:!" + other.toLatin1() + ":!";
+    }
     d.h.start({"key7"});
-    QCOMPARE(int(d.h.w().scope()), from);
+    QCOMPARE(int(d.h.w().scope()), scope);
     QCOMPARE(d.h.names(), d.storedNames());
 }
 

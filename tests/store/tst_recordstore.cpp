@@ -20,11 +20,8 @@ private slots:
     void recordLines_data();
     void recordLines();
     void listOperations();
-    void scopeZeroFileBytes();
     void readerKeepsEveryLine();
-    void appendAfterLastLineWithoutEnding();
-    void scopeOneBytesWithoutTemporaryFile();
-    void scopeOneLeavesDatabaseFileAlone();
+    void appendTouchesOnlyItsFile();
     void unwritablePlacesChangeNothing();
     void plantedLinkIsNotFollowed();
     void filesAreOwnerOnly();
@@ -105,17 +102,6 @@ void TestRecordStore::listOperations() {
     QCOMPARE(names, QStringList({"Alpha", "alpha", "beta", "mail!", "mail"}));
 }
 
-void TestRecordStore::scopeZeroFileBytes() {
-    TestFolders f;
-    QCOMPARE(AppendRecord(f.paths, Scope::None, "a:!:!:!:!", ""), StoreStatus::Ok);
-    const QByteArray colon = EncodeLine(":");
-    const QByteArray expected = EncodeLine("a") + (colon + "!").repeated(4) + "\r\n";
-    QCOMPARE(fileBytes(f.paths.database()), expected);
-    QCOMPARE(AppendRecord(f.paths, Scope::ProgramOnly, "b:!u:!p:!o:!r", ""), StoreStatus::Ok);
-    QCOMPARE(fileBytes(f.paths.database()), expected + EncodeLine("b:!u:!p:!o:!r") + "\r\n");
-    QVERIFY(!QFileInfo::exists(f.paths.copy()));
-}
-
 void TestRecordStore::readerKeepsEveryLine() {
     TestFolders f;
     // LF-only endings, an empty line, a line without ":!" in the middle and a
@@ -134,41 +120,33 @@ void TestRecordStore::readerKeepsEveryLine() {
     }
 }
 
-void TestRecordStore::appendAfterLastLineWithoutEnding() {
-    TestFolders f;
-    writeBytes(f.paths.database(), EncodeLine("a:!:!:!:!"));
-    QCOMPARE(AppendRecord(f.paths, Scope::None, "b:!:!:!:!", ""), StoreStatus::Ok);
-    RecordList list;
-    QCOMPARE(LoadDatabase(f.paths, Scope::None, "", list), StoreStatus::Ok);
-    QCOMPARE(list.size(), 2);
-}
-
-void TestRecordStore::scopeOneBytesWithoutTemporaryFile() {
-    TestFolders f;
-    const QByteArray key("Pass9");
-    const QList<QByteArray> lines{"a:!b:!c:!:!", "d:!e:!f:!g:!h"};
-    QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, lines, key), StoreStatus::Ok);
-    QByteArray expected = fileBytes(f.paths.copy());
-    QCOMPARE(AppendRecord(f.paths, Scope::ProgramAndDBase, "x:!y:!z:!:!", key), StoreStatus::Ok);
-    expected += xorInverted(EncodeLine("x:!y:!z:!:!"), key) + "\r\n";
-    QCOMPARE(fileBytes(f.paths.copy()), expected);
-    // Start-up deciphers the copy in memory: no temporary file at any step.
-    RecordList list;
-    QCOMPARE(LoadDatabase(f.paths, Scope::ProgramAndDBase, key, list), StoreStatus::Ok);
-    QCOMPARE(list.toList(), (QList<QByteArray>{"a:!b:!c:!:!", "d:!e:!f:!g:!h", "x:!y:!z:!:!"}));
-    QVERIFY(!QFileInfo::exists(f.paths.tempFile()));
-}
-
-void TestRecordStore::scopeOneLeavesDatabaseFileAlone() {
-    TestFolders f;
-    writeBytes(f.paths.database(), "untouched\r\n");
-    QCOMPARE(AppendRecord(f.paths, Scope::ProgramAndDBase, "a:!b:!c:!:!", "k"), StoreStatus::Ok);
-    QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, {"q:!w:!e:!:!"}, "k"),
-             StoreStatus::Ok);
-    QCOMPARE(fileBytes(f.paths.database()), QByteArray("untouched\r\n"));
-    writeBytes(f.paths.copy(), "copy\r\n");
-    QCOMPARE(RewriteDatabase(f.paths, Scope::None, {"q:!w:!e:!:!"}, ""), StoreStatus::Ok);
-    QCOMPARE(fileBytes(f.paths.copy()), QByteArray("copy\r\n"));
+void TestRecordStore::appendTouchesOnlyItsFile() {
+    // An append adds one stored line to its scope's file, after a last line
+    // without an ending too, and leaves the other file alone; the copy is
+    // deciphered in memory, with no temporary file at any step.
+    for (const Scope scope : {Scope::None, Scope::ProgramOnly, Scope::ProgramAndDBase}) {
+        TestFolders f;
+        const bool inCopy = scope == Scope::ProgramAndDBase;
+        const QString mine = StoreFile(f.paths, scope);
+        const QString other = inCopy ? f.paths.database() : f.paths.copy();
+        writeBytes(other, "untouched\r\n");
+        QCOMPARE(RewriteDatabase(f.paths, scope, {"a:!b:!c:!:!"}, "Pass9"), StoreStatus::Ok);
+        QByteArray expected = fileBytes(mine);
+        expected.chop(2);
+        writeBytes(mine, expected);
+        for (const QByteArray line : {"d:!e:!f:!g:!h", "x:!:!:!:!"}) {
+            QCOMPARE(AppendRecord(f.paths, scope, line, "Pass9"), StoreStatus::Ok);
+            const QByteArray encoded = EncodeLine(line);
+            expected += (expected.endsWith('\n') ? "" : "\r\n") +
+                        (inCopy ? xorInverted(encoded, "Pass9") : encoded) + "\r\n";
+        }
+        QCOMPARE(fileBytes(mine), expected);
+        QCOMPARE(fileBytes(other), QByteArray("untouched\r\n"));
+        RecordList list;
+        QCOMPARE(LoadDatabase(f.paths, scope, "Pass9", list), StoreStatus::Ok);
+        QCOMPARE(list.toList(), (QList<QByteArray>{"a:!b:!c:!:!", "d:!e:!f:!g:!h", "x:!:!:!:!"}));
+        QVERIFY(!QFileInfo::exists(f.paths.tempFile()));
+    }
 }
 
 void TestRecordStore::unwritablePlacesChangeNothing() {
@@ -267,9 +245,6 @@ void TestRecordStore::unsafeRecordsAreRefused() {
     QCOMPARE(list.toList(), QList<QByteArray>{"s:!u:!p:!:!" + filler});
 }
 
-QTEST_APPLESS_MAIN(TestRecordStore)
-#include "tst_recordstore.moc"
-
 void TestRecordStore::storesHoldExactlyTheirLines() {
     // Three megabytes go to the disk a piece at a time: the file is the same
     // bytes as the lines encoded at once, they load back as the same records,
@@ -304,3 +279,6 @@ void TestRecordStore::storesHoldExactlyTheirLines() {
         QCOMPARE(fileBytes(file), QByteArray());
     }
 }
+
+QTEST_APPLESS_MAIN(TestRecordStore)
+#include "tst_recordstore.moc"

@@ -30,13 +30,9 @@ private slots:
     void labelsCopyAndTurnRed();
     void captureFollowsTheClipboard();
     void ctrlMarksCaptureWithoutPolling();
-    void pathPrefill();
-    void pathAndHelpGoToTheShell();
-    void pathsOpenWhatTheyName_data();
-    void pathsOpenWhatTheyName();
+    void pathsGoToTheShell();
     void importOldDatabase();
     void importUnderProgramAndDBase();
-    void importMissingFileDoesNothing();
 };
 
 void TestClipboard::labelsCopyAndTurnRed() {
@@ -134,104 +130,80 @@ void TestClipboard::ctrlMarksCaptureWithoutPolling() {
     QVERIFY(w.Text1[1]->text().isEmpty());
 }
 
-void TestClipboard::pathPrefill() {
-    Harness h;
-    Chestwrd &w = h.start();
-    w.Text1[4]->setFocus();
-    QCOMPARE(w.Text1[4]->text(), QStringLiteral("http://"));
-    QCOMPARE(w.Text1[4]->cursorPosition(), 7);
-
-    // A path that holds text keeps it.
-    for (const QString &kept : {QStringLiteral("C:\\notes.txt"), QStringLiteral("https://x.org"),
-                                QStringLiteral("http://x.org"), QStringLiteral("/srv/a")}) {
-        w.Text1[0]->setFocus();
-        w.Text1[4]->setText(kept);
-        w.Text1[4]->setFocus();
-        QCOMPARE(w.Text1[4]->text(), kept);
-    }
-}
-
-void TestClipboard::pathAndHelpGoToTheShell() {
-    Harness h;
-    Chestwrd &w = h.start();
-    w.Text1[4]->setText("https://mail.example.org/login");
-    // A double click begins with a click.
-    clickLabel(w.Label5);
-    QTest::mouseDClick(w.Label5, Qt::LeftButton, {}, QPoint(3, 3));
-    QCOMPARE(h.opened, QStringList{"https://mail.example.org/login"});
-    QCOMPARE(clipboardText(), QStringLiteral("https://mail.example.org/login"));
-    QCOMPARE(textColour(w.Label5), QColor(255, 0, 0));
-    QVERIFY(h.messages.isEmpty());
-
-    // No help page: nothing is asked of the shell.
-    w.mnuHelp->trigger();
-    QCOMPARE(h.opened.size(), 1);
-    QVERIFY(QDir(h.paths().programFolder).mkpath("Help"));
-    writeBytes(h.paths().helpPage(), "<html></html>");
-    w.mnuHelp->trigger();
-    QCOMPARE(h.opened.size(), 2);
-    QCOMPARE(h.opened[1], h.paths().helpPage());
-}
-
-void TestClipboard::pathsOpenWhatTheyName_data() {
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("opened"); // empty: nothing to open, and the user is told
-    QTest::newRow("address") << "https://mail.example.org/login"
-                             << "https://mail.example.org/login";
-    QTest::newRow("other scheme") << "mailto:ann@example.org"
-                                  << "mailto:ann@example.org";
-    QTest::newRow("host name") << "www.example.org"
-                               << "https://www.example.org";
-    QTest::newRow("host, port and path") << "example.org:8080/a?b=1"
-                                         << "https://example.org:8080/a?b=1";
-    QTest::newRow("home folder") << "~/notes.txt"
-                                 << "file://<home>/notes.txt";
-    QTest::newRow("home itself") << "~"
-                                 << "file://<home>";
-    QTest::newRow("existing file") << "<home>/notes.txt"
-                                   << "file://<home>/notes.txt";
-    QTest::newRow("missing file") << "<home>/gone.txt"
-                                  << "";
-    QTest::newRow("missing under home") << "~/gone.txt"
-                                        << "";
-    QTest::newRow("a drive path here") << "C:\\notes.txt"
-                                       << "";
-    QTest::newRow("one word") << "notes"
-                              << "";
-    QTest::newRow("blanks in a host") << "www.example .org"
-                                      << "";
-}
-
-void TestClipboard::pathsOpenWhatTheyName() {
-    QFETCH(QString, path);
-    QFETCH(QString, opened);
+void TestClipboard::pathsGoToTheShell() {
     Harness h;
     const QString home = h.folders.root.path() + "/home";
     QVERIFY(QDir().mkpath(home));
     writeBytes(home + "/notes.txt", "notes");
     const QByteArray homeBefore = qgetenv("HOME");
+    const auto restoreHome = qScopeGuard([&] { qputenv("HOME", homeBefore); });
     qputenv("HOME", home.toLocal8Bit());
     Chestwrd &w = h.start();
-    w.Text1[4]->setText(QString(path).replace("<home>", home));
-    QTest::mouseDClick(w.Label5, Qt::LeftButton, {}, QPoint(3, 3));
-    qputenv("HOME", homeBefore);
-    if (opened.isEmpty()) {
-        QVERIFY(h.opened.isEmpty());
-        QCOMPARE(h.messages.size(), 1);
-        QVERIFY(h.messages[0].text.startsWith("There is nothing to open"));
-    } else {
-        QCOMPARE(h.opened, QStringList{QString(opened).replace("<home>", home)});
-        QVERIFY(h.messages.isEmpty());
+
+    // An empty path is given "http://" with the focus; one with text keeps it.
+    w.Text1[4]->setFocus();
+    QCOMPARE(w.Text1[4]->text(), QStringLiteral("http://"));
+    QCOMPARE(w.Text1[4]->cursorPosition(), 7);
+    w.Text1[0]->setFocus();
+    w.Text1[4]->setText("/srv/a");
+    w.Text1[4]->setFocus();
+    QCOMPARE(w.Text1[4]->text(), QStringLiteral("/srv/a"));
+
+    // A double click (which begins with a click, so copies and marks too)
+    // hands the desktop what the path names; with nothing to open, the user
+    // is told.
+    const std::pair<QString, QString> paths[] = {
+        {"https://mail.example.org/login", "https://mail.example.org/login"},
+        {"mailto:ann@example.org", "mailto:ann@example.org"},
+        {"www.example.org", "https://www.example.org"},
+        {"example.org:8080/a?b=1", "https://example.org:8080/a?b=1"},
+        {"~/notes.txt", "file://<home>/notes.txt"},
+        {"~", "file://<home>"},
+        {"<home>/notes.txt", "file://<home>/notes.txt"},
+        {"<home>/gone.txt", ""},
+        {"~/gone.txt", ""},
+        {"C:\\notes.txt", ""},
+        {"notes", ""},
+        {"www.example .org", ""}};
+    for (const auto &[path, opened] : paths) {
+        h.opened.clear();
+        h.messages.clear();
+        const QString typed = QString(path).replace("<home>", home);
+        w.Text1[4]->setText(typed);
+        clickLabel(w.Label5);
+        QTest::mouseDClick(w.Label5, Qt::LeftButton, {}, QPoint(3, 3));
+        QCOMPARE(clipboardText(), typed);
+        QCOMPARE(textColour(w.Label5), QColor(255, 0, 0));
+        if (opened.isEmpty()) {
+            QVERIFY2(h.opened.isEmpty(), qPrintable(path));
+            QCOMPARE(h.messages.size(), 1);
+            QVERIFY(h.messages[0].text.startsWith("There is nothing to open"));
+        } else {
+            QCOMPARE(h.opened, QStringList{QString(opened).replace("<home>", home)});
+            QVERIFY(h.messages.isEmpty());
+        }
     }
+
+    // No help page: nothing is asked of the shell.
+    h.opened.clear();
+    w.mnuHelp->trigger();
+    QVERIFY(h.opened.isEmpty());
+    QVERIFY(QDir(h.paths().programFolder).mkpath("Help"));
+    writeBytes(h.paths().helpPage(), "<html></html>");
+    w.mnuHelp->trigger();
+    QCOMPARE(h.opened, QStringList{h.paths().helpPage()});
 }
 
 void TestClipboard::importOldDatabase() {
     Harness h;
+    Chestwrd &w = h.start();
+    QVERIFY(w.mnuImport->isEnabled());
+    w.mnuImport->trigger(); // no old file: nothing happens
+    QVERIFY(h.messages.isEmpty());
+    QVERIFY(!Platform::exists(h.paths().database()));
     writeBytes(h.paths().oldDatabase(),
                storeBytes({"mail:bob:pw1:/home/bob/mail", "bank:ann:pin:http://bank.example:8080/x",
                            "shop:carl:pw3:"}));
-    Chestwrd &w = h.start();
-    QVERIFY(w.mnuImport->isEnabled());
     w.mnuImport->trigger();
     QCOMPARE(h.messages.size(), 1);
     QCOMPARE(h.messages[0].icon, QMessageBox::Information);
@@ -281,15 +253,6 @@ void TestClipboard::importUnderProgramAndDBase() {
     QCOMPARE(h.copyFile(), xorInverted(EncodeLine("a:!b:!c:!:!d"), "key7") + "\r\n");
     QVERIFY(!Platform::exists(h.paths().database()));
     QVERIFY(!Platform::exists(h.paths().tempFile()));
-}
-
-void TestClipboard::importMissingFileDoesNothing() {
-    Harness h;
-    Chestwrd &w = h.start();
-    w.mnuImport->trigger();
-    QVERIFY(h.messages.isEmpty());
-    QCOMPARE(w.List2->count(), 0);
-    QVERIFY(!Platform::exists(h.paths().database()));
 }
 
 QTEST_MAIN(TestClipboard)

@@ -35,11 +35,9 @@ class TestReencipher : public QObject {
 private slots:
     void everyChangeKeepsEveryRecord();
     void emptyDatabaseGivesEmptyCopy();
-    void unwritableConfigChangesNothing();
-    void unsafeRecordChangesNothing();
-    void interruptedBeforeCommitRollsBack();
-    void interruptedAfterCommitRollsForward_data();
-    void interruptedAfterCommitRollsForward();
+    void refusedChangesNothing();
+    void interruptedChangeIsSettled_data();
+    void interruptedChangeIsSettled();
     void unfinishedWritesAreClearedAndOldFilesKept();
 };
 
@@ -67,70 +65,64 @@ void TestReencipher::everyChangeKeepsEveryRecord() {
 }
 
 void TestReencipher::emptyDatabaseGivesEmptyCopy() {
-    TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, Scope::None, QList<QByteArray>(), ""), StoreStatus::Ok);
-    QCOMPARE(ApplySettings(f.paths, settings("P", 1)), AcceptStatus::Ok);
-    QCOMPARE(fileBytes(f.paths.copy()), QByteArray());
-    QVERIFY(!QFileInfo::exists(f.paths.database()));
-    // With no store at all the copy is made empty as well.
-    TestFolders fresh;
-    QCOMPARE(ApplySettings(fresh.paths, settings("P", 1)), AcceptStatus::Ok);
-    QCOMPARE(fileBytes(fresh.paths.copy()), QByteArray());
+    // An empty store, or none at all, gives an empty copy.
+    for (const bool withStore : {true, false}) {
+        TestFolders f;
+        if (withStore)
+            QCOMPARE(RewriteDatabase(f.paths, Scope::None, QList<QByteArray>(), ""),
+                     StoreStatus::Ok);
+        QCOMPARE(ApplySettings(f.paths, settings("P", 1)), AcceptStatus::Ok);
+        QCOMPARE(fileBytes(f.paths.copy()), QByteArray());
+        QVERIFY(!QFileInfo::exists(f.paths.database()));
+    }
 }
 
-void TestReencipher::unwritableConfigChangesNothing() {
-    TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
-    QDir().mkdir(StagedPath(f.paths.config())); // the settings cannot be staged
-    QCOMPARE(ApplySettings(f.paths, settings("Pw", 1)), AcceptStatus::ConfigWriteFailed);
-    QCOMPARE(fileBytes(f.paths.database()), storeBytes(kRecords));
-    QVERIFY(!QFileInfo::exists(f.paths.copy()));
-    QVERIFY(!QFileInfo::exists(StagedPath(f.paths.copy())));
-    QVERIFY(!QFileInfo::exists(f.paths.config()));
+void TestReencipher::refusedChangesNothing() {
+    // Settings that cannot be staged, and a record that would encipher to a
+    // line break under the new key ("K").
+    const QList<QByteArray> unsafe{QByteArray(1, char(245 ^ 'K')) + ":!u:!p:!:!"};
+    for (const bool unwritable : {true, false}) {
+        TestFolders f;
+        const QList<QByteArray> records = unwritable ? kRecords : unsafe;
+        QCOMPARE(RewriteDatabase(f.paths, Scope::None, records, ""), StoreStatus::Ok);
+        if (unwritable)
+            QDir().mkdir(StagedPath(f.paths.config()));
+        QCOMPARE(ApplySettings(f.paths, settings("K", 1)),
+                 unwritable ? AcceptStatus::ConfigWriteFailed : AcceptStatus::UnsafeRecord);
+        QCOMPARE(fileBytes(f.paths.database()), storeBytes(records));
+        for (const QString &file : {f.paths.copy(), StagedPath(f.paths.copy()), f.paths.config()})
+            QVERIFY(!QFileInfo::exists(file));
+    }
 }
 
-void TestReencipher::unsafeRecordChangesNothing() {
-    TestFolders f;
-    const char bad = static_cast<char>(245 ^ 'K'); // enciphers to LF under "K"
-    const QList<QByteArray> records{QByteArray(1, bad) + ":!u:!p:!:!"};
-    QCOMPARE(RewriteDatabase(f.paths, Scope::None, records, ""), StoreStatus::Ok);
-    QCOMPARE(ApplySettings(f.paths, settings("K", 1)), AcceptStatus::UnsafeRecord);
-    QCOMPARE(fileBytes(f.paths.database()), storeBytes(records));
-    QVERIFY(!QFileInfo::exists(f.paths.config()));
-}
-
-void TestReencipher::interruptedBeforeCommitRollsBack() {
-    TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
-    // Cut short after the store was staged, before the settings were.
-    writeBytes(StagedPath(f.paths.copy()), copyBytes({"x"}, "Pw"));
-    RecoverPendingSettings(f.paths);
-    QVERIFY(!QFileInfo::exists(StagedPath(f.paths.copy())));
-    QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
-}
-
-void TestReencipher::interruptedAfterCommitRollsForward_data() {
+void TestReencipher::interruptedChangeIsSettled_data() {
     QTest::addColumn<int>("stepsDone");
-    QTest::newRow("nothing moved") << 0;
+    QTest::newRow("copy staged, settings not") << -1;
+    QTest::newRow("settings staged, nothing moved") << 0;
     QTest::newRow("copy in place") << 1;
     QTest::newRow("old store deleted") << 2;
 }
 
-void TestReencipher::interruptedAfterCommitRollsForward() {
+void TestReencipher::interruptedChangeIsSettled() {
+    // Before the settings are staged the change rolls back; after, forward.
     QFETCH(int, stepsDone);
     TestFolders f;
     QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
     writeBytes(StagedPath(f.paths.copy()), copyBytes(kRecords, "Pw"));
-    QVERIFY(Platform::writeFileAtomically(StagedPath(f.paths.config()),
-                                          SettingsFileContent(settings("Pw", 1))));
+    if (stepsDone >= 0)
+        QVERIFY(Platform::writeFileAtomically(StagedPath(f.paths.config()),
+                                              SettingsFileContent(settings("Pw", 1))));
     if (stepsDone >= 1)
         QVERIFY(Platform::replaceFile(StagedPath(f.paths.copy()), f.paths.copy()));
     if (stepsDone >= 2)
         QVERIFY(Platform::removeFile(f.paths.database()));
     RecoverPendingSettings(f.paths);
-    QCOMPARE(fileBytes(f.paths.copy()), copyBytes(kRecords, "Pw"));
-    QVERIFY(!QFileInfo::exists(f.paths.database()));
-    QVERIFY(!QFileInfo::exists(StagedPath(f.paths.config())));
+    const bool forward = stepsDone >= 0;
+    QCOMPARE(fileBytes(f.paths.copy()),
+             forward ? copyBytes(kRecords, "Pw") : QByteArray("<missing>"));
+    QCOMPARE(QFileInfo::exists(f.paths.database()), !forward);
+    for (const QString &file : {f.paths.copy(), f.paths.config()})
+        QVERIFY(!QFileInfo::exists(StagedPath(file)));
     QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
 }
 

@@ -40,28 +40,20 @@ QList<QByteArray> importedLines() {
 
 } // namespace
 
+namespace {
+const std::pair<Kind, const char *> kKindNames[] = {{Kind::Replace, "replace"},
+                                                    {Kind::Remove, "remove"},
+                                                    {Kind::Add, "add"},
+                                                    {Kind::Import, "import"},
+                                                    {Kind::Scope, "scope"}};
+} // namespace
+
 Kind kindFromName(const QString &name) {
-    for (Kind k : {Kind::Replace, Kind::Remove, Kind::Add, Kind::Import, Kind::Scope}) {
-        if (nameOf(k) == name)
-            return k;
+    for (const auto &[kind, text] : kKindNames) {
+        if (name == QLatin1String(text))
+            return kind;
     }
     return Kind::Replace;
-}
-
-QString nameOf(Kind kind) {
-    switch (kind) {
-    case Kind::Replace:
-        return QStringLiteral("replace");
-    case Kind::Remove:
-        return QStringLiteral("remove");
-    case Kind::Add:
-        return QStringLiteral("add");
-    case Kind::Import:
-        return QStringLiteral("import");
-    case Kind::Scope:
-        return QStringLiteral("scope");
-    }
-    return {};
 }
 
 bool State::operator==(const State &other) const {

@@ -15,7 +15,6 @@ namespace KillModel {
 enum class Kind { Replace, Remove, Add, Import, Scope };
 
 Kind kindFromName(const QString &name);
-QString nameOf(Kind kind);
 
 struct State {
     RecordList records;

@@ -34,10 +34,9 @@ private slots:
     void init() { Clock::setToday(kToday); }
     void cleanup() { Clock::setToday(QDate()); }
 
-    void promptGivesThreeTries();
-    void promptClosedEndsTheProgram();
-    void expiryWarnings_data();
-    void expiryWarnings();
+    void startUpPrompt_data();
+    void startUpPrompt();
+    void settingsWindowDestroyedOpensAgain();
     void scopeTransitions();
     void passwordFilterAndLength();
     void pureRules();
@@ -50,79 +49,63 @@ private slots:
     void generatorOverManyPresses();
 };
 
-void TestSecurity::promptGivesThreeTries() {
-    Harness h(true);
-    writeSettings(h.paths(), kNeverExpires, "right1", 2);
-    writeBytes(h.paths().database(), storeBytes(kRecords));
-    const QByteArray config = fileBytes(h.paths().config());
-
-    Chestwrd &w = h.start({"wrong", "", "right1"});
-    QCOMPARE(h.promptsAnswered, 3);
-    QVERIFY(!w.programEnded());
-    QVERIFY(w.isVisible());
-    QCOMPARE(h.names(), (QStringList{"bank", "mail"}));
-    QVERIFY(h.messages.isEmpty());
-
-    h.start({"a", "b", "c", "right1"});
-    QCOMPARE(h.promptsAnswered, 6);
-    QVERIFY(h.w().programEnded());
-    QCOMPARE(h.ended, 1);
-    QCOMPARE(h.messages.size(), 1);
-    QCOMPARE(h.messages[0].title, QStringLiteral("Access Error"));
-    QCOMPARE(h.messages[0].text, QStringLiteral("You are not allowed to use this application"));
-    QVERIFY(!h.w().isVisible());
-    QCOMPARE(fileBytes(h.paths().config()), config);
-    QCOMPARE(h.databaseFile(), storeBytes(kRecords));
+void TestSecurity::startUpPrompt_data() {
+    // The answers typed at the start-up prompt ("<close>" closes it,
+    // "<destroy>" destroys it from outside), the expiry stored, and what
+    // follows: the message shown, if any, and whether the program ends.
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<QByteArray>("expiry");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("ends");
+    const QByteArray never(kNeverExpires);
+    QTest::newRow("third try right") << QStringList{"wrong", "", "right1"} << never << "" << false;
+    QTest::newRow("three wrong") << QStringList{"a", "b", "c", "right1"} << never
+                                 << "Access Error: You are not allowed to use this application"
+                                 << true;
+    QTest::newRow("closed") << QStringList{"wrong", "<close>"} << never << "" << true;
+    QTest::newRow("destroyed") << QStringList{"<destroy>"} << never << "" << true;
+    QTest::newRow("expires today") << QStringList{"right1"} << QByteArray("12-05-2026")
+                                   << "Varnlock Notification: The Password expires today" << false;
+    QTest::newRow("expired") << QStringList{"right1"} << QByteArray("12-04-2026")
+                             << "Varnlock Notification: The Password has expired" << false;
+    QTest::newRow("expires tomorrow")
+        << QStringList{"right1"} << QByteArray("12-06-2026") << "" << false;
 }
 
-void TestSecurity::promptClosedEndsTheProgram() {
+void TestSecurity::startUpPrompt() {
+    QFETCH(QStringList, answers);
+    QFETCH(QByteArray, expiry);
+    QFETCH(QString, message);
+    QFETCH(bool, ends);
     Harness h(true);
-    writeSettings(h.paths(), kNeverExpires, "right1", 1);
+    writeSettings(h.paths(), expiry, "right1", 1);
     writeBytes(h.paths().copy(), copyBytes(kRecords, "right1"));
-    for (const char *how : {"<close>", "<destroy>"}) {
-        h.ended = 0;
-        h.start({"wrong", how});
-        QVERIFY(h.w().programEnded());
-        QCOMPARE(h.ended, 1);
-        QVERIFY(h.messages.isEmpty());
-        QCOMPARE(h.copyFile(), copyBytes(kRecords, "right1"));
-    }
+    const auto before = snapshot(h.folders);
+    Chestwrd &w = h.start(answers);
+    QCOMPARE(h.promptsAnswered, std::min(int(answers.size()), 3));
+    QCOMPARE(w.programEnded(), ends);
+    QCOMPARE(h.ended, ends ? 1 : 0);
+    QCOMPARE(w.isVisible(), !ends);
+    QStringList shown;
+    for (const Shown &m : h.messages)
+        shown << m.title + ": " + m.text;
+    QCOMPARE(shown, message.isEmpty() ? QStringList() : QStringList{message});
+    if (!ends)
+        QCOMPARE(h.names(), (QStringList{"bank", "mail"}));
+    // A reminder opens the settings window on the stored password.
+    QCOMPARE(w.config() && w.config()->isVisible(), message.contains("Notification"));
+    if (message.contains("Notification"))
+        QCOMPARE(w.config()->Text1->text(), QStringLiteral("right1"));
+    QCOMPARE(snapshot(h.folders), before);
+}
 
-    // A settings window destroyed from outside opens again afresh.
-    writeSettings(h.paths(), kNeverExpires, kUnsetPassword, 0);
+void TestSecurity::settingsWindowDestroyedOpensAgain() {
+    Harness h;
     Chestwrd &w = h.start();
     w.mnuSecurity_Click();
     delete w.config();
     w.mnuSecurity_Click();
     QVERIFY(QTest::qWaitForWindowExposed(w.config()));
-}
-
-void TestSecurity::expiryWarnings_data() {
-    QTest::addColumn<QByteArray>("expiry");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("today") << QByteArray("12-05-2026") << "The Password expires today";
-    QTest::newRow("yesterday") << QByteArray("12-04-2026") << "The Password has expired";
-    QTest::newRow("tomorrow") << QByteArray("12-06-2026") << QString();
-    QTest::newRow("never") << QByteArray(kNeverExpires) << QString();
-}
-
-void TestSecurity::expiryWarnings() {
-    QFETCH(QByteArray, expiry);
-    QFETCH(QString, message);
-    Harness h(true);
-    writeSettings(h.paths(), expiry, "pass9", 2);
-    Chestwrd &w = h.start({"pass9"});
-    QVERIFY(!w.programEnded());
-    if (message.isEmpty()) {
-        QVERIFY(h.messages.isEmpty());
-        return;
-    }
-    QCOMPARE(h.messages.size(), 1);
-    QCOMPARE(h.messages[0].icon, QMessageBox::NoIcon);
-    QCOMPARE(h.messages[0].title, QStringLiteral("Varnlock Notification"));
-    QCOMPARE(h.messages[0].text, message);
-    QVERIFY(w.config()->isVisible());
-    QCOMPARE(w.config()->Text1->text(), QStringLiteral("pass9"));
 }
 
 void TestSecurity::scopeTransitions() {

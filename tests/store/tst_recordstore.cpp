@@ -23,7 +23,6 @@ private slots:
     void appendTouchesOnlyItsFile();
     void unwritablePlacesChangeNothing();
     void plantedLinkIsNotFollowed();
-    void filesAreOwnerOnly();
     void unsafeRecordsAreRefused();
     void storesHoldExactlyTheirLines();
 };
@@ -104,9 +103,14 @@ void TestRecordStore::readerKeepsEveryLine() {
 void TestRecordStore::appendTouchesOnlyItsFile() {
     // An append adds one stored line to its scope's file, after a last line
     // without an ending too, and leaves the other file alone; the copy is
-    // deciphered in memory, with no temporary file at any step.
+    // deciphered in memory, with no temporary file at any step. The folder
+    // and the files are the owner's alone, whatever the umask.
+    const mode_t umaskBefore = ::umask(0);
+    const auto restoreUmask = qScopeGuard([&] { ::umask(umaskBefore); });
     for (const Scope scope : {Scope::None, Scope::ProgramOnly, Scope::ProgramAndDBase}) {
-        TestFolders f;
+        TestFolders f(false);
+        QVERIFY(Platform::createHiddenFolder(f.paths.dataFolder()));
+        QCOMPARE(modeOf(f.paths.dataFolder()), 0700);
         const bool inCopy = scope == Scope::ProgramAndDBase;
         const QString mine = StoreFile(f.paths, scope);
         const QString other = inCopy ? f.paths.database() : f.paths.copy();
@@ -122,6 +126,7 @@ void TestRecordStore::appendTouchesOnlyItsFile() {
                         (inCopy ? xorInverted(encoded, "Pass9") : encoded) + "\r\n";
         }
         QCOMPARE(fileBytes(mine), expected);
+        QCOMPARE(modeOf(mine), 0600);
         QCOMPARE(fileBytes(other), QByteArray("untouched\r\n"));
         RecordList list;
         QCOMPARE(LoadDatabase(f.paths, scope, "Pass9", list), StoreStatus::Ok);
@@ -166,32 +171,6 @@ void TestRecordStore::plantedLinkIsNotFollowed() {
     RemoveStaleTempFile(f.paths);
     QCOMPARE(fileBytes(victim), QByteArray("precious"));
     QVERIFY(QFileInfo(f.paths.tempFile()).isSymLink()); // not ours to judge: left alone
-}
-
-void TestRecordStore::filesAreOwnerOnly() {
-    // The modes are set by the program, not left to a permissive umask.
-    const mode_t umaskBefore = ::umask(0);
-    TestFolders f(false);
-    QVERIFY(Platform::createHiddenFolder(f.paths.dataFolder()));
-    QCOMPARE(modeOf(f.paths.dataFolder()), 0700);
-    QCOMPARE(AppendRecord(f.paths, Scope::None, "a:!b:!c:!:!", ""), StoreStatus::Ok);
-    QCOMPARE(modeOf(f.paths.database()), 0600);
-    QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, {"a:!b:!c:!:!"}, "k"),
-             StoreStatus::Ok);
-    QCOMPARE(RewriteDatabase(f.paths, Scope::None, {"b:!b:!c:!:!"}, ""), StoreStatus::Ok);
-    QCOMPARE(WriteSettingsFile(f.paths, BuildSettingsLine(kNeverExpires, "k", "12-01-2026",
-                                                          Scope::ProgramAndDBase)),
-             SettingsStatus::Ok);
-    QCOMPARE(ApplySettings(f.paths, BuildSettingsLine(kNeverExpires, "k2", "12-01-2026",
-                                                      Scope::ProgramAndDBase)),
-             AcceptStatus::Ok);
-    ::umask(umaskBefore);
-    const QFileInfoList files =
-        QDir(f.paths.dataFolder())
-            .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    QCOMPARE(files.size(), 3); // the store, the copy and the settings
-    for (const QFileInfo &file : files)
-        QVERIFY2(modeOf(file.filePath()) == 0600, qPrintable(file.fileName()));
 }
 
 void TestRecordStore::unsafeRecordsAreRefused() {

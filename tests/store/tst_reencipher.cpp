@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QList<QByteArray> kRecords{"alpha:!al:!pw1:!:!", "beta:!be:!pw2:!note:!http://b"};
@@ -46,6 +48,9 @@ void TestReencipher::everyChangeKeepsEveryRecord() {
     // (deciphered with the old key), and to None: at each step the records
     // are in the one file the scope names, as start-up reads them, and
     // nothing staged is left.
+    // Every file written is the owner's alone, whatever the umask.
+    const mode_t umaskBefore = ::umask(0);
+    const auto restoreUmask = qScopeGuard([&] { ::umask(umaskBefore); });
     TestFolders f;
     QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
     const struct {
@@ -59,8 +64,10 @@ void TestReencipher::everyChangeKeepsEveryRecord() {
                  inCopy ? copyBytes(kRecords, step.password) : storeBytes(kRecords));
         QVERIFY(!QFileInfo::exists(inCopy ? f.paths.database() : f.paths.copy()));
         QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
-        for (const QString &file : {f.paths.copy(), f.paths.database(), f.paths.config()})
+        for (const QString &file : {f.paths.copy(), f.paths.database(), f.paths.config()}) {
             QVERIFY(!QFileInfo::exists(StagedPath(file)));
+            QVERIFY(!QFileInfo::exists(file) || modeOf(file) == 0600);
+        }
     }
 }
 

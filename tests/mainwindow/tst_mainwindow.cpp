@@ -268,6 +268,7 @@ void TestMainWindow::resetAndMask() {
     QVERIFY(!w.mnuRemove->isEnabled() && !w.mnuAdd->isEnabled());
     QVERIFY(!w.mnuCapture->isChecked() && !w.Timer2->isActive());
     QVERIFY(QGuiApplication::clipboard()->text().isEmpty());
+    QCOMPARE(w.SelectedIndex, 0); // kept
 }
 
 void TestMainWindow::escapeAndExitEndTheProgram() {

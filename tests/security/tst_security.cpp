@@ -87,8 +87,10 @@ void TestSecurity::startUpPrompt() {
     QCOMPARE(h.ended, ends ? 1 : 0);
     QCOMPARE(w.isVisible(), !ends);
     QStringList shown;
-    for (const Shown &m : h.messages)
+    for (const Shown &m : h.messages) {
         shown << m.title + ": " + m.text;
+        QVERIFY(m.icon == QMessageBox::NoIcon || !m.title.contains("Notification"));
+    }
     QCOMPARE(shown, message.isEmpty() ? QStringList() : QStringList{message});
     if (!ends)
         QCOMPARE(h.names(), (QStringList{"bank", "mail"}));

@@ -26,8 +26,7 @@ class TestFindLock : public QObject {
     Q_OBJECT
 private slots:
     void findFilters();
-    void commandsActOnTheFoundRecord();
-    void ctrlFOpensEscapeCloses();
+    void findLineByKeyboard();
     void idleWindowLocks_data();
     void idleWindowLocks();
 };
@@ -52,47 +51,41 @@ void TestFindLock::findFilters() {
     }
 }
 
-void TestFindLock::commandsActOnTheFoundRecord() {
+void TestFindLock::findLineByKeyboard() {
     Harness h(true);
     Chestwrd &w = h.startWith(kRecords);
-    w.openFind();
+    const int height = w.height();
+    const QRect service = w.Text1[0]->geometry();
+    // Ctrl+F opens the line below the list, the fields keep their places.
+    w.Text1[0]->setFocus();
+    QTest::keyClick(w.windowHandle(), Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(w.FindLine->isVisible() && w.FindLine->hasFocus());
+    QTRY_COMPARE(w.height(), height + w.FindLine->height() + 4);
+    QCOMPARE(w.Text1[0]->geometry(), service);
+    QVERIFY(!w.mnuCapture->isChecked()); // Ctrl came up in the find line
+
+    // Enter shows the first found record as a click on it would; the
+    // commands then act on it, and on a found row clicked.
     find(w, "mail");
-    // Enter shows the first found record as a click on it would.
     QTest::keyClick(w.FindLine, Qt::Key_Return);
     QCOMPARE(w.Text1[1]->text(), QStringLiteral("BOB"));
-    QVERIFY(w.mnuRemove->isEnabled());
-    QVERIFY(w.mnuReplace->isEnabled());
+    QVERIFY(w.mnuRemove->isEnabled() && w.mnuReplace->isEnabled());
     w.Text1[1]->setText("robert");
     w.mnuReplace_Click();
-    // A click on a found row, then Remove.
     find(w, "srv");
     h.clickRow(0);
     QCOMPARE(w.Text1[0]->text(), QStringLiteral("shop"));
     w.mnuRemove_Click();
     QVERIFY(h.messages.isEmpty());
     QCOMPARE(h.databaseFile(), storeBytes({kRecords[0], "mail:!robert:!hunter2:!:!", kRecords[3]}));
-}
 
-void TestFindLock::ctrlFOpensEscapeCloses() {
-    Harness h(true);
-    Chestwrd &w = h.startWith(kRecords);
-    const int height = w.height();
-    const QRect service = w.Text1[0]->geometry();
-    w.Text1[0]->setFocus();
-    QTest::keyClick(w.windowHandle(), Qt::Key_F, Qt::ControlModifier);
-    QVERIFY(w.FindLine->isVisible());
-    QVERIFY(w.FindLine->hasFocus());
-    QTRY_COMPARE(w.height(), height + w.FindLine->height() + 4);
-    QCOMPARE(w.Text1[0]->geometry(), service);
-    QVERIFY(!w.mnuCapture->isChecked()); // Ctrl came up in the find line
-    QTest::keyClicks(w.FindLine, "zet");
-    QCOMPARE(h.names(), QStringList{"zeta"});
     // Escape closes the line, not the program.
+    w.FindLine->setFocus();
     QTest::keyPress(w.windowHandle(), Qt::Key_Escape);
     QTest::keyRelease(w.windowHandle(), Qt::Key_Escape);
     QCOMPARE(h.ended, 0);
     QVERIFY(!w.FindLine->isVisible());
-    QCOMPARE(h.names().size(), 4);
+    QCOMPARE(h.names().size(), 3);
     QTRY_COMPARE(w.height(), height);
 }
 

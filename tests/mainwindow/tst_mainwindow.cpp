@@ -105,17 +105,21 @@ void TestMainWindow::restartKeepsRecordsAndOrder() {
 
 void TestMainWindow::selection() {
     Harness h(true);
-    // A line without separators, an empty line and a last line without an
-    // ending: every record but the empty line is listed.
-    writeBytes(h.paths().database(), storeBytes({"mail:!bob:!x1:!:!", "news:!nn:!pp:!oi:!http://n",
-                                                 "half:!hu:!hp", "solo", ""}) +
-                                         EncodeLine("last:!l:!l:!:!"));
+    // A line ended by LF alone, a line without separators, an empty line and
+    // a last line without an ending: every record but the empty line is
+    // listed, each whole.
+    writeBytes(h.paths().database(),
+               storeBytes({"mail:!bob:!x1:!:!", "news:!nn:!pp:!oi:!http://n"}) +
+                   EncodeLine("half:!hu:!hp") + "\n" + storeBytes({"solo", ""}) +
+                   EncodeLine("last:!l, \"x\":!l:!:!"));
     Chestwrd &w = h.start();
     QCOMPARE(h.names(), (QStringList{"half", "last", "mail", "news", "solo"}));
     QVERIFY(!w.mnuImport->isEnabled()); // the records have moved on: no import
 
     h.clickRow(3);
     QCOMPARE(h.fields(), (QStringList{"news", "nn", "pp", "oi", "http://n"}));
+    h.clickRow(1);
+    QCOMPARE(h.fields(), (QStringList{"last", "l, \"x\"", "l", "", ""}));
     // The click empties all five fields; nothing after the last separator
     // leaves the path as the click left it, and a short line fills what it
     // reaches.

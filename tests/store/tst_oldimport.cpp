@@ -1,6 +1,3 @@
-#include "../common/testfolders.h"
-
-#include "fieldcipher.h"
 #include "oldimport.h"
 
 #include <QtTest>
@@ -10,7 +7,6 @@ class TestOldImport : public QObject {
 private slots:
     void conversion_data();
     void conversion();
-    void readingTheOldFile();
 };
 
 void TestOldImport::conversion_data() {
@@ -39,19 +35,6 @@ void TestOldImport::conversion() {
     QFETCH(QByteArray, old);
     QFETCH(QByteArray, line);
     QCOMPARE(ConvertOldRecord(old), line);
-}
-
-void TestOldImport::readingTheOldFile() {
-    TestFolders f;
-    QList<QByteArray> lines;
-    QCOMPARE(ReadOldDatabase(f.paths.oldDatabase(), lines), StoreStatus::Missing);
-    const QByteArray content = EncodeLine("a:b:c:http://a.org") + "\r\n\r\n" +
-                               EncodeLine("x, y:u:p:d") + "\r\n" + EncodeLine("q:w:e:r");
-    writeBytes(f.paths.oldDatabase(), content);
-    QCOMPARE(ReadOldDatabase(f.paths.oldDatabase(), lines), StoreStatus::Ok);
-    QCOMPARE(lines,
-             (QList<QByteArray>{"a:!b:!c:!:!http://a.org", "x, y:!u:!p:!:!d", "q:!w:!e:!:!r"}));
-    QCOMPARE(fileBytes(f.paths.oldDatabase()), content); // only read
 }
 
 QTEST_APPLESS_MAIN(TestOldImport)

@@ -19,7 +19,6 @@ class TestRecordStore : public QObject {
 private slots:
     void recordLines();
     void listOperations();
-    void readerKeepsEveryLine();
     void appendTouchesOnlyItsFile();
     void unwritablePlacesChangeNothing();
     void plantedLinkIsNotFollowed();
@@ -80,24 +79,6 @@ void TestRecordStore::listOperations() {
     for (qsizetype i = 0; i < ordered.size(); ++i)
         names << QString::fromLatin1(ordered.serviceName(i));
     QCOMPARE(names, QStringList({"Alpha", "alpha", "beta", "mail!", "mail"}));
-}
-
-void TestRecordStore::readerKeepsEveryLine() {
-    TestFolders f;
-    // LF-only endings, an empty line, a line without ":!" in the middle and a
-    // last line without an ending.
-    const QByteArray content = EncodeLine("b:!1:!2:!:!") + "\n\r\n" + EncodeLine("damaged") +
-                               "\r\n" + EncodeLine("a:!x,y:!2:!:!");
-    writeBytes(f.paths.database(), content);
-    RecordList list;
-    QCOMPARE(LoadDatabase(f.paths, Scope::None, "", list), StoreStatus::Ok);
-    QCOMPARE(list.toList(), (QList<QByteArray>{"a:!x,y:!2:!:!", "b:!1:!2:!:!", "damaged"}));
-    QCOMPARE(list.serviceName(2), QByteArray("damaged"));
-    for (const Scope scope : {Scope::None, Scope::ProgramAndDBase}) {
-        RecordList none;
-        QCOMPARE(LoadDatabase(TestFolders().paths, scope, "k", none), StoreStatus::Missing);
-        QVERIFY(none.isEmpty());
-    }
 }
 
 void TestRecordStore::appendTouchesOnlyItsFile() {

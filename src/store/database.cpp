@@ -13,14 +13,16 @@ namespace {
 // Large enough that the disk sees few writes, small enough to stay in cache.
 constexpr qsizetype kChunk = qsizetype(1) << 20;
 
-// The key repeated as far as the longest line so far needs.
+// The string cipher over line after line, its key stream kept as long as the
+// longest line so far needs. UnsafeRecord when a result holds a line break.
 class KeyCover {
 public:
     explicit KeyCover(const QByteArray &key) : m_key(key) {}
-    const char *cover(qsizetype size) {
+    StoreStatus encipher(const char *src, char *dst, qsizetype size) {
         if (m_stream.size() < size)
             m_stream = KeyStream(m_key, std::max(size, qsizetype(256)));
-        return m_stream.constData();
+        return XorInvertSpan(src, dst, size, m_stream.constData()) ? StoreStatus::Ok
+                                                                   : StoreStatus::UnsafeRecord;
     }
 
 private:
@@ -95,9 +97,7 @@ public:
             return StoreStatus::Ok;
         if (m_key.isEmpty())
             return StoreStatus::NoKey;
-        return XorInvertSpan(dst, dst, line.size(), m_stream.cover(line.size()))
-                   ? StoreStatus::Ok
-                   : StoreStatus::UnsafeRecord;
+        return m_stream.encipher(dst, dst, line.size());
     }
 
 private:
@@ -115,10 +115,11 @@ QString StoreFile(const StorePaths &paths, Scope scope) {
 StoreStatus LoadDatabase(const StorePaths &paths, Scope scope, const QByteArray &key,
                          RecordList &list, Platform::FileStamp *stamp) {
     const QString path = StoreFile(paths, scope);
-    if (stamp)
-        *stamp = Platform::stampOf(path);
-    if (!Platform::exists(path))
+    if (!Platform::exists(path)) {
+        if (stamp)
+            *stamp = Platform::stampOf(path);
         return StoreStatus::Missing;
+    }
     QByteArray content;
     if (!Platform::readFile(path, content, stamp))
         return StoreStatus::ReadFailed;
@@ -177,9 +178,7 @@ StoreStatus WriteStoredLines(const QString &path, std::span<const QByteArrayView
             std::memcpy(dst, line.data(), size_t(line.size()));
             return StoreStatus::Ok;
         }
-        return XorInvertSpan(line.data(), dst, line.size(), keyStream.cover(line.size()))
-                   ? StoreStatus::Ok
-                   : StoreStatus::UnsafeRecord;
+        return keyStream.encipher(line.data(), dst, line.size());
     });
 }
 

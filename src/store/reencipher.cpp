@@ -45,18 +45,17 @@ bool currentSettings(const StorePaths &paths, StoreKey &current) {
 // as views into block: a copy's lines are deciphered where they stand.
 StoreStatus readCurrentStore(const StorePaths &paths, const StoreKey &current, QByteArray &block,
                              std::vector<QByteArrayView> &lines) {
-    const bool inCopy = current.scope == Scope::ProgramAndDBase;
-    const QString path = inCopy ? paths.copy() : paths.database();
+    const QString path = StoreFile(paths, current.scope);
     lines.clear();
     if (!Platform::exists(path))
         return StoreStatus::Ok;
     if (!Platform::readFile(path, block))
         return StoreStatus::ReadFailed;
-    bool whole = true;
-    if (!inCopy) {
+    if (current.scope != Scope::ProgramAndDBase) {
         lines = LineViews(block);
         return StoreStatus::Ok;
     }
+    bool whole = true;
     return XorInvertLinesInPlace(block, current.key, lines, whole) ? StoreStatus::Ok
                                                                    : StoreStatus::NoKey;
 }

@@ -50,10 +50,11 @@ QByteArray SettingsFileContent(const QByteArray &line) {
 
 SettingsStatus ReadSettingsFile(const StorePaths &paths, QByteArray &line,
                                 Platform::FileStamp *stamp) {
-    if (stamp)
-        *stamp = Platform::stampOf(paths.config());
-    if (!Platform::exists(paths.config()))
+    if (!Platform::exists(paths.config())) {
+        if (stamp)
+            *stamp = Platform::stampOf(paths.config());
         return SettingsStatus::Missing;
+    }
     QByteArray content;
     if (!Platform::readFile(paths.config(), content, stamp))
         return SettingsStatus::ReadFailed;

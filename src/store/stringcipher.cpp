@@ -2,8 +2,6 @@
 
 #include "linefile.h"
 
-#include <QList>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>

@@ -194,6 +194,10 @@ inline Config *openSettings(Chestwrd &w) {
     return w.config();
 }
 
+// The settings window's button for each protection, by its digit.
+inline QRadioButton *Config::*const kScopeOption[] = {&Config::Option5, &Config::Option4,
+                                                      &Config::Option6};
+
 // Sets password and scope in the window and presses "Accept".
 inline void accept(Chestwrd &w, const QString &password, QRadioButton *Config::*option) {
     Config *c = openSettings(w);

@@ -2,6 +2,7 @@
 
 #include "fieldcipher.h"
 #include "platform.h"
+#include "recordlist.h"
 #include "storepaths.h"
 #include "stringcipher.h"
 
@@ -77,6 +78,15 @@ inline QByteArray copyBytes(const QList<QByteArray> &records, const QByteArray &
     QByteArray out;
     for (const QByteArray &r : records)
         out += xorInverted(EncodeLine(r), key) + "\r\n";
+    return out;
+}
+
+// The service names the list shows for these records, in list order.
+inline QStringList serviceNames(const QList<QByteArray> &records) {
+    const RecordList list(records);
+    QStringList out;
+    for (qsizetype i = 0; i < list.size(); ++i)
+        out << QString::fromLatin1(list.serviceName(i));
     return out;
 }
 

@@ -67,14 +67,6 @@ QMap<QString, QByteArray> dataFiles(const StorePaths &paths) {
     return out;
 }
 
-QStringList servicesOf(const QList<QByteArray> &records) {
-    QStringList out;
-    const RecordList sorted(records);
-    for (const QByteArray &line : sorted.toList())
-        out << QString::fromLatin1(ServiceName(line));
-    return out;
-}
-
 } // namespace
 
 class TestOnDisk : public QObject {
@@ -113,7 +105,7 @@ void TestOnDisk::nothingWrittenOverNewerFiles() {
     QCOMPARE(RewriteDatabase(h.paths(), ours, kOurs, key), StoreStatus::Ok);
     writeBytes(h.paths().oldDatabase(), EncodeLine("old:ann:x1:") + "\r\n");
     Chestwrd &w = h.start(ours == Scope::None ? QStringList() : QStringList{"key7"});
-    QCOMPARE(h.names(), servicesOf(kOurs));
+    QCOMPARE(h.names(), serviceNames(kOurs));
 
     // The command's input, typed before the files change.
     Config *settings = nullptr;
@@ -169,7 +161,7 @@ void TestOnDisk::nothingWrittenOverNewerFiles() {
     QVERIFY2(h.messages[0].text.startsWith("The records were changed on disk"),
              qPrintable(h.messages[0].text));
     QCOMPARE(dataFiles(h.paths()), published);
-    QCOMPARE(h.names(), servicesOf(theirs));
+    QCOMPARE(h.names(), serviceNames(theirs));
     QCOMPARE(w.scope(), now);
     // A password set elsewhere is asked for before its records are shown.
     QCOMPARE(h.promptsAnswered - promptsBefore, change == "protection" ? 1 : 0);
@@ -212,7 +204,7 @@ void TestOnDisk::idleWindowFollowsTheDisk() {
     const QList<QByteArray> theirs = kOurs + QList<QByteArray>{kDelta};
     QCOMPARE(RewriteDatabase(other.paths, Scope::None, theirs, ""), StoreStatus::Ok);
     other.syncInto(h.paths());
-    QTRY_COMPARE(h.names(), servicesOf(theirs));
+    QTRY_COMPARE(h.names(), serviceNames(theirs));
     QCOMPARE(w.Text1[0]->text(), QStringLiteral("typed"));
 
     // Protection set elsewhere: the new password is asked for first.
@@ -223,7 +215,7 @@ void TestOnDisk::idleWindowFollowsTheDisk() {
              StoreStatus::Ok);
     other.syncInto(h.paths());
     QTRY_COMPARE(h.promptsAnswered, 1);
-    QTRY_COMPARE(h.names(), servicesOf(kOurs));
+    QTRY_COMPARE(h.names(), serviceNames(kOurs));
     QCOMPARE(w.scope(), Scope::ProgramAndDBase);
     QVERIFY(h.messages.isEmpty());
 

@@ -69,15 +69,6 @@ struct FullDisk {
         QCOMPARE(h.messages[0].title, title);
         QCOMPARE(snapshot(h.folders), before);
     }
-
-    QStringList storedNames() {
-        RecordList list;
-        list.append(records);
-        QStringList names;
-        for (qsizetype i = 0; i < list.size(); ++i)
-            names << QString::fromLatin1(list.serviceName(i));
-        return names;
-    }
 };
 
 } // namespace
@@ -134,8 +125,6 @@ void TestFullDisk::everyWrite() {
     d.h.messages.clear(); // under scope 1 with no copy, start-up said so
     // Longer than any slack the last block of the store could hold.
     const QString other(20000, QLatin1Char('o'));
-    static QRadioButton *Config::*const option[] = {&Config::Option5, &Config::Option4,
-                                                    &Config::Option6};
     if (command == "add") {
         d.h.fill({"new", "bob", "pw"});
         w.Text1[3]->setText(other);
@@ -148,10 +137,10 @@ void TestFullDisk::everyWrite() {
         w.mnuImport->trigger();
     } else {
         const QStringList parts = command.split(u' ');
-        ::accept(w, parts[2], option[parts[1].toInt()]);
+        ::accept(w, parts[2], kScopeOption[parts[1].toInt()]);
     }
     d.expectUnchanged(command == "accept 2 key8" ? "Disk Error - i64" : kDiskError);
-    QCOMPARE(d.h.names(), d.storedNames());
+    QCOMPARE(d.h.names(), serviceNames(d.records));
     QCOMPARE(int(w.scope()), scope);
     freeDisk(d.h.folders);
     if (command == "add") {
@@ -164,7 +153,7 @@ void TestFullDisk::everyWrite() {
     }
     d.h.start({"key7"});
     QCOMPARE(int(d.h.w().scope()), scope);
-    QCOMPARE(d.h.names(), d.storedNames());
+    QCOMPARE(d.h.names(), serviceNames(d.records));
 }
 
 void TestFullDisk::startUpUnderProgramAndDBase() {
@@ -174,7 +163,7 @@ void TestFullDisk::startUpUnderProgramAndDBase() {
     // The copy is deciphered in memory: a full disk costs a start-up nothing.
     d.h.start({"key7"});
     QVERIFY(d.h.messages.isEmpty());
-    QCOMPARE(d.h.names(), d.storedNames());
+    QCOMPARE(d.h.names(), serviceNames(d.records));
     QCOMPARE(snapshot(d.h.folders), d.before);
 }
 

@@ -378,8 +378,6 @@ void TestSecurity::loweringTheProtectionAsksFirst() {
     QFETCH(QString, password);
     QFETCH(int, to);
     QFETCH(QString, names);
-    static QRadioButton *Config::*const option[] = {&Config::Option5, &Config::Option4,
-                                                    &Config::Option6};
     for (const bool yes : {false, true}) {
         Harness h(true);
         writeSettings(h.paths(), kNeverExpires, "key5", from);
@@ -388,7 +386,7 @@ void TestSecurity::loweringTheProtectionAsksFirst() {
         Chestwrd &w = h.start({"key5"});
         const auto before = snapshot(h.folders);
         h.confirmAnswers = {yes};
-        ::accept(w, password, option[to]);
+        ::accept(w, password, kScopeOption[to]);
         QCOMPARE(h.questions.size(), names.isEmpty() ? 0 : 1);
         if (names.isEmpty())
             break;

@@ -138,6 +138,9 @@ void Chestwrd::buildControls() {
 
     List2 = new ServiceList(client);
     m_names = new ServiceNames(m_session.records(), List2);
+    // The rows follow the records the moment they change, so a repaint (under
+    // a message box, say) never meets rows of records that are gone.
+    m_session.onRecordsChanged([this] { m_names->refresh(); });
     List2->setModel(m_names);
     List2->setFont(fieldFont);
     place(List2, 0, 2010, 4635, 1500);
@@ -156,6 +159,10 @@ void Chestwrd::buildControls() {
     connect(FindLine, &QLineEdit::textChanged, this, [this] { findChanged(); });
     auto *find = new QShortcut(QKeySequence::Find, this);
     connect(find, &QShortcut::activated, this, [this] { openFind(); });
+    for (const QKeySequence &keys : {QKeySequence(Qt::Key_F10), QKeySequence(Qt::SHIFT | Qt::Key_F10)}) {
+        auto *menuKey = new QShortcut(keys, this);
+        connect(menuKey, &QShortcut::activated, this, [this] { openMenu(); });
+    }
 
     Reach = new QLabel(client);
     Reach->hide();
@@ -195,7 +202,8 @@ void Chestwrd::buildControls() {
 void Chestwrd::buildMenu() {
     QMenuBar *bar = menuBar();
     bar->setNativeMenuBar(false);
-    mnuMenu = bar->addMenu(QStringLiteral("Menu"));
+    // Alt+M and F10 open it from the keyboard; a lone Alt stays the fields' jump key.
+    mnuMenu = bar->addMenu(QStringLiteral("&Menu"));
     mnuConfig =
         mnuMenu->addAction(QStringLiteral("&Configure"), this, [this] { mnuConfig_Click(); });
     mnuSecurity =
@@ -247,13 +255,20 @@ bool Chestwrd::eventFilter(QObject *watched, QEvent *event) {
         if (watched != Text1[i])
             continue;
         switch (event->type()) {
-        case QEvent::KeyPress:
+        case QEvent::ShortcutOverride:
             m_pressed[i].pressed(static_cast<QKeyEvent *>(event));
             break;
+        case QEvent::KeyPress: {
+            auto *key = static_cast<QKeyEvent *>(event);
+            m_pressed[i].pressed(key);
+            if (jumpKeyPressed(key))
+                return true; // it jumps when released; it is not typed
+            break;
+        }
         case QEvent::KeyRelease: {
             auto *key = static_cast<QKeyEvent *>(event);
             if (m_pressed[i].released(key))
-                Text1_KeyUp(i, KeyCode(key));
+                Text1_KeyUp(i, KeyCode(key), m_pressed[i].releasedAlone());
             break;
         }
         case QEvent::FocusIn:
@@ -298,6 +313,26 @@ bool Chestwrd::eventFilter(QObject *watched, QEvent *event) {
          event->type() == QEvent::MouseButtonDblClick))
         return true;
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool Chestwrd::event(QEvent *event) {
+    // Alt+E or Alt+V while Replace or Remove is off: the menu bar would take
+    // the key and do nothing, so the user is told why. Qt asks the focused
+    // widget, then its parents, whether it wants the key before any shortcut.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->modifiers() == Qt::AltModifier && !key->isAutoRepeat()) {
+            QAction *command = key->key() == Qt::Key_E   ? mnuReplace
+                               : key->key() == Qt::Key_V ? mnuRemove
+                                                         : nullptr;
+            if (command && !command->isEnabled())
+                QTimer::singleShot(0, this, [this, command] {
+                    if (!command->isEnabled())
+                        explainDisabled(command);
+                });
+        }
+    }
+    return QMainWindow::event(event);
 }
 
 void Chestwrd::closeEvent(QCloseEvent *event) {

@@ -19,6 +19,7 @@
 #include <functional>
 
 class QAction;
+class QKeyEvent;
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -123,13 +124,16 @@ public:
 
     // The files changed on disk under the window: the settings and the records
     // are read again (asking for the password when it changed), the fields
-    // keep what was typed. False when the program ended meanwhile.
+    // keep what was typed. A selected record that is no longer stored is no
+    // longer selected, and the window says so. False when the program ended
+    // meanwhile.
     bool reloadFromDisk();
 
 private slots:
     void screenLocked(bool active);
 
 protected:
+    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -148,7 +152,10 @@ private:
     void findChanged();
     void showRow(int row);
     void Text1_Change();
-    void Text1_KeyUp(int index, int keyCode);
+    // alone: the key was a modifier pressed and released with no other key.
+    void Text1_KeyUp(int index, int keyCode, bool alone);
+    // A letter that jumps after a lone Alt is never typed into the field.
+    bool jumpKeyPressed(const QKeyEvent *event) const;
     void Text1_GotFocus(int index);
     void Text1_Click(int index);
     void Text1_MouseMove(int index);
@@ -162,6 +169,13 @@ private:
     void markCopied(QLabel *label);
     void clearSelectionMarks();
     bool requiredFieldsFilled() const;
+    // Replace and Remove act only on the record the list shows as selected.
+    bool recordShownSelected() const;
+    // Add, Replace and Remove follow the fields and the selection.
+    void updateCommands();
+    // Replace or Remove reached by its key while it is off: the reason.
+    void explainDisabled(QAction *command);
+    void openMenu();
     // Turns what a command came to into the window's message; true when it
     // failed. A change on disk also reads the files again.
     bool reportFailure(SessionStatus status);
@@ -189,4 +203,7 @@ private:
     bool m_ended = false;
     bool m_reloading = false;
     bool m_locked = false;
+    // The selected record was shown by a click (or Enter in the find line),
+    // not just passed over with the arrow keys.
+    bool m_recordShown = false;
 };

@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QTimer>
 
 // The list, the fields, the record commands and the clipboard: the handlers
@@ -46,22 +47,39 @@ void Chestwrd::clearSelectionMarks() {
     List2->clearSelection();
 }
 
+bool Chestwrd::recordShownSelected() const {
+    return SelectedIndex >= 0 && SelectedIndex < List1().size() &&
+           selectedRecord() == SelectedIndex;
+}
+
+void Chestwrd::updateCommands() {
+    const bool filled = requiredFieldsFilled();
+    const bool selected = recordShownSelected();
+    mnuAdd->setEnabled(filled);
+    mnuReplace->setEnabled(filled && selected);
+    // Moving through the list by keyboard empties the fields without offering Remove.
+    mnuRemove->setEnabled(selected && m_recordShown);
+}
+
 void Chestwrd::List2_Click() {
     SelectedIndex = int(selectedRecord());
+    m_recordShown = false;
     clearFields();
+    updateCommands();
 }
 
 void Chestwrd::List2_MouseUp(Qt::MouseButton button) {
     if (button == Qt::RightButton) {
+        // The highlight goes, and with it the record Replace would overwrite.
         clearSelectionMarks();
-        mnuRemove->setEnabled(false);
+        SelectedIndex = -1;
+        updateCommands();
         return;
     }
     const qsizetype row = selectedRecord();
     if (row < 0 || row >= List1().size())
         return;
-    mnuRemove->setEnabled(true);
-    mnuReplace->setEnabled(true);
+    m_recordShown = true;
     RecordFields fields;
     for (int i = 0; i < 5; ++i)
         fields[i] = fieldText(i);
@@ -70,12 +88,18 @@ void Chestwrd::List2_MouseUp(Qt::MouseButton button) {
         if (fields[i] != fieldText(i))
             setFieldText(i, fields[i]);
     }
+    updateCommands();
     if (complete)
         mnuReset->setEnabled(true);
 }
 
 void Chestwrd::List2_KeyUp(int key) {
-    if (key == 27)
+    if (key != 27)
+        return;
+    // Escape first closes the find line it was meant for; then the window.
+    if (!FindLine->isHidden())
+        closeFind();
+    else
         close();
 }
 
@@ -95,26 +119,45 @@ bool Chestwrd::requiredFieldsFilled() const {
 }
 
 void Chestwrd::Text1_Change() {
-    const bool filled = requiredFieldsFilled();
-    mnuAdd->setEnabled(filled);
-    mnuReplace->setEnabled(filled);
+    updateCommands();
 }
 
-void Chestwrd::Text1_KeyUp(int index, int key) {
+namespace {
+
+// The letters that jump after a lone Alt, and the field each jumps to.
+constexpr int kJumps[][2] = {{Qt::Key_S, 0}, {Qt::Key_U, 1}, {Qt::Key_P, 2}, {Qt::Key_O, 3},
+                             {Qt::Key_R, 4}};
+
+int jumpTarget(int key) {
+    for (const auto &jump : kJumps) {
+        if (key == jump[0])
+            return jump[1];
+    }
+    return -1;
+}
+
+} // namespace
+
+bool Chestwrd::jumpKeyPressed(const QKeyEvent *event) const {
+    const Qt::KeyboardModifiers chord = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+    return AltPending == 1 && !(event->modifiers() & chord) && jumpTarget(event->key()) >= 0;
+}
+
+void Chestwrd::Text1_KeyUp(int index, int key, bool alone) {
+    // Ctrl pressed and released alone ticks Capture; Ctrl+A or Ctrl+V does not.
     if (key == 17) {
-        mnuCapture->setChecked(true);
+        if (alone)
+            mnuCapture->setChecked(true);
         return;
     }
-    if (AltPending == 1) {
-        const int jumps[][2] = {{83, 0}, {85, 1}, {80, 2}, {79, 3}, {82, 4}};
-        for (const auto &jump : jumps) {
-            if (key == jump[0]) {
-                Text1[jump[1]]->setFocus();
-                return;
-            }
+    if (AltPending == 1 && key >= 65 && key <= 90) {
+        if (const int target = jumpTarget(Qt::Key_A + (key - 65)); target >= 0) {
+            Text1[target]->setFocus();
+            return;
         }
     }
-    AltPending = key == 18 ? 1 : 0;
+    // Only Alt on its own arms the jumps: the end of Alt+E or Alt+M does not.
+    AltPending = key == 18 && alone ? 1 : 0;
     if (key == 27) {
         close();
         return;
@@ -139,7 +182,11 @@ void Chestwrd::Text1_GotFocus(int index) {
 void Chestwrd::Text1_Click(int index) {
     if (!mnuCapture->isChecked())
         return;
-    Text1[index]->setText(QGuiApplication::clipboard()->text());
+    // An empty clipboard never wipes what a field holds.
+    const QString text = QGuiApplication::clipboard()->text();
+    if (text.isEmpty())
+        return;
+    Text1[index]->setText(text);
     Text1[index]->setCursorPosition(int(Text1[index]->text().size()));
 }
 
@@ -224,11 +271,17 @@ void Chestwrd::AddRecord() {
     if (!fieldsStorable())
         return;
     // The record is written first; only what reached the disk is listed.
-    if (reportFailure(m_session.add(fieldsLine())))
+    qsizetype added = -1;
+    if (reportFailure(m_session.add(fieldsLine(), &added)))
         return;
     clearFields();
     SelectedIndex = -1;
+    // A record the find line would hide is shown: the whole list comes back.
+    if (m_names->rowOf(added) < 0 && !FindLine->text().isEmpty())
+        FindLine->clear();
     fillList();
+    if (const int row = m_names->rowOf(added); row >= 0)
+        List2->scrollTo(m_names->index(row));
 }
 
 void Chestwrd::mnuAdd_Click() {
@@ -236,7 +289,31 @@ void Chestwrd::mnuAdd_Click() {
     List2->viewport()->update();
 }
 
+void Chestwrd::explainDisabled(QAction *command) {
+    if (m_ended || !isVisible())
+        return;
+    const bool replace = command == mnuReplace;
+    QString text;
+    if (!recordShownSelected())
+        text = replace ? QStringLiteral("Nothing was replaced: no record is selected. Click the "
+                                        "record to replace in the list, edit the fields, then "
+                                        "choose Replace.")
+                       : QStringLiteral("Nothing was removed: no record is selected. Click the "
+                                        "record to remove in the list, then choose Remove.");
+    else if (replace)
+        text = QStringLiteral("Nothing was replaced: Service, Username and Password must all be "
+                              "filled.");
+    else
+        text = QStringLiteral("Nothing was removed: click the record to remove in the list, then "
+                              "choose Remove.");
+    m_hooks.message(QMessageBox::Information, kProgramTitle, text);
+}
+
 void Chestwrd::mnuReplace_Click() {
+    if (!recordShownSelected()) {
+        explainDisabled(mnuReplace);
+        return;
+    }
     if (!fieldsStorable())
         return;
     qsizetype newIndex = -1;
@@ -249,12 +326,16 @@ void Chestwrd::mnuReplace_Click() {
 }
 
 void Chestwrd::mnuRemove_Click() {
+    if (!recordShownSelected()) {
+        explainDisabled(mnuRemove);
+        return;
+    }
     if (reportFailure(m_session.remove(SelectedIndex)))
         return;
     SelectedIndex = -1;
     fillList();
     clearFields();
-    mnuRemove->setEnabled(false);
+    updateCommands();
 }
 
 void Chestwrd::mnuReset_Click() {
@@ -266,7 +347,9 @@ void Chestwrd::mnuReset_Click() {
     clearFields();
     Check1->setChecked(true);
     clearSelectionMarks();
-    mnuRemove->setEnabled(false);
+    // What is no longer shown as selected can not be replaced or removed.
+    SelectedIndex = -1;
+    updateCommands();
 }
 
 void Chestwrd::mnuImport_Click() {
@@ -299,6 +382,12 @@ void Chestwrd::mnuHelp_Click() {
 void Chestwrd::mnuAbout_Click() {
     if (showAbout)
         showAbout();
+}
+
+void Chestwrd::openMenu() {
+    if (m_ended || !isVisible())
+        return;
+    menuBar()->setActiveAction(mnuMenu->menuAction());
 }
 
 void Chestwrd::mnuExit_Click() {
@@ -366,6 +455,8 @@ void Chestwrd::mnuCapture_Click() {
 void Chestwrd::Timer2_Timer() {
     // The clipboard's text as of its last change: the tick asks nobody.
     const QString &text = Clipboard->text();
+    if (text.isEmpty())
+        return; // nothing copied yet: the field keeps what it holds
     QLineEdit *field = Text1[std::clamp(CaptureField, 0, 4)];
     if (field->text() != text)
         field->setText(text);

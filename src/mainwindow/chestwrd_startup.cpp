@@ -150,9 +150,8 @@ bool Chestwrd::reloadFromDisk() {
         return !m_ended;
     m_reloading = true;
     // The record the user was working on is found again by its text.
-    const QByteArray selected = SelectedIndex >= 0 && SelectedIndex < List1().size()
-                                    ? List1().line(SelectedIndex).toByteArray()
-                                    : QByteArray();
+    const QByteArray selected =
+        recordShownSelected() ? List1().line(SelectedIndex).toByteArray() : QByteArray();
     m_session.recover();
     m_session.readSettings();
     showReach();
@@ -166,11 +165,22 @@ bool Chestwrd::reloadFromDisk() {
     loadRecords();
     SelectedIndex = int(selected.isEmpty() ? -1 : List1().indexOf(selected));
     List2->selectRow(m_names->rowOf(SelectedIndex));
-    if (SelectedIndex < 0)
-        mnuRemove->setEnabled(false);
+    updateCommands();
     UpdateImportMenu();
     m_reloading = false;
-    return true;
+    if (!selected.isEmpty() && SelectedIndex < 0) {
+        // Replace would otherwise find nothing to replace and say nothing.
+        const QByteArray service = selected.left(selected.indexOf(":!"));
+        m_hooks.message(
+            QMessageBox::Information, kProgramTitle,
+            QStringLiteral("The record \"%1\" that you had selected was changed or removed on "
+                           "disk by another program, so it is no longer selected and Replace and "
+                           "Remove are off. The fields still hold what you typed: select the "
+                           "record again to replace it, or choose Add to store the fields as a "
+                           "new record.")
+                .arg(Ansi::toUnicode(service)));
+    }
+    return !m_ended;
 }
 
 void Chestwrd::diskSettled() {
@@ -228,6 +238,8 @@ void Chestwrd::closeFind() {
 void Chestwrd::findChanged() {
     m_names->setFilter(Ansi::fromUnicode(FindLine->text()));
     List2->selectRow(m_names->rowOf(SelectedIndex));
+    // A record the filter hides is not shown as selected: no command acts on it.
+    updateCommands();
 }
 
 void Chestwrd::showRow(int row) {

@@ -1,6 +1,7 @@
 #include "config.h"
 
 #include "ansi.h"
+#include "forcedclose.h"
 #include "generator.h"
 #include "session.h"
 #include "settings.h"
@@ -53,6 +54,8 @@ Config::Config(Session &session, const UiHooks &hooks)
     setWindowTitle(QStringLiteral("Security Settings - Varnlock"));
     setWindowIcon(VarnlockIcon());
     setFixedSize(Twips(4620), Twips(4560));
+    // Destroyed from outside, the window is closed: Security makes a new one.
+    OnForcedClose(this, [this] { close(); });
 
     Label1 = new QLabel(QStringLiteral("Password"), this);
     place(Label1, 120, 180, 900, 255);
@@ -212,7 +215,7 @@ void Config::Text1_Change() {
     m_boxWasEmpty = Text1->text().isEmpty();
     if (!Check1->isChecked()) {
         QString text = Text1->text();
-        const int caret = FilterToAllowed(text, IsAsciiLetterOrDigit);
+        const int caret = FilterToAllowed(text, IsKeptInPasswordBox);
         if (caret >= 0) {
             Text1->setText(text); // runs this handler again on the clean text
             Text1->setCursorPosition(caret);

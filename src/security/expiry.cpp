@@ -1,5 +1,6 @@
 #include "expiry.h"
 
+#include "ansi.h"
 #include "settings.h"
 
 #include <QRegularExpression>
@@ -14,6 +15,10 @@ bool IsAsciiDigit(QChar c) {
 bool IsAsciiLetterOrDigit(QChar c) {
     const char16_t u = c.unicode();
     return IsAsciiDigit(c) || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
+}
+
+bool IsKeptInPasswordBox(QChar c) {
+    return IsAsciiLetterOrDigit(c) || c.isSurrogate() || !Ansi::firstUnencodable(QString(c)).isEmpty();
 }
 
 namespace {
@@ -51,14 +56,21 @@ int FilterToAllowed(QString &text, bool (*allowed)(QChar)) {
     return int(std::min(lastRemovedAt + 1, kept));
 }
 
-QString ExpiryProposal(const QDate &today) {
-    // The same day a month on, month and day of two digits: the form the
-    // settings file stores, so it needs no correction to be kept.
-    const bool december = today.month() == 12;
+namespace {
+
+QString dateText(const QDate &date) {
     char text[40];
-    std::snprintf(text, sizeof text, "%02d-%02d-%04d", december ? 1 : today.month() + 1,
-                  today.day(), today.year() + (december ? 1 : 0));
+    std::snprintf(text, sizeof text, "%02d-%02d-%04d", date.month(), date.day(), date.year());
     return QString::fromLatin1(text);
+}
+
+} // namespace
+
+QString ExpiryProposal(const QDate &today) {
+    // The same day a month on, in the form the settings file stores; from
+    // the 29th to the 31st that may be past the next month's end, and then it
+    // is that month's last day.
+    return dateText(today.addMonths(1));
 }
 
 ExpiryCheck CorrectExpiry(const QString &input, const QDate &today) {
@@ -112,5 +124,10 @@ ExpiryCheck CorrectExpiry(const QString &input, const QDate &today) {
     static const QRegularExpression form(QStringLiteral("^\\d\\d-\\d\\d-\\d\\d\\d\\d$"));
     if (!form.match(text).hasMatch())
         return unusable;
-    return ExpiryCheck{ExpiryCheck::Corrected, text};
+    // Only a real calendar date is kept: month 00 becomes January, and a day
+    // past the month's end (02-30, 04-31) that month's last day.
+    const int m = std::max(month.toInt(), 1);
+    const int lastDay = QDate(year.toInt(), m, 1).daysInMonth();
+    return ExpiryCheck{ExpiryCheck::Corrected,
+                       dateText(QDate(year.toInt(), m, std::min(day.toInt(), lastDay)))};
 }

@@ -9,6 +9,10 @@
 // The characters the boxes keep: ASCII digits; ASCII letters and digits.
 bool IsAsciiDigit(QChar c);
 bool IsAsciiLetterOrDigit(QChar c);
+// What the password box keeps while no proposal is in use: letters and
+// digits, and any character the files can not hold at all, which Accept then
+// refuses by name instead of it vanishing unseen.
+bool IsKeptInPasswordBox(QChar c);
 
 // Letters and digits only: each pass removes the first other character and
 // puts the caret one past where it stood. Returns the caret, or -1 when the

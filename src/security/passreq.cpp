@@ -1,6 +1,7 @@
 #include "passreq.h"
 
 #include "ansi.h"
+#include "forcedclose.h"
 #include "windowicon.h"
 
 #include <QCloseEvent>
@@ -22,6 +23,14 @@ PassReq::PassReq(const UiHooks &hooks, QWidget *parent) : QWidget(parent), m_hoo
     Command2 = new QPushButton(QStringLiteral("Ok"), this);
     Command2->setGeometry(Twips(2460), Twips(720), Twips(1200), Twips(420));
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    // Destroyed from outside, the prompt can never be answered: a refusal.
+    OnForcedClose(this, [this] {
+        hide();
+        if (!m_done) {
+            m_done = true;
+            emit refused();
+        }
+    });
 }
 
 void PassReq::Command2_Click() {

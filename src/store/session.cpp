@@ -51,7 +51,13 @@ StoreStatus Session::loadRecords() {
     // A store that exists but could not be read or deciphered must never be
     // written over from a list that does not hold its records.
     m_readable = status == StoreStatus::Ok || status == StoreStatus::Missing;
+    recordsChanged();
     return status;
+}
+
+void Session::recordsChanged() const {
+    if (m_recordsChanged)
+        m_recordsChanged();
 }
 
 bool Session::settingsChangedOnDisk() const {
@@ -102,6 +108,7 @@ SessionStatus Session::add(const QByteArray &line, qsizetype *index) {
     if (written != SessionStatus::Ok)
         return written;
     m_records.add(line, index);
+    recordsChanged();
     return SessionStatus::Ok;
 }
 
@@ -114,6 +121,7 @@ SessionStatus Session::rewrite(RecordList changed) {
         return written;
     stampStore();
     m_records = std::move(changed);
+    recordsChanged();
     return SessionStatus::Ok;
 }
 

@@ -10,6 +10,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <functional>
+
 // What a record command or a change of settings came to.
 enum class SessionStatus {
     Ok,
@@ -55,6 +57,9 @@ public:
     bool needsPassword() const;
 
     const RecordList &records() const { return m_records; }
+    // Called right after the records change (a load, a command, a reload),
+    // before anything else runs: whoever shows them never sees a stale list.
+    void onRecordsChanged(std::function<void()> listener) { m_recordsChanged = std::move(listener); }
 
     // The store or the configuration file is no longer what was read or written.
     bool changedOnDisk() const;
@@ -76,6 +81,7 @@ private:
     SessionStatus rewrite(RecordList changed);
     void stampStore();
     void takeSettings(const ParsedSettings &settings);
+    void recordsChanged() const;
 
     StorePaths m_paths;
     Platform::FolderLock m_lock;
@@ -86,4 +92,5 @@ private:
     bool m_readable = true;
     Platform::FileStamp m_configStamp;
     Platform::FileStamp m_storeStamp;
+    std::function<void()> m_recordsChanged;
 };

@@ -3,6 +3,8 @@
 #include "platform.h"
 #include "stringcipher.h"
 
+#include <algorithm>
+
 // Chosen so that no character a settings line holds (letters, digits, "-",
 // "x") enciphers to CR or LF. Part of the file format: never change it.
 const QByteArray SettingsKey =
@@ -122,10 +124,16 @@ Expiry CheckExpiry(const QByteArray &expiry, const QByteArray &todayText) {
         return Expiry::NotExpired;
     const int year = NumericValue(expiry.mid(6, 4));
     const int month = NumericValue(expiry.mid(0, 2));
-    const int day = NumericValue(expiry.mid(3, 2));
+    int day = NumericValue(expiry.mid(3, 2));
     const int todayYear = NumericValue(todayText.mid(6, 4));
     const int todayMonth = NumericValue(todayText.mid(0, 2));
     const int todayDay = NumericValue(todayText.mid(3, 2));
+    // A day past its month's end (02-31, left by older versions) is that
+    // month's last day, so its reminder still comes on a real day.
+    if (month >= 1 && month <= 12 && year > 0)
+        day = std::min(day, QDate(year, month, 1).daysInMonth());
+    if (year == todayYear && month == todayMonth && day == todayDay)
+        return Expiry::ExpiresToday;
     const bool before = year != todayYear
                             ? year < todayYear
                             : (month != todayMonth ? month < todayMonth : day < todayDay);

@@ -14,12 +14,19 @@ int KeyCode(const QKeyEvent *event);
 // the widget behind it, which must not act on it.
 class PressedKeys {
 public:
+    // A key press, or the shortcut check Qt makes before it: a chord such as
+    // Alt+E is taken by the menu bar before the widget sees its press.
     void pressed(const QKeyEvent *event);
     // True when this widget saw the key go down.
     bool released(const QKeyEvent *event);
+    // The key just released was a modifier pressed and released with no other
+    // key in between: a lone Alt or Ctrl, not the end of Alt+E or Ctrl+V.
+    bool releasedAlone() const { return m_releasedAlone; }
     // The widget just got the focus: nothing went down in it yet.
-    void clear() { m_down.clear(); }
+    void clear();
 
 private:
     QSet<int> m_down;
+    int m_lone = 0; // the modifier that went down with nothing else, until another key does
+    bool m_releasedAlone = false;
 };

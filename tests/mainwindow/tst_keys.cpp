@@ -1,5 +1,6 @@
 #include "../common/guiharness.h"
 
+#include <QClipboard>
 #include <QMenu>
 
 // Keys as the window system delivers them: a press and a release, each to the
@@ -26,6 +27,52 @@ void answerNextBox(Chestwrd &w, Qt::Key key, int *boxes, int wait = 200) {
     });
 }
 
+// Plays keys as the window system sends them, each press and release to the
+// focused window, shortcuts included: "alt" is Alt pressed and released alone,
+// "alt+e" and "ctrl+v" are chords, "esc", "down" and "f10"
+// name those keys, any other letter is itself.
+void play(QWidget *window, const QString &keys) {
+    const auto keyOf = [](const QString &name) -> Qt::Key {
+        static const QHash<QString, Qt::Key> named{
+            {"alt", Qt::Key_Alt},   {"ctrl", Qt::Key_Control}, {"shift", Qt::Key_Shift},
+            {"esc", Qt::Key_Escape}, {"down", Qt::Key_Down},   {"f10", Qt::Key_F10},
+            {"enter", Qt::Key_Return}};
+        return named.value(name.toLower(), Qt::Key(Qt::Key_A + (name.at(0).toUpper().unicode() - 'A')));
+    };
+    const auto modifierOf = [](Qt::Key key) {
+        return key == Qt::Key_Alt       ? Qt::AltModifier
+               : key == Qt::Key_Control ? Qt::ControlModifier
+               : key == Qt::Key_Shift   ? Qt::ShiftModifier
+                                        : Qt::NoModifier;
+    };
+    for (const QString &token : keys.split(u' ', Qt::SkipEmptyParts)) {
+        QList<Qt::Key> chord;
+        for (const QString &part : token.split(u'+'))
+            chord.append(keyOf(part));
+        Qt::KeyboardModifiers held;
+        for (Qt::Key key : chord) {
+            QTest::keyPress(QApplication::focusWindow() ? QApplication::focusWindow()
+                                                        : window->windowHandle(),
+                            key, held);
+            held |= modifierOf(key);
+        }
+        for (auto key = chord.crbegin(); key != chord.crend(); ++key) {
+            held &= ~modifierOf(*key);
+            QTest::keyRelease(QApplication::focusWindow() ? QApplication::focusWindow()
+                                                          : window->windowHandle(),
+                              *key, held | modifierOf(*key));
+        }
+    }
+}
+
+int focusedField(Chestwrd &w) {
+    for (int i = 0; i < 5; ++i) {
+        if (w.Text1[i]->hasFocus())
+            return i;
+    }
+    return -1;
+}
+
 } // namespace
 
 class TestKeys : public QObject {
@@ -36,6 +83,11 @@ private slots:
     void keyClosingABoxIsNotHandledAgain_data();
     void keyClosingABoxIsNotHandledAgain();
     void escapeClosingTheMenuKeepsTheProgram();
+    void keysInTheFields_data();
+    void keysInTheFields();
+    void replaceNeedsASelectedRecord();
+    void escapeClosesTheFindLineFirst();
+    void menuFromTheKeyboard();
 };
 
 void TestKeys::onlyTheWindowsKeysAct_data() {
@@ -113,6 +165,119 @@ void TestKeys::escapeClosingTheMenuKeepsTheProgram() {
     QCOMPARE(h.ended, 0);
     QVERIFY(w.isVisible());
     QCOMPARE(w.Text1[1]->text(), QStringLiteral("user"));
+}
+
+void TestKeys::keysInTheFields_data() {
+    QTest::addColumn<int>("start");
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<int>("click"); // a field clicked after the keys, or -1
+    QTest::addColumn<QStringList>("fields");
+    QTest::addColumn<int>("focus");
+    QTest::addColumn<bool>("capture");
+    // Each row starts on the fields svc, bob, kbpass, note and empty.
+    const QStringList kept{"svc", "bob", "kbpass", "note", ""};
+    const auto with = [&](int field, const QString &text) {
+        QStringList fields = kept;
+        fields[field] = text;
+        return fields;
+    };
+    QTest::newRow("lone Alt, O jumps and is not typed") << 2 << "alt o" << -1 << kept << 3 << false;
+    QTest::newRow("jumps go on until another key") << 3 << "alt p u s x" << -1 << with(0, "svcx") << 0 << false;
+    QTest::newRow("Alt+E does not arm the jumps") << 3 << "alt+e s z" << -1 << with(3, "notesz") << 3 << false;
+    QTest::newRow("Alt+M does not arm the jumps") << 3 << "alt+m esc s" << -1 << with(3, "notes") << 3 << false;
+    QTest::newRow("Ctrl keeps the jumps armed") << 3 << "alt ctrl p" << -1 << kept << 2 << true;
+    QTest::newRow("lone Ctrl ticks Capture") << 0 << "ctrl" << -1 << kept << 0 << true;
+    QTest::newRow("Ctrl+A leaves Capture") << 0 << "ctrl+a" << 1 << kept << 1 << false;
+    QTest::newRow("Ctrl+V leaves Capture") << 3 << "ctrl+v" << 1 << kept << 1 << false;
+    // Capture by a lone Ctrl: the click empties the clipboard, which then
+    // never wipes the field.
+    QTest::newRow("lone Ctrl, then a click") << 0 << "ctrl" << 1 << kept << 1 << true;
+}
+
+void TestKeys::keysInTheFields() {
+    QFETCH(int, start);
+    QFETCH(QString, keys);
+    QFETCH(int, click);
+    QFETCH(QStringList, fields);
+    QFETCH(int, focus);
+    QFETCH(bool, capture);
+    Harness h(true);
+    Chestwrd &w = h.startWith({"svc:!bob:!kbpass:!note:!"});
+    h.clickRow(0);
+    QGuiApplication::clipboard()->clear();
+    w.Text1[start]->setFocus();
+    play(&w, keys);
+    if (click >= 0)
+        QTest::mouseClick(w.Text1[click], Qt::LeftButton, {}, QPoint(4, 4));
+    QTRY_VERIFY(!w.mnuMenu->isVisible());
+    QCOMPARE(h.fields(), fields);
+    QCOMPARE(focusedField(w), focus);
+    QCOMPARE(w.mnuCapture->isChecked(), capture);
+    QCOMPARE(h.ended, 0);
+}
+
+void TestKeys::replaceNeedsASelectedRecord() {
+    // Reset clears the highlight: Replace then has nothing to act on, even by
+    // its key, and says so; the record stays as stored.
+    Harness h(true);
+    Chestwrd &w = h.startWith({"bank:!ann:!old:!:!"});
+    const QByteArray stored = h.databaseFile();
+    h.clickRow(0);
+    h.pressBar(w.mnuReset);
+    h.fill({"mail", "bob", "new"});
+    QVERIFY(w.mnuAdd->isEnabled() && !w.mnuReplace->isEnabled());
+    w.Text1[2]->setFocus();
+    play(&w, "alt+e");
+    QTRY_COMPARE(h.messages.size(), 1);
+    QVERIFY(h.messages[0].text.startsWith("Nothing was replaced: no record is selected."));
+    QCOMPARE(h.databaseFile(), stored);
+    // Selected again, the same key replaces it.
+    h.clickRow(0);
+    w.Text1[2]->setText("new");
+    w.Text1[2]->setFocus();
+    play(&w, "alt+e");
+    QCOMPARE(h.databaseFile(), storeBytes({"bank:!ann:!new:!:!"}));
+    QCOMPARE(h.messages.size(), 1);
+}
+
+void TestKeys::escapeClosesTheFindLineFirst() {
+    Harness h(true);
+    Chestwrd &w = h.startWith({"alpha:!a:!1:!:!", "beta:!b:!2:!:!"});
+    w.Text1[0]->setFocus();
+    play(&w, "ctrl+f b down");
+    QVERIFY(w.List2->hasFocus() && w.FindLine->isVisible());
+    QCOMPARE(h.names(), QStringList{"beta"});
+    play(&w, "esc");
+    QVERIFY(!w.FindLine->isVisible());
+    QCOMPARE(h.names(), (QStringList{"alpha", "beta"}));
+    QCOMPARE(h.ended, 0);
+    play(&w, "esc"); // with the line closed, Escape in the list ends the program
+    QCOMPARE(h.ended, 1);
+}
+
+void TestKeys::menuFromTheKeyboard() {
+    Harness h;
+    Chestwrd &w = h.start();
+    for (const QString &keys : {"alt+m", "f10", "shift+f10"}) {
+        w.Text1[3]->setFocus();
+        play(&w, keys);
+        QTRY_VERIFY2(w.mnuMenu->isVisible(), qPrintable(keys));
+        QTest::keyClick(w.mnuMenu, Qt::Key_Escape);
+        QTRY_VERIFY(!w.mnuMenu->isVisible());
+    }
+    // Down to Security and Enter: the settings window, without a mouse.
+    w.Text1[3]->setFocus();
+    play(&w, "f10");
+    QTRY_VERIFY(w.mnuMenu->isVisible());
+    QTest::keyClick(w.mnuMenu, Qt::Key_S);
+    QTRY_VERIFY(w.config()->isVisible());
+    w.config()->close();
+    // A lone Alt is still the fields' jump key.
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.Text1[3]->setFocus();
+    play(&w, "alt p");
+    QCOMPARE(focusedField(w), 2);
 }
 
 QTEST_MAIN(TestKeys)

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -42,6 +43,8 @@ struct Harness {
     // them with the keyboard.
     bool realMessages = false;
     std::unique_ptr<Chestwrd> window;
+    // Runs while a message is up, as the window's repaints do under a real box.
+    std::function<void()> whileMessageShows;
 
     explicit Harness(bool withData = false) : folders(withData) {}
 
@@ -49,6 +52,8 @@ struct Harness {
         UiHooks h;
         h.message = [this](QMessageBox::Icon icon, const QString &title, const QString &text) {
             messages.append({icon, title, text});
+            if (whileMessageShows)
+                whileMessageShows();
             if (realMessages)
                 UiHooks::desktop().message(icon, title, text);
         };
@@ -111,6 +116,10 @@ struct Harness {
         }
         if (entry == QLatin1String("<destroy>")) { // as a forced close from outside does
             delete prompt;
+            return;
+        }
+        if (entry == QLatin1String("<xdestroy>")) { // the X window destroyed by another program
+            QProcess::execute("xdotool", {"windowclose", QString::number(prompt->winId())});
             return;
         }
         prompt->Text1->setText(entry);

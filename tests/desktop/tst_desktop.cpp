@@ -59,6 +59,7 @@ private slots:
     void copiedPasswordIsForgotten();
     void captureTakesTextCopiedElsewhere();
     void pathAndHelpGoToTheOpener();
+    void windowsDestroyedFromOutside();
 };
 
 void TestDesktop::initTestCase() {
@@ -162,6 +163,28 @@ void TestDesktop::pathAndHelpGoToTheOpener() {
     QTRY_COMPARE(openerLog().size(), 3);
     QVERIFY2(openerLog().last().endsWith(notes), qPrintable(openerLog().last()));
     QVERIFY(h.messages.isEmpty());
+}
+
+void TestDesktop::windowsDestroyedFromOutside() {
+    // Another program destroys the settings window's X window: it counts as
+    // closed, and Security shows a new one.
+    Harness h(true);
+    writeSettings(h.paths(), kNeverExpires, "key7", 2);
+    Chestwrd &w = h.start({"key7"});
+    QCOMPARE(h.ended, 0);
+    Config *first = openSettings(w);
+    QPointer<Config> watched(first);
+    QCOMPARE(runTool("xdotool", {"windowclose", QString::number(first->winId())}).exitCode, 0);
+    QTRY_VERIFY(watched.isNull());
+    w.mnuSecurity_Click();
+    QTRY_VERIFY(w.config()->isVisible());
+    QVERIFY(QTest::qWaitForWindowExposed(w.config()));
+
+    // The start-up prompt destroyed the same way is a refusal: the program
+    // ends instead of waiting for ever.
+    h.start({"<xdestroy>"});
+    QTRY_COMPARE(h.ended, 1);
+    QVERIFY(h.w().programEnded());
 }
 
 QTEST_MAIN(TestDesktop)

@@ -79,6 +79,15 @@ void TestFindLock::findLineByKeyboard() {
     QVERIFY(h.messages.isEmpty());
     QCOMPARE(h.databaseFile(), storeBytes({kRecords[0], "mail:!robert:!hunter2:!:!", kRecords[3]}));
 
+    // A record added while the filter would hide it is shown: the filter goes.
+    find(w, "zeta");
+    h.fill({"new", "n", "pw"});
+    w.mnuAdd->trigger();
+    QVERIFY(w.FindLine->text().isEmpty());
+    QCOMPARE(h.names(), (QStringList{"Bank", "mail", "new", "zeta"}));
+    h.clickRow(2);
+    w.mnuRemove_Click();
+
     // Escape closes the line, not the program.
     w.FindLine->setFocus();
     QTest::keyPress(w.windowHandle(), Qt::Key_Escape);

@@ -258,10 +258,10 @@ void TestKeys::escapeClosesTheFindLineFirst() {
 void TestKeys::menuFromTheKeyboard() {
     Harness h;
     Chestwrd &w = h.start();
-    for (const QString &keys : {"alt+m", "f10", "shift+f10"}) {
+    for (const char *keys : {"alt+m", "f10", "shift+f10"}) {
         w.Text1[3]->setFocus();
         play(&w, keys);
-        QTRY_VERIFY2(w.mnuMenu->isVisible(), qPrintable(keys));
+        QTRY_VERIFY2(w.mnuMenu->isVisible(), keys);
         QTest::keyClick(w.mnuMenu, Qt::Key_Escape);
         QTRY_VERIFY(!w.mnuMenu->isVisible());
     }

@@ -75,6 +75,8 @@ private slots:
     void nothingWrittenOverNewerFiles_data();
     void nothingWrittenOverNewerFiles();
     void idleWindowFollowsTheDisk();
+    void selectionFollowsItsRecordAcrossAReload();
+    void filteredListUnderTheReloadMessage();
     void plantedTemporaryFileIsNeverRead_data();
     void plantedTemporaryFileIsNeverRead();
 };
@@ -225,6 +227,75 @@ void TestOnDisk::idleWindowFollowsTheDisk() {
     QCOMPARE(h.promptsAnswered, 1);
     QVERIFY(h.messages.isEmpty());
     QCOMPARE(h.names(), (QStringList{"alpha", "beta", "typed"}));
+}
+
+void TestOnDisk::selectionFollowsItsRecordAcrossAReload() {
+    Harness h(true);
+    const QList<QByteArray> three{"alpha:!a:!1:!:!", "bravo:!b:!2:!:!", "charlie:!c:!3:!:!"};
+    Chestwrd &w = h.startWith(three);
+    w.openFind();
+    QTest::keyClicks(w.FindLine, "bravo");
+    QTest::keyClick(w.FindLine, Qt::Key_Return);
+    QCOMPARE(h.fields()[0], QStringLiteral("bravo"));
+
+    // Another record changes: the selection stays on bravo, and Replace acts on it.
+    OtherMachine other(h.paths());
+    QCOMPARE(RewriteDatabase(other.paths, Scope::None,
+                             {"alpha:!a:!9:!:!", "bravo:!b:!2:!:!", "charlie:!c:!3:!:!"}, ""),
+             StoreStatus::Ok);
+    other.syncInto(h.paths());
+    QTRY_COMPARE(w.List1().line(0), QByteArrayView("alpha:!a:!9:!:!"));
+    w.Text1[2]->setText("22");
+    QVERIFY(w.mnuReplace->isEnabled());
+    w.mnuReplace->trigger();
+    QCOMPARE(h.databaseFile(),
+             storeBytes({"alpha:!a:!9:!:!", "bravo:!b:!22:!:!", "charlie:!c:!3:!:!"}));
+    QVERIFY(h.messages.isEmpty());
+
+    // Bravo renamed elsewhere: no longer selected, and the window says so;
+    // a replace by its key stores nothing and says why; the edit stays.
+    QCOMPARE(RewriteDatabase(other.paths, Scope::None,
+                             {"alpha:!a:!9:!:!", "brave:!b:!22:!:!", "charlie:!c:!3:!:!"}, ""),
+             StoreStatus::Ok);
+    other.syncInto(h.paths());
+    QTRY_COMPARE(h.messages.size(), 1);
+    QVERIFY(h.messages[0].text.startsWith("The record \"bravo\" that you had selected"));
+    const QByteArray theirs = h.databaseFile();
+    w.Text1[2]->setText("33");
+    QVERIFY(!w.mnuReplace->isEnabled() && !w.mnuRemove->isEnabled());
+    w.mnuReplace_Click();
+    QCOMPARE(h.messages.size(), 2);
+    QVERIFY(h.messages[1].text.startsWith("Nothing was replaced"));
+    QCOMPARE(h.databaseFile(), theirs);
+    QCOMPARE(h.fields()[2], QStringLiteral("33"));
+}
+
+void TestOnDisk::filteredListUnderTheReloadMessage() {
+    // The settings of a new protection arrive before the copy they go with:
+    // the reload asks for the password, finds no copy and says so; the list,
+    // filtered to its last rows, is painted under that message.
+    Harness h(true);
+    const QList<QByteArray> many{"a1:!u:!p:!:!", "a2:!u:!p:!:!", "a3:!u:!p:!:!",
+                                 "zz1:!u:!p:!:!", "zz2:!u:!p:!:!"};
+    Chestwrd &w = h.startWith(many);
+    w.openFind();
+    QTest::keyClicks(w.FindLine, "zz");
+    QCOMPARE(h.names(), (QStringList{"zz1", "zz2"}));
+    QStringList painted;
+    h.whileMessageShows = [&] {
+        for (int row = 0; row < w.List2->count(); ++row)
+            painted.append(w.List2->text(row));
+        w.List2->viewport()->repaint();
+    };
+    QCOMPARE(ApplySettings(h.paths(), settingsFor(Scope::ProgramAndDBase, kOtherPassword)),
+             AcceptStatus::Ok);
+    QFile::remove(h.paths().copy());
+    h.promptEntries = {QString::fromLatin1(kOtherPassword)};
+    QVERIFY(w.reloadFromDisk());
+    QCOMPARE(h.messages.size(), 1);
+    QCOMPARE(h.messages[0].title, QStringLiteral("Error - i67"));
+    QVERIFY(painted.isEmpty());
+    QCOMPARE(w.List2->count(), 0);
 }
 
 namespace {

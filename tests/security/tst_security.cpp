@@ -210,9 +210,37 @@ void TestSecurity::pureRules() {
     QCOMPARE(FilterToAllowed(big, [](QChar ch) { return ch != u'-'; }), 1);
     QCOMPARE(big, QStringLiteral("b"));
 
-    // Proposals: a month on, in December the January after.
+    // Proposals: a month on, in December the January after; past the next
+    // month's end, its last day. Every month's last day in a common year and
+    // a leap year, and 29 February.
     QCOMPARE(ExpiryProposal(QDate(2026, 3, 15)), QStringLiteral("04-15-2026"));
     QCOMPARE(ExpiryProposal(QDate(2026, 12, 5)), QStringLiteral("01-05-2027"));
+    const char *const proposals[2][12] = {
+        {"02-28-2027", "03-28-2027", "04-30-2027", "05-30-2027", "06-30-2027", "07-30-2027",
+         "08-31-2027", "09-30-2027", "10-30-2027", "11-30-2027", "12-30-2027", "01-31-2028"},
+        {"02-29-2028", "03-29-2028", "04-30-2028", "05-30-2028", "06-30-2028", "07-30-2028",
+         "08-31-2028", "09-30-2028", "10-30-2028", "11-30-2028", "12-30-2028", "01-31-2029"}};
+    for (int leap = 0; leap < 2; ++leap) {
+        for (int month = 1; month <= 12; ++month) {
+            const QDate last = QDate(2027 + leap, month, 1).addMonths(1).addDays(-1);
+            QCOMPARE(ExpiryProposal(last), QLatin1String(proposals[leap][month - 1]));
+        }
+    }
+    // Typed dates: every month's last day is kept, the day after it (up to
+    // 31) becomes the last day, month 00 becomes January.
+    for (int year : {2027, 2028}) {
+        for (int month = 1; month <= 12; ++month) {
+            const int last = QDate(year, month, 1).daysInMonth();
+            const QString kept = QString::asprintf("%02d-%02d-%d", month, last, year);
+            for (int day = last; day <= std::min(last + 1, 31); ++day) {
+                const ExpiryCheck check =
+                    CorrectExpiry(QString::asprintf("%02d-%02d-%d", month, day, year), kToday);
+                QCOMPARE(check.text, kept);
+            }
+        }
+    }
+    QCOMPARE(CorrectExpiry("02-30-2030", kToday).text, QStringLiteral("02-28-2030"));
+    QCOMPARE(CorrectExpiry("00-15-2030", kToday).text, QStringLiteral("01-15-2030"));
 
     // The date check when the box is left. Only MM-DD-YYYY is ever kept: the
     // file finds its fields by position.
@@ -291,6 +319,12 @@ void TestSecurity::acceptRefusesBadPasswords_data() {
         << QString::fromUtf8("z\u01421") << true << 2 << "" << QString::fromUtf8("\"\u0142\"");
     QTest::newRow("outside, astral") << QString::fromUtf8("a\U0001F511") << true << 2 << ""
                                      << QString::fromUtf8("\"\U0001F511\"");
+    // The letters-and-digits filter keeps what the files can not hold, so it
+    // is refused by name instead of vanishing: typed, or pasted.
+    QTest::newRow("outside, typed") << QString::fromUtf8("z\u01421") << false << 2 << ""
+                                    << QString::fromUtf8("\"\u0142\"");
+    QTest::newRow("outside, astral, pasted")
+        << QString::fromUtf8("a\U0001F511") << false << 2 << "" << QString::fromUtf8("\"\U0001F511\"");
     QTest::newRow("the no-password mark") << "UNSETMARK" << false << 2 << ""
                                           << "UNSETMARK";
     QTest::newRow("empty before a blank") << " abc" << true << 1 << ""
@@ -313,7 +347,12 @@ void TestSecurity::acceptRefusesBadPasswords() {
     Config *c = openSettings(w);
     if (suggesting)
         c->Check1->click(); // the filter is off while a proposal may stand in the box
-    c->Text1->setText(box);
+    c->Text1->clear();
+    if (QTest::currentDataTag() == QLatin1String("outside, typed"))
+        for (const QChar ch : box) // as an input method sends it: no key code, the text
+            QTest::sendKeyEvent(QTest::Click, c->Text1, Qt::Key_unknown, QString(ch), {});
+    else
+        c->Text1->setText(box);
     (scope == 1 ? c->Option4 : c->Option6)->click();
     if (!date.isEmpty()) {
         c->Check2->click();

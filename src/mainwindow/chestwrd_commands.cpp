@@ -388,6 +388,9 @@ void Chestwrd::openMenu() {
     if (m_ended || !isVisible())
         return;
     menuBar()->setActiveAction(mnuMenu->menuAction());
+    // As Alt+M does: the first item lit, so Enter or the arrows go on from it.
+    if (mnuMenu->isVisible() && !mnuMenu->actions().isEmpty())
+        mnuMenu->setActiveAction(mnuMenu->actions().first());
 }
 
 void Chestwrd::mnuExit_Click() {

@@ -69,12 +69,15 @@ bool streamLines(std::span<const QByteArrayView> lines, Shape &&shape,
 
 // Writes the file in one step from lines through shape.
 template <typename Shape>
-StoreStatus writeLines(const QString &path, std::span<const QByteArrayView> lines, Shape &&shape) {
+StoreStatus writeLines(const QString &path, std::span<const QByteArrayView> lines, Shape &&shape,
+                       Platform::FileStamp *stamp = nullptr) {
     StoreStatus refused = StoreStatus::Ok;
-    const bool written =
-        Platform::writeFileAtomically(path, [&](const Platform::ChunkWriter &write) {
+    const bool written = Platform::writeFileAtomically(
+        path,
+        [&](const Platform::ChunkWriter &write) {
             return streamLines(lines, shape, write, refused);
-        });
+        },
+        stamp);
     if (refused != StoreStatus::Ok)
         return refused;
     return written ? StoreStatus::Ok : StoreStatus::WriteFailed;
@@ -149,25 +152,26 @@ StoreStatus CheckStorable(QByteArrayView line, Scope scope, const QByteArray &ke
 }
 
 StoreStatus AppendRecord(const StorePaths &paths, Scope scope, QByteArrayView line,
-                         const QByteArray &key) {
+                         const QByteArray &key, Platform::FileStamp *written) {
     QByteArray stored(line.size() + 2, Qt::Uninitialized);
     if (const StoreStatus form = StoredForm(scope, key)(line, stored.data());
         form != StoreStatus::Ok)
         return form;
     stored[line.size()] = '\r';
     stored[line.size() + 1] = '\n';
-    if (!Platform::appendToFile(StoreFile(paths, scope), stored))
+    if (!Platform::appendToFile(StoreFile(paths, scope), stored, written))
         return StoreStatus::WriteFailed;
     return StoreStatus::Ok;
 }
 
 StoreStatus RewriteDatabase(const StorePaths &paths, Scope scope,
-                            std::span<const QByteArrayView> lines, const QByteArray &key) {
+                            std::span<const QByteArrayView> lines, const QByteArray &key,
+                            Platform::FileStamp *written) {
     if (scope == Scope::ProgramAndDBase && key.isEmpty() && !lines.empty())
         return StoreStatus::NoKey;
     // A line that would not read back whole abandons the write and leaves the
     // store as it was.
-    return writeLines(StoreFile(paths, scope), lines, StoredForm(scope, key));
+    return writeLines(StoreFile(paths, scope), lines, StoredForm(scope, key), written);
 }
 
 StoreStatus WriteStoredLines(const QString &path, std::span<const QByteArrayView> lines,

@@ -38,13 +38,15 @@ StoreStatus AddStoredRecords(QByteArray content, Scope scope, const QByteArray &
 
 // The write of a new record: its line appended to the store of the scope and
 // on the disk before this returns.
+// With a stamp asked for, it gets the stamp of the file as this write left it.
 StoreStatus AppendRecord(const StorePaths &paths, Scope scope, QByteArrayView line,
-                         const QByteArray &key);
+                         const QByteArray &key, Platform::FileStamp *written = nullptr);
 
 // Replaces the whole store of the scope with lines, in their order, in one
 // step. The new content is made and written a piece at a time.
 StoreStatus RewriteDatabase(const StorePaths &paths, Scope scope,
-                            std::span<const QByteArrayView> lines, const QByteArray &key);
+                            std::span<const QByteArrayView> lines, const QByteArray &key,
+                            Platform::FileStamp *written = nullptr);
 StoreStatus RewriteDatabase(const StorePaths &paths, Scope scope, const QList<QByteArray> &lines,
                             const QByteArray &key);
 

@@ -96,14 +96,34 @@ QString parentOf(const QString &path) {
     return QFileInfo(path).absolutePath();
 }
 
-// Writes the content to a new file made for this call only, synced to disk:
-// whatever stands at the path is unlinked first, never followed.
-bool writeNewSyncedFile(const QString &path, const ContentSource &fill) {
+// The stamp of an open file, through its descriptor: what this process wrote,
+// whatever the path names by now.
+FileStamp stampOfOpen(QFile &file) {
+#ifdef Q_OS_WIN
+    return stampOf(file.fileName());
+#else
+    FileStamp stamp;
+    struct stat st {};
+    if (::fstat(file.handle(), &st) != 0)
+        return stamp;
+    stamp.exists = true;
+    stamp.device = quint64(st.st_dev);
+    stamp.inode = quint64(st.st_ino);
+    stamp.size = qint64(st.st_size);
+    stamp.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.changedNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return stamp;
+#endif
+}
+
+// Writes the content to a new file made for this call only, synced to disk
+// and left open: whatever stands at the path is unlinked first, never followed.
+bool writeNewSyncedFile(QFile &file, const ContentSource &fill) {
+    const QString path = file.fileName();
     if (QFileInfo(path).isSymLink() || QFileInfo::exists(path)) {
         if (!QFile::remove(path))
             return false;
     }
-    QFile file(path);
     // NewOnly creates with O_EXCL: an existing file or link makes it fail
     // rather than be followed or reused. The content comes in large pieces
     // that need no second buffer.
@@ -121,13 +141,24 @@ bool writeNewSyncedFile(const QString &path, const ContentSource &fill) {
         written += chunk.size();
         return true;
     };
-    const bool complete = fill(write) && syncToDisk(file);
-    file.close();
-    if (!complete || file.error() != QFileDevice::NoError) {
+    bool complete = fill(write) && syncToDisk(file) && file.error() == QFileDevice::NoError;
+#ifndef Q_OS_WIN
+    // Owner-only before it takes the name: no change of mode after it.
+    complete = complete && ::fchmod(file.handle(), S_IRUSR | S_IWUSR) == 0;
+#endif
+    if (!complete) {
+        file.close();
         QFile::remove(path);
         return false;
     }
     return true;
+}
+
+bool renameOver(const QString &from, const QString &to) {
+    std::error_code error;
+    trace("rename", to);
+    std::filesystem::rename(fsPath(from), fsPath(to), error);
+    return !error;
 }
 
 } // namespace
@@ -136,33 +167,55 @@ QString unfinishedPath(const QString &path) {
     return path + QStringLiteral(".part");
 }
 
-bool writeFileAtomically(const QString &path, const QByteArray &content) {
-    return writeFileAtomically(path,
-                               [&content](const ChunkWriter &write) { return write(content); });
+bool writeFileAtomically(const QString &path, const QByteArray &content, FileStamp *written) {
+    return writeFileAtomically(
+        path, [&content](const ChunkWriter &write) { return write(content); }, written);
 }
 
-bool writeFileAtomically(const QString &path, const ContentSource &fill) {
+bool writeFileAtomically(const QString &path, const ContentSource &fill, FileStamp *written) {
     if (QFileInfo(path).isDir())
         return false;
     // The new content goes to a file of its own beside the old one, reaches
     // the disk, and only then takes the old one's name in one step. A write
     // cut short leaves the old file whole and a ".part" for start-up to clear.
     const QString part = unfinishedPath(path);
-    if (!writeNewSyncedFile(part, fill))
+    QFile file(part);
+    if (!writeNewSyncedFile(file, fill))
         return false;
-    if (!replaceFile(part, path)) {
+#ifdef Q_OS_WIN
+    file.close(); // an open file can not be renamed over here
+#endif
+    if (!renameOver(part, path)) {
+        file.close();
         QFile::remove(part);
         return false;
     }
+    // The stamp is taken before anything else can happen: a sync tool that
+    // answers the rename within a millisecond changes another stamp than this.
+    if (written)
+        *written = file.isOpen() ? stampOfOpen(file) : stampOf(path);
+    file.close();
+    // The new name must outlive a power cut as surely as the bytes behind it.
+    syncFolder(parentOf(path));
+#ifdef Q_OS_WIN
     setHidden(path);
+#endif
     return true;
 }
 
-bool appendToFile(const QString &path, const QByteArray &content) {
+bool appendToFile(const QString &path, const QByteArray &content, FileStamp *written) {
     QFile file(path);
     const bool existed = QFileInfo::exists(path);
     if (!file.open(QIODevice::ReadWrite | QIODevice::Append, kOwnerFile))
         return false;
+#ifndef Q_OS_WIN
+    // A file this append makes is owner-only from the start, whatever the umask.
+    if (!existed && ::fchmod(file.handle(), S_IRUSR | S_IWUSR) != 0) {
+        file.close();
+        QFile::remove(path);
+        return false;
+    }
+#endif
     const qint64 oldSize = file.size();
     QByteArray bytes = content;
     if (oldSize > 0) {
@@ -175,9 +228,13 @@ bool appendToFile(const QString &path, const QByteArray &content) {
         if (last != '\n')
             bytes.prepend("\r\n");
     }
-    const bool written = file.write(bytes) == bytes.size() && syncToDisk(file, true) &&
-                         (existed || syncFolder(parentOf(path)));
-    if (!written) {
+    bool appended = file.write(bytes) == bytes.size() && file.flush();
+    // What this append made of the file, before a reader of the change can
+    // write: the sync that follows takes milliseconds.
+    if (appended && written)
+        *written = stampOfOpen(file);
+    appended = appended && syncToDisk(file, true) && (existed || syncFolder(parentOf(path)));
+    if (!appended) {
         // The file goes back to what it was; one the append made goes again.
         file.resize(oldSize);
         file.close();
@@ -186,8 +243,10 @@ bool appendToFile(const QString &path, const QByteArray &content) {
         return false;
     }
     file.close();
+#ifdef Q_OS_WIN
     if (!existed)
         setHidden(path);
+#endif
     return true;
 }
 
@@ -233,10 +292,7 @@ bool readFile(const QString &path, QByteArray &content, FileStamp *stamp) {
 }
 
 bool replaceFile(const QString &from, const QString &to) {
-    std::error_code error;
-    trace("rename", to);
-    std::filesystem::rename(fsPath(from), fsPath(to), error);
-    if (error)
+    if (!renameOver(from, to))
         return false;
     // The new name must outlive a power cut as surely as the bytes behind it.
     syncFolder(parentOf(to));

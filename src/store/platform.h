@@ -11,6 +11,8 @@
 // files and folders, the temporary folder, private and atomic writes.
 namespace Platform {
 
+struct FileStamp;
+
 // True when the file system can give a modification date for the path.
 bool exists(const QString &path);
 
@@ -26,8 +28,12 @@ bool createHiddenFolder(const QString &path);
 QString specialFolderPath(int folder);
 
 // Replaces the file with the content as one step: the old file stays whole
-// until the new one is complete and synced. The result is hidden.
-bool writeFileAtomically(const QString &path, const QByteArray &content);
+// until the new one is complete and synced. The result is hidden. With a stamp
+// asked for, it gets the stamp of the file this call wrote, taken through its
+// own descriptor the moment it took the name: whatever another program puts
+// at the path after that never passes for this write.
+bool writeFileAtomically(const QString &path, const QByteArray &content,
+                         FileStamp *written = nullptr);
 
 // The same with the content made piece by piece: fill hands each piece to the
 // writer it is given, and the whole file is never held in memory. False from
@@ -35,15 +41,18 @@ bool writeFileAtomically(const QString &path, const QByteArray &content);
 // write, leaving the old file as it was.
 using ChunkWriter = std::function<bool(QByteArrayView chunk)>;
 using ContentSource = std::function<bool(const ChunkWriter &write)>;
-bool writeFileAtomically(const QString &path, const ContentSource &fill);
+bool writeFileAtomically(const QString &path, const ContentSource &fill,
+                         FileStamp *written = nullptr);
 
 // Where writeFileAtomically builds the new content; one left behind is the
 // remains of a write that never finished.
 QString unfinishedPath(const QString &path);
 
 // Appends bytes to a file, creating it hidden when missing. On a failure the
-// file is cut back to its old length so no partial line is left.
-bool appendToFile(const QString &path, const QByteArray &content);
+// file is cut back to its old length so no partial line is left. With a stamp
+// asked for, it gets the file's stamp through the descriptor right after the
+// bytes went in, before they are synced.
+bool appendToFile(const QString &path, const QByteArray &content, FileStamp *written = nullptr);
 
 // Renames over an existing file in one step.
 bool replaceFile(const QString &from, const QString &to);

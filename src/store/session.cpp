@@ -102,11 +102,17 @@ SessionStatus Session::add(const QByteArray &line, qsizetype *index) {
         return SessionStatus::Duplicate;
     if (const SessionStatus writable = checkWritable(); writable != SessionStatus::Ok)
         return writable;
-    const SessionStatus written = storeStatus(AppendRecord(m_paths, m_scope, line, m_key));
-    // Even a failed append may have touched the file (and cut it back).
-    stampStore();
-    if (written != SessionStatus::Ok)
+    Platform::FileStamp stamp;
+    const SessionStatus written =
+        storeStatus(AppendRecord(m_paths, m_scope, line, m_key, &stamp));
+    if (written != SessionStatus::Ok) {
+        // Even a failed append may have touched the file (and cut it back).
+        stampStore();
         return written;
+    }
+    // What this append wrote, not what the path shows by now: another
+    // program's write a moment later must still read as a change.
+    m_storeStamp = stamp;
     m_records.add(line, index);
     recordsChanged();
     return SessionStatus::Ok;
@@ -115,11 +121,12 @@ SessionStatus Session::add(const QByteArray &line, qsizetype *index) {
 SessionStatus Session::rewrite(RecordList changed) {
     if (const SessionStatus writable = checkWritable(); writable != SessionStatus::Ok)
         return writable;
+    Platform::FileStamp stamp;
     const SessionStatus written =
-        storeStatus(RewriteDatabase(m_paths, m_scope, changed.lines(), m_key));
+        storeStatus(RewriteDatabase(m_paths, m_scope, changed.lines(), m_key, &stamp));
     if (written != SessionStatus::Ok)
         return written;
-    stampStore();
+    m_storeStamp = stamp;
     m_records = std::move(changed);
     recordsChanged();
     return SessionStatus::Ok;

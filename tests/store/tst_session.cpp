@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <cstdio>
+
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -28,6 +30,8 @@ class TestSession : public QObject {
 private slots:
     void writesAreDurable_data();
     void writesAreDurable();
+    void writeRightAfterOursIsNotOurs_data();
+    void writeRightAfterOursIsNotOurs();
     void oneHolderPerFolder();
     void whereTheRecordsLive();
     void memoryIsKeptFromOthers();
@@ -110,6 +114,60 @@ void TestSession::writesAreDurable() {
                  qPrintable(trace.join(", ")));
     }
     QVERIFY2(renames >= (command == "accept" ? 3 : 1), qPrintable(trace.join(", ")));
+}
+
+void TestSession::writeRightAfterOursIsNotOurs_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("foreign");
+    for (const char *command : {"add", "replace"}) {
+        for (const char *foreign : {"renamed over", "written in place"})
+            QTest::addRow("%s, %s", command, foreign) << QString::fromLatin1(command)
+                                                      << QString::fromLatin1(foreign);
+    }
+}
+
+void TestSession::writeRightAfterOursIsNotOurs() {
+    // A sync tool that answers our write at once: it writes while ours is
+    // still being synced. That write is a change on disk like any other, so
+    // the next command writes nothing and the foreign record stays.
+    QFETCH(QString, command);
+    QFETCH(QString, foreign);
+    TestFolders f;
+    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
+    Session session(f.paths);
+    QCOMPARE(session.lock(), Platform::FolderLock::Result::Locked);
+    session.readSettings();
+    session.loadRecords();
+    const QByteArray theirs = storeBytes({"alpha:!a:!1:!:!", "beta:!b:!2:!:!", "zed:!z:!9:!:!"});
+    bool written = false;
+    // The first sync of the store file after our bytes went in: an append's
+    // data sync, a rewrite's folder sync after its rename.
+    Platform::setDurabilityTracer([&](const char *step, const QString &path) {
+        const bool ours = (command == "add" && QByteArray(step) == "datasync") ||
+                          (command == "replace" && QByteArray(step) == "syncdir");
+        if (written || !ours || (command == "add" && path != f.paths.database()))
+            return;
+        written = true;
+        if (foreign == "renamed over") {
+            writeBytes(f.paths.dataFolder() + "/.sync-tmp", theirs);
+            QVERIFY(::rename(QFile::encodeName(f.paths.dataFolder() + "/.sync-tmp"),
+                             QFile::encodeName(f.paths.database())) == 0);
+        } else {
+            QFile file(f.paths.database());
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            file.write(theirs);
+        }
+    });
+    const SessionStatus first = command == "add" ? session.add("gamma:!g:!3:!:!")
+                                                 : session.replace(0, "alpha:!a:!11:!:!");
+    Platform::setDurabilityTracer(nullptr);
+    QCOMPARE(first, SessionStatus::Ok);
+    QVERIFY(written);
+    QVERIFY(session.changedOnDisk());
+    const QByteArray onDisk = fileBytes(f.paths.database());
+    QCOMPARE(session.remove(1), SessionStatus::ChangedOnDisk);
+    QCOMPARE(fileBytes(f.paths.database()), onDisk);
+    QVERIFY(onDisk.contains(EncodeLine("zed:!z:!9:!:!")));
 }
 
 void TestSession::oneHolderPerFolder() {

@@ -29,6 +29,9 @@ class QTimer;
 class DiskWatch;
 class IdleWatch;
 
+// What a command says while the copy on disk is under another password.
+extern const QString kOtherKeyText;
+
 // What a second start on the same program folder tells the user.
 inline const QString kOpenElsewhereText =
     QStringLiteral("The records of this program folder are already open in another Varnlock "

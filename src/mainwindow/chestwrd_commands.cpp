@@ -25,6 +25,16 @@ const QString kUnsafeRecordText = QStringLiteral(
     "This record can not be stored safely under the current master password: one of its "
     "characters would break the line it is stored on. Change the characters outside A-Z, "
     "a-z and 0-9, or the master password, and try again.");
+} // namespace
+
+const QString kOtherKeyText = QStringLiteral(
+    "The enciphered copy of the records on disk does not decipher under the master password "
+    "that the settings here hold. Most likely another computer's new password has arrived only "
+    "in part; otherwise the copy is damaged. Nothing is listed from it and nothing is written to "
+    "it, and the fields keep what you typed. Varnlock reads the files again as soon as they "
+    "change.");
+
+namespace {
 const QString kChangedOnDiskText = QStringLiteral(
     "The records were changed on disk by another program (or another copy of Varnlock) since "
     "this window read them, so nothing was written. The list now shows the records as they are "
@@ -223,6 +233,9 @@ bool Chestwrd::reportFailure(SessionStatus status) {
         break;
     case SessionStatus::UnsafeRecord:
         m_hooks.message(QMessageBox::Warning, kProgramTitle, kUnsafeRecordText);
+        break;
+    case SessionStatus::OtherKey:
+        m_hooks.message(QMessageBox::Warning, kProgramTitle, kOtherKeyText);
         break;
     case SessionStatus::ChangedOnDisk:
         m_hooks.message(QMessageBox::Warning, kProgramTitle, kChangedOnDiskText);

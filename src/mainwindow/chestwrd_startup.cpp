@@ -49,7 +49,9 @@ bool Chestwrd::Form_Load() {
 
 void Chestwrd::loadRecords() {
     const StoreStatus loaded = m_session.loadRecords();
-    if (scope() == Scope::ProgramAndDBase && loaded != StoreStatus::Ok)
+    if (loaded == StoreStatus::OtherKey)
+        m_hooks.message(QMessageBox::Warning, kProgramTitle, kOtherKeyText);
+    else if (scope() == Scope::ProgramAndDBase && loaded != StoreStatus::Ok)
         m_hooks.message(QMessageBox::Critical, QStringLiteral("Error - i67"),
                         QStringLiteral("The database seem to be corrupt or it does not exist."));
     fillList();

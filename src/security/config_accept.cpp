@@ -97,6 +97,7 @@ void Config::Command2_Click() {
                                      "password. Nothing was changed: choose another password."));
         return;
     case SessionStatus::ChangedOnDisk:
+    case SessionStatus::OtherKey:
         // Nothing was written; the window that owns the records reads them
         // again and tells the user. What was typed here stays for a new try.
         emit changedOnDisk();

@@ -109,6 +109,25 @@ private:
     KeyCover m_stream;
 };
 
+// Lines deciphered under another password than the one they were written
+// with are noise: control bytes, no field separator. A copy none of whose
+// lines reads as a record was written under another password (or is wholly
+// damaged); one damaged line among records is still a store.
+bool decipheredToRecords(std::span<const QByteArrayView> records) {
+    bool anyLine = false;
+    for (const QByteArrayView record : records) {
+        if (record.isEmpty())
+            continue;
+        anyLine = true;
+        const bool noise = std::any_of(record.begin(), record.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\r';
+        });
+        if (!noise && record.contains(":!"))
+            return true;
+    }
+    return !anyLine;
+}
+
 } // namespace
 
 QString StoreFile(const StorePaths &paths, Scope scope) {
@@ -142,6 +161,10 @@ StoreStatus AddStoredRecords(QByteArray content, Scope scope, const QByteArray &
         records = LineViews(content);
     }
     DecodeInPlace(content);
+    // A copy written under another password (its new settings not here yet)
+    // is neither listed nor ever written to.
+    if (scope == Scope::ProgramAndDBase && !decipheredToRecords(records))
+        return StoreStatus::OtherKey;
     list.adopt(std::move(content), std::move(records));
     return StoreStatus::Ok;
 }

@@ -20,6 +20,7 @@ enum class StoreStatus {
     WriteFailed,  // the store could not be written; what was on disk is whole
     NoKey,        // the copy with an empty master password
     UnsafeRecord, // the line would not read back as one record
+    OtherKey,     // the copy deciphers to noise: it was written under another password
 };
 
 // The file that holds the records under a scope.

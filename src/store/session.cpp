@@ -51,6 +51,7 @@ StoreStatus Session::loadRecords() {
     // A store that exists but could not be read or deciphered must never be
     // written over from a list that does not hold its records.
     m_readable = status == StoreStatus::Ok || status == StoreStatus::Missing;
+    m_otherKey = status == StoreStatus::OtherKey;
     recordsChanged();
     return status;
 }
@@ -74,6 +75,8 @@ void Session::stampStore() {
 }
 
 SessionStatus Session::checkWritable() const {
+    if (m_otherKey)
+        return SessionStatus::OtherKey;
     if (!m_readable)
         return SessionStatus::Unreadable;
     if (changedOnDisk())
@@ -89,6 +92,8 @@ SessionStatus Session::storeStatus(StoreStatus status) const {
         return SessionStatus::NoKey;
     case StoreStatus::UnsafeRecord:
         return SessionStatus::UnsafeRecord;
+    case StoreStatus::OtherKey:
+        return SessionStatus::OtherKey;
     case StoreStatus::Missing:
     case StoreStatus::ReadFailed:
     case StoreStatus::WriteFailed:

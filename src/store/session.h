@@ -20,6 +20,7 @@ enum class SessionStatus {
     BadIndex,      // no record at that index
     ChangedOnDisk, // the files are no longer what this session read or wrote
     Unreadable,    // the store could not be read, so it is never written over
+    OtherKey,      // the copy on disk is under another password: its settings are still to come
     WriteFailed,
     NoKey,
     UnsafeRecord,
@@ -90,6 +91,7 @@ private:
     QByteArray m_key;
     RecordList m_records;
     bool m_readable = true;
+    bool m_otherKey = false;
     Platform::FileStamp m_configStamp;
     Platform::FileStamp m_storeStamp;
     std::function<void()> m_recordsChanged;

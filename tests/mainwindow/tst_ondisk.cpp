@@ -77,6 +77,7 @@ private slots:
     void idleWindowFollowsTheDisk();
     void selectionFollowsItsRecordAcrossAReload();
     void filteredListUnderTheReloadMessage();
+    void passwordChangeArrivingInTwoHalves();
     void plantedTemporaryFileIsNeverRead_data();
     void plantedTemporaryFileIsNeverRead();
 };
@@ -296,6 +297,42 @@ void TestOnDisk::filteredListUnderTheReloadMessage() {
     QCOMPARE(h.messages[0].title, QStringLiteral("Error - i67"));
     QVERIFY(painted.isEmpty());
     QCOMPARE(w.List2->count(), 0);
+}
+
+void TestOnDisk::passwordChangeArrivingInTwoHalves() {
+    // Another computer set a new password: its copy arrives first, its
+    // settings a moment later. Until they do, nothing is listed from the
+    // copy and nothing is written into it.
+    Harness h(true);
+    writeSettings(h.paths(), kNeverExpires, "key7", 1);
+    QCOMPARE(RewriteDatabase(h.paths(), Scope::ProgramAndDBase, kOurs, "key7"), StoreStatus::Ok);
+    Chestwrd &w = h.start({"key7"});
+    OtherMachine other(h.paths());
+    QCOMPARE(ApplySettings(other.paths, settingsFor(Scope::ProgramAndDBase, kOtherPassword)),
+             AcceptStatus::Ok);
+    const QString staged = h.paths().dataFolder() + "/.sync-copy";
+    QVERIFY(QFile::copy(other.paths.copy(), staged));
+    QVERIFY(::rename(QFile::encodeName(staged), QFile::encodeName(h.paths().copy())) == 0);
+    QTRY_COMPARE(h.messages.size(), 1);
+    QCOMPARE(h.messages[0].text, kOtherKeyText);
+    QCOMPARE(h.names(), QStringList());
+    const QByteArray theirCopy = h.copyFile();
+    h.fill({"new", "n", "pw"});
+    w.mnuAdd_Click();
+    QCOMPARE(h.messages.size(), 2);
+    QCOMPARE(h.messages[1].text, kOtherKeyText);
+    QCOMPARE(h.copyFile(), theirCopy);
+    QCOMPARE(h.fields()[0], QStringLiteral("new"));
+
+    // The settings arrive: the new password is asked for, the records come
+    // back, and the add goes into the copy under the new password.
+    h.promptEntries = {QString::fromLatin1(kOtherPassword)};
+    other.syncInto(h.paths());
+    QTRY_COMPARE(h.promptsAnswered, 2);
+    QTRY_COMPARE(h.names(), serviceNames(kOurs));
+    w.mnuAdd_Click();
+    QCOMPARE(h.messages.size(), 2);
+    QCOMPARE(h.copyFile(), copyBytes(kOurs + QList<QByteArray>{"new:!n:!pw:!:!"}, kOtherPassword));
 }
 
 namespace {

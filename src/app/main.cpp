@@ -52,11 +52,18 @@ int main(int argc, char *argv[]) {
     const QString dataFolder = mainWindow.paths().dataFolder();
     // A second start on the same records brings the first window forward and
     // ends before it reads or writes anything.
-    if (mainWindow.session().lock() == Platform::FolderLock::Result::Busy) {
+    const Platform::FolderLock::Result held = mainWindow.session().lock();
+    if (held == Platform::FolderLock::Result::Busy) {
         FrontRequests::ask(dataFolder);
         std::fprintf(stderr, "varnlock: %s\n", qPrintable(kOpenElsewhereText));
         hooks.message(QMessageBox::Information, kProgramTitle, kOpenElsewhereText);
         return 0;
+    }
+    // A folder that is not the user's alone is neither read nor written.
+    if (held == Platform::FolderLock::Result::Untrusted) {
+        hooks.message(QMessageBox::Critical, kProgramTitle,
+                      UntrustedFolderText(mainWindow.session().untrusted()));
+        return 1;
     }
     FrontRequests front(dataFolder);
     QObject::connect(&front, &FrontRequests::requested, &mainWindow,

@@ -32,6 +32,11 @@ class IdleWatch;
 // What a command says while the copy on disk is under another password.
 extern const QString kOtherKeyText;
 
+// What the user is told when the records' folder is not theirs alone.
+QString UntrustedFolderText(const Platform::Untrusted &untrusted);
+// ... and when the settings file is there but can not be read.
+QString UnreadableSettingsText(const QString &path);
+
 // What a second start on the same program folder tells the user.
 inline const QString kOpenElsewhereText =
     QStringLiteral("The records of this program folder are already open in another Varnlock "

@@ -237,6 +237,16 @@ bool Chestwrd::reportFailure(SessionStatus status) {
     case SessionStatus::OtherKey:
         m_hooks.message(QMessageBox::Warning, kProgramTitle, kOtherKeyText);
         break;
+    case SessionStatus::Untrusted:
+        m_hooks.message(QMessageBox::Critical, kProgramTitle,
+                        UntrustedFolderText(m_session.untrusted()));
+        break;
+    case SessionStatus::HeldElsewhere:
+        m_hooks.message(QMessageBox::Warning, kProgramTitle,
+                        QStringLiteral("The Data folder was replaced by another one, which another "
+                                       "Varnlock window holds. Nothing was written, and the fields "
+                                       "keep what you typed: use that window."));
+        break;
     case SessionStatus::ChangedOnDisk:
         m_hooks.message(QMessageBox::Warning, kProgramTitle, kChangedOnDiskText);
         reloadFromDisk();

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QLabel>
@@ -21,6 +22,48 @@
 
 // ---- start-up ------------------------------------------------------------
 
+QString UntrustedFolderText(const Platform::Untrusted &untrusted) {
+    using Kind = Platform::Untrusted::Kind;
+    const QString path = QDir::toNativeSeparators(untrusted.path);
+    QString what;
+    QString remedy = QStringLiteral("Remove it (or have it removed)");
+    switch (untrusted.kind) {
+    case Kind::Link:
+        what = QStringLiteral("%1 is a link to another place").arg(path);
+        remedy = QStringLiteral("Remove the link");
+        break;
+    case Kind::NotFolder:
+        what = QStringLiteral("%1 is not a folder of yours alone").arg(path);
+        remedy = QStringLiteral("Move it away");
+        break;
+    case Kind::NotPlainFile:
+        what = QStringLiteral("%1 is not a plain file (it is a pipe, a device or a folder)")
+                   .arg(path);
+        break;
+    case Kind::OthersOwn:
+        what = QStringLiteral("%1 belongs to another user, %2").arg(path, untrusted.owner);
+        remedy = QStringLiteral("Have it moved away (its owner, or an administrator, can)");
+        break;
+    case Kind::OthersMayWrite:
+        what = QStringLiteral("other users may write to %1").arg(path);
+        remedy = QStringLiteral("Make it yours alone (chmod go-w \"%1\")").arg(path);
+        break;
+    case Kind::None:
+        break;
+    }
+    return QStringLiteral("Varnlock keeps your records only where nobody else can change them, "
+                          "but %1. Nothing was read or written there. %2, then try again.")
+        .arg(what, remedy);
+}
+
+QString UnreadableSettingsText(const QString &path) {
+    return QStringLiteral("Varnlock can not read its settings file %1. It holds your master "
+                          "password and the protection of your records, so nothing was read or "
+                          "written. Make the file readable by you again (or restore it from a "
+                          "backup), then try again.")
+        .arg(QDir::toNativeSeparators(path));
+}
+
 bool Chestwrd::Form_Load() {
     if (m_loaded)
         return !m_ended;
@@ -28,10 +71,19 @@ bool Chestwrd::Form_Load() {
     Reach->setText(QStringLiteral("0"));
     // One window per program folder: a second one would write over the first
     // one's records. The hold also keeps the start-up steps to one process.
-    if (m_session.lock() == Platform::FolderLock::Result::Busy) {
+    switch (m_session.lock()) {
+    case Platform::FolderLock::Result::Busy:
         m_hooks.message(QMessageBox::Information, kProgramTitle, kOpenElsewhereText);
         endProgram();
         return false;
+    case Platform::FolderLock::Result::Untrusted:
+        m_hooks.message(QMessageBox::Critical, kProgramTitle,
+                        UntrustedFolderText(m_session.untrusted()));
+        endProgram();
+        return false;
+    case Platform::FolderLock::Result::Locked:
+    case Platform::FolderLock::Result::Failed: // the first write says so
+        break;
     }
     m_session.recover();
     LoadSettings(true);
@@ -128,7 +180,16 @@ bool Chestwrd::askPassword(const QByteArray &password) {
 }
 
 void Chestwrd::LoadSettings(bool prompt) {
-    if (m_session.readSettings() != SettingsStatus::Ok)
+    const SettingsStatus read = m_session.readSettings();
+    if (read == SettingsStatus::ReadFailed && prompt) {
+        // Going on as though there were none would start without the
+        // password and put new records where the protected ones are not.
+        m_hooks.message(QMessageBox::Critical, kProgramTitle,
+                        UnreadableSettingsText(paths().config()));
+        endProgram();
+        return;
+    }
+    if (read != SettingsStatus::Ok)
         return;
     showReach();
     if (!prompt || !m_session.needsPassword())
@@ -154,8 +215,19 @@ bool Chestwrd::reloadFromDisk() {
     // The record the user was working on is found again by its text.
     const QByteArray selected =
         recordShownSelected() ? List1().line(SelectedIndex).toByteArray() : QByteArray();
+    // A folder that is no longer ours alone is not read from.
+    if (const SessionStatus folder = m_session.checkFolder(); folder != SessionStatus::Ok) {
+        m_reloading = false;
+        reportFailure(folder);
+        return !m_ended;
+    }
     m_session.recover();
-    m_session.readSettings();
+    if (m_session.readSettings() == SettingsStatus::ReadFailed) {
+        m_reloading = false;
+        m_hooks.message(QMessageBox::Critical, kProgramTitle,
+                        UnreadableSettingsText(paths().config()));
+        return !m_ended;
+    }
     showReach();
     // Settings changed by another copy may carry a password this user has not
     // given here: then it is asked for, with the usual three tries.

@@ -15,7 +15,9 @@
 #include <sys/stat.h>
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -79,10 +81,10 @@ void trace(const char *step, const QString &path) {
 // Pushes what was written to the disk itself, so a rename that follows never
 // publishes a file whose bytes are still only in memory. An append needs only
 // its bytes there, not the file's times.
-bool syncToDisk(QFile &file, bool dataOnly = false) {
+bool syncToDisk(QFile &file, bool dataOnly = false, const QString &path = QString()) {
     if (!file.flush())
         return false;
-    trace(dataOnly ? "datasync" : "sync", file.fileName());
+    trace(dataOnly ? "datasync" : "sync", path.isEmpty() ? file.fileName() : path);
 #ifdef Q_OS_WIN
     return _commit(file.handle()) == 0;
 #elif defined(Q_OS_LINUX)
@@ -113,6 +115,36 @@ FileStamp stampOfOpen(QFile &file) {
     stamp.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     stamp.changedNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     return stamp;
+#endif
+}
+
+// Opens an existing plain file (or creates one, with create) without following
+// a link and without blocking: a pipe or a device planted at the path would
+// otherwise hang the open, or the read, for ever.
+bool openPlainFile(QFile &file, QIODevice::OpenMode mode, bool create = false) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(create);
+    if (QFileInfo(file.fileName()).isDir())
+        return false;
+    return file.open(mode, kOwnerFile);
+#else
+    int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    flags |= (mode & QIODevice::WriteOnly) ? O_RDWR : O_RDONLY;
+    if (mode & QIODevice::Append)
+        flags |= O_APPEND;
+    if (create)
+        flags |= O_CREAT;
+    const int fd = ::open(QFile::encodeName(file.fileName()).constData(), flags, S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+        !file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
 #endif
 }
 
@@ -206,7 +238,7 @@ bool writeFileAtomically(const QString &path, const ContentSource &fill, FileSta
 bool appendToFile(const QString &path, const QByteArray &content, FileStamp *written) {
     QFile file(path);
     const bool existed = QFileInfo::exists(path);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append, kOwnerFile))
+    if (!openPlainFile(file, QIODevice::ReadWrite | QIODevice::Append, true))
         return false;
 #ifndef Q_OS_WIN
     // A file this append makes is owner-only from the start, whatever the umask.
@@ -233,7 +265,8 @@ bool appendToFile(const QString &path, const QByteArray &content, FileStamp *wri
     // write: the sync that follows takes milliseconds.
     if (appended && written)
         *written = stampOfOpen(file);
-    appended = appended && syncToDisk(file, true) && (existed || syncFolder(parentOf(path)));
+    appended =
+        appended && syncToDisk(file, true, path) && (existed || syncFolder(parentOf(path)));
     if (!appended) {
         // The file goes back to what it was; one the append made goes again.
         file.resize(oldSize);
@@ -255,9 +288,7 @@ namespace {
 bool readOnce(const QString &path, QByteArray &content) {
     QFile file(path);
     // One read into a block of the file's size: no buffer between.
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return false;
-    if (QFileInfo(path).isDir())
+    if (!openPlainFile(file, QIODevice::ReadOnly | QIODevice::Unbuffered))
         return false;
     content = QByteArray(file.size(), Qt::Uninitialized);
     adviseLargeBlock(content.data(), content.size());
@@ -363,6 +394,74 @@ FileStamp stampOf(const QString &path) {
     stamp.changedNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
 #endif
     return stamp;
+}
+
+#ifndef Q_OS_WIN
+namespace {
+
+QString userName(uid_t uid) {
+    if (const passwd *pw = ::getpwuid(uid))
+        return QString::fromLocal8Bit(pw->pw_name);
+    return QString::number(uid);
+}
+
+// What is wrong with one entry, looked at without following or opening it.
+Untrusted judge(const QString &path, const struct stat &st, bool folder) {
+    using Kind = Untrusted::Kind;
+    if (S_ISLNK(st.st_mode))
+        return {Kind::Link, path, {}};
+    if (folder && !S_ISDIR(st.st_mode))
+        return {Kind::NotFolder, path, {}};
+    // The window's own socket lives among the files; anything else must be a plain file.
+    if (!folder && !S_ISREG(st.st_mode) && !S_ISSOCK(st.st_mode))
+        return {Kind::NotPlainFile, path, {}};
+    if (st.st_uid != ::geteuid())
+        return {Kind::OthersOwn, path, userName(st.st_uid)};
+    if (!S_ISSOCK(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)))
+        return {Kind::OthersMayWrite, path, {}};
+    return {};
+}
+
+} // namespace
+#endif
+
+Untrusted findUntrusted(const QString &folder) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(folder);
+    return {}; // the folder's access list is the user's profile's
+#else
+    const QByteArray native = QFile::encodeName(folder);
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0)
+        return {};
+    if (const Untrusted wrong = judge(folder, st, true))
+        return wrong;
+    DIR *dir = ::opendir(native.constData());
+    if (!dir)
+        return {};
+    Untrusted found;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue; // gone meanwhile
+        found = judge(folder + u'/' + QFile::decodeName(name), st, false);
+        if (found)
+            break;
+    }
+    ::closedir(dir);
+    return found;
+#endif
+}
+
+bool ownedByMe(const QString &path) {
+#ifdef Q_OS_WIN
+    return QFileInfo(path).isWritable();
+#else
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && st.st_uid == ::geteuid();
+#endif
 }
 
 void setDurabilityTracer(std::function<void(const char *step, const QString &path)> tracer) {

@@ -93,7 +93,8 @@ bool readFile(const QString &path, QByteArray &content, FileStamp *stamp = nullp
 // process ends in any way, so a crash or a kill never leaves a stale lock.
 class FolderLock {
 public:
-    enum class Result { Locked, Busy, Failed };
+    // Untrusted: the folder is not this user's alone (see findUntrusted).
+    enum class Result { Locked, Busy, Failed, Untrusted };
 
     FolderLock() = default;
     ~FolderLock();
@@ -103,10 +104,37 @@ public:
     Result lock(const QString &folder);
     void unlock();
     bool held() const { return m_handle >= 0; }
+    // The folder now at the path is the one held (not one swapped in since).
+    bool holds(const QString &folder) const;
 
 private:
     int m_handle = -1;
 };
+
+// What makes a folder unfit to hold the records: it, or something in it, is
+// not this user's alone. Another user who may write there could read the
+// records, plant a pipe that hangs every read, or swap the files.
+struct Untrusted {
+    enum class Kind {
+        None,
+        Link,           // a link where a folder or file should be
+        NotFolder,      // the folder is something else
+        NotPlainFile,   // a pipe, a device or a folder among the files
+        OthersOwn,      // it belongs to another user
+        OthersMayWrite, // its group or others may write it
+    };
+    Kind kind = Kind::None;
+    QString path;
+    QString owner; // the other user's name, for OthersOwn
+
+    explicit operator bool() const { return kind != Kind::None; }
+};
+// The first such thing in a folder, the folder itself first. A missing folder
+// is fine: it is made owner-only when it is created.
+Untrusted findUntrusted(const QString &folder);
+
+// The folder belongs to this user (where the system keeps owners).
+bool ownedByMe(const QString &path);
 
 // Keeps the records and the master password out of reach of other processes:
 // no debugger attach or /proc memory read by another process of the same user,

@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <cerrno>
+
 // The process itself: its hold on a folder, its memory kept from others, and
 // the hints and figures about that memory.
 
@@ -15,6 +17,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
@@ -43,11 +46,18 @@ FolderLock::Result FolderLock::lock(const QString &folder) {
     if (error != 0)
         return Result::Failed;
 #else
-    // The folder itself carries the lock: no lock file to go stale.
-    const int fd =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // The folder itself carries the lock: no lock file to go stale. A link
+    // is not followed, and the folder must be ours alone: a hold on another
+    // user's folder would only hand them the records.
+    const int fd = ::open(QFile::encodeName(folder).constData(),
+                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
-        return Result::Failed;
+        return errno == ELOOP || errno == ENOTDIR ? Result::Untrusted : Result::Failed;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH))) {
+        ::close(fd);
+        return Result::Untrusted;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const bool busy = errno == EWOULDBLOCK;
         ::close(fd);
@@ -56,6 +66,21 @@ FolderLock::Result FolderLock::lock(const QString &folder) {
 #endif
     m_handle = fd;
     return Result::Locked;
+}
+
+bool FolderLock::holds(const QString &folder) const {
+    if (!held())
+        return false;
+#ifdef Q_OS_WIN
+    Q_UNUSED(folder);
+    return true; // a folder with an open file in it can not be renamed there
+#else
+    struct stat ours {};
+    struct stat there {};
+    return ::fstat(m_handle, &ours) == 0 &&
+           ::lstat(QFile::encodeName(folder).constData(), &there) == 0 &&
+           ours.st_dev == there.st_dev && ours.st_ino == there.st_ino;
+#endif
 }
 
 void FolderLock::unlock() {

@@ -15,7 +15,38 @@ Session::Session(StorePaths paths) : m_paths(std::move(paths)) {}
 
 Platform::FolderLock::Result Session::lock() {
     EnsureDataFolder(m_paths);
-    return m_lock.lock(m_paths.dataFolder());
+    // Looked at before it is held or read: a folder another user made, or a
+    // file they planted, is never used.
+    m_untrusted = Platform::findUntrusted(m_paths.dataFolder());
+    if (m_untrusted)
+        return Platform::FolderLock::Result::Untrusted;
+    const Platform::FolderLock::Result held = m_lock.lock(m_paths.dataFolder());
+    if (held == Platform::FolderLock::Result::Untrusted)
+        m_untrusted = {Platform::Untrusted::Kind::NotFolder, m_paths.dataFolder(), {}};
+    return held;
+}
+
+SessionStatus Session::checkFolder() {
+    m_untrusted = Platform::findUntrusted(m_paths.dataFolder());
+    if (m_untrusted)
+        return SessionStatus::Untrusted;
+    if (!m_lock.held() || m_lock.holds(m_paths.dataFolder()))
+        return SessionStatus::Ok;
+    // Data was replaced (a backup put back by hand): the hold moves to the
+    // folder now in use, unless another running copy holds that one.
+    m_lock.unlock();
+    switch (m_lock.lock(m_paths.dataFolder())) {
+    case Platform::FolderLock::Result::Locked:
+        return SessionStatus::Ok;
+    case Platform::FolderLock::Result::Busy:
+        return SessionStatus::HeldElsewhere;
+    case Platform::FolderLock::Result::Untrusted:
+        m_untrusted = {Platform::Untrusted::Kind::NotFolder, m_paths.dataFolder(), {}};
+        return SessionStatus::Untrusted;
+    case Platform::FolderLock::Result::Failed:
+        break;
+    }
+    return SessionStatus::WriteFailed;
 }
 
 void Session::recover() {
@@ -35,7 +66,12 @@ void Session::takeSettings(const ParsedSettings &settings) {
 SettingsStatus Session::readSettings() {
     QByteArray line;
     const SettingsStatus status = ReadSettingsFile(m_paths, line, &m_configStamp);
-    // No readable settings: no password, the database file.
+    // Settings that are there but can not be read are not "no settings": the
+    // ones in force stay, and nothing is written until they can be read.
+    m_settingsUnreadable = status == SettingsStatus::ReadFailed;
+    if (m_settingsUnreadable)
+        return status;
+    // No settings: no password, the database file.
     takeSettings(status == SettingsStatus::Ok ? ParseSettingsLine(line) : ParsedSettings{});
     return status;
 }
@@ -74,11 +110,13 @@ void Session::stampStore() {
     m_storeStamp = Platform::stampOf(StoreFile(m_paths, m_scope));
 }
 
-SessionStatus Session::checkWritable() const {
+SessionStatus Session::checkWritable() {
     if (m_otherKey)
         return SessionStatus::OtherKey;
-    if (!m_readable)
+    if (!m_readable || m_settingsUnreadable)
         return SessionStatus::Unreadable;
+    if (const SessionStatus folder = checkFolder(); folder != SessionStatus::Ok)
+        return folder;
     if (changedOnDisk())
         return SessionStatus::ChangedOnDisk;
     return SessionStatus::Ok;

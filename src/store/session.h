@@ -21,6 +21,8 @@ enum class SessionStatus {
     ChangedOnDisk, // the files are no longer what this session read or wrote
     Unreadable,    // the store could not be read, so it is never written over
     OtherKey,      // the copy on disk is under another password: its settings are still to come
+    Untrusted,     // the records' folder is not this user's alone (see untrusted())
+    HeldElsewhere, // Data was swapped for a folder another running copy holds
     WriteFailed,
     NoKey,
     UnsafeRecord,
@@ -38,9 +40,15 @@ public:
 
     const StorePaths &paths() const { return m_paths; }
 
-    // Creates Data when it is missing and holds it for this process.
+    // Creates Data when it is missing and holds it for this process, once it
+    // is found to be this user's alone.
     Platform::FolderLock::Result lock();
     bool locked() const { return m_lock.held(); }
+    // What made the folder untrusted at the last look.
+    const Platform::Untrusted &untrusted() const { return m_untrusted; }
+    // Looks at the folder again: still ours alone, and still the one held. A
+    // folder swapped in since is held instead when no other copy holds it.
+    SessionStatus checkFolder();
 
     // Start-up, in the order the window runs it: settle what an interrupted
     // change left, read the settings (the window may then ask for the
@@ -77,7 +85,7 @@ public:
     SessionStatus applySettings(const QByteArray &settingsLine);
 
 private:
-    SessionStatus checkWritable() const;
+    SessionStatus checkWritable();
     SessionStatus storeStatus(StoreStatus status) const;
     SessionStatus rewrite(RecordList changed);
     void stampStore();
@@ -92,6 +100,8 @@ private:
     RecordList m_records;
     bool m_readable = true;
     bool m_otherKey = false;
+    bool m_settingsUnreadable = false;
+    Platform::Untrusted m_untrusted;
     Platform::FileStamp m_configStamp;
     Platform::FileStamp m_storeStamp;
     std::function<void()> m_recordsChanged;

@@ -20,9 +20,12 @@ QString userDataFolder() {
 
 StorePaths StorePaths::forExecutableFolder(const QString &executableFolder) {
     StorePaths paths{executableFolder, Platform::specialFolderPath(2), executableFolder};
-    if (Platform::exists(paths.dataFolder()) || QFileInfo(executableFolder).isWritable())
+    // Installed, the program's folder is no user's: not even root's, whose
+    // one start would otherwise leave a Data there that every user then gets.
+    const bool installed =
+        QFileInfo::exists(executableFolder + u'/' + QLatin1String(kInstalledMark));
+    if (!installed && Platform::ownedByMe(executableFolder))
         return paths;
-    // An installed program's folder is not the user's to write.
     paths.programFolder = userDataFolder();
     if (!QFileInfo::exists(paths.programFolder) && QDir().mkpath(paths.programFolder))
         Platform::setHidden(paths.programFolder); // owner-only

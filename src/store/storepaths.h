@@ -10,11 +10,14 @@ struct StorePaths {
     QString tempFolder;
     QString installFolder; // the executable's folder, with Help; empty: the program folder
 
-    // Decided once at start-up: the executable's folder when it can hold the
-    // records (it is writable, or holds Data already: a copy unpacked into a
-    // folder of the user's own); otherwise the user's own data folder,
-    // $XDG_DATA_HOME/varnlock (~/.local/share/varnlock), made owner-only.
+    // Decided once at start-up: the executable's folder for a portable copy,
+    // one in a folder of the user's own; the user's own data folder,
+    // $XDG_DATA_HOME/varnlock (~/.local/share/varnlock), made owner-only, for
+    // an installed program (kInstalledMark beside it) and for a folder that
+    // belongs to someone else.
     static StorePaths forExecutableFolder(const QString &executableFolder);
+    // The file an installation puts beside the program.
+    static constexpr const char *kInstalledMark = "varnlock-installed";
 
     QString dataFolder() const { return programFolder + QStringLiteral("/Data"); }
     QString database() const { return programFolder + QStringLiteral("/Data/CW2DB.pdb"); }

@@ -1,5 +1,7 @@
 #include "uihooks.h"
 
+#include <cstdio>
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -65,6 +67,10 @@ void OpenWithDesktop(const QString &target) {
 UiHooks UiHooks::desktop() {
     UiHooks hooks;
     hooks.message = [](QMessageBox::Icon icon, const QString &title, const QString &text) {
+        // A failure is also told on the terminal, for whoever started the
+        // program from one, or a script.
+        if (icon == QMessageBox::Critical)
+            std::fprintf(stderr, "varnlock: %s: %s\n", qPrintable(title), qPrintable(text));
         QMessageBox box(icon, title, text, QMessageBox::Ok);
         // A short text makes a narrow box, and the window manager then cuts its
         // title: room for the title and the frame's buttons is kept.

@@ -34,6 +34,7 @@ desktop-file-validate "$root/usr/share/applications/org.example.varnlock.desktop
 appstreamcli validate --no-net "$root/usr/share/metainfo/org.example.varnlock.metainfo.xml" \
     || fail "metainfo"
 for f in usr/bin/varnlock usr/lib/varnlock/varnlock usr/lib/varnlock/Help/help.html \
+         usr/lib/varnlock/varnlock-installed \
          usr/share/doc/varnlock/copyright usr/share/icons/hicolor/16x16/apps/varnlock.png \
          usr/share/icons/hicolor/48x48/apps/varnlock.png \
          usr/share/icons/hicolor/256x256/apps/varnlock.png; do
@@ -56,6 +57,23 @@ chmod 0555 "$root/usr/lib/varnlock"
 home=$work/home
 mkdir -p "$home"
 [ "$(id -u)" -eq 0 ] && chown "$uid:$gid" "$home"
+
+# Whoever starts the installed program first (root, here, when we are root)
+# gets a data folder of their own: nothing is made beside the program, so
+# every other user still gets theirs.
+firsthome=$work/firsthome
+mkdir -p "$firsthome"
+env -i HOME="$firsthome" QT_QPA_PLATFORM=offscreen PATH=/usr/bin:/bin \
+    "$root/usr/bin/varnlock" >"$work/first.log" 2>&1 &
+first=$!
+for _ in $(seq 1 50); do
+    [ -d "$firsthome/.local/share/varnlock/Data" ] && break
+    sleep 0.2
+done
+kill "$first" 2>/dev/null
+wait "$first" 2>/dev/null || true
+[ -d "$firsthome/.local/share/varnlock/Data" ] || { cat "$work/first.log"; fail "the first start made no data folder of its own"; }
+[ ! -e "$root/usr/lib/varnlock/Data" ] || fail "the first start made Data beside the installed program"
 
 # A display of its own that the other user may use.
 for n in $(seq 90 120); do

@@ -33,6 +33,7 @@ private slots:
     void writeRightAfterOursIsNotOurs_data();
     void writeRightAfterOursIsNotOurs();
     void oneHolderPerFolder();
+    void whereTheRecordsLive_data();
     void whereTheRecordsLive();
     void memoryIsKeptFromOthers();
 };
@@ -184,33 +185,38 @@ void TestSession::oneHolderPerFolder() {
     QCOMPARE(next.lock(), Platform::FolderLock::Result::Locked);
 }
 
+void TestSession::whereTheRecordsLive_data() {
+    QTest::addColumn<QString>("copy");
+    QTest::addColumn<bool>("beside");
+    QTest::newRow("a portable copy of the user's own") << "portable" << true;
+    QTest::newRow("installed, so marked") << "installed" << false;
+    QTest::newRow("installed, Data already beside it") << "installed with Data" << false;
+    QTest::newRow("another user's folder") << "another user's" << false;
+}
+
 void TestSession::whereTheRecordsLive() {
+    QFETCH(QString, copy);
+    QFETCH(bool, beside);
     QTemporaryDir root;
     const QString exe = root.path() + "/lib/varnlock";
     const QString dataHome = root.path() + "/share";
     QVERIFY(QDir().mkpath(exe));
     qputenv("XDG_DATA_HOME", dataHome.toLocal8Bit());
-    // A folder of the user's own: a portable copy, Data beside the program.
-    StorePaths paths = StorePaths::forExecutableFolder(exe);
-    QCOMPARE(paths.programFolder, exe);
+    if (copy.startsWith("installed"))
+        writeBytes(exe + '/' + StorePaths::kInstalledMark, "installed\n");
+    if (copy.endsWith("with Data"))
+        QVERIFY(QDir().mkdir(exe + "/Data"));
+    if (copy == "another user's") {
+        if (::geteuid() != 0)
+            QSKIP("only root can give a folder to another user");
+        QVERIFY(::chown(QFile::encodeName(exe).constData(), 1, 1) == 0);
+    }
+    // Whoever starts it, root included: the installed folder is never the records'.
+    const StorePaths paths = StorePaths::forExecutableFolder(exe);
+    QCOMPARE(paths.programFolder, beside ? exe : dataHome + "/varnlock");
+    if (!beside)
+        QCOMPARE(modeOf(paths.programFolder), 0700);
     QCOMPARE(paths.helpPage(), exe + "/Help/help.html");
-    if (::geteuid() == 0)
-        QSKIP("every folder is writable for root; the package test covers this as another user");
-    // An installed program's folder: the user's data folder, owner-only, and
-    // the help page still beside the program.
-    QVERIFY(QFile::setPermissions(exe, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    paths = StorePaths::forExecutableFolder(exe);
-    QCOMPARE(paths.programFolder, dataHome + "/varnlock");
-    QCOMPARE(modeOf(paths.programFolder), 0700);
-    QCOMPARE(paths.helpPage(), exe + "/Help/help.html");
-    // A Data folder already there keeps the records where they are.
-    QVERIFY(QFile::setPermissions(exe, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                           QFileDevice::ExeOwner));
-    QVERIFY(QDir().mkdir(exe + "/Data"));
-    QVERIFY(QFile::setPermissions(exe, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    QCOMPARE(StorePaths::forExecutableFolder(exe).programFolder, exe);
-    QVERIFY(QFile::setPermissions(exe, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                           QFileDevice::ExeOwner));
 }
 
 void TestSession::memoryIsKeptFromOthers() {

@@ -20,7 +20,9 @@ DiskWatch::DiskWatch(const QString &folder, const QStringList &files, QObject *p
 void DiskWatch::rewatch() {
     // A file replaced by a rename is a new file: the watch on the old one is
     // gone, so every file is watched again as it now stands.
-    QStringList wanted{m_folder};
+    // The folder above as well: Data itself replaced (moved away, a backup
+    // put in its place) shows there.
+    QStringList wanted{m_folder, QFileInfo(m_folder).absolutePath()};
     for (const QString &file : m_files) {
         if (QFileInfo::exists(file))
             wanted.append(file);

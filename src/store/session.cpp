@@ -30,7 +30,9 @@ SessionStatus Session::checkFolder() {
     m_untrusted = Platform::findUntrusted(m_paths.dataFolder());
     if (m_untrusted)
         return SessionStatus::Untrusted;
-    if (!m_lock.held() || m_lock.holds(m_paths.dataFolder()))
+    // A folder moved away and not yet replaced keeps the old hold for now.
+    if (!m_lock.held() || !Platform::exists(m_paths.dataFolder()) ||
+        m_lock.holds(m_paths.dataFolder()))
         return SessionStatus::Ok;
     // Data was replaced (a backup put back by hand): the hold moves to the
     // folder now in use, unless another running copy holds that one.

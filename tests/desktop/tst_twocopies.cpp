@@ -57,6 +57,7 @@ class TestTwoCopies : public QObject {
     Q_OBJECT
 private slots:
     void secondStartNeverOpensTheRecords();
+    void holdFollowsDataSwappedByHand();
 };
 
 void TestTwoCopies::secondStartNeverOpensTheRecords() {
@@ -98,6 +99,31 @@ void TestTwoCopies::secondStartNeverOpensTheRecords() {
     QVERIFY2(!waitForWindow(third.pid(), "^V\\.L\\.$").isEmpty(),
              qPrintable("the next start was refused: " + third.process.readAllStandardError()));
     QCOMPARE(snapshot(f).value(f.paths.database()), before.value(f.paths.database()));
+}
+
+void TestTwoCopies::holdFollowsDataSwappedByHand() {
+    // mv Data Data.broken; cp -a backup/Data . while the window is open: a
+    // second start must still find the records held.
+    TestFolders f(false);
+    QVERIFY(QFile::copy(QStringLiteral(VARNLOCK_PATH), f.paths.programFolder + "/varnlock"));
+    QDir().mkpath(f.paths.dataFolder());
+    QVERIFY(::chmod(QFile::encodeName(f.paths.dataFolder()).constData(), 0700) == 0);
+    writeBytes(f.paths.database(), storeBytes({"alpha:!a:!1:!:!"}));
+    QVERIFY(QProcess::execute("cp", {"-a", f.paths.dataFolder(), f.paths.tempFolder + "/Data"}) == 0);
+    Copy first(f);
+    QVERIFY2(!waitForWindow(first.pid(), "^V\\.L\\.$").isEmpty(), "the first copy has no window");
+    QVERIFY(QDir().rename(f.paths.dataFolder(), f.paths.programFolder + "/Data.broken"));
+    QVERIFY(QProcess::execute("cp", {"-a", f.paths.tempFolder + "/Data", f.paths.programFolder}) == 0);
+    QTest::qWait(1500); // the window notices and reads the folder again
+
+    Copy second(f);
+    QElapsedTimer clock;
+    clock.start();
+    while (!second.process.readAllStandardError().contains("already open in another") &&
+           clock.elapsed() < 10000)
+        QTest::qWait(100);
+    QVERIFY2(clock.elapsed() < 10000, "the second start opened the swapped folder");
+    QVERIFY(windowsOf(second.pid(), "^V\\.L\\.$").isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestTwoCopies)

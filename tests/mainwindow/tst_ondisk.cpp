@@ -5,7 +5,9 @@
 #include "reencipher.h"
 
 #include <QDirIterator>
+#include <QProcess>
 
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,6 +80,8 @@ private slots:
     void selectionFollowsItsRecordAcrossAReload();
     void filteredListUnderTheReloadMessage();
     void passwordChangeArrivingInTwoHalves();
+    void unreadableSettingsStopTheStart();
+    void foldersNotOursAloneAreRefused();
     void plantedTemporaryFileIsNeverRead_data();
     void plantedTemporaryFileIsNeverRead();
 };
@@ -350,6 +354,79 @@ uid_t otherUser() {
 }
 
 } // namespace
+
+void TestOnDisk::unreadableSettingsStopTheStart() {
+    // Run as another user, who owns the folder but can not read the settings
+    // file (mode 000): the start stops with a message and writes nothing.
+    if (const QByteArray folder = qgetenv("VARNLOCK_TEST_PROGRAM_FOLDER"); !folder.isEmpty()) {
+        Harness h(false);
+        h.folders.paths.programFolder = QString::fromLocal8Bit(folder);
+        h.start();
+        QCOMPARE(h.ended, 1);
+        QCOMPARE(h.messages.size(), 1);
+        QCOMPARE(h.messages[0].text, UnreadableSettingsText(h.paths().config()));
+        return;
+    }
+    if (::geteuid() != 0)
+        QSKIP("dropping to another user needs root");
+    const uid_t other = otherUser();
+    const gid_t group = ::getpwuid(other)->pw_gid;
+    TestFolders f;
+    writeSettings(f.paths, kNeverExpires, "key7", 1);
+    QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, kOurs, "key7"), StoreStatus::Ok);
+    for (const QString &path : {f.paths.programFolder, f.paths.dataFolder(), f.paths.config(),
+                                f.paths.copy()})
+        QVERIFY(::chown(QFile::encodeName(path).constData(), other, group) == 0);
+    QVERIFY(::chmod(QFile::encodeName(f.paths.config()).constData(), 0) == 0);
+    QVERIFY(::chmod(QFile::encodeName(f.root.path()).constData(), 0755) == 0);
+    // The test itself, where the other user may run it.
+    const QString self = f.root.path() + "/tst_ondisk";
+    QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), self));
+    const auto before = snapshot(f);
+
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VARNLOCK_TEST_PROGRAM_FOLDER", f.paths.programFolder);
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("HOME", f.root.path());
+    env.remove("XDG_RUNTIME_DIR");
+    child.setProcessEnvironment(env);
+    child.setChildProcessModifier([other, group] {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(other) != 0)
+            ::_exit(99);
+    });
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(self, {"unreadableSettingsStopTheStart"});
+    QVERIFY(child.waitForFinished(60000));
+    QVERIFY2(child.exitCode() == 0, child.readAll().constData());
+    QCOMPARE(snapshot(f), before);
+}
+
+void TestOnDisk::foldersNotOursAloneAreRefused() {
+    // The window's side of what the session finds: at start, a message that
+    // names the file and the way out, and the program ends having written
+    // nothing; while running, a command writes nothing and says why.
+    Harness h(true);
+    writeBytes(h.paths().database(), storeBytes(kOurs));
+    QVERIFY(::chmod(QFile::encodeName(h.paths().database()).constData(), 0666) == 0);
+    const auto before = snapshot(h.folders);
+    h.start();
+    QCOMPARE(h.ended, 1);
+    QCOMPARE(h.messages.size(), 1);
+    QCOMPARE(h.messages[0].icon, QMessageBox::Critical);
+    QVERIFY(h.messages[0].text.contains("other users may write to " + h.paths().database()));
+    QCOMPARE(snapshot(h.folders), before);
+
+    QVERIFY(::chmod(QFile::encodeName(h.paths().database()).constData(), 0600) == 0);
+    Chestwrd &w = h.start();
+    QCOMPARE(h.names(), serviceNames(kOurs));
+    QVERIFY(::mkfifo(QFile::encodeName(h.paths().dataFolder() + "/planted").constData(), 0600) == 0);
+    h.fill({"new", "n", "pw"});
+    w.mnuAdd_Click();
+    QCOMPARE(h.messages.size(), 2);
+    QVERIFY(h.messages[1].text.contains("is not a plain file"));
+    QCOMPARE(h.databaseFile(), storeBytes(kOurs));
+}
 
 void TestOnDisk::plantedTemporaryFileIsNeverRead_data() {
     QTest::addColumn<QString>("kind");

@@ -33,6 +33,9 @@ private slots:
     void writeRightAfterOursIsNotOurs_data();
     void writeRightAfterOursIsNotOurs();
     void oneHolderPerFolder();
+    void foldersOthersCanWriteAreRefused_data();
+    void foldersOthersCanWriteAreRefused();
+    void holdFollowsASwappedFolder();
     void whereTheRecordsLive_data();
     void whereTheRecordsLive();
     void memoryIsKeptFromOthers();
@@ -183,6 +186,110 @@ void TestSession::oneHolderPerFolder() {
     // The holder is gone, and so is its hold.
     Session next(f.paths);
     QCOMPARE(next.lock(), Platform::FolderLock::Result::Locked);
+}
+
+void TestSession::foldersOthersCanWriteAreRefused_data() {
+    // What another user can prepare in a program folder that all may write
+    // (mode 1777 or 0777), before our first start or while we run.
+    QTest::addColumn<QString>("planted");
+    QTest::addColumn<bool>("whileRunning");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("at");
+    using Kind = Platform::Untrusted::Kind;
+    const std::tuple<const char *, Kind, const char *> rows[] = {
+        {"Data of another user's", Kind::OthersOwn, "Data"},
+        {"Data that others may write", Kind::OthersMayWrite, "Data"},
+        {"Data a link to another folder", Kind::Link, "Data"},
+        {"a store of another user's", Kind::OthersOwn, "Data/CW2DB.pdb"},
+        {"a store that others may write", Kind::OthersMayWrite, "Data/CW2DB.pdb"},
+        {"a pipe at the store", Kind::NotPlainFile, "Data/CW2DB.pdb"},
+        {"a link at the settings", Kind::Link, "Data/chestward.cnf"}};
+    for (const auto &[planted, kind, at] : rows) {
+        for (bool running : {false, true}) {
+            if (running && QByteArray(at) == "Data")
+                continue; // our own Data is made and held before anyone else can
+            QTest::addRow("%s, %s", planted, running ? "while we run" : "before we start")
+                << QString::fromLatin1(planted) << running << int(kind) << QString::fromLatin1(at);
+        }
+    }
+}
+
+void TestSession::foldersOthersCanWriteAreRefused() {
+    QFETCH(QString, planted);
+    QFETCH(bool, whileRunning);
+    QFETCH(int, kind);
+    QFETCH(QString, at);
+    if (planted.contains("another user's") && ::geteuid() != 0)
+        QSKIP("only root can give a file to another user");
+    TestFolders f(false);
+    const QString path = f.paths.programFolder + '/' + at;
+    const auto plant = [&] {
+        if (at != "Data" && !QFileInfo::exists(f.paths.dataFolder()))
+            QVERIFY(Platform::createHiddenFolder(f.paths.dataFolder()));
+        if (planted.contains("link")) {
+            const QString elsewhere = f.paths.tempFolder + "/elsewhere";
+            QDir().mkpath(elsewhere);
+            QVERIFY(QFile::link(elsewhere, path));
+        } else if (planted.contains("pipe")) {
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        } else {
+            if (at == "Data")
+                QVERIFY(QDir().mkdir(path));
+            else
+                writeBytes(path, storeBytes(kRecords));
+            if (planted.contains("others may write"))
+                QVERIFY(::chmod(QFile::encodeName(path).constData(), at == "Data" ? 0777 : 0666) == 0);
+            if (planted.contains("another user's"))
+                QVERIFY(::chown(QFile::encodeName(path).constData(), 1, 1) == 0);
+        }
+    };
+    Session session(f.paths);
+    if (whileRunning) {
+        QCOMPARE(session.lock(), Platform::FolderLock::Result::Locked);
+        session.readSettings();
+        session.loadRecords();
+        plant();
+        // Nothing is read, opened or written: a pipe would hang the open.
+        QCOMPARE(session.add("gamma:!g:!3:!:!"), SessionStatus::Untrusted);
+    } else {
+        plant();
+        QCOMPARE(session.lock(), Platform::FolderLock::Result::Untrusted);
+        QVERIFY(!session.locked());
+    }
+    QCOMPARE(int(session.untrusted().kind), kind);
+    QCOMPARE(session.untrusted().path, path);
+    QStringList left = QDir(f.paths.dataFolder()).entryList(QDir::AllEntries | QDir::Hidden |
+                                                             QDir::System | QDir::NoDotAndDotDot);
+    QCOMPARE(left, at == "Data" ? QStringList() : QStringList{QFileInfo(path).fileName()});
+}
+
+void TestSession::holdFollowsASwappedFolder() {
+    // Data moved aside and a backup put in its place by hand: the hold moves
+    // to the folder now in use, so a second start there is refused.
+    TestFolders f;
+    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
+    Session first(f.paths);
+    QCOMPARE(first.lock(), Platform::FolderLock::Result::Locked);
+    first.readSettings();
+    first.loadRecords();
+    const QString backup = f.paths.programFolder + "/backup";
+    QVERIFY(QDir().mkdir(backup));
+    QVERIFY(QFile::copy(f.paths.database(), backup + "/CW2DB.pdb"));
+    QVERIFY(::chmod(QFile::encodeName(backup).constData(), 0700) == 0);
+    QVERIFY(QDir().rename(f.paths.dataFolder(), f.paths.programFolder + "/Data.broken"));
+    QVERIFY(QDir().rename(backup, f.paths.dataFolder()));
+    QCOMPARE(first.checkFolder(), SessionStatus::Ok);
+    Session second(f.paths);
+    QCOMPARE(second.lock(), Platform::FolderLock::Result::Busy);
+
+    // Swapped again while another copy holds the new one: nothing is written.
+    Session third(f.paths);
+    QVERIFY(QDir().rename(f.paths.dataFolder(), f.paths.programFolder + "/Data.two"));
+    QVERIFY(QDir().mkdir(f.paths.dataFolder()));
+    QVERIFY(::chmod(QFile::encodeName(f.paths.dataFolder()).constData(), 0700) == 0);
+    QCOMPARE(third.lock(), Platform::FolderLock::Result::Locked);
+    QCOMPARE(first.add("gamma:!g:!3:!:!"), SessionStatus::HeldElsewhere);
+    QVERIFY(!QFileInfo::exists(f.paths.database()));
 }
 
 void TestSession::whereTheRecordsLive_data() {

@@ -1,4 +1,4 @@
-#include "chestwrd.h"
+#include "mainwindow.h"
 #include "instance.h"
 #include "splash.h"
 
@@ -47,7 +47,7 @@ int main(int argc, char *argv[]) {
     InstallVarnlockStyle();
 
     const UiHooks hooks = UiHooks::desktop();
-    Chestwrd mainWindow(StorePaths::forExecutableFolder(QCoreApplication::applicationDirPath()),
+    MainWindow mainWindow(StorePaths::forExecutableFolder(QCoreApplication::applicationDirPath()),
                         hooks);
     const QString dataFolder = mainWindow.paths().dataFolder();
     // A second start on the same records brings the first window forward and
@@ -70,7 +70,8 @@ int main(int argc, char *argv[]) {
                      [&mainWindow] { mainWindow.bringToFront(); });
 
     const auto showMainWindow = [&mainWindow] { mainWindow.showLoaded(); };
-    mainWindow.showAbout = [&] { ShowSplash(hooks, showMainWindow); };
+    QObject::connect(&mainWindow, &MainWindow::aboutRequested,
+                     [&] { ShowSplash(hooks, showMainWindow); });
     if (QCoreApplication::arguments().contains(QStringLiteral("--time-startup"))) {
         ShowSplash(hooks, [&mainWindow] {
             QElapsedTimer clock;

@@ -100,67 +100,80 @@ Splash::Splash(const UiHooks &hooks, std::function<void()> showMainWindow)
     setPalette(p);
     setAutoFillBackground(true);
 
-    Label1[0] =
+    m_titleLines[0] =
         label(this, QStringLiteral("Password storage program for Windows"), 1020, 945, 3450, 240);
-    Label1[0]->setFont(makeFont(kArial, 9.75));
-    colour(Label1[0], QColor(0, 0, 0x80), palette().color(QPalette::Base));
-    Label1[1] = label(this, QStringLiteral("v1.0 - 11/2001"), 5295, 390, 1155, 225);
-    Label1[1]->setFont(makeFont(kArial, 9));
-    colour(Label1[1], QColor(0x80, 0x80, 0x80));
-    Label1[2] = label(this, QStringLiteral("Varnlock"), 5265, 135, 1215, 315);
-    Label1[2]->setFont(makeFont(kArial, 9.75, true));
-    colour(Label1[2], QColor(0x80, 0x80, 0x80));
-    Label1[3] = label(this, QStringLiteral("Featuring the"), 4830, 2115, 1575, 375);
-    Label1[3]->setFont(makeFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+    m_titleLines[0]->setFont(makeFont(kArial, 9.75));
+    colour(m_titleLines[0], QColor(0, 0, 0x80), palette().color(QPalette::Base));
+    m_titleLines[1] = label(this, QStringLiteral("v1.0 - 11/2001"), 5295, 390, 1155, 225);
+    m_titleLines[1]->setFont(makeFont(kArial, 9));
+    colour(m_titleLines[1], QColor(0x80, 0x80, 0x80));
+    m_titleLines[2] = label(this, QStringLiteral("Varnlock"), 5265, 135, 1215, 315);
+    m_titleLines[2]->setFont(makeFont(kArial, 9.75, true));
+    colour(m_titleLines[2], QColor(0x80, 0x80, 0x80));
+    m_titleLines[3] = label(this, QStringLiteral("Featuring the"), 4830, 2115, 1575, 375);
+    m_titleLines[3]->setFont(makeFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
                                  QStringLiteral("Sans Serif")},
                                 9.75));
 
-    Label2 = label(this,
+    for (int i = 0; i < 4; ++i)
+        m_titleLines[i]->setObjectName(QStringLiteral("titleLine%1").arg(i));
+
+    m_makerLine = label(this,
                    QString(8, u' ') + QStringLiteral("Engine v1.0 -") + QString(25, u' ') +
                        QStringLiteral("by ") + kMakerName,
                    4545, 3165, 2055, 495);
-    Label2->setWordWrap(true);
-    colour(Label2, palette().color(QPalette::WindowText), Qt::white);
 
-    Label3 = label(this, QStringLiteral("The Safest"), 1005, 645, 1245, 315);
-    Label3->setFont(makeFont({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
+    m_makerLine->setObjectName(QStringLiteral("makerLine"));
+    m_makerLine->setWordWrap(true);
+    colour(m_makerLine, palette().color(QPalette::WindowText), Qt::white);
+
+    m_slogan = label(this, QStringLiteral("The Safest"), 1005, 645, 1245, 315);
+
+    m_slogan->setObjectName(QStringLiteral("slogan"));
+    m_slogan->setFont(makeFont({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
                               QStringLiteral("DejaVu Serif")},
                              12, false, true));
-    colour(Label3, QColor(0, 0, 0xFF));
+    colour(m_slogan, QColor(0, 0, 0xFF));
 
-    Label4 = label(this, kHomePage, 2340, 5250, 2715, 255);
-    Label4->setFont(makeFont(kArial, 8.25));
-    colour(Label4, QColor(0, 0, 0xC0));
-    Label4->setCursor(Qt::PointingHandCursor);
+    m_homePageLink = label(this, kHomePage, 2340, 5250, 2715, 255);
 
-    Image3 = label(this, QString(), 2820, 4530, 1710, 675);
-    Image3->setPixmap(VarnlockLogo(Image3->width(), Image3->height()));
-    Image3->setCursor(VarnlockKeyCursor());
+    m_homePageLink->setObjectName(QStringLiteral("homePageLink"));
+    m_homePageLink->setFont(makeFont(kArial, 8.25));
+    colour(m_homePageLink, QColor(0, 0, 0xC0));
+    m_homePageLink->setCursor(Qt::PointingHandCursor);
+
+    m_logo = label(this, QString(), 2820, 4530, 1710, 675);
+
+    m_logo->setObjectName(QStringLiteral("logo"));
+    m_logo->setPixmap(VarnlockLogo(m_logo->width(), m_logo->height()));
+    m_logo->setCursor(VarnlockKeyCursor());
 
     // A fallback face may be wider than the one the places were made for.
-    for (QLabel *lab : {Label1[0], Label1[1], Label1[2], Label1[3], Label3, Label4}) {
+    for (QLabel *lab : {m_titleLines[0], m_titleLines[1], m_titleLines[2], m_titleLines[3], m_slogan, m_homePageLink}) {
         const QSize hint = lab->sizeHint();
         lab->resize(std::min(std::max(lab->width(), hint.width()), width() - lab->x() - 4),
                     std::max(lab->height(), hint.height()));
     }
-    Label2->resize(Label2->width(),
-                   std::max(Label2->height(), Label2->heightForWidth(Label2->width())));
+    m_makerLine->resize(m_makerLine->width(),
+                   std::max(m_makerLine->height(), m_makerLine->heightForWidth(m_makerLine->width())));
 
     // The labels take their clicks so that only the background closes the splash.
-    for (QLabel *lab : {Label1[0], Label1[1], Label1[2], Label1[3], Label2, Label3, Label4, Image3})
+    for (QLabel *lab : {m_titleLines[0], m_titleLines[1], m_titleLines[2], m_titleLines[3], m_makerLine, m_slogan, m_homePageLink, m_logo})
         lab->installEventFilter(this);
 
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, &Splash::closeSplash);
-    Timer1->start();
+    m_closeTimer = new QTimer(this);
+
+    m_closeTimer->setObjectName(QStringLiteral("closeTimer"));
+    m_closeTimer->setInterval(1000);
+    connect(m_closeTimer, &QTimer::timeout, this, &Splash::closeSplash);
+    m_closeTimer->start();
 }
 
 void Splash::closeSplash() {
     if (m_closing)
         return;
     m_closing = true;
-    Timer1->stop();
+    m_closeTimer->stop();
     // The main window's start-up runs here, with the splash still on screen.
     if (m_showMainWindow)
         m_showMainWindow();
@@ -177,7 +190,7 @@ bool Splash::eventFilter(QObject *watched, QEvent *event) {
     if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease &&
         type != QEvent::MouseButtonDblClick)
         return QWidget::eventFilter(watched, event);
-    if (type == QEvent::MouseButtonRelease && (watched == Label4 || watched == Image3))
+    if (type == QEvent::MouseButtonRelease && (watched == m_homePageLink || watched == m_logo))
         m_hooks.open(kHomePage);
     return true;
 }

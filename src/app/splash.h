@@ -21,13 +21,6 @@ class Splash : public QWidget {
 public:
     Splash(const UiHooks &hooks, std::function<void()> showMainWindow);
 
-    std::array<QLabel *, 4> Label1{};
-    QLabel *Label2 = nullptr;
-    QLabel *Label3 = nullptr;
-    QLabel *Label4 = nullptr;
-    QLabel *Image3 = nullptr;
-    QTimer *Timer1 = nullptr;
-
     void closeSplash();
 
 protected:
@@ -38,6 +31,12 @@ private:
     UiHooks m_hooks;
     std::function<void()> m_showMainWindow;
     bool m_closing = false;
+    std::array<QLabel *, 4> m_titleLines{};
+    QLabel *m_makerLine = nullptr;
+    QLabel *m_slogan = nullptr;
+    QLabel *m_homePageLink = nullptr;
+    QLabel *m_logo = nullptr;
+    QTimer *m_closeTimer = nullptr;
 };
 
 // The logo and its pointer, drawn for this program.

@@ -115,5 +115,5 @@ void ServiceList::keyPressEvent(QKeyEvent *event) {
 void ServiceList::keyReleaseEvent(QKeyEvent *event) {
     QListView::keyReleaseEvent(event);
     if (m_pressed.released(event))
-        emit keyUp(KeyCode(event));
+        emit keyUp(event->key());
 }

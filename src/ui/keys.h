@@ -4,11 +4,6 @@
 
 class QKeyEvent;
 
-// The key codes the window's key handlers compare with: 17 Ctrl, 18 Alt,
-// 27 Escape, 13 Enter, 65-90 the letters. Every other key is 0, so no key the
-// window does not act on can pass for one it does.
-int KeyCode(const QKeyEvent *event);
-
 // The keys that went down in one widget. A release counts only where its key
 // went down: the release of a key that closed a message box or a menu reaches
 // the widget behind it, which must not act on it.

@@ -1,7 +1,10 @@
+#include "../common/parts.h"
+
 #include "splash.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QTimer>
 #include <QPointer>
 #include <QTimer>
 #include <QtTest>
@@ -54,25 +57,25 @@ void TestSplash::closesItselfAfterASecond() {
 void TestSplash::clicks() {
     Recorder r;
     QPointer<Splash> splash = new Splash(r.hooks(), [&] { ++r.mainShown; });
-    splash->Timer1->stop(); // kept up for the clicks
+    part<QTimer>(splash, "closeTimer")->stop(); // kept up for the clicks
     splash->show();
     QVERIFY(QTest::qWaitForWindowExposed(splash));
-    QVERIFY(!splash->Image3->pixmap().isNull());
+    QVERIFY(!part<QLabel>(splash, "logo")->pixmap().isNull());
     // The texts do nothing, and each is whole inside the window.
-    for (QLabel *label : {splash->Label1[0], splash->Label1[1], splash->Label1[2],
-                          splash->Label1[3], splash->Label2, splash->Label3}) {
+    for (QLabel *label : {part<QLabel>(splash, QStringLiteral("titleLine%1").arg(0)), part<QLabel>(splash, QStringLiteral("titleLine%1").arg(1)), part<QLabel>(splash, QStringLiteral("titleLine%1").arg(2)),
+                          part<QLabel>(splash, QStringLiteral("titleLine%1").arg(3)), part<QLabel>(splash, "makerLine"), part<QLabel>(splash, "slogan")}) {
         QVERIFY2(splash->rect().contains(label->geometry()), qPrintable(label->text()));
         QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(2, 2));
     }
     QVERIFY(r.opened.isEmpty());
     // The address and the picture open the home page.
-    QTest::mouseClick(splash->Label4, Qt::LeftButton, {}, QPoint(2, 2));
-    QTest::mouseClick(splash->Image3, Qt::LeftButton, {}, QPoint(2, 2));
+    QTest::mouseClick(part<QLabel>(splash, "homePageLink"), Qt::LeftButton, {}, QPoint(2, 2));
+    QTest::mouseClick(part<QLabel>(splash, "logo"), Qt::LeftButton, {}, QPoint(2, 2));
     QCOMPARE(r.opened, (QStringList{kHomePage, kHomePage}));
-    QCOMPARE(splash->Image3->cursor().shape(), Qt::BitmapCursor);
+    QCOMPARE(part<QLabel>(splash, "logo")->cursor().shape(), Qt::BitmapCursor);
     QCOMPARE(r.mainShown, 0);
     // The background closes it at once, and its timer never fires after.
-    splash->Timer1->start();
+    part<QTimer>(splash, "closeTimer")->start();
     QTest::mouseClick(splash, Qt::LeftButton, {}, QPoint(20, 200));
     QCOMPARE(r.mainShown, 1);
     QTRY_VERIFY(splash.isNull());

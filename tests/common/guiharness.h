@@ -1,11 +1,12 @@
 #pragma once
 
+#include "parts.h"
 #include "testfolders.h"
 
-#include "chestwrd.h"
-#include "config.h"
+#include "mainwindow.h"
+#include "securitywindow.h"
 #include "fieldcipher.h"
-#include "passreq.h"
+#include "passwordprompt.h"
 #include "settings.h"
 #include "uihooks.h"
 
@@ -19,6 +20,12 @@
 #include <QtTest>
 
 #include <memory>
+
+// The main window's fields in record order: service, user name, password,
+// other info, path.
+inline QLineEdit *fieldEdit(const MainWindow &w, int index) {
+    return part<QLineEdit>(w, kFieldNames[index]);
+}
 
 // What the windows asked of the desktop, recorded instead of shown.
 struct Shown {
@@ -42,7 +49,7 @@ struct Harness {
     // Shows real message boxes (after recording them), for tests that answer
     // them with the keyboard.
     bool realMessages = false;
-    std::unique_ptr<Chestwrd> window;
+    std::unique_ptr<MainWindow> window;
     // Runs while a message is up, as the window's repaints do under a real box.
     std::function<void()> whileMessageShows;
 
@@ -78,16 +85,16 @@ struct Harness {
 
     // A fresh window on the same folders, as a restart of the program, with
     // these entries for the start-up prompt.
-    Chestwrd &start(const QStringList &entries = {}) {
+    MainWindow &start(const QStringList &entries = {}) {
         window.reset();
-        window = std::make_unique<Chestwrd>(folders.paths, hooks());
+        window = std::make_unique<MainWindow>(folders.paths, hooks());
         promptEntries = entries;
         if (!promptAnswerer.isActive()) {
             promptAnswerer.setInterval(0);
             QObject::connect(&promptAnswerer, &QTimer::timeout, [this] { answerPrompt(); });
             promptAnswerer.start();
         }
-        window->Form_Load();
+        window->load();
         if (!window->programEnded()) {
             window->show();
             window->activateWindow();
@@ -99,13 +106,13 @@ struct Harness {
     }
 
     // The same on a store holding these records (the harness made with data).
-    Chestwrd &startWith(const QList<QByteArray> &records, const QStringList &entries = {}) {
+    MainWindow &startWith(const QList<QByteArray> &records, const QStringList &entries = {}) {
         writeBytes(folders.paths.database(), storeBytes(records));
         return start(entries);
     }
 
     void answerPrompt() {
-        PassReq *prompt = window ? window->passReq() : nullptr;
+        PasswordPrompt *prompt = window ? window->passwordPrompt() : nullptr;
         if (!prompt || !prompt->isVisible() || promptEntries.isEmpty())
             return;
         const QString entry = promptEntries.takeFirst();
@@ -122,48 +129,48 @@ struct Harness {
             QProcess::execute("xdotool", {"windowclose", QString::number(prompt->winId())});
             return;
         }
-        prompt->Text1->setText(entry);
-        QTest::keyClick(prompt->Text1, Qt::Key_Return);
+        part<QLineEdit>(prompt, "passwordEdit")->setText(entry);
+        QTest::keyClick(part<QLineEdit>(prompt, "passwordEdit"), Qt::Key_Return);
     }
     int promptsAnswered = 0;
 
     const StorePaths &paths() const { return folders.paths; }
-    Chestwrd &w() { return *window; }
+    MainWindow &w() { return *window; }
 
     QStringList names() const {
         QStringList out;
-        for (int i = 0; i < window->List2->count(); ++i)
-            out.append(window->List2->text(i));
+        for (int i = 0; i < part<ServiceList>(*window, "recordView")->count(); ++i)
+            out.append(part<ServiceList>(*window, "recordView")->text(i));
         return out;
     }
 
     // The five fields' texts, in order.
     QStringList fields() const {
         QStringList out;
-        for (const QLineEdit *field : window->Text1)
-            out.append(field->text());
+        for (int i = 0; i < 5; ++i)
+            out.append(fieldEdit(*window, i)->text());
         return out;
     }
 
     void type(int field, const QString &text) {
-        window->Text1[field]->setFocus();
-        QTest::keyClicks(window->Text1[field], text);
+        fieldEdit(*window, field)->setFocus();
+        QTest::keyClicks(fieldEdit(*window, field), text);
     }
 
     // Types a record into the fields, replacing what they held.
     void fill(const QStringList &fields) {
         for (int i = 0; i < 5; ++i) {
-            window->Text1[i]->clear();
+            fieldEdit(*window, i)->clear();
             if (i < fields.size() && !fields[i].isEmpty())
                 type(i, fields[i]);
         }
         // Giving the path field the focus may have prefilled it.
-        window->Text1[4]->setText(fields.size() > 4 ? fields[4] : QString());
+        fieldEdit(*window, 4)->setText(fields.size() > 4 ? fields[4] : QString());
     }
 
     // A left click on a row: press, release, as a person makes it.
     void clickRow(int row, Qt::MouseButton button = Qt::LeftButton) {
-        ServiceList *list = window->List2;
+        ServiceList *list = part<ServiceList>(*window, "recordView");
         const QPoint at = list->rowRect(row).center();
         QTest::mouseClick(list->viewport(), button, {}, at);
     }
@@ -195,22 +202,22 @@ inline void writeSettings(const StorePaths &paths, const QByteArray &expiry,
 }
 
 // Opens the settings window the way the menu does, with the stored password.
-inline Config *openSettings(Chestwrd &w) {
-    w.mnuConfig_Click();
-    w.mnuSecurity_Click();
-    if (!QTest::qWaitForWindowActive(w.config()))
+inline SecurityWindow *openSettings(MainWindow &w) {
+    w.configure();
+    w.showSecurity();
+    if (!QTest::qWaitForWindowActive(w.securityWindow()))
         qWarning("the settings window did not become active");
-    return w.config();
+    return w.securityWindow();
 }
 
 // The settings window's button for each protection, by its digit.
-inline QRadioButton *Config::*const kScopeOption[] = {&Config::Option5, &Config::Option4,
-                                                      &Config::Option6};
+inline const char *const kScopeOption[] = {"scopeNone", "scopeProgramAndDBase",
+                                           "scopeProgramOnly"};
 
 // Sets password and scope in the window and presses "Accept".
-inline void accept(Chestwrd &w, const QString &password, QRadioButton *Config::*option) {
-    Config *c = openSettings(w);
-    c->Text1->setText(password);
-    (c->*option)->click();
-    c->Command2->click();
+inline void accept(MainWindow &w, const QString &password, const char *option) {
+    SecurityWindow *c = openSettings(w);
+    part<QLineEdit>(c, "passwordEdit")->setText(password);
+    part<QRadioButton>(c, option)->click();
+    part<QPushButton>(c, "acceptButton")->click();
 }

@@ -69,11 +69,11 @@ void TestDesktop::initTestCase() {
 
 void TestDesktop::copiedPasswordReachesOtherPrograms() {
     Harness h;
-    Chestwrd &w = h.start();
+    MainWindow &w = h.start();
     h.fill({"mail", "bob", "Tr0ub4dor&3"});
-    QTest::mouseClick(w.Label2, Qt::LeftButton, {}, QPoint(3, 3));
+    QTest::mouseClick(part<QLabel>(w, "passwordCaption"), Qt::LeftButton, {}, QPoint(3, 3));
     QCOMPARE(clipboardSeenByOthers(), QByteArray("Tr0ub4dor&3"));
-    QTest::mouseClick(w.Label1, Qt::LeftButton, {}, QPoint(3, 3));
+    QTest::mouseClick(part<QLabel>(w, "userNameCaption"), Qt::LeftButton, {}, QPoint(3, 3));
     QCOMPARE(clipboardSeenByOthers(), QByteArray("bob"));
 
     // Offered as a secret, so clipboard managers leave it out of their history.
@@ -91,14 +91,14 @@ void TestDesktop::copiedPasswordReachesOtherPrograms() {
 
 void TestDesktop::copiedPasswordIsForgotten() {
     Harness h;
-    Chestwrd &w = h.start();
-    QCOMPARE(w.Clipboard->forgetTimer.interval(), 20000);
-    w.Clipboard->forgetTimer.setInterval(300); // the delay, shortened for the test
+    MainWindow &w = h.start();
+    QCOMPARE(part<SecretClipboard>(w, "clipboard")->forgetTimer.interval(), 20000);
+    part<SecretClipboard>(w, "clipboard")->forgetTimer.setInterval(300); // the delay, shortened for the test
     h.fill({"mail", "bob", "Tr0ub4dor&3"});
-    const auto red = [&] { return w.Label2->palette().color(QPalette::WindowText) == Qt::red; };
+    const auto red = [&] { return part<QLabel>(w, "passwordCaption")->palette().color(QPalette::WindowText) == Qt::red; };
 
     // Left alone, it goes after the delay, and the caption turns black.
-    QTest::mouseClick(w.Label2, Qt::LeftButton, {}, QPoint(3, 3));
+    QTest::mouseClick(part<QLabel>(w, "passwordCaption"), Qt::LeftButton, {}, QPoint(3, 3));
     QVERIFY(red());
     QTest::qWait(100);
     QCOMPARE(clipboardSeenByOthers(), QByteArray("Tr0ub4dor&3"));
@@ -106,14 +106,14 @@ void TestDesktop::copiedPasswordIsForgotten() {
     QVERIFY(!red());
 
     // What another program copied since is never wiped.
-    QTest::mouseClick(w.Label2, Qt::LeftButton, {}, QPoint(3, 3));
+    QTest::mouseClick(part<QLabel>(w, "passwordCaption"), Qt::LeftButton, {}, QPoint(3, 3));
     copyElsewhere("mine");
     QTest::qWait(600);
     QCOMPARE(clipboardSeenByOthers(), QByteArray("mine"));
 
     // The end of the program takes it off too.
-    QTest::mouseClick(w.Label2, Qt::LeftButton, {}, QPoint(3, 3));
-    w.Clipboard->forgetTimer.setInterval(60000);
+    QTest::mouseClick(part<QLabel>(w, "passwordCaption"), Qt::LeftButton, {}, QPoint(3, 3));
+    part<SecretClipboard>(w, "clipboard")->forgetTimer.setInterval(60000);
     QCOMPARE(clipboardSeenByOthers(), QByteArray("Tr0ub4dor&3"));
     w.close();
     QVERIFY(clipboardSeenByOthers().isEmpty());
@@ -121,45 +121,45 @@ void TestDesktop::copiedPasswordIsForgotten() {
 
 void TestDesktop::captureTakesTextCopiedElsewhere() {
     Harness h;
-    Chestwrd &w = h.start();
-    w.mnuCapture->trigger();
-    w.Text1[1]->setFocus();
-    QTRY_VERIFY(w.Text1[1]->text().isEmpty());
+    MainWindow &w = h.start();
+    part<QAction>(w, "captureAction")->trigger();
+    fieldEdit(w, 1)->setFocus();
+    QTRY_VERIFY(fieldEdit(w, 1)->text().isEmpty());
     copyElsewhere("alice@example.org");
-    QTRY_COMPARE(w.Text1[1]->text(), QStringLiteral("alice@example.org"));
-    w.Text1[2]->setFocus();
+    QTRY_COMPARE(fieldEdit(w, 1)->text(), QStringLiteral("alice@example.org"));
+    fieldEdit(w, 2)->setFocus();
     copyElsewhere("hunter2");
-    QTRY_COMPARE(w.Text1[2]->text(), QStringLiteral("hunter2"));
-    QCOMPARE(w.Text1[1]->text(), QStringLiteral("alice@example.org"));
+    QTRY_COMPARE(fieldEdit(w, 2)->text(), QStringLiteral("hunter2"));
+    QCOMPARE(fieldEdit(w, 1)->text(), QStringLiteral("alice@example.org"));
 
     // Reset ends capture and empties the clipboard for everyone.
-    w.mnuReset_Click();
+    w.reset();
     QVERIFY(clipboardSeenByOthers().isEmpty());
     copyElsewhere("ignored");
     QTest::qWait(100);
-    QVERIFY(w.Text1[2]->text().isEmpty());
+    QVERIFY(fieldEdit(w, 2)->text().isEmpty());
 }
 
 void TestDesktop::pathAndHelpGoToTheOpener() {
     Harness h;
     h.realOpener = true;
-    Chestwrd &w = h.start();
+    MainWindow &w = h.start();
     QVERIFY(QDir(h.paths().programFolder).mkpath("Help"));
     writeBytes(h.paths().helpPage(), "<html><body>help</body></html>");
-    w.mnuHelp->trigger();
+    part<QAction>(w, "helpAction")->trigger();
     QTRY_COMPARE(openerLog().size(), 1);
     QVERIFY2(openerLog().last().endsWith(h.paths().helpPage()), qPrintable(openerLog().last()));
 
-    w.Text1[4]->setText("https://mail.example.org/login");
-    QTest::mouseClick(w.Label5, Qt::LeftButton, {}, QPoint(3, 3));
-    QTest::mouseDClick(w.Label5, Qt::LeftButton, {}, QPoint(3, 3));
+    fieldEdit(w, 4)->setText("https://mail.example.org/login");
+    QTest::mouseClick(part<QLabel>(w, "pathCaption"), Qt::LeftButton, {}, QPoint(3, 3));
+    QTest::mouseDClick(part<QLabel>(w, "pathCaption"), Qt::LeftButton, {}, QPoint(3, 3));
     QTRY_COMPARE(openerLog().size(), 2);
     QCOMPARE(openerLog().last(), QStringLiteral("https://mail.example.org/login"));
 
     const QString notes = h.paths().programFolder + "/notes.txt";
     writeBytes(notes, "notes");
-    w.Text1[4]->setText(notes);
-    QTest::mouseDClick(w.Label5, Qt::LeftButton, {}, QPoint(3, 3));
+    fieldEdit(w, 4)->setText(notes);
+    QTest::mouseDClick(part<QLabel>(w, "pathCaption"), Qt::LeftButton, {}, QPoint(3, 3));
     QTRY_COMPARE(openerLog().size(), 3);
     QVERIFY2(openerLog().last().endsWith(notes), qPrintable(openerLog().last()));
     QVERIFY(h.messages.isEmpty());
@@ -170,15 +170,15 @@ void TestDesktop::windowsDestroyedFromOutside() {
     // closed, and Security shows a new one.
     Harness h(true);
     writeSettings(h.paths(), kNeverExpires, "key7", 2);
-    Chestwrd &w = h.start({"key7"});
+    MainWindow &w = h.start({"key7"});
     QCOMPARE(h.ended, 0);
-    Config *first = openSettings(w);
-    QPointer<Config> watched(first);
+    SecurityWindow *first = openSettings(w);
+    QPointer<SecurityWindow> watched(first);
     QCOMPARE(runTool("xdotool", {"windowclose", QString::number(first->winId())}).exitCode, 0);
     QTRY_VERIFY(watched.isNull());
-    w.mnuSecurity_Click();
-    QTRY_VERIFY(w.config()->isVisible());
-    QVERIFY(QTest::qWaitForWindowExposed(w.config()));
+    w.showSecurity();
+    QTRY_VERIFY(w.securityWindow()->isVisible());
+    QVERIFY(QTest::qWaitForWindowExposed(w.securityWindow()));
 
     // The start-up prompt destroyed the same way is a refusal: the program
     // ends instead of waiting for ever.

@@ -37,29 +37,29 @@ private slots:
 
 void TestClipboard::labelsCopyAndTurnRed() {
     Harness h;
-    Chestwrd &w = h.start();
+    MainWindow &w = h.start();
     h.fill({"svc", "bob", "secret pw", "", "/home/bob/notes.txt"});
-    QVERIFY(w.Check1->isChecked());
+    QVERIFY(part<QCheckBox>(w, "hidePassword")->isChecked());
     // Each caption copies its field (the password in clear, though masked)
     // and alone turns red.
     const std::pair<QLabel *, QString> copies[] = {
-        {w.Label2, "secret pw"}, {w.Label1, "bob"}, {w.Label5, "/home/bob/notes.txt"}};
+        {part<QLabel>(w, "passwordCaption"), "secret pw"}, {part<QLabel>(w, "userNameCaption"), "bob"}, {part<QLabel>(w, "pathCaption"), "/home/bob/notes.txt"}};
     for (const auto &[label, text] : copies) {
         clickLabel(label);
         QCOMPARE(clipboardText(), text);
-        for (QLabel *other : {w.Label1, w.Label2, w.Label5})
+        for (QLabel *other : {part<QLabel>(w, "userNameCaption"), part<QLabel>(w, "passwordCaption"), part<QLabel>(w, "pathCaption")})
             QCOMPARE(textColour(other), other == label ? QColor(255, 0, 0) : QColor(0, 0, 0));
     }
     // A spot of the window's own background, right of the "Service" field,
     // clears the clipboard and the mark.
     QTest::mouseClick(w.centralWidget(), Qt::LeftButton, {}, QPoint(295, 12));
     QVERIFY(clipboardText().isEmpty());
-    QCOMPARE(textColour(w.Label5), QColor(0, 0, 0));
+    QCOMPARE(textColour(part<QLabel>(w, "pathCaption")), QColor(0, 0, 0));
 
     // "Service" and "Other Info" copy nothing.
     QGuiApplication::clipboard()->setText("kept");
-    clickLabel(w.Label4);
-    clickLabel(w.Label3);
+    clickLabel(part<QLabel>(w, "serviceCaption"));
+    clickLabel(part<QLabel>(w, "otherInfoCaption"));
     QCOMPARE(clipboardText(), QStringLiteral("kept"));
 }
 
@@ -67,64 +67,63 @@ void TestClipboard::captureFollowsTheClipboard() {
     // What another program copies is followed on the real desktop too; here,
     // the field chosen, typing, the field rule and the end of capture.
     Harness h;
-    Chestwrd &w = h.start();
+    MainWindow &w = h.start();
     QGuiApplication::clipboard()->setText("before");
-    w.mnuCapture->trigger();
-    QVERIFY(w.mnuCapture->isChecked() && w.Timer2->isActive());
+    part<QAction>(w, "captureAction")->trigger();
+    QVERIFY(part<QAction>(w, "captureAction")->isChecked() && part<QTimer>(w, "captureTimer")->isActive());
     QVERIFY(clipboardText().isEmpty());
     // No field chosen yet: the service field takes what is copied.
     QGuiApplication::clipboard()->setText("example.org");
-    QTRY_COMPARE(w.Text1[0]->text(), QStringLiteral("example.org"));
+    QTRY_COMPARE(fieldEdit(w, 0)->text(), QStringLiteral("example.org"));
     // A chosen field empties the clipboard but keeps its own text until
     // something is copied; typing is then overwritten at the next tick.
-    w.Text1[1]->setText("typed");
-    w.Text1[1]->setFocus();
-    QCOMPARE(w.CaptureField, 1);
+    fieldEdit(w, 1)->setText("typed");
+    fieldEdit(w, 1)->setFocus();
     QVERIFY(clipboardText().isEmpty());
     QTest::qWait(30);
-    QCOMPARE(w.Text1[1]->text(), QStringLiteral("typed"));
+    QCOMPARE(fieldEdit(w, 1)->text(), QStringLiteral("typed"));
     QGuiApplication::clipboard()->setText("bob");
-    QTRY_COMPARE(w.Text1[1]->text(), QStringLiteral("bob"));
-    QTest::keyClicks(w.Text1[1], "x");
-    QTRY_COMPARE(w.Text1[1]->text(), QStringLiteral("bob"));
-    w.Text1[2]->setFocus();
+    QTRY_COMPARE(fieldEdit(w, 1)->text(), QStringLiteral("bob"));
+    QTest::keyClicks(fieldEdit(w, 1), "x");
+    QTRY_COMPARE(fieldEdit(w, 1)->text(), QStringLiteral("bob"));
+    fieldEdit(w, 2)->setFocus();
     QGuiApplication::clipboard()->setText("pw1");
-    QTRY_COMPARE(w.Text1[2]->text(), QStringLiteral("pw1"));
-    QVERIFY(w.mnuAdd->isEnabled()); // captured text follows the field rule
+    QTRY_COMPARE(fieldEdit(w, 2)->text(), QStringLiteral("pw1"));
+    QVERIFY(part<QAction>(w, "addAction")->isEnabled()); // captured text follows the field rule
     // Switched off, the polling stops; the fields keep their text.
-    w.mnuCapture->trigger();
-    QVERIFY(!w.mnuCapture->isChecked() && !w.Timer2->isActive());
+    part<QAction>(w, "captureAction")->trigger();
+    QVERIFY(!part<QAction>(w, "captureAction")->isChecked() && !part<QTimer>(w, "captureTimer")->isActive());
     QGuiApplication::clipboard()->setText("later");
     QTest::qWait(50);
-    QCOMPARE(w.Text1[2]->text(), QStringLiteral("pw1"));
+    QCOMPARE(fieldEdit(w, 2)->text(), QStringLiteral("pw1"));
 }
 
 void TestClipboard::ctrlMarksCaptureWithoutPolling() {
     Harness h;
-    Chestwrd &w = h.start();
-    w.Text1[3]->setFocus();
-    h.keyUp(w.Text1[3], Qt::Key_Control);
-    QVERIFY(w.mnuCapture->isChecked());
-    QVERIFY(!w.Timer2->isActive());
+    MainWindow &w = h.start();
+    fieldEdit(w, 3)->setFocus();
+    h.keyUp(fieldEdit(w, 3), Qt::Key_Control);
+    QVERIFY(part<QAction>(w, "captureAction")->isChecked());
+    QVERIFY(!part<QTimer>(w, "captureTimer")->isActive());
 
     // Focus still chooses the field and clears the clipboard, and a click pastes.
     QGuiApplication::clipboard()->setText("old");
-    w.Text1[1]->setFocus();
+    fieldEdit(w, 1)->setFocus();
     QVERIFY(clipboardText().isEmpty());
     QGuiApplication::clipboard()->setText("pasted");
-    QTest::mouseClick(w.Text1[1], Qt::LeftButton, {}, QPoint(5, 5));
-    QCOMPARE(w.Text1[1]->text(), QStringLiteral("pasted"));
-    QCOMPARE(w.Text1[1]->cursorPosition(), 6);
+    QTest::mouseClick(fieldEdit(w, 1), Qt::LeftButton, {}, QPoint(5, 5));
+    QCOMPARE(fieldEdit(w, 1)->text(), QStringLiteral("pasted"));
+    QCOMPARE(fieldEdit(w, 1)->cursorPosition(), 6);
     QTest::qWait(30);
-    QCOMPARE(w.Text1[1]->text(), QStringLiteral("pasted")); // no polling
+    QCOMPARE(fieldEdit(w, 1)->text(), QStringLiteral("pasted")); // no polling
 
     // Reset ends it and clears the clipboard.
-    w.mnuReset_Click();
-    QVERIFY(!w.mnuCapture->isChecked());
+    w.reset();
+    QVERIFY(!part<QAction>(w, "captureAction")->isChecked());
     QVERIFY(clipboardText().isEmpty());
     QGuiApplication::clipboard()->setText("free");
-    QTest::mouseClick(w.Text1[1], Qt::LeftButton, {}, QPoint(5, 5));
-    QVERIFY(w.Text1[1]->text().isEmpty());
+    QTest::mouseClick(fieldEdit(w, 1), Qt::LeftButton, {}, QPoint(5, 5));
+    QVERIFY(fieldEdit(w, 1)->text().isEmpty());
 }
 
 void TestClipboard::pathsGoToTheShell() {
@@ -135,16 +134,16 @@ void TestClipboard::pathsGoToTheShell() {
     const QByteArray homeBefore = qgetenv("HOME");
     const auto restoreHome = qScopeGuard([&] { qputenv("HOME", homeBefore); });
     qputenv("HOME", home.toLocal8Bit());
-    Chestwrd &w = h.start();
+    MainWindow &w = h.start();
 
     // An empty path is given "http://" with the focus; one with text keeps it.
-    w.Text1[4]->setFocus();
-    QCOMPARE(w.Text1[4]->text(), QStringLiteral("http://"));
-    QCOMPARE(w.Text1[4]->cursorPosition(), 7);
-    w.Text1[0]->setFocus();
-    w.Text1[4]->setText("/srv/a");
-    w.Text1[4]->setFocus();
-    QCOMPARE(w.Text1[4]->text(), QStringLiteral("/srv/a"));
+    fieldEdit(w, 4)->setFocus();
+    QCOMPARE(fieldEdit(w, 4)->text(), QStringLiteral("http://"));
+    QCOMPARE(fieldEdit(w, 4)->cursorPosition(), 7);
+    fieldEdit(w, 0)->setFocus();
+    fieldEdit(w, 4)->setText("/srv/a");
+    fieldEdit(w, 4)->setFocus();
+    QCOMPARE(fieldEdit(w, 4)->text(), QStringLiteral("/srv/a"));
 
     // A double click (which begins with a click, so copies and marks too)
     // hands the desktop what the path names; with nothing to open, the user
@@ -166,11 +165,11 @@ void TestClipboard::pathsGoToTheShell() {
         h.opened.clear();
         h.messages.clear();
         const QString typed = QString(path).replace("<home>", home);
-        w.Text1[4]->setText(typed);
-        clickLabel(w.Label5);
-        QTest::mouseDClick(w.Label5, Qt::LeftButton, {}, QPoint(3, 3));
+        fieldEdit(w, 4)->setText(typed);
+        clickLabel(part<QLabel>(w, "pathCaption"));
+        QTest::mouseDClick(part<QLabel>(w, "pathCaption"), Qt::LeftButton, {}, QPoint(3, 3));
         QCOMPARE(clipboardText(), typed);
-        QCOMPARE(textColour(w.Label5), QColor(255, 0, 0));
+        QCOMPARE(textColour(part<QLabel>(w, "pathCaption")), QColor(255, 0, 0));
         if (opened.isEmpty()) {
             QVERIFY2(h.opened.isEmpty(), qPrintable(path));
             QCOMPARE(h.messages.size(), 1);
@@ -183,25 +182,25 @@ void TestClipboard::pathsGoToTheShell() {
 
     // No help page: nothing is asked of the shell.
     h.opened.clear();
-    w.mnuHelp->trigger();
+    part<QAction>(w, "helpAction")->trigger();
     QVERIFY(h.opened.isEmpty());
     QVERIFY(QDir(h.paths().programFolder).mkpath("Help"));
     writeBytes(h.paths().helpPage(), "<html></html>");
-    w.mnuHelp->trigger();
+    part<QAction>(w, "helpAction")->trigger();
     QCOMPARE(h.opened, QStringList{h.paths().helpPage()});
 }
 
 void TestClipboard::importOldDatabase() {
     Harness h;
-    Chestwrd &w = h.start();
-    QVERIFY(w.mnuImport->isEnabled());
-    w.mnuImport->trigger(); // no old file: nothing happens
+    MainWindow &w = h.start();
+    QVERIFY(part<QAction>(w, "importAction")->isEnabled());
+    part<QAction>(w, "importAction")->trigger(); // no old file: nothing happens
     QVERIFY(h.messages.isEmpty());
     QVERIFY(!Platform::exists(h.paths().database()));
     writeBytes(h.paths().oldDatabase(),
                storeBytes({"mail:bob:pw1:/home/bob/mail", "bank:ann:pin:http://bank.example:8080/x",
                            "shop:carl:pw3:"}));
-    w.mnuImport->trigger();
+    part<QAction>(w, "importAction")->trigger();
     QCOMPARE(h.messages.size(), 1);
     QCOMPARE(h.messages[0].icon, QMessageBox::Information);
     QCOMPARE(h.messages[0].title, QStringLiteral("Varnlock"));
@@ -209,25 +208,25 @@ void TestClipboard::importOldDatabase() {
     QCOMPARE(h.names(), (QStringList{"bank", "mail", "shop"}));
     const QList<QByteArray> lines{"bank:!ann:!pin:!:!http://bank.example:8080/x",
                                   "mail:!bob:!pw1:!:!/home/bob/mail", "shop:!carl:!pw3:!"};
-    QCOMPARE(w.List1().toList(), lines);
+    QCOMPARE(w.records().toList(), lines);
     QCOMPARE(h.databaseFile(), storeBytes(lines));
-    QVERIFY(w.mnuImport->isEnabled());
+    QVERIFY(part<QAction>(w, "importAction")->isEnabled());
 
     // The web address stays whole, colons and all, and lands in the path
     // like any other last field.
     h.clickRow(0);
-    QCOMPARE(w.Text1[2]->text(), QStringLiteral("pin"));
-    QVERIFY(w.Text1[3]->text().isEmpty());
-    QCOMPARE(w.Text1[4]->text(), QStringLiteral("http://bank.example:8080/x"));
+    QCOMPARE(fieldEdit(w, 2)->text(), QStringLiteral("pin"));
+    QVERIFY(fieldEdit(w, 3)->text().isEmpty());
+    QCOMPARE(fieldEdit(w, 4)->text(), QStringLiteral("http://bank.example:8080/x"));
 
     // Importing again adds the old records a second time, as the command
     // always has.
-    w.mnuImport->trigger();
+    part<QAction>(w, "importAction")->trigger();
     QCOMPARE(h.names(), (QStringList{"bank", "bank", "mail", "mail", "shop", "shop"}));
 
     h.start();
     QCOMPARE(h.names(), (QStringList{"bank", "bank", "mail", "mail", "shop", "shop"}));
-    QVERIFY(!h.w().mnuImport->isEnabled());
+    QVERIFY(!part<QAction>(h.w(), "importAction")->isEnabled());
     QCOMPARE(fileBytes(h.paths().oldDatabase()),
              storeBytes({"mail:bob:pw1:/home/bob/mail", "bank:ann:pin:http://bank.example:8080/x",
                          "shop:carl:pw3:"}));
@@ -239,12 +238,12 @@ void TestClipboard::importUnderProgramAndDBase() {
                                                             Scope::ProgramAndDBase)),
              SettingsStatus::Ok);
     writeBytes(h.paths().oldDatabase(), storeBytes({"a:b:c:d"}));
-    Chestwrd &w = h.start({"key7"});
+    MainWindow &w = h.start({"key7"});
     // With no copy yet, start-up says so; the import is still offered.
     QCOMPARE(h.messages.size(), 1);
     QCOMPARE(h.messages[0].title, QStringLiteral("Error - i67"));
-    QVERIFY(w.mnuImport->isEnabled());
-    w.mnuImport->trigger();
+    QVERIFY(part<QAction>(w, "importAction")->isEnabled());
+    part<QAction>(w, "importAction")->trigger();
     QCOMPARE(h.messages.size(), 2);
     QCOMPARE(h.messages[1].text, QStringLiteral("Old Database Import Success"));
     QCOMPARE(h.copyFile(), xorInverted(EncodeLine("a:!b:!c:!:!d"), "key7") + "\r\n");

@@ -14,10 +14,10 @@ const QList<QByteArray> kRecords{"Bank:!ann:!Secret1:!savings:!https://bank.exam
                                  "zeta:!z:!bank9:!:!"};
 
 // Types into the find line as the keyboard does, replacing what it held.
-void find(Chestwrd &w, const QString &text) {
-    w.FindLine->selectAll();
-    QTest::keyClick(w.FindLine, Qt::Key_Delete);
-    QTest::keyClicks(w.FindLine, text);
+void find(MainWindow &w, const QString &text) {
+    part<QLineEdit>(w, "findLine")->selectAll();
+    QTest::keyClick(part<QLineEdit>(w, "findLine"), Qt::Key_Delete);
+    QTest::keyClicks(part<QLineEdit>(w, "findLine"), text);
 }
 
 } // namespace
@@ -33,7 +33,7 @@ private slots:
 
 void TestFindLock::findFilters() {
     Harness h(true);
-    Chestwrd &w = h.startWith(kRecords);
+    MainWindow &w = h.startWith(kRecords);
     w.openFind();
     // Service, user name, other info and path, in any case; never a password.
     const std::pair<QString, QStringList> rows[] = {{"bANK", {"Bank"}},
@@ -47,53 +47,53 @@ void TestFindLock::findFilters() {
     for (const auto &[text, names] : rows) {
         find(w, text);
         QVERIFY2(h.names() == names, qPrintable(text + ": " + h.names().join(u',')));
-        QCOMPARE(FindRecords(w.List1(), text.toLatin1()).size(), names.size());
+        QCOMPARE(FindRecords(w.records(), text.toLatin1()).size(), names.size());
     }
 }
 
 void TestFindLock::findLineByKeyboard() {
     Harness h(true);
-    Chestwrd &w = h.startWith(kRecords);
+    MainWindow &w = h.startWith(kRecords);
     const int height = w.height();
-    const QRect service = w.Text1[0]->geometry();
+    const QRect service = fieldEdit(w, 0)->geometry();
     // Ctrl+F opens the line below the list, the fields keep their places.
-    w.Text1[0]->setFocus();
+    fieldEdit(w, 0)->setFocus();
     QTest::keyClick(w.windowHandle(), Qt::Key_F, Qt::ControlModifier);
-    QVERIFY(w.FindLine->isVisible() && w.FindLine->hasFocus());
-    QTRY_COMPARE(w.height(), height + w.FindLine->height() + 4);
-    QCOMPARE(w.Text1[0]->geometry(), service);
-    QVERIFY(!w.mnuCapture->isChecked()); // Ctrl came up in the find line
+    QVERIFY(part<QLineEdit>(w, "findLine")->isVisible() && part<QLineEdit>(w, "findLine")->hasFocus());
+    QTRY_COMPARE(w.height(), height + part<QLineEdit>(w, "findLine")->height() + 4);
+    QCOMPARE(fieldEdit(w, 0)->geometry(), service);
+    QVERIFY(!part<QAction>(w, "captureAction")->isChecked()); // Ctrl came up in the find line
 
     // Enter shows the first found record as a click on it would; the
     // commands then act on it, and on a found row clicked.
     find(w, "mail");
-    QTest::keyClick(w.FindLine, Qt::Key_Return);
-    QCOMPARE(w.Text1[1]->text(), QStringLiteral("BOB"));
-    QVERIFY(w.mnuRemove->isEnabled() && w.mnuReplace->isEnabled());
-    w.Text1[1]->setText("robert");
-    w.mnuReplace_Click();
+    QTest::keyClick(part<QLineEdit>(w, "findLine"), Qt::Key_Return);
+    QCOMPARE(fieldEdit(w, 1)->text(), QStringLiteral("BOB"));
+    QVERIFY(part<QAction>(w, "removeAction")->isEnabled() && part<QAction>(w, "replaceAction")->isEnabled());
+    fieldEdit(w, 1)->setText("robert");
+    w.replaceSelected();
     find(w, "srv");
     h.clickRow(0);
-    QCOMPARE(w.Text1[0]->text(), QStringLiteral("shop"));
-    w.mnuRemove_Click();
+    QCOMPARE(fieldEdit(w, 0)->text(), QStringLiteral("shop"));
+    w.removeSelected();
     QVERIFY(h.messages.isEmpty());
     QCOMPARE(h.databaseFile(), storeBytes({kRecords[0], "mail:!robert:!hunter2:!:!", kRecords[3]}));
 
     // A record added while the filter would hide it is shown: the filter goes.
     find(w, "zeta");
     h.fill({"new", "n", "pw"});
-    w.mnuAdd->trigger();
-    QVERIFY(w.FindLine->text().isEmpty());
+    part<QAction>(w, "addAction")->trigger();
+    QVERIFY(part<QLineEdit>(w, "findLine")->text().isEmpty());
     QCOMPARE(h.names(), (QStringList{"Bank", "mail", "new", "zeta"}));
     h.clickRow(2);
-    w.mnuRemove_Click();
+    w.removeSelected();
 
     // Escape closes the line, not the program.
-    w.FindLine->setFocus();
+    part<QLineEdit>(w, "findLine")->setFocus();
     QTest::keyPress(w.windowHandle(), Qt::Key_Escape);
     QTest::keyRelease(w.windowHandle(), Qt::Key_Escape);
     QCOMPARE(h.ended, 0);
-    QVERIFY(!w.FindLine->isVisible());
+    QVERIFY(!part<QLineEdit>(w, "findLine")->isVisible());
     QCOMPARE(h.names().size(), 3);
     QTRY_COMPARE(w.height(), height);
 }
@@ -125,7 +125,7 @@ void TestFindLock::idleWindowLocks() {
     writeSettings(h.paths(), kNeverExpires, scope ? "key7" : kUnsetPassword, scope);
     QCOMPARE(RewriteDatabase(h.paths(), ScopeFromDigit(char('0' + scope)), kRecords, "key7"),
              StoreStatus::Ok);
-    Chestwrd &w = h.start(scope ? QStringList{"key7"} : QStringList{});
+    MainWindow &w = h.start(scope ? QStringList{"key7"} : QStringList{});
     QCOMPARE(w.idleWatch()->timer.interval(), 5 * 60 * 1000);
     h.fill({"typed", "not", "stored"});
     const auto before = snapshot(h.folders);
@@ -152,7 +152,7 @@ void TestFindLock::idleWindowLocks() {
     QTimer look;
     look.setInterval(0);
     QObject::connect(&look, &QTimer::timeout, [&] {
-        if (!w.passReq() || !w.passReq()->isVisible() || !h.promptEntries.isEmpty() || sawLocked)
+        if (!w.passwordPrompt() || !w.passwordPrompt()->isVisible() || !h.promptEntries.isEmpty() || sawLocked)
             return;
         sawLocked = w.locked() && !w.isVisible();
         wroteNothing = snapshot(h.folders) == before;
@@ -167,7 +167,7 @@ void TestFindLock::idleWindowLocks() {
     }
     QTRY_VERIFY(!w.locked());
     QVERIFY(w.isVisible());
-    QCOMPARE(w.Text1[0]->text(), QStringLiteral("typed")); // what was typed is back
+    QCOMPARE(fieldEdit(w, 0)->text(), QStringLiteral("typed")); // what was typed is back
     QCOMPARE(h.names().size(), 4);
 }
 

@@ -10,7 +10,7 @@ namespace {
 
 // Answers the next message box from the keyboard: the key goes down in the
 // box, which closes; it comes up in whatever has the focus then.
-void answerNextBox(Chestwrd &w, Qt::Key key, int *boxes, int wait = 200) {
+void answerNextBox(MainWindow &w, Qt::Key key, int *boxes, int wait = 200) {
     QTimer::singleShot(10, &w, [&w, key, boxes, wait] {
         QWidget *box = QApplication::activeModalWidget();
         if (!box) {
@@ -65,9 +65,9 @@ void play(QWidget *window, const QString &keys) {
     }
 }
 
-int focusedField(Chestwrd &w) {
+int focusedField(MainWindow &w) {
     for (int i = 0; i < 5; ++i) {
-        if (w.Text1[i]->hasFocus())
+        if (fieldEdit(w, i)->hasFocus())
             return i;
     }
     return -1;
@@ -110,20 +110,20 @@ void TestKeys::onlyTheWindowsKeysAct_data() {
 void TestKeys::onlyTheWindowsKeysAct() {
     QFETCH(int, key);
     Harness h;
-    Chestwrd &w = h.start();
+    MainWindow &w = h.start();
     h.fill({"svc", "user", "pw", "note"});
     // Neither Ctrl (capture) nor Alt (the jumps), nor Escape or Enter.
-    h.keyUp(w.Text1[3], Qt::Key(key));
-    QVERIFY(!w.mnuCapture->isChecked());
+    h.keyUp(fieldEdit(w, 3), Qt::Key(key));
+    QVERIFY(!part<QAction>(w, "captureAction")->isChecked());
     QVERIFY(!h.ended);
-    QCOMPARE(w.List2->count(), 0);
+    QCOMPARE(part<ServiceList>(w, "recordView")->count(), 0);
     QWidget *focused = QApplication::focusWidget();
     h.keyUp(focused, Qt::Key_P);
     QCOMPARE(QApplication::focusWidget(), focused);
     // The same keys after a real Alt still leave the jump armed only by Alt.
-    h.keyUp(w.Text1[3], Qt::Key_Alt);
-    h.keyUp(w.Text1[3], Qt::Key_P);
-    QVERIFY(w.Text1[2]->hasFocus());
+    h.keyUp(fieldEdit(w, 3), Qt::Key_Alt);
+    h.keyUp(fieldEdit(w, 3), Qt::Key_P);
+    QVERIFY(fieldEdit(w, 2)->hasFocus());
 }
 
 void TestKeys::keyClosingABoxIsNotHandledAgain_data() {
@@ -135,36 +135,36 @@ void TestKeys::keyClosingABoxIsNotHandledAgain_data() {
 void TestKeys::keyClosingABoxIsNotHandledAgain() {
     QFETCH(int, key);
     Harness h;
-    Chestwrd &w = h.start();
+    MainWindow &w = h.start();
     h.fill({"svc", "user", "pw"});
-    w.mnuAdd_Click();
+    w.add();
     h.fill({"svc", "user", "pw"});
     h.realMessages = true;
     int boxes = 0;
     answerNextBox(w, Qt::Key(key), &boxes);
     // Enter in Other Info adds: the duplicate's message comes up, is closed
     // with the key, and the key's release lands in Other Info again.
-    h.keyUp(w.Text1[3], Qt::Key_Return);
+    h.keyUp(fieldEdit(w, 3), Qt::Key_Return);
     QCOMPARE(boxes, 1);
     QCOMPARE(h.messages.size(), 1);
     QCOMPARE(h.ended, 0);
     QVERIFY(w.isVisible());
-    QCOMPARE(w.Text1[0]->text(), QStringLiteral("svc")); // what was typed is still there
+    QCOMPARE(fieldEdit(w, 0)->text(), QStringLiteral("svc")); // what was typed is still there
 }
 
 void TestKeys::escapeClosingTheMenuKeepsTheProgram() {
     Harness h;
-    Chestwrd &w = h.start();
+    MainWindow &w = h.start();
     h.fill({"svc", "user", "pw"});
-    w.Text1[1]->setFocus();
-    h.pressBar(w.mnuMenu->menuAction());
-    QTRY_VERIFY(w.mnuMenu->isVisible());
-    QTest::keyPress(w.mnuMenu->windowHandle(), Qt::Key_Escape);
-    QTRY_VERIFY(!w.mnuMenu->isVisible());
+    fieldEdit(w, 1)->setFocus();
+    h.pressBar(part<QMenu>(w, "menu")->menuAction());
+    QTRY_VERIFY(part<QMenu>(w, "menu")->isVisible());
+    QTest::keyPress(part<QMenu>(w, "menu")->windowHandle(), Qt::Key_Escape);
+    QTRY_VERIFY(!part<QMenu>(w, "menu")->isVisible());
     QTest::keyRelease(w.windowHandle(), Qt::Key_Escape);
     QCOMPARE(h.ended, 0);
     QVERIFY(w.isVisible());
-    QCOMPARE(w.Text1[1]->text(), QStringLiteral("user"));
+    QCOMPARE(fieldEdit(w, 1)->text(), QStringLiteral("user"));
 }
 
 void TestKeys::keysInTheFields_data() {
@@ -202,17 +202,17 @@ void TestKeys::keysInTheFields() {
     QFETCH(int, focus);
     QFETCH(bool, capture);
     Harness h(true);
-    Chestwrd &w = h.startWith({"svc:!bob:!kbpass:!note:!"});
+    MainWindow &w = h.startWith({"svc:!bob:!kbpass:!note:!"});
     h.clickRow(0);
     QGuiApplication::clipboard()->clear();
-    w.Text1[start]->setFocus();
+    fieldEdit(w, start)->setFocus();
     play(&w, keys);
     if (click >= 0)
-        QTest::mouseClick(w.Text1[click], Qt::LeftButton, {}, QPoint(4, 4));
-    QTRY_VERIFY(!w.mnuMenu->isVisible());
+        QTest::mouseClick(fieldEdit(w, click), Qt::LeftButton, {}, QPoint(4, 4));
+    QTRY_VERIFY(!part<QMenu>(w, "menu")->isVisible());
     QCOMPARE(h.fields(), fields);
     QCOMPARE(focusedField(w), focus);
-    QCOMPARE(w.mnuCapture->isChecked(), capture);
+    QCOMPARE(part<QAction>(w, "captureAction")->isChecked(), capture);
     QCOMPARE(h.ended, 0);
 }
 
@@ -220,21 +220,21 @@ void TestKeys::replaceNeedsASelectedRecord() {
     // Reset clears the highlight: Replace then has nothing to act on, even by
     // its key, and says so; the record stays as stored.
     Harness h(true);
-    Chestwrd &w = h.startWith({"bank:!ann:!old:!:!"});
+    MainWindow &w = h.startWith({"bank:!ann:!old:!:!"});
     const QByteArray stored = h.databaseFile();
     h.clickRow(0);
-    h.pressBar(w.mnuReset);
+    h.pressBar(part<QAction>(w, "resetAction"));
     h.fill({"mail", "bob", "new"});
-    QVERIFY(w.mnuAdd->isEnabled() && !w.mnuReplace->isEnabled());
-    w.Text1[2]->setFocus();
+    QVERIFY(part<QAction>(w, "addAction")->isEnabled() && !part<QAction>(w, "replaceAction")->isEnabled());
+    fieldEdit(w, 2)->setFocus();
     play(&w, "alt+e");
     QTRY_COMPARE(h.messages.size(), 1);
     QVERIFY(h.messages[0].text.startsWith("Nothing was replaced: no record is selected."));
     QCOMPARE(h.databaseFile(), stored);
     // Selected again, the same key replaces it.
     h.clickRow(0);
-    w.Text1[2]->setText("new");
-    w.Text1[2]->setFocus();
+    fieldEdit(w, 2)->setText("new");
+    fieldEdit(w, 2)->setFocus();
     play(&w, "alt+e");
     QCOMPARE(h.databaseFile(), storeBytes({"bank:!ann:!new:!:!"}));
     QCOMPARE(h.messages.size(), 1);
@@ -242,13 +242,13 @@ void TestKeys::replaceNeedsASelectedRecord() {
 
 void TestKeys::escapeClosesTheFindLineFirst() {
     Harness h(true);
-    Chestwrd &w = h.startWith({"alpha:!a:!1:!:!", "beta:!b:!2:!:!"});
-    w.Text1[0]->setFocus();
+    MainWindow &w = h.startWith({"alpha:!a:!1:!:!", "beta:!b:!2:!:!"});
+    fieldEdit(w, 0)->setFocus();
     play(&w, "ctrl+f b down");
-    QVERIFY(w.List2->hasFocus() && w.FindLine->isVisible());
+    QVERIFY(part<ServiceList>(w, "recordView")->hasFocus() && part<QLineEdit>(w, "findLine")->isVisible());
     QCOMPARE(h.names(), QStringList{"beta"});
     play(&w, "esc");
-    QVERIFY(!w.FindLine->isVisible());
+    QVERIFY(!part<QLineEdit>(w, "findLine")->isVisible());
     QCOMPARE(h.names(), (QStringList{"alpha", "beta"}));
     QCOMPARE(h.ended, 0);
     play(&w, "esc"); // with the line closed, Escape in the list ends the program
@@ -257,25 +257,25 @@ void TestKeys::escapeClosesTheFindLineFirst() {
 
 void TestKeys::menuFromTheKeyboard() {
     Harness h;
-    Chestwrd &w = h.start();
+    MainWindow &w = h.start();
     for (const char *keys : {"alt+m", "f10", "shift+f10"}) {
-        w.Text1[3]->setFocus();
+        fieldEdit(w, 3)->setFocus();
         play(&w, keys);
-        QTRY_VERIFY2(w.mnuMenu->isVisible(), keys);
-        QTest::keyClick(w.mnuMenu, Qt::Key_Escape);
-        QTRY_VERIFY(!w.mnuMenu->isVisible());
+        QTRY_VERIFY2(part<QMenu>(w, "menu")->isVisible(), keys);
+        QTest::keyClick(part<QMenu>(w, "menu"), Qt::Key_Escape);
+        QTRY_VERIFY(!part<QMenu>(w, "menu")->isVisible());
     }
     // Down to Security and Enter: the settings window, without a mouse.
-    w.Text1[3]->setFocus();
+    fieldEdit(w, 3)->setFocus();
     play(&w, "f10");
-    QTRY_VERIFY(w.mnuMenu->isVisible());
-    QTest::keyClick(w.mnuMenu, Qt::Key_S);
-    QTRY_VERIFY(w.config()->isVisible());
-    w.config()->close();
+    QTRY_VERIFY(part<QMenu>(w, "menu")->isVisible());
+    QTest::keyClick(part<QMenu>(w, "menu"), Qt::Key_S);
+    QTRY_VERIFY(w.securityWindow()->isVisible());
+    w.securityWindow()->close();
     // A lone Alt is still the fields' jump key.
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    w.Text1[3]->setFocus();
+    fieldEdit(w, 3)->setFocus();
     play(&w, "alt p");
     QCOMPARE(focusedField(w), 2);
 }

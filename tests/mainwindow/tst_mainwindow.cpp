@@ -29,16 +29,16 @@ private slots:
 
 void TestMainWindow::firstStart() {
     Harness h;
-    Chestwrd &w = h.start();
+    MainWindow &w = h.start();
     QCOMPARE(w.windowTitle(), QStringLiteral("V.L."));
     QCOMPARE(modeOf(h.paths().dataFolder()), 0700);
-    QVERIFY(w.mnuImport->isEnabled());
-    QVERIFY(!w.mnuAdd->isEnabled() && !w.mnuReplace->isEnabled() && !w.mnuRemove->isEnabled());
+    QVERIFY(part<QAction>(w, "importAction")->isEnabled());
+    QVERIFY(!part<QAction>(w, "addAction")->isEnabled() && !part<QAction>(w, "replaceAction")->isEnabled() && !part<QAction>(w, "removeAction")->isEnabled());
     QVERIFY(!Platform::exists(h.paths().database())); // nothing written until a record is
 
     // A drop-down and four commands on the bar, none with a shortcut key.
     QStringList items;
-    for (QAction *a : w.menuBar()->actions() + w.mnuMenu->actions()) {
+    for (QAction *a : w.menuBar()->actions() + part<QMenu>(w, "menu")->actions()) {
         items << (a->isSeparator() ? QStringLiteral("-") : a->text());
         QVERIFY(a->shortcut().isEmpty());
     }
@@ -49,31 +49,31 @@ void TestMainWindow::firstStart() {
 
 void TestMainWindow::addingWritesTheFile() {
     Harness h;
-    Chestwrd &w = h.start();
+    MainWindow &w = h.start();
     h.fill({"Mail, home", "bob", "s3cret", "note", "http://mail.example"});
-    h.pressBar(w.mnuAdd);
+    h.pressBar(part<QAction>(w, "addAction"));
     QCOMPARE(h.names(), QStringList{"Mail, home"});
     QCOMPARE(h.databaseFile(), storeBytes({"Mail, home:!bob:!s3cret:!note:!http://mail.example"}));
     QCOMPARE(modeOf(h.paths().database()), 0600);
     QCOMPARE(h.fields(), kNoFields);
-    QVERIFY(!w.mnuAdd->isEnabled());
+    QVERIFY(!part<QAction>(w, "addAction")->isEnabled());
 
     // Enter in Other Info adds once the three required fields are filled;
     // Enter in the path never does.
     h.fill({"bank", "ann", "pin"});
     h.type(4, QString()); // the path gets "http://" on focus
-    QTest::keyClick(w.Text1[4], Qt::Key_Return);
-    QCOMPARE(w.List2->count(), 1);
-    w.Text1[4]->clear();
+    QTest::keyClick(fieldEdit(w, 4), Qt::Key_Return);
+    QCOMPARE(part<ServiceList>(w, "recordView")->count(), 1);
+    fieldEdit(w, 4)->clear();
     h.type(3, QString());
-    QTest::keyClick(w.Text1[3], Qt::Key_Return);
+    QTest::keyClick(fieldEdit(w, 3), Qt::Key_Return);
     QCOMPARE(h.names(), (QStringList{"bank", "Mail, home"}));
     QCOMPARE(h.databaseFile(), storeBytes({"Mail, home:!bob:!s3cret:!note:!http://mail.example",
                                            "bank:!ann:!pin:!:!"}));
     h.fill({"shop", "carl", ""});
     h.type(3, QString());
-    QTest::keyClick(w.Text1[3], Qt::Key_Return);
-    QCOMPARE(w.List2->count(), 2);
+    QTest::keyClick(fieldEdit(w, 3), Qt::Key_Return);
+    QCOMPARE(part<ServiceList>(w, "recordView")->count(), 2);
     QVERIFY(h.messages.isEmpty());
 }
 
@@ -85,7 +85,7 @@ void TestMainWindow::restartKeepsRecordsAndOrder() {
                                                    {"mail!", "m", "3"},
                                                    {"mail", "m", "4", "", "C:\\notes.txt"}}) {
         h.fill(r);
-        h.w().mnuAdd_Click();
+        h.w().add();
     }
     // Sorted by the whole record line: "mail!:!" comes before "mail:!".
     const QStringList before{"Alpha", "mail!", "mail", "zeta"};
@@ -97,10 +97,10 @@ void TestMainWindow::restartKeepsRecordsAndOrder() {
     QCOMPARE(h.databaseFile(), file);               // reading writes nothing
     for (int row = 0; row < before.size(); ++row) { // each name opens its own record
         h.clickRow(row);
-        QCOMPARE(h.w().Text1[0]->text(), before[row]);
+        QCOMPARE(fieldEdit(h.w(), 0)->text(), before[row]);
     }
     h.clickRow(0);
-    QCOMPARE(h.w().Text1[3]->text(), QStringLiteral("x,y \"quoted\""));
+    QCOMPARE(fieldEdit(h.w(), 3)->text(), QStringLiteral("x,y \"quoted\""));
 }
 
 void TestMainWindow::selection() {
@@ -112,9 +112,9 @@ void TestMainWindow::selection() {
                storeBytes({"mail:!bob:!x1:!:!", "news:!nn:!pp:!oi:!http://n"}) +
                    EncodeLine("half:!hu:!hp") + "\n" + storeBytes({"solo", ""}) +
                    EncodeLine("last:!l, \"x\":!l:!:!"));
-    Chestwrd &w = h.start();
+    MainWindow &w = h.start();
     QCOMPARE(h.names(), (QStringList{"half", "last", "mail", "news", "solo"}));
-    QVERIFY(!w.mnuImport->isEnabled()); // the records have moved on: no import
+    QVERIFY(!part<QAction>(w, "importAction")->isEnabled()); // the records have moved on: no import
 
     h.clickRow(3);
     QCOMPARE(h.fields(), (QStringList{"news", "nn", "pp", "oi", "http://n"}));
@@ -125,7 +125,7 @@ void TestMainWindow::selection() {
     // reaches.
     h.clickRow(2);
     QCOMPARE(h.fields(), (QStringList{"mail", "bob", "x1", "", ""}));
-    QVERIFY(w.mnuRemove->isEnabled() && w.mnuReplace->isEnabled() && w.mnuAdd->isEnabled());
+    QVERIFY(part<QAction>(w, "removeAction")->isEnabled() && part<QAction>(w, "replaceAction")->isEnabled() && part<QAction>(w, "addAction")->isEnabled());
     h.clickRow(0);
     QCOMPARE(h.fields(), (QStringList{"half", "hu", "", "", ""}));
 
@@ -133,50 +133,50 @@ void TestMainWindow::selection() {
     // command acts on a record that is not shown as selected.
     h.clickRow(2);
     h.clickRow(1, Qt::RightButton);
-    QVERIFY(w.List2->selectedRow() < 0);
-    QVERIFY(!w.mnuRemove->isEnabled() && !w.mnuReplace->isEnabled() && w.mnuAdd->isEnabled());
-    QCOMPARE(w.Text1[0]->text(), QStringLiteral("mail"));
+    QVERIFY(part<ServiceList>(w, "recordView")->selectedRow() < 0);
+    QVERIFY(!part<QAction>(w, "removeAction")->isEnabled() && !part<QAction>(w, "replaceAction")->isEnabled() && part<QAction>(w, "addAction")->isEnabled());
+    QCOMPARE(fieldEdit(w, 0)->text(), QStringLiteral("mail"));
 
     // Arrow keys move the highlight and empty the fields, and offer no Remove.
     h.clickRow(0);
-    w.mnuRemove->setEnabled(false);
-    w.List2->setFocus();
-    QTest::keyClick(w.List2, Qt::Key_Down);
-    QCOMPARE(w.SelectedIndex, 1);
+    part<QAction>(w, "removeAction")->setEnabled(false);
+    part<ServiceList>(w, "recordView")->setFocus();
+    QTest::keyClick(part<ServiceList>(w, "recordView"), Qt::Key_Down);
+    QCOMPARE(w.selectedRecord(), 1);
     QCOMPARE(h.fields(), kNoFields);
-    QVERIFY(!w.mnuRemove->isEnabled() && !w.mnuAdd->isEnabled());
+    QVERIFY(!part<QAction>(w, "removeAction")->isEnabled() && !part<QAction>(w, "addAction")->isEnabled());
 }
 
 void TestMainWindow::fieldRule() {
     Harness h(true);
-    Chestwrd &w = h.startWith({"svc:!:!:!:!"});
+    MainWindow &w = h.startWith({"svc:!:!:!:!"});
     h.clickRow(0); // Replace needs a record shown as selected, and the fields
     h.type(2, "pw");
-    QVERIFY(!w.mnuAdd->isEnabled() && !w.mnuReplace->isEnabled());
+    QVERIFY(!part<QAction>(w, "addAction")->isEnabled() && !part<QAction>(w, "replaceAction")->isEnabled());
     h.type(1, "u");
     for (int field : {0, 1, 2}) {
         // Deleting the last character of each required field disables both.
-        const QString kept = w.Text1[field]->text();
-        w.Text1[field]->setFocus();
-        w.Text1[field]->end(false);
+        const QString kept = fieldEdit(w, field)->text();
+        fieldEdit(w, field)->setFocus();
+        fieldEdit(w, field)->end(false);
         for (qsizetype i = kept.size(); i > 1; --i)
-            QTest::keyClick(w.Text1[field], Qt::Key_Backspace);
-        QVERIFY(w.mnuAdd->isEnabled() && w.mnuReplace->isEnabled());
-        QTest::keyClick(w.Text1[field], Qt::Key_Backspace);
-        QVERIFY(w.Text1[field]->text().isEmpty());
-        QVERIFY(!w.mnuAdd->isEnabled() && !w.mnuReplace->isEnabled());
-        w.Text1[field]->setText(kept); // a change made by the program follows the rule too
-        QVERIFY(w.mnuAdd->isEnabled() && w.mnuReplace->isEnabled());
+            QTest::keyClick(fieldEdit(w, field), Qt::Key_Backspace);
+        QVERIFY(part<QAction>(w, "addAction")->isEnabled() && part<QAction>(w, "replaceAction")->isEnabled());
+        QTest::keyClick(fieldEdit(w, field), Qt::Key_Backspace);
+        QVERIFY(fieldEdit(w, field)->text().isEmpty());
+        QVERIFY(!part<QAction>(w, "addAction")->isEnabled() && !part<QAction>(w, "replaceAction")->isEnabled());
+        fieldEdit(w, field)->setText(kept); // a change made by the program follows the rule too
+        QVERIFY(part<QAction>(w, "addAction")->isEnabled() && part<QAction>(w, "replaceAction")->isEnabled());
     }
     // Other info and path are optional.
-    w.Text1[3]->setText("x");
-    w.Text1[3]->clear();
-    QVERIFY(w.mnuAdd->isEnabled());
+    fieldEdit(w, 3)->setText("x");
+    fieldEdit(w, 3)->clear();
+    QVERIFY(part<QAction>(w, "addAction")->isEnabled());
 }
 
 void TestMainWindow::altJumps() {
     Harness h;
-    Chestwrd &w = h.start();
+    MainWindow &w = h.start();
     // Alt arms the jumps until another key disarms them; Ctrl neither arms
     // nor disarms, and only marks capture. Each step: the key, then the field
     // that has the focus.
@@ -184,39 +184,39 @@ void TestMainWindow::altJumps() {
                                              {Qt::Key_R, 4},       {Qt::Key_O, 3}, {Qt::Key_S, 0},
                                              {Qt::Key_X, 0},       {Qt::Key_U, 0}, {Qt::Key_Alt, 0},
                                              {Qt::Key_Control, 0}, {Qt::Key_P, 2}};
-    w.Text1[3]->setFocus();
+    fieldEdit(w, 3)->setFocus();
     for (const auto &[key, field] : steps) {
         h.keyUp(QApplication::focusWidget(), key);
-        QVERIFY(w.Text1[field]->hasFocus());
+        QVERIFY(fieldEdit(w, field)->hasFocus());
     }
-    QVERIFY(w.mnuCapture->isChecked());
-    QVERIFY(!w.Timer2->isActive());
+    QVERIFY(part<QAction>(w, "captureAction")->isChecked());
+    QVERIFY(!part<QTimer>(w, "captureTimer")->isActive());
 
     // Alt reaches the field: the menu bar does not take the focus.
-    w.Text1[1]->setFocus();
-    QTest::keyClick(w.Text1[1], Qt::Key_Alt);
-    QVERIFY(w.Text1[1]->hasFocus());
-    QTest::keyClick(w.Text1[1], Qt::Key_S);
-    QVERIFY(w.Text1[0]->hasFocus());
+    fieldEdit(w, 1)->setFocus();
+    QTest::keyClick(fieldEdit(w, 1), Qt::Key_Alt);
+    QVERIFY(fieldEdit(w, 1)->hasFocus());
+    QTest::keyClick(fieldEdit(w, 1), Qt::Key_S);
+    QVERIFY(fieldEdit(w, 0)->hasFocus());
 }
 
 void TestMainWindow::duplicateAndNoChange() {
     Harness h;
-    Chestwrd &w = h.start();
+    MainWindow &w = h.start();
     for (int i = 0; i < 2; ++i) {
         h.fill({"mail", "bob", "pw"});
-        w.mnuAdd_Click();
+        w.add();
     }
     const QByteArray file = h.databaseFile();
     QCOMPARE(h.messages.size(), 1);
     QCOMPARE(h.messages[0].icon, QMessageBox::Information);
     QCOMPARE(h.messages[0].title, QStringLiteral("Varnlock"));
     QCOMPARE(h.messages[0].text, QStringLiteral("There is an identical record already filed"));
-    QCOMPARE(w.List2->count(), 1);
-    QCOMPARE(w.Text1[0]->text(), QStringLiteral("mail")); // kept for the user to change
+    QCOMPARE(part<ServiceList>(w, "recordView")->count(), 1);
+    QCOMPARE(fieldEdit(w, 0)->text(), QStringLiteral("mail")); // kept for the user to change
 
     h.clickRow(0);
-    w.mnuReplace_Click();
+    w.replaceSelected();
     QCOMPARE(h.messages.size(), 2);
     QCOMPARE(h.messages[1].text, QStringLiteral("There were no changes"));
     QCOMPARE(h.messages[1].icon, QMessageBox::Information);
@@ -227,24 +227,24 @@ void TestMainWindow::replaceAndRemove() {
     Harness h(true);
     // Longer than an edit box holds by default.
     const QByteArray note(40000, 'n');
-    Chestwrd &w = h.startWith({"alpha:!a:!1:!" + note + ":!", "beta:!b:!2:!:!"});
+    MainWindow &w = h.startWith({"alpha:!a:!1:!" + note + ":!", "beta:!b:!2:!:!"});
     h.clickRow(0);
-    w.Text1[0]->setText("zulu");
-    h.pressBar(w.mnuReplace);
+    fieldEdit(w, 0)->setText("zulu");
+    h.pressBar(part<QAction>(w, "replaceAction"));
     QCOMPARE(h.names(), (QStringList{"beta", "zulu"}));
     QCOMPARE(h.databaseFile(), storeBytes({"beta:!b:!2:!:!", "zulu:!a:!1:!" + note + ":!"}));
     // The selection follows the record, so a second replace changes it again.
-    QCOMPARE(w.SelectedIndex, 1);
-    w.Text1[2]->setText("11");
-    w.mnuReplace_Click();
+    QCOMPARE(w.selectedRecord(), 1);
+    fieldEdit(w, 2)->setText("11");
+    w.replaceSelected();
     QCOMPARE(h.databaseFile(), storeBytes({"beta:!b:!2:!:!", "zulu:!a:!11:!" + note + ":!"}));
 
     h.clickRow(0);
-    h.pressBar(w.mnuRemove);
+    h.pressBar(part<QAction>(w, "removeAction"));
     QCOMPARE(h.names(), QStringList{"zulu"});
     QCOMPARE(h.databaseFile(), storeBytes({"zulu:!a:!11:!" + note + ":!"}));
-    QVERIFY(!w.mnuRemove->isEnabled());
-    w.mnuRemove_Click(); // nothing selected: nothing happens, and it says so
+    QVERIFY(!part<QAction>(w, "removeAction")->isEnabled());
+    w.removeSelected(); // nothing selected: nothing happens, and it says so
     QCOMPARE(h.names(), QStringList{"zulu"});
     QCOMPARE(h.messages.size(), 1);
     QVERIFY(h.messages[0].text.startsWith("Nothing was removed: no record is selected."));
@@ -252,39 +252,39 @@ void TestMainWindow::replaceAndRemove() {
 
 void TestMainWindow::resetAndMask() {
     Harness h(true);
-    Chestwrd &w = h.startWith({"a:!1:!abc:!a rather long note that does not fit the box at all:!"});
+    MainWindow &w = h.startWith({"a:!1:!abc:!a rather long note that does not fit the box at all:!"});
     h.clickRow(0);
-    QCOMPARE(w.Text1[2]->displayText(), QStringLiteral("***"));
-    w.Check1->setChecked(false);
-    QCOMPARE(w.Text1[2]->displayText(), QStringLiteral("abc"));
+    QCOMPARE(fieldEdit(w, 2)->displayText(), QStringLiteral("***"));
+    part<QCheckBox>(w, "hidePassword")->setChecked(false);
+    QCOMPARE(fieldEdit(w, 2)->displayText(), QStringLiteral("abc"));
     // A field too narrow for its text shows it whole as a tip; others none.
     for (int field : {3, 2}) {
-        QTest::mouseMove(w.Text1[field], QPoint(5, 5));
-        QTest::mouseMove(w.Text1[field], QPoint(8, 6));
-        QCOMPARE(w.Text1[field]->toolTip(), field == 3 ? w.Text1[3]->text() : QString());
+        QTest::mouseMove(fieldEdit(w, field), QPoint(5, 5));
+        QTest::mouseMove(fieldEdit(w, field), QPoint(8, 6));
+        QCOMPARE(fieldEdit(w, field)->toolTip(), field == 3 ? fieldEdit(w, 3)->text() : QString());
     }
 
-    w.mnuCapture_Click();
+    w.toggleCapture();
     QGuiApplication::clipboard()->setText("held");
-    h.pressBar(w.mnuReset);
+    h.pressBar(part<QAction>(w, "resetAction"));
     QCOMPARE(h.fields(), kNoFields);
-    QVERIFY(w.Check1->isChecked());
-    QVERIFY(w.List2->selectedRow() < 0);
-    QVERIFY(!w.mnuRemove->isEnabled() && !w.mnuAdd->isEnabled());
-    QVERIFY(!w.mnuCapture->isChecked() && !w.Timer2->isActive());
+    QVERIFY(part<QCheckBox>(w, "hidePassword")->isChecked());
+    QVERIFY(part<ServiceList>(w, "recordView")->selectedRow() < 0);
+    QVERIFY(!part<QAction>(w, "removeAction")->isEnabled() && !part<QAction>(w, "addAction")->isEnabled());
+    QVERIFY(!part<QAction>(w, "captureAction")->isChecked() && !part<QTimer>(w, "captureTimer")->isActive());
     QVERIFY(QGuiApplication::clipboard()->text().isEmpty());
 }
 
 void TestMainWindow::escapeAndExitEndTheProgram() {
     // Escape in a field or the list, Exit, and closing the window.
-    const std::function<void(Harness &, Chestwrd &)> ways[] = {
-        [](Harness &h, Chestwrd &w) { h.keyUp(w.Text1[1], Qt::Key_Escape); },
-        [](Harness &h, Chestwrd &w) { h.keyUp(w.List2, Qt::Key_Escape); },
-        [](Harness &, Chestwrd &w) { w.mnuExit->trigger(); },
-        [](Harness &, Chestwrd &w) { w.close(); }};
+    const std::function<void(Harness &, MainWindow &)> ways[] = {
+        [](Harness &h, MainWindow &w) { h.keyUp(fieldEdit(w, 1), Qt::Key_Escape); },
+        [](Harness &h, MainWindow &w) { h.keyUp(part<ServiceList>(w, "recordView"), Qt::Key_Escape); },
+        [](Harness &, MainWindow &w) { part<QAction>(w, "exitAction")->trigger(); },
+        [](Harness &, MainWindow &w) { w.close(); }};
     for (const auto &end : ways) {
         Harness h;
-        Chestwrd &w = h.start();
+        MainWindow &w = h.start();
         end(h, w);
         QCOMPARE(h.ended, 1);
         QVERIFY(!w.isVisible());
@@ -294,24 +294,24 @@ void TestMainWindow::escapeAndExitEndTheProgram() {
 
 void TestMainWindow::charactersOutsideTheCodePageAreRefused() {
     Harness h(true);
-    Chestwrd &w = h.startWith({"alpha:!a:!1:!:!"});
+    MainWindow &w = h.startWith({"alpha:!a:!1:!:!"});
     // Windows-1252 holds these: they are stored as typed.
     h.fill({"cafe", "u", "p"});
-    w.Text1[0]->setText(QString::fromUtf8("caf\u00e9 \u20ac"));
-    w.mnuAdd_Click();
+    fieldEdit(w, 0)->setText(QString::fromUtf8("caf\u00e9 \u20ac"));
+    w.add();
     QVERIFY(h.messages.isEmpty());
     QCOMPARE(h.databaseFile(), storeBytes({"alpha:!a:!1:!:!", "caf\xE9 \x80:!u:!p:!:!"}));
     const QByteArray withCafe = h.databaseFile();
 
     h.fill({"shop", "bob", "pw"});
-    w.Text1[3]->setText(QString::fromUtf8("\u65e5\u672c"));
-    w.mnuAdd_Click();
+    fieldEdit(w, 3)->setText(QString::fromUtf8("\u65e5\u672c"));
+    w.add();
     QCOMPARE(h.messages.size(), 1);
     QVERIFY(h.messages[0].text.contains(QString::fromUtf8("Other Info field holds \"\u65e5\"")));
-    QCOMPARE(w.Text1[3]->text(), QString::fromUtf8("\u65e5\u672c"));
+    QCOMPARE(fieldEdit(w, 3)->text(), QString::fromUtf8("\u65e5\u672c"));
     h.clickRow(0);
-    w.Text1[2]->setText(QString::fromUtf8("z\u01421"));
-    w.mnuReplace_Click();
+    fieldEdit(w, 2)->setText(QString::fromUtf8("z\u01421"));
+    w.replaceSelected();
     QCOMPARE(h.messages.size(), 2);
     QVERIFY(h.messages[1].text.contains(QString::fromUtf8("Password field holds \"\u0142\"")));
     QCOMPARE(h.databaseFile(), withCafe);
@@ -319,18 +319,18 @@ void TestMainWindow::charactersOutsideTheCodePageAreRefused() {
 
 void TestMainWindow::layoutShowsWholeThings() {
     Harness h(true);
-    Chestwrd &w = h.startWith({"alpha:!a:!1:!:!", "beta:!b:!2:!:!"});
+    MainWindow &w = h.startWith({"alpha:!a:!1:!:!", "beta:!b:!2:!:!"});
     // The controls have fixed places, so the window has a fixed size.
     QCOMPARE(w.minimumSize(), w.maximumSize());
     // The list's last visible row is whole.
-    const int row = w.List2->sizeHintForRow(0);
+    const int row = part<ServiceList>(w, "recordView")->sizeHintForRow(0);
     QVERIFY(row > 0);
-    QCOMPARE(w.List2->viewport()->height() % row, 0);
-    QVERIFY(w.List2->geometry().bottom() < w.centralWidget()->height());
+    QCOMPARE(part<ServiceList>(w, "recordView")->viewport()->height() % row, 0);
+    QVERIFY(part<ServiceList>(w, "recordView")->geometry().bottom() < w.centralWidget()->height());
     // The settings window's count box holds the largest count.
-    Config *c = openSettings(w);
-    QVERIFY(c->Text3->width() > c->Text3->fontMetrics().horizontalAdvance("32766") + 4);
-    QVERIFY(c->Label3->geometry().right() < c->Frame1->width());
+    SecurityWindow *c = openSettings(w);
+    QVERIFY(part<QLineEdit>(c, "lengthEdit")->width() > part<QLineEdit>(c, "lengthEdit")->fontMetrics().horizontalAdvance("32766") + 4);
+    QVERIFY(part<QLabel>(c, "charactersLabel")->geometry().right() < part<QGroupBox>(c, "levelFrame")->width());
 }
 
 QTEST_MAIN(TestMainWindow)

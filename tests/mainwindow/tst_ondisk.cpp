@@ -111,24 +111,24 @@ void TestOnDisk::nothingWrittenOverNewerFiles() {
     QCOMPARE(WriteSettingsFile(h.paths(), settingsFor(ours, key)), SettingsStatus::Ok);
     QCOMPARE(RewriteDatabase(h.paths(), ours, kOurs, key), StoreStatus::Ok);
     writeBytes(h.paths().oldDatabase(), EncodeLine("old:ann:x1:") + "\r\n");
-    Chestwrd &w = h.start(ours == Scope::None ? QStringList() : QStringList{"key7"});
+    MainWindow &w = h.start(ours == Scope::None ? QStringList() : QStringList{"key7"});
     QCOMPARE(h.names(), serviceNames(kOurs));
 
     // The command's input, typed before the files change.
-    Config *settings = nullptr;
+    SecurityWindow *settings = nullptr;
     if (command == "add") {
         h.fill({"gamma", "g", "3"});
     } else if (command == "replace") {
         h.clickRow(0);
-        w.Text1[1]->setText("changed");
+        fieldEdit(w, 1)->setText("changed");
     } else if (command == "remove") {
         h.clickRow(1);
     } else if (command == "accept") {
         settings = openSettings(w);
-        settings->Text1->setText("new5");
-        settings->Option6->click();
+        part<QLineEdit>(settings, "passwordEdit")->setText("new5");
+        part<QRadioButton>(settings, "scopeProgramOnly")->click();
     }
-    const QStringList typed{w.Text1[0]->text(), w.Text1[1]->text(), w.Text1[2]->text()};
+    const QStringList typed{fieldEdit(w, 0)->text(), fieldEdit(w, 1)->text(), fieldEdit(w, 2)->text()};
 
     // The other side: one more record, and maybe new protection.
     OtherMachine other(h.paths());
@@ -151,15 +151,15 @@ void TestOnDisk::nothingWrittenOverNewerFiles() {
 
     auto run = [&] {
         if (command == "add")
-            w.mnuAdd_Click();
+            w.add();
         else if (command == "replace")
-            w.mnuReplace_Click();
+            w.replaceSelected();
         else if (command == "remove")
-            w.mnuRemove_Click();
+            w.removeSelected();
         else if (command == "import")
-            w.mnuImport_Click();
+            w.importOldDatabase();
         else
-            settings->Command2->click();
+            part<QPushButton>(settings, "acceptButton")->click();
     };
     run();
 
@@ -172,9 +172,9 @@ void TestOnDisk::nothingWrittenOverNewerFiles() {
     QCOMPARE(w.scope(), now);
     // A password set elsewhere is asked for before its records are shown.
     QCOMPARE(h.promptsAnswered - promptsBefore, change == "protection" ? 1 : 0);
-    QCOMPARE((QStringList{w.Text1[0]->text(), w.Text1[1]->text(), w.Text1[2]->text()}), typed);
+    QCOMPARE((QStringList{fieldEdit(w, 0)->text(), fieldEdit(w, 1)->text(), fieldEdit(w, 2)->text()}), typed);
     if (settings)
-        QCOMPARE(settings->Text1->text(), QStringLiteral("new5"));
+        QCOMPARE(part<QLineEdit>(settings, "passwordEdit")->text(), QStringLiteral("new5"));
 
     // Repeated, the command now works on the records as they are on disk.
     run();
@@ -197,13 +197,13 @@ void TestOnDisk::nothingWrittenOverNewerFiles() {
         restart << QString::fromLatin1(nowKey);
     h.start(restart);
     QCOMPARE(h.w().scope(), now);
-    QCOMPARE(h.w().List1().toList(), RecordList(expected).toList());
+    QCOMPARE(h.w().records().toList(), RecordList(expected).toList());
 }
 
 void TestOnDisk::idleWindowFollowsTheDisk() {
     Harness h(true);
     QCOMPARE(RewriteDatabase(h.paths(), Scope::None, kOurs, ""), StoreStatus::Ok);
-    Chestwrd &w = h.start();
+    MainWindow &w = h.start();
     h.fill({"typed", "t", "5"});
 
     // A record arrives from elsewhere: the list follows, the fields stay.
@@ -212,7 +212,7 @@ void TestOnDisk::idleWindowFollowsTheDisk() {
     QCOMPARE(RewriteDatabase(other.paths, Scope::None, theirs, ""), StoreStatus::Ok);
     other.syncInto(h.paths());
     QTRY_COMPARE(h.names(), serviceNames(theirs));
-    QCOMPARE(w.Text1[0]->text(), QStringLiteral("typed"));
+    QCOMPARE(fieldEdit(w, 0)->text(), QStringLiteral("typed"));
 
     // Protection set elsewhere: the new password is asked for first.
     h.promptEntries = {QString::fromLatin1(kOtherPassword)};
@@ -227,7 +227,7 @@ void TestOnDisk::idleWindowFollowsTheDisk() {
     QVERIFY(h.messages.isEmpty());
 
     // The window's own writes are not taken for changes from elsewhere.
-    w.mnuAdd_Click();
+    w.add();
     QTest::qWait(400);
     QCOMPARE(h.promptsAnswered, 1);
     QVERIFY(h.messages.isEmpty());
@@ -237,10 +237,10 @@ void TestOnDisk::idleWindowFollowsTheDisk() {
 void TestOnDisk::selectionFollowsItsRecordAcrossAReload() {
     Harness h(true);
     const QList<QByteArray> three{"alpha:!a:!1:!:!", "bravo:!b:!2:!:!", "charlie:!c:!3:!:!"};
-    Chestwrd &w = h.startWith(three);
+    MainWindow &w = h.startWith(three);
     w.openFind();
-    QTest::keyClicks(w.FindLine, "bravo");
-    QTest::keyClick(w.FindLine, Qt::Key_Return);
+    QTest::keyClicks(part<QLineEdit>(w, "findLine"), "bravo");
+    QTest::keyClick(part<QLineEdit>(w, "findLine"), Qt::Key_Return);
     QCOMPARE(h.fields()[0], QStringLiteral("bravo"));
 
     // Another record changes: the selection stays on bravo, and Replace acts on it.
@@ -249,10 +249,10 @@ void TestOnDisk::selectionFollowsItsRecordAcrossAReload() {
                              {"alpha:!a:!9:!:!", "bravo:!b:!2:!:!", "charlie:!c:!3:!:!"}, ""),
              StoreStatus::Ok);
     other.syncInto(h.paths());
-    QTRY_COMPARE(w.List1().line(0), QByteArrayView("alpha:!a:!9:!:!"));
-    w.Text1[2]->setText("22");
-    QVERIFY(w.mnuReplace->isEnabled());
-    w.mnuReplace->trigger();
+    QTRY_COMPARE(w.records().line(0), QByteArrayView("alpha:!a:!9:!:!"));
+    fieldEdit(w, 2)->setText("22");
+    QVERIFY(part<QAction>(w, "replaceAction")->isEnabled());
+    part<QAction>(w, "replaceAction")->trigger();
     QCOMPARE(h.databaseFile(),
              storeBytes({"alpha:!a:!9:!:!", "bravo:!b:!22:!:!", "charlie:!c:!3:!:!"}));
     QVERIFY(h.messages.isEmpty());
@@ -266,9 +266,9 @@ void TestOnDisk::selectionFollowsItsRecordAcrossAReload() {
     QTRY_COMPARE(h.messages.size(), 1);
     QVERIFY(h.messages[0].text.startsWith("The record \"bravo\" that you had selected"));
     const QByteArray theirs = h.databaseFile();
-    w.Text1[2]->setText("33");
-    QVERIFY(!w.mnuReplace->isEnabled() && !w.mnuRemove->isEnabled());
-    w.mnuReplace_Click();
+    fieldEdit(w, 2)->setText("33");
+    QVERIFY(!part<QAction>(w, "replaceAction")->isEnabled() && !part<QAction>(w, "removeAction")->isEnabled());
+    w.replaceSelected();
     QCOMPARE(h.messages.size(), 2);
     QVERIFY(h.messages[1].text.startsWith("Nothing was replaced"));
     QCOMPARE(h.databaseFile(), theirs);
@@ -282,15 +282,15 @@ void TestOnDisk::filteredListUnderTheReloadMessage() {
     Harness h(true);
     const QList<QByteArray> many{"a1:!u:!p:!:!", "a2:!u:!p:!:!", "a3:!u:!p:!:!",
                                  "zz1:!u:!p:!:!", "zz2:!u:!p:!:!"};
-    Chestwrd &w = h.startWith(many);
+    MainWindow &w = h.startWith(many);
     w.openFind();
-    QTest::keyClicks(w.FindLine, "zz");
+    QTest::keyClicks(part<QLineEdit>(w, "findLine"), "zz");
     QCOMPARE(h.names(), (QStringList{"zz1", "zz2"}));
     QStringList painted;
     h.whileMessageShows = [&] {
-        for (int row = 0; row < w.List2->count(); ++row)
-            painted.append(w.List2->text(row));
-        w.List2->viewport()->repaint();
+        for (int row = 0; row < part<ServiceList>(w, "recordView")->count(); ++row)
+            painted.append(part<ServiceList>(w, "recordView")->text(row));
+        part<ServiceList>(w, "recordView")->viewport()->repaint();
     };
     QCOMPARE(ApplySettings(h.paths(), settingsFor(Scope::ProgramAndDBase, kOtherPassword)),
              AcceptStatus::Ok);
@@ -300,7 +300,7 @@ void TestOnDisk::filteredListUnderTheReloadMessage() {
     QCOMPARE(h.messages.size(), 1);
     QCOMPARE(h.messages[0].title, QStringLiteral("Error - i67"));
     QVERIFY(painted.isEmpty());
-    QCOMPARE(w.List2->count(), 0);
+    QCOMPARE(part<ServiceList>(w, "recordView")->count(), 0);
 }
 
 void TestOnDisk::passwordChangeArrivingInTwoHalves() {
@@ -310,7 +310,7 @@ void TestOnDisk::passwordChangeArrivingInTwoHalves() {
     Harness h(true);
     writeSettings(h.paths(), kNeverExpires, "key7", 1);
     QCOMPARE(RewriteDatabase(h.paths(), Scope::ProgramAndDBase, kOurs, "key7"), StoreStatus::Ok);
-    Chestwrd &w = h.start({"key7"});
+    MainWindow &w = h.start({"key7"});
     OtherMachine other(h.paths());
     QCOMPARE(ApplySettings(other.paths, settingsFor(Scope::ProgramAndDBase, kOtherPassword)),
              AcceptStatus::Ok);
@@ -322,7 +322,7 @@ void TestOnDisk::passwordChangeArrivingInTwoHalves() {
     QCOMPARE(h.names(), QStringList());
     const QByteArray theirCopy = h.copyFile();
     h.fill({"new", "n", "pw"});
-    w.mnuAdd_Click();
+    w.add();
     QCOMPARE(h.messages.size(), 2);
     QCOMPARE(h.messages[1].text, kOtherKeyText);
     QCOMPARE(h.copyFile(), theirCopy);
@@ -334,7 +334,7 @@ void TestOnDisk::passwordChangeArrivingInTwoHalves() {
     other.syncInto(h.paths());
     QTRY_COMPARE(h.promptsAnswered, 2);
     QTRY_COMPARE(h.names(), serviceNames(kOurs));
-    w.mnuAdd_Click();
+    w.add();
     QCOMPARE(h.messages.size(), 2);
     QCOMPARE(h.copyFile(), copyBytes(kOurs + QList<QByteArray>{"new:!n:!pw:!:!"}, kOtherPassword));
 }
@@ -418,11 +418,11 @@ void TestOnDisk::foldersNotOursAloneAreRefused() {
     QCOMPARE(snapshot(h.folders), before);
 
     QVERIFY(::chmod(QFile::encodeName(h.paths().database()).constData(), 0600) == 0);
-    Chestwrd &w = h.start();
+    MainWindow &w = h.start();
     QCOMPARE(h.names(), serviceNames(kOurs));
     QVERIFY(::mkfifo(QFile::encodeName(h.paths().dataFolder() + "/planted").constData(), 0600) == 0);
     h.fill({"new", "n", "pw"});
-    w.mnuAdd_Click();
+    w.add();
     QCOMPARE(h.messages.size(), 2);
     QVERIFY(h.messages[1].text.contains("is not a plain file"));
     QCOMPARE(h.databaseFile(), storeBytes(kOurs));
@@ -470,17 +470,17 @@ void TestOnDisk::plantedTemporaryFileIsNeverRead() {
 
     // A start-up that opened the pipe would wait for ever: the alarm ends it.
     ::alarm(30);
-    Chestwrd &w = h.start({"key7"});
+    MainWindow &w = h.start({"key7"});
     h.clickRow(0);
-    w.Text1[1]->setText("changed");
-    w.mnuReplace_Click();
+    fieldEdit(w, 1)->setText("changed");
+    w.replaceSelected();
     h.clickRow(1);
-    w.mnuRemove_Click();
+    w.removeSelected();
     ::alarm(0);
 
     QVERIFY(h.messages.isEmpty());
     const QList<QByteArray> expected{"alpha:!changed:!1:!:!"};
-    QCOMPARE(h.w().List1().toList(), expected);
+    QCOMPARE(h.w().records().toList(), expected);
     QCOMPARE(h.copyFile(), copyBytes(expected, "key7"));
     struct stat after {};
     const bool left = ::lstat(tempFile, &after) == 0;
@@ -497,7 +497,7 @@ void TestOnDisk::plantedTemporaryFileIsNeverRead() {
     if (kind == "link")
         QCOMPARE(fileBytes(victim), planted);
     h.start({"key7"});
-    QCOMPARE(h.w().List1().toList(), expected);
+    QCOMPARE(h.w().records().toList(), expected);
 }
 
 QTEST_MAIN(TestOnDisk)

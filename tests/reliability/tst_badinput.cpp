@@ -63,9 +63,9 @@ long peakMemoryKiB() {
 
 // Starts the window on these folders, closes it, and checks nothing was
 // written: the program folder and the temporary folder are as they were.
-Chestwrd &startAndKeep(Harness &h, const QStringList &prompt = {"key7"}) {
+MainWindow &startAndKeep(Harness &h, const QStringList &prompt = {"key7"}) {
     const QMap<QString, QByteArray> before = snapshot(h.folders);
-    Chestwrd &w = h.start(prompt);
+    MainWindow &w = h.start(prompt);
     [&] { QCOMPARE(snapshot(h.folders), before); }();
     return w;
 }
@@ -97,7 +97,7 @@ void TestBadInput::hugeLineStaysWithinMemory() {
     // Shown in its field the record is laid out glyph by glyph, which costs
     // the edit box some tens of bytes a character: linear, but not small.
     h.clickRow(0);
-    QCOMPARE(h.w().Text1[3]->text().size(), size);
+    QCOMPARE(fieldEdit(h.w(), 3)->text().size(), size);
     const long shownMiB = (peakMemoryKiB() - before) / 1024;
     qInfo("a 10 MiB record: peak memory grew by %ld MiB when listed, %ld MiB when shown", listedMiB,
           shownMiB);
@@ -131,20 +131,20 @@ void TestBadInput::damagedStore() {
             enciphered += xorInverted(line.toByteArray(), "key7") + "\r\n";
         writeBytes(h.paths().copy(), readable < 0 ? content : enciphered);
     }
-    Chestwrd &w = startAndKeep(h);
+    MainWindow &w = startAndKeep(h);
     QVERIFY(!w.programEnded());
     if (readable >= 0)
-        QCOMPARE(w.List2->count(), readable);
+        QCOMPARE(part<ServiceList>(w, "recordView")->count(), readable);
     if (readable >= 2)
         QCOMPARE(h.names().first(), QStringLiteral("bank"));
-    for (int row = 0; row < qMin(w.List2->count(), 5); ++row)
+    for (int row = 0; row < qMin(part<ServiceList>(w, "recordView")->count(), 5); ++row)
         h.clickRow(row);
     // A copy that is noise through and through can not be told from one
     // under another password: it is said so, and nothing is listed.
     if (copy && readable < 0) {
         QCOMPARE(h.messages.size(), 1);
         QCOMPARE(h.messages[0].text, kOtherKeyText);
-        QCOMPARE(w.List2->count(), 0);
+        QCOMPARE(part<ServiceList>(w, "recordView")->count(), 0);
     } else {
         QVERIFY(h.messages.isEmpty());
     }
@@ -154,10 +154,10 @@ void TestBadInput::copyUnderAnotherPassword() {
     Harness h(true);
     writeSettings(h.paths(), kNeverExpires, "key7", 1);
     writeBytes(h.paths().copy(), copyBytes(kRecords, "other"));
-    Chestwrd &w = startAndKeep(h);
+    MainWindow &w = startAndKeep(h);
     // Deciphered with the wrong key the lines are noise: none is listed, the
     // user is told, and the copy stays as it was (startAndKeep).
-    QCOMPARE(w.List2->count(), 0);
+    QCOMPARE(part<ServiceList>(w, "recordView")->count(), 0);
     QCOMPARE(h.messages.size(), 1);
     QCOMPARE(h.messages[0].text, kOtherKeyText);
 }
@@ -186,11 +186,11 @@ void TestBadInput::damagedSettingsFile() {
     QByteArray line;
     ReadSettingsFile(h.paths(), line);
     Clock::setToday(QDate(2026, 12, 5));
-    Chestwrd &w = startAndKeep(h, {QString::fromLatin1(ParseSettingsLine(line).password)});
+    MainWindow &w = startAndKeep(h, {QString::fromLatin1(ParseSettingsLine(line).password)});
     Clock::setToday(QDate());
     QVERIFY(!w.programEnded());
     if (w.scope() != Scope::ProgramAndDBase)
-        QCOMPARE(w.List2->count(), kRecords.size());
+        QCOMPARE(part<ServiceList>(w, "recordView")->count(), kRecords.size());
 }
 
 void TestBadInput::damagedOldDatabase_data() {
@@ -210,8 +210,8 @@ void TestBadInput::damagedOldDatabase() {
     if (QByteArray(QTest::currentDataTag()).endsWith("CR endings"))
         readable = kRecords.size();
     writeBytes(h.paths().oldDatabase(), content);
-    Chestwrd &w = startAndKeep(h);
-    w.mnuImport->trigger();
+    MainWindow &w = startAndKeep(h);
+    part<QAction>(w, "importAction")->trigger();
     // Every non-empty old line is one record, whatever it holds: counted
     // here without the converter.
     int records = readable;
@@ -225,14 +225,14 @@ void TestBadInput::damagedOldDatabase() {
     // refused with a message and nothing changed.
     QCOMPARE(h.messages.size(), 1);
     if (h.messages.value(0).text == QStringLiteral("Old Database Import Success")) {
-        QCOMPARE(w.List2->count(), records);
+        QCOMPARE(part<ServiceList>(w, "recordView")->count(), records);
     } else {
-        QCOMPARE(w.List2->count(), 0);
+        QCOMPARE(part<ServiceList>(w, "recordView")->count(), 0);
         QVERIFY(!Platform::exists(h.paths().database()));
     }
-    const int shown = w.List2->count();
+    const int shown = part<ServiceList>(w, "recordView")->count();
     h.start();
-    QCOMPARE(h.w().List2->count(), shown);
+    QCOMPARE(part<ServiceList>(h.w(), "recordView")->count(), shown);
 }
 
 QTEST_MAIN(TestBadInput)

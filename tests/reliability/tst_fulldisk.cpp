@@ -57,8 +57,8 @@ struct FullDisk {
             records.clear();
     }
 
-    Chestwrd &start() {
-        Chestwrd &w = h.start({"key7"});
+    MainWindow &start() {
+        MainWindow &w = h.start({"key7"});
         fillDisk(h.folders);
         before = snapshot(h.folders);
         return w;
@@ -121,20 +121,20 @@ void TestFullDisk::everyWrite() {
             old << "old" + QByteArray::number(i) + ":user:pw:/path";
         writeBytes(d.h.paths().oldDatabase(), storeBytes(old));
     }
-    Chestwrd &w = d.start();
+    MainWindow &w = d.start();
     d.h.messages.clear(); // under scope 1 with no copy, start-up said so
     // Longer than any slack the last block of the store could hold.
     const QString other(20000, QLatin1Char('o'));
     if (command == "add") {
         d.h.fill({"new", "bob", "pw"});
-        w.Text1[3]->setText(other);
-        w.mnuAdd_Click();
+        fieldEdit(w, 3)->setText(other);
+        w.add();
     } else if (command == "replace" || command == "remove") {
         d.h.clickRow(5);
-        w.Text1[1]->setText("changed");
-        (command == "remove" ? w.mnuRemove : w.mnuReplace)->trigger();
+        fieldEdit(w, 1)->setText("changed");
+        (command == "remove" ? part<QAction>(w, "removeAction") : part<QAction>(w, "replaceAction"))->trigger();
     } else if (command == "import") {
-        w.mnuImport->trigger();
+        part<QAction>(w, "importAction")->trigger();
     } else {
         const QStringList parts = command.split(u' ');
         ::accept(w, parts[2], kScopeOption[parts[1].toInt()]);
@@ -144,10 +144,10 @@ void TestFullDisk::everyWrite() {
     QCOMPARE(int(w.scope()), scope);
     freeDisk(d.h.folders);
     if (command == "add") {
-        QCOMPARE(w.Text1[3]->text(), other);
-        QCOMPARE(w.mnuImport->isEnabled(), !withStore); // no empty store was left behind
+        QCOMPARE(fieldEdit(w, 3)->text(), other);
+        QCOMPARE(part<QAction>(w, "importAction")->isEnabled(), !withStore); // no empty store was left behind
         // With room again, the same press files what was typed.
-        w.mnuAdd_Click();
+        w.add();
         QCOMPARE(d.h.messages.size(), 1);
         d.records << "new:!bob:!pw:!" + other.toLatin1() + ":!";
     }

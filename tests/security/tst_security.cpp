@@ -1,6 +1,6 @@
 #include "../common/guiharness.h"
 
-#include "config.h"
+#include "securitywindow.h"
 #include "generator.h"
 #include "reencipher.h"
 #include "settings.h"
@@ -81,7 +81,7 @@ void TestSecurity::startUpPrompt() {
     writeSettings(h.paths(), expiry, "right1", 1);
     writeBytes(h.paths().copy(), copyBytes(kRecords, "right1"));
     const auto before = snapshot(h.folders);
-    Chestwrd &w = h.start(answers);
+    MainWindow &w = h.start(answers);
     QCOMPARE(h.promptsAnswered, std::min(int(answers.size()), 3));
     QCOMPARE(w.programEnded(), ends);
     QCOMPARE(h.ended, ends ? 1 : 0);
@@ -95,32 +95,32 @@ void TestSecurity::startUpPrompt() {
     if (!ends)
         QCOMPARE(h.names(), (QStringList{"bank", "mail"}));
     // A reminder opens the settings window on the stored password.
-    QCOMPARE(w.config() && w.config()->isVisible(), message.contains("Notification"));
+    QCOMPARE(w.securityWindow() && w.securityWindow()->isVisible(), message.contains("Notification"));
     if (message.contains("Notification"))
-        QCOMPARE(w.config()->Text1->text(), QStringLiteral("right1"));
+        QCOMPARE(part<QLineEdit>(w.securityWindow(), "passwordEdit")->text(), QStringLiteral("right1"));
     QCOMPARE(snapshot(h.folders), before);
 }
 
 void TestSecurity::settingsWindowDestroyedOpensAgain() {
     Harness h;
-    Chestwrd &w = h.start();
-    w.mnuSecurity_Click();
-    delete w.config();
-    w.mnuSecurity_Click();
-    QVERIFY(QTest::qWaitForWindowExposed(w.config()));
+    MainWindow &w = h.start();
+    w.showSecurity();
+    delete w.securityWindow();
+    w.showSecurity();
+    QVERIFY(QTest::qWaitForWindowExposed(w.securityWindow()));
 }
 
 void TestSecurity::scopeTransitions() {
     Harness h(true);
-    Chestwrd &w = h.startWith(kRecords);
+    MainWindow &w = h.startWith(kRecords);
     auto stored = [&] { return storedSettings(h.paths()); };
 
     // 0 to 1: the records move into the copy, enciphered with the password,
     // and a record added then lands there under the same key.
-    accept(w, "key1", &Config::Option4);
+    accept(w, "key1", "scopeProgramAndDBase");
     QVERIFY(h.messages.isEmpty());
     QCOMPARE(int(w.scope()), 1);
-    QVERIFY(!w.config()->isVisible());
+    QVERIFY(!w.securityWindow()->isVisible());
     QCOMPARE(h.copyFile(), copyBytes(kRecords, "key1"));
     QVERIFY(!Platform::exists(h.paths().database()));
     QCOMPARE(int(stored().scope), 1);
@@ -128,7 +128,7 @@ void TestSecurity::scopeTransitions() {
     QCOMPARE(modeOf(h.paths().copy()), 0600);
     QCOMPARE(modeOf(h.paths().config()), 0600);
     h.fill({"shop", "carl", "pw"});
-    w.mnuAdd_Click();
+    w.add();
     const QList<QByteArray> three{kRecords[0], kRecords[1], "shop:!carl:!pw:!:!"};
     QCOMPARE(h.copyFile(), copyBytes(three, "key1"));
     h.start({"key1"});
@@ -136,7 +136,7 @@ void TestSecurity::scopeTransitions() {
     QVERIFY(!Platform::exists(h.paths().tempFile()));
 
     // 1 to 2 with another password: back to the plain store.
-    accept(h.w(), "key2", &Config::Option6);
+    accept(h.w(), "key2", "scopeProgramOnly");
     QCOMPARE(h.databaseFile(), storeBytes(three));
     QVERIFY(!Platform::exists(h.paths().copy()));
     QCOMPARE(int(stored().scope), 2);
@@ -144,7 +144,7 @@ void TestSecurity::scopeTransitions() {
     QCOMPARE(h.names(), (QStringList{"bank", "mail", "shop"}));
 
     // 2 to 0: the store stays as it is, no prompt any more.
-    accept(h.w(), QString(), &Config::Option5);
+    accept(h.w(), QString(), "scopeNone");
     QCOMPARE(int(stored().scope), 0);
     QCOMPARE(stored().password, QByteArray(kUnsetPassword));
     QCOMPARE(h.databaseFile(), storeBytes(three));
@@ -156,35 +156,35 @@ void TestSecurity::scopeTransitions() {
 
 void TestSecurity::passwordFilterAndLength() {
     Harness h;
-    Config *c = openSettings(h.start());
-    c->Text1->setFocus();
-    QTest::keyClicks(c->Text1, "ab c!");
-    QCOMPARE(c->Text1->text(), QStringLiteral("abc"));
-    QCOMPARE(c->Label2->text(), QStringLiteral("Length: "));
-    QVERIFY(c->Option6->isChecked() && c->Option4->isEnabled() && c->Check2->isEnabled());
-    QVERIFY(!c->Text2->isEnabled());
+    SecurityWindow *c = openSettings(h.start());
+    part<QLineEdit>(c, "passwordEdit")->setFocus();
+    QTest::keyClicks(part<QLineEdit>(c, "passwordEdit"), "ab c!");
+    QCOMPARE(part<QLineEdit>(c, "passwordEdit")->text(), QStringLiteral("abc"));
+    QCOMPARE(part<QLabel>(c, "lengthLabel")->text(), QStringLiteral("Length: "));
+    QVERIFY(part<QRadioButton>(c, "scopeProgramOnly")->isChecked() && part<QRadioButton>(c, "scopeProgramAndDBase")->isEnabled() && part<QCheckBox>(c, "neverExpires")->isEnabled());
+    QVERIFY(!part<QLineEdit>(c, "expiryEdit")->isEnabled());
 
-    c->Text1->setText(QStringLiteral("x-yz"));
-    QCOMPARE(c->Text1->text(), QStringLiteral("xyz"));
-    QCOMPARE(c->Text1->cursorPosition(), 2); // one past the removed character
+    part<QLineEdit>(c, "passwordEdit")->setText(QStringLiteral("x-yz"));
+    QCOMPARE(part<QLineEdit>(c, "passwordEdit")->text(), QStringLiteral("xyz"));
+    QCOMPARE(part<QLineEdit>(c, "passwordEdit")->cursorPosition(), 2); // one past the removed character
 
     // A proposal keeps its remark and shows its length.
-    c->Check1->click();
-    c->Text1->setText(QStringLiteral("AB12         (  ab12  )"));
-    QCOMPARE(c->Label2->text(), QStringLiteral("Length:  4"));
-    c->Command2->click();
+    part<QCheckBox>(c, "suggest")->click();
+    part<QLineEdit>(c, "passwordEdit")->setText(QStringLiteral("AB12         (  ab12  )"));
+    QCOMPARE(part<QLabel>(c, "lengthLabel")->text(), QStringLiteral("Length:  4"));
+    part<QPushButton>(c, "acceptButton")->click();
     QCOMPARE(storedSettings(h.paths()).password, QByteArray("AB12"));
     QCOMPARE(int(storedSettings(h.paths()).scope), 2);
     QCOMPARE(storedSettings(h.paths()).expiry, QByteArray(kNeverExpires));
 
     // Reset, then an emptied box: "None", never expires, the no-password mark.
     c = openSettings(h.w());
-    c->Command3->click();
-    c->Text1->setText("abc");
-    c->Text1->clear();
-    QVERIFY(c->Option5->isChecked());
-    QVERIFY(!c->Option4->isEnabled() && !c->Check2->isEnabled());
-    c->Command2->click();
+    part<QPushButton>(c, "resetButton")->click();
+    part<QLineEdit>(c, "passwordEdit")->setText("abc");
+    part<QLineEdit>(c, "passwordEdit")->clear();
+    QVERIFY(part<QRadioButton>(c, "scopeNone")->isChecked());
+    QVERIFY(!part<QRadioButton>(c, "scopeProgramAndDBase")->isEnabled() && !part<QCheckBox>(c, "neverExpires")->isEnabled());
+    part<QPushButton>(c, "acceptButton")->click();
     QCOMPARE(storedSettings(h.paths()).password, QByteArray(kUnsetPassword));
     QCOMPARE(int(storedSettings(h.paths()).scope), 0);
     QVERIFY(h.messages.isEmpty());
@@ -268,24 +268,24 @@ void TestSecurity::pureRules() {
 
 void TestSecurity::expiryBoxInTheWindow() {
     Harness h(true);
-    Config *c = openSettings(h.startWith(kRecords));
-    c->Text1->setText("pw1");
-    c->Check2->click(); // unchecked: a proposal, focused
-    QVERIFY(c->Text2->isEnabled());
-    QCOMPARE(c->Text2->text(), QStringLiteral("01-05-2027"));
-    QVERIFY(c->Text2->hasFocus());
+    SecurityWindow *c = openSettings(h.startWith(kRecords));
+    part<QLineEdit>(c, "passwordEdit")->setText("pw1");
+    part<QCheckBox>(c, "neverExpires")->click(); // unchecked: a proposal, focused
+    QVERIFY(part<QLineEdit>(c, "expiryEdit")->isEnabled());
+    QCOMPARE(part<QLineEdit>(c, "expiryEdit")->text(), QStringLiteral("01-05-2027"));
+    QVERIFY(part<QLineEdit>(c, "expiryEdit")->hasFocus());
     auto leaveWith = [&](const QString &text) {
-        c->Text2->setFocus();
-        c->Text2->setText(text);
-        c->Text1->setFocus();
+        part<QLineEdit>(c, "expiryEdit")->setFocus();
+        part<QLineEdit>(c, "expiryEdit")->setText(text);
+        part<QLineEdit>(c, "passwordEdit")->setFocus();
     };
     leaveWith("13-10-2030");
-    QCOMPARE(c->Text2->text(), QStringLiteral("12-10-2030"));
+    QCOMPARE(part<QLineEdit>(c, "expiryEdit")->text(), QStringLiteral("12-10-2030"));
     leaveWith("x-05-2030"); // unusable: the proposal again
-    QCOMPARE(c->Text2->text(), QStringLiteral("01-05-2027"));
+    QCOMPARE(part<QLineEdit>(c, "expiryEdit")->text(), QStringLiteral("01-05-2027"));
     leaveWith("1-5-30"); // too short: never expires
-    QVERIFY(c->Check2->isChecked());
-    QVERIFY(c->Text2->text().isEmpty() && !c->Text2->isEnabled());
+    QVERIFY(part<QCheckBox>(c, "neverExpires")->isChecked());
+    QVERIFY(part<QLineEdit>(c, "expiryEdit")->text().isEmpty() && !part<QLineEdit>(c, "expiryEdit")->isEnabled());
 
     // "Accept" pressed at once, the box never left: the date is still
     // checked before it is stored, and the password typed is then the one
@@ -294,15 +294,15 @@ void TestSecurity::expiryBoxInTheWindow() {
          {std::pair{"3-07-2030", "03-07-2030"}, std::pair{"ab-cd-efgh", "01-05-2027"},
           std::pair{"01-011-2030", "01-05-2027"}}) {
         c = openSettings(h.w());
-        c->Text1->setText("abc1");
-        if (c->Check2->isChecked())
-            c->Check2->click();
-        c->Text2->setText(QString::fromLatin1(typed));
-        c->Command2->click();
+        part<QLineEdit>(c, "passwordEdit")->setText("abc1");
+        if (part<QCheckBox>(c, "neverExpires")->isChecked())
+            part<QCheckBox>(c, "neverExpires")->click();
+        part<QLineEdit>(c, "expiryEdit")->setText(QString::fromLatin1(typed));
+        part<QPushButton>(c, "acceptButton")->click();
         QCOMPARE(storedSettings(h.paths()).expiry, QByteArray(stored));
         QCOMPARE(storedSettings(h.paths()).password, QByteArray("abc1"));
     }
-    QCOMPARE(openSettings(h.w())->Text2->text(), QStringLiteral("01-05-2027")); // as stored
+    QCOMPARE(part<QLineEdit>(openSettings(h.w()), "expiryEdit")->text(), QStringLiteral("01-05-2027")); // as stored
     QVERIFY(h.messages.isEmpty());
     h.start({"abc1"});
     QCOMPARE(h.promptsAnswered, 1);
@@ -342,27 +342,27 @@ void TestSecurity::acceptRefusesBadPasswords() {
     Harness h(true);
     writeSettings(h.paths(), kNeverExpires, "old1", 2);
     writeBytes(h.paths().database(), storeBytes(kRecords));
-    Chestwrd &w = h.start({"old1"});
+    MainWindow &w = h.start({"old1"});
     const auto before = snapshot(h.folders);
-    Config *c = openSettings(w);
+    SecurityWindow *c = openSettings(w);
     if (suggesting)
-        c->Check1->click(); // the filter is off while a proposal may stand in the box
-    c->Text1->clear();
+        part<QCheckBox>(c, "suggest")->click(); // the filter is off while a proposal may stand in the box
+    part<QLineEdit>(c, "passwordEdit")->clear();
     if (QTest::currentDataTag() == QLatin1String("outside, typed"))
         for (const QChar ch : box) // as an input method sends it: no key code, the text
-            QTest::sendKeyEvent(QTest::Click, c->Text1, Qt::Key_unknown, QString(ch), {});
+            QTest::sendKeyEvent(QTest::Click, part<QLineEdit>(c, "passwordEdit"), Qt::Key_unknown, QString(ch), {});
     else
-        c->Text1->setText(box);
-    (scope == 1 ? c->Option4 : c->Option6)->click();
+        part<QLineEdit>(c, "passwordEdit")->setText(box);
+    (scope == 1 ? part<QRadioButton>(c, "scopeProgramAndDBase") : part<QRadioButton>(c, "scopeProgramOnly"))->click();
     if (!date.isEmpty()) {
-        c->Check2->click();
-        c->Text2->setText(date);
+        part<QCheckBox>(c, "neverExpires")->click();
+        part<QLineEdit>(c, "expiryEdit")->setText(date);
     }
-    c->Command2->click();
+    part<QPushButton>(c, "acceptButton")->click();
     QCOMPARE(h.messages.size(), 1);
     QVERIFY2(h.messages[0].text.contains(says), qPrintable(h.messages[0].text));
     QVERIFY(c->isVisible());
-    QCOMPARE(c->Text1->text(), box);
+    QCOMPARE(part<QLineEdit>(c, "passwordEdit")->text(), box);
     QCOMPARE(snapshot(h.folders), before);
 }
 
@@ -370,35 +370,35 @@ void TestSecurity::windowShowsWhatIsStored() {
     Harness h(true);
     writeSettings(h.paths(), "03-01-2027", "key5", 1);
     writeBytes(h.paths().copy(), copyBytes(kRecords, "key5"));
-    Chestwrd &w = h.start({"key5"});
+    MainWindow &w = h.start({"key5"});
     // "Security" alone shows the stored settings, as "Configure" does.
-    w.mnuSecurity_Click();
-    Config *c = w.config();
-    QCOMPARE(c->Text1->text(), QStringLiteral("key5"));
-    QVERIFY(c->Option4->isChecked() && !c->Check2->isChecked());
-    QCOMPARE(c->Text2->text(), QStringLiteral("03-01-2027"));
+    w.showSecurity();
+    SecurityWindow *c = w.securityWindow();
+    QCOMPARE(part<QLineEdit>(c, "passwordEdit")->text(), QStringLiteral("key5"));
+    QVERIFY(part<QRadioButton>(c, "scopeProgramAndDBase")->isChecked() && !part<QCheckBox>(c, "neverExpires")->isChecked());
+    QCOMPARE(part<QLineEdit>(c, "expiryEdit")->text(), QStringLiteral("03-01-2027"));
     // A new password typed over the stored one (the expiry reminder's way)
     // keeps the protection and the date, and asks nothing.
-    c->Text1->setFocus();
-    QTest::keyClicks(c->Text1, "new7"); // over the selected stored password
-    QCOMPARE(c->Text1->text(), QStringLiteral("new7"));
-    QVERIFY(c->Option4->isChecked());
-    c->Command2->click();
+    part<QLineEdit>(c, "passwordEdit")->setFocus();
+    QTest::keyClicks(part<QLineEdit>(c, "passwordEdit"), "new7"); // over the selected stored password
+    QCOMPARE(part<QLineEdit>(c, "passwordEdit")->text(), QStringLiteral("new7"));
+    QVERIFY(part<QRadioButton>(c, "scopeProgramAndDBase")->isChecked());
+    part<QPushButton>(c, "acceptButton")->click();
     QVERIFY(h.questions.isEmpty());
     QCOMPARE(h.copyFile(), copyBytes(kRecords, "new7"));
     QCOMPARE(storedSettings(h.paths()).expiry, QByteArray("03-01-2027"));
     QCOMPARE(int(storedSettings(h.paths()).scope), 1);
     // The window goes on under the new key.
     h.clickRow(0);
-    w.Text1[2]->setText("pin2");
-    w.mnuReplace_Click();
+    fieldEdit(w, 2)->setText("pin2");
+    w.replaceSelected();
     QCOMPARE(h.copyFile(), copyBytes({"bank:!ann:!pin2:!:!", kRecords[1]}, "new7"));
 
     // Typing into an emptied box still chooses "Program Only".
     c = openSettings(w);
-    c->Text1->clear();
-    c->Text1->setText("n");
-    QVERIFY(c->Option6->isChecked());
+    part<QLineEdit>(c, "passwordEdit")->clear();
+    part<QLineEdit>(c, "passwordEdit")->setText("n");
+    QVERIFY(part<QRadioButton>(c, "scopeProgramOnly")->isChecked());
 }
 
 void TestSecurity::loweringTheProtectionAsksFirst_data() {
@@ -422,7 +422,7 @@ void TestSecurity::loweringTheProtectionAsksFirst() {
         writeSettings(h.paths(), kNeverExpires, "key5", from);
         QCOMPARE(RewriteDatabase(h.paths(), ScopeFromDigit(char('0' + from)), kRecords, "key5"),
                  StoreStatus::Ok);
-        Chestwrd &w = h.start({"key5"});
+        MainWindow &w = h.start({"key5"});
         const auto before = snapshot(h.folders);
         h.confirmAnswers = {yes};
         ::accept(w, password, kScopeOption[to]);
@@ -433,35 +433,35 @@ void TestSecurity::loweringTheProtectionAsksFirst() {
         QCOMPARE(int(w.scope()), yes ? to : from);
         if (!yes) {
             QCOMPARE(snapshot(h.folders), before); // "No" keeps everything
-            QVERIFY(w.config()->isVisible());
+            QVERIFY(w.securityWindow()->isVisible());
         }
     }
 }
 
 void TestSecurity::generatorOverManyPresses() {
     Harness h;
-    Config *c = openSettings(h.start());
-    c->Check1->click();
+    SecurityWindow *c = openSettings(h.start());
+    part<QCheckBox>(c, "suggest")->click();
     // Level 1 gives six characters, 2 eight and 3 what the count box says;
     // the remark after a proposal is its lower-case form.
     const std::tuple<QRadioButton *, QString, int, QString> cases[] = {
-        {c->Option1, "40", 6, "^[1-9A-Z]+$"},
-        {c->Option2, "", 8, "^[1-9A-Z]+$"},
-        {c->Option3, "12", 12, "^[1-9A-Za-z]+$"},
-        {c->Option3, "0003", 3, "^[1-9A-Za-z]+$"}};
+        {part<QRadioButton>(c, "level1"), "40", 6, "^[1-9A-Z]+$"},
+        {part<QRadioButton>(c, "level2"), "", 8, "^[1-9A-Z]+$"},
+        {part<QRadioButton>(c, "level3"), "12", 12, "^[1-9A-Za-z]+$"},
+        {part<QRadioButton>(c, "level3"), "0003", 3, "^[1-9A-Za-z]+$"}};
     QString seen;
     for (const auto &[option, count, length, chars] : cases) {
         option->click();
-        if (option == c->Option3)
-            c->Text3->setText(count);
+        if (option == part<QRadioButton>(c, "level3"))
+            part<QLineEdit>(c, "lengthEdit")->setText(count);
         for (int press = 0; press < 100; ++press) {
-            c->Command1->click();
-            const QString proposal = c->Text1->text().left(length);
-            QCOMPARE(c->Text1->text(), proposal + "         (  " + proposal.toLower() + "  )");
+            part<QPushButton>(c, "goButton")->click();
+            const QString proposal = part<QLineEdit>(c, "passwordEdit")->text().left(length);
+            QCOMPARE(part<QLineEdit>(c, "passwordEdit")->text(), proposal + "         (  " + proposal.toLower() + "  )");
             QVERIFY2(QRegularExpression(chars).match(proposal).hasMatch(), qPrintable(proposal));
             seen += proposal;
         }
-        QCOMPARE(c->Label2->text(), QStringLiteral("Length:  %1").arg(length));
+        QCOMPARE(part<QLabel>(c, "lengthLabel")->text(), QStringLiteral("Length:  %1").arg(length));
     }
     QVERIFY(seen.contains(QRegularExpression("[a-z]")) &&
             seen.contains(QRegularExpression("[A-Z]")) &&
@@ -469,13 +469,13 @@ void TestSecurity::generatorOverManyPresses() {
 
     // The count box keeps digits only and stops at the longest proposal; an
     // empty count gives an empty proposal.
-    c->Text3->setText("9a9-b999");
-    QCOMPARE(c->Text3->text(), QString::number(kMaxProposalLength));
-    c->Command1->click();
-    QCOMPARE(c->Text1->text().indexOf(u' '), kMaxProposalLength);
-    c->Text3->clear();
-    c->Command1->click();
-    QCOMPARE(c->Text1->text(), QStringLiteral("         (    )"));
+    part<QLineEdit>(c, "lengthEdit")->setText("9a9-b999");
+    QCOMPARE(part<QLineEdit>(c, "lengthEdit")->text(), QString::number(kMaxProposalLength));
+    part<QPushButton>(c, "goButton")->click();
+    QCOMPARE(part<QLineEdit>(c, "passwordEdit")->text().indexOf(u' '), kMaxProposalLength);
+    part<QLineEdit>(c, "lengthEdit")->clear();
+    part<QPushButton>(c, "goButton")->click();
+    QCOMPARE(part<QLineEdit>(c, "passwordEdit")->text(), QStringLiteral("         (    )"));
 
     // Codes outside the level are drawn again: 1, "0" and "\\" before "B",
     // and "b" only at level 3.

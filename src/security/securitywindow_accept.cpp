@@ -1,4 +1,4 @@
-#include "config.h"
+#include "securitywindow.h"
 
 #include "ansi.h"
 #include "session.h"
@@ -11,19 +11,19 @@
 // Accept: what is refused, what is asked before the protection is lowered,
 // and the settings handed to the session.
 
-bool Config::refuse(const QString &text) {
+bool SecurityWindow::refuse(const QString &text) {
     m_hooks.message(QMessageBox::Warning, kProgramTitle, text);
     return true;
 }
 
-bool Config::passwordRefused(const QByteArray &password, Scope scope) {
-    const QString bad = Ansi::firstUnencodable(Text1->text());
+bool SecurityWindow::passwordRefused(const QByteArray &password, Scope scope) {
+    const QString bad = Ansi::firstUnencodable(m_passwordEdit->text());
     if (!bad.isEmpty())
         return refuse(QStringLiteral("The password holds \"%1\", a character Varnlock can not "
                                      "store: its files use the Windows-1252 character set. "
                                      "Nothing was changed: replace that character and try again.")
                           .arg(bad));
-    if (password == kUnsetPassword && !Text1->text().isEmpty())
+    if (password == kUnsetPassword && !m_passwordEdit->text().isEmpty())
         return refuse(QStringLiteral("\"UNSETMARK\" can not be a password: Varnlock stores it "
                                      "to mean that no password is set. Nothing was changed: "
                                      "choose another password."));
@@ -35,7 +35,7 @@ bool Config::passwordRefused(const QByteArray &password, Scope scope) {
     return false;
 }
 
-bool Config::lowering(const QByteArray &password, Scope scope) {
+bool SecurityWindow::lowering(const QByteArray &password, Scope scope) {
     QStringList changes;
     const bool hadPassword = m_session.needsPassword();
     if (hadPassword && (password == kUnsetPassword || scope == Scope::None))
@@ -53,26 +53,26 @@ bool Config::lowering(const QByteArray &password, Scope scope) {
     return !m_hooks.confirm(kProgramTitle, text);
 }
 
-void Config::Command2_Click() {
-    const QByteArray box = Ansi::fromUnicode(Text1->text());
+void SecurityWindow::acceptSettings() {
+    const QByteArray box = Ansi::fromUnicode(m_passwordEdit->text());
     const qsizetype blank = box.indexOf(' ');
     QByteArray password = blank < 0 ? box : box.left(blank);
     const bool emptyBox = box.isEmpty();
     if (emptyBox)
         password = kUnsetPassword;
-    const Scope scope = Option4->isChecked()   ? Scope::ProgramAndDBase
-                        : Option6->isChecked() ? Scope::ProgramOnly
+    const Scope scope = m_scopeProgramAndDBase->isChecked()   ? Scope::ProgramAndDBase
+                        : m_scopeProgramOnly->isChecked() ? Scope::ProgramOnly
                                                : Scope::None;
     if (passwordRefused(password, scope))
         return;
     if (emptyBox)
-        Check2->setChecked(true);
+        m_neverExpires->setChecked(true);
     // The date is checked as leaving its box checks it, so only a whole
     // MM-DD-YYYY date is ever stored; a blank in it is refused below first.
-    if (!Text2->text().isEmpty() && !Text2->text().contains(u' '))
+    if (!m_expiryEdit->text().isEmpty() && !m_expiryEdit->text().contains(u' '))
         correctExpiry();
     const QByteArray expiry =
-        Text2->text().isEmpty() ? QByteArray(kNeverExpires) : Ansi::fromUnicode(Text2->text());
+        m_expiryEdit->text().isEmpty() ? QByteArray(kNeverExpires) : Ansi::fromUnicode(m_expiryEdit->text());
     const QByteArray line = BuildSettingsLine(expiry, password, TodayText(), scope);
     const UiHooks &hooks = m_hooks;
     if (line.contains(' ')) {

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "clipboard.h"
-#include "config.h"
+#include "securitywindow.h"
 #include "keys.h"
-#include "passreq.h"
+#include "passwordprompt.h"
 #include "recordlist.h"
 #include "servicelist.h"
 #include "session.h"
@@ -42,15 +42,19 @@ inline const QString kOpenElsewhereText =
     QStringLiteral("The records of this program folder are already open in another Varnlock "
                    "window. Use that window; this one closes without changing anything.");
 
+// The object names of the five fields, in record order.
+inline constexpr const char *kFieldNames[5] = {"serviceEdit", "userNameEdit", "passwordEdit",
+                                               "otherInfoEdit", "pathEdit"};
+
 // The main window: five fields, the list of services and one menu.
-class Chestwrd : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    Chestwrd(const StorePaths &paths, const UiHooks &hooks, QWidget *parent = nullptr);
-    ~Chestwrd() override;
+    MainWindow(const StorePaths &paths, const UiHooks &hooks, QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     // Runs the start-up sequence once; false when the program ended during it.
-    bool Form_Load();
+    bool load();
     // Shows the window, running the start-up sequence first if it has not run.
     void showLoaded();
     // A second start asked for this window: the prompt or the window comes forward.
@@ -68,67 +72,36 @@ public:
     // The records, the files and the settings as the running program holds them.
     Session &session() { return m_session; }
     Scope scope() const { return m_session.scope(); }
-    void LoadSettings(bool prompt);
+    void loadSettings(bool prompt);
 
-    // The About command brings up the splash; the application supplies it.
-    std::function<void()> showAbout;
 
-    // Controls and state, under the names the rest of the program uses.
-    std::array<QLineEdit *, 5> Text1{};
-    QLabel *Label1 = nullptr; // "Username"
-    QLabel *Label2 = nullptr; // "Password"
-    QLabel *Label3 = nullptr; // "Other Info"
-    QLabel *Label4 = nullptr; // "Service"
-    QLabel *Label5 = nullptr; // "Path"
-    QCheckBox *Check1 = nullptr;
-    ServiceList *List2 = nullptr;
-    QFrame *Frame1 = nullptr;
-    QLabel *Reach = nullptr;
-    QLabel *auth = nullptr;
-    QTimer *Timer1 = nullptr;
-    QTimer *Timer2 = nullptr;
-    SecretClipboard *Clipboard = nullptr;
-    // Ctrl+F: the find line under the list, which filters it.
-    QLineEdit *FindLine = nullptr;
-    QMenu *mnuMenu = nullptr;
-    QAction *mnuConfig = nullptr, *mnuSecurity = nullptr, *mnuCapture = nullptr,
-            *mnuImport = nullptr, *mnuHelp = nullptr, *mnuAbout = nullptr, *mnuExit = nullptr,
-            *mnuAdd = nullptr, *mnuReplace = nullptr, *mnuRemove = nullptr, *mnuReset = nullptr;
+    // The records in list order; the list shows their service names.
+    const RecordList &records() const { return m_session.records(); }
+    // The record the list shows as selected, or -1.
+    qsizetype selectedRecord() const;
 
-    // List1: the record lines; List2 shows their service names in this order.
-    const RecordList &List1() const { return m_session.records(); }
-    int SelectedIndex = -1;
-    int CaptureField = 0;
-    int AltPending = 0;
-
-    Config *config();
-    PassReq *passReq() const { return m_passReq; }
+    SecurityWindow *securityWindow();
+    PasswordPrompt *passwordPrompt() const { return m_prompt; }
     const StorePaths &paths() const { return m_session.paths(); }
-    const UiHooks &hooks() const { return m_hooks; }
 
-    // The fields as single-byte text, and back.
-    QByteArray fieldText(int index) const;
-    void setFieldText(int index, const QByteArray &text);
-
-    // Command handlers, public so the settings window and tests can drive them.
-    void AddRecord();
-    void mnuAdd_Click();
-    void mnuReplace_Click();
-    void mnuRemove_Click();
-    void mnuReset_Click();
-    void mnuConfig_Click();
-    void mnuSecurity_Click();
-    void mnuCapture_Click();
-    void mnuImport_Click();
-    void mnuHelp_Click();
-    void mnuAbout_Click();
-    void mnuExit_Click();
-    void Label1_Click();
-    void Label2_Click();
-    void Label5_Click();
-    void Label5_DblClick();
-    void Form_Click();
-    void Timer2_Timer();
+    // The commands, as the menu and the keys give them.
+    void add();
+    void replaceSelected();
+    void removeSelected();
+    void reset();
+    void configure();
+    void showSecurity();
+    void toggleCapture();
+    void importOldDatabase();
+    void showHelp();
+    void about();
+    void exitProgram();
+    void copyUserName();
+    void copyPassword();
+    void copyPath();
+    void openPath();
+    // A click on the window's background: the copied field leaves the clipboard.
+    void forgetCopy();
 
     // The files changed on disk under the window: the settings and the records
     // are read again (asking for the password when it changed), the fields
@@ -136,6 +109,10 @@ public:
     // longer selected, and the window says so. False when the program ended
     // meanwhile.
     bool reloadFromDisk();
+
+signals:
+    // The About command: the application brings up the splash.
+    void aboutRequested();
 
 private slots:
     void screenLocked(bool active);
@@ -148,34 +125,29 @@ protected:
 private:
     void buildControls();
     void buildMenu();
-    void UpdateImportMenu();
-    void CheckCopyForImport();
+    void updateImportAction();
+    void checkCopyForImport();
     bool askPassword(const QByteArray &password);
-    void showReach();
     void loadRecords();
     void diskSettled();
-    void fillList(qsizetype selectRecord = -1);
-    // The record the highlighted row shows, or -1.
-    qsizetype selectedRecord() const;
     void findChanged();
     void showRow(int row);
-    void Text1_Change();
+    void fieldsChanged();
     // alone: the key was a modifier pressed and released with no other key.
-    void Text1_KeyUp(int index, int keyCode, bool alone);
+    void fieldKeyReleased(int index, int key, bool alone);
     // A letter that jumps after a lone Alt is never typed into the field.
     bool jumpKeyPressed(const QKeyEvent *event) const;
-    void Text1_GotFocus(int index);
-    void Text1_Click(int index);
-    void Text1_MouseMove(int index);
-    void List2_Click();
-    void List2_MouseUp(Qt::MouseButton button);
-    void List2_KeyUp(int key);
-    void Check1_Click();
-    void Timer1_Timer();
+    void fieldFocused(int index);
+    void fieldClicked(int index);
+    void fieldHovered(int index);
+    void rowChosen();
+    void rowReleased(Qt::MouseButton button);
+    void listKeyReleased(int key);
+    void maskChanged();
+    void focusPrompt();
     void copyByLabel(QLabel *label, int field);
     // The copied field's caption red, the others black (none red for null).
     void markCopied(QLabel *label);
-    void clearSelectionMarks();
     bool requiredFieldsFilled() const;
     // Replace and Remove act only on the record the list shows as selected.
     bool recordShownSelected() const;
@@ -192,15 +164,51 @@ private:
     // files cannot.
     bool fieldsStorable();
     void clearFields();
+    void addRecord();
+    // While Capture is on: the clipboard's text into the capture field.
+    void captureTick();
+    // The fields as single-byte text, and back.
+    QByteArray fieldText(int index) const;
+    void setFieldText(int index, const QByteArray &text);
+    // Selects a record (or none, -1) and highlights it where the list shows it.
+    void select(qsizetype record);
     void endProgram();
 
     Session m_session;
     UiHooks m_hooks;
+
+    // The controls. The fields are in record order: service, user name,
+    // password, other info, path.
+    std::array<QLineEdit *, 5> m_fields{};
+    QLabel *m_serviceCaption = nullptr;
+    QLabel *m_userNameCaption = nullptr;
+    QLabel *m_passwordCaption = nullptr;
+    QLabel *m_otherInfoCaption = nullptr;
+    QLabel *m_pathCaption = nullptr;
+    QCheckBox *m_hidePassword = nullptr;
+    ServiceList *m_recordView = nullptr;
+    QFrame *m_topRule = nullptr;
+    QLineEdit *m_findLine = nullptr; // Ctrl+F: under the list, filtering it
+    QTimer *m_promptFocusTimer = nullptr;
+    QTimer *m_captureTimer = nullptr;
+    SecretClipboard *m_clipboard = nullptr;
+    QMenu *m_menu = nullptr;
+    QAction *m_configureAction = nullptr, *m_securityAction = nullptr,
+            *m_captureAction = nullptr, *m_importAction = nullptr, *m_helpAction = nullptr,
+            *m_aboutAction = nullptr, *m_exitAction = nullptr, *m_addAction = nullptr,
+            *m_replaceAction = nullptr, *m_removeAction = nullptr, *m_resetAction = nullptr;
+
+    // The record the user chose; the list highlights it wherever it shows it.
+    qsizetype m_selected = -1;
+    // The field copied text goes to while Capture is on.
+    int m_captureField = 0;
+    // A lone Alt was released in a field: the next letter may jump.
+    bool m_jumpsArmed = false;
     ServiceNames *m_names = nullptr;
     // Either window may be destroyed from outside (a forced close): the
     // pointers then read null and the next use makes a new one.
-    QPointer<Config> m_config;
-    QPointer<PassReq> m_passReq;
+    QPointer<SecurityWindow> m_settings;
+    QPointer<PasswordPrompt> m_prompt;
     DiskWatch *m_diskWatch = nullptr;
     IdleWatch *m_idle = nullptr;
     std::array<PressedKeys, 5> m_pressed;

@@ -17,10 +17,10 @@ class QRadioButton;
 
 // The security settings: master password, its expiry, the protection scope,
 // and the password proposals. "Accept" goes through the session it is given.
-class Config : public QWidget {
+class SecurityWindow : public QWidget {
     Q_OBJECT
 public:
-    Config(Session &session, const UiHooks &hooks);
+    SecurityWindow(Session &session, const UiHooks &hooks);
 
     // Puts a password into the box, selected.
     void setPassword(const QByteArray &password);
@@ -29,31 +29,6 @@ public:
     void showStored();
     // Whether showStored has run for this window.
     bool filled() const { return m_filled; }
-
-    QLabel *Label1 = nullptr;
-    QLineEdit *Text1 = nullptr;
-    QLabel *Label2 = nullptr;
-    QGroupBox *Frame3 = nullptr;
-    QCheckBox *Check2 = nullptr;
-    QLineEdit *Text2 = nullptr;
-    QGroupBox *Frame4 = nullptr;
-    QRadioButton *Option4 = nullptr; // scope 1
-    QRadioButton *Option5 = nullptr; // scope 0
-    QRadioButton *Option6 = nullptr; // scope 2
-    QPushButton *Command2 = nullptr; // Accept
-    QPushButton *Command3 = nullptr; // Reset
-    // The proposals.
-    QGroupBox *Frame2 = nullptr;
-    QCheckBox *Check1 = nullptr;
-    QGroupBox *Frame1 = nullptr;
-    QRadioButton *Option1 = nullptr, *Option2 = nullptr, *Option3 = nullptr;
-    QLineEdit *Text3 = nullptr;
-    QLabel *Label3 = nullptr;
-    QPushButton *Command1 = nullptr; // Go
-
-    void Command1_Click();
-    void Command2_Click();
-    void Command3_Click();
 
 signals:
     // New settings are stored and in force.
@@ -68,15 +43,18 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void Form_Load();
-    void Text1_Change();
-    void Check2_Click();
-    void Text2_GotFocus();
-    void Text2_LostFocus();
-    void Check1_Click();
-    void Option3_Click();
-    void Option3_LostFocus();
-    void Text3_Change();
+    void propose();
+    void acceptSettings();
+    void resetWindow();
+    void showStoredScope();
+    void passwordChanged();
+    void neverExpiresToggled();
+    void expiryFocused();
+    void expiryLeft();
+    void suggestToggled();
+    void level3Toggled();
+    void level3Left();
+    void lengthChanged();
     void proposeExpiry();
     void correctExpiry();
     // Refusals that keep the window open with what was typed.
@@ -84,7 +62,28 @@ private:
     bool passwordRefused(const QByteArray &password, Scope scope);
     // Asks before the protection is lowered; true when the user says no.
     bool lowering(const QByteArray &password, Scope scope);
-    void setText3Background(bool white);
+    void setLengthBackground(bool white);
+
+    QLabel *m_passwordCaption = nullptr;
+    QLineEdit *m_passwordEdit = nullptr;
+    QLabel *m_lengthLabel = nullptr;
+    QGroupBox *m_expiryFrame = nullptr;
+    QCheckBox *m_neverExpires = nullptr;
+    QLineEdit *m_expiryEdit = nullptr;
+    QGroupBox *m_reachFrame = nullptr;
+    QRadioButton *m_scopeProgramAndDBase = nullptr; // scope 1
+    QRadioButton *m_scopeNone = nullptr; // scope 0
+    QRadioButton *m_scopeProgramOnly = nullptr; // scope 2
+    QPushButton *m_acceptButton = nullptr; // Accept
+    QPushButton *m_resetButton = nullptr; // Reset
+    // The proposals.
+    QGroupBox *m_suggestFrame = nullptr;
+    QCheckBox *m_suggest = nullptr;
+    QGroupBox *m_levelFrame = nullptr;
+    QRadioButton *m_level1 = nullptr, *m_level2 = nullptr, *m_level3 = nullptr;
+    QLineEdit *m_lengthEdit = nullptr;
+    QLabel *m_charactersLabel = nullptr;
+    QPushButton *m_goButton = nullptr; // Go
 
     Session &m_session;
     UiHooks m_hooks;

@@ -1,4 +1,4 @@
-#include "chestwrd.h"
+#include "mainwindow.h"
 
 #include "ansi.h"
 #include "keys.h"
@@ -44,70 +44,65 @@ const QString kChangedOnDiskText = QStringLiteral(
 
 // ---- the list --------------------------------------------------------------
 
-void Chestwrd::fillList(qsizetype selectRecord) {
-    m_names->refresh();
-    List2->selectRow(m_names->rowOf(selectRecord));
+void MainWindow::select(qsizetype record) {
+    m_selected = record;
+    m_recordView->selectRow(m_names->rowOf(record));
+    updateCommands();
 }
 
-qsizetype Chestwrd::selectedRecord() const {
-    return m_names->recordAt(List2->selectedRow());
+qsizetype MainWindow::selectedRecord() const {
+    return m_names->recordAt(m_recordView->selectedRow());
 }
 
-void Chestwrd::clearSelectionMarks() {
-    List2->clearSelection();
+bool MainWindow::recordShownSelected() const {
+    return m_selected >= 0 && m_selected < records().size() && selectedRecord() == m_selected;
 }
 
-bool Chestwrd::recordShownSelected() const {
-    return SelectedIndex >= 0 && SelectedIndex < List1().size() &&
-           selectedRecord() == SelectedIndex;
-}
-
-void Chestwrd::updateCommands() {
+void MainWindow::updateCommands() {
     const bool filled = requiredFieldsFilled();
     const bool selected = recordShownSelected();
-    mnuAdd->setEnabled(filled);
-    mnuReplace->setEnabled(filled && selected);
+    m_addAction->setEnabled(filled);
+    m_replaceAction->setEnabled(filled && selected);
     // Moving through the list by keyboard empties the fields without offering Remove.
-    mnuRemove->setEnabled(selected && m_recordShown);
+    m_removeAction->setEnabled(selected && m_recordShown);
 }
 
-void Chestwrd::List2_Click() {
-    SelectedIndex = int(selectedRecord());
+void MainWindow::rowChosen() {
+    m_selected = selectedRecord();
     m_recordShown = false;
     clearFields();
     updateCommands();
 }
 
-void Chestwrd::List2_MouseUp(Qt::MouseButton button) {
+void MainWindow::rowReleased(Qt::MouseButton button) {
     if (button == Qt::RightButton) {
         // The highlight goes, and with it the record Replace would overwrite.
-        clearSelectionMarks();
-        SelectedIndex = -1;
+        select(-1);
         updateCommands();
         return;
     }
     const qsizetype row = selectedRecord();
-    if (row < 0 || row >= List1().size())
+    if (row < 0 || row >= records().size())
         return;
     m_recordShown = true;
     RecordFields fields;
     for (int i = 0; i < 5; ++i)
         fields[i] = fieldText(i);
-    const bool complete = SplitRecordLine(List1().line(row), fields);
+    const bool complete = SplitRecordLine(records().line(row), fields);
     for (int i = 0; i < 5; ++i) {
         if (fields[i] != fieldText(i))
             setFieldText(i, fields[i]);
     }
     updateCommands();
     if (complete)
-        mnuReset->setEnabled(true);
+        m_resetAction->setEnabled(true);
 }
 
-void Chestwrd::List2_KeyUp(int key) {
-    if (key != 27)
+void MainWindow::listKeyReleased(int key) {
+    if (key != Qt::Key_Escape)
         return;
     // Escape first closes the find line it was meant for; then the window.
-    if (!FindLine->isHidden())
+    if (!m_findLine->isHidden())
         closeFind();
     else
         close();
@@ -115,20 +110,20 @@ void Chestwrd::List2_KeyUp(int key) {
 
 // ---- fields ----------------------------------------------------------------
 
-QByteArray Chestwrd::fieldText(int index) const {
-    return Ansi::fromUnicode(Text1[index]->text());
+QByteArray MainWindow::fieldText(int index) const {
+    return Ansi::fromUnicode(m_fields[index]->text());
 }
 
-void Chestwrd::setFieldText(int index, const QByteArray &text) {
-    Text1[index]->setText(Ansi::toUnicode(text));
+void MainWindow::setFieldText(int index, const QByteArray &text) {
+    m_fields[index]->setText(Ansi::toUnicode(text));
 }
 
-bool Chestwrd::requiredFieldsFilled() const {
-    return !Text1[0]->text().isEmpty() && !Text1[1]->text().isEmpty() &&
-           !Text1[2]->text().isEmpty();
+bool MainWindow::requiredFieldsFilled() const {
+    return !m_fields[0]->text().isEmpty() && !m_fields[1]->text().isEmpty() &&
+           !m_fields[2]->text().isEmpty();
 }
 
-void Chestwrd::Text1_Change() {
+void MainWindow::fieldsChanged() {
     updateCommands();
 }
 
@@ -148,75 +143,75 @@ int jumpTarget(int key) {
 
 } // namespace
 
-bool Chestwrd::jumpKeyPressed(const QKeyEvent *event) const {
+bool MainWindow::jumpKeyPressed(const QKeyEvent *event) const {
     const Qt::KeyboardModifiers chord = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
-    return AltPending == 1 && !(event->modifiers() & chord) && jumpTarget(event->key()) >= 0;
+    return m_jumpsArmed && !(event->modifiers() & chord) && jumpTarget(event->key()) >= 0;
 }
 
-void Chestwrd::Text1_KeyUp(int index, int key, bool alone) {
+void MainWindow::fieldKeyReleased(int index, int key, bool alone) {
     // Ctrl pressed and released alone ticks Capture; Ctrl+A or Ctrl+V does not.
-    if (key == 17) {
+    if (key == Qt::Key_Control) {
         if (alone)
-            mnuCapture->setChecked(true);
+            m_captureAction->setChecked(true);
         return;
     }
-    if (AltPending == 1 && key >= 65 && key <= 90) {
-        if (const int target = jumpTarget(Qt::Key_A + (key - 65)); target >= 0) {
-            Text1[target]->setFocus();
+    if (m_jumpsArmed) {
+        if (const int target = jumpTarget(key); target >= 0) {
+            m_fields[target]->setFocus();
             return;
         }
     }
     // Only Alt on its own arms the jumps: the end of Alt+E or Alt+M does not.
-    AltPending = key == 18 && alone ? 1 : 0;
-    if (key == 27) {
+    m_jumpsArmed = key == Qt::Key_Alt && alone;
+    if (key == Qt::Key_Escape) {
         close();
         return;
     }
-    if (key == 13 && index == 3 && requiredFieldsFilled())
-        AddRecord();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && index == 3 && requiredFieldsFilled())
+        addRecord();
 }
 
-void Chestwrd::Text1_GotFocus(int index) {
-    if (mnuCapture->isChecked()) {
-        CaptureField = index;
-        Clipboard->clear();
+void MainWindow::fieldFocused(int index) {
+    if (m_captureAction->isChecked()) {
+        m_captureField = index;
+        m_clipboard->clear();
     }
     // Only an empty path is offered the address prefix: a path already typed
     // or stored is kept.
-    if (index == 4 && Text1[4]->text().isEmpty()) {
-        Text1[4]->setText(QStringLiteral("http://"));
-        Text1[4]->setCursorPosition(7);
+    if (index == 4 && m_fields[4]->text().isEmpty()) {
+        m_fields[4]->setText(QStringLiteral("http://"));
+        m_fields[4]->setCursorPosition(7);
     }
 }
 
-void Chestwrd::Text1_Click(int index) {
-    if (!mnuCapture->isChecked())
+void MainWindow::fieldClicked(int index) {
+    if (!m_captureAction->isChecked())
         return;
     // An empty clipboard never wipes what a field holds.
     const QString text = QGuiApplication::clipboard()->text();
     if (text.isEmpty())
         return;
-    Text1[index]->setText(text);
-    Text1[index]->setCursorPosition(int(Text1[index]->text().size()));
+    m_fields[index]->setText(text);
+    m_fields[index]->setCursorPosition(int(m_fields[index]->text().size()));
 }
 
-void Chestwrd::Text1_MouseMove(int index) {
+void MainWindow::fieldHovered(int index) {
     if (index != 2)
-        Text1[index]->setToolTip(Text1[index]->text());
+        m_fields[index]->setToolTip(m_fields[index]->text());
 }
 
-void Chestwrd::Check1_Click() {
-    Text1[2]->setEchoMode(Check1->isChecked() ? QLineEdit::Password : QLineEdit::Normal);
+void MainWindow::maskChanged() {
+    m_fields[2]->setEchoMode(m_hidePassword->isChecked() ? QLineEdit::Password : QLineEdit::Normal);
 }
 
-void Chestwrd::Timer1_Timer() {
-    if (m_passReq && m_passReq->isVisible())
-        m_passReq->Text1->setFocus();
+void MainWindow::focusPrompt() {
+    if (m_prompt && m_prompt->isVisible())
+        m_prompt->focusPassword();
 }
 
 // ---- record commands ---------------------------------------------------------
 
-bool Chestwrd::reportFailure(SessionStatus status) {
+bool MainWindow::reportFailure(SessionStatus status) {
     switch (status) {
     case SessionStatus::Ok:
         return false;
@@ -261,22 +256,22 @@ bool Chestwrd::reportFailure(SessionStatus status) {
     return true;
 }
 
-QByteArray Chestwrd::fieldsLine() const {
+QByteArray MainWindow::fieldsLine() const {
     RecordFields fields;
     for (int i = 0; i < 5; ++i)
         fields[i] = fieldText(i);
     return ComposeRecordLine(fields);
 }
 
-void Chestwrd::clearFields() {
-    for (QLineEdit *field : Text1)
+void MainWindow::clearFields() {
+    for (QLineEdit *field : m_fields)
         field->setText(QString());
 }
 
-bool Chestwrd::fieldsStorable() {
+bool MainWindow::fieldsStorable() {
     static const char *const names[] = {"Service", "Username", "Password", "Other Info", "Path"};
     for (int i = 0; i < 5; ++i) {
-        const QString bad = Ansi::firstUnencodable(Text1[i]->text());
+        const QString bad = Ansi::firstUnencodable(m_fields[i]->text());
         if (bad.isEmpty())
             continue;
         // Stored, it would come back as "?": refused before anything changes.
@@ -290,7 +285,7 @@ bool Chestwrd::fieldsStorable() {
     return true;
 }
 
-void Chestwrd::AddRecord() {
+void MainWindow::addRecord() {
     if (!fieldsStorable())
         return;
     // The record is written first; only what reached the disk is listed.
@@ -298,24 +293,24 @@ void Chestwrd::AddRecord() {
     if (reportFailure(m_session.add(fieldsLine(), &added)))
         return;
     clearFields();
-    SelectedIndex = -1;
+    m_selected = -1;
     // A record the find line would hide is shown: the whole list comes back.
-    if (m_names->rowOf(added) < 0 && !FindLine->text().isEmpty())
-        FindLine->clear();
-    fillList();
+    if (m_names->rowOf(added) < 0 && !m_findLine->text().isEmpty())
+        m_findLine->clear();
+    select(-1);
     if (const int row = m_names->rowOf(added); row >= 0)
-        List2->scrollTo(m_names->index(row));
+        m_recordView->scrollTo(m_names->index(row));
 }
 
-void Chestwrd::mnuAdd_Click() {
-    AddRecord();
-    List2->viewport()->update();
+void MainWindow::add() {
+    addRecord();
+    m_recordView->viewport()->update();
 }
 
-void Chestwrd::explainDisabled(QAction *command) {
+void MainWindow::explainDisabled(QAction *command) {
     if (m_ended || !isVisible())
         return;
-    const bool replace = command == mnuReplace;
+    const bool replace = command == m_replaceAction;
     QString text;
     if (!recordShownSelected())
         text = replace ? QStringLiteral("Nothing was replaced: no record is selected. Click the "
@@ -332,123 +327,118 @@ void Chestwrd::explainDisabled(QAction *command) {
     m_hooks.message(QMessageBox::Information, kProgramTitle, text);
 }
 
-void Chestwrd::mnuReplace_Click() {
+void MainWindow::replaceSelected() {
     if (!recordShownSelected()) {
-        explainDisabled(mnuReplace);
+        explainDisabled(m_replaceAction);
         return;
     }
     if (!fieldsStorable())
         return;
     qsizetype newIndex = -1;
-    if (reportFailure(m_session.replace(SelectedIndex, fieldsLine(), &newIndex)))
+    if (reportFailure(m_session.replace(m_selected, fieldsLine(), &newIndex)))
         return;
     // The selection follows the record to its new place, so a second
     // replace changes the same record.
-    SelectedIndex = int(newIndex);
-    fillList(newIndex);
+    m_selected = newIndex;
+    select(newIndex);
 }
 
-void Chestwrd::mnuRemove_Click() {
+void MainWindow::removeSelected() {
     if (!recordShownSelected()) {
-        explainDisabled(mnuRemove);
+        explainDisabled(m_removeAction);
         return;
     }
-    if (reportFailure(m_session.remove(SelectedIndex)))
+    if (reportFailure(m_session.remove(m_selected)))
         return;
-    SelectedIndex = -1;
-    fillList();
+    select(-1);
     clearFields();
     updateCommands();
 }
 
-void Chestwrd::mnuReset_Click() {
-    if (mnuCapture->isChecked()) {
-        Timer2->stop();
-        Clipboard->clear();
-        mnuCapture->setChecked(false);
+void MainWindow::reset() {
+    if (m_captureAction->isChecked()) {
+        m_captureTimer->stop();
+        m_clipboard->clear();
+        m_captureAction->setChecked(false);
     }
     clearFields();
-    Check1->setChecked(true);
-    clearSelectionMarks();
+    m_hidePassword->setChecked(true);
     // What is no longer shown as selected can not be replaced or removed.
-    SelectedIndex = -1;
-    updateCommands();
+    select(-1);
 }
 
-void Chestwrd::mnuImport_Click() {
+void MainWindow::importOldDatabase() {
     if (reportFailure(m_session.importOldDatabase()))
         return;
-    SelectedIndex = -1;
-    fillList();
+    select(-1);
     m_hooks.message(QMessageBox::Information, kProgramTitle,
                     QStringLiteral("Old Database Import Success"));
 }
 
-void Chestwrd::mnuConfig_Click() {
-    config()->showStored();
+void MainWindow::configure() {
+    securityWindow()->showStored();
 }
 
-void Chestwrd::mnuSecurity_Click() {
+void MainWindow::showSecurity() {
     // Opened on its own, the window shows what is stored, as Configure makes it.
-    if (!config()->filled())
-        config()->showStored();
-    config()->show();
-    config()->raise();
-    config()->activateWindow();
+    if (!securityWindow()->filled())
+        securityWindow()->showStored();
+    securityWindow()->show();
+    securityWindow()->raise();
+    securityWindow()->activateWindow();
 }
 
-void Chestwrd::mnuHelp_Click() {
+void MainWindow::showHelp() {
     if (Platform::exists(paths().helpPage()))
         m_hooks.open(paths().helpPage());
 }
 
-void Chestwrd::mnuAbout_Click() {
-    if (showAbout)
-        showAbout();
+void MainWindow::about() {
+    emit aboutRequested();
 }
 
-void Chestwrd::openMenu() {
+void MainWindow::openMenu() {
     if (m_ended || !isVisible())
         return;
-    menuBar()->setActiveAction(mnuMenu->menuAction());
+    menuBar()->setActiveAction(m_menu->menuAction());
     // As Alt+M does: the first item lit, so Enter or the arrows go on from it.
-    if (mnuMenu->isVisible() && !mnuMenu->actions().isEmpty())
-        mnuMenu->setActiveAction(mnuMenu->actions().first());
+    if (m_menu->isVisible() && !m_menu->actions().isEmpty())
+        m_menu->setActiveAction(m_menu->actions().first());
 }
 
-void Chestwrd::mnuExit_Click() {
+void MainWindow::exitProgram() {
     close();
 }
 
 // ---- clipboard -----------------------------------------------------------------
 
-void Chestwrd::markCopied(QLabel *label) {
-    for (QLabel *l : {Label1, Label2, Label5}) {
+void MainWindow::markCopied(QLabel *label) {
+    for (QLabel *l : {m_userNameCaption, m_passwordCaption, m_pathCaption}) {
         QPalette palette = l->palette();
         palette.setColor(QPalette::WindowText, l == label ? QColor(255, 0, 0) : QColor(0, 0, 0));
         l->setPalette(palette);
     }
 }
 
-void Chestwrd::copyByLabel(QLabel *label, int field) {
+void MainWindow::copyByLabel(QLabel *label, int field) {
     markCopied(label);
-    Clipboard->copySecret(Text1[field]->text());
+    m_clipboard->copySecret(m_fields[field]->text());
 }
 
-void Chestwrd::Label1_Click() {
-    copyByLabel(Label1, 1);
+void MainWindow::copyUserName() {
+    copyByLabel(m_userNameCaption, 1);
 }
 
-void Chestwrd::Label2_Click() {
-    copyByLabel(Label2, 2);
+void MainWindow::copyPassword() {
+    copyByLabel(m_passwordCaption, 2);
 }
 
-void Chestwrd::Label5_Click() {
-    copyByLabel(Label5, 4);
+void MainWindow::copyPath() {
+    copyByLabel(m_pathCaption, 4);
 }
 
-void Chestwrd::Label5_DblClick() {
-    const QString text = Text1[4]->text();
+void MainWindow::openPath() {
+    const QString text = m_fields[4]->text();
     const QUrl target = ResolveOpenTarget(text);
     if (text.trimmed().isEmpty())
         return; // nothing typed, nothing to say
@@ -462,28 +452,28 @@ void Chestwrd::Label5_DblClick() {
     m_hooks.open(target.toString());
 }
 
-void Chestwrd::Form_Click() {
-    Clipboard->clear();
+void MainWindow::forgetCopy() {
+    m_clipboard->clear();
     markCopied(nullptr);
 }
 
-void Chestwrd::mnuCapture_Click() {
-    if (!mnuCapture->isChecked()) {
-        mnuCapture->setChecked(true);
-        Clipboard->clear();
-        Timer2->start();
+void MainWindow::toggleCapture() {
+    if (!m_captureAction->isChecked()) {
+        m_captureAction->setChecked(true);
+        m_clipboard->clear();
+        m_captureTimer->start();
     } else {
-        mnuCapture->setChecked(false);
-        Timer2->stop();
+        m_captureAction->setChecked(false);
+        m_captureTimer->stop();
     }
 }
 
-void Chestwrd::Timer2_Timer() {
+void MainWindow::captureTick() {
     // The clipboard's text as of its last change: the tick asks nobody.
-    const QString &text = Clipboard->text();
+    const QString &text = m_clipboard->text();
     if (text.isEmpty())
         return; // nothing copied yet: the field keeps what it holds
-    QLineEdit *field = Text1[std::clamp(CaptureField, 0, 4)];
+    QLineEdit *field = m_fields[std::clamp(m_captureField, 0, 4)];
     if (field->text() != text)
         field->setText(text);
 }

@@ -1,17 +1,16 @@
-#include "chestwrd.h"
+#include "mainwindow.h"
 
 #include "ansi.h"
-#include "config.h"
+#include "securitywindow.h"
 #include "diskwatch.h"
 #include "idlewatch.h"
-#include "passreq.h"
+#include "passwordprompt.h"
 #include "platform.h"
 #include "settings.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
-#include <QEventLoop>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -64,11 +63,10 @@ QString UnreadableSettingsText(const QString &path) {
         .arg(QDir::toNativeSeparators(path));
 }
 
-bool Chestwrd::Form_Load() {
+bool MainWindow::load() {
     if (m_loaded)
         return !m_ended;
     m_loaded = true;
-    Reach->setText(QStringLiteral("0"));
     // One window per program folder: a second one would write over the first
     // one's records. The hold also keeps the start-up steps to one process.
     switch (m_session.lock()) {
@@ -86,31 +84,31 @@ bool Chestwrd::Form_Load() {
         break;
     }
     m_session.recover();
-    LoadSettings(true);
+    loadSettings(true);
     if (m_ended)
         return false;
-    Check1->setChecked(true);
+    m_hidePassword->setChecked(true);
     loadRecords();
-    UpdateImportMenu();
-    Check1_Click();
+    updateImportAction();
+    maskChanged();
     m_diskWatch = new DiskWatch(paths().dataFolder(),
                                 {paths().config(), paths().database(), paths().copy()}, this);
     connect(m_diskWatch, &DiskWatch::settled, this, [this] { diskSettled(); });
     return true;
 }
 
-void Chestwrd::loadRecords() {
+void MainWindow::loadRecords() {
     const StoreStatus loaded = m_session.loadRecords();
     if (loaded == StoreStatus::OtherKey)
         m_hooks.message(QMessageBox::Warning, kProgramTitle, kOtherKeyText);
     else if (scope() == Scope::ProgramAndDBase && loaded != StoreStatus::Ok)
         m_hooks.message(QMessageBox::Critical, QStringLiteral("Error - i67"),
                         QStringLiteral("The database seem to be corrupt or it does not exist."));
-    fillList();
+    select(-1);
 }
 
-void Chestwrd::showLoaded() {
-    if (!m_loaded && !Form_Load())
+void MainWindow::showLoaded() {
+    if (!m_loaded && !load())
         return;
     if (m_ended)
         return;
@@ -119,8 +117,8 @@ void Chestwrd::showLoaded() {
     activateWindow();
 }
 
-void Chestwrd::bringToFront() {
-    QWidget *front = m_passReq && m_passReq->isVisible() ? static_cast<QWidget *>(m_passReq)
+void MainWindow::bringToFront() {
+    QWidget *front = m_prompt && m_prompt->isVisible() ? static_cast<QWidget *>(m_prompt)
                      : isVisible()                       ? static_cast<QWidget *>(this)
                                                          : nullptr;
     if (!front)
@@ -129,49 +127,29 @@ void Chestwrd::bringToFront() {
     front->activateWindow();
 }
 
-void Chestwrd::UpdateImportMenu() {
-    mnuImport->setEnabled(false);
+void MainWindow::updateImportAction() {
+    m_importAction->setEnabled(false);
     if (Platform::exists(paths().database()))
         return;
-    CheckCopyForImport();
+    checkCopyForImport();
 }
 
-void Chestwrd::CheckCopyForImport() {
-    mnuImport->setEnabled(false);
+void MainWindow::checkCopyForImport() {
+    m_importAction->setEnabled(false);
     if (Platform::exists(paths().copy()))
         return;
-    mnuImport->setEnabled(true);
+    m_importAction->setEnabled(true);
 }
 
-void Chestwrd::showReach() {
-    Reach->setText(QString::number(int(m_session.scope())));
-}
-
-bool Chestwrd::askPassword(const QByteArray &password) {
-    if (!m_passReq) {
-        m_passReq = new PassReq(m_hooks);
-        connect(m_passReq, &PassReq::accepted, this,
-                [this] { auth->setText(QStringLiteral("Ok")); });
-        connect(m_passReq, &PassReq::refused, this, [this] { endProgram(); });
-    }
-    auth->setText(QStringLiteral("auth"));
-    m_passReq->reset();
-    m_passReq->Label2 = password;
-    m_passReq->show();
-    m_passReq->raise();
-    m_passReq->activateWindow();
-    m_passReq->Text1->setFocus();
-    QEventLoop wait;
-    connect(m_passReq, &PassReq::accepted, &wait, &QEventLoop::quit);
-    connect(m_passReq, &PassReq::refused, &wait, &QEventLoop::quit);
-    connect(m_passReq, &QObject::destroyed, &wait, &QEventLoop::quit);
-    while (auth->text() != QLatin1String("Ok") && !m_ended) {
-        // A prompt destroyed without an answer is a prompt closed: the end.
-        if (!m_passReq) {
-            endProgram();
-            break;
-        }
-        wait.exec();
+bool MainWindow::askPassword(const QByteArray &password) {
+    if (!m_prompt)
+        m_prompt = new PasswordPrompt(m_hooks);
+    // The prompt is modal and answers for itself: the given password, or a
+    // refusal (three wrong tries, closed, destroyed from outside), which ends
+    // the program. Nothing else in the window runs meanwhile.
+    if (!m_prompt->ask(password)) {
+        endProgram();
+        return false;
     }
     if (m_ended)
         return false;
@@ -179,7 +157,7 @@ bool Chestwrd::askPassword(const QByteArray &password) {
     return true;
 }
 
-void Chestwrd::LoadSettings(bool prompt) {
+void MainWindow::loadSettings(bool prompt) {
     const SettingsStatus read = m_session.readSettings();
     if (read == SettingsStatus::ReadFailed && prompt) {
         // Going on as though there were none would start without the
@@ -191,30 +169,29 @@ void Chestwrd::LoadSettings(bool prompt) {
     }
     if (read != SettingsStatus::Ok)
         return;
-    showReach();
     if (!prompt || !m_session.needsPassword())
         return;
     if (!askPassword(m_session.key()))
         return;
     const Expiry expiry = CheckExpiry(m_session.settings().expiry, TodayText());
     if (expiry != Expiry::NotExpired) {
-        config()->showStored();
+        securityWindow()->showStored();
         m_hooks.message(QMessageBox::NoIcon, QStringLiteral("Varnlock Notification"),
                         expiry == Expiry::ExpiresToday
                             ? QStringLiteral("The Password expires today")
                             : QStringLiteral("The Password has expired"));
-        config()->show();
-        config()->raise();
+        securityWindow()->show();
+        securityWindow()->raise();
     }
 }
 
-bool Chestwrd::reloadFromDisk() {
+bool MainWindow::reloadFromDisk() {
     if (m_reloading || m_ended)
         return !m_ended;
     m_reloading = true;
     // The record the user was working on is found again by its text.
     const QByteArray selected =
-        recordShownSelected() ? List1().line(SelectedIndex).toByteArray() : QByteArray();
+        recordShownSelected() ? records().line(m_selected).toByteArray() : QByteArray();
     // A folder that is no longer ours alone is not read from.
     if (const SessionStatus folder = m_session.checkFolder(); folder != SessionStatus::Ok) {
         m_reloading = false;
@@ -228,7 +205,6 @@ bool Chestwrd::reloadFromDisk() {
                         UnreadableSettingsText(paths().config()));
         return !m_ended;
     }
-    showReach();
     // Settings changed by another copy may carry a password this user has not
     // given here: then it is asked for, with the usual three tries.
     if (m_session.needsPassword() && m_session.key() != m_passwordGiven &&
@@ -237,12 +213,11 @@ bool Chestwrd::reloadFromDisk() {
         return false;
     }
     loadRecords();
-    SelectedIndex = int(selected.isEmpty() ? -1 : List1().indexOf(selected));
-    List2->selectRow(m_names->rowOf(SelectedIndex));
+    select(selected.isEmpty() ? -1 : records().indexOf(selected));
     updateCommands();
-    UpdateImportMenu();
+    updateImportAction();
     m_reloading = false;
-    if (!selected.isEmpty() && SelectedIndex < 0) {
+    if (!selected.isEmpty() && m_selected < 0) {
         // Replace would otherwise find nothing to replace and say nothing.
         const QByteArray service = selected.left(selected.indexOf(":!"));
         m_hooks.message(
@@ -257,86 +232,85 @@ bool Chestwrd::reloadFromDisk() {
     return !m_ended;
 }
 
-void Chestwrd::diskSettled() {
+void MainWindow::diskSettled() {
     // Read again only while nothing waits on the user; a command run later
     // finds the change itself before it writes.
     if (m_ended || m_reloading || m_locked || QApplication::activeModalWidget() ||
-        (m_passReq && m_passReq->isVisible()))
+        (m_prompt && m_prompt->isVisible()))
         return;
     if (m_session.changedOnDisk())
         reloadFromDisk();
 }
 
-Config *Chestwrd::config() {
-    if (!m_config) {
-        m_config = new Config(m_session, m_hooks);
-        Config *opened = m_config.data();
-        connect(m_config, &Config::accepted, this, [this] {
-            showReach();
+SecurityWindow *MainWindow::securityWindow() {
+    if (!m_settings) {
+        m_settings = new SecurityWindow(m_session, m_hooks);
+        SecurityWindow *opened = m_settings.data();
+        connect(m_settings, &SecurityWindow::accepted, this, [this] {
             // Who set the password knows it: a reload does not ask for it again.
             m_passwordGiven = m_session.key();
         });
-        connect(m_config, &Config::changedOnDisk, this,
+        connect(m_settings, &SecurityWindow::changedOnDisk, this,
                 [this] { reportFailure(SessionStatus::ChangedOnDisk); });
-        connect(m_config, &Config::closed, this, [this, opened] {
-            if (m_config == opened)
-                m_config = nullptr;
+        connect(m_settings, &SecurityWindow::closed, this, [this, opened] {
+            if (m_settings == opened)
+                m_settings = nullptr;
         });
     }
-    return m_config;
+    return m_settings;
 }
 
 // ---- the find line and the lock --------------------------------------------
 
-void Chestwrd::openFind() {
+void MainWindow::openFind() {
     if (m_ended || !m_loaded)
         return;
-    if (FindLine->isHidden()) {
+    if (m_findLine->isHidden()) {
         // The window grows by the line; the controls above keep their places.
-        centralWidget()->setFixedHeight(centralWidget()->height() + FindLine->height() + 4);
-        FindLine->show();
+        centralWidget()->setFixedHeight(centralWidget()->height() + m_findLine->height() + 4);
+        m_findLine->show();
     }
-    FindLine->setFocus();
-    FindLine->selectAll();
+    m_findLine->setFocus();
+    m_findLine->selectAll();
 }
 
-void Chestwrd::closeFind() {
-    if (FindLine->isHidden())
+void MainWindow::closeFind() {
+    if (m_findLine->isHidden())
         return;
-    FindLine->hide();
-    FindLine->clear(); // shows the whole list again
-    centralWidget()->setFixedHeight(centralWidget()->height() - FindLine->height() - 4);
-    List2->setFocus();
+    m_findLine->hide();
+    m_findLine->clear(); // shows the whole list again
+    centralWidget()->setFixedHeight(centralWidget()->height() - m_findLine->height() - 4);
+    m_recordView->setFocus();
 }
 
-void Chestwrd::findChanged() {
-    m_names->setFilter(Ansi::fromUnicode(FindLine->text()));
-    List2->selectRow(m_names->rowOf(SelectedIndex));
+void MainWindow::findChanged() {
+    m_names->setFilter(Ansi::fromUnicode(m_findLine->text()));
+    m_recordView->selectRow(m_names->rowOf(m_selected));
     // A record the filter hides is not shown as selected: no command acts on it.
     updateCommands();
 }
 
-void Chestwrd::showRow(int row) {
-    if (row < 0 || row >= List2->count())
+void MainWindow::showRow(int row) {
+    if (row < 0 || row >= m_recordView->count())
         return;
     // As a mouse click on the row: the fields filled, Replace and Remove on.
-    List2->selectRow(row);
-    List2_Click();
-    List2_MouseUp(Qt::LeftButton);
+    m_recordView->selectRow(row);
+    rowChosen();
+    rowReleased(Qt::LeftButton);
 }
 
-void Chestwrd::lockNow() {
+void MainWindow::lockNow() {
     // Only a password can lock; a box waiting on the user is left to finish.
     if (m_ended || m_locked || !m_loaded || !m_session.needsPassword() ||
-        QApplication::activeModalWidget() || (m_passReq && m_passReq->isVisible())) {
+        QApplication::activeModalWidget() || (m_prompt && m_prompt->isVisible())) {
         m_idle->timer.start();
         return;
     }
     m_locked = true;
-    Clipboard->forgetOurs();
-    const bool settingsShown = m_config && m_config->isVisible();
-    if (m_config)
-        m_config->hide();
+    m_clipboard->forgetOurs();
+    const bool settingsShown = m_settings && m_settings->isVisible();
+    if (m_settings)
+        m_settings->hide();
     hide();
     // What was typed stays in the hidden fields; nothing can be written
     // while the window is away.
@@ -344,13 +318,13 @@ void Chestwrd::lockNow() {
         return; // three wrong tries: the program has ended
     m_locked = false;
     showLoaded();
-    if (settingsShown && m_config)
-        m_config->show();
+    if (settingsShown && m_settings)
+        m_settings->show();
     m_idle->timer.start();
     diskSettled(); // a change that came while locked
 }
 
-void Chestwrd::screenLocked(bool active) {
+void MainWindow::screenLocked(bool active) {
     if (active)
         lockNow();
 }

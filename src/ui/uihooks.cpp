@@ -1,7 +1,5 @@
 #include "uihooks.h"
 
-#include <cstdio>
-
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -9,7 +7,11 @@
 #include <QGridLayout>
 #include <QProxyStyle>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QUrl>
+
+#include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -62,6 +64,12 @@ void OpenWithDesktop(const QString &target) {
     const QUrl url = ResolveOpenTarget(target);
     if (url.isValid())
         QDesktopServices::openUrl(url);
+}
+
+int Twips(int twips) {
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const qreal dpi = screen ? screen->logicalDotsPerInchY() : 96.0;
+    return qRound(twips * std::max(dpi, 96.0) / 1440.0);
 }
 
 UiHooks UiHooks::desktop() {

@@ -33,9 +33,9 @@ void OpenWithDesktop(const QString &target);
 // stays with the focused field instead of moving into the menu bar.
 void InstallVarnlockStyle();
 
-// Twips to device-independent pixels (15 twips to a pixel at 96 dpi).
-inline int Twips(int twips) {
-    return (twips + 7) / 15;
-}
+// Twips (1/1440 inch) to device-independent pixels at the screen's logical
+// resolution: 15 twips to a pixel at 96 dpi, 10 at 144. The fonts, given in
+// points, grow with that resolution, so the places laid out for them do too.
+int Twips(int twips);
 
 inline const QString kProgramTitle = QStringLiteral("Varnlock");

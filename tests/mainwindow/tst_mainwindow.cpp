@@ -221,6 +221,27 @@ void TestMainWindow::duplicateAndNoChange() {
     QCOMPARE(h.messages[1].text, QStringLiteral("There were no changes"));
     QCOMPARE(h.messages[1].icon, QMessageBox::Information);
     QCOMPARE(h.databaseFile(), file);
+
+    // Records that differ in letter case alone are different records: both
+    // are stored, listed in a fixed order, and each is replaced on its own.
+    h.fill({"MAIL", "bob", "pw"});
+    w.add();
+    h.fill({"mail", "Bob", "pw"});
+    w.add();
+    QCOMPARE(h.messages.size(), 2);
+    QCOMPARE(h.names(), (QStringList{"MAIL", "mail", "mail"}));
+    h.clickRow(2);
+    QCOMPARE(h.fields()[1], QStringLiteral("bob"));
+    fieldEdit(w, 2)->setText("pw2");
+    w.replaceSelected();
+    // The whole line orders them, letter case ignored: "pw2" before "pw:".
+    const QByteArray expected =
+        storeBytes({"mail:!bob:!pw2:!:!", "MAIL:!bob:!pw:!:!", "mail:!Bob:!pw:!:!"});
+    QCOMPARE(h.databaseFile(), expected);
+    QCOMPARE(w.selectedRecord(), 0);
+    h.start();
+    QCOMPARE(h.names(), (QStringList{"mail", "MAIL", "mail"}));
+    QCOMPARE(h.w().records().line(0), QByteArrayView("mail:!bob:!pw2:!:!"));
 }
 
 void TestMainWindow::replaceAndRemove() {

@@ -1,5 +1,5 @@
-#include "mainwindow.h"
 #include "instance.h"
+#include "mainwindow.h"
 #include "splash.h"
 
 #include <QApplication>
@@ -48,7 +48,7 @@ int main(int argc, char *argv[]) {
 
     const UiHooks hooks = UiHooks::desktop();
     MainWindow mainWindow(StorePaths::forExecutableFolder(QCoreApplication::applicationDirPath()),
-                        hooks);
+                          hooks);
     const QString dataFolder = mainWindow.paths().dataFolder();
     // A second start on the same records brings the first window forward and
     // ends before it reads or writes anything.

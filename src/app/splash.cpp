@@ -111,17 +111,18 @@ Splash::Splash(const UiHooks &hooks, std::function<void()> showMainWindow)
     m_titleLines[2]->setFont(makeFont(kArial, 9.75, true));
     colour(m_titleLines[2], QColor(0x80, 0x80, 0x80));
     m_titleLines[3] = label(this, QStringLiteral("Featuring the"), 4830, 2115, 1575, 375);
-    m_titleLines[3]->setFont(makeFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                                 QStringLiteral("Sans Serif")},
-                                9.75));
+    m_titleLines[3]->setFont(
+        makeFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                  QStringLiteral("Sans Serif")},
+                 9.75));
 
     for (int i = 0; i < 4; ++i)
         m_titleLines[i]->setObjectName(QStringLiteral("titleLine%1").arg(i));
 
     m_makerLine = label(this,
-                   QString(8, u' ') + QStringLiteral("Engine v1.0 -") + QString(25, u' ') +
-                       QStringLiteral("by ") + kMakerName,
-                   4545, 3165, 2055, 495);
+                        QString(8, u' ') + QStringLiteral("Engine v1.0 -") + QString(25, u' ') +
+                            QStringLiteral("by ") + kMakerName,
+                        4545, 3165, 2055, 495);
 
     m_makerLine->setObjectName(QStringLiteral("makerLine"));
     m_makerLine->setWordWrap(true);
@@ -130,9 +131,9 @@ Splash::Splash(const UiHooks &hooks, std::function<void()> showMainWindow)
     m_slogan = label(this, QStringLiteral("The Safest"), 1005, 645, 1245, 315);
 
     m_slogan->setObjectName(QStringLiteral("slogan"));
-    m_slogan->setFont(makeFont({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
-                              QStringLiteral("DejaVu Serif")},
-                             12, false, true));
+    m_slogan->setFont(makeFont({QStringLiteral("Times New Roman"),
+                                QStringLiteral("Liberation Serif"), QStringLiteral("DejaVu Serif")},
+                               12, false, true));
     colour(m_slogan, QColor(0, 0, 0xFF));
 
     m_homePageLink = label(this, kHomePage, 2340, 5250, 2715, 255);
@@ -149,16 +150,19 @@ Splash::Splash(const UiHooks &hooks, std::function<void()> showMainWindow)
     m_logo->setCursor(VarnlockKeyCursor());
 
     // A fallback face may be wider than the one the places were made for.
-    for (QLabel *lab : {m_titleLines[0], m_titleLines[1], m_titleLines[2], m_titleLines[3], m_slogan, m_homePageLink}) {
+    for (QLabel *lab : {m_titleLines[0], m_titleLines[1], m_titleLines[2], m_titleLines[3],
+                        m_slogan, m_homePageLink}) {
         const QSize hint = lab->sizeHint();
         lab->resize(std::min(std::max(lab->width(), hint.width()), width() - lab->x() - 4),
                     std::max(lab->height(), hint.height()));
     }
-    m_makerLine->resize(m_makerLine->width(),
-                   std::max(m_makerLine->height(), m_makerLine->heightForWidth(m_makerLine->width())));
+    m_makerLine->resize(
+        m_makerLine->width(),
+        std::max(m_makerLine->height(), m_makerLine->heightForWidth(m_makerLine->width())));
 
     // The labels take their clicks so that only the background closes the splash.
-    for (QLabel *lab : {m_titleLines[0], m_titleLines[1], m_titleLines[2], m_titleLines[3], m_makerLine, m_slogan, m_homePageLink, m_logo})
+    for (QLabel *lab : {m_titleLines[0], m_titleLines[1], m_titleLines[2], m_titleLines[3],
+                        m_makerLine, m_slogan, m_homePageLink, m_logo})
         lab->installEventFilter(this);
 
     m_closeTimer = new QTimer(this);

@@ -1,8 +1,8 @@
 #include "mainwindow.h"
 
-#include "securitywindow.h"
 #include "idlewatch.h"
 #include "keys.h"
+#include "securitywindow.h"
 #include "windowicon.h"
 
 #include <QApplication>
@@ -109,7 +109,8 @@ void MainWindow::buildControls() {
     m_pathCaption->setObjectName(QStringLiteral("pathCaption"));
     // A caption may take the room up to its field, so a wider fallback face
     // never cuts it off.
-    for (QLabel *label : {m_userNameCaption, m_passwordCaption, m_otherInfoCaption, m_serviceCaption, m_pathCaption})
+    for (QLabel *label : {m_userNameCaption, m_passwordCaption, m_otherInfoCaption,
+                          m_serviceCaption, m_pathCaption})
         label->resize(std::min(std::max(label->width(), label->sizeHint().width()),
                                Twips(1020) - label->x() - 1),
                       std::max(label->height(), label->sizeHint().height()));
@@ -142,7 +143,8 @@ void MainWindow::buildControls() {
     m_hidePassword->setFont(labelFont);
     m_hidePassword->setToolTip(QStringLiteral("Hide/Unhide Password"));
     place(m_hidePassword, 3945, 840, 675, 255);
-    m_hidePassword->resize(std::max(m_hidePassword->width(), m_hidePassword->sizeHint().width()), m_hidePassword->height());
+    m_hidePassword->resize(std::max(m_hidePassword->width(), m_hidePassword->sizeHint().width()),
+                           m_hidePassword->height());
     connect(m_hidePassword, &QCheckBox::toggled, this, [this] { maskChanged(); });
 
     m_recordView = new ServiceList(client);
@@ -158,7 +160,8 @@ void MainWindow::buildControls() {
     fitWholeRows(m_recordView);
     m_recordView->setToolTip(QStringLiteral("Varnlock: the services you stored"));
     connect(m_recordView, &ServiceList::clickedRow, this, [this] { rowChosen(); });
-    connect(m_recordView, &ServiceList::mouseUp, this, [this](Qt::MouseButton b) { rowReleased(b); });
+    connect(m_recordView, &ServiceList::mouseUp, this,
+            [this](Qt::MouseButton b) { rowReleased(b); });
     connect(m_recordView, &ServiceList::keyUp, this, [this](int key) { listKeyReleased(key); });
 
     m_findLine = new QLineEdit(client);
@@ -166,17 +169,18 @@ void MainWindow::buildControls() {
     m_findLine->setObjectName(QStringLiteral("findLine"));
     m_findLine->setFont(fieldFont);
     m_findLine->setPlaceholderText(QStringLiteral("Find: service, user name, other info or path"));
-    m_findLine->setGeometry(m_recordView->x(), m_recordView->geometry().bottom() + 4, m_recordView->width(), Twips(360));
+    m_findLine->setGeometry(m_recordView->x(), m_recordView->geometry().bottom() + 4,
+                            m_recordView->width(), Twips(360));
     m_findLine->hide();
     m_findLine->installEventFilter(this);
     connect(m_findLine, &QLineEdit::textChanged, this, [this] { findChanged(); });
     auto *find = new QShortcut(QKeySequence::Find, this);
     connect(find, &QShortcut::activated, this, [this] { openFind(); });
-    for (const QKeySequence &keys : {QKeySequence(Qt::Key_F10), QKeySequence(Qt::SHIFT | Qt::Key_F10)}) {
+    for (const QKeySequence &keys :
+         {QKeySequence(Qt::Key_F10), QKeySequence(Qt::SHIFT | Qt::Key_F10)}) {
         auto *menuKey = new QShortcut(keys, this);
         connect(menuKey, &QShortcut::activated, this, [this] { openMenu(); });
     }
-
 
     setTabOrder(m_fields[0], m_fields[1]);
     setTabOrder(m_fields[1], m_fields[2]);
@@ -229,7 +233,8 @@ void MainWindow::buildMenu() {
         toggleCapture();
     });
     m_menu->addSeparator();
-    m_importAction = m_menu->addAction(QStringLiteral("&Import"), this, [this] { importOldDatabase(); });
+    m_importAction =
+        m_menu->addAction(QStringLiteral("&Import"), this, [this] { importOldDatabase(); });
     m_importAction->setEnabled(false);
     m_menu->addSeparator();
     m_helpAction = m_menu->addAction(QStringLiteral("&Help"), this, [this] { showHelp(); });
@@ -237,7 +242,8 @@ void MainWindow::buildMenu() {
     m_exitAction = m_menu->addAction(QStringLiteral("E&xit"), this, [this] { exitProgram(); });
 
     m_addAction = bar->addAction(QStringLiteral("&Add"), this, [this] { add(); });
-    m_replaceAction = bar->addAction(QStringLiteral("R&eplace"), this, [this] { replaceSelected(); });
+    m_replaceAction =
+        bar->addAction(QStringLiteral("R&eplace"), this, [this] { replaceSelected(); });
     m_removeAction = bar->addAction(QStringLiteral("Remo&ve"), this, [this] { removeSelected(); });
     m_resetAction = bar->addAction(QStringLiteral("&Reset"), this, [this] { reset(); });
     m_menu->setObjectName(QStringLiteral("menu"));
@@ -309,8 +315,9 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
         }
         return false;
     }
-    const bool isLabel = watched == m_userNameCaption || watched == m_passwordCaption || watched == m_otherInfoCaption ||
-                         watched == m_serviceCaption || watched == m_pathCaption;
+    const bool isLabel = watched == m_userNameCaption || watched == m_passwordCaption ||
+                         watched == m_otherInfoCaption || watched == m_serviceCaption ||
+                         watched == m_pathCaption;
     switch (event->type()) {
     case QEvent::MouseButtonRelease:
         if (watched == m_userNameCaption)

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "clipboard.h"
-#include "securitywindow.h"
 #include "keys.h"
 #include "passwordprompt.h"
 #include "recordlist.h"
+#include "securitywindow.h"
 #include "servicelist.h"
 #include "session.h"
 #include "storepaths.h"
@@ -73,7 +73,6 @@ public:
     Session &session() { return m_session; }
     Scope scope() const { return m_session.scope(); }
     void loadSettings(bool prompt);
-
 
     // The records in list order; the list shows their service names.
     const RecordList &records() const { return m_session.records(); }
@@ -193,10 +192,10 @@ private:
     QTimer *m_captureTimer = nullptr;
     SecretClipboard *m_clipboard = nullptr;
     QMenu *m_menu = nullptr;
-    QAction *m_configureAction = nullptr, *m_securityAction = nullptr,
-            *m_captureAction = nullptr, *m_importAction = nullptr, *m_helpAction = nullptr,
-            *m_aboutAction = nullptr, *m_exitAction = nullptr, *m_addAction = nullptr,
-            *m_replaceAction = nullptr, *m_removeAction = nullptr, *m_resetAction = nullptr;
+    QAction *m_configureAction = nullptr, *m_securityAction = nullptr, *m_captureAction = nullptr,
+            *m_importAction = nullptr, *m_helpAction = nullptr, *m_aboutAction = nullptr,
+            *m_exitAction = nullptr, *m_addAction = nullptr, *m_replaceAction = nullptr,
+            *m_removeAction = nullptr, *m_resetAction = nullptr;
 
     // The record the user chose; the list highlights it wherever it shows it.
     qsizetype m_selected = -1;

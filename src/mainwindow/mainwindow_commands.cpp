@@ -130,8 +130,8 @@ void MainWindow::fieldsChanged() {
 namespace {
 
 // The letters that jump after a lone Alt, and the field each jumps to.
-constexpr int kJumps[][2] = {{Qt::Key_S, 0}, {Qt::Key_U, 1}, {Qt::Key_P, 2}, {Qt::Key_O, 3},
-                             {Qt::Key_R, 4}};
+constexpr int kJumps[][2] = {
+    {Qt::Key_S, 0}, {Qt::Key_U, 1}, {Qt::Key_P, 2}, {Qt::Key_O, 3}, {Qt::Key_R, 4}};
 
 int jumpTarget(int key) {
     for (const auto &jump : kJumps) {

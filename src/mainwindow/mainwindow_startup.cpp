@@ -1,11 +1,11 @@
 #include "mainwindow.h"
 
 #include "ansi.h"
-#include "securitywindow.h"
 #include "diskwatch.h"
 #include "idlewatch.h"
 #include "passwordprompt.h"
 #include "platform.h"
+#include "securitywindow.h"
 #include "settings.h"
 
 #include <QApplication>
@@ -36,8 +36,8 @@ QString UntrustedFolderText(const Platform::Untrusted &untrusted) {
         remedy = QStringLiteral("Move it away");
         break;
     case Kind::NotPlainFile:
-        what = QStringLiteral("%1 is not a plain file (it is a pipe, a device or a folder)")
-                   .arg(path);
+        what =
+            QStringLiteral("%1 is not a plain file (it is a pipe, a device or a folder)").arg(path);
         break;
     case Kind::OthersOwn:
         what = QStringLiteral("%1 belongs to another user, %2").arg(path, untrusted.owner);
@@ -119,8 +119,8 @@ void MainWindow::showLoaded() {
 
 void MainWindow::bringToFront() {
     QWidget *front = m_prompt && m_prompt->isVisible() ? static_cast<QWidget *>(m_prompt)
-                     : isVisible()                       ? static_cast<QWidget *>(this)
-                                                         : nullptr;
+                     : isVisible()                     ? static_cast<QWidget *>(this)
+                                                       : nullptr;
     if (!front)
         return; // the splash is up and brings the window itself
     front->raise();

@@ -18,7 +18,8 @@ bool IsAsciiLetterOrDigit(QChar c) {
 }
 
 bool IsKeptInPasswordBox(QChar c) {
-    return IsAsciiLetterOrDigit(c) || c.isSurrogate() || !Ansi::firstUnencodable(QString(c)).isEmpty();
+    return IsAsciiLetterOrDigit(c) || c.isSurrogate() ||
+           !Ansi::firstUnencodable(QString(c)).isEmpty();
 }
 
 namespace {

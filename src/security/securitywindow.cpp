@@ -99,8 +99,9 @@ SecurityWindow::SecurityWindow(Session &session, const UiHooks &hooks)
     place(m_lengthEdit, 105, 1195, 540, 285);
     // Room for the largest count, whatever the font.
     m_lengthEdit->resize(
-        std::max(m_lengthEdit->width(),
-                 m_lengthEdit->fontMetrics().horizontalAdvance(QString::number(kMaxProposalLength)) + 12),
+        std::max(m_lengthEdit->width(), m_lengthEdit->fontMetrics().horizontalAdvance(
+                                            QString::number(kMaxProposalLength)) +
+                                            12),
         m_lengthEdit->height());
     m_lengthEdit->setEnabled(false);
     m_lengthEdit->setToolTip(
@@ -109,11 +110,12 @@ SecurityWindow::SecurityWindow(Session &session, const UiHooks &hooks)
     m_charactersLabel->setObjectName(QStringLiteral("charactersLabel"));
     place(m_charactersLabel, 750, 1270, 885, 180);
     fitToText(m_charactersLabel);
-    m_charactersLabel->move(std::max(m_charactersLabel->x(), m_lengthEdit->geometry().right() + 4), m_charactersLabel->y());
+    m_charactersLabel->move(std::max(m_charactersLabel->x(), m_lengthEdit->geometry().right() + 4),
+                            m_charactersLabel->y());
     // The frame takes what its caption needs, moving left inside its own frame.
     const int needed = std::max(m_levelFrame->width(), m_charactersLabel->geometry().right() + 8);
-    m_levelFrame->setGeometry(std::min(m_levelFrame->x(), m_suggestFrame->width() - needed - 4), m_levelFrame->y(), needed,
-                        m_levelFrame->height());
+    m_levelFrame->setGeometry(std::min(m_levelFrame->x(), m_suggestFrame->width() - needed - 4),
+                              m_levelFrame->y(), needed, m_levelFrame->height());
     m_goButton = new QPushButton(QStringLiteral("Go"), m_suggestFrame);
     m_goButton->setObjectName(QStringLiteral("goButton"));
     place(m_goButton, 660, 1020, 1035, 375);
@@ -304,7 +306,8 @@ void SecurityWindow::suggestToggled() {
         m_level3->setEnabled(true);
         select(m_level1, {m_level1, m_level2, m_level3});
     } else {
-        for (QWidget *w : std::initializer_list<QWidget *>{m_goButton, m_level1, m_level2, m_level3})
+        for (QWidget *w :
+             std::initializer_list<QWidget *>{m_goButton, m_level1, m_level2, m_level3})
             w->setEnabled(false);
         select(nullptr, {m_level3, m_level2, m_level1});
     }
@@ -357,7 +360,8 @@ void SecurityWindow::propose() {
     if (level == 0)
         return;
     const int count = NumericValue(m_lengthEdit->text().toLatin1());
-    m_passwordEdit->setText(QString::fromLatin1(ProposalText(GenerateProposal(level, count, draw))));
+    m_passwordEdit->setText(
+        QString::fromLatin1(ProposalText(GenerateProposal(level, count, draw))));
 }
 
 void SecurityWindow::resetWindow() {

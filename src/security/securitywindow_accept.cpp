@@ -60,9 +60,9 @@ void SecurityWindow::acceptSettings() {
     const bool emptyBox = box.isEmpty();
     if (emptyBox)
         password = kUnsetPassword;
-    const Scope scope = m_scopeProgramAndDBase->isChecked()   ? Scope::ProgramAndDBase
-                        : m_scopeProgramOnly->isChecked() ? Scope::ProgramOnly
-                                               : Scope::None;
+    const Scope scope = m_scopeProgramAndDBase->isChecked() ? Scope::ProgramAndDBase
+                        : m_scopeProgramOnly->isChecked()   ? Scope::ProgramOnly
+                                                            : Scope::None;
     if (passwordRefused(password, scope))
         return;
     if (emptyBox)
@@ -71,8 +71,9 @@ void SecurityWindow::acceptSettings() {
     // MM-DD-YYYY date is ever stored; a blank in it is refused below first.
     if (!m_expiryEdit->text().isEmpty() && !m_expiryEdit->text().contains(u' '))
         correctExpiry();
-    const QByteArray expiry =
-        m_expiryEdit->text().isEmpty() ? QByteArray(kNeverExpires) : Ansi::fromUnicode(m_expiryEdit->text());
+    const QByteArray expiry = m_expiryEdit->text().isEmpty()
+                                  ? QByteArray(kNeverExpires)
+                                  : Ansi::fromUnicode(m_expiryEdit->text());
     const QByteArray line = BuildSettingsLine(expiry, password, TodayText(), scope);
     const UiHooks &hooks = m_hooks;
     if (line.contains(' ')) {

@@ -265,8 +265,7 @@ bool appendToFile(const QString &path, const QByteArray &content, FileStamp *wri
     // write: the sync that follows takes milliseconds.
     if (appended && written)
         *written = stampOfOpen(file);
-    appended =
-        appended && syncToDisk(file, true, path) && (existed || syncFolder(parentOf(path)));
+    appended = appended && syncToDisk(file, true, path) && (existed || syncFolder(parentOf(path)));
     if (!appended) {
         // The file goes back to what it was; one the append made goes again.
         file.resize(oldSize);

@@ -148,8 +148,7 @@ SessionStatus Session::add(const QByteArray &line, qsizetype *index) {
     if (const SessionStatus writable = checkWritable(); writable != SessionStatus::Ok)
         return writable;
     Platform::FileStamp stamp;
-    const SessionStatus written =
-        storeStatus(AppendRecord(m_paths, m_scope, line, m_key, &stamp));
+    const SessionStatus written = storeStatus(AppendRecord(m_paths, m_scope, line, m_key, &stamp));
     if (written != SessionStatus::Ok) {
         // Even a failed append may have touched the file (and cut it back).
         stampStore();

@@ -68,7 +68,9 @@ public:
     const RecordList &records() const { return m_records; }
     // Called right after the records change (a load, a command, a reload),
     // before anything else runs: whoever shows them never sees a stale list.
-    void onRecordsChanged(std::function<void()> listener) { m_recordsChanged = std::move(listener); }
+    void onRecordsChanged(std::function<void()> listener) {
+        m_recordsChanged = std::move(listener);
+    }
 
     // The store or the configuration file is no longer what was read or written.
     bool changedOnDisk() const;

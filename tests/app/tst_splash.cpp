@@ -4,7 +4,6 @@
 
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QTimer>
 #include <QPointer>
 #include <QTimer>
 #include <QtTest>
@@ -62,8 +61,11 @@ void TestSplash::clicks() {
     QVERIFY(QTest::qWaitForWindowExposed(splash));
     QVERIFY(!part<QLabel>(splash, "logo")->pixmap().isNull());
     // The texts do nothing, and each is whole inside the window.
-    for (QLabel *label : {part<QLabel>(splash, QStringLiteral("titleLine%1").arg(0)), part<QLabel>(splash, QStringLiteral("titleLine%1").arg(1)), part<QLabel>(splash, QStringLiteral("titleLine%1").arg(2)),
-                          part<QLabel>(splash, QStringLiteral("titleLine%1").arg(3)), part<QLabel>(splash, "makerLine"), part<QLabel>(splash, "slogan")}) {
+    for (QLabel *label : {part<QLabel>(splash, QStringLiteral("titleLine%1").arg(0)),
+                          part<QLabel>(splash, QStringLiteral("titleLine%1").arg(1)),
+                          part<QLabel>(splash, QStringLiteral("titleLine%1").arg(2)),
+                          part<QLabel>(splash, QStringLiteral("titleLine%1").arg(3)),
+                          part<QLabel>(splash, "makerLine"), part<QLabel>(splash, "slogan")}) {
         QVERIFY2(splash->rect().contains(label->geometry()), qPrintable(label->text()));
         QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(2, 2));
     }

@@ -3,10 +3,10 @@
 #include "parts.h"
 #include "testfolders.h"
 
-#include "mainwindow.h"
-#include "securitywindow.h"
 #include "fieldcipher.h"
+#include "mainwindow.h"
 #include "passwordprompt.h"
+#include "securitywindow.h"
 #include "settings.h"
 #include "uihooks.h"
 
@@ -211,8 +211,7 @@ inline SecurityWindow *openSettings(MainWindow &w) {
 }
 
 // The settings window's button for each protection, by its digit.
-inline const char *const kScopeOption[] = {"scopeNone", "scopeProgramAndDBase",
-                                           "scopeProgramOnly"};
+inline const char *const kScopeOption[] = {"scopeNone", "scopeProgramAndDBase", "scopeProgramOnly"};
 
 // Sets password and scope in the window and presses "Accept".
 inline void accept(MainWindow &w, const QString &password, const char *option) {

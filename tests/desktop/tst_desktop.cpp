@@ -93,9 +93,12 @@ void TestDesktop::copiedPasswordIsForgotten() {
     Harness h;
     MainWindow &w = h.start();
     QCOMPARE(part<SecretClipboard>(w, "clipboard")->forgetTimer.interval(), 20000);
-    part<SecretClipboard>(w, "clipboard")->forgetTimer.setInterval(300); // the delay, shortened for the test
+    part<SecretClipboard>(w, "clipboard")
+        ->forgetTimer.setInterval(300); // the delay, shortened for the test
     h.fill({"mail", "bob", "Tr0ub4dor&3"});
-    const auto red = [&] { return part<QLabel>(w, "passwordCaption")->palette().color(QPalette::WindowText) == Qt::red; };
+    const auto red = [&] {
+        return part<QLabel>(w, "passwordCaption")->palette().color(QPalette::WindowText) == Qt::red;
+    };
 
     // Left alone, it goes after the delay, and the caption turns black.
     QTest::mouseClick(part<QLabel>(w, "passwordCaption"), Qt::LeftButton, {}, QPoint(3, 3));

@@ -109,11 +109,13 @@ void TestTwoCopies::holdFollowsDataSwappedByHand() {
     QDir().mkpath(f.paths.dataFolder());
     QVERIFY(::chmod(QFile::encodeName(f.paths.dataFolder()).constData(), 0700) == 0);
     writeBytes(f.paths.database(), storeBytes({"alpha:!a:!1:!:!"}));
-    QVERIFY(QProcess::execute("cp", {"-a", f.paths.dataFolder(), f.paths.tempFolder + "/Data"}) == 0);
+    QVERIFY(QProcess::execute("cp", {"-a", f.paths.dataFolder(), f.paths.tempFolder + "/Data"}) ==
+            0);
     Copy first(f);
     QVERIFY2(!waitForWindow(first.pid(), "^V\\.L\\.$").isEmpty(), "the first copy has no window");
     QVERIFY(QDir().rename(f.paths.dataFolder(), f.paths.programFolder + "/Data.broken"));
-    QVERIFY(QProcess::execute("cp", {"-a", f.paths.tempFolder + "/Data", f.paths.programFolder}) == 0);
+    QVERIFY(QProcess::execute("cp", {"-a", f.paths.tempFolder + "/Data", f.paths.programFolder}) ==
+            0);
     QTest::qWait(1500); // the window notices and reads the folder again
 
     Copy second(f);

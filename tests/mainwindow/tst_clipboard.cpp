@@ -43,11 +43,14 @@ void TestClipboard::labelsCopyAndTurnRed() {
     // Each caption copies its field (the password in clear, though masked)
     // and alone turns red.
     const std::pair<QLabel *, QString> copies[] = {
-        {part<QLabel>(w, "passwordCaption"), "secret pw"}, {part<QLabel>(w, "userNameCaption"), "bob"}, {part<QLabel>(w, "pathCaption"), "/home/bob/notes.txt"}};
+        {part<QLabel>(w, "passwordCaption"), "secret pw"},
+        {part<QLabel>(w, "userNameCaption"), "bob"},
+        {part<QLabel>(w, "pathCaption"), "/home/bob/notes.txt"}};
     for (const auto &[label, text] : copies) {
         clickLabel(label);
         QCOMPARE(clipboardText(), text);
-        for (QLabel *other : {part<QLabel>(w, "userNameCaption"), part<QLabel>(w, "passwordCaption"), part<QLabel>(w, "pathCaption")})
+        for (QLabel *other : {part<QLabel>(w, "userNameCaption"),
+                              part<QLabel>(w, "passwordCaption"), part<QLabel>(w, "pathCaption")})
             QCOMPARE(textColour(other), other == label ? QColor(255, 0, 0) : QColor(0, 0, 0));
     }
     // A spot of the window's own background, right of the "Service" field,
@@ -70,7 +73,8 @@ void TestClipboard::captureFollowsTheClipboard() {
     MainWindow &w = h.start();
     QGuiApplication::clipboard()->setText("before");
     part<QAction>(w, "captureAction")->trigger();
-    QVERIFY(part<QAction>(w, "captureAction")->isChecked() && part<QTimer>(w, "captureTimer")->isActive());
+    QVERIFY(part<QAction>(w, "captureAction")->isChecked() &&
+            part<QTimer>(w, "captureTimer")->isActive());
     QVERIFY(clipboardText().isEmpty());
     // No field chosen yet: the service field takes what is copied.
     QGuiApplication::clipboard()->setText("example.org");
@@ -92,7 +96,8 @@ void TestClipboard::captureFollowsTheClipboard() {
     QVERIFY(part<QAction>(w, "addAction")->isEnabled()); // captured text follows the field rule
     // Switched off, the polling stops; the fields keep their text.
     part<QAction>(w, "captureAction")->trigger();
-    QVERIFY(!part<QAction>(w, "captureAction")->isChecked() && !part<QTimer>(w, "captureTimer")->isActive());
+    QVERIFY(!part<QAction>(w, "captureAction")->isChecked() &&
+            !part<QTimer>(w, "captureTimer")->isActive());
     QGuiApplication::clipboard()->setText("later");
     QTest::qWait(50);
     QCOMPARE(fieldEdit(w, 2)->text(), QStringLiteral("pw1"));

@@ -59,7 +59,8 @@ void TestFindLock::findLineByKeyboard() {
     // Ctrl+F opens the line below the list, the fields keep their places.
     fieldEdit(w, 0)->setFocus();
     QTest::keyClick(w.windowHandle(), Qt::Key_F, Qt::ControlModifier);
-    QVERIFY(part<QLineEdit>(w, "findLine")->isVisible() && part<QLineEdit>(w, "findLine")->hasFocus());
+    QVERIFY(part<QLineEdit>(w, "findLine")->isVisible() &&
+            part<QLineEdit>(w, "findLine")->hasFocus());
     QTRY_COMPARE(w.height(), height + part<QLineEdit>(w, "findLine")->height() + 4);
     QCOMPARE(fieldEdit(w, 0)->geometry(), service);
     QVERIFY(!part<QAction>(w, "captureAction")->isChecked()); // Ctrl came up in the find line
@@ -69,7 +70,8 @@ void TestFindLock::findLineByKeyboard() {
     find(w, "mail");
     QTest::keyClick(part<QLineEdit>(w, "findLine"), Qt::Key_Return);
     QCOMPARE(fieldEdit(w, 1)->text(), QStringLiteral("BOB"));
-    QVERIFY(part<QAction>(w, "removeAction")->isEnabled() && part<QAction>(w, "replaceAction")->isEnabled());
+    QVERIFY(part<QAction>(w, "removeAction")->isEnabled() &&
+            part<QAction>(w, "replaceAction")->isEnabled());
     fieldEdit(w, 1)->setText("robert");
     w.replaceSelected();
     find(w, "srv");
@@ -152,7 +154,8 @@ void TestFindLock::idleWindowLocks() {
     QTimer look;
     look.setInterval(0);
     QObject::connect(&look, &QTimer::timeout, [&] {
-        if (!w.passwordPrompt() || !w.passwordPrompt()->isVisible() || !h.promptEntries.isEmpty() || sawLocked)
+        if (!w.passwordPrompt() || !w.passwordPrompt()->isVisible() || !h.promptEntries.isEmpty() ||
+            sawLocked)
             return;
         sawLocked = w.locked() && !w.isVisible();
         wroteNothing = snapshot(h.folders) == before;

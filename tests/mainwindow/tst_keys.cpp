@@ -34,10 +34,13 @@ void answerNextBox(MainWindow &w, Qt::Key key, int *boxes, int wait = 200) {
 void play(QWidget *window, const QString &keys) {
     const auto keyOf = [](const QString &name) -> Qt::Key {
         static const QHash<QString, Qt::Key> named{
-            {"alt", Qt::Key_Alt},   {"ctrl", Qt::Key_Control}, {"shift", Qt::Key_Shift},
-            {"esc", Qt::Key_Escape}, {"down", Qt::Key_Down},   {"f10", Qt::Key_F10},
-            {"enter", Qt::Key_Return}};
-        return named.value(name.toLower(), Qt::Key(Qt::Key_A + (name.at(0).toUpper().unicode() - 'A')));
+            {"alt", Qt::Key_Alt},       {"ctrl", Qt::Key_Control},  {"shift", Qt::Key_Shift},
+            {"esc", Qt::Key_Escape},    {"down", Qt::Key_Down},     {"f10", Qt::Key_F10},
+            {"enter", Qt::Key_Return},  {"f1", Qt::Key_F1},         {"f12", Qt::Key_F12},
+            {"insert", Qt::Key_Insert}, {"super", Qt::Key_Super_L}, {"menu", Qt::Key_Menu},
+            {"end", Qt::Key_End}};
+        return named.value(name.toLower(),
+                           Qt::Key(Qt::Key_A + (name.at(0).toUpper().unicode() - 'A')));
     };
     const auto modifierOf = [](Qt::Key key) {
         return key == Qt::Key_Alt       ? Qt::AltModifier
@@ -78,8 +81,6 @@ int focusedField(MainWindow &w) {
 class TestKeys : public QObject {
     Q_OBJECT
 private slots:
-    void onlyTheWindowsKeysAct_data();
-    void onlyTheWindowsKeysAct();
     void keyClosingABoxIsNotHandledAgain_data();
     void keyClosingABoxIsNotHandledAgain();
     void escapeClosingTheMenuKeepsTheProgram();
@@ -89,42 +90,6 @@ private slots:
     void escapeClosesTheFindLineFirst();
     void menuFromTheKeyboard();
 };
-
-void TestKeys::onlyTheWindowsKeysAct_data() {
-    QTest::addColumn<int>("key");
-    const std::pair<const char *, Qt::Key> keys[] = {
-        {"End", Qt::Key_End},        {"Home", Qt::Key_Home},
-        {"Left", Qt::Key_Left},      {"Right", Qt::Key_Right},
-        {"Up", Qt::Key_Up},          {"Down", Qt::Key_Down},
-        {"Page Up", Qt::Key_PageUp}, {"Page Down", Qt::Key_PageDown},
-        {"F1", Qt::Key_F1},          {"F12", Qt::Key_F12},
-        {"Super", Qt::Key_Super_L},  {"Menu", Qt::Key_Menu},
-        {"Insert", Qt::Key_Insert},  {"Delete", Qt::Key_Delete},
-        {"Shift", Qt::Key_Shift},    {"Tab", Qt::Key_Tab},
-        {"digit 1", Qt::Key_1},
-    };
-    for (const auto &[name, key] : keys)
-        QTest::newRow(name) << int(key);
-}
-
-void TestKeys::onlyTheWindowsKeysAct() {
-    QFETCH(int, key);
-    Harness h;
-    MainWindow &w = h.start();
-    h.fill({"svc", "user", "pw", "note"});
-    // Neither Ctrl (capture) nor Alt (the jumps), nor Escape or Enter.
-    h.keyUp(fieldEdit(w, 3), Qt::Key(key));
-    QVERIFY(!part<QAction>(w, "captureAction")->isChecked());
-    QVERIFY(!h.ended);
-    QCOMPARE(part<ServiceList>(w, "recordView")->count(), 0);
-    QWidget *focused = QApplication::focusWidget();
-    h.keyUp(focused, Qt::Key_P);
-    QCOMPARE(QApplication::focusWidget(), focused);
-    // The same keys after a real Alt still leave the jump armed only by Alt.
-    h.keyUp(fieldEdit(w, 3), Qt::Key_Alt);
-    h.keyUp(fieldEdit(w, 3), Qt::Key_P);
-    QVERIFY(fieldEdit(w, 2)->hasFocus());
-}
 
 void TestKeys::keyClosingABoxIsNotHandledAgain_data() {
     QTest::addColumn<int>("key");
@@ -182,9 +147,19 @@ void TestKeys::keysInTheFields_data() {
         return fields;
     };
     QTest::newRow("lone Alt, O jumps and is not typed") << 2 << "alt o" << -1 << kept << 3 << false;
-    QTest::newRow("jumps go on until another key") << 3 << "alt p u s x" << -1 << with(0, "svcx") << 0 << false;
-    QTest::newRow("Alt+E does not arm the jumps") << 3 << "alt+e s z" << -1 << with(3, "notesz") << 3 << false;
-    QTest::newRow("Alt+M does not arm the jumps") << 3 << "alt+m esc s" << -1 << with(3, "notes") << 3 << false;
+    QTest::newRow("jumps go on until another key")
+        << 3 << "alt p u s x" << -1 << with(0, "svcx") << 0 << false;
+    QTest::newRow("R jumps to the path, offered http://")
+        << 3 << "alt r" << -1 << with(4, "http://") << 4 << false;
+    // Any key that is not the window's disarms the jumps and does nothing else.
+    for (const char *other : {"f1", "f12", "insert", "shift", "super", "menu", "end", "x"})
+        QTest::addRow("%s disarms", other)
+            << 3 << QStringLiteral("alt %1 p").arg(other) << -1
+            << with(3, other == QByteArray("x") ? "notexp" : "notep") << 3 << false;
+    QTest::newRow("Alt+E does not arm the jumps")
+        << 3 << "alt+e s z" << -1 << with(3, "notesz") << 3 << false;
+    QTest::newRow("Alt+M does not arm the jumps")
+        << 3 << "alt+m esc s" << -1 << with(3, "notes") << 3 << false;
     QTest::newRow("Ctrl keeps the jumps armed") << 3 << "alt ctrl p" << -1 << kept << 2 << true;
     QTest::newRow("lone Ctrl ticks Capture") << 0 << "ctrl" << -1 << kept << 0 << true;
     QTest::newRow("Ctrl+A leaves Capture") << 0 << "ctrl+a" << 1 << kept << 1 << false;
@@ -225,7 +200,8 @@ void TestKeys::replaceNeedsASelectedRecord() {
     h.clickRow(0);
     h.pressBar(part<QAction>(w, "resetAction"));
     h.fill({"mail", "bob", "new"});
-    QVERIFY(part<QAction>(w, "addAction")->isEnabled() && !part<QAction>(w, "replaceAction")->isEnabled());
+    QVERIFY(part<QAction>(w, "addAction")->isEnabled() &&
+            !part<QAction>(w, "replaceAction")->isEnabled());
     fieldEdit(w, 2)->setFocus();
     play(&w, "alt+e");
     QTRY_COMPARE(h.messages.size(), 1);
@@ -245,7 +221,8 @@ void TestKeys::escapeClosesTheFindLineFirst() {
     MainWindow &w = h.startWith({"alpha:!a:!1:!:!", "beta:!b:!2:!:!"});
     fieldEdit(w, 0)->setFocus();
     play(&w, "ctrl+f b down");
-    QVERIFY(part<ServiceList>(w, "recordView")->hasFocus() && part<QLineEdit>(w, "findLine")->isVisible());
+    QVERIFY(part<ServiceList>(w, "recordView")->hasFocus() &&
+            part<QLineEdit>(w, "findLine")->isVisible());
     QCOMPARE(h.names(), QStringList{"beta"});
     play(&w, "esc");
     QVERIFY(!part<QLineEdit>(w, "findLine")->isVisible());

@@ -18,7 +18,6 @@ private slots:
     void restartKeepsRecordsAndOrder();
     void selection();
     void fieldRule();
-    void altJumps();
     void duplicateAndNoChange();
     void replaceAndRemove();
     void resetAndMask();
@@ -33,7 +32,9 @@ void TestMainWindow::firstStart() {
     QCOMPARE(w.windowTitle(), QStringLiteral("V.L."));
     QCOMPARE(modeOf(h.paths().dataFolder()), 0700);
     QVERIFY(part<QAction>(w, "importAction")->isEnabled());
-    QVERIFY(!part<QAction>(w, "addAction")->isEnabled() && !part<QAction>(w, "replaceAction")->isEnabled() && !part<QAction>(w, "removeAction")->isEnabled());
+    QVERIFY(!part<QAction>(w, "addAction")->isEnabled() &&
+            !part<QAction>(w, "replaceAction")->isEnabled() &&
+            !part<QAction>(w, "removeAction")->isEnabled());
     QVERIFY(!Platform::exists(h.paths().database())); // nothing written until a record is
 
     // A drop-down and four commands on the bar, none with a shortcut key.
@@ -125,7 +126,9 @@ void TestMainWindow::selection() {
     // reaches.
     h.clickRow(2);
     QCOMPARE(h.fields(), (QStringList{"mail", "bob", "x1", "", ""}));
-    QVERIFY(part<QAction>(w, "removeAction")->isEnabled() && part<QAction>(w, "replaceAction")->isEnabled() && part<QAction>(w, "addAction")->isEnabled());
+    QVERIFY(part<QAction>(w, "removeAction")->isEnabled() &&
+            part<QAction>(w, "replaceAction")->isEnabled() &&
+            part<QAction>(w, "addAction")->isEnabled());
     h.clickRow(0);
     QCOMPARE(h.fields(), (QStringList{"half", "hu", "", "", ""}));
 
@@ -134,7 +137,9 @@ void TestMainWindow::selection() {
     h.clickRow(2);
     h.clickRow(1, Qt::RightButton);
     QVERIFY(part<ServiceList>(w, "recordView")->selectedRow() < 0);
-    QVERIFY(!part<QAction>(w, "removeAction")->isEnabled() && !part<QAction>(w, "replaceAction")->isEnabled() && part<QAction>(w, "addAction")->isEnabled());
+    QVERIFY(!part<QAction>(w, "removeAction")->isEnabled() &&
+            !part<QAction>(w, "replaceAction")->isEnabled() &&
+            part<QAction>(w, "addAction")->isEnabled());
     QCOMPARE(fieldEdit(w, 0)->text(), QStringLiteral("mail"));
 
     // Arrow keys move the highlight and empty the fields, and offer no Remove.
@@ -144,7 +149,8 @@ void TestMainWindow::selection() {
     QTest::keyClick(part<ServiceList>(w, "recordView"), Qt::Key_Down);
     QCOMPARE(w.selectedRecord(), 1);
     QCOMPARE(h.fields(), kNoFields);
-    QVERIFY(!part<QAction>(w, "removeAction")->isEnabled() && !part<QAction>(w, "addAction")->isEnabled());
+    QVERIFY(!part<QAction>(w, "removeAction")->isEnabled() &&
+            !part<QAction>(w, "addAction")->isEnabled());
 }
 
 void TestMainWindow::fieldRule() {
@@ -152,7 +158,8 @@ void TestMainWindow::fieldRule() {
     MainWindow &w = h.startWith({"svc:!:!:!:!"});
     h.clickRow(0); // Replace needs a record shown as selected, and the fields
     h.type(2, "pw");
-    QVERIFY(!part<QAction>(w, "addAction")->isEnabled() && !part<QAction>(w, "replaceAction")->isEnabled());
+    QVERIFY(!part<QAction>(w, "addAction")->isEnabled() &&
+            !part<QAction>(w, "replaceAction")->isEnabled());
     h.type(1, "u");
     for (int field : {0, 1, 2}) {
         // Deleting the last character of each required field disables both.
@@ -161,43 +168,20 @@ void TestMainWindow::fieldRule() {
         fieldEdit(w, field)->end(false);
         for (qsizetype i = kept.size(); i > 1; --i)
             QTest::keyClick(fieldEdit(w, field), Qt::Key_Backspace);
-        QVERIFY(part<QAction>(w, "addAction")->isEnabled() && part<QAction>(w, "replaceAction")->isEnabled());
+        QVERIFY(part<QAction>(w, "addAction")->isEnabled() &&
+                part<QAction>(w, "replaceAction")->isEnabled());
         QTest::keyClick(fieldEdit(w, field), Qt::Key_Backspace);
         QVERIFY(fieldEdit(w, field)->text().isEmpty());
-        QVERIFY(!part<QAction>(w, "addAction")->isEnabled() && !part<QAction>(w, "replaceAction")->isEnabled());
+        QVERIFY(!part<QAction>(w, "addAction")->isEnabled() &&
+                !part<QAction>(w, "replaceAction")->isEnabled());
         fieldEdit(w, field)->setText(kept); // a change made by the program follows the rule too
-        QVERIFY(part<QAction>(w, "addAction")->isEnabled() && part<QAction>(w, "replaceAction")->isEnabled());
+        QVERIFY(part<QAction>(w, "addAction")->isEnabled() &&
+                part<QAction>(w, "replaceAction")->isEnabled());
     }
     // Other info and path are optional.
     fieldEdit(w, 3)->setText("x");
     fieldEdit(w, 3)->clear();
     QVERIFY(part<QAction>(w, "addAction")->isEnabled());
-}
-
-void TestMainWindow::altJumps() {
-    Harness h;
-    MainWindow &w = h.start();
-    // Alt arms the jumps until another key disarms them; Ctrl neither arms
-    // nor disarms, and only marks capture. Each step: the key, then the field
-    // that has the focus.
-    const std::pair<Qt::Key, int> steps[] = {{Qt::Key_Alt, 3},     {Qt::Key_P, 2}, {Qt::Key_U, 1},
-                                             {Qt::Key_R, 4},       {Qt::Key_O, 3}, {Qt::Key_S, 0},
-                                             {Qt::Key_X, 0},       {Qt::Key_U, 0}, {Qt::Key_Alt, 0},
-                                             {Qt::Key_Control, 0}, {Qt::Key_P, 2}};
-    fieldEdit(w, 3)->setFocus();
-    for (const auto &[key, field] : steps) {
-        h.keyUp(QApplication::focusWidget(), key);
-        QVERIFY(fieldEdit(w, field)->hasFocus());
-    }
-    QVERIFY(part<QAction>(w, "captureAction")->isChecked());
-    QVERIFY(!part<QTimer>(w, "captureTimer")->isActive());
-
-    // Alt reaches the field: the menu bar does not take the focus.
-    fieldEdit(w, 1)->setFocus();
-    QTest::keyClick(fieldEdit(w, 1), Qt::Key_Alt);
-    QVERIFY(fieldEdit(w, 1)->hasFocus());
-    QTest::keyClick(fieldEdit(w, 1), Qt::Key_S);
-    QVERIFY(fieldEdit(w, 0)->hasFocus());
 }
 
 void TestMainWindow::duplicateAndNoChange() {
@@ -273,7 +257,8 @@ void TestMainWindow::replaceAndRemove() {
 
 void TestMainWindow::resetAndMask() {
     Harness h(true);
-    MainWindow &w = h.startWith({"a:!1:!abc:!a rather long note that does not fit the box at all:!"});
+    MainWindow &w =
+        h.startWith({"a:!1:!abc:!a rather long note that does not fit the box at all:!"});
     h.clickRow(0);
     QCOMPARE(fieldEdit(w, 2)->displayText(), QStringLiteral("***"));
     part<QCheckBox>(w, "hidePassword")->setChecked(false);
@@ -291,8 +276,10 @@ void TestMainWindow::resetAndMask() {
     QCOMPARE(h.fields(), kNoFields);
     QVERIFY(part<QCheckBox>(w, "hidePassword")->isChecked());
     QVERIFY(part<ServiceList>(w, "recordView")->selectedRow() < 0);
-    QVERIFY(!part<QAction>(w, "removeAction")->isEnabled() && !part<QAction>(w, "addAction")->isEnabled());
-    QVERIFY(!part<QAction>(w, "captureAction")->isChecked() && !part<QTimer>(w, "captureTimer")->isActive());
+    QVERIFY(!part<QAction>(w, "removeAction")->isEnabled() &&
+            !part<QAction>(w, "addAction")->isEnabled());
+    QVERIFY(!part<QAction>(w, "captureAction")->isChecked() &&
+            !part<QTimer>(w, "captureTimer")->isActive());
     QVERIFY(QGuiApplication::clipboard()->text().isEmpty());
 }
 
@@ -300,7 +287,9 @@ void TestMainWindow::escapeAndExitEndTheProgram() {
     // Escape in a field or the list, Exit, and closing the window.
     const std::function<void(Harness &, MainWindow &)> ways[] = {
         [](Harness &h, MainWindow &w) { h.keyUp(fieldEdit(w, 1), Qt::Key_Escape); },
-        [](Harness &h, MainWindow &w) { h.keyUp(part<ServiceList>(w, "recordView"), Qt::Key_Escape); },
+        [](Harness &h, MainWindow &w) {
+            h.keyUp(part<ServiceList>(w, "recordView"), Qt::Key_Escape);
+        },
         [](Harness &, MainWindow &w) { part<QAction>(w, "exitAction")->trigger(); },
         [](Harness &, MainWindow &w) { w.close(); }};
     for (const auto &end : ways) {
@@ -350,8 +339,10 @@ void TestMainWindow::layoutShowsWholeThings() {
     QVERIFY(part<ServiceList>(w, "recordView")->geometry().bottom() < w.centralWidget()->height());
     // The settings window's count box holds the largest count.
     SecurityWindow *c = openSettings(w);
-    QVERIFY(part<QLineEdit>(c, "lengthEdit")->width() > part<QLineEdit>(c, "lengthEdit")->fontMetrics().horizontalAdvance("32766") + 4);
-    QVERIFY(part<QLabel>(c, "charactersLabel")->geometry().right() < part<QGroupBox>(c, "levelFrame")->width());
+    QVERIFY(part<QLineEdit>(c, "lengthEdit")->width() >
+            part<QLineEdit>(c, "lengthEdit")->fontMetrics().horizontalAdvance("32766") + 4);
+    QVERIFY(part<QLabel>(c, "charactersLabel")->geometry().right() <
+            part<QGroupBox>(c, "levelFrame")->width());
 }
 
 QTEST_MAIN(TestMainWindow)

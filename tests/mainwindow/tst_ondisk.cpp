@@ -128,7 +128,8 @@ void TestOnDisk::nothingWrittenOverNewerFiles() {
         part<QLineEdit>(settings, "passwordEdit")->setText("new5");
         part<QRadioButton>(settings, "scopeProgramOnly")->click();
     }
-    const QStringList typed{fieldEdit(w, 0)->text(), fieldEdit(w, 1)->text(), fieldEdit(w, 2)->text()};
+    const QStringList typed{fieldEdit(w, 0)->text(), fieldEdit(w, 1)->text(),
+                            fieldEdit(w, 2)->text()};
 
     // The other side: one more record, and maybe new protection.
     OtherMachine other(h.paths());
@@ -172,7 +173,9 @@ void TestOnDisk::nothingWrittenOverNewerFiles() {
     QCOMPARE(w.scope(), now);
     // A password set elsewhere is asked for before its records are shown.
     QCOMPARE(h.promptsAnswered - promptsBefore, change == "protection" ? 1 : 0);
-    QCOMPARE((QStringList{fieldEdit(w, 0)->text(), fieldEdit(w, 1)->text(), fieldEdit(w, 2)->text()}), typed);
+    QCOMPARE(
+        (QStringList{fieldEdit(w, 0)->text(), fieldEdit(w, 1)->text(), fieldEdit(w, 2)->text()}),
+        typed);
     if (settings)
         QCOMPARE(part<QLineEdit>(settings, "passwordEdit")->text(), QStringLiteral("new5"));
 
@@ -267,7 +270,8 @@ void TestOnDisk::selectionFollowsItsRecordAcrossAReload() {
     QVERIFY(h.messages[0].text.startsWith("The record \"bravo\" that you had selected"));
     const QByteArray theirs = h.databaseFile();
     fieldEdit(w, 2)->setText("33");
-    QVERIFY(!part<QAction>(w, "replaceAction")->isEnabled() && !part<QAction>(w, "removeAction")->isEnabled());
+    QVERIFY(!part<QAction>(w, "replaceAction")->isEnabled() &&
+            !part<QAction>(w, "removeAction")->isEnabled());
     w.replaceSelected();
     QCOMPARE(h.messages.size(), 2);
     QVERIFY(h.messages[1].text.startsWith("Nothing was replaced"));
@@ -280,8 +284,8 @@ void TestOnDisk::filteredListUnderTheReloadMessage() {
     // the reload asks for the password, finds no copy and says so; the list,
     // filtered to its last rows, is painted under that message.
     Harness h(true);
-    const QList<QByteArray> many{"a1:!u:!p:!:!", "a2:!u:!p:!:!", "a3:!u:!p:!:!",
-                                 "zz1:!u:!p:!:!", "zz2:!u:!p:!:!"};
+    const QList<QByteArray> many{"a1:!u:!p:!:!", "a2:!u:!p:!:!", "a3:!u:!p:!:!", "zz1:!u:!p:!:!",
+                                 "zz2:!u:!p:!:!"};
     MainWindow &w = h.startWith(many);
     w.openFind();
     QTest::keyClicks(part<QLineEdit>(w, "findLine"), "zz");
@@ -374,8 +378,8 @@ void TestOnDisk::unreadableSettingsStopTheStart() {
     TestFolders f;
     writeSettings(f.paths, kNeverExpires, "key7", 1);
     QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, kOurs, "key7"), StoreStatus::Ok);
-    for (const QString &path : {f.paths.programFolder, f.paths.dataFolder(), f.paths.config(),
-                                f.paths.copy()})
+    for (const QString &path :
+         {f.paths.programFolder, f.paths.dataFolder(), f.paths.config(), f.paths.copy()})
         QVERIFY(::chown(QFile::encodeName(path).constData(), other, group) == 0);
     QVERIFY(::chmod(QFile::encodeName(f.paths.config()).constData(), 0) == 0);
     QVERIFY(::chmod(QFile::encodeName(f.root.path()).constData(), 0755) == 0);
@@ -420,7 +424,8 @@ void TestOnDisk::foldersNotOursAloneAreRefused() {
     QVERIFY(::chmod(QFile::encodeName(h.paths().database()).constData(), 0600) == 0);
     MainWindow &w = h.start();
     QCOMPARE(h.names(), serviceNames(kOurs));
-    QVERIFY(::mkfifo(QFile::encodeName(h.paths().dataFolder() + "/planted").constData(), 0600) == 0);
+    QVERIFY(::mkfifo(QFile::encodeName(h.paths().dataFolder() + "/planted").constData(), 0600) ==
+            0);
     h.fill({"new", "n", "pw"});
     w.add();
     QCOMPARE(h.messages.size(), 2);

@@ -132,7 +132,8 @@ void TestFullDisk::everyWrite() {
     } else if (command == "replace" || command == "remove") {
         d.h.clickRow(5);
         fieldEdit(w, 1)->setText("changed");
-        (command == "remove" ? part<QAction>(w, "removeAction") : part<QAction>(w, "replaceAction"))->trigger();
+        (command == "remove" ? part<QAction>(w, "removeAction") : part<QAction>(w, "replaceAction"))
+            ->trigger();
     } else if (command == "import") {
         part<QAction>(w, "importAction")->trigger();
     } else {
@@ -145,7 +146,8 @@ void TestFullDisk::everyWrite() {
     freeDisk(d.h.folders);
     if (command == "add") {
         QCOMPARE(fieldEdit(w, 3)->text(), other);
-        QCOMPARE(part<QAction>(w, "importAction")->isEnabled(), !withStore); // no empty store was left behind
+        QCOMPARE(part<QAction>(w, "importAction")->isEnabled(),
+                 !withStore); // no empty store was left behind
         // With room again, the same press files what was typed.
         w.add();
         QCOMPARE(d.h.messages.size(), 1);

@@ -109,29 +109,35 @@ void TestCiphers::fileFormatsKnownAnswers() {
     QByteArray all(256, Qt::Uninitialized);
     for (int i = 0; i < 256; ++i)
         all[i] = char(i);
-    QCOMPARE(EncodeLine(all).toHex(), QByteArray("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"
-                                        "202122232425262728292a2b2c2d2e2f6c513353636b35307a72783b3c3d3e3f"
-                                        "40587050664e71623865756e325a4359774d313a6a7655487357475b5c5d5e5f"
-                                        "6045394456686d4f52496964793741364b4c424a6134547467466f7b7c7d7e7f"
-                                        "808182838485868788898a8b8c8d8e8f909192939495969798999a9b9c9d9e9f"
-                                        "a0a1a2a3a4a5a6a7a8a9aaabacadaeafb0b1b2b3b4b5b6b7b8b9babbbcbdbebf"
-                                        "c0c1c2c3c4c5c6c7c8c9cacbcccdcecfd0d1d2d3d4d5d6d7d8d9dadbdcdddedf"
-                                        "e0e1e2e3e4e5e6e7e8e9eaebecedeeeff0f1f2f3f4f5f6f7f8f9fafbfcfdfeff"));
+    QCOMPARE(EncodeLine(all).toHex(),
+             QByteArray("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"
+                        "202122232425262728292a2b2c2d2e2f6c513353636b35307a72783b3c3d3e3f"
+                        "40587050664e71623865756e325a4359774d313a6a7655487357475b5c5d5e5f"
+                        "6045394456686d4f52496964793741364b4c424a6134547467466f7b7c7d7e7f"
+                        "808182838485868788898a8b8c8d8e8f909192939495969798999a9b9c9d9e9f"
+                        "a0a1a2a3a4a5a6a7a8a9aaabacadaeafb0b1b2b3b4b5b6b7b8b9babbbcbdbebf"
+                        "c0c1c2c3c4c5c6c7c8c9cacbcccdcecfd0d1d2d3d4d5d6d7d8d9dadbdcdddedf"
+                        "e0e1e2e3e4e5e6e7e8e9eaebecedeeeff0f1f2f3f4f5f6f7f8f9fafbfcfdfeff"));
 
     TestFolders f;
-    const QList<QByteArray> records{"mail:!bob:!pw1:!:!", "Bank:!ann:!S3cret:!n:!https://b.example"};
+    const QList<QByteArray> records{"mail:!bob:!pw1:!:!",
+                                    "Bank:!ann:!S3cret:!n:!https://b.example"};
     QCOMPARE(RewriteDatabase(f.paths, Scope::None, records, ""), StoreStatus::Ok);
-    QCOMPARE(fileBytes(f.paths.database()).toHex(), QByteArray("37454979782139363978214b7451782178210d0a70454164782145414178213a"
-                       "534442686178214178215261614b4a782f2f392e686745374b79680d0a"));
+    QCOMPARE(fileBytes(f.paths.database()).toHex(),
+             QByteArray("37454979782139363978214b7451782178210d0a70454164782145414178213a"
+                        "534442686178214178215261614b4a782f2f392e686745374b79680d0a"));
     QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, records, "key7"), StoreStatus::Ok);
-    QCOMPARE(fileBytes(f.paths.copy()).toHex(), QByteArray("a3dfcfb1ecbbbffeade2a783e0cbfee9ecbb0d0ae4dfc7acecbbc389d5e2a7f2"
-                       "c7dec4a0f5e2a789ecbbd4a9f5d1ccb0bbb5bfe6fcfdc3ffdfe3ee0d0a"));
+    QCOMPARE(fileBytes(f.paths.copy()).toHex(),
+             QByteArray("a3dfcfb1ecbbbffeade2a783e0cbfee9ecbb0d0ae4dfc7acecbbc389d5e2a7f2"
+                        "c7dec4a0f5e2a789ecbbd4a9f5d1ccb0bbb5bfe6fcfdc3ffdfe3ee0d0a"));
     QCOMPARE(WriteSettingsFile(f.paths, BuildSettingsLine("01-06-2027", "Secret42", "12-01-2026",
                                                           Scope::ProgramAndDBase)),
              SettingsStatus::Ok);
-    QCOMPARE(fileBytes(f.paths.config()).toHex(), QByteArray("1c47356138991706312a224f73ba335b312900162abe2704053c1322eb0d0a"));
-    QCOMPARE(ConvertOldDatabase(QByteArray::fromHex("4a49616878454141784b7472785261614b782f2f672e686745374b7968787a6c"
-                       "7a6c2f450d0a")),
+    QCOMPARE(fileBytes(f.paths.config()).toHex(),
+             QByteArray("1c47356138991706312a224f73ba335b312900162abe2704053c1322eb0d0a"));
+    QCOMPARE(ConvertOldDatabase(QByteArray::fromHex(
+                 "4a49616878454141784b7472785261614b782f2f672e686745374b7968787a6c"
+                 "7a6c2f450d0a")),
              QList<QByteArray>({"site:!ann:!pw9:!:!http://x.example:8080/a"}));
 }
 

@@ -125,8 +125,8 @@ void TestSession::writeRightAfterOursIsNotOurs_data() {
     QTest::addColumn<QString>("foreign");
     for (const char *command : {"add", "replace"}) {
         for (const char *foreign : {"renamed over", "written in place"})
-            QTest::addRow("%s, %s", command, foreign) << QString::fromLatin1(command)
-                                                      << QString::fromLatin1(foreign);
+            QTest::addRow("%s, %s", command, foreign)
+                << QString::fromLatin1(command) << QString::fromLatin1(foreign);
     }
 }
 
@@ -162,8 +162,8 @@ void TestSession::writeRightAfterOursIsNotOurs() {
             file.write(theirs);
         }
     });
-    const SessionStatus first = command == "add" ? session.add("gamma:!g:!3:!:!")
-                                                 : session.replace(0, "alpha:!a:!11:!:!");
+    const SessionStatus first =
+        command == "add" ? session.add("gamma:!g:!3:!:!") : session.replace(0, "alpha:!a:!11:!:!");
     Platform::setDurabilityTracer(nullptr);
     QCOMPARE(first, SessionStatus::Ok);
     QVERIFY(written);
@@ -238,7 +238,8 @@ void TestSession::foldersOthersCanWriteAreRefused() {
             else
                 writeBytes(path, storeBytes(kRecords));
             if (planted.contains("others may write"))
-                QVERIFY(::chmod(QFile::encodeName(path).constData(), at == "Data" ? 0777 : 0666) == 0);
+                QVERIFY(::chmod(QFile::encodeName(path).constData(), at == "Data" ? 0777 : 0666) ==
+                        0);
             if (planted.contains("another user's"))
                 QVERIFY(::chown(QFile::encodeName(path).constData(), 1, 1) == 0);
         }
@@ -258,8 +259,9 @@ void TestSession::foldersOthersCanWriteAreRefused() {
     }
     QCOMPARE(int(session.untrusted().kind), kind);
     QCOMPARE(session.untrusted().path, path);
-    QStringList left = QDir(f.paths.dataFolder()).entryList(QDir::AllEntries | QDir::Hidden |
-                                                             QDir::System | QDir::NoDotAndDotDot);
+    QStringList left =
+        QDir(f.paths.dataFolder())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     QCOMPARE(left, at == "Data" ? QStringList() : QStringList{QFileInfo(path).fileName()});
 }
 

@@ -86,13 +86,18 @@ void TestSettings::expiry() {
     const int no = int(Expiry::NotExpired), today = int(Expiry::ExpiresToday),
               past = int(Expiry::Expired);
     const std::tuple<QByteArray, QByteArray, int> rows[] = {
-        {"12-05-2026", "12-05-2026", today}, {"01-15-2027", "12-05-2026", no},
-        {"12-31-2025", "01-02-2026", past},  {"12-04-2026", "12-05-2026", past},
-        {"11-30-2026", "12-05-2026", past},  {"12-06-2026", "12-05-2026", no},
+        {"12-05-2026", "12-05-2026", today},
+        {"01-15-2027", "12-05-2026", no},
+        {"12-31-2025", "01-02-2026", past},
+        {"12-04-2026", "12-05-2026", past},
+        {"11-30-2026", "12-05-2026", past},
+        {"12-06-2026", "12-05-2026", no},
         {"xx-xx-xxxx", "12-05-2026", no},
         // A day past its month's end, as older versions stored it, reminds on the last day.
-        {"02-31-2027", "02-28-2027", today}, {"02-31-2027", "02-27-2027", no},
-        {"02-30-2028", "02-29-2028", today}, {"04-31-2027", "04-30-2027", today},
+        {"02-31-2027", "02-28-2027", today},
+        {"02-31-2027", "02-27-2027", no},
+        {"02-30-2028", "02-29-2028", today},
+        {"04-31-2027", "04-30-2027", today},
         {"04-31-2027", "05-01-2027", past}};
     for (const auto &[expiry, on, expected] : rows)
         QVERIFY2(int(CheckExpiry(expiry, on)) == expected, expiry + " on " + on);

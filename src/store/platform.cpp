@@ -235,7 +235,8 @@ bool writeFileAtomically(const QString &path, const ContentSource &fill, FileSta
     return true;
 }
 
-bool appendToFile(const QString &path, const QByteArray &content, FileStamp *written) {
+bool appendToFile(const QString &path, const QByteArray &content, FileStamp *written,
+                  bool lines) {
     QFile file(path);
     const bool existed = QFileInfo::exists(path);
     if (!openPlainFile(file, QIODevice::ReadWrite | QIODevice::Append, true))
@@ -250,7 +251,7 @@ bool appendToFile(const QString &path, const QByteArray &content, FileStamp *wri
 #endif
     const qint64 oldSize = file.size();
     QByteArray bytes = content;
-    if (oldSize > 0) {
+    if (lines && oldSize > 0) {
         // A last line without its ending would swallow the new line.
         if (!file.seek(oldSize - 1))
             return false;
@@ -319,6 +320,13 @@ bool readFile(const QString &path, QByteArray &content, FileStamp *stamp) {
             return true;
     }
     return false; // still being written: better unread than half read
+}
+
+bool truncateFile(const QString &path, qint64 size) {
+    QFile file(path);
+    if (!openPlainFile(file, QIODevice::ReadWrite))
+        return false;
+    return file.resize(size) && syncToDisk(file, false, path);
 }
 
 bool replaceFile(const QString &from, const QString &to) {

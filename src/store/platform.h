@@ -51,8 +51,14 @@ QString unfinishedPath(const QString &path);
 // Appends bytes to a file, creating it hidden when missing. On a failure the
 // file is cut back to its old length so no partial line is left. With a stamp
 // asked for, it gets the file's stamp through the descriptor right after the
-// bytes went in, before they are synced.
-bool appendToFile(const QString &path, const QByteArray &content, FileStamp *written = nullptr);
+// bytes went in, before they are synced. A file of lines gets a line ending
+// before the new bytes when its last line has none; other files (lines false)
+// get the bytes as they are.
+bool appendToFile(const QString &path, const QByteArray &content, FileStamp *written = nullptr,
+                  bool lines = true);
+
+// Cuts a plain file back to size, synced; a link or a pipe is not opened.
+bool truncateFile(const QString &path, qint64 size);
 
 // Renames over an existing file in one step.
 bool replaceFile(const QString &from, const QString &to);

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "platform.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+#include <span>
+
+// The strong store: the records under authenticated encryption with a random
+// data key, which is itself kept in the file wrapped under a key derived from
+// the master password with a memory-hard function. Someone holding a copy of
+// the file and no password learns no record. docs/format.md gives the bytes.
+namespace Strong {
+
+// How hard the derivation from the password is; stored in the file.
+struct KdfParams {
+    quint32 passes = 3;
+    quint64 memoryBytes = quint64(256) << 20;
+};
+// What a file may ask for: below, the password is too cheap to guess at;
+// above, opening the file could exhaust the machine.
+inline constexpr quint32 kMinPasses = 3;
+inline constexpr quint32 kMaxPasses = 20;
+inline constexpr quint64 kMinMemory = quint64(64) << 20;
+inline constexpr quint64 kMaxMemory = quint64(1) << 30;
+bool ParamsAllowed(const KdfParams &params);
+
+// The parameters for a new password on this machine: 256 MiB, and as many
+// passes (never below 3) as take about half a second here.
+KdfParams CalibratedParams();
+
+enum class Status {
+    Ok,
+    Missing,       // no file
+    WrongPassword, // the key could not be unwrapped: a wrong password (or a damaged header)
+    Damaged,       // a frame failed its check: damaged or tampered with
+    Refused,       // the file asks for derivation parameters out of range
+    OutOfMemory,   // the derivation could not get its memory
+    ReadFailed,
+    WriteFailed,
+    NotAStore,     // not this format (or a version this build does not know)
+    NeedsPassword, // a reopen found another salt or other parameters
+};
+
+// The keys of an open store, in locked memory that is wiped when they are
+// dropped; never copied.
+class Keys {
+public:
+    Keys();
+    ~Keys();
+    Keys(const Keys &) = delete;
+    Keys &operator=(const Keys &) = delete;
+
+    bool valid() const { return m_valid; }
+    // Wipes both keys.
+    void clear();
+
+private:
+    friend struct Access;
+    unsigned char *m_secret = nullptr; // derived key (32) then data key (32)
+    bool m_valid = false;
+    unsigned char m_salt[16] = {};
+    unsigned char m_fileId[16] = {};
+    KdfParams m_params;
+    quint64 m_frames = 0; // the frames the file holds, as this process last read or wrote it
+};
+
+// What an open found.
+struct Opened {
+    QList<QByteArray> records;
+    // The size of the file that holds whole frames; smaller than the file
+    // when its last frame was torn by a crash during an append.
+    qint64 wholeSize = 0;
+    bool torn = false;
+};
+
+// Reads the store, deriving the key from the password: every frame checked.
+// On Damaged, records holds what could be read before the damage.
+Status Open(const QString &path, QByteArrayView password, Keys &keys, Opened &opened,
+            Platform::FileStamp *stamp = nullptr);
+// The same, with the key derived at the last open: a reload, or a file that
+// changed on disk, is read without deriving again. NeedsPassword when the file
+// now asks for another salt or other parameters (a new password elsewhere).
+Status Reopen(const QString &path, Keys &keys, Opened &opened,
+              Platform::FileStamp *stamp = nullptr);
+// A new store of these records under a new random data key.
+Status Create(const QString &path, QByteArrayView password, const KdfParams &params,
+              std::span<const QByteArrayView> records, Keys &keys,
+              Platform::FileStamp *stamp = nullptr);
+// One more record at the end, synced before this returns.
+Status Append(const QString &path, Keys &keys, QByteArrayView record,
+              Platform::FileStamp *stamp = nullptr);
+// The whole store again, under a fresh header, in one step.
+Status Rewrite(const QString &path, Keys &keys, std::span<const QByteArrayView> records,
+               Platform::FileStamp *stamp = nullptr);
+// A new password: only the data key is wrapped again; the frames are copied
+// as they are.
+Status ChangePassword(const QString &path, Keys &keys, QByteArrayView newPassword,
+                      const KdfParams &params, Platform::FileStamp *stamp = nullptr);
+// Cuts a torn last frame off, durably.
+bool CutBack(const QString &path, qint64 wholeSize);
+
+// The password as the store takes it: NFC, then UTF-8.
+QByteArray PassphraseBytes(const QString &typed);
+
+} // namespace Strong

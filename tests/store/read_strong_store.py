@@ -1,0 +1,87 @@
+#!/usr/bin/env python3
+"""Lists the records of a strong store (docs/format.md), written from that page alone.
+
+    read_strong_store.py FILE     (the password on standard input)
+
+Prints one record per line and exits 0, or names the problem and exits 1.
+"""
+import ctypes
+import ctypes.util
+import struct
+import sys
+import unicodedata
+
+HEADER = 136
+
+
+def fail(why):
+    print(why, file=sys.stderr)
+    sys.exit(1)
+
+
+def main():
+    sodium = ctypes.CDLL(ctypes.util.find_library("sodium"))
+    if sodium.sodium_init() < 0:
+        fail("libsodium did not start")
+    data = open(sys.argv[1], "rb").read()
+    password = unicodedata.normalize("NFC", sys.stdin.readline().rstrip("\n")).encode("utf-8")
+    if len(data) < HEADER or data[:8] != b"VLSTRONG":
+        fail("not a strong store")
+    version, kdf, _reserved, passes, memory = struct.unpack_from("<HBBIQ", data, 8)
+    if version != 1 or kdf != 2:
+        fail("unknown version")
+    if not (3 <= passes <= 20 and 64 << 20 <= memory <= 1 << 30):
+        fail("derivation parameters out of range")
+    salt, file_id = data[24:40], data[40:56]
+    (count,) = struct.unpack_from("<Q", data, 56)
+
+    derived = ctypes.create_string_buffer(32)
+    alg_argon2id13 = 2
+    if sodium.crypto_pwhash(derived, ctypes.c_ulonglong(32), password,
+                            ctypes.c_ulonglong(len(password)), salt,
+                            ctypes.c_ulonglong(passes), ctypes.c_size_t(memory),
+                            ctypes.c_int(alg_argon2id13)) != 0:
+        fail("out of memory")
+
+    def aead_open(ciphertext, ad, nonce, key):
+        out = ctypes.create_string_buffer(len(ciphertext))
+        out_len = ctypes.c_ulonglong(0)
+        if sodium.crypto_aead_xchacha20poly1305_ietf_decrypt(
+                out, ctypes.byref(out_len), None, ciphertext,
+                ctypes.c_ulonglong(len(ciphertext)), ad, ctypes.c_ulonglong(len(ad)),
+                nonce, key) != 0:
+            return None
+        return out.raw[:out_len.value]
+
+    data_key = aead_open(data[88:136], data[:64], data[64:88], derived)
+    if data_key is None:
+        fail("wrong password")
+
+    at, index, records = HEADER, 0, []
+    while at < len(data):
+        left = len(data) - at
+        if left < 28:
+            break  # torn
+        (length,) = struct.unpack_from("<I", data, at)
+        if length > left - 28:
+            break  # torn
+        if length < 80 or length > 512 << 20 or (length - 16) % 64:
+            fail("damaged at frame %d" % index)
+        plain = aead_open(data[at + 28:at + 28 + length], file_id + struct.pack("<Q", index),
+                          data[at + 4:at + 28], data_key)
+        if plain is None:
+            fail("damaged at frame %d" % index)
+        (size,) = struct.unpack_from("<I", plain, 0)
+        if size > len(plain) - 4:
+            fail("damaged at frame %d" % index)
+        records.append(plain[4:4 + size])
+        at += 28 + length
+        index += 1
+    if index < count:
+        fail("frames cut off")
+    for record in records:
+        sys.stdout.buffer.write(record + b"\n")
+
+
+if __name__ == "__main__":
+    main()

@@ -31,6 +31,8 @@ class IdleWatch;
 
 // What a command says while the copy on disk is under another password.
 extern const QString kOtherKeyText;
+// ... and when the strong store failed its check.
+extern const QString kDamagedText;
 
 // What the user is told when the records' folder is not theirs alone.
 QString UntrustedFolderText(const Platform::Untrusted &untrusted);
@@ -126,7 +128,8 @@ private:
     void buildMenu();
     void updateImportAction();
     void checkCopyForImport();
-    bool askPassword(const QByteArray &password);
+    // The prompt, with three tries; false when the program ended.
+    bool askPassword();
     void loadRecords();
     void diskSettled();
     void findChanged();

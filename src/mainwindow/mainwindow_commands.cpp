@@ -27,6 +27,11 @@ const QString kUnsafeRecordText = QStringLiteral(
     "a-z and 0-9, or the master password, and try again.");
 } // namespace
 
+const QString kDamagedText = QStringLiteral(
+    "The strong store Data/CW2DB.sdb failed its check: it was damaged or changed by someone "
+    "else. The records before the damage are listed; nothing will be written to the file. "
+    "Put back a backup of it, or export what is listed by hand.");
+
 const QString kOtherKeyText = QStringLiteral(
     "The enciphered copy of the records on disk does not decipher under the master password "
     "that the settings here hold. Most likely another computer's new password has arrived only "
@@ -231,6 +236,9 @@ bool MainWindow::reportFailure(SessionStatus status) {
         break;
     case SessionStatus::OtherKey:
         m_hooks.message(QMessageBox::Warning, kProgramTitle, kOtherKeyText);
+        break;
+    case SessionStatus::Damaged:
+        m_hooks.message(QMessageBox::Critical, kProgramTitle, kDamagedText);
         break;
     case SessionStatus::Untrusted:
         m_hooks.message(QMessageBox::Critical, kProgramTitle,

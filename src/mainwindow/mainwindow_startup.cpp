@@ -101,6 +101,8 @@ void MainWindow::loadRecords() {
     const StoreStatus loaded = m_session.loadRecords();
     if (loaded == StoreStatus::OtherKey)
         m_hooks.message(QMessageBox::Warning, kProgramTitle, kOtherKeyText);
+    else if (loaded == StoreStatus::Damaged)
+        m_hooks.message(QMessageBox::Critical, kProgramTitle, kDamagedText);
     else if (scope() == Scope::ProgramAndDBase && loaded != StoreStatus::Ok)
         m_hooks.message(QMessageBox::Critical, QStringLiteral("Error - i67"),
                         QStringLiteral("The database seem to be corrupt or it does not exist."));
@@ -141,19 +143,19 @@ void MainWindow::checkCopyForImport() {
     m_importAction->setEnabled(true);
 }
 
-bool MainWindow::askPassword(const QByteArray &password) {
+bool MainWindow::askPassword() {
     if (!m_prompt)
         m_prompt = new PasswordPrompt(m_hooks);
-    // The prompt is modal and answers for itself: the given password, or a
-    // refusal (three wrong tries, closed, destroyed from outside), which ends
-    // the program. Nothing else in the window runs meanwhile.
-    if (!m_prompt->ask(password)) {
+    // The prompt is modal and answers for itself: the password given (which,
+    // under the strong store, opens it), or a refusal (three wrong tries,
+    // closed, destroyed from outside), which ends the program.
+    if (!m_prompt->ask([this](const QString &typed) { return m_session.unlock(typed); })) {
         endProgram();
         return false;
     }
     if (m_ended)
         return false;
-    m_passwordGiven = password;
+    m_passwordGiven = m_session.key();
     return true;
 }
 
@@ -171,7 +173,7 @@ void MainWindow::loadSettings(bool prompt) {
         return;
     if (!prompt || !m_session.needsPassword())
         return;
-    if (!askPassword(m_session.key()))
+    if (!askPassword())
         return;
     const Expiry expiry = CheckExpiry(m_session.settings().expiry, TodayText());
     if (expiry != Expiry::NotExpired) {
@@ -207,8 +209,7 @@ bool MainWindow::reloadFromDisk() {
     }
     // Settings changed by another copy may carry a password this user has not
     // given here: then it is asked for, with the usual three tries.
-    if (m_session.needsPassword() && m_session.key() != m_passwordGiven &&
-        !askPassword(m_session.key())) {
+    if (m_session.needsPassword() && m_session.key() != m_passwordGiven && !askPassword()) {
         m_reloading = false;
         return false;
     }
@@ -313,8 +314,11 @@ void MainWindow::lockNow() {
         m_settings->hide();
     hide();
     // What was typed stays in the hidden fields; nothing can be written
-    // while the window is away.
-    if (!askPassword(m_session.key()))
+    // while the window is away. The strong store's records and keys leave
+    // memory until the password opens it again.
+    if (scope() == Scope::Strong)
+        m_session.forgetRecords();
+    if (!askPassword())
         return; // three wrong tries: the program has ended
     m_locked = false;
     showLoaded();

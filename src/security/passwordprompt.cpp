@@ -1,6 +1,5 @@
 #include "passwordprompt.h"
 
-#include "ansi.h"
 #include "forcedclose.h"
 #include "windowicon.h"
 
@@ -36,8 +35,8 @@ PasswordPrompt::PasswordPrompt(const UiHooks &hooks, QWidget *parent)
     OnForcedClose(this, [this] { reject(); });
 }
 
-bool PasswordPrompt::ask(const QByteArray &expected) {
-    m_expected = expected;
+bool PasswordPrompt::ask(std::function<bool(const QString &typed)> accepts) {
+    m_accepts = std::move(accepts);
     m_tries = 0;
     m_pressed.clear();
     m_passwordEdit->clear();
@@ -60,8 +59,9 @@ void PasswordPrompt::focusPassword() {
 void PasswordPrompt::check() {
     if (!isVisible())
         return;
-    const bool right = Ansi::fromUnicode(m_passwordEdit->text()) == m_expected;
+    const QString typed = m_passwordEdit->text();
     m_passwordEdit->clear();
+    const bool right = m_accepts && m_accepts(typed);
     if (right) {
         accept();
         return;

@@ -5,6 +5,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 class QLineEdit;
 
 // The prompt for the master password, at start and after a lock: three tries.
@@ -13,10 +15,10 @@ class PasswordPrompt : public QDialog {
 public:
     explicit PasswordPrompt(const UiHooks &hooks, QWidget *parent = nullptr);
 
-    // Shows the prompt and waits for its answer: true once the entry equals
-    // expected; false after the third wrong entry (with its message), or when
-    // the prompt was closed or destroyed without one.
-    bool ask(const QByteArray &expected);
+    // Shows the prompt and waits for its answer: true once accepts takes an
+    // entry; false after the third entry it refuses (with its message), or
+    // when the prompt was closed or destroyed without one.
+    bool ask(std::function<bool(const QString &typed)> accepts);
     // The password box takes the focus (the window system may have moved it).
     void focusPassword();
 
@@ -30,6 +32,6 @@ private:
     UiHooks m_hooks;
     QLineEdit *m_passwordEdit = nullptr;
     PressedKeys m_pressed;
-    QByteArray m_expected;
+    std::function<bool(const QString &)> m_accepts;
     int m_tries = 0;
 };

@@ -137,16 +137,22 @@ SecurityWindow::SecurityWindow(Session &session, const UiHooks &hooks)
 
     m_reachFrame->setObjectName(QStringLiteral("reachFrame"));
     // Wide enough for "Program and DBase" in the fallback face.
-    place(m_reachFrame, 2115, 2760, 2475, 1080);
+    place(m_reachFrame, 2115, 2760, 2475, 1180);
     m_scopeProgramAndDBase = makeOption(QStringLiteral("Program and DBase"), m_reachFrame);
     m_scopeProgramAndDBase->setObjectName(QStringLiteral("scopeProgramAndDBase"));
-    place(m_scopeProgramAndDBase, 120, 270, 2300, 255);
+    place(m_scopeProgramAndDBase, 120, 230, 2300, 230);
     m_scopeNone = makeOption(QStringLiteral("None"), m_reachFrame);
     m_scopeNone->setObjectName(QStringLiteral("scopeNone"));
-    place(m_scopeNone, 120, 530, 2300, 255);
+    place(m_scopeNone, 120, 460, 2300, 230);
     m_scopeProgramOnly = makeOption(QStringLiteral("Program Only"), m_reachFrame);
     m_scopeProgramOnly->setObjectName(QStringLiteral("scopeProgramOnly"));
-    place(m_scopeProgramOnly, 120, 790, 2300, 255);
+    place(m_scopeProgramOnly, 120, 690, 2300, 230);
+    m_scopeStrong = makeOption(QStringLiteral("Program and DBase, strong"), m_reachFrame);
+    m_scopeStrong->setObjectName(QStringLiteral("scopeStrong"));
+    m_scopeStrong->setToolTip(QStringLiteral(
+        "The records enciphered with a key derived from the password (Argon2id, "
+        "XChaCha20-Poly1305): safe in a copy of the files without the password. Any passphrase."));
+    place(m_scopeStrong, 120, 920, 2300, 230);
 
     m_acceptButton = new QPushButton(QStringLiteral("Accept"), this);
 
@@ -156,9 +162,11 @@ SecurityWindow::SecurityWindow(Session &session, const UiHooks &hooks)
     m_resetButton->setObjectName(QStringLiteral("resetButton"));
     place(m_resetButton, 3150, 3990, 1440, 420);
 
-    for (QRadioButton *option : {m_scopeProgramAndDBase, m_scopeNone, m_scopeProgramOnly}) {
+    for (QRadioButton *option :
+         {m_scopeProgramAndDBase, m_scopeNone, m_scopeProgramOnly, m_scopeStrong}) {
         connect(option, &QRadioButton::clicked, this, [this, option] {
-            select(option, {m_scopeProgramAndDBase, m_scopeNone, m_scopeProgramOnly});
+            select(option,
+                   {m_scopeProgramAndDBase, m_scopeNone, m_scopeProgramOnly, m_scopeStrong});
         });
     }
     for (QRadioButton *option : {m_level1, m_level2, m_level3}) {
@@ -185,13 +193,20 @@ SecurityWindow::SecurityWindow(Session &session, const UiHooks &hooks)
 void SecurityWindow::showStoredScope() {
     switch (m_session.scope()) {
     case Scope::None:
-        select(m_scopeNone, {m_scopeProgramAndDBase, m_scopeNone, m_scopeProgramOnly});
+        select(m_scopeNone,
+               {m_scopeProgramAndDBase, m_scopeNone, m_scopeProgramOnly, m_scopeStrong});
         break;
     case Scope::ProgramAndDBase:
-        select(m_scopeProgramAndDBase, {m_scopeProgramAndDBase, m_scopeNone, m_scopeProgramOnly});
+        select(m_scopeProgramAndDBase,
+               {m_scopeProgramAndDBase, m_scopeNone, m_scopeProgramOnly, m_scopeStrong});
+        break;
+    case Scope::Strong:
+        select(m_scopeStrong,
+               {m_scopeProgramAndDBase, m_scopeNone, m_scopeProgramOnly, m_scopeStrong});
         break;
     case Scope::ProgramOnly:
-        select(m_scopeProgramOnly, {m_scopeProgramAndDBase, m_scopeNone, m_scopeProgramOnly});
+        select(m_scopeProgramOnly,
+               {m_scopeProgramAndDBase, m_scopeNone, m_scopeProgramOnly, m_scopeStrong});
         break;
     }
     m_scopeNone->setEnabled(true);
@@ -204,11 +219,19 @@ void SecurityWindow::setPassword(const QByteArray &password) {
 
 void SecurityWindow::showStored() {
     m_filled = true;
-    // "No password" is stored as a mark the user never typed: the box stays empty.
-    const QByteArray key = m_session.key();
-    setPassword(key == kUnsetPassword ? QByteArray() : key);
-    if (m_passwordEdit->text().isEmpty())
-        return; // an empty box allows "None" alone
+    // "No password" is stored as a mark the user never typed: the box stays
+    // empty. Under the strong store no password is stored at all: the box
+    // starts empty, and left empty keeps the passphrase as it is.
+    if (m_session.scope() == Scope::Strong) {
+        m_passwordEdit->clear();
+        showStoredScope();
+        passwordChanged();
+    } else {
+        const QByteArray key = m_session.key();
+        setPassword(key == kUnsetPassword ? QByteArray() : key);
+        if (m_passwordEdit->text().isEmpty())
+            return; // an empty box allows "None" alone
+    }
     // Filling the box chose "Program Only"; the window shows what is stored.
     showStoredScope();
     const QByteArray expiry = m_session.settings().expiry;
@@ -222,25 +245,33 @@ void SecurityWindow::showStored() {
 
 void SecurityWindow::passwordChanged() {
     m_lengthLabel->setText(QStringLiteral("Length: "));
-    if (!m_passwordEdit->text().isEmpty()) {
-        for (QRadioButton *option : {m_scopeProgramAndDBase, m_scopeNone, m_scopeProgramOnly})
-            option->setEnabled(true);
+    const std::initializer_list<QRadioButton *> scopes{m_scopeProgramAndDBase, m_scopeNone,
+                                                       m_scopeProgramOnly, m_scopeStrong};
+    const bool empty = m_passwordEdit->text().isEmpty();
+    // Under the strong store an empty box keeps the passphrase as it is, and
+    // what is typed is a passphrase, taken as typed: any character, blanks too.
+    const bool strong = m_scopeStrong->isChecked();
+    m_scopeNone->setEnabled(true);
+    m_scopeProgramAndDBase->setEnabled(!empty);
+    m_scopeProgramOnly->setEnabled(!empty);
+    m_scopeStrong->setEnabled(!empty || strong);
+    m_neverExpires->setEnabled(!empty || strong);
+    if (!strong) {
         // A password typed into an empty box chooses "Program Only"; editing
         // one that is there keeps the protection chosen or stored.
-        if (m_boxWasEmpty)
-            select(m_scopeProgramOnly, {m_scopeProgramAndDBase, m_scopeNone, m_scopeProgramOnly});
-        m_neverExpires->setEnabled(true);
-        m_expiryEdit->setEnabled(false);
-    } else {
-        m_scopeProgramAndDBase->setEnabled(false);
-        m_scopeProgramOnly->setEnabled(false);
-        m_scopeNone->setEnabled(true);
-        select(m_scopeNone, {m_scopeProgramAndDBase, m_scopeNone, m_scopeProgramOnly});
-        m_neverExpires->setEnabled(false);
-        m_expiryEdit->setEnabled(false);
-        m_neverExpires->setChecked(true);
+        if (!empty && m_boxWasEmpty)
+            select(m_scopeProgramOnly, scopes);
+        if (empty) {
+            select(m_scopeNone, scopes);
+            m_expiryEdit->setEnabled(false);
+            m_neverExpires->setChecked(true);
+        } else {
+            m_expiryEdit->setEnabled(false);
+        }
     }
-    m_boxWasEmpty = m_passwordEdit->text().isEmpty();
+    m_boxWasEmpty = empty;
+    if (strong)
+        return;
     if (!m_suggest->isChecked()) {
         QString text = m_passwordEdit->text();
         const int caret = FilterToAllowed(text, IsKeptInPasswordBox);

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class Session;
+enum class SessionStatus;
 enum class Scope;
 class QCheckBox;
 class QGroupBox;
@@ -46,6 +47,9 @@ private:
     void propose();
     void acceptSettings();
     void resetWindow();
+    void acceptStrong();
+    // What Accept came to: the window closes, says why, or stays for a new try.
+    void finishAccept(SessionStatus status);
     void showStoredScope();
     void passwordChanged();
     void neverExpiresToggled();
@@ -73,9 +77,10 @@ private:
     QGroupBox *m_reachFrame = nullptr;
     QRadioButton *m_scopeProgramAndDBase = nullptr; // scope 1
     QRadioButton *m_scopeNone = nullptr;            // scope 0
-    QRadioButton *m_scopeProgramOnly = nullptr;     // scope 2
-    QPushButton *m_acceptButton = nullptr;          // Accept
-    QPushButton *m_resetButton = nullptr;           // Reset
+    QRadioButton *m_scopeProgramOnly = nullptr;
+    QRadioButton *m_scopeStrong = nullptr; // scope 2
+    QPushButton *m_acceptButton = nullptr; // Accept
+    QPushButton *m_resetButton = nullptr;  // Reset
     // The proposals.
     QGroupBox *m_suggestFrame = nullptr;
     QCheckBox *m_suggest = nullptr;

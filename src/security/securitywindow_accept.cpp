@@ -3,6 +3,7 @@
 #include "ansi.h"
 #include "session.h"
 #include "settings.h"
+#include "strongstore.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -17,6 +18,11 @@ bool SecurityWindow::refuse(const QString &text) {
 }
 
 bool SecurityWindow::passwordRefused(const QByteArray &password, Scope scope) {
+    // A passphrase may hold any character; only an empty one with nothing to keep is refused.
+    if (scope == Scope::Strong)
+        return password.isEmpty() && m_session.scope() != Scope::Strong &&
+               refuse(QStringLiteral("\"Program and DBase, strong\" needs a passphrase to "
+                                     "derive its key from. Nothing was changed: type one."));
     const QString bad = Ansi::firstUnencodable(m_passwordEdit->text());
     if (!bad.isEmpty())
         return refuse(QStringLiteral("The password holds \"%1\", a character Varnlock can not "
@@ -41,7 +47,14 @@ bool SecurityWindow::lowering(const QByteArray &password, Scope scope) {
     if (hadPassword && (password == kUnsetPassword || scope == Scope::None))
         changes << QStringLiteral("remove the master password: Varnlock will start without "
                                   "asking for it");
-    if (m_session.scope() == Scope::ProgramAndDBase && scope != Scope::ProgramAndDBase)
+    if (m_session.scope() == Scope::Strong && scope != Scope::Strong)
+        changes << QStringLiteral("move the records out of the strong store into %1")
+                       .arg(scope == Scope::ProgramAndDBase
+                                ? QStringLiteral("Data/CW2DB.edb, enciphered only with the "
+                                                 "repeating password")
+                                : QStringLiteral("Data/CW2DB.pdb, where only the fixed letter "
+                                                 "substitution hides them"));
+    else if (m_session.scope() == Scope::ProgramAndDBase && scope != Scope::ProgramAndDBase)
         changes << QStringLiteral("move the records out of the enciphered copy into "
                                   "Data/CW2DB.pdb, where only the fixed letter substitution "
                                   "hides them");
@@ -54,15 +67,20 @@ bool SecurityWindow::lowering(const QByteArray &password, Scope scope) {
 }
 
 void SecurityWindow::acceptSettings() {
+    const Scope scope = m_scopeProgramAndDBase->isChecked() ? Scope::ProgramAndDBase
+                        : m_scopeProgramOnly->isChecked()   ? Scope::ProgramOnly
+                        : m_scopeStrong->isChecked()        ? Scope::Strong
+                                                            : Scope::None;
+    if (scope == Scope::Strong) {
+        acceptStrong();
+        return;
+    }
     const QByteArray box = Ansi::fromUnicode(m_passwordEdit->text());
     const qsizetype blank = box.indexOf(' ');
     QByteArray password = blank < 0 ? box : box.left(blank);
     const bool emptyBox = box.isEmpty();
     if (emptyBox)
         password = kUnsetPassword;
-    const Scope scope = m_scopeProgramAndDBase->isChecked() ? Scope::ProgramAndDBase
-                        : m_scopeProgramOnly->isChecked()   ? Scope::ProgramOnly
-                                                            : Scope::None;
     if (passwordRefused(password, scope))
         return;
     if (emptyBox)
@@ -83,7 +101,39 @@ void SecurityWindow::acceptSettings() {
     }
     if (lowering(password, scope))
         return;
-    switch (m_session.applySettings(line)) {
+    finishAccept(m_session.applySettings(line));
+}
+
+void SecurityWindow::acceptStrong() {
+    // The passphrase as typed (a proposal without its remark); empty keeps
+    // the one the store has.
+    QString typed = m_passwordEdit->text();
+    if (m_suggest->isChecked() && typed.contains(u' '))
+        typed = typed.left(typed.indexOf(u' '));
+    const QByteArray passphrase = Strong::PassphraseBytes(typed);
+    if (passwordRefused(passphrase, Scope::Strong))
+        return;
+    if (!m_expiryEdit->text().isEmpty() && !m_expiryEdit->text().contains(u' '))
+        correctExpiry();
+    const QByteArray expiry = m_expiryEdit->text().isEmpty()
+                                  ? QByteArray(kNeverExpires)
+                                  : Ansi::fromUnicode(m_expiryEdit->text());
+    if (expiry.contains(' ')) {
+        m_hooks.message(QMessageBox::Critical, QStringLiteral("Error - i77"),
+                        QStringLiteral("There can not be spaces on a password"));
+        return;
+    }
+    const QByteArray line =
+        BuildSettingsLine(expiry, StrongSettingsPassword(), TodayText(), Scope::Strong);
+    // The derivation is tuned to this machine once, when the passphrase is set.
+    const Strong::KdfParams params =
+        passphrase.isEmpty() ? Strong::KdfParams{} : Strong::CalibratedParams();
+    finishAccept(m_session.applySettings(line, passphrase, params));
+}
+
+void SecurityWindow::finishAccept(SessionStatus status) {
+    const UiHooks &hooks = m_hooks;
+    switch (status) {
     case SessionStatus::Ok:
         emit accepted();
         break;

@@ -131,11 +131,22 @@ bool decipheredToRecords(std::span<const QByteArrayView> records) {
 } // namespace
 
 QString StoreFile(const StorePaths &paths, Scope scope) {
-    return scope == Scope::ProgramAndDBase ? paths.copy() : paths.database();
+    switch (scope) {
+    case Scope::ProgramAndDBase:
+        return paths.copy();
+    case Scope::Strong:
+        return paths.strongStore();
+    case Scope::None:
+    case Scope::ProgramOnly:
+        break;
+    }
+    return paths.database();
 }
 
 StoreStatus LoadDatabase(const StorePaths &paths, Scope scope, const QByteArray &key,
                          RecordList &list, Platform::FileStamp *stamp) {
+    if (scope == Scope::Strong)
+        return StoreStatus::NoKey; // the strong store has its own reader
     const QString path = StoreFile(paths, scope);
     if (!Platform::exists(path)) {
         if (stamp)
@@ -176,6 +187,8 @@ StoreStatus CheckStorable(QByteArrayView line, Scope scope, const QByteArray &ke
 
 StoreStatus AppendRecord(const StorePaths &paths, Scope scope, QByteArrayView line,
                          const QByteArray &key, Platform::FileStamp *written) {
+    if (scope == Scope::Strong)
+        return StoreStatus::NoKey; // the strong store has its own writer
     QByteArray stored(line.size() + 2, Qt::Uninitialized);
     if (const StoreStatus form = StoredForm(scope, key)(line, stored.data());
         form != StoreStatus::Ok)
@@ -190,7 +203,8 @@ StoreStatus AppendRecord(const StorePaths &paths, Scope scope, QByteArrayView li
 StoreStatus RewriteDatabase(const StorePaths &paths, Scope scope,
                             std::span<const QByteArrayView> lines, const QByteArray &key,
                             Platform::FileStamp *written) {
-    if (scope == Scope::ProgramAndDBase && key.isEmpty() && !lines.empty())
+    if ((scope == Scope::ProgramAndDBase && key.isEmpty() && !lines.empty()) ||
+        scope == Scope::Strong)
         return StoreStatus::NoKey;
     // A line that would not read back whole abandons the write and leaves the
     // store as it was.

@@ -21,6 +21,7 @@ enum class StoreStatus {
     NoKey,        // the copy with an empty master password
     UnsafeRecord, // the line would not read back as one record
     OtherKey,     // the copy deciphers to noise: it was written under another password
+    Damaged,      // the strong store failed a check: damaged or tampered with
 };
 
 // The file that holds the records under a scope.

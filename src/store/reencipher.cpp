@@ -1,5 +1,6 @@
 #include "reencipher.h"
 
+#include "fieldcipher.h"
 #include "linefile.h"
 #include "platform.h"
 #include "settings.h"
@@ -44,11 +45,28 @@ bool currentSettings(const StorePaths &paths, StoreKey &current) {
 // The field-ciphered lines of the store as the settings on disk describe it,
 // as views into block: a copy's lines are deciphered where they stand.
 StoreStatus readCurrentStore(const StorePaths &paths, const StoreKey &current, QByteArray &block,
-                             std::vector<QByteArrayView> &lines) {
+                             std::vector<QByteArrayView> &lines, Strong::Keys *keys) {
     const QString path = StoreFile(paths, current.scope);
     lines.clear();
     if (!Platform::exists(path))
         return StoreStatus::Ok;
+    if (current.scope == Scope::Strong) {
+        // Its records in the form the other stores hold them: field-ciphered.
+        Strong::Opened opened;
+        if (!keys || Strong::Reopen(path, *keys, opened) != Strong::Status::Ok)
+            return StoreStatus::NoKey;
+        qsizetype total = 0;
+        for (const QByteArray &record : opened.records)
+            total += record.size();
+        block = QByteArray(total, Qt::Uninitialized);
+        char *dst = block.data();
+        for (const QByteArray &record : opened.records) {
+            EncodeInto(record, dst);
+            lines.emplace_back(dst, record.size());
+            dst += record.size();
+        }
+        return StoreStatus::Ok;
+    }
     if (!Platform::readFile(path, block))
         return StoreStatus::ReadFailed;
     if (current.scope != Scope::ProgramAndDBase) {
@@ -64,10 +82,12 @@ bool rollForward(const StorePaths &paths) {
     const QString stagedConfig = StagedPath(paths.config());
     const QString stagedCopy = StagedPath(paths.copy());
     const QString stagedDatabase = StagedPath(paths.database());
+    const QString stagedStrong = StagedPath(paths.strongStore());
     if (!QFileInfo(stagedConfig).isFile()) {
         // Cut short before the point of no return: the old state is whole.
         Platform::removeFile(stagedCopy);
         Platform::removeFile(stagedDatabase);
+        Platform::removeFile(stagedStrong);
         return true;
     }
     StoreKey before;
@@ -80,13 +100,19 @@ bool rollForward(const StorePaths &paths) {
         ok = Platform::replaceFile(stagedCopy, paths.copy()) && ok;
     if (Platform::exists(stagedDatabase))
         ok = Platform::replaceFile(stagedDatabase, paths.database()) && ok;
+    if (Platform::exists(stagedStrong))
+        ok = Platform::replaceFile(stagedStrong, paths.strongStore()) && ok;
     if (!ok)
         return false;
-    // The old store file goes only when the records moved to the other one.
-    const bool beforeInCopy = before.scope == Scope::ProgramAndDBase;
-    const bool afterInCopy = after.scope == Scope::ProgramAndDBase;
-    if (beforeInCopy != afterInCopy)
-        ok = Platform::removeFile(beforeInCopy ? paths.copy() : paths.database());
+    // The old store file goes only when the records moved to another one;
+    // in the strong store they are nowhere else.
+    const QString kept = StoreFile(paths, after.scope);
+    if (after.scope == Scope::Strong) {
+        for (const QString &other : {paths.database(), paths.copy()})
+            ok = Platform::removeFile(other) && ok;
+    } else if (StoreFile(paths, before.scope) != kept) {
+        ok = Platform::removeFile(StoreFile(paths, before.scope));
+    }
     if (!ok || !Platform::replaceFile(stagedConfig, paths.config()))
         return false;
     Platform::setHidden(paths.config());
@@ -99,7 +125,8 @@ QString StagedPath(const QString &path) {
     return path + QStringLiteral(".new");
 }
 
-AcceptStatus ApplySettings(const StorePaths &paths, const QByteArray &settingsLine) {
+AcceptStatus ApplySettings(const StorePaths &paths, const QByteArray &settingsLine,
+                           const StrongChange &strong) {
     // Whatever an earlier attempt left half done is settled first.
     RecoverPendingSettings(paths);
     StoreKey before;
@@ -111,19 +138,32 @@ AcceptStatus ApplySettings(const StorePaths &paths, const QByteArray &settingsLi
     // again a piece at a time.
     QByteArray block;
     std::vector<QByteArrayView> records;
-    if (readCurrentStore(paths, before, block, records) != StoreStatus::Ok)
+    if (readCurrentStore(paths, before, block, records, strong.current) != StoreStatus::Ok)
         return AcceptStatus::StoreFailed;
 
     StoreStatus staged = StoreStatus::Ok;
-    if (after.scope == Scope::ProgramAndDBase)
+    const bool keepStrong = before.scope == Scope::Strong && after.scope == Scope::Strong &&
+                            strong.passphrase.isEmpty();
+    if (keepStrong) {
+        // The passphrase stays: the store stays as it is, only the settings change.
+    } else if (after.scope == Scope::Strong) {
+        // The strong store holds the records as typed, not field-ciphered.
+        DecodeInPlace(block);
+        staged = strong.next &&
+                         Strong::Create(StagedPath(paths.strongStore()), strong.passphrase,
+                                        strong.params, records, *strong.next) == Strong::Status::Ok
+                     ? StoreStatus::Ok
+                     : StoreStatus::WriteFailed;
+    } else if (after.scope == Scope::ProgramAndDBase)
         staged = after.key.isEmpty() && !records.empty()
                      ? StoreStatus::NoKey
                      : WriteStoredLines(StagedPath(paths.copy()), records, after.key);
-    else if (before.scope == Scope::ProgramAndDBase)
+    else if (before.scope == Scope::ProgramAndDBase || before.scope == Scope::Strong)
         staged = WriteStoredLines(StagedPath(paths.database()), records, QByteArray());
     if (staged != StoreStatus::Ok) {
         Platform::removeFile(StagedPath(paths.copy()));
         Platform::removeFile(StagedPath(paths.database()));
+        Platform::removeFile(StagedPath(paths.strongStore()));
         return staged == StoreStatus::UnsafeRecord ? AcceptStatus::UnsafeRecord
                                                    : AcceptStatus::StoreFailed;
     }
@@ -139,7 +179,8 @@ AcceptStatus ApplySettings(const StorePaths &paths, const QByteArray &settingsLi
 
 void RecoverPendingSettings(const StorePaths &paths) {
     // Writes cut short left their old files whole; what they were building goes.
-    for (const QString &file : {paths.database(), paths.copy(), paths.config()}) {
+    for (const QString &file :
+         {paths.database(), paths.copy(), paths.config(), paths.strongStore()}) {
         Platform::removeFile(Platform::unfinishedPath(file));
         Platform::removeFile(Platform::unfinishedPath(StagedPath(file)));
     }

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "ansi.h"
 #include "oldimport.h"
 
 namespace {
@@ -83,7 +84,78 @@ bool Session::needsPassword() const {
            m_settings.password != kUnsetPassword;
 }
 
+StoreStatus Session::loadStrong(const QByteArray *passphrase) {
+    const QString path = StoreFile(m_paths, Scope::Strong);
+    Strong::Opened opened;
+    const Strong::Status status =
+        passphrase ? Strong::Open(path, *passphrase, m_strong, opened, &m_storeStamp)
+                   : Strong::Reopen(path, m_strong, opened, &m_storeStamp);
+    // A crash during an append leaves a torn last frame: it is cut off.
+    if (status == Strong::Status::Ok && opened.torn && Strong::CutBack(path, opened.wholeSize))
+        m_storeStamp = Platform::stampOf(path);
+    if (status == Strong::Status::Ok || status == Strong::Status::Damaged)
+        m_records = RecordList(opened.records);
+    switch (status) {
+    case Strong::Status::Ok:
+        return StoreStatus::Ok;
+    case Strong::Status::Damaged:
+        return StoreStatus::Damaged;
+    case Strong::Status::Missing:
+        return StoreStatus::Missing;
+    case Strong::Status::WrongPassword:
+    case Strong::Status::NeedsPassword:
+        return StoreStatus::NoKey;
+    default:
+        break;
+    }
+    return StoreStatus::ReadFailed;
+}
+
+bool Session::unlock(const QString &typed) {
+    if (m_scope != Scope::Strong)
+        return Ansi::fromUnicode(typed) == m_key;
+    const QByteArray passphrase = Strong::PassphraseBytes(typed);
+    m_records = RecordList();
+    const StoreStatus status = loadStrong(&passphrase);
+    m_readable = status == StoreStatus::Ok;
+    recordsChanged();
+    return status == StoreStatus::Ok || status == StoreStatus::Damaged;
+}
+
+void Session::forgetRecords() {
+    m_records = RecordList();
+    m_strong.clear();
+    recordsChanged();
+}
+
+StoreStatus Session::appendLine(QByteArrayView line, Platform::FileStamp *stamp) {
+    if (m_scope != Scope::Strong)
+        return AppendRecord(m_paths, m_scope, line, m_key, stamp);
+    return Strong::Append(StoreFile(m_paths, m_scope), m_strong, line, stamp) == Strong::Status::Ok
+               ? StoreStatus::Ok
+               : StoreStatus::WriteFailed;
+}
+
+StoreStatus Session::writeAll(std::span<const QByteArrayView> lines, Platform::FileStamp *stamp) {
+    if (m_scope != Scope::Strong)
+        return RewriteDatabase(m_paths, m_scope, lines, m_key, stamp);
+    return Strong::Rewrite(StoreFile(m_paths, m_scope), m_strong, lines, stamp) ==
+                   Strong::Status::Ok
+               ? StoreStatus::Ok
+               : StoreStatus::WriteFailed;
+}
+
 StoreStatus Session::loadRecords() {
+    if (m_scope == Scope::Strong) {
+        // Read with the keys of the last unlock; a store now under another
+        // password (changed elsewhere) waits for the prompt.
+        m_records = RecordList();
+        const StoreStatus status = loadStrong(nullptr);
+        m_readable = status == StoreStatus::Ok;
+        m_otherKey = false;
+        recordsChanged();
+        return status;
+    }
     m_records = RecordList();
     const StoreStatus status = LoadDatabase(m_paths, m_scope, m_key, m_records, &m_storeStamp);
     // A store that exists but could not be read or deciphered must never be
@@ -115,6 +187,8 @@ void Session::stampStore() {
 SessionStatus Session::checkWritable() {
     if (m_otherKey)
         return SessionStatus::OtherKey;
+    if (m_scope == Scope::Strong && !m_strong.valid())
+        return SessionStatus::NoKey;
     if (!m_readable || m_settingsUnreadable)
         return SessionStatus::Unreadable;
     if (const SessionStatus folder = checkFolder(); folder != SessionStatus::Ok)
@@ -134,6 +208,8 @@ SessionStatus Session::storeStatus(StoreStatus status) const {
         return SessionStatus::UnsafeRecord;
     case StoreStatus::OtherKey:
         return SessionStatus::OtherKey;
+    case StoreStatus::Damaged:
+        return SessionStatus::Damaged;
     case StoreStatus::Missing:
     case StoreStatus::ReadFailed:
     case StoreStatus::WriteFailed:
@@ -148,7 +224,7 @@ SessionStatus Session::add(const QByteArray &line, qsizetype *index) {
     if (const SessionStatus writable = checkWritable(); writable != SessionStatus::Ok)
         return writable;
     Platform::FileStamp stamp;
-    const SessionStatus written = storeStatus(AppendRecord(m_paths, m_scope, line, m_key, &stamp));
+    const SessionStatus written = storeStatus(appendLine(line, &stamp));
     if (written != SessionStatus::Ok) {
         // Even a failed append may have touched the file (and cut it back).
         stampStore();
@@ -166,8 +242,7 @@ SessionStatus Session::rewrite(RecordList changed) {
     if (const SessionStatus writable = checkWritable(); writable != SessionStatus::Ok)
         return writable;
     Platform::FileStamp stamp;
-    const SessionStatus written =
-        storeStatus(RewriteDatabase(m_paths, m_scope, changed.lines(), m_key, &stamp));
+    const SessionStatus written = storeStatus(writeAll(changed.lines(), &stamp));
     if (written != SessionStatus::Ok)
         return written;
     m_storeStamp = stamp;
@@ -203,12 +278,15 @@ SessionStatus Session::importOldDatabase() {
     return rewrite(std::move(changed));
 }
 
-SessionStatus Session::applySettings(const QByteArray &settingsLine) {
+SessionStatus Session::applySettings(const QByteArray &settingsLine, const QByteArray &passphrase,
+                                     const Strong::KdfParams &params) {
     if (const SessionStatus writable = checkWritable(); writable != SessionStatus::Ok)
         return writable;
     // On a failure the stamps stay: if anything did change on disk, the next
     // command finds it and reads the files again instead of writing.
-    switch (ApplySettings(m_paths, settingsLine)) {
+    Strong::Keys next;
+    const StrongChange strong{&m_strong, passphrase, params, &next};
+    switch (ApplySettings(m_paths, settingsLine, strong)) {
     case AcceptStatus::Ok:
         break;
     case AcceptStatus::ConfigWriteFailed:
@@ -219,6 +297,11 @@ SessionStatus Session::applySettings(const QByteArray &settingsLine) {
         return SessionStatus::UnsafeRecord;
     }
     takeSettings(ParseSettingsLine(settingsLine));
+    // The keys of the store the records are in now, or none.
+    if (m_scope != Scope::Strong)
+        m_strong.clear();
+    else if (next.valid())
+        m_strong.swap(next);
     m_configStamp = Platform::stampOf(m_paths.config());
     stampStore();
     return SessionStatus::Ok;

@@ -6,6 +6,7 @@
 #include "reencipher.h"
 #include "settings.h"
 #include "storepaths.h"
+#include "strongstore.h"
 
 #include <QByteArray>
 #include <QList>
@@ -23,6 +24,7 @@ enum class SessionStatus {
     OtherKey,      // the copy on disk is under another password: its settings are still to come
     Untrusted,     // the records' folder is not this user's alone (see untrusted())
     HeldElsewhere, // Data was swapped for a folder another running copy holds
+    Damaged,       // the strong store failed a check: nothing is written to it
     WriteFailed,
     NoKey,
     UnsafeRecord,
@@ -64,6 +66,15 @@ public:
     const QByteArray &key() const { return m_key; }
     // A prompt is due: a scope with a password that is not the "no password" mark.
     bool needsPassword() const;
+    // Whether typed is the master password. Under Strong that is whether it
+    // opens the strong store, whose records it then loads; nothing else about
+    // the password is kept anywhere.
+    bool unlock(const QString &typed);
+    // The window locked: the records, and the strong store's keys, leave
+    // memory until the next unlock.
+    void forgetRecords();
+    // The keys of the strong store, while it is open.
+    Strong::Keys &strongKeys() { return m_strong; }
 
     const RecordList &records() const { return m_records; }
     // Called right after the records change (a load, a command, a reload),
@@ -83,8 +94,10 @@ public:
     // Adds every record of the old database file.
     SessionStatus importOldDatabase();
 
-    // Stores new settings and moves or re-keys the records to match.
-    SessionStatus applySettings(const QByteArray &settingsLine);
+    // Stores new settings and moves or re-keys the records to match; under
+    // Strong, the new store's key is derived from passphrase with params.
+    SessionStatus applySettings(const QByteArray &settingsLine, const QByteArray &passphrase = {},
+                                const Strong::KdfParams &params = {});
 
 private:
     SessionStatus checkWritable();
@@ -104,6 +117,11 @@ private:
     bool m_otherKey = false;
     bool m_settingsUnreadable = false;
     Platform::Untrusted m_untrusted;
+    Strong::Keys m_strong;
+    StoreStatus loadStrong(const QByteArray *passphrase);
+    // The scope's store: one record appended, or all written again.
+    StoreStatus appendLine(QByteArrayView line, Platform::FileStamp *stamp);
+    StoreStatus writeAll(std::span<const QByteArrayView> lines, Platform::FileStamp *stamp);
     Platform::FileStamp m_configStamp;
     Platform::FileStamp m_storeStamp;
     std::function<void()> m_recordsChanged;

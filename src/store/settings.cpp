@@ -3,6 +3,8 @@
 #include "platform.h"
 #include "stringcipher.h"
 
+#include <QRandomGenerator>
+
 #include <algorithm>
 
 // Chosen so that no character a settings line holds (letters, digits, "-",
@@ -13,7 +15,15 @@ const QByteArray SettingsKey =
                30);
 
 char ScopeDigit(Scope scope) {
-    return char('0' + int(scope));
+    return scope == Scope::Strong ? '1' : char('0' + int(scope));
+}
+
+QByteArray StrongSettingsPassword() {
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray out(kStrongMark);
+    for (int i = 0; i < 32; ++i)
+        out.append(letters[QRandomGenerator::system()->bounded(62)]);
+    return out;
 }
 
 Scope ScopeFromDigit(char digit) {
@@ -40,6 +50,9 @@ ParsedSettings ParseSettingsLine(const QByteArray &line) {
         parsed.hasPassword = true;
         parsed.password = rest.mid(10, rest.size() - 20);
     }
+    if (parsed.scope == Scope::ProgramAndDBase && parsed.password.startsWith(kStrongMark) &&
+        parsed.password.size() == qsizetype(sizeof kStrongMark - 1 + 32))
+        parsed.scope = Scope::Strong;
     return parsed;
 }
 

@@ -16,6 +16,11 @@ enum class Scope {
     None = 0,            // no prompt; records in the database file
     ProgramAndDBase = 1, // prompt; records only in the enciphered copy
     ProgramOnly = 2,     // prompt; records in the database file
+    // Prompt; records only in the strong store, under a key derived from the
+    // password, which is stored nowhere. Written as "1" with a password field
+    // that nobody can type (StrongSettingsPassword), so a build that does not
+    // know this choice asks for a password it can never be given.
+    Strong = 3,
 };
 
 // The digit a settings line ends with, and back: anything but 1 or 2 is None.
@@ -23,6 +28,10 @@ char ScopeDigit(Scope scope);
 Scope ScopeFromDigit(char digit);
 
 inline constexpr char kUnsetPassword[] = "UNSETMARK";
+inline constexpr char kStrongMark[] = "VLSTRONG";
+// The password field the settings hold under Strong: the mark and 32 random
+// letters and digits.
+QByteArray StrongSettingsPassword();
 inline constexpr char kNeverExpires[] = "xx-xx-xxxx";
 
 QByteArray BuildSettingsLine(const QByteArray &expiry, const QByteArray &password,

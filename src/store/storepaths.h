@@ -23,6 +23,7 @@ struct StorePaths {
     QString database() const { return programFolder + QStringLiteral("/Data/CW2DB.pdb"); }
     QString copy() const { return programFolder + QStringLiteral("/Data/CW2DB.edb"); }
     QString config() const { return programFolder + QStringLiteral("/Data/chestward.cnf"); }
+    QString strongStore() const { return programFolder + QStringLiteral("/Data/CW2DB.sdb"); }
     QString oldDatabase() const { return programFolder + QStringLiteral("/CWDB.pdb"); }
     QString helpPage() const {
         return (installFolder.isEmpty() ? programFolder : installFolder) +

@@ -79,6 +79,15 @@ Keys::~Keys() {
         sodium_free(m_secret); // wipes and unlocks it too
 }
 
+void Keys::swap(Keys &other) noexcept {
+    std::swap(m_secret, other.m_secret);
+    std::swap(m_valid, other.m_valid);
+    std::swap(m_salt, other.m_salt);
+    std::swap(m_fileId, other.m_fileId);
+    std::swap(m_params, other.m_params);
+    std::swap(m_frames, other.m_frames);
+}
+
 void Keys::clear() {
     if (m_secret)
         sodium_memzero(m_secret, 2 * kKeyBytes);
@@ -106,8 +115,7 @@ Status derive(Keys &keys, QByteArrayView password, const KdfParams &params) {
         return Status::OutOfMemory;
     if (crypto_pwhash(Access::derived(keys), kKeyBytes, password.data(),
                       static_cast<unsigned long long>(password.size()), Access::salt(keys),
-                      params.passes, size_t(params.memoryBytes),
-                      crypto_pwhash_ALG_ARGON2ID13) != 0)
+                      params.passes, size_t(params.memoryBytes), crypto_pwhash_ALG_ARGON2ID13) != 0)
         return Status::OutOfMemory;
     Access::params(keys) = params;
     return Status::Ok;
@@ -162,10 +170,9 @@ void appendFrame(QByteArray &out, const Keys &keys, quint64 index, QByteArrayVie
     const qsizetype at = out.size();
     out.resize(at + padded + kTagBytes);
     unsigned long long written = 0;
-    crypto_aead_xchacha20poly1305_ietf_encrypt(reinterpret_cast<unsigned char *>(out.data() + at),
-                                               &written, bytes(plain.constData()),
-                                               static_cast<unsigned long long>(padded), ad,
-                                               sizeof ad, nullptr, nonce, Access::data(keys));
+    crypto_aead_xchacha20poly1305_ietf_encrypt(
+        reinterpret_cast<unsigned char *>(out.data() + at), &written, bytes(plain.constData()),
+        static_cast<unsigned long long>(padded), ad, sizeof ad, nullptr, nonce, Access::data(keys));
     sodium_memzero(plain.data(), size_t(plain.size()));
 }
 
@@ -191,9 +198,11 @@ Status openWith(const QString &path, const QByteArrayView *password, Keys &keys,
     if (!Platform::readFile(path, file, stamp))
         return Status::ReadFailed;
     if (file.size() < kHeaderBytes || std::memcmp(file.constData(), kMagic, sizeof kMagic) != 0 ||
-        getLe(file.constData() + 8, 2) != kVersion || getLe(file.constData() + 10, 1) != kArgon2id13)
+        getLe(file.constData() + 8, 2) != kVersion ||
+        getLe(file.constData() + 10, 1) != kArgon2id13)
         return Status::NotAStore;
-    const KdfParams params{quint32(getLe(file.constData() + 12, 4)), getLe(file.constData() + 16, 8)};
+    const KdfParams params{quint32(getLe(file.constData() + 12, 4)),
+                           getLe(file.constData() + 16, 8)};
     if (!ParamsAllowed(params))
         return Status::Refused;
     const quint64 count = getLe(file.constData() + 56, 8);
@@ -202,7 +211,8 @@ Status openWith(const QString &path, const QByteArrayView *password, Keys &keys,
         std::memcpy(Access::salt(keys), file.constData() + 24, kSaltBytes);
         if (const Status derived = derive(keys, *password, params); derived != Status::Ok)
             return derived;
-    } else if (!keys.valid() || std::memcmp(Access::salt(keys), file.constData() + 24, kSaltBytes) != 0 ||
+    } else if (!keys.valid() ||
+               std::memcmp(Access::salt(keys), file.constData() + 24, kSaltBytes) != 0 ||
                Access::params(keys).passes != params.passes ||
                Access::params(keys).memoryBytes != params.memoryBytes) {
         return Status::NeedsPassword;

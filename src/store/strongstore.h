@@ -57,6 +57,8 @@ public:
     bool valid() const { return m_valid; }
     // Wipes both keys.
     void clear();
+    // Trades keys with other, as one store's keys become the next one's.
+    void swap(Keys &other) noexcept;
 
 private:
     friend struct Access;

@@ -1,5 +1,8 @@
 #include "../common/testfolders.h"
 
+#include "database.h"
+#include "session.h"
+#include "settings.h"
 #include "strongstore.h"
 
 #include <QProcess>
@@ -40,6 +43,7 @@ private slots:
     void everyCutIsTornOrRefused();
     void parametersOutOfRangeAreRefused();
     void anotherReaderOpensIt();
+    void protectionMovesInAndOut();
 };
 
 void TestStrongStore::knownFileOpens() {
@@ -48,7 +52,8 @@ void TestStrongStore::knownFileOpens() {
     const QString known = QFINDTESTDATA("data/strong-known.sdb");
     Strong::Keys keys;
     Strong::Opened opened;
-    QCOMPARE(Strong::Open(known, Strong::PassphraseBytes("correct horse"), keys, opened), Status::Ok);
+    QCOMPARE(Strong::Open(known, Strong::PassphraseBytes("correct horse"), keys, opened),
+             Status::Ok);
     QCOMPARE(opened.records, kRecords + QList<QByteArray>{"appended:!x:!y:!:!"});
     QVERIFY(!opened.torn);
     Strong::Keys wrong;
@@ -75,8 +80,9 @@ void TestStrongStore::commandsKeepEveryRecord() {
 
     // A new password wraps the key again and leaves the frames as they are.
     bytes = fileBytes(path);
-    QCOMPARE(Strong::ChangePassword(path, keys, Strong::PassphraseBytes("n\u00e9w p\u00e4ss"), kSmall),
-             Status::Ok);
+    QCOMPARE(
+        Strong::ChangePassword(path, keys, Strong::PassphraseBytes("n\u00e9w p\u00e4ss"), kSmall),
+        Status::Ok);
     QCOMPARE(fileBytes(path).mid(136), bytes.mid(136));
     QCOMPARE(Strong::Reopen(path, keys, opened), Status::Ok);
     Strong::Keys fresh;
@@ -202,6 +208,69 @@ void TestStrongStore::anotherReaderOpensIt() {
     QVERIFY(reader.waitForFinished(60000));
     QCOMPARE(reader.exitCode(), 0);
     QCOMPARE(reader.readAllStandardOutput(), kRecords.join('\n') + '\n');
+}
+
+void TestStrongStore::protectionMovesInAndOut() {
+    // Each change of protection into and out of the strong store, all or
+    // nothing, through the session; the files left behind checked byte for
+    // byte, and a new session (a restart) opening what is left.
+    TestFolders f;
+    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
+    auto session = std::make_unique<Session>(f.paths);
+    QCOMPARE(session->lock(), Platform::FolderLock::Result::Locked);
+    session->readSettings();
+    session->loadRecords();
+    const auto settings = [](Scope scope, const QByteArray &password) {
+        return BuildSettingsLine(kNeverExpires,
+                                 scope == Scope::Strong ? StrongSettingsPassword() : password,
+                                 "12-01-2026", scope);
+    };
+    const auto restart = [&](const QString &typed) {
+        session = std::make_unique<Session>(f.paths);
+        session->lock();
+        session->readSettings();
+        const bool opened = session->unlock(typed);
+        session->loadRecords();
+        return opened;
+    };
+    const auto exists = [&](const QString &path) { return QFileInfo::exists(path); };
+
+    // None to strong: the plain store is gone, every record in the new file.
+    QCOMPARE(session->applySettings(settings(Scope::Strong, {}), "two words", kSmall),
+             SessionStatus::Ok);
+    QVERIFY(exists(f.paths.strongStore()) && !exists(f.paths.database()) &&
+            !exists(f.paths.copy()));
+    QCOMPARE(session->add("gamma:!g:!3:!:!"), SessionStatus::Ok);
+    // In the order the file holds them (appended last), and in list order.
+    const QList<QByteArray> appended = kRecords + QList<QByteArray>{"gamma:!g:!3:!:!"};
+    const QList<QByteArray> three = RecordList(appended).toList();
+    QVERIFY(!restart("two word"));
+    QVERIFY(restart("two words"));
+    QCOMPARE(session->scope(), Scope::Strong);
+    QCOMPARE(session->records().toList(), three);
+
+    // A new passphrase; then the settings alone (an empty one keeps the store).
+    QCOMPARE(session->applySettings(settings(Scope::Strong, {}), "three words now", kSmall),
+             SessionStatus::Ok);
+    const QByteArray kept = fileBytes(f.paths.strongStore());
+    QCOMPARE(session->applySettings(settings(Scope::Strong, {}), {}, kSmall), SessionStatus::Ok);
+    QCOMPARE(fileBytes(f.paths.strongStore()), kept);
+    QVERIFY(!restart("two words"));
+    QVERIFY(restart("three words now"));
+    QCOMPARE(session->records().toList(), three);
+
+    // Out to the enciphered copy, in again, out to the plain store.
+    QCOMPARE(session->applySettings(settings(Scope::ProgramAndDBase, "key7")), SessionStatus::Ok);
+    QCOMPARE(fileBytes(f.paths.copy()), copyBytes(appended, "key7"));
+    QVERIFY(!exists(f.paths.strongStore()) && !exists(f.paths.database()));
+    QCOMPARE(session->applySettings(settings(Scope::Strong, {}), "four", kSmall),
+             SessionStatus::Ok);
+    QVERIFY(!exists(f.paths.copy()));
+    QCOMPARE(session->applySettings(settings(Scope::ProgramOnly, "key8")), SessionStatus::Ok);
+    QCOMPARE(fileBytes(f.paths.database()), storeBytes(appended));
+    QVERIFY(!exists(f.paths.strongStore()) && !exists(f.paths.copy()));
+    QVERIFY(restart("key8"));
+    QCOMPARE(session->records().toList(), three);
 }
 
 QTEST_APPLESS_MAIN(TestStrongStore)

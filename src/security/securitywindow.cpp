@@ -53,7 +53,7 @@ SecurityWindow::SecurityWindow(Session &session, const UiHooks &hooks)
     : QWidget(nullptr), m_session(session), m_hooks(hooks) {
     setWindowTitle(QStringLiteral("Security Settings - Varnlock"));
     setWindowIcon(VarnlockIcon());
-    setFixedSize(Twips(4620), Twips(4560));
+    setFixedSize(Twips(5100), Twips(4820));
     // Destroyed from outside, the window is closed: Security makes a new one.
     OnForcedClose(this, [this] { close(); });
 
@@ -73,7 +73,7 @@ SecurityWindow::SecurityWindow(Session &session, const UiHooks &hooks)
     m_suggestFrame = new QGroupBox(QStringLiteral("{ Sugest }"), this);
 
     m_suggestFrame->setObjectName(QStringLiteral("suggestFrame"));
-    place(m_suggestFrame, 15, 900, 4575, 1760);
+    place(m_suggestFrame, 15, 900, 5055, 1760);
     m_suggest = new QCheckBox(QStringLiteral("Sugest Password"), m_suggestFrame);
     m_suggest->setObjectName(QStringLiteral("suggest"));
     place(m_suggest, 300, 420, 1575, 195);
@@ -124,7 +124,7 @@ SecurityWindow::SecurityWindow(Session &session, const UiHooks &hooks)
     m_expiryFrame = new QGroupBox(QStringLiteral("{ Expiration }"), this);
 
     m_expiryFrame->setObjectName(QStringLiteral("expiryFrame"));
-    place(m_expiryFrame, 15, 2760, 2040, 1080);
+    place(m_expiryFrame, 15, 2760, 1920, 1340);
     m_neverExpires = new QCheckBox(QStringLiteral("Do Not Expire"), m_expiryFrame);
     m_neverExpires->setObjectName(QStringLiteral("neverExpires"));
     place(m_neverExpires, 150, 300, 1800, 255);
@@ -137,30 +137,30 @@ SecurityWindow::SecurityWindow(Session &session, const UiHooks &hooks)
 
     m_reachFrame->setObjectName(QStringLiteral("reachFrame"));
     // Wide enough for "Program and DBase" in the fallback face.
-    place(m_reachFrame, 2115, 2760, 2475, 1180);
+    place(m_reachFrame, 1995, 2760, 3075, 1340);
     m_scopeProgramAndDBase = makeOption(QStringLiteral("Program and DBase"), m_reachFrame);
     m_scopeProgramAndDBase->setObjectName(QStringLiteral("scopeProgramAndDBase"));
-    place(m_scopeProgramAndDBase, 120, 230, 2300, 230);
+    place(m_scopeProgramAndDBase, 120, 270, 2900, 255);
     m_scopeNone = makeOption(QStringLiteral("None"), m_reachFrame);
     m_scopeNone->setObjectName(QStringLiteral("scopeNone"));
-    place(m_scopeNone, 120, 460, 2300, 230);
+    place(m_scopeNone, 120, 530, 2900, 255);
     m_scopeProgramOnly = makeOption(QStringLiteral("Program Only"), m_reachFrame);
     m_scopeProgramOnly->setObjectName(QStringLiteral("scopeProgramOnly"));
-    place(m_scopeProgramOnly, 120, 690, 2300, 230);
+    place(m_scopeProgramOnly, 120, 790, 2900, 255);
     m_scopeStrong = makeOption(QStringLiteral("Program and DBase, strong"), m_reachFrame);
     m_scopeStrong->setObjectName(QStringLiteral("scopeStrong"));
     m_scopeStrong->setToolTip(QStringLiteral(
         "The records enciphered with a key derived from the password (Argon2id, "
         "XChaCha20-Poly1305): safe in a copy of the files without the password. Any passphrase."));
-    place(m_scopeStrong, 120, 920, 2300, 230);
+    place(m_scopeStrong, 120, 1050, 2900, 255);
 
     m_acceptButton = new QPushButton(QStringLiteral("Accept"), this);
 
     m_acceptButton->setObjectName(QStringLiteral("acceptButton"));
-    place(m_acceptButton, 1560, 3990, 1440, 420);
+    place(m_acceptButton, 2040, 4250, 1440, 420);
     m_resetButton = new QPushButton(QStringLiteral("Reset"), this);
     m_resetButton->setObjectName(QStringLiteral("resetButton"));
-    place(m_resetButton, 3150, 3990, 1440, 420);
+    place(m_resetButton, 3630, 4250, 1440, 420);
 
     for (QRadioButton *option :
          {m_scopeProgramAndDBase, m_scopeNone, m_scopeProgramOnly, m_scopeStrong}) {

@@ -82,6 +82,8 @@ struct Harness {
     // "<destroy>" destroys it.
     QStringList promptEntries;
     QTimer promptAnswerer;
+    // Runs whenever the prompt is up, before the next entry goes in.
+    std::function<void()> whilePromptShows;
 
     // A fresh window on the same folders, as a restart of the program, with
     // these entries for the start-up prompt.
@@ -115,6 +117,8 @@ struct Harness {
         PasswordPrompt *prompt = window ? window->passwordPrompt() : nullptr;
         if (!prompt || !prompt->isVisible() || promptEntries.isEmpty())
             return;
+        if (whilePromptShows)
+            whilePromptShows();
         const QString entry = promptEntries.takeFirst();
         ++promptsAnswered;
         if (entry == QLatin1String("<close>")) {

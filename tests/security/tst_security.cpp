@@ -46,6 +46,7 @@ private slots:
     void loweringTheProtectionAsksFirst_data();
     void loweringTheProtectionAsksFirst();
     void generatorOverManyPresses();
+    void strongProtectionEndToEnd();
 };
 
 void TestSecurity::startUpPrompt_data() {
@@ -493,6 +494,45 @@ void TestSecurity::generatorOverManyPresses() {
         draws.append(65.5 / 255);
     QCOMPARE(GenerateProposal(1, 99, scripted), QByteArray("9BBBBB"));
     QVERIFY(draws.isEmpty());
+}
+
+void TestSecurity::strongProtectionEndToEnd() {
+    // Chosen in the window with a passphrase of any script and blanks; asked
+    // for at the next start; dropped from memory while locked; left only
+    // after a question.
+    Harness h(true);
+    writeBytes(h.paths().database(), storeBytes(kRecords));
+    MainWindow &w = h.start();
+    SecurityWindow *c = openSettings(w);
+    auto *box = part<QLineEdit>(c, "passwordEdit");
+    QTest::keyClicks(box, "a");
+    part<QRadioButton>(c, "scopeStrong")->click();
+    box->clear();
+    const QString passphrase = QString::fromUtf8("z\u0142oty ko\u0144, 1!");
+    for (const QChar ch : passphrase) // as an input method sends them
+        QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(ch), {});
+    QCOMPARE(box->text(), passphrase);
+    part<QPushButton>(c, "acceptButton")->click();
+    QVERIFY(h.messages.isEmpty());
+    QCOMPARE(w.scope(), Scope::Strong);
+    QVERIFY(QFileInfo::exists(h.paths().strongStore()));
+    QVERIFY(!QFileInfo::exists(h.paths().database()));
+
+    MainWindow &again = h.start({"zloty kon, 1!", passphrase});
+    QCOMPARE(h.promptsAnswered, 2);
+    QCOMPARE(h.names(), (QStringList{"bank", "mail"}));
+    int listedWhileLocked = -1;
+    h.whilePromptShows = [&] { listedWhileLocked = int(again.records().size()); };
+    h.promptEntries = {passphrase};
+    again.lockNow();
+    QCOMPARE(listedWhileLocked, 0);
+    QCOMPARE(h.names(), (QStringList{"bank", "mail"}));
+
+    h.confirmAnswers = {false};
+    ::accept(again, "key9", "scopeProgramOnly");
+    QCOMPARE(h.questions.size(), 1);
+    QVERIFY(h.questions[0].text.contains("out of the strong store"));
+    QCOMPARE(again.scope(), Scope::Strong);
 }
 
 QTEST_MAIN(TestSecurity)

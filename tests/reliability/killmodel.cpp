@@ -9,6 +9,8 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
+
 namespace KillModel {
 
 namespace {
@@ -23,10 +25,14 @@ QByteArray recordLine(QByteArray service, int n) {
 }
 
 QByteArray settingsLine(const State &state) {
-    return BuildSettingsLine(
-        kNeverExpires, state.scope == Scope::None ? QByteArray(kUnsetPassword) : state.password,
-        "12-06-2026", state.scope);
+    const QByteArray password = state.scope == Scope::None     ? QByteArray(kUnsetPassword)
+                                : state.scope == Scope::Strong ? StrongSettingsPassword()
+                                                               : state.password;
+    return BuildSettingsLine(kNeverExpires, password, "12-06-2026", state.scope);
 }
+
+// The cheapest derivation a strong store may ask for: every kill reopens it.
+const Strong::KdfParams kQuickKdf{Strong::kMinPasses, Strong::kMinMemory};
 
 // The record an operation picks, the same for the model and the session.
 qsizetype pickIndex(const RecordList &records, int index) {
@@ -45,7 +51,8 @@ const std::pair<Kind, const char *> kKindNames[] = {{Kind::Replace, "replace"},
                                                     {Kind::Remove, "remove"},
                                                     {Kind::Add, "add"},
                                                     {Kind::Import, "import"},
-                                                    {Kind::Scope, "scope"}};
+                                                    {Kind::Scope, "scope"},
+                                                    {Kind::Strong, "strong"}};
 } // namespace
 
 Kind kindFromName(const QString &name) {
@@ -101,6 +108,25 @@ State next(const State &before, Kind kind, int index) {
     case Kind::Import:
         after.records.append(importedLines());
         break;
+    case Kind::Strong:
+        // Into the strong store, out to Program and DBase, in again under
+        // another passphrase, out to None.
+        switch (index % 4) {
+        case 0:
+        case 2:
+            after.scope = Scope::Strong;
+            after.password = "pass phrase " + QByteArray::number(index);
+            break;
+        case 1:
+            after.scope = Scope::ProgramAndDBase;
+            after.password = "key" + QByteArray::number(index);
+            break;
+        default:
+            after.scope = Scope::None;
+            after.password = kUnsetPassword;
+            break;
+        }
+        break;
     case Kind::Scope:
         // None, then Program and DBase, then Program Only with a new password.
         switch (index % 3) {
@@ -122,11 +148,16 @@ State next(const State &before, Kind kind, int index) {
     return after;
 }
 
-bool startSession(Session &session) {
+bool startSession(Session &session, const QList<QByteArray> &passphrases) {
     if (session.lock() != Platform::FolderLock::Result::Locked)
         return false;
     session.recover();
     if (session.readSettings() != SettingsStatus::Ok)
+        return false;
+    if (session.scope() == Scope::Strong &&
+        std::none_of(passphrases.cbegin(), passphrases.cend(), [&](const QByteArray &p) {
+            return session.unlock(QString::fromUtf8(p));
+        }))
         return false;
     return session.loadRecords() == StoreStatus::Ok;
 }
@@ -149,18 +180,32 @@ bool apply(Session &session, const State &before, Kind kind, int index) {
         return session.remove(pickIndex(before.records, index)) == SessionStatus::Ok;
     case Kind::Scope:
         return session.applySettings(settingsLine(next(before, kind, index))) == SessionStatus::Ok;
+    case Kind::Strong: {
+        const State after = next(before, kind, index);
+        return session.applySettings(settingsLine(after),
+                                     after.scope == Scope::Strong ? after.password : QByteArray(),
+                                     kQuickKdf) == SessionStatus::Ok;
+    }
     }
     return false;
 }
 
-bool readBack(const StorePaths &paths, State &found) {
-    Session session(paths);
-    if (!startSession(session))
-        return false;
-    found.scope = session.scope();
-    found.password = session.settings().password;
-    found.records = session.records();
-    return true;
+bool readBack(const StorePaths &paths, State &found, const QList<QByteArray> &passphrases) {
+    // Under the strong store, each passphrase in turn until one opens it.
+    for (qsizetype tried = 0; tried < std::max<qsizetype>(passphrases.size(), 1); ++tried) {
+        Session session(paths);
+        const QList<QByteArray> one = passphrases.mid(tried, 1);
+        if (!startSession(session, one)) {
+            if (session.scope() == Scope::Strong)
+                continue;
+            return false;
+        }
+        found.scope = session.scope();
+        found.password = found.scope == Scope::Strong ? one.value(0) : session.settings().password;
+        found.records = session.records();
+        return true;
+    }
+    return false;
 }
 
 } // namespace KillModel

@@ -12,14 +12,14 @@
 // just after the operation it was in.
 namespace KillModel {
 
-enum class Kind { Replace, Remove, Add, Import, Scope };
+enum class Kind { Replace, Remove, Add, Import, Scope, Strong };
 
 Kind kindFromName(const QString &name);
 
 struct State {
     RecordList records;
     Scope scope = Scope::None;
-    QByteArray password;
+    QByteArray password; // under the strong store, its passphrase
 
     bool operator==(const State &other) const;
 };
@@ -35,12 +35,13 @@ bool writeInitialState(const StorePaths &paths, const State &state);
 // The state after operation number index (0 for the first) of this kind.
 State next(const State &before, Kind kind, int index);
 // Opens the folders as the program's start-up does: the folder held, an
-// interrupted change settled, the settings read, the records loaded.
-bool startSession(Session &session);
+// interrupted change settled, the settings read, the records loaded; a strong
+// store opened with the first of the passphrases that opens it.
+bool startSession(Session &session, const QList<QByteArray> &passphrases = {});
 // Carries the same operation out through the session, as the window's command.
 bool apply(Session &session, const State &before, Kind kind, int index);
 
 // What a start-up finds in the folders. A killed holder must have left no lock.
-bool readBack(const StorePaths &paths, State &found);
+bool readBack(const StorePaths &paths, State &found, const QList<QByteArray> &passphrases = {});
 
 } // namespace KillModel

@@ -53,7 +53,7 @@ private slots:
 
 void TestKill::survivesKills_data() {
     QTest::addColumn<QString>("kind");
-    for (const char *kind : {"replace", "remove", "add", "import", "scope"})
+    for (const char *kind : {"replace", "remove", "add", "import", "scope", "strong"})
         QTest::newRow(kind) << QString::fromLatin1(kind);
 }
 
@@ -67,7 +67,9 @@ void TestKill::survivesKills() {
     for (int round = 0; round < kKills; ++round) {
         TestFolders f(false);
         const State first =
-            initialState(k == Kind::Scope || round % 2 == 0 ? Scope::None : Scope::ProgramAndDBase);
+            initialState(k == Kind::Scope || k == Kind::Strong || round % 2 == 0
+                             ? Scope::None
+                             : Scope::ProgramAndDBase);
         QVERIFY(writeInitialState(f.paths, first));
         if (k == Kind::Import)
             writeBytes(f.paths.oldDatabase(), oldDatabaseBytes());
@@ -79,7 +81,10 @@ void TestKill::survivesKills() {
                      {kind, f.paths.programFolder, f.paths.tempFolder,
                       QString(QChar(ScopeDigit(first.scope))), progress});
         QVERIFY(driver.waitForReadyRead(10000));
-        std::this_thread::sleep_for(std::chrono::microseconds(random.bounded(30000)));
+        // Long enough to land anywhere in an operation: a strong store's
+        // derivation alone takes a good part of a second.
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(random.bounded(k == Kind::Strong ? 400000 : 30000)));
         driver.kill(); // SIGKILL: no handler, no clean-up
         QVERIFY(driver.waitForFinished(10000));
         QVERIFY2(driver.exitStatus() == QProcess::CrashExit, driver.readAllStandardError());
@@ -94,7 +99,7 @@ void TestKill::survivesKills() {
 
         State found;
         QString why;
-        if (!readBack(f.paths, found)) {
+        if (!readBack(f.paths, found, {before.password, after.password})) {
             why = QStringLiteral("the store could not be read back");
         } else if (!(found == before) && !(found == after)) {
             why = QStringLiteral("%1 records under scope %2, neither state")

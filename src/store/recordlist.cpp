@@ -1,5 +1,7 @@
 #include "recordlist.h"
 
+#include "strongstore.h"
+
 #include "fold.h"
 #include "platform.h"
 #include "recordline.h"
@@ -35,6 +37,13 @@ QList<QByteArray> RecordList::toList() const {
 
 QByteArray RecordList::serviceName(qsizetype i) const {
     return ServiceName(line(i));
+}
+
+void RecordList::wipe() {
+    m_lines.clear();
+    for (QByteArray &block : m_blocks)
+        Strong::Wipe(block);
+    m_blocks.clear();
 }
 
 qsizetype RecordList::indexOf(QByteArrayView line) const {

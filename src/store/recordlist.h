@@ -44,6 +44,9 @@ public:
     // Replaces the record at index unless the new line equals any stored line.
     Change replace(qsizetype index, QByteArrayView line, qsizetype *newIndex = nullptr);
     Change remove(qsizetype index);
+    // Zeroes the bytes the records were read into (those no other list
+    // shares) and empties the list: the window locked.
+    void wipe();
 
     // The list order: letter case ignored, ties broken by the exact bytes so
     // the order is the same at every start.

@@ -114,16 +114,17 @@ StoreStatus Session::loadStrong(const QByteArray *passphrase) {
 bool Session::unlock(const QString &typed) {
     if (m_scope != Scope::Strong)
         return Ansi::fromUnicode(typed) == m_key;
-    const QByteArray passphrase = Strong::PassphraseBytes(typed);
+    QByteArray passphrase = Strong::PassphraseBytes(typed);
     m_records = RecordList();
     const StoreStatus status = loadStrong(&passphrase);
+    Strong::Wipe(passphrase); // the keys are derived: the passphrase is not kept
     m_readable = status == StoreStatus::Ok;
     recordsChanged();
     return status == StoreStatus::Ok || status == StoreStatus::Damaged;
 }
 
 void Session::forgetRecords() {
-    m_records = RecordList();
+    m_records.wipe();
     m_strong.clear();
     recordsChanged();
 }

@@ -100,6 +100,12 @@ bool ParamsAllowed(const KdfParams &params) {
            params.memoryBytes >= kMinMemory && params.memoryBytes <= kMaxMemory;
 }
 
+void Wipe(QByteArray &secret) {
+    if (secret.isDetached() && !secret.isEmpty())
+        sodium_memzero(secret.data(), size_t(secret.size()));
+    secret.clear();
+}
+
 QByteArray PassphraseBytes(const QString &typed) {
     return typed.normalized(QString::NormalizationForm_C).toUtf8();
 }

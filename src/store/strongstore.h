@@ -107,5 +107,7 @@ bool CutBack(const QString &path, qint64 wholeSize);
 
 // The password as the store takes it: NFC, then UTF-8.
 QByteArray PassphraseBytes(const QString &typed);
+// Zeroes bytes that held a secret (where no other copy shares them) and empties them.
+void Wipe(QByteArray &secret);
 
 } // namespace Strong

@@ -14,6 +14,7 @@
 #include "reencipher.h"
 #include "settings.h"
 #include "storepaths.h"
+#include "strongstore.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,6 +25,8 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <sodium.h>
 
 #include <fcntl.h>
 #include <malloc.h>
@@ -330,6 +333,61 @@ bool benchSize(qsizetype count, const QString &program) {
     rows.push_back({"find, text in every record", findCommon, 0, 0, "", true});
     rows.push_back({"find, text in few records", findRare, 0, 0, "", true});
 
+    // The strong store, its key already derived (the derivation is timed
+    // apart): load against one read() and one decryption of as many bytes;
+    // rewrite against one durable write; an append.
+    {
+        const QString strongPath = paths.strongStore();
+        Strong::Keys keys;
+        const Strong::KdfParams quick{Strong::kMinPasses, Strong::kMinMemory};
+        Strong::Create(strongPath, "bench pass", quick, loaded.lines(), keys);
+        const QByteArray strongBytes = fileBytes(strongPath);
+        QByteArray key(crypto_aead_xchacha20poly1305_ietf_KEYBYTES, '\7');
+        QByteArray nonce(crypto_aead_xchacha20poly1305_ietf_NPUBBYTES, '\1');
+        QByteArray sealed(strongBytes.size() + crypto_aead_xchacha20poly1305_ietf_ABYTES,
+                          Qt::Uninitialized);
+        unsigned long long sealedSize = 0;
+        crypto_aead_xchacha20poly1305_ietf_encrypt(
+            reinterpret_cast<unsigned char *>(sealed.data()), &sealedSize,
+            reinterpret_cast<const unsigned char *>(strongBytes.constData()), strongBytes.size(),
+            nullptr, 0, nullptr, reinterpret_cast<const unsigned char *>(nonce.constData()),
+            reinterpret_cast<const unsigned char *>(key.constData()));
+        const auto [rawStrong, strongLoad] = pairedMs(
+            [&] {
+                rawRead(strongPath);
+                QByteArray plain(strongBytes.size(), Qt::Uninitialized);
+                unsigned long long plainSize = 0;
+                const int opened = crypto_aead_xchacha20poly1305_ietf_decrypt(
+                    reinterpret_cast<unsigned char *>(plain.data()), &plainSize, nullptr,
+                    reinterpret_cast<const unsigned char *>(sealed.constData()), sealedSize,
+                    nullptr, 0, reinterpret_cast<const unsigned char *>(nonce.constData()),
+                    reinterpret_cast<const unsigned char *>(key.constData()));
+                if (opened != 0)
+                    std::fprintf(stderr, "the baseline did not decipher\n");
+            },
+            [&] {
+                Strong::Opened opened;
+                Strong::Reopen(strongPath, keys, opened);
+                RecordList list;
+                list.adopt(std::move(opened.block), std::move(opened.views));
+            });
+        rows.push_back({"load, strong store", strongLoad, rawStrong, 0, "within 3x",
+                        strongLoad <= 3 * rawStrong});
+        const auto [rawWrite, strongRewrite] =
+            pairedMs([&] { rawDurableWrite(scratch, strongBytes); },
+                     [&] { Strong::Rewrite(strongPath, keys, loaded.lines()); });
+        rows.push_back({"rewrite, strong store", strongRewrite, rawWrite, 0, "within 1.5x",
+                        strongRewrite <= 1.5 * rawWrite});
+        const double strongAppend = medianMs(
+            [&] {
+                Strong::Append(strongPath, keys, "new" + QByteArray::number(++n) + ":!u:!p:!:!");
+            },
+            11);
+        rows.push_back({"append one record, strong store", strongAppend, 1, 0, "under 1 ms",
+                        strongAppend < 1});
+        QFile::remove(strongPath);
+    }
+
     // The real program from its own folder: the window usable after the
     // splash, and the most memory it held.
     QFile::remove(paths.copy());
@@ -407,6 +465,21 @@ int main(int argc, char *argv[]) {
                 "rewrite: one write() to a new file, fsync, rename, fsync of the folder.\n"
                 "Line base: the same file read or written line by line, not synced.\n",
                 kRuns);
+    // The strong store's derivation on this machine, apart from the sizes.
+    {
+        QElapsedTimer clock;
+        clock.start();
+        const Strong::KdfParams params = Strong::CalibratedParams();
+        const double calibrateMs = double(clock.nsecsElapsed()) / 1e6;
+        QTemporaryDir root;
+        Strong::Keys keys;
+        clock.restart();
+        Strong::Create(root.path() + "/derive.sdb", "bench pass", params, {}, keys);
+        std::printf("\nStrong store: Argon2id, %u passes over %llu MiB (tuned to this machine in "
+                    "%.0f ms); one derivation %.0f ms\n",
+                    params.passes, static_cast<unsigned long long>(params.memoryBytes >> 20),
+                    calibrateMs, double(clock.nsecsElapsed()) / 1e6);
+    }
     bool allMet = true;
     for (const qsizetype count : counts)
         allMet &= benchSize(count, VARNLOCK_PROGRAM);

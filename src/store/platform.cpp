@@ -235,8 +235,7 @@ bool writeFileAtomically(const QString &path, const ContentSource &fill, FileSta
     return true;
 }
 
-bool appendToFile(const QString &path, const QByteArray &content, FileStamp *written,
-                  bool lines) {
+bool appendToFile(const QString &path, const QByteArray &content, FileStamp *written, bool lines) {
     QFile file(path);
     const bool existed = QFileInfo::exists(path);
     if (!openPlainFile(file, QIODevice::ReadWrite | QIODevice::Append, true))

@@ -56,11 +56,11 @@ StoreStatus readCurrentStore(const StorePaths &paths, const StoreKey &current, Q
         if (!keys || Strong::Reopen(path, *keys, opened) != Strong::Status::Ok)
             return StoreStatus::NoKey;
         qsizetype total = 0;
-        for (const QByteArray &record : opened.records)
+        for (const QByteArrayView record : opened.views)
             total += record.size();
         block = QByteArray(total, Qt::Uninitialized);
         char *dst = block.data();
-        for (const QByteArray &record : opened.records) {
+        for (const QByteArrayView record : opened.views) {
             EncodeInto(record, dst);
             lines.emplace_back(dst, record.size());
             dst += record.size();

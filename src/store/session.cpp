@@ -93,8 +93,10 @@ StoreStatus Session::loadStrong(const QByteArray *passphrase) {
     // A crash during an append leaves a torn last frame: it is cut off.
     if (status == Strong::Status::Ok && opened.torn && Strong::CutBack(path, opened.wholeSize))
         m_storeStamp = Platform::stampOf(path);
-    if (status == Strong::Status::Ok || status == Strong::Status::Damaged)
-        m_records = RecordList(opened.records);
+    if (status == Strong::Status::Ok || status == Strong::Status::Damaged) {
+        m_records = RecordList();
+        m_records.adopt(std::move(opened.block), std::move(opened.views));
+    }
     switch (status) {
     case Strong::Status::Ok:
         return StoreStatus::Ok;

@@ -159,33 +159,56 @@ void frameAd(const Keys &keys, quint64 index, unsigned char (&ad)[kIdBytes + 8])
         ad[kIdBytes + i] = static_cast<unsigned char>((index >> (8 * i)) & 0xff);
 }
 
-// One record as a frame: length, nonce, then the record (its length first,
-// padded with zeros to a 64-byte step) enciphered and tagged.
-void appendFrame(QByteArray &out, const Keys &keys, quint64 index, QByteArrayView record) {
-    const qsizetype padded = (4 + record.size() + kPadStep - 1) / kPadStep * kPadStep;
-    QByteArray plain(padded, '\0');
+qsizetype paddedSize(qsizetype recordSize) {
+    return (4 + recordSize + kPadStep - 1) / kPadStep * kPadStep;
+}
+
+qsizetype frameSize(qsizetype recordSize) {
+    return kFrameHead + paddedSize(recordSize) + kTagBytes;
+}
+
+// One record as a frame at dst: length, nonce, then the record (its length
+// first, padded with zeros to a 64-byte step) enciphered in place and tagged.
+void writeFrame(char *dst, const Keys &keys, quint64 index, QByteArrayView record,
+                const unsigned char *nonce) {
+    const qsizetype padded = paddedSize(record.size());
     for (int i = 0; i < 4; ++i)
-        plain[i] = char((quint64(record.size()) >> (8 * i)) & 0xff);
-    std::memcpy(plain.data() + 4, record.data(), size_t(record.size()));
-    unsigned char nonce[kNonceBytes];
-    randombytes_buf(nonce, sizeof nonce);
+        dst[i] = char((quint64(padded + kTagBytes) >> (8 * i)) & 0xff);
+    std::memcpy(dst + 4, nonce, kNonceBytes);
+    auto *plain = reinterpret_cast<unsigned char *>(dst + kFrameHead);
+    for (int i = 0; i < 4; ++i)
+        plain[i] = static_cast<unsigned char>((quint64(record.size()) >> (8 * i)) & 0xff);
+    std::memcpy(plain + 4, record.data(), size_t(record.size()));
+    std::memset(plain + 4 + record.size(), 0, size_t(padded - 4 - record.size()));
     unsigned char ad[kIdBytes + 8];
     frameAd(keys, index, ad);
-    putLe(out, quint64(padded + kTagBytes), 4);
-    out.append(reinterpret_cast<const char *>(nonce), kNonceBytes);
-    const qsizetype at = out.size();
-    out.resize(at + padded + kTagBytes);
     unsigned long long written = 0;
-    crypto_aead_xchacha20poly1305_ietf_encrypt(
-        reinterpret_cast<unsigned char *>(out.data() + at), &written, bytes(plain.constData()),
-        static_cast<unsigned long long>(padded), ad, sizeof ad, nullptr, nonce, Access::data(keys));
-    sodium_memzero(plain.data(), size_t(plain.size()));
+    crypto_aead_xchacha20poly1305_ietf_encrypt(plain, &written, plain,
+                                               static_cast<unsigned long long>(padded), ad,
+                                               sizeof ad, nullptr, nonce, Access::data(keys));
+}
+
+// Frames for records from index on, appended to out in one allocation, their
+// nonces drawn from the system in one go.
+void appendFrames(QByteArray &out, const Keys &keys, quint64 index,
+                  std::span<const QByteArrayView> records) {
+    qsizetype total = 0;
+    for (const QByteArrayView record : records)
+        total += frameSize(record.size());
+    QByteArray nonces(qsizetype(records.size()) * kNonceBytes, Qt::Uninitialized);
+    randombytes_buf(nonces.data(), size_t(nonces.size()));
+    qsizetype at = out.size();
+    out.resize(at + total);
+    for (size_t i = 0; i < records.size(); ++i) {
+        writeFrame(out.data() + at, keys, index + i, records[i],
+                   bytes(nonces.constData() + qsizetype(i) * kNonceBytes));
+        at += frameSize(records[i].size());
+    }
 }
 
 QByteArray wholeStore(Keys &keys, std::span<const QByteArrayView> records) {
     QByteArray out = header(keys, records.size());
-    for (size_t i = 0; i < records.size(); ++i)
-        appendFrame(out, keys, i, records[i]);
+    appendFrames(out, keys, 0, records);
     return out;
 }
 
@@ -238,7 +261,7 @@ Status openWith(const QString &path, const QByteArrayView *password, Keys &keys,
     std::memcpy(Access::fileId(keys), file.constData() + 40, kIdBytes);
     Access::setValid(keys, true);
 
-    QByteArray plain;
+    file.detach();
     qsizetype at = kHeaderBytes;
     quint64 index = 0;
     Status status = Status::Ok;
@@ -254,31 +277,31 @@ Status openWith(const QString &path, const QByteArrayView *password, Keys &keys,
             status = Status::Damaged;
             break;
         }
-        plain.resize(qsizetype(length - kTagBytes));
         unsigned char ad[kIdBytes + 8];
         frameAd(keys, index, ad);
+        // Deciphered where it stands: the record stays a view into the file's bytes.
+        auto *frame = reinterpret_cast<unsigned char *>(file.data() + at + kFrameHead);
         unsigned long long got = 0;
-        if (crypto_aead_xchacha20poly1305_ietf_decrypt(
-                reinterpret_cast<unsigned char *>(plain.data()), &got, nullptr,
-                bytes(file.constData() + at + kFrameHead), length, ad, sizeof ad,
-                bytes(file.constData() + at + 4), Access::data(keys)) != 0) {
+        if (crypto_aead_xchacha20poly1305_ietf_decrypt(frame, &got, nullptr, frame, length, ad,
+                                                       sizeof ad, bytes(file.constData() + at + 4),
+                                                       Access::data(keys)) != 0) {
             status = Status::Damaged;
             break;
         }
-        const quint64 size = getLe(plain.constData(), 4);
-        if (size > quint64(plain.size() - 4)) {
+        const quint64 size = getLe(reinterpret_cast<const char *>(frame), 4);
+        if (size > got - 4) {
             status = Status::Damaged;
             break;
         }
-        opened.records.append(plain.mid(4, qsizetype(size)));
+        opened.views.emplace_back(reinterpret_cast<const char *>(frame) + 4, qsizetype(size));
         at += kFrameHead + qsizetype(length);
         ++index;
     }
-    sodium_memzero(plain.data(), size_t(plain.size()));
     // Frames missing below the count of the last rewrite: cut, not torn.
     if (status == Status::Ok && index < count)
         status = Status::Damaged;
     opened.wholeSize = at;
+    opened.block = std::move(file);
     Access::frames(keys) = index;
     return status;
 }
@@ -317,7 +340,8 @@ Status Append(const QString &path, Keys &keys, QByteArrayView record, Platform::
     if (!keys.valid())
         return Status::WriteFailed;
     QByteArray frame;
-    appendFrame(frame, keys, Access::frames(keys), record);
+    const QByteArrayView one[] = {record};
+    appendFrames(frame, keys, Access::frames(keys), one);
     if (!Platform::appendToFile(path, frame, stamp, false))
         return Status::WriteFailed;
     ++Access::frames(keys);

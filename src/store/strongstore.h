@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <span>
+#include <vector>
 
 // The strong store: the records under authenticated encryption with a random
 // data key, which is itself kept in the file wrapped under a key derived from
@@ -72,7 +73,15 @@ private:
 
 // What an open found.
 struct Opened {
-    QList<QByteArray> records;
+    // The records, as views into block, the file's bytes deciphered in place.
+    QByteArray block;
+    std::vector<QByteArrayView> views;
+    QList<QByteArray> records() const {
+        QList<QByteArray> out;
+        for (const QByteArrayView view : views)
+            out.append(view.toByteArray());
+        return out;
+    }
     // The size of the file that holds whole frames; smaller than the file
     // when its last frame was torn by a crash during an append.
     qint64 wholeSize = 0;

@@ -47,12 +47,9 @@ QList<QByteArray> importedLines() {
 } // namespace
 
 namespace {
-const std::pair<Kind, const char *> kKindNames[] = {{Kind::Replace, "replace"},
-                                                    {Kind::Remove, "remove"},
-                                                    {Kind::Add, "add"},
-                                                    {Kind::Import, "import"},
-                                                    {Kind::Scope, "scope"},
-                                                    {Kind::Strong, "strong"}};
+const std::pair<Kind, const char *> kKindNames[] = {
+    {Kind::Replace, "replace"}, {Kind::Remove, "remove"}, {Kind::Add, "add"},
+    {Kind::Import, "import"},   {Kind::Scope, "scope"},   {Kind::Strong, "strong"}};
 } // namespace
 
 Kind kindFromName(const QString &name) {
@@ -155,9 +152,8 @@ bool startSession(Session &session, const QList<QByteArray> &passphrases) {
     if (session.readSettings() != SettingsStatus::Ok)
         return false;
     if (session.scope() == Scope::Strong &&
-        std::none_of(passphrases.cbegin(), passphrases.cend(), [&](const QByteArray &p) {
-            return session.unlock(QString::fromUtf8(p));
-        }))
+        std::none_of(passphrases.cbegin(), passphrases.cend(),
+                     [&](const QByteArray &p) { return session.unlock(QString::fromUtf8(p)); }))
         return false;
     return session.loadRecords() == StoreStatus::Ok;
 }

@@ -66,10 +66,9 @@ void TestKill::survivesKills() {
     QStringList failures;
     for (int round = 0; round < kKills; ++round) {
         TestFolders f(false);
-        const State first =
-            initialState(k == Kind::Scope || k == Kind::Strong || round % 2 == 0
-                             ? Scope::None
-                             : Scope::ProgramAndDBase);
+        const State first = initialState(k == Kind::Scope || k == Kind::Strong || round % 2 == 0
+                                             ? Scope::None
+                                             : Scope::ProgramAndDBase);
         QVERIFY(writeInitialState(f.paths, first));
         if (k == Kind::Import)
             writeBytes(f.paths.oldDatabase(), oldDatabaseBytes());

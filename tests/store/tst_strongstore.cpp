@@ -54,11 +54,11 @@ void TestStrongStore::knownFileOpens() {
     Strong::Opened opened;
     QCOMPARE(Strong::Open(known, Strong::PassphraseBytes("correct horse"), keys, opened),
              Status::Ok);
-    QCOMPARE(opened.records, kRecords + QList<QByteArray>{"appended:!x:!y:!:!"});
+    QCOMPARE(opened.records(), kRecords + QList<QByteArray>{"appended:!x:!y:!:!"});
     QVERIFY(!opened.torn);
     Strong::Keys wrong;
     QCOMPARE(Strong::Open(known, "correct horsE", wrong, opened), Status::WrongPassword);
-    QVERIFY(opened.records.isEmpty() && !wrong.valid());
+    QVERIFY(opened.views.empty() && !wrong.valid());
 }
 
 void TestStrongStore::commandsKeepEveryRecord() {
@@ -68,7 +68,7 @@ void TestStrongStore::commandsKeepEveryRecord() {
     Strong::Opened opened;
     QByteArray bytes = smallStore(path, keys);
     QCOMPARE(Strong::Reopen(path, keys, opened), Status::Ok);
-    QCOMPARE(opened.records, kRecords);
+    QCOMPARE(opened.records(), kRecords);
     QCOMPARE(modeOf(path), 0600);
     // Lengths leak little: a record of 18 bytes and one of 39 both take 64.
     QCOMPARE(bytes.size(), 136 + 2 * (4 + 24 + 64 + 16));
@@ -76,7 +76,7 @@ void TestStrongStore::commandsKeepEveryRecord() {
     const QList<QByteArray> changed{"only:!one:!left:!:!"};
     QCOMPARE(Strong::Rewrite(path, keys, views(changed)), Status::Ok);
     QCOMPARE(Strong::Reopen(path, keys, opened), Status::Ok);
-    QCOMPARE(opened.records, changed);
+    QCOMPARE(opened.records(), changed);
 
     // A new password wraps the key again and leaves the frames as they are.
     bytes = fileBytes(path);
@@ -91,7 +91,7 @@ void TestStrongStore::commandsKeepEveryRecord() {
     QCOMPARE(Strong::Open(path, Strong::PassphraseBytes(QString::fromUtf8("ne\u0301w pa\u0308ss")),
                           fresh, opened),
              Status::Ok);
-    QCOMPARE(opened.records, changed);
+    QCOMPARE(opened.records(), changed);
 }
 
 void TestStrongStore::everyByteIsChecked() {
@@ -114,7 +114,7 @@ void TestStrongStore::everyByteIsChecked() {
         const bool salted = at >= 12 && at < 40;
         QVERIFY2(status != Status::Ok || (opened.torn && at >= lastFrame && at < lastFrame + 4),
                  qPrintable(QString::number(at)));
-        QVERIFY(status != Status::Ok || opened.records == QList<QByteArray>{kRecords[0]});
+        QVERIFY(status != Status::Ok || opened.records() == QList<QByteArray>{kRecords[0]});
         QVERIFY(!salted || status == Status::NeedsPassword || status == Status::Refused);
         QCOMPARE(fileBytes(path), bad);
     }
@@ -157,7 +157,7 @@ void TestStrongStore::everyCutIsTornOrRefused() {
             QVERIFY(Strong::CutBack(path, opened.wholeSize));
             QCOMPARE(Strong::Reopen(path, keys, opened), Status::Ok);
             QVERIFY(!opened.torn);
-            QCOMPARE(opened.records, QList<QByteArray>{kRecords[0]});
+            QCOMPARE(opened.records(), QList<QByteArray>{kRecords[0]});
         }
     }
 }

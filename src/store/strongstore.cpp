@@ -5,7 +5,9 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 namespace Strong {
 
@@ -188,6 +190,20 @@ void writeFrame(char *dst, const Keys &keys, quint64 index, QByteArrayView recor
                                                sizeof ad, nullptr, nonce, Access::data(keys));
 }
 
+// Runs work(begin, end) over [0, count) in a few slices at once: each frame is
+// enciphered on its own, so a large store uses every core.
+template <typename Work> void inSlices(size_t count, const Work &work) {
+    const size_t cores = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4);
+    const size_t slices = count < 4096 ? 1 : cores;
+    std::vector<std::thread> helpers;
+    for (size_t s = 1; s < slices; ++s)
+        helpers.emplace_back(
+            [&work, count, slices, s] { work(count * s / slices, count * (s + 1) / slices); });
+    work(0, count / slices);
+    for (std::thread &helper : helpers)
+        helper.join();
+}
+
 // Frames for records from index on, appended to out in one allocation, their
 // nonces drawn from the system in one go.
 void appendFrames(QByteArray &out, const Keys &keys, quint64 index,
@@ -197,13 +213,19 @@ void appendFrames(QByteArray &out, const Keys &keys, quint64 index,
         total += frameSize(record.size());
     QByteArray nonces(qsizetype(records.size()) * kNonceBytes, Qt::Uninitialized);
     randombytes_buf(nonces.data(), size_t(nonces.size()));
+    std::vector<qsizetype> offsets(records.size());
     qsizetype at = out.size();
-    out.resize(at + total);
     for (size_t i = 0; i < records.size(); ++i) {
-        writeFrame(out.data() + at, keys, index + i, records[i],
-                   bytes(nonces.constData() + qsizetype(i) * kNonceBytes));
+        offsets[i] = at;
         at += frameSize(records[i].size());
     }
+    out.resize(at);
+    char *data = out.data();
+    inSlices(records.size(), [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i)
+            writeFrame(data + offsets[i], keys, index + i, records[i],
+                       bytes(nonces.constData() + qsizetype(i) * kNonceBytes));
+    });
 }
 
 QByteArray wholeStore(Keys &keys, std::span<const QByteArrayView> records) {
@@ -262,8 +284,10 @@ Status openWith(const QString &path, const QByteArrayView *password, Keys &keys,
     Access::setValid(keys, true);
 
     file.detach();
+    // First the frames' places, from their lengths; then every frame checked
+    // and deciphered where it stands, a slice of them on each core.
+    std::vector<qsizetype> frames;
     qsizetype at = kHeaderBytes;
-    quint64 index = 0;
     Status status = Status::Ok;
     while (at < file.size()) {
         const qsizetype left = file.size() - at;
@@ -277,30 +301,46 @@ Status openWith(const QString &path, const QByteArrayView *password, Keys &keys,
             status = Status::Damaged;
             break;
         }
-        unsigned char ad[kIdBytes + 8];
-        frameAd(keys, index, ad);
-        // Deciphered where it stands: the record stays a view into the file's bytes.
-        auto *frame = reinterpret_cast<unsigned char *>(file.data() + at + kFrameHead);
-        unsigned long long got = 0;
-        if (crypto_aead_xchacha20poly1305_ietf_decrypt(frame, &got, nullptr, frame, length, ad,
-                                                       sizeof ad, bytes(file.constData() + at + 4),
-                                                       Access::data(keys)) != 0) {
-            status = Status::Damaged;
-            break;
-        }
-        const quint64 size = getLe(reinterpret_cast<const char *>(frame), 4);
-        if (size > got - 4) {
-            status = Status::Damaged;
-            break;
-        }
-        opened.views.emplace_back(reinterpret_cast<const char *>(frame) + 4, qsizetype(size));
+        frames.push_back(at);
         at += kFrameHead + qsizetype(length);
-        ++index;
     }
+    opened.wholeSize = at;
+    // The records, as views into the file's bytes; the first frame that fails
+    // its check ends them.
+    std::vector<QByteArrayView> views(frames.size());
+    std::atomic<size_t> firstBad = frames.size();
+    char *data = file.data();
+    inSlices(frames.size(), [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end && i < firstBad.load(); ++i) {
+            unsigned char ad[kIdBytes + 8];
+            frameAd(keys, i, ad);
+            const quint64 length = getLe(data + frames[i], 4);
+            auto *frame = reinterpret_cast<unsigned char *>(data + frames[i] + kFrameHead);
+            unsigned long long got = 0;
+            const bool good = crypto_aead_xchacha20poly1305_ietf_decrypt(
+                                  frame, &got, nullptr, frame, length, ad, sizeof ad,
+                                  bytes(data + frames[i] + 4), Access::data(keys)) == 0 &&
+                              getLe(reinterpret_cast<const char *>(frame), 4) <= got - 4;
+            if (!good) {
+                size_t seen = firstBad.load();
+                while (i < seen && !firstBad.compare_exchange_weak(seen, i)) {
+                }
+                break;
+            }
+            views[i] = QByteArrayView(reinterpret_cast<const char *>(frame) + 4,
+                                      qsizetype(getLe(reinterpret_cast<const char *>(frame), 4)));
+        }
+    });
+    quint64 index = firstBad.load();
+    views.resize(index);
+    if (index < frames.size()) {
+        status = Status::Damaged;
+        opened.wholeSize = frames[index];
+    }
+    opened.views = std::move(views);
     // Frames missing below the count of the last rewrite: cut, not torn.
     if (status == Status::Ok && index < count)
         status = Status::Damaged;
-    opened.wholeSize = at;
     opened.block = std::move(file);
     Access::frames(keys) = index;
     return status;

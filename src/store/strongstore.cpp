@@ -234,6 +234,26 @@ QByteArray wholeStore(Keys &keys, std::span<const QByteArrayView> records) {
     return out;
 }
 
+// The whole store handed to write a piece at a time: the header, then the
+// frames of a few thousand records at a time in one reused buffer, so a large
+// store is never held twice in memory.
+bool streamStore(Keys &keys, std::span<const QByteArrayView> records,
+                 const Platform::ChunkWriter &write) {
+    if (!write(header(keys, records.size())))
+        return false;
+    constexpr size_t kSlice = 16384;
+    QByteArray buffer;
+    for (size_t first = 0; first < records.size(); first += kSlice) {
+        const auto slice = records.subspan(first, std::min(kSlice, records.size() - first));
+        buffer.resize(0);
+        appendFrames(buffer, keys, first, slice);
+        if (!write(buffer))
+            return false;
+    }
+    sodium_memzero(buffer.data(), size_t(buffer.size()));
+    return true;
+}
+
 } // namespace
 
 namespace {
@@ -396,7 +416,10 @@ Status Rewrite(const QString &path, Keys &keys, std::span<const QByteArrayView> 
     unsigned char oldId[kIdBytes];
     std::memcpy(oldId, Access::fileId(keys), kIdBytes);
     randombytes_buf(Access::fileId(keys), kIdBytes);
-    if (!Platform::writeFileAtomically(path, wholeStore(keys, records), stamp)) {
+    if (!Platform::writeFileAtomically(
+            path,
+            [&](const Platform::ChunkWriter &write) { return streamStore(keys, records, write); },
+            stamp)) {
         std::memcpy(Access::fileId(keys), oldId, kIdBytes);
         return Status::WriteFailed;
     }

@@ -138,14 +138,22 @@ AcceptStatus ApplySettings(const StorePaths &paths, const QByteArray &settingsLi
     // again a piece at a time.
     QByteArray block;
     std::vector<QByteArrayView> records;
-    if (readCurrentStore(paths, before, block, records, strong.current) != StoreStatus::Ok)
+    const bool withinStrong = before.scope == Scope::Strong && after.scope == Scope::Strong;
+    if (!withinStrong &&
+        readCurrentStore(paths, before, block, records, strong.current) != StoreStatus::Ok)
         return AcceptStatus::StoreFailed;
 
     StoreStatus staged = StoreStatus::Ok;
-    const bool keepStrong = before.scope == Scope::Strong && after.scope == Scope::Strong &&
-                            strong.passphrase.isEmpty();
-    if (keepStrong) {
+    if (withinStrong && strong.passphrase.isEmpty()) {
         // The passphrase stays: the store stays as it is, only the settings change.
+    } else if (withinStrong) {
+        // A new passphrase wraps the same data key again; the frames are copied.
+        staged = strong.current && strong.next &&
+                         Strong::ChangePassword(
+                             paths.strongStore(), *strong.current, strong.passphrase, strong.params,
+                             *strong.next, StagedPath(paths.strongStore())) == Strong::Status::Ok
+                     ? StoreStatus::Ok
+                     : StoreStatus::WriteFailed;
     } else if (after.scope == Scope::Strong) {
         // The strong store holds the records as typed, not field-ciphered.
         DecodeInPlace(block);

@@ -427,34 +427,33 @@ Status Rewrite(const QString &path, Keys &keys, std::span<const QByteArrayView> 
     return Status::Ok;
 }
 
-Status ChangePassword(const QString &path, Keys &keys, QByteArrayView newPassword,
-                      const KdfParams &params, Platform::FileStamp *stamp) {
-    if (!keys.valid())
+Status ChangePassword(const QString &path, const Keys &current, QByteArrayView newPassword,
+                      const KdfParams &params, Keys &next, const QString &target,
+                      Platform::FileStamp *stamp) {
+    next.clear();
+    if (!current.valid() || !Access::derived(next))
         return Status::WriteFailed;
     QByteArray file;
     if (!Platform::readFile(path, file) || file.size() < kHeaderBytes ||
-        std::memcmp(file.constData() + 40, Access::fileId(keys), kIdBytes) != 0)
+        std::memcmp(file.constData() + 40, Access::fileId(current), kIdBytes) != 0)
         return Status::ReadFailed;
-    unsigned char oldSalt[kSaltBytes];
-    std::memcpy(oldSalt, Access::salt(keys), kSaltBytes);
-    unsigned char oldDerived[kKeyBytes];
-    std::memcpy(oldDerived, Access::derived(keys), kKeyBytes);
-    const KdfParams oldParams = Access::params(keys);
-    randombytes_buf(Access::salt(keys), kSaltBytes);
-    Status status = derive(keys, newPassword, params);
-    if (status == Status::Ok) {
-        // The frames as they are: only the header, and the key in it, change.
-        const QByteArray rewrapped = header(keys, Access::frames(keys)) + file.mid(kHeaderBytes);
-        if (!Platform::writeFileAtomically(path, rewrapped, stamp))
-            status = Status::WriteFailed;
+    // The same data key, file id and frames under a key from the new password.
+    std::memcpy(Access::data(next), Access::data(current), kKeyBytes);
+    std::memcpy(Access::fileId(next), Access::fileId(current), kIdBytes);
+    randombytes_buf(Access::salt(next), kSaltBytes);
+    if (const Status derived = derive(next, newPassword, params); derived != Status::Ok) {
+        next.clear();
+        return derived;
     }
-    if (status != Status::Ok) {
-        std::memcpy(Access::salt(keys), oldSalt, kSaltBytes);
-        std::memcpy(Access::derived(keys), oldDerived, kKeyBytes);
-        Access::params(keys) = oldParams;
+    Access::setValid(next, true);
+    Access::frames(next) = Access::frames(const_cast<Keys &>(current));
+    // The frames as they are: only the header, and the key in it, change.
+    const QByteArray rewrapped = header(next, Access::frames(next)) + file.mid(kHeaderBytes);
+    if (!Platform::writeFileAtomically(target.isEmpty() ? path : target, rewrapped, stamp)) {
+        next.clear();
+        return Status::WriteFailed;
     }
-    sodium_memzero(oldDerived, sizeof oldDerived);
-    return status;
+    return Status::Ok;
 }
 
 bool CutBack(const QString &path, qint64 wholeSize) {

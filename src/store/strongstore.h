@@ -107,10 +107,12 @@ Status Append(const QString &path, Keys &keys, QByteArrayView record,
 // The whole store again, under a fresh header, in one step.
 Status Rewrite(const QString &path, Keys &keys, std::span<const QByteArrayView> records,
                Platform::FileStamp *stamp = nullptr);
-// A new password: only the data key is wrapped again; the frames are copied
-// as they are.
-Status ChangePassword(const QString &path, Keys &keys, QByteArrayView newPassword,
-                      const KdfParams &params, Platform::FileStamp *stamp = nullptr);
+// A new password: the same data key, wrapped under a key from newPassword
+// into next, and the frames copied as they are into target (path itself when
+// empty). current stays the keys of the file at path.
+Status ChangePassword(const QString &path, const Keys &current, QByteArrayView newPassword,
+                      const KdfParams &params, Keys &next, const QString &target = {},
+                      Platform::FileStamp *stamp = nullptr);
 // Cuts a torn last frame off, durably.
 bool CutBack(const QString &path, qint64 wholeSize);
 

@@ -80,11 +80,13 @@ void TestStrongStore::commandsKeepEveryRecord() {
 
     // A new password wraps the key again and leaves the frames as they are.
     bytes = fileBytes(path);
-    QCOMPARE(
-        Strong::ChangePassword(path, keys, Strong::PassphraseBytes("n\u00e9w p\u00e4ss"), kSmall),
-        Status::Ok);
+    Strong::Keys rewrapped;
+    QCOMPARE(Strong::ChangePassword(path, keys, Strong::PassphraseBytes("n\u00e9w p\u00e4ss"),
+                                    kSmall, rewrapped),
+             Status::Ok);
     QCOMPARE(fileBytes(path).mid(136), bytes.mid(136));
-    QCOMPARE(Strong::Reopen(path, keys, opened), Status::Ok);
+    QCOMPARE(Strong::Reopen(path, rewrapped, opened), Status::Ok);
+    QCOMPARE(Strong::Reopen(path, keys, opened), Status::NeedsPassword);
     Strong::Keys fresh;
     QCOMPARE(Strong::Open(path, "pass word", fresh, opened), Status::WrongPassword);
     // The same passphrase typed in another normal form opens it.
@@ -249,9 +251,12 @@ void TestStrongStore::protectionMovesInAndOut() {
     QCOMPARE(session->scope(), Scope::Strong);
     QCOMPARE(session->records().toList(), three);
 
-    // A new passphrase; then the settings alone (an empty one keeps the store).
+    // A new passphrase wraps the key again, the frames copied as they are;
+    // then the settings alone (an empty one keeps the store).
+    const QByteArray framesBefore = fileBytes(f.paths.strongStore()).mid(136);
     QCOMPARE(session->applySettings(settings(Scope::Strong, {}), "three words now", kSmall),
              SessionStatus::Ok);
+    QCOMPARE(fileBytes(f.paths.strongStore()).mid(136), framesBefore);
     const QByteArray kept = fileBytes(f.paths.strongStore());
     QCOMPARE(session->applySettings(settings(Scope::Strong, {}), {}, kSmall), SessionStatus::Ok);
     QCOMPARE(fileBytes(f.paths.strongStore()), kept);

@@ -138,7 +138,8 @@ void MainWindow::updateImportAction() {
 
 void MainWindow::checkCopyForImport() {
     m_importAction->setEnabled(false);
-    if (Platform::exists(paths().copy()))
+    // The strong store is a store of records as well.
+    if (Platform::exists(paths().copy()) || Platform::exists(paths().strongStore()))
         return;
     m_importAction->setEnabled(true);
 }

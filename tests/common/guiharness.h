@@ -215,7 +215,8 @@ inline SecurityWindow *openSettings(MainWindow &w) {
 }
 
 // The settings window's button for each protection, by its digit.
-inline const char *const kScopeOption[] = {"scopeNone", "scopeProgramAndDBase", "scopeProgramOnly"};
+inline const char *const kScopeOption[] = {"scopeNone", "scopeProgramAndDBase", "scopeProgramOnly",
+                                           "scopeStrong"};
 
 // Sets password and scope in the window and presses "Accept".
 inline void accept(MainWindow &w, const QString &password, const char *option) {

@@ -5,6 +5,7 @@
 
 #include "database.h"
 #include "reencipher.h"
+#include "strongstore.h"
 
 #include <fcntl.h>
 #include <sys/statvfs.h>
@@ -47,6 +48,19 @@ struct FullDisk {
     QMap<QString, QByteArray> before;
 
     explicit FullDisk(int scope, bool withStore = true) {
+        if (scope == int(Scope::Strong)) {
+            // The strong store, its passphrase "key7".
+            QCOMPARE(WriteSettingsFile(h.paths(),
+                                       BuildSettingsLine(kNeverExpires, StrongSettingsPassword(),
+                                                         "11-01-2026", Scope::Strong)),
+                     SettingsStatus::Ok);
+            Strong::Keys keys;
+            const std::vector<QByteArrayView> views(records.cbegin(), records.cend());
+            QCOMPARE(Strong::Create(h.paths().strongStore(), "key7",
+                                    {Strong::kMinPasses, Strong::kMinMemory}, views, keys),
+                     Strong::Status::Ok);
+            return;
+        }
         if (scope != 0)
             writeSettings(h.paths(), kNeverExpires, "key7", scope);
         if (withStore && scope == 1)
@@ -100,11 +114,26 @@ void TestFullDisk::everyWrite_data() {
     QTest::addColumn<int>("scope");
     QTest::addColumn<bool>("withStore");
     const std::tuple<const char *, int, bool> rows[] = {
-        {"add", 0, true},           {"add", 1, true},           {"add", 0, false},
-        {"replace", 0, true},       {"replace", 1, true},       {"replace", 2, true},
-        {"remove", 0, true},        {"remove", 1, true},        {"import", 0, false},
-        {"import", 1, false},       {"accept 1 key8", 0, true}, {"accept 0 key7", 1, true},
-        {"accept 1 key8", 1, true}, {"accept 2 key8", 0, true}};
+        {"add", 0, true},
+        {"add", 1, true},
+        {"add", 0, false},
+        {"replace", 0, true},
+        {"replace", 1, true},
+        {"replace", 2, true},
+        {"remove", 0, true},
+        {"remove", 1, true},
+        {"import", 0, false},
+        {"import", 1, false},
+        {"accept 1 key8", 0, true},
+        {"accept 0 key7", 1, true},
+        {"accept 1 key8", 1, true},
+        {"accept 2 key8", 0, true},
+        // The strong store: its commands, and the moves into and out of it.
+        {"add", 3, true},
+        {"replace", 3, true},
+        {"remove", 3, true},
+        {"accept 3 key8", 0, true},
+        {"accept 1 key8", 3, true}};
     for (const auto &[command, scope, withStore] : rows)
         QTest::addRow("%s, scope %d%s", command, scope, withStore ? "" : ", no store")
             << QString::fromLatin1(command) << scope << withStore;

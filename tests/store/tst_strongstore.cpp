@@ -263,6 +263,14 @@ void TestStrongStore::protectionMovesInAndOut() {
     QVERIFY(!restart("two words"));
     QVERIFY(restart("three words now"));
     QCOMPARE(session->records().toList(), three);
+    // Another program's copy put over it (an older backup): nothing is
+    // written over it, as under the other protections.
+    const QByteArray theirs = fileBytes(f.paths.strongStore()) + QByteArray(1, 'x');
+    writeBytes(f.paths.strongStore(), theirs);
+    QCOMPARE(session->add("delta:!d:!4:!:!"), SessionStatus::ChangedOnDisk);
+    QCOMPARE(session->remove(0), SessionStatus::ChangedOnDisk);
+    QCOMPARE(fileBytes(f.paths.strongStore()), theirs);
+    QVERIFY(restart("three words now"));
 
     // Out to the enciphered copy, in again, out to the plain store.
     QCOMPARE(session->applySettings(settings(Scope::ProgramAndDBase, "key7")), SessionStatus::Ok);

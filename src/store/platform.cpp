@@ -98,16 +98,9 @@ QString parentOf(const QString &path) {
     return QFileInfo(path).absolutePath();
 }
 
-// The stamp of an open file, through its descriptor: what this process wrote,
-// whatever the path names by now.
-FileStamp stampOfOpen(QFile &file) {
-#ifdef Q_OS_WIN
-    return stampOf(file.fileName());
-#else
+#ifndef Q_OS_WIN
+FileStamp stampFrom(const struct stat &st) {
     FileStamp stamp;
-    struct stat st {};
-    if (::fstat(file.handle(), &st) != 0)
-        return stamp;
     stamp.exists = true;
     stamp.device = quint64(st.st_dev);
     stamp.inode = quint64(st.st_ino);
@@ -115,6 +108,17 @@ FileStamp stampOfOpen(QFile &file) {
     stamp.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     stamp.changedNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     return stamp;
+}
+#endif
+
+// The stamp of an open file, through its descriptor: what this process wrote,
+// whatever the path names by now.
+FileStamp stampOfOpen(QFile &file) {
+#ifdef Q_OS_WIN
+    return stampOf(file.fileName());
+#else
+    struct stat st {};
+    return ::fstat(file.handle(), &st) == 0 ? stampFrom(st) : FileStamp();
 #endif
 }
 
@@ -390,14 +394,8 @@ FileStamp stampOf(const QString &path) {
     stamp.changedNs = info.metadataChangeTime().toMSecsSinceEpoch() * 1000000;
 #else
     struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return stamp;
-    stamp.exists = true;
-    stamp.device = quint64(st.st_dev);
-    stamp.inode = quint64(st.st_ino);
-    stamp.size = qint64(st.st_size);
-    stamp.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    stamp.changedNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0)
+        stamp = stampFrom(st);
 #endif
     return stamp;
 }

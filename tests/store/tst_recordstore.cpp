@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QtTest>
 
 #include <unistd.h>
@@ -76,6 +77,33 @@ void TestRecordStore::listOperations() {
     QCOMPARE(serviceNames({"beta:!:!:!:!", "Alpha:!:!:!:!", "alpha:!:!:!:!", "mail!:!:!:!:!",
                            "mail:!:!:!:!"}),
              QStringList({"Alpha", "alpha", "beta", "mail!", "mail"}));
+
+    // A store read as a sorted run and a tail of appended records, ties and
+    // duplicates included, comes out exactly as a full sort would give it.
+    QRandomGenerator random(27);
+    for (int round = 0; round < 200; ++round) {
+        QList<QByteArray> lines;
+        for (int i = 0, n = int(random.bounded(40)); i < n; ++i)
+            lines << QByteArray(1, "aAbBc"[random.bounded(5)]) + ":!" +
+                         QByteArray::number(random.bounded(4)) + ":!p:!:!";
+        std::sort(
+            lines.begin(), lines.begin() + random.bounded(lines.size() + 1),
+            [](const QByteArray &x, const QByteArray &y) { return RecordList::lessThan(x, y); });
+        QByteArray block = lines.join();
+        std::vector<QByteArrayView> views;
+        for (qsizetype at = 0; const QByteArray &line : lines) {
+            views.emplace_back(block.constData() + at, line.size());
+            at += line.size();
+        }
+        std::vector<QByteArrayView> expected = views;
+        std::stable_sort(expected.begin(), expected.end(), RecordList::lessThan);
+        RecordList read;
+        read.adopt(block, views);
+        QVERIFY(std::equal(read.lines().begin(), read.lines().end(), expected.begin(),
+                           expected.end(), [](QByteArrayView x, QByteArrayView y) {
+                               return x.data() == y.data(); // the same record, in the same place
+                           }));
+    }
 }
 
 void TestRecordStore::appendTouchesOnlyItsFile() {

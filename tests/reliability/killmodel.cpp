@@ -44,6 +44,29 @@ QList<QByteArray> importedLines() {
     return {"old mail:!ann:!x1:!:!http://mail.example:8080/a", "old bank:!ann:!pin:!:!/srv/bank"};
 }
 
+// The protections a kind of change goes round, each with the password (or
+// passphrase) it is set with, numbered by the operation; none for None.
+struct Step {
+    Scope scope;
+    const char *password;
+};
+// None, then Program and DBase, then Program Only with a new password.
+constexpr Step kScopeCycle[] = {
+    {Scope::ProgramAndDBase, "key"}, {Scope::ProgramOnly, "other"}, {Scope::None, nullptr}};
+// Into the strong store, out to Program and DBase, in again under another
+// passphrase, out to None.
+constexpr Step kStrongCycle[] = {{Scope::Strong, "pass phrase "},
+                                 {Scope::ProgramAndDBase, "key"},
+                                 {Scope::Strong, "pass phrase "},
+                                 {Scope::None, nullptr}};
+
+template <size_t N> void takeStep(State &state, const Step (&cycle)[N], int index) {
+    const Step &step = cycle[size_t(index) % N];
+    state.scope = step.scope;
+    state.password =
+        step.password ? step.password + QByteArray::number(index) : QByteArray(kUnsetPassword);
+}
+
 } // namespace
 
 namespace {
@@ -105,41 +128,11 @@ State next(const State &before, Kind kind, int index) {
     case Kind::Import:
         after.records.append(importedLines());
         break;
-    case Kind::Strong:
-        // Into the strong store, out to Program and DBase, in again under
-        // another passphrase, out to None.
-        switch (index % 4) {
-        case 0:
-        case 2:
-            after.scope = Scope::Strong;
-            after.password = "pass phrase " + QByteArray::number(index);
-            break;
-        case 1:
-            after.scope = Scope::ProgramAndDBase;
-            after.password = "key" + QByteArray::number(index);
-            break;
-        default:
-            after.scope = Scope::None;
-            after.password = kUnsetPassword;
-            break;
-        }
-        break;
     case Kind::Scope:
-        // None, then Program and DBase, then Program Only with a new password.
-        switch (index % 3) {
-        case 0:
-            after.scope = Scope::ProgramAndDBase;
-            after.password = "key" + QByteArray::number(index);
-            break;
-        case 1:
-            after.scope = Scope::ProgramOnly;
-            after.password = "other" + QByteArray::number(index);
-            break;
-        default:
-            after.scope = Scope::None;
-            after.password = kUnsetPassword;
-            break;
-        }
+        takeStep(after, kScopeCycle, index);
+        break;
+    case Kind::Strong:
+        takeStep(after, kStrongCycle, index);
         break;
     }
     return after;

@@ -121,6 +121,7 @@ bool Session::unlock(const QString &typed) {
     const StoreStatus status = loadStrong(&passphrase);
     Strong::Wipe(passphrase); // the keys are derived: the passphrase is not kept
     m_readable = status == StoreStatus::Ok;
+    m_unlocked = status;
     recordsChanged();
     return status == StoreStatus::Ok || status == StoreStatus::Damaged;
 }
@@ -150,6 +151,13 @@ StoreStatus Session::writeAll(std::span<const QByteArrayView> lines, Platform::F
 
 StoreStatus Session::loadRecords() {
     if (m_scope == Scope::Strong) {
+        // What the unlock just read is not read again while the file is as it was.
+        if (m_unlocked && Platform::stampOf(StoreFile(m_paths, m_scope)) == m_storeStamp) {
+            const StoreStatus status = *m_unlocked;
+            m_unlocked.reset();
+            return status;
+        }
+        m_unlocked.reset();
         // Read with the keys of the last unlock; a store now under another
         // password (changed elsewhere) waits for the prompt.
         m_records = RecordList();

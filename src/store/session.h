@@ -12,6 +12,7 @@
 #include <QList>
 
 #include <functional>
+#include <optional>
 
 // What a record command or a change of settings came to.
 enum class SessionStatus {
@@ -118,6 +119,8 @@ private:
     bool m_settingsUnreadable = false;
     Platform::Untrusted m_untrusted;
     Strong::Keys m_strong;
+    // What the last unlock read, until the load that follows it takes it.
+    std::optional<StoreStatus> m_unlocked;
     StoreStatus loadStrong(const QByteArray *passphrase);
     // The scope's store: one record appended, or all written again.
     StoreStatus appendLine(QByteArrayView line, Platform::FileStamp *stamp);

@@ -1,3 +1,4 @@
+#include "csvcommand.h"
 #include "instance.h"
 #include "mainwindow.h"
 #include "splash.h"
@@ -8,6 +9,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -38,6 +40,15 @@ void ReportStartUpAndQuit(const QElapsedTimer &sinceSplashClosed) {
 int main(int argc, char *argv[]) {
     // Before anything is read: no other process may look into this one.
     Platform::protectProcessMemory();
+    // The CSV commands run without a window, and so without a display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--import-csv") == 0 || std::strcmp(argv[i], "--export-csv") == 0) {
+            QCoreApplication app(argc, argv);
+            return *RunCsvCommand(
+                QCoreApplication::arguments(),
+                StorePaths::forExecutableFolder(QCoreApplication::applicationDirPath()));
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Varnlock"));
     QApplication::setDesktopFileName(QStringLiteral("org.example.varnlock"));

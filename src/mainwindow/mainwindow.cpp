@@ -236,6 +236,10 @@ void MainWindow::buildMenu() {
     m_importAction =
         m_menu->addAction(QStringLiteral("&Import"), this, [this] { importOldDatabase(); });
     m_importAction->setEnabled(false);
+    m_importCsvAction =
+        m_menu->addAction(QStringLiteral("Import CS&V\u2026"), this, [this] { importCsv(); });
+    m_exportCsvAction =
+        m_menu->addAction(QStringLiteral("Expor&t CSV\u2026"), this, [this] { exportCsv(); });
     m_menu->addSeparator();
     m_helpAction = m_menu->addAction(QStringLiteral("&Help"), this, [this] { showHelp(); });
     m_aboutAction = m_menu->addAction(QStringLiteral("A&bout"), this, [this] { about(); });
@@ -253,7 +257,8 @@ void MainWindow::buildMenu() {
         {m_helpAction, "helpAction"},           {m_aboutAction, "aboutAction"},
         {m_exitAction, "exitAction"},           {m_addAction, "addAction"},
         {m_replaceAction, "replaceAction"},     {m_removeAction, "removeAction"},
-        {m_resetAction, "resetAction"}};
+        {m_resetAction, "resetAction"},         {m_importCsvAction, "importCsvAction"},
+        {m_exportCsvAction, "exportCsvAction"}};
     for (const auto &[action, name] : named)
         action->setObjectName(QLatin1String(name));
     m_addAction->setEnabled(false);

@@ -28,6 +28,7 @@ class QMenu;
 class QTimer;
 class DiskWatch;
 class IdleWatch;
+class CsvImportWindow;
 
 // What a command says while the copy on disk is under another password.
 extern const QString kOtherKeyText;
@@ -94,6 +95,11 @@ public:
     void showSecurity();
     void toggleCapture();
     void importOldDatabase();
+    // Menu -> Import CSV: a file, its preview, then the new records in one write.
+    void importCsv();
+    // Menu -> Export CSV: every record to a file of the user's choosing.
+    void exportCsv();
+    CsvImportWindow *csvImportWindow() const;
     void showHelp();
     void about();
     void exitProgram();
@@ -198,7 +204,8 @@ private:
     QAction *m_configureAction = nullptr, *m_securityAction = nullptr, *m_captureAction = nullptr,
             *m_importAction = nullptr, *m_helpAction = nullptr, *m_aboutAction = nullptr,
             *m_exitAction = nullptr, *m_addAction = nullptr, *m_replaceAction = nullptr,
-            *m_removeAction = nullptr, *m_resetAction = nullptr;
+            *m_removeAction = nullptr, *m_resetAction = nullptr, *m_importCsvAction = nullptr,
+            *m_exportCsvAction = nullptr;
 
     // The record the user chose; the list highlights it wherever it shows it.
     qsizetype m_selected = -1;
@@ -211,6 +218,7 @@ private:
     // pointers then read null and the next use makes a new one.
     QPointer<SecurityWindow> m_settings;
     QPointer<PasswordPrompt> m_prompt;
+    QPointer<CsvImportWindow> m_csvImport;
     DiskWatch *m_diskWatch = nullptr;
     IdleWatch *m_idle = nullptr;
     std::array<PressedKeys, 5> m_pressed;

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "ansi.h"
+#include "csvimportwindow.h"
 #include "keys.h"
 #include "platform.h"
 #include "recordline.h"
@@ -8,6 +9,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -381,6 +383,63 @@ void MainWindow::importOldDatabase() {
     select(-1);
     m_hooks.message(QMessageBox::Information, kProgramTitle,
                     QStringLiteral("Old Database Import Success"));
+}
+
+CsvImportWindow *MainWindow::csvImportWindow() const {
+    return m_csvImport;
+}
+
+void MainWindow::importCsv() {
+    const QString path = m_hooks.chooseFile(QStringLiteral("Import CSV"), false);
+    if (path.isEmpty())
+        return;
+    auto *preview = new CsvImportWindow(
+        path, records(), [this](QByteArrayView line) { return m_session.storable(line); }, this);
+    m_csvImport = preview;
+    connect(preview, &CsvImportWindow::unreadable, this,
+            [this](const QString &text) { m_hooks.message(QMessageBox::Warning, kProgramTitle, text); });
+    connect(preview, &CsvImportWindow::importRequested, this, [this](QList<QByteArray> lines) {
+        // What was stored while the preview was up is not added twice.
+        lines.removeIf([this](const QByteArray &line) { return records().contains(line); });
+        if (lines.isEmpty() || reportFailure(m_session.importRecords(lines)))
+            return;
+        select(-1);
+        m_hooks.message(QMessageBox::Information, kProgramTitle,
+                        lines.size() == 1 ? QStringLiteral("1 record was added.")
+                                          : QStringLiteral("%1 records were added.").arg(lines.size()));
+    });
+    preview->open();
+}
+
+void MainWindow::exportCsv() {
+    if (!m_hooks.confirm(kProgramTitle,
+                         QStringLiteral("The file will hold every password in plain text: anyone "
+                                        "who can read it can read them all. Keep it where only "
+                                        "you can read it, and delete it when you no longer need "
+                                        "it.\n\nExport every record?")))
+        return;
+    const QString path = m_hooks.chooseFile(QStringLiteral("Export CSV"), true);
+    if (path.isEmpty())
+        return;
+    const RecordList exported = records();
+    const bool written =
+        Platform::writeFileAtomically(path, [&exported](const Platform::ChunkWriter &write) {
+            if (!write(CsvExportHeader()))
+                return false;
+            for (const QByteArrayView record : exported.lines())
+                if (!write(CsvExportRow(record)))
+                    return false;
+            return true;
+        });
+    const QString shown = QDir::toNativeSeparators(path);
+    if (!written)
+        m_hooks.message(QMessageBox::Warning, kProgramTitle,
+                        QStringLiteral("%1 could not be written. Nothing was exported.").arg(shown));
+    else
+        m_hooks.message(QMessageBox::Information, kProgramTitle,
+                        QStringLiteral("%1 records were written to %2.")
+                            .arg(exported.size())
+                            .arg(shown));
 }
 
 void MainWindow::configure() {

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <filesystem>
@@ -237,6 +238,35 @@ bool writeFileAtomically(const QString &path, const ContentSource &fill, FileSta
     setHidden(path);
 #endif
     return true;
+}
+
+NewFileStatus writeNewFile(const QString &path, const ContentSource &fill) {
+    if (QFileInfo(path).exists() || QFileInfo(path).isSymLink())
+        return NewFileStatus::Exists;
+    // A name of its own beside the target, so no file of the user's is reused.
+    const QString part = QStringLiteral("%1.%2.part")
+                             .arg(path)
+                             .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
+    QFile file(part);
+    if (!writeNewSyncedFile(file, fill))
+        return NewFileStatus::Failed;
+    file.close();
+    // The name is taken only if it is still free: a link fails where a
+    // rename would replace.
+    bool taken = false;
+    NewFileStatus status = NewFileStatus::Failed;
+#ifdef Q_OS_UNIX
+    taken = ::link(QFile::encodeName(part).constData(), QFile::encodeName(path).constData()) == 0;
+    if (!taken && errno == EEXIST)
+        status = NewFileStatus::Exists;
+#else
+    taken = QFile::rename(part, path);
+#endif
+    QFile::remove(part);
+    if (!taken)
+        return status;
+    syncFolder(parentOf(path));
+    return NewFileStatus::Written;
 }
 
 bool appendToFile(const QString &path, const QByteArray &content, FileStamp *written, bool lines) {

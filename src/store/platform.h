@@ -44,6 +44,11 @@ using ContentSource = std::function<bool(const ChunkWriter &write)>;
 bool writeFileAtomically(const QString &path, const ContentSource &fill,
                          FileStamp *written = nullptr);
 
+// The same for a file that must not exist yet: whatever is at the path is
+// never written over, even when it appears while the content is made.
+enum class NewFileStatus { Written, Exists, Failed };
+NewFileStatus writeNewFile(const QString &path, const ContentSource &fill);
+
 // Where writeFileAtomically builds the new content; one left behind is the
 // remains of a write that never finished.
 QString unfinishedPath(const QString &path);

@@ -289,6 +289,16 @@ SessionStatus Session::importOldDatabase() {
     return rewrite(std::move(changed));
 }
 
+SessionStatus Session::importRecords(const QList<QByteArray> &lines) {
+    RecordList changed = m_records;
+    changed.append(lines);
+    return rewrite(std::move(changed));
+}
+
+bool Session::storable(QByteArrayView line) const {
+    return CheckStorable(line, m_scope, m_key) == StoreStatus::Ok;
+}
+
 SessionStatus Session::applySettings(const QByteArray &settingsLine, const QByteArray &passphrase,
                                      const Strong::KdfParams &params) {
     if (const SessionStatus writable = checkWritable(); writable != SessionStatus::Ok)

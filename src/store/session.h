@@ -94,6 +94,10 @@ public:
     SessionStatus remove(qsizetype index);
     // Adds every record of the old database file.
     SessionStatus importOldDatabase();
+    // Adds records in one write of the whole store: all of them or none.
+    SessionStatus importRecords(const QList<QByteArray> &lines);
+    // Whether a record line reads back whole from the store it would go to.
+    bool storable(QByteArrayView line) const;
 
     // Stores new settings and moves or re-keys the records to match; under
     // Strong, the new store's key is derived from passphrase with params.

@@ -1,6 +1,8 @@
 #include "uihooks.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -94,6 +96,14 @@ UiHooks UiHooks::desktop() {
         return box.exec() == QMessageBox::Yes;
     };
     hooks.open = OpenWithDesktop;
+    hooks.chooseFile = [](const QString &title, bool saving) {
+        const QString filter = QStringLiteral("CSV files (*.csv);;All files (*)");
+        QWidget *parent = QApplication::activeWindow();
+        return saving ? QFileDialog::getSaveFileName(
+                            parent, title, QDir::home().filePath(QStringLiteral("varnlock.csv")),
+                            filter)
+                      : QFileDialog::getOpenFileName(parent, title, QDir::homePath(), filter);
+    };
     hooks.endProgram = [] {
         QApplication::closeAllWindows();
         QCoreApplication::exit(0);

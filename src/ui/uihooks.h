@@ -14,6 +14,8 @@ struct UiHooks {
     // A question with Yes and No, No the default; true for Yes.
     std::function<bool(const QString &title, const QString &text)> confirm;
     std::function<void(const QString &target)> open;
+    // A file chosen to read (saving false) or to write; empty when none was.
+    std::function<QString(const QString &title, bool saving)> chooseFile;
     std::function<void()> endProgram;
 
     static UiHooks desktop();

@@ -43,6 +43,8 @@ struct Harness {
     QList<Shown> questions;
     QList<bool> confirmAnswers;
     QStringList opened;
+    // The files the file dialogs give, in turn (none chosen when empty).
+    QStringList chosenFiles;
     int ended = 0;
     // Hands paths to the desktop's real opener instead of recording them.
     bool realOpener = false;
@@ -72,6 +74,9 @@ struct Harness {
             opened.append(target);
             if (realOpener)
                 OpenWithDesktop(target);
+        };
+        h.chooseFile = [this](const QString &, bool) {
+            return chosenFiles.isEmpty() ? QString() : chosenFiles.takeFirst();
         };
         h.endProgram = [this] { ++ended; };
         return h;

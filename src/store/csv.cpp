@@ -1,0 +1,378 @@
+#include "csv.h"
+
+#include "ansi.h"
+#include "recordline.h"
+
+#include <QStringDecoder>
+#include <QUrl>
+
+namespace Csv {
+
+namespace {
+constexpr qint64 kReadPiece = 64 * 1024;
+} // namespace
+
+bool Reader::fill() {
+    if (m_atEnd)
+        return false;
+    m_buffer = m_device.read(kReadPiece);
+    m_at = 0;
+    if (m_buffer.isEmpty()) {
+        m_atEnd = true;
+        if (!m_device.atEnd())
+            m_error = QStringLiteral("the file could not be read to its end");
+        return false;
+    }
+    if (!m_started) {
+        m_started = true;
+        if (m_buffer.startsWith("\xEF\xBB\xBF")) {
+            m_at = 3;
+            m_consumed = 3;
+        }
+    }
+    return m_at < m_buffer.size() || fill();
+}
+
+bool Reader::next(Row &row) {
+    row.fields.clear();
+    if (!m_error.isEmpty())
+        return false;
+    QByteArray field;
+    bool inQuotes = false;
+    bool quoted = false; // the current field began with a quote
+    qsizetype rowBytes = 0;
+    row.line = m_line;
+    const auto endField = [&] {
+        row.fields.append(field);
+        field.clear();
+        quoted = false;
+    };
+    for (;;) {
+        if (m_at >= m_buffer.size() && !fill()) {
+            if (!m_error.isEmpty())
+                return false;
+            if (inQuotes) {
+                m_error = QStringLiteral("the quoted field that begins on line %1 is never closed")
+                              .arg(row.line);
+                return false;
+            }
+            if (rowBytes == 0)
+                return false;
+            endField();
+            return true;
+        }
+        const char c = m_buffer.at(m_at++);
+        ++m_consumed;
+        if (++rowBytes > kMaxRowBytes) {
+            m_error = QStringLiteral("the row that begins on line %1 is longer than %2 MiB, more "
+                                     "than any password record holds")
+                          .arg(row.line)
+                          .arg(kMaxRowBytes >> 20);
+            return false;
+        }
+        if (inQuotes) {
+            if (c != '"') {
+                if (c == '\n')
+                    ++m_line;
+                field.append(c);
+                continue;
+            }
+            // A doubled quote stands for one; a single one closes the field.
+            if (m_at >= m_buffer.size())
+                fill();
+            if (m_at < m_buffer.size() && m_buffer.at(m_at) == '"') {
+                ++m_at;
+                ++m_consumed;
+                ++rowBytes;
+                field.append('"');
+            } else {
+                inQuotes = false;
+            }
+            continue;
+        }
+        switch (c) {
+        case '"':
+            // Only a quote that opens a field quotes it; one inside text is text.
+            if (field.isEmpty() && !quoted)
+                inQuotes = quoted = true;
+            else
+                field.append(c);
+            break;
+        case ',':
+            endField();
+            break;
+        case '\r':
+            if (m_at >= m_buffer.size())
+                fill();
+            if (m_at < m_buffer.size() && m_buffer.at(m_at) == '\n') {
+                ++m_at;
+                ++m_consumed;
+            }
+            [[fallthrough]];
+        case '\n':
+            ++m_line;
+            if (row.fields.isEmpty() && field.isEmpty() && !quoted) {
+                // A blank line holds no row.
+                rowBytes = 0;
+                row.line = m_line;
+                break;
+            }
+            endField();
+            return true;
+        default:
+            field.append(c);
+        }
+    }
+}
+
+QByteArray FormatRow(const QList<QByteArray> &fields) {
+    QByteArray out;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            out.append(',');
+        const QByteArray &field = fields[i];
+        const bool quote = field.contains(',') || field.contains('"') || field.contains('\r') ||
+                           field.contains('\n') || field.startsWith(' ') || field.endsWith(' ');
+        if (!quote) {
+            out.append(field);
+            continue;
+        }
+        out.append('"');
+        for (const char c : field) {
+            if (c == '"')
+                out.append('"');
+            out.append(c);
+        }
+        out.append('"');
+    }
+    out.append("\r\n");
+    return out;
+}
+
+} // namespace Csv
+
+namespace {
+
+const char *const kFieldNames[kFieldCount] = {"Service", "Username", "Password", "Other Info",
+                                              "Path"};
+
+// The column names each record field is taken from, in order of preference.
+const QList<QByteArray> kColumnNames[kFieldCount] = {
+    {"title", "name", "service"},
+    {"username", "login_username", "login", "user name", "user"},
+    {"password", "login_password"},
+    {"notes", "note", "other", "other info"},
+    {"url", "login_uri", "path", "uri"},
+};
+
+QString HostOf(const QString &address) {
+    if (address.isEmpty())
+        return {};
+    QUrl url(address, QUrl::TolerantMode);
+    if (url.host().isEmpty())
+        url = QUrl(QStringLiteral("https://") + address, QUrl::TolerantMode);
+    return url.host();
+}
+
+// Text as the file holds it, when it is UTF-8; a record is one line, so the
+// line breaks inside a field become spaces.
+bool DecodeField(const QByteArray &raw, QString &text) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    text = decoder.decode(raw);
+    if (decoder.hasError())
+        return false;
+    text.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    text.replace(u'\r', u' ');
+    text.replace(u'\n', u' ');
+    return true;
+}
+
+QString Refusal(CsvImportRow &row) {
+    for (int i = 0; i < kFieldCount; ++i) {
+        if (row.text[i].isEmpty())
+            continue;
+        const QString bad = Ansi::firstUnencodable(row.text[i]);
+        if (!bad.isEmpty())
+            return QStringLiteral("the %1 holds \"%2\", a character Varnlock can not store (its "
+                                  "files use the Windows-1252 character set)")
+                .arg(QLatin1String(kFieldNames[i]), bad);
+        if (row.text[i].contains(QLatin1String(kSeparator)))
+            return QStringLiteral("the %1 holds \":!\", which separates the fields of a stored "
+                                  "record")
+                .arg(QLatin1String(kFieldNames[i]));
+    }
+    if (row.text[0].isEmpty())
+        return QStringLiteral("no service name, and no address to take one from");
+    if (row.text[1].isEmpty() && row.text[2].isEmpty())
+        return QStringLiteral("no user name and no password");
+    if (row.text[1].isEmpty())
+        return QStringLiteral("no user name");
+    if (row.text[2].isEmpty())
+        return QStringLiteral("no password");
+    return {};
+}
+
+} // namespace
+
+QString CsvLayout::describe() const {
+    QStringList parts;
+    for (int i = 0; i < kFieldCount; ++i) {
+        QString from;
+        if (column[i] >= 0)
+            from = headers.value(column[i]);
+        else if (i == 0 && column[4] >= 0)
+            from = QStringLiteral("the host of %1").arg(headers.value(column[4]));
+        else
+            continue;
+        parts << from + QStringLiteral(" \u2192 ") + QLatin1String(kFieldNames[i]);
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+CsvLayout RecogniseCsvHeader(const QList<QByteArray> &header) {
+    CsvLayout layout;
+    QList<QByteArray> names;
+    for (const QByteArray &name : header) {
+        names << name.trimmed().toLower();
+        layout.headers << QString::fromUtf8(name.trimmed());
+    }
+    for (int i = 0; i < kFieldCount; ++i) {
+        for (const QByteArray &wanted : kColumnNames[i]) {
+            if (const qsizetype at = names.indexOf(wanted); at >= 0) {
+                layout.column[i] = int(at);
+                break;
+            }
+        }
+    }
+    if (layout.column[1] < 0 || layout.column[2] < 0 ||
+        (layout.column[0] < 0 && layout.column[4] < 0))
+        return layout;
+    if (names.contains("group") && names.contains("title"))
+        layout.format = QStringLiteral("KeePassXC");
+    else if (names.contains("login_password"))
+        layout.format = QStringLiteral("Bitwarden");
+    else if (names.contains("httprealm") && names.contains("formactionorigin"))
+        layout.format = QStringLiteral("Firefox");
+    else if (names.mid(0, 4) == QList<QByteArray>{"name", "url", "username", "password"})
+        layout.format = QStringLiteral("Chrome");
+    else
+        layout.format = QStringLiteral("generic");
+    return layout;
+}
+
+qsizetype CsvImportPlan::count(CsvImportRow::Outcome outcome) const {
+    return std::count_if(rows.begin(), rows.end(),
+                         [outcome](const CsvImportRow &row) { return row.outcome == outcome; });
+}
+
+QList<QByteArray> CsvImportPlan::newRecords() const {
+    QList<QByteArray> records;
+    for (const CsvImportRow &row : rows)
+        if (row.outcome == CsvImportRow::Outcome::New)
+            records.append(row.record);
+    return records;
+}
+
+CsvImportPlanner::CsvImportPlanner(QIODevice &file, RecordList stored,
+                                   std::function<bool(QByteArrayView)> storable)
+    : m_reader(file), m_stored(std::move(stored)), m_storable(std::move(storable)) {}
+
+bool CsvImportPlanner::readHeader() {
+    Csv::Row row;
+    if (!m_reader.next(row)) {
+        m_plan.error =
+            m_reader.error().isEmpty() ? QStringLiteral("the file is empty") : m_reader.error();
+        return false;
+    }
+    m_plan.layout = RecogniseCsvHeader(row.fields);
+    if (m_plan.layout.format.isEmpty()) {
+        m_plan.error = QStringLiteral(
+            "its first line is not a header Varnlock knows: it needs a column for the user name "
+            "(username or login), one for the password (password), and one for the service "
+            "(title, name or service) or its address (url)");
+        return false;
+    }
+    return true;
+}
+
+bool CsvImportPlanner::step(qsizetype rows) {
+    if (m_done)
+        return false;
+    if (!m_headerRead) {
+        m_headerRead = true;
+        if (!readHeader()) {
+            m_done = true;
+            return false;
+        }
+    }
+    Csv::Row row;
+    for (qsizetype n = 0; n < rows; ++n) {
+        if (!m_reader.next(row)) {
+            m_done = true;
+            if (!m_reader.error().isEmpty()) {
+                m_plan.error = m_reader.error();
+                m_plan.rows.clear();
+            }
+            return false;
+        }
+        CsvImportRow &item = m_plan.rows.emplace_back();
+        item.line = row.line;
+        bool readable = true;
+        for (int i = 0; i < kFieldCount && readable; ++i) {
+            const int column = m_plan.layout.column[i];
+            if (column >= 0 && column < row.fields.size())
+                readable = DecodeField(row.fields[column], item.text[i]);
+        }
+        if (!readable) {
+            for (QString &text : item.text)
+                text.clear();
+            item.reason = QStringLiteral("an unreadable line: it is not UTF-8 text");
+            continue;
+        }
+        if (item.text[0].isEmpty())
+            item.text[0] = HostOf(item.text[4]);
+        item.reason = Refusal(item);
+        if (!item.reason.isEmpty())
+            continue;
+        RecordFields fields;
+        for (int i = 0; i < kFieldCount; ++i)
+            fields[i] = Ansi::fromUnicode(item.text[i]);
+        item.record = ComposeRecordLine(fields);
+        if (m_storable && !m_storable(item.record)) {
+            item.record.clear();
+            item.reason = QStringLiteral(
+                "it can not be stored safely under the current master password: one of its "
+                "characters would break the line it is stored on");
+            continue;
+        }
+        if (m_stored.contains(item.record) || m_seen.contains(item.record)) {
+            item.outcome = CsvImportRow::Outcome::Identical;
+            item.record.clear();
+            continue;
+        }
+        m_seen.insert(item.record);
+        item.outcome = CsvImportRow::Outcome::New;
+    }
+    return true;
+}
+
+CsvImportPlan PlanCsvImport(QIODevice &file, const RecordList &stored,
+                            const std::function<bool(QByteArrayView)> &storable) {
+    CsvImportPlanner planner(file, stored, storable);
+    while (planner.step(4096)) {
+    }
+    return planner.takePlan();
+}
+
+QByteArray CsvExportHeader() {
+    return Csv::FormatRow({"service", "username", "password", "notes", "url"});
+}
+
+QByteArray CsvExportRow(QByteArrayView record) {
+    RecordFields fields;
+    SplitRecordLine(record, fields);
+    QList<QByteArray> row;
+    for (const QByteArray &field : fields)
+        row << Ansi::toUnicode(field).toUtf8();
+    return Csv::FormatRow(row);
+}

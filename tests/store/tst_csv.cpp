@@ -1,0 +1,225 @@
+#include "testfolders.h"
+
+#include "csv.h"
+
+#include <QBuffer>
+#include <QtTest>
+
+using Rows = QList<QList<QByteArray>>;
+using Outcome = CsvImportRow::Outcome;
+Q_DECLARE_METATYPE(Rows)
+
+namespace {
+
+// Every row a reader gives, their first lines, and the error it stopped at.
+struct ReadResult {
+    Rows rows;
+    QList<qint64> lines;
+    QString error;
+    qint64 bytesRead = 0;
+};
+
+ReadResult readAll(QIODevice &device) {
+    ReadResult result;
+    Csv::Reader reader(device);
+    Csv::Row row;
+    while (reader.next(row)) {
+        result.rows << row.fields;
+        result.lines << row.line;
+    }
+    result.error = reader.error();
+    result.bytesRead = reader.bytesRead();
+    return result;
+}
+
+CsvImportPlan planOf(const QByteArray &bytes, const QList<QByteArray> &stored = {},
+                     std::function<bool(QByteArrayView)> storable = {}) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return PlanCsvImport(buffer, RecordList(stored), storable);
+}
+
+QString sample(const QString &name) {
+    return QFINDTESTDATA("data/csv/" + name);
+}
+
+} // namespace
+
+class TestCsv : public QObject {
+    Q_OBJECT
+private slots:
+    void readsRfc4180_data();
+    void readsRfc4180();
+    void hugeRowIsRefusedUnread();
+    void eachProgramsExport_data();
+    void eachProgramsExport();
+    void wholeFileRefusals();
+    void exportBytesAndRoundTrip();
+};
+
+void TestCsv::readsRfc4180_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<Rows>("rows");
+    QTest::addColumn<QList<qint64>>("lines");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("LF") << QByteArray("a,b\nc,d\n") << Rows{{"a", "b"}, {"c", "d"}}
+                        << QList<qint64>{1, 2} << "";
+    QTest::newRow("CR LF, none at the end")
+        << QByteArray("a,b\r\nc,d") << Rows{{"a", "b"}, {"c", "d"}} << QList<qint64>{1, 2} << "";
+    QTest::newRow("bare CR") << QByteArray("a\rb\r") << Rows{{"a"}, {"b"}} << QList<qint64>{1, 2}
+                             << "";
+    QTest::newRow("quoted comma, quotes and line break")
+        << QByteArray("\"x,y\",\"say \"\"hi\"\"\",\"1\r\n2\"\nz\n")
+        << Rows{{"x,y", "say \"hi\"", "1\r\n2"}, {"z"}} << QList<qint64>{1, 3} << "";
+    QTest::newRow("mark and blank lines")
+        << QByteArray("\xEF\xBB\xBF" "a\n\r\n\nb\n") << Rows{{"a"}, {"b"}} << QList<qint64>{1, 4}
+        << "";
+    QTest::newRow("a quote inside text is text")
+        << QByteArray("ab\"c,\"d\"e,\"\"\n") << Rows{{"ab\"c", "de", ""}} << QList<qint64>{1} << "";
+    QTest::newRow("empty fields") << QByteArray(",,\n") << Rows{{"", "", ""}} << QList<qint64>{1}
+                                  << "";
+    QTest::newRow("quote never closed")
+        << QByteArray("a\n\"b,c\nd\n") << Rows{{"a"}} << QList<qint64>{1} << "line 2 is never closed";
+    // Pieces of the file meet inside a doubled quote and inside a CR LF.
+    const QByteArray across = '"' + QByteArray(65534, 'x') + "\"\"\"\r\n";
+    QTest::newRow("doubled quote across pieces")
+        << across + "b\n" << Rows{{QByteArray(65534, 'x') + '"'}, {"b"}} << QList<qint64>{1, 2}
+        << "";
+    QTest::newRow("CR LF across pieces")
+        << QByteArray(65535, 'y') + "\r\nb\n" << Rows{{QByteArray(65535, 'y')}, {"b"}}
+        << QList<qint64>{1, 2} << "";
+}
+
+void TestCsv::readsRfc4180() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(Rows, rows);
+    QFETCH(QList<qint64>, lines);
+    QFETCH(QString, error);
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    const ReadResult read = readAll(buffer);
+    QCOMPARE(read.rows, rows);
+    QCOMPARE(read.lines, lines);
+    QVERIFY2(error.isEmpty() ? read.error.isEmpty() : read.error.contains(error),
+             qPrintable(read.error));
+}
+
+void TestCsv::hugeRowIsRefusedUnread() {
+    // 50 MB in one quoted field: refused after the first MiB, not read whole.
+    TestFolders folders;
+    QFile file(folders.root.filePath("huge.csv"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("title,username,password\n\"");
+    const QByteArray piece(1 << 20, 'z');
+    for (int i = 0; i < 50; ++i)
+        file.write(piece);
+    file.write("\",u,p\n");
+    file.close();
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    CsvImportPlanner planner(file, RecordList(), {});
+    while (planner.step(100)) {
+    }
+    QVERIFY2(planner.plan().error.contains("longer than 1 MiB"), qPrintable(planner.plan().error));
+    QVERIFY(planner.plan().rows.empty());
+    QVERIFY(planner.bytesRead() < 2 << 20);
+}
+
+void TestCsv::eachProgramsExport_data() {
+    // Each sample is laid out as that program writes its export. One record
+    // is stored already: "Bank", as the KeePassXC sample holds it.
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QList<qint64>>("lines");
+    QTest::addColumn<QList<int>>("outcomes");
+    // The record line for a new row; a part of the reason for a refused one.
+    QTest::addColumn<QList<QByteArray>>("results");
+    const int fresh = int(Outcome::New), same = int(Outcome::Identical),
+              refused = int(Outcome::Refused);
+    QTest::newRow("KeePassXC")
+        << "keepassxc.csv" << "KeePassXC" << QList<qint64>{2, 4, 5}
+        << QList<int>{fresh, same, refused}
+        << QList<QByteArray>{"Mail:!ann@example.org:!p4ss, with comma:!two lines:!https://mail."
+                             "example.org/",
+                             "", "the Service holds \"\xC5\x81\""};
+    QTest::newRow("Bitwarden")
+        << "bitwarden.csv" << "Bitwarden" << QList<qint64>{2, 3, 4}
+        << QList<int>{fresh, fresh, refused}
+        << QList<QByteArray>{"Forum:!bob:!hunter2:!:!https://forum.example.net/login",
+                             "VPN:!bob.w:!S3cret!:!Office VPN, port 443:!vpn.example.com",
+                             "no user name and no password"};
+    QTest::newRow("Firefox") << "firefox.csv" << "Firefox" << QList<qint64>{2, 3}
+                             << QList<int>{refused, fresh}
+                             << QList<QByteArray>{"the Password holds \":!\"",
+                                                  "accounts.example.com:!carl@example.com:!Pa55 "
+                                                  "w\xF6rd:!:!https://accounts.example.com:8443/login"};
+    QTest::newRow("Chrome") << "chrome.csv" << "Chrome" << QList<qint64>{2, 3, 4}
+                            << QList<int>{fresh, refused, fresh}
+                            << QList<QByteArray>{"example.com:!dave:!d4ve:!:!https://example.com/login",
+                                                 "no password",
+                                                 "caf\xE9.example:!dave:!\x80" "5:!:!https://caf\xE9.example/"};
+    QTest::newRow("generic") << "generic.csv" << "generic" << QList<qint64>{2, 4, 5}
+                             << QList<int>{fresh, same, refused}
+                             << QList<QByteArray>{"Home NAS:!erin:!pw1:!:!/mnt/nas", "",
+                                                  "not UTF-8 text"};
+}
+
+void TestCsv::eachProgramsExport() {
+    QFETCH(QString, file);
+    QFETCH(QString, format);
+    QFETCH(QList<qint64>, lines);
+    QFETCH(QList<int>, outcomes);
+    QFETCH(QList<QByteArray>, results);
+    const CsvImportPlan plan = planOf(fileBytes(sample(file)), {"Bank:!ann:!say \"hi\":!:!"});
+    QVERIFY2(plan.error.isEmpty(), qPrintable(plan.error));
+    QCOMPARE(plan.layout.format, format);
+    QCOMPARE(qsizetype(plan.rows.size()), lines.size());
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const CsvImportRow &row = plan.rows[size_t(i)];
+        QCOMPARE(row.line, lines[i]);
+        QCOMPARE(int(row.outcome), outcomes[i]);
+        if (row.outcome == Outcome::New)
+            QCOMPARE(row.record, results[i]);
+        else if (row.outcome == Outcome::Refused)
+            QVERIFY2(row.reason.contains(QString::fromUtf8(results[i])), qPrintable(row.reason));
+    }
+    if (format == "Firefox")
+        QCOMPARE(plan.layout.describe(),
+                 QString::fromUtf8("the host of url \u2192 Service, username \u2192 Username, "
+                                   "password \u2192 Password, url \u2192 Path"));
+}
+
+void TestCsv::wholeFileRefusals() {
+    QVERIFY(planOf("").error.contains("empty"));
+    QVERIFY(planOf("site,secret\nexample.org,pw\n").error.contains("not a header"));
+    QVERIFY(planOf("url,username,password\nx,\"u\n").error.contains("never closed"));
+    QVERIFY(planOf("url,username,password\nx,\"u\n").rows.empty());
+    // A record the store would not read back whole is refused by name.
+    const CsvImportPlan unsafe = planOf("name,username,password\nsite,ann,pw\n", {},
+                                        [](QByteArrayView) { return false; });
+    QCOMPARE(unsafe.rows.size(), size_t(1));
+    QVERIFY(unsafe.rows[0].reason.contains("stored safely"));
+    // Missing columns in a row read as empty; a missing name comes from the address.
+    const CsvImportPlan shortRow = planOf("url,username,password,name\nhttp://h.example/x,ann,pw\n");
+    QCOMPARE(shortRow.newRecords(), QList<QByteArray>{"h.example:!ann:!pw:!:!http://h.example/x"});
+}
+
+void TestCsv::exportBytesAndRoundTrip() {
+    const QList<QByteArray> records{"Mail:!ann:!p,w:!say \"hi\":!http://m",
+                                    " spaced :!u:!\x80\xE9\x81:!:!", "plain:!u:!p:!:!"};
+    const RecordList stored(records);
+    QByteArray exported = CsvExportHeader();
+    for (const QByteArrayView record : stored.lines())
+        exported += CsvExportRow(record);
+    QCOMPARE(exported, QByteArray("service,username,password,notes,url\r\n"
+                                  "\" spaced \",u,\xE2\x82\xAC\xC3\xA9\xC2\x81,,\r\n"
+                                  "Mail,ann,\"p,w\",\"say \"\"hi\"\"\",http://m\r\n"
+                                  "plain,u,p,,\r\n"));
+    const CsvImportPlan back = planOf(exported);
+    QCOMPARE(RecordList(back.newRecords()), stored);
+    const CsvImportPlan again = planOf(exported, records);
+    QCOMPARE(again.count(Outcome::Identical), 3);
+}
+
+QTEST_MAIN(TestCsv)
+#include "tst_csv.moc"

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 BUILD=${FUZZ_BUILD:-build-fuzz}
 RUNS=${FUZZ_RUNS:-1000000}
 SECONDS_EACH=${FUZZ_SECONDS:-1200}
-TARGETS=${FUZZ_TARGETS:-"store settings oldrecord recordline expiry"}
+TARGETS=${FUZZ_TARGETS:-"store settings oldrecord recordline expiry csv"}
 
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNLOCK_FUZZ=ON \
       -DCMAKE_CXX_COMPILER=clang++ >/dev/null

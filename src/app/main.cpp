@@ -42,7 +42,8 @@ int main(int argc, char *argv[]) {
     Platform::protectProcessMemory();
     // The CSV commands run without a window, and so without a display.
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--import-csv") == 0 || std::strcmp(argv[i], "--export-csv") == 0) {
+        if (std::strcmp(argv[i], "--import-csv") == 0 ||
+            std::strcmp(argv[i], "--export-csv") == 0) {
             QCoreApplication app(argc, argv);
             return *RunCsvCommand(
                 QCoreApplication::arguments(),

@@ -35,20 +35,22 @@ public:
     }
     int columnCount(const QModelIndex &parent) const override { return parent.isValid() ? 0 : 7; }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
-        static const char *const names[] = {"Line",     "Becomes",    "Service", "Username",
-                                            "Password", "Other Info", "Path"};
+        static const char *const names[] = {"Line",       "Service", "Username", "Password",
+                                            "Other Info", "Path",    "Becomes"};
         if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
             return {};
         return QString::fromLatin1(names[section]);
     }
     QVariant data(const QModelIndex &index, int role) const override {
-        if (role != Qt::DisplayRole || !m_rows)
+        if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !m_rows)
             return {};
         const CsvImportRow &row = (*m_rows)[size_t(index.row())];
         switch (index.column()) {
         case 0:
             return row.line;
-        case 1:
+        case 3:
+            return row.text[2].isEmpty() ? QString() : QStringLiteral("*");
+        case 6:
             switch (row.outcome) {
             case CsvImportRow::Outcome::New:
                 return QStringLiteral("new");
@@ -58,10 +60,8 @@ public:
                 return QStringLiteral("refused: ") + row.reason;
             }
             return {};
-        case 4:
-            return row.text[2].isEmpty() ? QString() : QStringLiteral("*");
         default:
-            return row.text[index.column() - 2];
+            return row.text[index.column() - 1];
         }
     }
 
@@ -106,7 +106,7 @@ CsvImportWindow::CsvImportWindow(const QString &path, const RecordList &stored,
         emit importRequested(records);
     });
     connect(cancel, &QPushButton::clicked, this, &QDialog::close);
-    resize(760, 420);
+    resize(900, 420);
 
     if (!m_file.open(QIODevice::ReadOnly)) {
         m_done = true;
@@ -146,8 +146,8 @@ void CsvImportWindow::readSlice() {
 void CsvImportWindow::showPlan() {
     const QString name = QDir::toNativeSeparators(m_path);
     if (!m_plan.error.isEmpty()) {
-        const QString text =
-            QStringLiteral("%1 can not be imported: %2. Nothing was imported.").arg(name, m_plan.error);
+        const QString text = QStringLiteral("%1 can not be imported: %2. Nothing was imported.")
+                                 .arg(name, m_plan.error);
         close();
         emit unreadable(text);
         return;
@@ -162,7 +162,9 @@ void CsvImportWindow::showPlan() {
             .arg(m_plan.count(Outcome::Identical))
             .arg(m_plan.count(Outcome::Refused)));
     m_model->setRows(&m_plan.rows);
-    m_rows->resizeColumnToContents(0);
+    // The outcome, last, takes the room a reason needs.
+    for (int column = 0; column < 6; ++column)
+        m_rows->resizeColumnToContents(column);
     m_importButton->setEnabled(m_plan.count(Outcome::New) > 0);
     if (m_importButton->isEnabled())
         m_importButton->setFocus();

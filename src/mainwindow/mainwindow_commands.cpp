@@ -396,8 +396,9 @@ void MainWindow::importCsv() {
     auto *preview = new CsvImportWindow(
         path, records(), [this](QByteArrayView line) { return m_session.storable(line); }, this);
     m_csvImport = preview;
-    connect(preview, &CsvImportWindow::unreadable, this,
-            [this](const QString &text) { m_hooks.message(QMessageBox::Warning, kProgramTitle, text); });
+    connect(preview, &CsvImportWindow::unreadable, this, [this](const QString &text) {
+        m_hooks.message(QMessageBox::Warning, kProgramTitle, text);
+    });
     connect(preview, &CsvImportWindow::importRequested, this, [this](QList<QByteArray> lines) {
         // What was stored while the preview was up is not added twice.
         lines.removeIf([this](const QByteArray &line) { return records().contains(line); });
@@ -405,8 +406,9 @@ void MainWindow::importCsv() {
             return;
         select(-1);
         m_hooks.message(QMessageBox::Information, kProgramTitle,
-                        lines.size() == 1 ? QStringLiteral("1 record was added.")
-                                          : QStringLiteral("%1 records were added.").arg(lines.size()));
+                        lines.size() == 1
+                            ? QStringLiteral("1 record was added.")
+                            : QStringLiteral("%1 records were added.").arg(lines.size()));
     });
     preview->open();
 }
@@ -433,13 +435,13 @@ void MainWindow::exportCsv() {
         });
     const QString shown = QDir::toNativeSeparators(path);
     if (!written)
-        m_hooks.message(QMessageBox::Warning, kProgramTitle,
-                        QStringLiteral("%1 could not be written. Nothing was exported.").arg(shown));
+        m_hooks.message(
+            QMessageBox::Warning, kProgramTitle,
+            QStringLiteral("%1 could not be written. Nothing was exported.").arg(shown));
     else
-        m_hooks.message(QMessageBox::Information, kProgramTitle,
-                        QStringLiteral("%1 records were written to %2.")
-                            .arg(exported.size())
-                            .arg(shown));
+        m_hooks.message(
+            QMessageBox::Information, kProgramTitle,
+            QStringLiteral("%1 records were written to %2.").arg(exported.size()).arg(shown));
 }
 
 void MainWindow::configure() {

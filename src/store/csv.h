@@ -54,9 +54,9 @@ QByteArray FormatRow(const QList<QByteArray> &fields);
 
 // Where a column of a known export lands among the record's five fields.
 struct CsvLayout {
-    QString format;          // the program the header is recognised as
+    QString format;                       // the program the header is recognised as
     int column[5] = {-1, -1, -1, -1, -1}; // by record field; -1 when absent
-    QStringList headers;     // the header's own names, for the description
+    QStringList headers;                  // the header's own names, for the description
     // "Title → Service, Username → Username, ...": how the preview and the
     // command line say what goes where.
     QString describe() const;
@@ -72,9 +72,9 @@ struct CsvImportRow {
     enum class Outcome { New, Identical, Refused };
     qint64 line = 0;
     Outcome outcome = Outcome::Refused;
-    QString reason;           // why a row is refused
-    QString text[5];          // the five fields as read, for the preview
-    QByteArray record;        // the record line to store, for a new one
+    QString reason;    // why a row is refused
+    QString text[5];   // the five fields as read, for the preview
+    QByteArray record; // the record line to store, for a new one
 };
 
 struct CsvImportPlan {

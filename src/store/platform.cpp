@@ -244,9 +244,10 @@ NewFileStatus writeNewFile(const QString &path, const ContentSource &fill) {
     if (QFileInfo(path).exists() || QFileInfo(path).isSymLink())
         return NewFileStatus::Exists;
     // A name of its own beside the target, so no file of the user's is reused.
-    const QString part = QStringLiteral("%1.%2.part")
-                             .arg(path)
-                             .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
+    const QString part =
+        QStringLiteral("%1.%2.part")
+            .arg(path)
+            .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
     QFile file(part);
     if (!writeNewSyncedFile(file, fill))
         return NewFileStatus::Failed;

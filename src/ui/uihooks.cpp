@@ -1,10 +1,9 @@
 #include "uihooks.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFileDialog>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QProxyStyle>

@@ -1,5 +1,6 @@
 #include "../common/guiharness.h"
 
+#include "csvimportwindow.h"
 #include "database.h"
 #include "settings.h"
 #include "stringcipher.h"
@@ -7,6 +8,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QLabel>
+#include <QTableView>
 
 namespace {
 
@@ -33,6 +35,7 @@ private slots:
     void pathsGoToTheShell();
     void importOldDatabase();
     void importUnderProgramAndDBase();
+    void csvInAndOut();
 };
 
 void TestClipboard::labelsCopyAndTurnRed() {
@@ -254,6 +257,86 @@ void TestClipboard::importUnderProgramAndDBase() {
     QCOMPARE(h.copyFile(), xorInverted(EncodeLine("a:!b:!c:!:!d"), "key7") + "\r\n");
     QVERIFY(!Platform::exists(h.paths().database()));
     QVERIFY(!Platform::exists(h.paths().tempFile()));
+}
+
+void TestClipboard::csvInAndOut() {
+    const QByteArray bank = "Bank:!ann:!say \"hi\":!:!";
+    Harness h(true);
+    MainWindow &w = h.startWith({bank});
+    const QString bad = h.folders.root.filePath("bad.csv");
+    writeBytes(bad, "url,username,password\nx,\"u\n");
+    const auto before = snapshot(h.folders);
+    // Chosen, read into the preview, then taken (or not) as the buttons say.
+    const auto importFile = [&](const QString &file, const char *button) {
+        h.chosenFiles = {file};
+        part<QAction>(w, "importCsvAction")->trigger();
+        QPointer<CsvImportWindow> preview = w.csvImportWindow();
+        const bool settled =
+            QTest::qWaitFor([&] { return !preview || (preview->plan() && preview->isVisible()); });
+        if (settled && preview)
+            QTest::mouseClick(part<QPushButton>(preview, button), Qt::LeftButton);
+        return !preview.isNull();
+    };
+
+    // Cancel changes nothing; the preview masks passwords and says why a row is refused.
+    const QString keepass = QFINDTESTDATA("../store/data/csv/keepassxc.csv");
+    h.chosenFiles = {keepass};
+    part<QAction>(w, "importCsvAction")->trigger();
+    CsvImportWindow *preview = w.csvImportWindow();
+    QTRY_VERIFY(preview->plan());
+    QVERIFY2(part<QLabel>(preview, "summary")
+                 ->text()
+                 .contains("1 new, 1 identical to a stored record (skipped), 1 refused"),
+             qPrintable(part<QLabel>(preview, "summary")->text()));
+    const QAbstractItemModel *rows = part<QTableView>(preview, "rows")->model();
+    QCOMPARE(rows->data(rows->index(0, 3)).toString(), QStringLiteral("*"));
+    QVERIFY(rows->data(rows->index(2, 6)).toString().startsWith("refused: the Service holds"));
+    QTest::mouseClick(part<QPushButton>(preview, "cancelButton"), Qt::LeftButton);
+    QCOMPARE(snapshot(h.folders), before);
+
+    // A malformed file: told, and nothing changes.
+    QVERIFY(!importFile(bad, "importButton"));
+    QCOMPARE(h.messages.size(), 1);
+    QVERIFY2(h.messages[0].text.contains("is never closed"), qPrintable(h.messages[0].text));
+    QCOMPARE(snapshot(h.folders), before);
+
+    // Each program's export in turn, into the same store.
+    for (const char *file : {"keepassxc", "bitwarden", "firefox", "chrome", "generic"})
+        importFile(QFINDTESTDATA(QStringLiteral("../store/data/csv/%1.csv").arg(file)),
+                   "importButton");
+    QCOMPARE(h.messages.last().text, QStringLiteral("1 record was added."));
+    const QList<QByteArray> all{
+        bank,
+        "Mail:!ann@example.org:!p4ss, with comma:!two lines:!https://mail.example.org/",
+        "Forum:!bob:!hunter2:!:!https://forum.example.net/login",
+        "VPN:!bob.w:!S3cret!:!Office VPN, port 443:!vpn.example.com",
+        "accounts.example.com:!carl@example.com:!Pa55 w\xF6rd:!:!https://accounts.example.com:8443/"
+        "login",
+        "example.com:!dave:!d4ve:!:!https://example.com/login",
+        "caf\xE9.example:!dave:!\x80"
+        "5:!:!https://caf\xE9.example/",
+        "Home NAS:!erin:!pw1:!:!/mnt/nas"};
+    QCOMPARE(h.databaseFile(), storeBytes(RecordList(all).toList()));
+
+    // Export asks first; then the file is the user's alone, and read back
+    // into an empty store it gives the same store.
+    const QString out = h.folders.root.filePath("out.csv");
+    h.confirmAnswers = {false};
+    h.chosenFiles = {out};
+    part<QAction>(w, "exportCsvAction")->trigger();
+    QVERIFY(h.questions.last().text.startsWith("The file will hold every password in plain text"));
+    QVERIFY(!QFile::exists(out));
+    part<QAction>(w, "exportCsvAction")->trigger();
+    QCOMPARE(modeOf(out), 0600);
+    QCOMPARE(h.messages.last().text, QStringLiteral("8 records were written to %1.").arg(out));
+    Harness fresh(true);
+    fresh.start();
+    fresh.chosenFiles = {out};
+    part<QAction>(fresh.w(), "importCsvAction")->trigger();
+    QTRY_VERIFY(fresh.w().csvImportWindow()->plan());
+    QTest::mouseClick(part<QPushButton>(fresh.w().csvImportWindow(), "importButton"),
+                      Qt::LeftButton);
+    QCOMPARE(fresh.databaseFile(), h.databaseFile());
 }
 
 QTEST_MAIN(TestClipboard)

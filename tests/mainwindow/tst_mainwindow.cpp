@@ -44,8 +44,8 @@ void TestMainWindow::firstStart() {
         QVERIFY(a->shortcut().isEmpty());
     }
     QCOMPARE(items, (QStringList{"&Menu", "&Add", "R&eplace", "Remo&ve", "&Reset", "&Configure",
-                                 "&Security", "&Capture", "-", "&Import", "-", "&Help", "A&bout",
-                                 "E&xit"}));
+                                 "&Security", "&Capture", "-", "&Import", "Import CS&V\u2026",
+                                 "Expor&t CSV\u2026", "-", "&Help", "A&bout", "E&xit"}));
 }
 
 void TestMainWindow::addingWritesTheFile() {

@@ -72,23 +72,23 @@ void TestCsv::readsRfc4180_data() {
     QTest::newRow("quoted comma, quotes and line break")
         << QByteArray("\"x,y\",\"say \"\"hi\"\"\",\"1\r\n2\"\nz\n")
         << Rows{{"x,y", "say \"hi\"", "1\r\n2"}, {"z"}} << QList<qint64>{1, 3} << "";
-    QTest::newRow("mark and blank lines")
-        << QByteArray("\xEF\xBB\xBF" "a\n\r\n\nb\n") << Rows{{"a"}, {"b"}} << QList<qint64>{1, 4}
-        << "";
+    QTest::newRow("mark and blank lines") << QByteArray("\xEF\xBB\xBF"
+                                                        "a\n\r\n\nb\n")
+                                          << Rows{{"a"}, {"b"}} << QList<qint64>{1, 4} << "";
     QTest::newRow("a quote inside text is text")
         << QByteArray("ab\"c,\"d\"e,\"\"\n") << Rows{{"ab\"c", "de", ""}} << QList<qint64>{1} << "";
     QTest::newRow("empty fields") << QByteArray(",,\n") << Rows{{"", "", ""}} << QList<qint64>{1}
                                   << "";
-    QTest::newRow("quote never closed")
-        << QByteArray("a\n\"b,c\nd\n") << Rows{{"a"}} << QList<qint64>{1} << "line 2 is never closed";
+    QTest::newRow("quote never closed") << QByteArray("a\n\"b,c\nd\n") << Rows{{"a"}}
+                                        << QList<qint64>{1} << "line 2 is never closed";
     // Pieces of the file meet inside a doubled quote and inside a CR LF.
     const QByteArray across = '"' + QByteArray(65534, 'x') + "\"\"\"\r\n";
     QTest::newRow("doubled quote across pieces")
-        << across + "b\n" << Rows{{QByteArray(65534, 'x') + '"'}, {"b"}} << QList<qint64>{1, 2}
-        << "";
+        << across + "b\n"
+        << Rows{{QByteArray(65534, 'x') + '"'}, {"b"}} << QList<qint64>{1, 2} << "";
     QTest::newRow("CR LF across pieces")
-        << QByteArray(65535, 'y') + "\r\nb\n" << Rows{{QByteArray(65535, 'y')}, {"b"}}
-        << QList<qint64>{1, 2} << "";
+        << QByteArray(65535, 'y') + "\r\nb\n"
+        << Rows{{QByteArray(65535, 'y')}, {"b"}} << QList<qint64>{1, 2} << "";
 }
 
 void TestCsv::readsRfc4180() {
@@ -137,28 +137,34 @@ void TestCsv::eachProgramsExport_data() {
     const int fresh = int(Outcome::New), same = int(Outcome::Identical),
               refused = int(Outcome::Refused);
     QTest::newRow("KeePassXC")
-        << "keepassxc.csv" << "KeePassXC" << QList<qint64>{2, 4, 5}
-        << QList<int>{fresh, same, refused}
+        << "keepassxc.csv"
+        << "KeePassXC" << QList<qint64>{2, 4, 5} << QList<int>{fresh, same, refused}
         << QList<QByteArray>{"Mail:!ann@example.org:!p4ss, with comma:!two lines:!https://mail."
                              "example.org/",
                              "", "the Service holds \"\xC5\x81\""};
-    QTest::newRow("Bitwarden")
-        << "bitwarden.csv" << "Bitwarden" << QList<qint64>{2, 3, 4}
-        << QList<int>{fresh, fresh, refused}
-        << QList<QByteArray>{"Forum:!bob:!hunter2:!:!https://forum.example.net/login",
-                             "VPN:!bob.w:!S3cret!:!Office VPN, port 443:!vpn.example.com",
-                             "no user name and no password"};
-    QTest::newRow("Firefox") << "firefox.csv" << "Firefox" << QList<qint64>{2, 3}
-                             << QList<int>{refused, fresh}
-                             << QList<QByteArray>{"the Password holds \":!\"",
-                                                  "accounts.example.com:!carl@example.com:!Pa55 "
-                                                  "w\xF6rd:!:!https://accounts.example.com:8443/login"};
-    QTest::newRow("Chrome") << "chrome.csv" << "Chrome" << QList<qint64>{2, 3, 4}
+    QTest::newRow("Bitwarden") << "bitwarden.csv"
+                               << "Bitwarden" << QList<qint64>{2, 3, 4}
+                               << QList<int>{fresh, fresh, refused}
+                               << QList<QByteArray>{
+                                      "Forum:!bob:!hunter2:!:!https://forum.example.net/login",
+                                      "VPN:!bob.w:!S3cret!:!Office VPN, port 443:!vpn.example.com",
+                                      "no user name and no password"};
+    QTest::newRow("Firefox") << "firefox.csv"
+                             << "Firefox" << QList<qint64>{2, 3} << QList<int>{refused, fresh}
+                             << QList<QByteArray>{
+                                    "the Password holds \":!\"",
+                                    "accounts.example.com:!carl@example.com:!Pa55 "
+                                    "w\xF6rd:!:!https://accounts.example.com:8443/login"};
+    QTest::newRow("Chrome") << "chrome.csv"
+                            << "Chrome" << QList<qint64>{2, 3, 4}
                             << QList<int>{fresh, refused, fresh}
-                            << QList<QByteArray>{"example.com:!dave:!d4ve:!:!https://example.com/login",
-                                                 "no password",
-                                                 "caf\xE9.example:!dave:!\x80" "5:!:!https://caf\xE9.example/"};
-    QTest::newRow("generic") << "generic.csv" << "generic" << QList<qint64>{2, 4, 5}
+                            << QList<QByteArray>{
+                                   "example.com:!dave:!d4ve:!:!https://example.com/login",
+                                   "no password",
+                                   "caf\xE9.example:!dave:!\x80"
+                                   "5:!:!https://caf\xE9.example/"};
+    QTest::newRow("generic") << "generic.csv"
+                             << "generic" << QList<qint64>{2, 4, 5}
                              << QList<int>{fresh, same, refused}
                              << QList<QByteArray>{"Home NAS:!erin:!pw1:!:!/mnt/nas", "",
                                                   "not UTF-8 text"};
@@ -195,12 +201,13 @@ void TestCsv::wholeFileRefusals() {
     QVERIFY(planOf("url,username,password\nx,\"u\n").error.contains("never closed"));
     QVERIFY(planOf("url,username,password\nx,\"u\n").rows.empty());
     // A record the store would not read back whole is refused by name.
-    const CsvImportPlan unsafe = planOf("name,username,password\nsite,ann,pw\n", {},
-                                        [](QByteArrayView) { return false; });
+    const CsvImportPlan unsafe =
+        planOf("name,username,password\nsite,ann,pw\n", {}, [](QByteArrayView) { return false; });
     QCOMPARE(unsafe.rows.size(), size_t(1));
     QVERIFY(unsafe.rows[0].reason.contains("stored safely"));
     // Missing columns in a row read as empty; a missing name comes from the address.
-    const CsvImportPlan shortRow = planOf("url,username,password,name\nhttp://h.example/x,ann,pw\n");
+    const CsvImportPlan shortRow =
+        planOf("url,username,password,name\nhttp://h.example/x,ann,pw\n");
     QCOMPARE(shortRow.newRecords(), QList<QByteArray>{"h.example:!ann:!pw:!:!http://h.example/x"});
 }
 

@@ -1,0 +1,101 @@
+#include "testfolders.h"
+
+#include "session.h"
+#include "settings.h"
+
+#include <QProcess>
+#include <QtTest>
+
+// The built program run with --import-csv and --export-csv, as a script runs
+// it: no display, the password on standard input.
+
+namespace {
+
+struct Run {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+Run runProgram(const TestFolders &f, const QStringList &args, const QByteArray &input = {}) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    env.insert("TMPDIR", f.paths.tempFolder);
+    process.setProcessEnvironment(env);
+    process.start(f.paths.programFolder + "/varnlock", args);
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(30000))
+        return {};
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+} // namespace
+
+class TestCsvCommand : public QObject {
+    Q_OBJECT
+private slots:
+    void importAndExport();
+};
+
+void TestCsvCommand::importAndExport() {
+    TestFolders f;
+    QVERIFY(QFile::copy(VARNLOCK_PATH, f.paths.programFolder + "/varnlock"));
+    QVERIFY(WriteSettingsFile(f.paths, BuildSettingsLine(kNeverExpires, "key7", "11-01-2026",
+                                                         Scope::ProgramOnly)) ==
+            SettingsStatus::Ok);
+    const QByteArray bank = "Bank:!ann:!say \"hi\":!:!";
+    writeBytes(f.paths.database(), storeBytes({bank}));
+    const QString keepass = QFINDTESTDATA("../store/data/csv/keepassxc.csv");
+    const auto before = snapshot(f);
+
+    // Three wrong passwords, a malformed file, or a window holding the
+    // folder: refused, nothing changed.
+    Run run = runProgram(f, {"--import-csv", keepass}, "a\nb\nc\nkey7\n");
+    QCOMPARE(run.code, 1);
+    QVERIFY2(run.err.contains("Access Error"), qPrintable(run.err));
+    const QString bad = f.root.filePath("bad.csv");
+    writeBytes(bad, "url,username,password\nx,\"u\n");
+    run = runProgram(f, {"--import-csv", bad}, "key7\n");
+    QCOMPARE(run.code, 1);
+    QVERIFY2(run.err.contains("is never closed. Nothing was changed."), qPrintable(run.err));
+    {
+        Session window(f.paths);
+        QCOMPARE(window.lock(), Platform::FolderLock::Result::Locked);
+        run = runProgram(f, {"--import-csv", keepass}, "key7\n");
+        QCOMPARE(run.code, 1);
+        QVERIFY2(run.err.contains("open in a Varnlock window"), qPrintable(run.err));
+    }
+    QCOMPARE(snapshot(f), before);
+
+    // The second try is right: what was added, skipped and refused, by line.
+    run = runProgram(f, {"--import-csv", keepass}, "wrong\nkey7\n");
+    QCOMPARE(run.code, 0);
+    QVERIFY2(run.out.contains("line 5: refused: the Service holds"), qPrintable(run.out));
+    QVERIFY(run.out.contains("Added 1, skipped 1 already stored, refused 1."));
+    const QByteArray mail =
+        "Mail:!ann@example.org:!p4ss, with comma:!two lines:!https://mail.example.org/";
+    QCOMPARE(fileBytes(f.paths.database()), storeBytes({bank, mail}));
+
+    // Export writes a new file, the user's alone, and never over one.
+    const QString out = f.root.filePath("out.csv");
+    run = runProgram(f, {"--export-csv", out}, "key7\n");
+    QCOMPARE(run.code, 0);
+    QCOMPARE(modeOf(out), 0600);
+    const QByteArray exported = "service,username,password,notes,url\r\n"
+                                "Bank,ann,\"say \"\"hi\"\"\",,\r\n"
+                                "Mail,ann@example.org,\"p4ss, with comma\",two lines,"
+                                "https://mail.example.org/\r\n";
+    QCOMPARE(fileBytes(out), exported);
+    run = runProgram(f, {"--export-csv", out}, "key7\n");
+    QCOMPARE(run.code, 1);
+    QVERIFY2(run.err.contains("exists already"), qPrintable(run.err));
+    QCOMPARE(fileBytes(out), exported);
+    QCOMPARE(QDir(f.root.path()).entryList(QDir::Files), (QStringList{"bad.csv", "out.csv"}));
+}
+
+QTEST_MAIN(TestCsvCommand)
+#include "tst_csvcommand.moc"

@@ -5,6 +5,7 @@
 #include "session.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <cstdio>
@@ -118,11 +119,14 @@ int ImportCsv(Session &session, const QString &path) {
     }
     CsvImportPlanner planner(file, session.records(),
                              [&session](QByteArrayView line) { return session.storable(line); });
-    const qint64 size = file.size();
+    planner.dropTextOfAcceptedRows();
+    const qint64 size = std::max<qint64>(file.size(), 1);
+    QElapsedTimer clock;
+    clock.start();
     bool told = false;
     while (planner.step(8192)) {
-        // Large files tell how far they are.
-        if (size > (8 << 20)) {
+        // A read that takes longer than half a second tells how far it is.
+        if (clock.elapsed() > 500) {
             std::fprintf(stderr, "\rvarnlock: reading %s: %lld %%", qPrintable(path),
                          static_cast<long long>(planner.bytesRead() * 100 / size));
             told = true;

@@ -345,6 +345,9 @@ bool CsvImportPlanner::step(qsizetype rows) {
                 "characters would break the line it is stored on");
             continue;
         }
+        if (!m_keepText)
+            for (QString &text : item.text)
+                text = QString();
         if (m_stored.contains(item.record) || m_seen.contains(item.record)) {
             item.outcome = CsvImportRow::Outcome::Identical;
             item.record.clear();

@@ -94,6 +94,10 @@ public:
     // would go to. The file is read from where it stands.
     CsvImportPlanner(QIODevice &file, RecordList stored,
                      std::function<bool(QByteArrayView)> storable);
+    // Without a preview to show, the rows that are not refused keep only
+    // their record, not their text: a million rows then take a third of
+    // the memory.
+    void dropTextOfAcceptedRows() { m_keepText = false; }
     // Reads up to rows more rows; false once the plan is complete.
     bool step(qsizetype rows);
     qint64 bytesRead() const { return m_reader.bytesRead(); }
@@ -108,6 +112,7 @@ private:
     std::function<bool(QByteArrayView)> m_storable;
     CsvImportPlan m_plan;
     QSet<QByteArray> m_seen;
+    bool m_keepText = true;
     bool m_headerRead = false;
     bool m_done = false;
 };

@@ -15,7 +15,10 @@ namespace {
 
 // The layout, byte by byte, is docs/format.md's.
 constexpr char kMagic[8] = {'V', 'L', 'S', 'T', 'R', 'O', 'N', 'G'};
-constexpr quint16 kVersion = 1;
+// Version 2 frames hold one record or more; a version 1 frame, which holds
+// exactly one, reads the same way.
+constexpr quint16 kVersion = 2;
+constexpr quint16 kOldestVersion = 1;
 constexpr quint8 kArgon2id13 = 2;
 constexpr qsizetype kKeyBytes = crypto_aead_xchacha20poly1305_ietf_KEYBYTES;
 constexpr qsizetype kNonceBytes = crypto_aead_xchacha20poly1305_ietf_NPUBBYTES;
@@ -29,6 +32,14 @@ constexpr qsizetype kHeaderBytes = kCoveredBytes + kNonceBytes + kKeyBytes + kTa
 constexpr qsizetype kFrameHead = 4 + kNonceBytes;
 constexpr qsizetype kPadStep = 64;
 constexpr quint32 kMaxFrame = quint32(512) << 20;
+// A whole write groups records into frames of about this much plaintext: one
+// cipher set-up per frame instead of per record is what lets a rewrite keep
+// pace with the disk.
+constexpr qsizetype kGroupBytes = 64 * 1024;
+// Frames made between two writes of a rewrite, and the least plaintext worth
+// spreading over the cores.
+constexpr qsizetype kBatchBytes = 2 << 20;
+constexpr qsizetype kParallelBytes = 256 * 1024;
 
 static_assert(kSaltBytes == crypto_pwhash_argon2id_SALTBYTES);
 static_assert(kHeaderBytes == 136);
@@ -161,27 +172,32 @@ void frameAd(const Keys &keys, quint64 index, unsigned char (&ad)[kIdBytes + 8])
         ad[kIdBytes + i] = static_cast<unsigned char>((index >> (8 * i)) & 0xff);
 }
 
-qsizetype paddedSize(qsizetype recordSize) {
-    return (4 + recordSize + kPadStep - 1) / kPadStep * kPadStep;
+// A frame's plaintext: each record after its length, then zeros to a
+// 64-byte step.
+qsizetype paddedSize(std::span<const QByteArrayView> records) {
+    qsizetype plain = 0;
+    for (const QByteArrayView record : records)
+        plain += 4 + record.size();
+    return (plain + kPadStep - 1) / kPadStep * kPadStep;
 }
 
-qsizetype frameSize(qsizetype recordSize) {
-    return kFrameHead + paddedSize(recordSize) + kTagBytes;
-}
-
-// One record as a frame at dst: length, nonce, then the record (its length
-// first, padded with zeros to a 64-byte step) enciphered in place and tagged.
-void writeFrame(char *dst, const Keys &keys, quint64 index, QByteArrayView record,
+// The records of a frame at dst: length, nonce, then the records enciphered
+// in place and tagged.
+void writeFrame(char *dst, const Keys &keys, quint64 index, std::span<const QByteArrayView> records,
                 const unsigned char *nonce) {
-    const qsizetype padded = paddedSize(record.size());
+    const qsizetype padded = paddedSize(records);
     for (int i = 0; i < 4; ++i)
         dst[i] = char((quint64(padded + kTagBytes) >> (8 * i)) & 0xff);
     std::memcpy(dst + 4, nonce, kNonceBytes);
     auto *plain = reinterpret_cast<unsigned char *>(dst + kFrameHead);
-    for (int i = 0; i < 4; ++i)
-        plain[i] = static_cast<unsigned char>((quint64(record.size()) >> (8 * i)) & 0xff);
-    std::memcpy(plain + 4, record.data(), size_t(record.size()));
-    std::memset(plain + 4 + record.size(), 0, size_t(padded - 4 - record.size()));
+    qsizetype at = 0;
+    for (const QByteArrayView record : records) {
+        for (int i = 0; i < 4; ++i)
+            plain[at + i] = static_cast<unsigned char>((quint64(record.size()) >> (8 * i)) & 0xff);
+        std::memcpy(plain + at + 4, record.data(), size_t(record.size()));
+        at += 4 + record.size();
+    }
+    std::memset(plain + at, 0, size_t(padded - at));
     unsigned char ad[kIdBytes + 8];
     frameAd(keys, index, ad);
     unsigned long long written = 0;
@@ -190,11 +206,12 @@ void writeFrame(char *dst, const Keys &keys, quint64 index, QByteArrayView recor
                                                sizeof ad, nullptr, nonce, Access::data(keys));
 }
 
-// Runs work(begin, end) over [0, count) in a few slices at once: each frame is
-// enciphered on its own, so a large store uses every core.
-template <typename Work> void inSlices(size_t count, const Work &work) {
+// Runs work(begin, end) over [0, count) in a few slices at once when there is
+// enough of it: each frame is enciphered on its own, so a large store uses
+// every core.
+template <typename Work> void inSlices(size_t count, bool parallel, const Work &work) {
     const size_t cores = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4);
-    const size_t slices = count < 4096 ? 1 : cores;
+    const size_t slices = parallel ? std::min(cores, std::max<size_t>(count, 1)) : 1;
     std::vector<std::thread> helpers;
     for (size_t s = 1; s < slices; ++s)
         helpers.emplace_back(
@@ -204,49 +221,72 @@ template <typename Work> void inSlices(size_t count, const Work &work) {
         helper.join();
 }
 
-// Frames for records from index on, appended to out in one allocation, their
-// nonces drawn from the system in one go.
-void appendFrames(QByteArray &out, const Keys &keys, quint64 index,
-                  std::span<const QByteArrayView> records) {
-    qsizetype total = 0;
-    for (const QByteArrayView record : records)
-        total += frameSize(record.size());
-    QByteArray nonces(qsizetype(records.size()) * kNonceBytes, Qt::Uninitialized);
-    randombytes_buf(nonces.data(), size_t(nonces.size()));
-    std::vector<qsizetype> offsets(records.size());
-    qsizetype at = out.size();
+// Where each frame's records begin, then the end: records in groups of up to
+// kGroupBytes of plaintext, a larger record in a frame of its own.
+std::vector<size_t> frameBounds(std::span<const QByteArrayView> records) {
+    std::vector<size_t> bounds;
+    qsizetype filled = 0;
     for (size_t i = 0; i < records.size(); ++i) {
-        offsets[i] = at;
-        at += frameSize(records[i].size());
+        const qsizetype need = 4 + records[i].size();
+        if (bounds.empty() || filled + need > kGroupBytes) {
+            bounds.push_back(i);
+            filled = 0;
+        }
+        filled += need;
+    }
+    bounds.push_back(records.size());
+    return bounds;
+}
+
+// The frames [first, last) of bounds, appended to out in one allocation,
+// their nonces drawn from the system in one go.
+void appendFrames(QByteArray &out, const Keys &keys, std::span<const QByteArrayView> records,
+                  const std::vector<size_t> &bounds, size_t first, size_t last) {
+    const size_t count = last - first;
+    QByteArray nonces(qsizetype(count) * kNonceBytes, Qt::Uninitialized);
+    randombytes_buf(nonces.data(), size_t(nonces.size()));
+    std::vector<qsizetype> offsets(count);
+    qsizetype at = out.size();
+    const qsizetype start = at;
+    for (size_t f = 0; f < count; ++f) {
+        offsets[f] = at;
+        const size_t from = bounds[first + f], to = bounds[first + f + 1];
+        at += kFrameHead + paddedSize(records.subspan(from, to - from)) + kTagBytes;
     }
     out.resize(at);
     char *data = out.data();
-    inSlices(records.size(), [&](size_t begin, size_t end) {
-        for (size_t i = begin; i < end; ++i)
-            writeFrame(data + offsets[i], keys, index + i, records[i],
-                       bytes(nonces.constData() + qsizetype(i) * kNonceBytes));
+    inSlices(count, at - start >= kParallelBytes, [&](size_t begin, size_t end) {
+        for (size_t f = begin; f < end; ++f) {
+            const size_t from = bounds[first + f], to = bounds[first + f + 1];
+            writeFrame(data + offsets[f], keys, first + f, records.subspan(from, to - from),
+                       bytes(nonces.constData() + qsizetype(f) * kNonceBytes));
+        }
     });
 }
 
-QByteArray wholeStore(Keys &keys, std::span<const QByteArrayView> records) {
-    QByteArray out = header(keys, records.size());
-    appendFrames(out, keys, 0, records);
+QByteArray wholeStore(Keys &keys, std::span<const QByteArrayView> records, quint64 &frames) {
+    const std::vector<size_t> bounds = frameBounds(records);
+    frames = bounds.size() - 1;
+    QByteArray out = header(keys, frames);
+    appendFrames(out, keys, records, bounds, 0, frames);
     return out;
 }
 
-// The whole store handed to write a piece at a time: the header, then the
-// frames of a few thousand records at a time in one reused buffer, so a large
-// store is never held twice in memory.
-bool streamStore(Keys &keys, std::span<const QByteArrayView> records,
+// The whole store handed to write a piece at a time: the header, then a few
+// megabytes of frames at a time in one reused buffer, so a large store is
+// never held twice in memory and the disk works while the next frames are made.
+bool streamStore(Keys &keys, std::span<const QByteArrayView> records, quint64 &frames,
                  const Platform::ChunkWriter &write) {
-    if (!write(header(keys, records.size())))
+    const std::vector<size_t> bounds = frameBounds(records);
+    frames = bounds.size() - 1;
+    if (!write(header(keys, frames)))
         return false;
-    constexpr size_t kSlice = 16384;
+    const size_t perBatch = std::max<size_t>(1, kBatchBytes / kGroupBytes);
     QByteArray buffer;
-    for (size_t first = 0; first < records.size(); first += kSlice) {
-        const auto slice = records.subspan(first, std::min(kSlice, records.size() - first));
+    for (size_t first = 0; first < size_t(frames); first += perBatch) {
         buffer.resize(0);
-        appendFrames(buffer, keys, first, slice);
+        appendFrames(buffer, keys, records, bounds, first,
+                     std::min<size_t>(frames, first + perBatch));
         if (!write(buffer))
             return false;
     }
@@ -269,8 +309,8 @@ Status openWith(const QString &path, const QByteArrayView *password, Keys &keys,
     if (!Platform::readFile(path, file, stamp))
         return Status::ReadFailed;
     if (file.size() < kHeaderBytes || std::memcmp(file.constData(), kMagic, sizeof kMagic) != 0 ||
-        getLe(file.constData() + 8, 2) != kVersion ||
-        getLe(file.constData() + 10, 1) != kArgon2id13)
+        getLe(file.constData() + 8, 2) < kOldestVersion ||
+        getLe(file.constData() + 8, 2) > kVersion || getLe(file.constData() + 10, 1) != kArgon2id13)
         return Status::NotAStore;
     const KdfParams params{quint32(getLe(file.constData() + 12, 4)),
                            getLe(file.constData() + 16, 8)};
@@ -325,34 +365,53 @@ Status openWith(const QString &path, const QByteArrayView *password, Keys &keys,
         at += kFrameHead + qsizetype(length);
     }
     opened.wholeSize = at;
-    // The records, as views into the file's bytes; the first frame that fails
-    // its check ends them.
-    std::vector<QByteArrayView> views(frames.size());
+    // Every frame checked and deciphered where it stands; the first that
+    // fails ends the records.
     std::atomic<size_t> firstBad = frames.size();
     char *data = file.data();
-    inSlices(frames.size(), [&](size_t begin, size_t end) {
+    inSlices(frames.size(), file.size() >= kParallelBytes, [&](size_t begin, size_t end) {
         for (size_t i = begin; i < end && i < firstBad.load(); ++i) {
             unsigned char ad[kIdBytes + 8];
             frameAd(keys, i, ad);
             const quint64 length = getLe(data + frames[i], 4);
             auto *frame = reinterpret_cast<unsigned char *>(data + frames[i] + kFrameHead);
             unsigned long long got = 0;
-            const bool good = crypto_aead_xchacha20poly1305_ietf_decrypt(
-                                  frame, &got, nullptr, frame, length, ad, sizeof ad,
-                                  bytes(data + frames[i] + 4), Access::data(keys)) == 0 &&
-                              getLe(reinterpret_cast<const char *>(frame), 4) <= got - 4;
-            if (!good) {
+            if (crypto_aead_xchacha20poly1305_ietf_decrypt(frame, &got, nullptr, frame, length, ad,
+                                                           sizeof ad, bytes(data + frames[i] + 4),
+                                                           Access::data(keys)) != 0) {
                 size_t seen = firstBad.load();
                 while (i < seen && !firstBad.compare_exchange_weak(seen, i)) {
                 }
                 break;
             }
-            views[i] = QByteArrayView(reinterpret_cast<const char *>(frame) + 4,
-                                      qsizetype(getLe(reinterpret_cast<const char *>(frame), 4)));
         }
     });
-    quint64 index = firstBad.load();
-    views.resize(index);
+    // The records, as views into the deciphered bytes: each after its length,
+    // until a zero length or the end of the plaintext. A frame holds one at least.
+    std::vector<QByteArrayView> views;
+    size_t index = 0;
+    for (; index < firstBad.load(); ++index) {
+        const char *plain = data + frames[index] + kFrameHead;
+        const qsizetype size = qsizetype(getLe(data + frames[index], 4)) - kTagBytes;
+        const size_t before = views.size();
+        qsizetype at = 0;
+        bool good = true;
+        while (at + 4 <= size) {
+            const qsizetype length = qsizetype(getLe(plain + at, 4));
+            if (length == 0)
+                break;
+            if (length > size - at - 4) {
+                good = false;
+                break;
+            }
+            views.emplace_back(plain + at + 4, length);
+            at += 4 + length;
+        }
+        if (!good || views.size() == before) {
+            views.resize(before);
+            break;
+        }
+    }
     if (index < frames.size()) {
         status = Status::Damaged;
         opened.wholeSize = frames[index];
@@ -388,20 +447,23 @@ Status Create(const QString &path, QByteArrayView password, const KdfParams &par
         return derived;
     crypto_aead_xchacha20poly1305_ietf_keygen(Access::data(keys));
     Access::setValid(keys, true);
-    if (!Platform::writeFileAtomically(path, wholeStore(keys, records), stamp)) {
+    quint64 frames = 0;
+    if (!Platform::writeFileAtomically(path, wholeStore(keys, records, frames), stamp)) {
         keys.clear();
         return Status::WriteFailed;
     }
-    Access::frames(keys) = records.size();
+    Access::frames(keys) = frames;
     return Status::Ok;
 }
 
 Status Append(const QString &path, Keys &keys, QByteArrayView record, Platform::FileStamp *stamp) {
     if (!keys.valid())
         return Status::WriteFailed;
-    QByteArray frame;
-    const QByteArrayView one[] = {record};
-    appendFrames(frame, keys, Access::frames(keys), one);
+    // One frame of its own, at the next index.
+    QByteArray frame(kFrameHead + paddedSize({&record, 1}) + kTagBytes, Qt::Uninitialized);
+    unsigned char nonce[kNonceBytes];
+    randombytes_buf(nonce, sizeof nonce);
+    writeFrame(frame.data(), keys, Access::frames(keys), {&record, 1}, nonce);
     if (!Platform::appendToFile(path, frame, stamp, false))
         return Status::WriteFailed;
     ++Access::frames(keys);
@@ -416,14 +478,17 @@ Status Rewrite(const QString &path, Keys &keys, std::span<const QByteArrayView> 
     unsigned char oldId[kIdBytes];
     std::memcpy(oldId, Access::fileId(keys), kIdBytes);
     randombytes_buf(Access::fileId(keys), kIdBytes);
+    quint64 frames = 0;
     if (!Platform::writeFileAtomically(
             path,
-            [&](const Platform::ChunkWriter &write) { return streamStore(keys, records, write); },
+            [&](const Platform::ChunkWriter &write) {
+                return streamStore(keys, records, frames, write);
+            },
             stamp)) {
         std::memcpy(Access::fileId(keys), oldId, kIdBytes);
         return Status::WriteFailed;
     }
-    Access::frames(keys) = records.size();
+    Access::frames(keys) = frames;
     return Status::Ok;
 }
 

@@ -28,7 +28,7 @@ def main():
     if len(data) < HEADER or data[:8] != b"VLSTRONG":
         fail("not a strong store")
     version, kdf, _reserved, passes, memory = struct.unpack_from("<HBBIQ", data, 8)
-    if version != 1 or kdf != 2:
+    if version not in (1, 2) or kdf != 2:
         fail("unknown version")
     if not (3 <= passes <= 20 and 64 << 20 <= memory <= 1 << 30):
         fail("derivation parameters out of range")
@@ -71,10 +71,17 @@ def main():
                           data[at + 4:at + 28], data_key)
         if plain is None:
             fail("damaged at frame %d" % index)
-        (size,) = struct.unpack_from("<I", plain, 0)
-        if size > len(plain) - 4:
+        pos, held = 0, 0
+        while pos + 4 <= len(plain):
+            (size,) = struct.unpack_from("<I", plain, pos)
+            if size == 0:
+                break
+            if size > len(plain) - pos - 4:
+                fail("damaged at frame %d" % index)
+            records.append(plain[pos + 4:pos + 4 + size])
+            pos, held = pos + 4 + size, held + 1
+        if held == 0:
             fail("damaged at frame %d" % index)
-        records.append(plain[4:4 + size])
         at += 28 + length
         index += 1
     if index < count:

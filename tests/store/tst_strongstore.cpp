@@ -94,6 +94,17 @@ void TestStrongStore::commandsKeepEveryRecord() {
                           fresh, opened),
              Status::Ok);
     QCOMPARE(opened.records(), changed);
+
+    // A whole write groups records in frames of about 64 KiB, written a few
+    // megabytes at a time; an append after it takes the next frame's place.
+    QList<QByteArray> many;
+    for (int i = 0; i < 3000; ++i)
+        many << QByteArray::number(100000 + i) + ":!user:!password:!" + QByteArray(800, 'o') + ":!";
+    QCOMPARE(Strong::Rewrite(path, fresh, views(many)), Status::Ok);
+    QVERIFY(fileBytes(path).size() < 136 + 3000 * 900); // not a frame for each record
+    QCOMPARE(Strong::Append(path, fresh, "zz:!u:!p:!:!"), Status::Ok);
+    QCOMPARE(Strong::Reopen(path, fresh, opened), Status::Ok);
+    QCOMPARE(opened.records(), many + QList<QByteArray>{"zz:!u:!p:!:!"});
 }
 
 void TestStrongStore::everyByteIsChecked() {

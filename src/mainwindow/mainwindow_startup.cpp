@@ -317,8 +317,13 @@ void MainWindow::lockNow() {
     // What was typed stays in the hidden fields; nothing can be written
     // while the window is away. The strong store's records and keys leave
     // memory until the password opens it again.
-    if (scope() == Scope::Strong)
+    if (scope() == Scope::Strong) {
+        // A stored record merely shown in the fields goes with the rest; text
+        // typed and not yet stored stays, as under every protection.
+        if (records().contains(fieldsLine()))
+            clearFields();
         m_session.forgetRecords();
+    }
     if (!askPassword())
         return; // three wrong tries: the program has ended
     m_locked = false;

@@ -273,25 +273,37 @@ QByteArray wholeStore(Keys &keys, std::span<const QByteArrayView> records, quint
 }
 
 // The whole store handed to write a piece at a time: the header, then a few
-// megabytes of frames at a time in one reused buffer, so a large store is
-// never held twice in memory and the disk works while the next frames are made.
+// megabytes of frames at a time, so a large store is never held twice in
+// memory. The next frames are made while the last ones are written.
 bool streamStore(Keys &keys, std::span<const QByteArrayView> records, quint64 &frames,
                  const Platform::ChunkWriter &write) {
     const std::vector<size_t> bounds = frameBounds(records);
     frames = bounds.size() - 1;
     if (!write(header(keys, frames)))
         return false;
-    const size_t perBatch = std::max<size_t>(1, kBatchBytes / kGroupBytes);
-    QByteArray buffer;
-    for (size_t first = 0; first < size_t(frames); first += perBatch) {
+    const size_t perBatch = size_t(kBatchBytes / kGroupBytes);
+    const size_t batches = (size_t(frames) + perBatch - 1) / perBatch;
+    const auto make = [&](QByteArray &buffer, size_t batch) {
         buffer.resize(0);
-        appendFrames(buffer, keys, records, bounds, first,
-                     std::min<size_t>(frames, first + perBatch));
-        if (!write(buffer))
-            return false;
+        appendFrames(buffer, keys, records, bounds, batch * perBatch,
+                     std::min<size_t>(size_t(frames), (batch + 1) * perBatch));
+    };
+    QByteArray ready, next;
+    if (batches > 0)
+        make(ready, 0);
+    bool written = true;
+    for (size_t batch = 0; batch < batches && written; ++batch) {
+        std::thread maker;
+        if (batch + 1 < batches)
+            maker = std::thread([&, batch] { make(next, batch + 1); });
+        written = write(ready);
+        if (maker.joinable())
+            maker.join();
+        std::swap(ready, next);
     }
-    sodium_memzero(buffer.data(), size_t(buffer.size()));
-    return true;
+    sodium_memzero(ready.data(), size_t(ready.size()));
+    sodium_memzero(next.data(), size_t(next.size()));
+    return written;
 }
 
 } // namespace

@@ -173,6 +173,10 @@ void MainWindow::buildControls() {
                             m_recordView->width(), Twips(360));
     m_findLine->hide();
     m_findLine->installEventFilter(this);
+    m_findTimer = new QTimer(this);
+    m_findTimer->setSingleShot(true);
+    m_findTimer->setInterval(0);
+    connect(m_findTimer, &QTimer::timeout, this, [this] { applyFind(); });
     connect(m_findLine, &QLineEdit::textChanged, this, [this] { findChanged(); });
     auto *find = new QShortcut(QKeySequence::Find, this);
     connect(find, &QShortcut::activated, this, [this] { openFind(); });
@@ -271,6 +275,12 @@ void MainWindow::buildMenu() {
 bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
     if (watched == m_findLine && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
+        // Enter and the arrows act on the rows of the text as typed.
+        if (m_findTimer->isActive() && (key == Qt::Key_Return || key == Qt::Key_Enter ||
+                                        key == Qt::Key_Down || key == Qt::Key_Up)) {
+            m_findTimer->stop();
+            applyFind();
+        }
         if (key == Qt::Key_Escape) {
             closeFind();
             return true;

@@ -139,6 +139,7 @@ private:
     void loadRecords();
     void diskSettled();
     void findChanged();
+    void applyFind();
     void showRow(int row);
     void fieldsChanged();
     // alone: the key was a modifier pressed and released with no other key.
@@ -198,6 +199,9 @@ private:
     QFrame *m_topRule = nullptr;
     QLineEdit *m_findLine = nullptr; // Ctrl+F: under the list, filtering it
     QTimer *m_promptFocusTimer = nullptr;
+    // A search of many records waits for the keys already typed, so only the
+    // last text is searched.
+    QTimer *m_findTimer = nullptr;
     QTimer *m_captureTimer = nullptr;
     SecretClipboard *m_clipboard = nullptr;
     QMenu *m_menu = nullptr;

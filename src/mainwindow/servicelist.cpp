@@ -30,8 +30,19 @@ void ServiceNames::refresh() {
 }
 
 void ServiceNames::setFilter(const QByteArray &text) {
+    // A text that extends the last one looks only among the last one's matches.
+    const bool narrows = FindNarrows(m_filter, text);
+    beginResetModel();
+    m_rows = text.isEmpty() ? QList<qsizetype>()
+                            : FindRecords(m_records, text, narrows ? &m_rows : nullptr);
     m_filter = text;
-    refresh();
+    endResetModel();
+}
+
+qsizetype ServiceNames::searchSize(const QByteArray &text) const {
+    if (text.isEmpty())
+        return 0;
+    return FindNarrows(m_filter, text) ? m_rows.size() : m_records.size();
 }
 
 qsizetype ServiceNames::recordAt(int row) const {

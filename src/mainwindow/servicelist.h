@@ -23,6 +23,8 @@ public:
     // Shows only the records whose service, user name, other info or path
     // contain text, letter case ignored; an empty text shows them all.
     void setFilter(const QByteArray &text);
+    // How many records a filter of text would search.
+    qsizetype searchSize(const QByteArray &text) const;
     // The record a row shows, and the row that shows a record; -1 for none.
     qsizetype recordAt(int row) const;
     int rowOf(qsizetype record) const;

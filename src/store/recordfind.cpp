@@ -3,51 +3,77 @@
 #include "fold.h"
 #include "recordline.h"
 
-#include <string_view>
+#include <algorithm>
+#include <thread>
 
 namespace {
 
-// Whether the folded needle occurs in the bytes, folded into scratch first.
-bool containsFolded(const char *data, qsizetype size, const QByteArray &needle,
-                    QByteArray &scratch) {
-    if (size < needle.size())
-        return false;
-    scratch.resize(size);
-    auto *dst = reinterpret_cast<unsigned char *>(scratch.data());
-    const auto *src = reinterpret_cast<const unsigned char *>(data);
-    for (qsizetype i = 0; i < size; ++i)
-        dst[i] = kFold[src[i]];
-    return std::string_view(scratch.constData(), size_t(size))
-               .find(std::string_view(needle.constData(), size_t(needle.size()))) !=
-           std::string_view::npos;
+// Whether the folded needle occurs in the bytes, each folded as it is read.
+bool containsFolded(const char *data, qsizetype size, const QByteArray &needle) {
+    const qsizetype length = needle.size();
+    const auto *text = reinterpret_cast<const unsigned char *>(data);
+    const auto *wanted = reinterpret_cast<const unsigned char *>(needle.constData());
+    for (qsizetype i = 0; i + length <= size; ++i) {
+        if (kFold[text[i]] != wanted[0])
+            continue;
+        qsizetype j = 1;
+        while (j < length && kFold[text[i + j]] == wanted[j])
+            ++j;
+        if (j == length)
+            return true;
+    }
+    return false;
 }
+
+// The password is the third field: the text before it and the text after it
+// are searched apart, so no match reaches into it.
+bool recordMatches(QByteArrayView line, const QByteArray &needle) {
+    const qsizetype first = line.indexOf(kSeparator);
+    const qsizetype second = first < 0 ? -1 : line.indexOf(kSeparator, first + 2);
+    const qsizetype third = second < 0 ? -1 : line.indexOf(kSeparator, second + 2);
+    const qsizetype before = second < 0 ? line.size() : second;
+    return containsFolded(line.data(), before, needle) ||
+           (third >= 0 && containsFolded(line.data() + third + 2, line.size() - third - 2, needle));
+}
+
+// Below this many records one core searches them all sooner than two can start.
+constexpr qsizetype kSplitAt = 65536;
 
 } // namespace
 
-QList<qsizetype> FindRecords(const RecordList &records, QByteArrayView text) {
-    QList<qsizetype> found;
+QList<qsizetype> FindRecords(const RecordList &records, QByteArrayView text,
+                             const QList<qsizetype> *within) {
+    const qsizetype count = within ? within->size() : records.size();
+    const auto recordAt = [&](qsizetype i) { return within ? within->at(i) : i; };
     QByteArray needle(text.size(), Qt::Uninitialized);
     for (qsizetype i = 0; i < text.size(); ++i)
         needle[i] = char(kFold[static_cast<unsigned char>(text[i])]);
-    QByteArray scratch;
-    for (qsizetype i = 0; i < records.size(); ++i) {
-        const QByteArrayView line = records.line(i);
-        if (needle.isEmpty()) {
-            found.append(i);
-            continue;
+    const auto search = [&](qsizetype begin, qsizetype end, QList<qsizetype> &found) {
+        for (qsizetype i = begin; i < end; ++i) {
+            const qsizetype record = recordAt(i);
+            if (needle.isEmpty() || recordMatches(records.line(record), needle))
+                found.append(record);
         }
-        // The password is the third field: the text before it and the text
-        // after it are searched apart, so no match reaches into it.
-        const qsizetype first = line.indexOf(kSeparator);
-        const qsizetype second = first < 0 ? -1 : line.indexOf(kSeparator, first + 2);
-        const qsizetype third = second < 0 ? -1 : line.indexOf(kSeparator, second + 2);
-        const qsizetype before = second < 0 ? line.size() : second;
-        bool match = containsFolded(line.data(), before, needle, scratch);
-        if (!match && third >= 0)
-            match =
-                containsFolded(line.data() + third + 2, line.size() - third - 2, needle, scratch);
-        if (match)
-            found.append(i);
+    };
+    QList<qsizetype> found;
+    if (count < kSplitAt || std::thread::hardware_concurrency() < 2) {
+        search(0, count, found);
+        return found;
     }
+    // Two halves at once, joined in list order.
+    QList<qsizetype> later;
+    std::thread helper([&] { search(count / 2, count, later); });
+    search(0, count / 2, found);
+    helper.join();
+    found.append(later);
     return found;
+}
+
+bool FindNarrows(QByteArrayView previous, QByteArrayView text) {
+    return !previous.isEmpty() && containsFolded(text.data(), text.size(), [&] {
+        QByteArray folded(previous.size(), Qt::Uninitialized);
+        for (qsizetype i = 0; i < previous.size(); ++i)
+            folded[i] = char(kFold[static_cast<unsigned char>(previous[i])]);
+        return folded;
+    }());
 }

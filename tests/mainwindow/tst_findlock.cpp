@@ -27,6 +27,7 @@ class TestFindLock : public QObject {
 private slots:
     void findFilters();
     void findLineByKeyboard();
+    void findKeepsUpWithTyping();
     void idleWindowLocks_data();
     void idleWindowLocks();
 };
@@ -49,6 +50,29 @@ void TestFindLock::findFilters() {
         QVERIFY2(h.names() == names, qPrintable(text + ": " + h.names().join(u',')));
         QCOMPARE(FindRecords(w.records(), text.toLatin1()).size(), names.size());
     }
+}
+
+void TestFindLock::findKeepsUpWithTyping() {
+    // Many records: keys typed faster than a search are searched once, for
+    // the last text, and Enter acts on the rows of that text.
+    QList<QByteArray> many;
+    for (int i = 0; i < 70000; ++i)
+        many << "svc" + QByteArray::number(i) + ":!u:!p:!:!";
+    Harness h(true);
+    MainWindow &w = h.startWith(many);
+    w.openFind();
+    QTest::keyClicks(part<QLineEdit>(w, "findLine"), "SVC6999");
+    QCOMPARE(part<ServiceList>(w, "recordView")->count(), 70000); // typing never waited
+    QTest::keyClick(part<QLineEdit>(w, "findLine"), Qt::Key_Return);
+    QCOMPARE(h.names().size(), 11);
+    QCOMPARE(h.names().last(), QStringLiteral("svc6999")); // "svc69990:!" sorts before "svc6999:!"
+    QCOMPARE(fieldEdit(w, 0)->text(), QStringLiteral("svc69990"));
+    // Narrowed from the last matches, and widened again by a deleted key.
+    QTest::keyClick(part<QLineEdit>(w, "findLine"), Qt::Key_9);
+    QTRY_COMPARE(h.names(), QStringList{"svc69999"});
+    QTest::keyClick(part<QLineEdit>(w, "findLine"), Qt::Key_Backspace);
+    QTest::keyClick(part<QLineEdit>(w, "findLine"), Qt::Key_Backspace);
+    QTRY_COMPARE(h.names().size(), 111);
 }
 
 void TestFindLock::findLineByKeyboard() {

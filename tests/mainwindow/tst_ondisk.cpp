@@ -164,7 +164,7 @@ void TestOnDisk::nothingWrittenOverNewerFiles() {
     if (change == "protection") {
         now = Scope::ProgramAndDBase;
         nowKey = kOtherPassword;
-        QCOMPARE(ApplySettings(other.paths, settingsFor(now, nowKey), {&theirKeys}),
+        QCOMPARE(ApplySettings(other.paths, settingsFor(now, nowKey), {.current = &theirKeys}),
                  AcceptStatus::Ok);
     }
     if (change == "restored in place")

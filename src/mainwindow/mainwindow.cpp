@@ -153,7 +153,8 @@ void MainWindow::buildControls() {
     m_names = new ServiceNames(m_session.records(), m_recordView);
     // The rows follow the records the moment they change, so a repaint (under
     // a message box, say) never meets rows of records that are gone.
-    m_session.onRecordsChanged([this] { m_names->refresh(); });
+    m_session.onRecordsChanged(
+        [this](const RecordsChange &change) { m_names->recordsChanged(change); });
     m_recordView->setModel(m_names);
     m_recordView->setFont(fieldFont);
     place(m_recordView, 0, 2010, 4635, 1500);

@@ -11,7 +11,7 @@
 int ServiceNames::rowCount(const QModelIndex &parent) const {
     if (parent.isValid())
         return 0;
-    return int(m_filter.isEmpty() ? m_records.size() : m_rows.size());
+    return int(m_filter.isEmpty() ? m_count : m_rows.size());
 }
 
 QVariant ServiceNames::data(const QModelIndex &index, int role) const {
@@ -25,6 +25,7 @@ QVariant ServiceNames::data(const QModelIndex &index, int role) const {
 
 void ServiceNames::refresh() {
     beginResetModel();
+    m_count = m_records.size();
     m_rows = m_filter.isEmpty() ? QList<qsizetype>() : FindRecords(m_records, m_filter);
     endResetModel();
 }
@@ -33,6 +34,7 @@ void ServiceNames::setFilter(const QByteArray &text) {
     // A text that extends the last one looks only among the last one's matches.
     const bool narrows = FindNarrows(m_filter, text);
     beginResetModel();
+    m_count = m_records.size();
     m_rows = text.isEmpty() ? QList<qsizetype>()
                             : FindRecords(m_records, text, narrows ? &m_rows : nullptr);
     m_filter = text;
@@ -45,17 +47,75 @@ qsizetype ServiceNames::searchSize(const QByteArray &text) const {
     return FindNarrows(m_filter, text) ? m_rows.size() : m_records.size();
 }
 
+void ServiceNames::recordsChanged(const RecordsChange &change) {
+    switch (change.kind) {
+    case RecordsChange::Kind::Reset:
+        refresh();
+        return;
+    case RecordsChange::Kind::Inserted:
+        recordInserted(change.inserted);
+        return;
+    case RecordsChange::Kind::Removed:
+        recordRemoved(change.removed);
+        return;
+    case RecordsChange::Kind::Replaced:
+        recordRemoved(change.removed);
+        recordInserted(change.inserted);
+        return;
+    }
+}
+
+void ServiceNames::recordRemoved(qsizetype record) {
+    if (m_filter.isEmpty()) {
+        beginRemoveRows({}, int(record), int(record));
+        --m_count;
+        endRemoveRows();
+        return;
+    }
+    const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), record);
+    const qsizetype row = at - m_rows.begin();
+    if (at != m_rows.end() && *at == record) {
+        beginRemoveRows({}, int(row), int(row));
+        m_rows.remove(row);
+        endRemoveRows();
+    }
+    // The records after it moved up by one.
+    for (qsizetype i = row; i < m_rows.size(); ++i)
+        --m_rows[i];
+}
+
+void ServiceNames::recordInserted(qsizetype record) {
+    if (m_filter.isEmpty()) {
+        beginInsertRows({}, int(record), int(record));
+        ++m_count;
+        endInsertRows();
+        return;
+    }
+    const qsizetype row = std::lower_bound(m_rows.begin(), m_rows.end(), record) - m_rows.begin();
+    for (qsizetype i = row; i < m_rows.size(); ++i)
+        ++m_rows[i];
+    const QList<qsizetype> candidate{record};
+    if (FindRecords(m_records, m_filter, &candidate).isEmpty())
+        return;
+    beginInsertRows({}, int(row), int(row));
+    m_rows.insert(row, record);
+    endInsertRows();
+}
+
 qsizetype ServiceNames::recordAt(int row) const {
     if (row < 0 || row >= rowCount())
         return -1;
-    return m_filter.isEmpty() ? row : m_rows.at(row);
+    const qsizetype record = m_filter.isEmpty() ? row : m_rows.at(row);
+    // Between a change and the row signals that follow it, a row may name a
+    // record that has just gone.
+    return record < m_records.size() ? record : -1;
 }
 
 int ServiceNames::rowOf(qsizetype record) const {
     if (record < 0 || record >= m_records.size())
         return -1;
     if (m_filter.isEmpty())
-        return int(record);
+        return record < m_count ? int(record) : -1;
     const auto it = std::lower_bound(m_rows.cbegin(), m_rows.cend(), record);
     return it != m_rows.cend() && *it == record ? int(it - m_rows.cbegin()) : -1;
 }

@@ -2,6 +2,7 @@
 
 #include "keys.h"
 #include "recordlist.h"
+#include "session.h"
 
 #include <QAbstractListModel>
 #include <QListView>
@@ -19,6 +20,8 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     // The records changed: every row is read afresh, the filter applied again.
     void refresh();
+    // One record came or went: one row in or out, the others as they were.
+    void recordsChanged(const RecordsChange &change);
 
     // Shows only the records whose service, user name, other info or path
     // contain text, letter case ignored; an empty text shows them all.
@@ -32,7 +35,13 @@ public:
 private:
     const RecordList &m_records;
     QByteArray m_filter;
+    void recordRemoved(qsizetype record);
+    void recordInserted(qsizetype record);
+
     QList<qsizetype> m_rows; // the records shown while a filter is set
+    // The rows the view was told of without a filter: the records' count as
+    // of the last change it heard.
+    qsizetype m_count = 0;
 };
 
 // The list of services: a click and a mouse-up are reported separately, the

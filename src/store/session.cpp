@@ -177,9 +177,9 @@ StoreStatus Session::loadRecords() {
     return status;
 }
 
-void Session::recordsChanged() const {
+void Session::recordsChanged(const RecordsChange &change) const {
     if (m_recordsChanged)
-        m_recordsChanged();
+        m_recordsChanged(change);
 }
 
 bool Session::settingsChangedOnDisk() const {
@@ -244,12 +244,15 @@ SessionStatus Session::add(const QByteArray &line, qsizetype *index) {
     // What this append wrote, not what the path shows by now: another
     // program's write a moment later must still read as a change.
     m_storeStamp = stamp;
-    m_records.add(line, index);
-    recordsChanged();
+    qsizetype at = -1;
+    m_records.add(line, &at);
+    if (index)
+        *index = at;
+    recordsChanged({RecordsChange::Kind::Inserted, -1, at});
     return SessionStatus::Ok;
 }
 
-SessionStatus Session::rewrite(RecordList changed) {
+SessionStatus Session::rewrite(RecordList changed, const RecordsChange &change) {
     if (const SessionStatus writable = checkWritable(); writable != SessionStatus::Ok)
         return writable;
     Platform::FileStamp stamp;
@@ -258,7 +261,7 @@ SessionStatus Session::rewrite(RecordList changed) {
         return written;
     m_storeStamp = stamp;
     m_records = std::move(changed);
-    recordsChanged();
+    recordsChanged(change);
     return SessionStatus::Ok;
 }
 
@@ -268,8 +271,11 @@ SessionStatus Session::replace(qsizetype index, const QByteArray &line, qsizetyp
     if (index < 0 || index >= m_records.size())
         return SessionStatus::BadIndex;
     RecordList changed = m_records;
-    changed.replace(index, line, newIndex);
-    return rewrite(std::move(changed));
+    qsizetype at = -1;
+    changed.replace(index, line, &at);
+    if (newIndex)
+        *newIndex = at;
+    return rewrite(std::move(changed), {RecordsChange::Kind::Replaced, index, at});
 }
 
 SessionStatus Session::remove(qsizetype index) {
@@ -277,7 +283,7 @@ SessionStatus Session::remove(qsizetype index) {
         return SessionStatus::BadIndex;
     RecordList changed = m_records;
     changed.remove(index);
-    return rewrite(std::move(changed));
+    return rewrite(std::move(changed), {RecordsChange::Kind::Removed, index, -1});
 }
 
 SessionStatus Session::importOldDatabase() {

@@ -33,6 +33,15 @@ enum class SessionStatus {
     ConfigWriteFailed, // only from applySettings; nothing changed
 };
 
+// What a change did to the records, for whoever shows them: one record in or
+// out (a replace is one out, then one in), or anything (read again).
+struct RecordsChange {
+    enum class Kind { Reset, Inserted, Removed, Replaced };
+    Kind kind = Kind::Reset;
+    qsizetype removed = -1;  // Removed, Replaced: the index the old record had
+    qsizetype inserted = -1; // Inserted, Replaced: the index the new one has
+};
+
 // The one owner of the records of a program folder while the program runs: it
 // holds the folder against a second running copy, knows the scope and the key
 // the files are written under, keeps the records as they were read, and
@@ -80,7 +89,7 @@ public:
     const RecordList &records() const { return m_records; }
     // Called right after the records change (a load, a command, a reload),
     // before anything else runs: whoever shows them never sees a stale list.
-    void onRecordsChanged(std::function<void()> listener) {
+    void onRecordsChanged(std::function<void(const RecordsChange &)> listener) {
         m_recordsChanged = std::move(listener);
     }
 
@@ -107,10 +116,10 @@ public:
 private:
     SessionStatus checkWritable();
     SessionStatus storeStatus(StoreStatus status) const;
-    SessionStatus rewrite(RecordList changed);
+    SessionStatus rewrite(RecordList changed, const RecordsChange &change = {});
     void stampStore();
     void takeSettings(const ParsedSettings &settings);
-    void recordsChanged() const;
+    void recordsChanged(const RecordsChange &change = {}) const;
 
     StorePaths m_paths;
     Platform::FolderLock m_lock;
@@ -131,5 +140,5 @@ private:
     StoreStatus writeAll(std::span<const QByteArrayView> lines, Platform::FileStamp *stamp);
     Platform::FileStamp m_configStamp;
     Platform::FileStamp m_storeStamp;
-    std::function<void()> m_recordsChanged;
+    std::function<void(const RecordsChange &)> m_recordsChanged;
 };

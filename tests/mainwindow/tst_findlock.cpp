@@ -28,6 +28,7 @@ private slots:
     void findFilters();
     void findLineByKeyboard();
     void findKeepsUpWithTyping();
+    void listFollowsEachCommandInPlace();
     void idleWindowLocks_data();
     void idleWindowLocks();
 };
@@ -73,6 +74,51 @@ void TestFindLock::findKeepsUpWithTyping() {
     QTest::keyClick(part<QLineEdit>(w, "findLine"), Qt::Key_Backspace);
     QTest::keyClick(part<QLineEdit>(w, "findLine"), Qt::Key_Backspace);
     QTRY_COMPARE(h.names().size(), 111);
+}
+
+void TestFindLock::listFollowsEachCommandInPlace() {
+    // Add, Replace and Remove move one row in or out, with the find line
+    // empty or narrowing the list, and the rows always show what the records
+    // and the text say. (An Add the text would hide empties the line.)
+    for (const QString &text : {QString(), QStringLiteral("mail")}) {
+        Harness h(true);
+        MainWindow &w = h.startWith(kRecords);
+        find(w, text);
+        QSignalSpy resets(part<ServiceList>(w, "recordView")->model(),
+                          &QAbstractItemModel::modelReset);
+        const auto expected = [&] {
+            QStringList names;
+            const QByteArray shown = part<QLineEdit>(w, "findLine")->text().toLatin1();
+            for (const qsizetype record : FindRecords(w.records(), shown))
+                names << QString::fromLatin1(w.records().serviceName(record));
+            return names;
+        };
+        const std::function<void()> commands[] = {
+            [&] {
+                h.fill({"Amail", "a", "1"}), w.add();
+            }, // in, before the rest
+            [&] {
+                h.clickRow(0), h.fill({"yy", "a", "1"}), w.replaceSelected();
+            }, // out, in
+            [&] { h.clickRow(int(h.names().size()) - 1), w.removeSelected(); },
+            [&] {
+                h.fill({"mail2", "MAIL", "2"}), w.add();
+            },
+            [&] {
+                h.fill({"nomatch", "n", "1"}), w.add();
+            }};
+        for (const auto &command : commands) {
+            const QString before = part<QLineEdit>(w, "findLine")->text();
+            const qsizetype resetsBefore = resets.count();
+            command();
+            QVERIFY2(h.names() == expected(),
+                     qPrintable(text + ": " + h.names().join(",") + " / " + expected().join(",") +
+                                " / " + (h.messages.isEmpty() ? QString() : h.messages[0].text)));
+            if (part<QLineEdit>(w, "findLine")->text() == before)
+                QCOMPARE(resets.count(), resetsBefore);
+        }
+        QVERIFY(h.messages.isEmpty());
+    }
 }
 
 void TestFindLock::findLineByKeyboard() {

@@ -164,8 +164,9 @@ void TestOnDisk::nothingWrittenOverNewerFiles() {
     if (change == "protection") {
         now = Scope::ProgramAndDBase;
         nowKey = kOtherPassword;
-        QCOMPARE(ApplySettings(other.paths, settingsFor(now, nowKey), {.current = &theirKeys}),
-                 AcceptStatus::Ok);
+        StrongChange leaving;
+        leaving.current = &theirKeys;
+        QCOMPARE(ApplySettings(other.paths, settingsFor(now, nowKey), leaving), AcceptStatus::Ok);
     }
     if (change == "restored in place")
         other.restoreInPlace(h.paths(), ours);

@@ -94,5 +94,7 @@ int main(int argc, char *argv[]) {
     } else {
         ShowSplash(hooks, showMainWindow);
     }
+    // The records are read while the splash shows, once it has been drawn.
+    QTimer::singleShot(50, &mainWindow, [&mainWindow] { mainWindow.preload(); });
     return QApplication::exec();
 }

@@ -58,6 +58,10 @@ public:
 
     // Runs the start-up sequence once; false when the program ended during it.
     bool load();
+    // The part of it that needs no one at the keyboard, run while the splash
+    // shows: the settings, and the records read (listed, where no password
+    // guards them). load() then finishes without reading them again.
+    void preload();
     // Shows the window, running the start-up sequence first if it has not run.
     void showLoaded();
     // A second start asked for this window: the prompt or the window comes forward.
@@ -230,6 +234,9 @@ private:
     // only when the stored one is different.
     QByteArray m_passwordGiven;
     bool m_loaded = false;
+    bool m_preloaded = false;
+    // The records were listed by preload() under this protection.
+    std::optional<Scope> m_listedEarly;
     bool m_ended = false;
     bool m_reloading = false;
     bool m_locked = false;

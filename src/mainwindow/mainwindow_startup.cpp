@@ -88,18 +88,43 @@ bool MainWindow::load() {
     case Platform::FolderLock::Result::Failed: // the first write says so
         break;
     }
-    m_session.recover();
+    if (!m_preloaded)
+        m_session.recover();
     loadSettings(true);
     if (m_ended)
         return false;
     m_hidePassword->setChecked(true);
-    loadRecords();
+    // Listed during the splash, and neither the protection nor the file has
+    // changed since: nothing to read again.
+    if (m_listedEarly == scope() && !m_session.changedOnDisk())
+        select(-1);
+    else
+        loadRecords();
+    m_listedEarly.reset();
     updateImportAction();
     maskChanged();
     m_diskWatch = new DiskWatch(paths().dataFolder(),
                                 {paths().config(), paths().database(), paths().copy()}, this);
     connect(m_diskWatch, &DiskWatch::settled, this, [this] { diskSettled(); });
     return true;
+}
+
+void MainWindow::preload() {
+    if (m_loaded || m_preloaded)
+        return;
+    m_preloaded = true;
+    // Whatever goes wrong here, load() meets it again and says so.
+    if (m_session.lock() != Platform::FolderLock::Result::Locked)
+        return;
+    m_session.recover();
+    if (m_session.readSettings() == SettingsStatus::ReadFailed)
+        return;
+    if (m_session.needsPassword() || scope() == Scope::ProgramAndDBase) {
+        m_session.prefetchStore();
+        return;
+    }
+    if (m_session.loadRecords() == StoreStatus::Ok)
+        m_listedEarly = scope();
 }
 
 void MainWindow::loadRecords() {

@@ -168,13 +168,31 @@ StoreStatus Session::loadRecords() {
         return status;
     }
     m_records = RecordList();
-    const StoreStatus status = LoadDatabase(m_paths, m_scope, m_key, m_records, &m_storeStamp);
+    StoreStatus status = StoreStatus::Ok;
+    if (m_prefetched && m_prefetched->scope == m_scope &&
+        Platform::stampOf(StoreFile(m_paths, m_scope)) == m_prefetched->stamp) {
+        m_storeStamp = m_prefetched->stamp;
+        status = AddStoredRecords(std::move(m_prefetched->bytes), m_scope, m_key, m_records);
+    } else {
+        status = LoadDatabase(m_paths, m_scope, m_key, m_records, &m_storeStamp);
+    }
+    m_prefetched.reset();
     // A store that exists but could not be read or deciphered must never be
     // written over from a list that does not hold its records.
     m_readable = status == StoreStatus::Ok || status == StoreStatus::Missing;
     m_otherKey = status == StoreStatus::OtherKey;
     recordsChanged();
     return status;
+}
+
+void Session::prefetchStore() {
+    m_prefetched.reset();
+    if (m_scope == Scope::Strong)
+        return;
+    const QString path = StoreFile(m_paths, m_scope);
+    Prefetched read{m_scope, {}, {}};
+    if (Platform::exists(path) && Platform::readFile(path, read.bytes, &read.stamp))
+        m_prefetched = std::move(read);
 }
 
 void Session::recordsChanged(const RecordsChange &change) const {

@@ -68,6 +68,10 @@ public:
     void recover();
     SettingsStatus readSettings();
     StoreStatus loadRecords();
+    // Reads the store's bytes ahead of loadRecords (while the splash shows),
+    // which then deciphers them instead of reading the file, if the file is
+    // still as it was. The strong store is read by the unlock instead.
+    void prefetchStore();
 
     // The settings as read or last accepted.
     Scope scope() const { return m_scope; }
@@ -138,6 +142,12 @@ private:
     // The scope's store: one record appended, or all written again.
     StoreStatus appendLine(QByteArrayView line, Platform::FileStamp *stamp);
     StoreStatus writeAll(std::span<const QByteArrayView> lines, Platform::FileStamp *stamp);
+    struct Prefetched {
+        Scope scope;
+        QByteArray bytes;
+        Platform::FileStamp stamp;
+    };
+    std::optional<Prefetched> m_prefetched;
     Platform::FileStamp m_configStamp;
     Platform::FileStamp m_storeStamp;
     std::function<void(const RecordsChange &)> m_recordsChanged;

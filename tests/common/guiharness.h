@@ -54,6 +54,8 @@ struct Harness {
     std::unique_ptr<MainWindow> window;
     // Runs while a message is up, as the window's repaints do under a real box.
     std::function<void()> whileMessageShows;
+    // Runs on a new window before its start-up, as the splash's second does.
+    std::function<void(MainWindow &)> beforeLoad;
 
     explicit Harness(bool withData = false) : folders(withData) {}
 
@@ -101,6 +103,8 @@ struct Harness {
             QObject::connect(&promptAnswerer, &QTimer::timeout, [this] { answerPrompt(); });
             promptAnswerer.start();
         }
+        if (beforeLoad)
+            beforeLoad(*window);
         window->load();
         if (!window->programEnded()) {
             window->show();

@@ -96,6 +96,8 @@ class TestOnDisk : public QObject {
 private slots:
     void nothingWrittenOverNewerFiles_data();
     void nothingWrittenOverNewerFiles();
+    void readDuringTheSplash_data();
+    void readDuringTheSplash();
     void idleWindowFollowsTheDisk();
     void selectionFollowsItsRecordAcrossAReload();
     void filteredListUnderTheReloadMessage();
@@ -227,6 +229,42 @@ void TestOnDisk::nothingWrittenOverNewerFiles() {
     h.start(restart);
     QCOMPARE(h.w().scope(), now);
     QCOMPARE(h.w().records().toList(), RecordList(expected).toList());
+}
+
+void TestOnDisk::readDuringTheSplash_data() {
+    QTest::addColumn<int>("scope");
+    QTest::addColumn<bool>("changed");
+    for (int scope : {0, 1, 2}) {
+        for (bool changed : {false, true})
+            QTest::addRow("scope %d%s", scope, changed ? ", changed before the window" : "")
+                << scope << changed;
+    }
+}
+
+void TestOnDisk::readDuringTheSplash() {
+    // The records are read while the splash shows; what changes on disk
+    // before the window comes is read again, never shown from the early read.
+    QFETCH(int, scope);
+    QFETCH(bool, changed);
+    const Scope ours = ScopeFromDigit(char('0' + scope));
+    const QByteArray key = ours == Scope::None ? QByteArray(kUnsetPassword) : "key7";
+    Harness h(true);
+    QCOMPARE(WriteSettingsFile(h.paths(), settingsFor(ours, key)), SettingsStatus::Ok);
+    QCOMPARE(RewriteDatabase(h.paths(), ours, kOurs, key), StoreStatus::Ok);
+    const QList<QByteArray> theirs = RecordList(kOurs + QList<QByteArray>{kDelta}).toList();
+    int promptsDuringSplash = -1;
+    h.beforeLoad = [&](MainWindow &w) {
+        w.preload();
+        promptsDuringSplash = h.promptsAnswered;
+        if (changed)
+            QCOMPARE(RewriteDatabase(h.paths(), ours, theirs, key), StoreStatus::Ok);
+    };
+    h.start(ours == Scope::None ? QStringList() : QStringList{"key7"});
+    QCOMPARE(promptsDuringSplash, 0); // nobody is asked anything during the splash
+    QCOMPARE(h.promptsAnswered, ours == Scope::None ? 0 : 1);
+    QCOMPARE(h.w().records().toList(), changed ? theirs : RecordList(kOurs).toList());
+    QCOMPARE(h.names(), serviceNames(changed ? theirs : kOurs));
+    QVERIFY(h.messages.isEmpty());
 }
 
 void TestOnDisk::idleWindowFollowsTheDisk() {

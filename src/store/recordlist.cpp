@@ -39,6 +39,16 @@ QByteArray RecordList::serviceName(qsizetype i) const {
     return ServiceName(line(i));
 }
 
+void RecordList::assign(const RecordList &other) {
+    m_lines.assign(other.m_lines.begin(), other.m_lines.end());
+    m_blocks = other.m_blocks;
+}
+
+void RecordList::release() {
+    m_lines.clear();
+    m_blocks.clear();
+}
+
 void RecordList::wipe() {
     m_lines.clear();
     for (QByteArray &block : m_blocks)

@@ -44,6 +44,12 @@ public:
     // Replaces the record at index unless the new line equals any stored line.
     Change replace(qsizetype index, QByteArrayView line, qsizetype *newIndex = nullptr);
     Change remove(qsizetype index);
+    // Becomes a copy of other in the memory this list already has: a copy of
+    // a million records then touches no fresh pages, which cost more than
+    // the copy itself.
+    void assign(const RecordList &other);
+    // Empties the list but keeps its memory for the next assign().
+    void release();
     // Zeroes the bytes the records were read into (those no other list
     // shares) and empties the list: the window locked.
     void wipe();

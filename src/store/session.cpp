@@ -270,6 +270,13 @@ SessionStatus Session::add(const QByteArray &line, qsizetype *index) {
     return SessionStatus::Ok;
 }
 
+RecordList Session::changeable() {
+    RecordList changed = std::move(m_spare);
+    m_spare = RecordList();
+    changed.assign(m_records);
+    return changed;
+}
+
 SessionStatus Session::rewrite(RecordList changed, const RecordsChange &change) {
     if (const SessionStatus writable = checkWritable(); writable != SessionStatus::Ok)
         return writable;
@@ -278,7 +285,9 @@ SessionStatus Session::rewrite(RecordList changed, const RecordsChange &change) 
     if (written != SessionStatus::Ok)
         return written;
     m_storeStamp = stamp;
-    m_records = std::move(changed);
+    std::swap(m_records, changed);
+    changed.release();
+    m_spare = std::move(changed);
     recordsChanged(change);
     return SessionStatus::Ok;
 }
@@ -288,7 +297,7 @@ SessionStatus Session::replace(qsizetype index, const QByteArray &line, qsizetyp
         return SessionStatus::NoChange;
     if (index < 0 || index >= m_records.size())
         return SessionStatus::BadIndex;
-    RecordList changed = m_records;
+    RecordList changed = changeable();
     qsizetype at = -1;
     changed.replace(index, line, &at);
     if (newIndex)
@@ -299,7 +308,7 @@ SessionStatus Session::replace(qsizetype index, const QByteArray &line, qsizetyp
 SessionStatus Session::remove(qsizetype index) {
     if (index < 0 || index >= m_records.size())
         return SessionStatus::BadIndex;
-    RecordList changed = m_records;
+    RecordList changed = changeable();
     changed.remove(index);
     return rewrite(std::move(changed), {RecordsChange::Kind::Removed, index, -1});
 }

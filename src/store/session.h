@@ -131,6 +131,10 @@ private:
     Scope m_scope = Scope::None;
     QByteArray m_key;
     RecordList m_records;
+    // The list a command builds its result in: the memory of the list before
+    // the last command, kept for the next.
+    RecordList m_spare;
+    RecordList changeable();
     bool m_readable = true;
     bool m_otherKey = false;
     bool m_settingsUnreadable = false;

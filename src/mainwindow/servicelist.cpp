@@ -122,6 +122,10 @@ int ServiceNames::rowOf(qsizetype record) const {
 
 ServiceList::ServiceList(QWidget *parent) : QListView(parent) {
     setUniformItemSizes(true); // rows are measured once, not once per record
+    // The view places its rows a few thousand at a time between events: a row
+    // in or out of a million answers at once, not after every row is placed.
+    setLayoutMode(QListView::Batched);
+    setBatchSize(4096);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
 }

@@ -4,30 +4,78 @@
 #include "recordline.h"
 
 #include <algorithm>
+#include <bit>
 #include <thread>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
-// Whether the folded needle occurs in the bytes, each folded as it is read.
-bool containsFolded(const char *data, qsizetype size, const QByteArray &needle) {
-    const qsizetype length = needle.size();
-    const auto *text = reinterpret_cast<const unsigned char *>(data);
-    const auto *wanted = reinterpret_cast<const unsigned char *>(needle.constData());
-    for (qsizetype i = 0; i + length <= size; ++i) {
-        if (kFold[text[i]] != wanted[0])
-            continue;
-        qsizetype j = 1;
-        while (j < length && kFold[text[i + j]] == wanted[j])
-            ++j;
-        if (j == length)
-            return true;
+// The text searched for, folded, and the bytes its first character may be
+// written as (every folded byte has one or two).
+struct Needle {
+    QByteArray folded;
+    unsigned char first[2] = {0, 0};
+};
+
+Needle makeNeedle(QByteArrayView text) {
+    Needle needle;
+    needle.folded.resize(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i)
+        needle.folded[i] = char(kFold[static_cast<unsigned char>(text[i])]);
+    if (!text.isEmpty()) {
+        const unsigned char wanted = static_cast<unsigned char>(needle.folded[0]);
+        int found = 0;
+        for (int b = 0; b < 256 && found < 2; ++b)
+            if (kFold[b] == wanted)
+                needle.first[found++] = static_cast<unsigned char>(b);
+        if (found == 1)
+            needle.first[1] = needle.first[0];
     }
+    return needle;
+}
+
+bool matchesAt(const unsigned char *text, const Needle &needle) {
+    const auto *wanted = reinterpret_cast<const unsigned char *>(needle.folded.constData());
+    for (qsizetype j = 1; j < needle.folded.size(); ++j)
+        if (kFold[text[j]] != wanted[j])
+            return false;
+    return true;
+}
+
+// Whether the folded needle occurs in the bytes, each folded as it is read.
+// Where the processor has SSE2, sixteen places are tried at once for the
+// first character, in both its cases.
+bool containsFolded(const char *data, qsizetype size, const Needle &needle) {
+    const qsizetype last = size - needle.folded.size(); // the last place it may begin
+    const auto *text = reinterpret_cast<const unsigned char *>(data);
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i one = _mm_set1_epi8(char(needle.first[0]));
+    const __m128i other = _mm_set1_epi8(char(needle.first[1]));
+    for (; i + 15 <= last; i += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i));
+        auto places = unsigned(_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(block, one), _mm_cmpeq_epi8(block, other))));
+        while (places) {
+            if (matchesAt(text + i + std::countr_zero(places), needle))
+                return true;
+            places &= places - 1;
+        }
+    }
+#endif
+    const unsigned char wanted = static_cast<unsigned char>(needle.folded[0]);
+    for (; i <= last; ++i)
+        if (kFold[text[i]] == wanted && matchesAt(text + i, needle))
+            return true;
     return false;
 }
 
 // The password is the third field: the text before it and the text after it
 // are searched apart, so no match reaches into it.
-bool recordMatches(QByteArrayView line, const QByteArray &needle) {
+bool recordMatches(QByteArrayView line, const Needle &needle) {
     const qsizetype first = line.indexOf(kSeparator);
     const qsizetype second = first < 0 ? -1 : line.indexOf(kSeparator, first + 2);
     const qsizetype third = second < 0 ? -1 : line.indexOf(kSeparator, second + 2);
@@ -45,13 +93,11 @@ QList<qsizetype> FindRecords(const RecordList &records, QByteArrayView text,
                              const QList<qsizetype> *within) {
     const qsizetype count = within ? within->size() : records.size();
     const auto recordAt = [&](qsizetype i) { return within ? within->at(i) : i; };
-    QByteArray needle(text.size(), Qt::Uninitialized);
-    for (qsizetype i = 0; i < text.size(); ++i)
-        needle[i] = char(kFold[static_cast<unsigned char>(text[i])]);
+    const Needle needle = makeNeedle(text);
     const auto search = [&](qsizetype begin, qsizetype end, QList<qsizetype> &found) {
         for (qsizetype i = begin; i < end; ++i) {
             const qsizetype record = recordAt(i);
-            if (needle.isEmpty() || recordMatches(records.line(record), needle))
+            if (text.isEmpty() || recordMatches(records.line(record), needle))
                 found.append(record);
         }
     };
@@ -70,10 +116,5 @@ QList<qsizetype> FindRecords(const RecordList &records, QByteArrayView text,
 }
 
 bool FindNarrows(QByteArrayView previous, QByteArrayView text) {
-    return !previous.isEmpty() && containsFolded(text.data(), text.size(), [&] {
-        QByteArray folded(previous.size(), Qt::Uninitialized);
-        for (qsizetype i = 0; i < previous.size(); ++i)
-            folded[i] = char(kFold[static_cast<unsigned char>(previous[i])]);
-        return folded;
-    }());
+    return !previous.isEmpty() && containsFolded(text.data(), text.size(), makeNeedle(previous));
 }

@@ -2,6 +2,8 @@
 
 #include "database.h"
 #include "fieldcipher.h"
+#include "fold.h"
+#include "recordfind.h"
 #include "recordline.h"
 #include "recordlist.h"
 #include "reencipher.h"
@@ -20,6 +22,7 @@ class TestRecordStore : public QObject {
 private slots:
     void recordLines();
     void listOperations();
+    void findAgreesWithAPlainSearch();
     void appendTouchesOnlyItsFile();
     void unwritablePlacesChangeNothing();
     void plantedLinkIsNotFollowed();
@@ -243,6 +246,48 @@ void TestRecordStore::storesHoldExactlyTheirLines() {
         QVERIFY(loaded == list);
         QCOMPARE(RewriteDatabase(f.paths, scope, QList<QByteArray>(), "Key1"), StoreStatus::Ok);
         QCOMPARE(fileBytes(file), QByteArray());
+    }
+}
+
+void TestRecordStore::findAgreesWithAPlainSearch() {
+    // Random records of letters in both cases (Windows-1252's too), texts of
+    // one to four characters taken from them with their case changed, and a
+    // plain fold-and-search as the reference; narrowing from each text's
+    // first character gives the same.
+    QRandomGenerator random(20261207);
+    const QByteArray letters = "abcXYZ:!\xE9\xC9\x9A\x8A\xFF\x9F 0";
+    const auto word = [&](int length) {
+        QByteArray out;
+        for (int i = 0; i < length; ++i)
+            out += letters[random.bounded(int(letters.size()))];
+        return out;
+    };
+    QList<QByteArray> lines;
+    for (int i = 0; i < 3000; ++i)
+        lines << word(random.bounded(1, 40)) + ":!" + word(5) + ":!" + word(6) + ":!" +
+                     word(random.bounded(0, 30)) + ":!" + word(random.bounded(0, 20));
+    const RecordList records(lines);
+    const auto fold = [](QByteArrayView text) {
+        QByteArray out = text.toByteArray();
+        for (char &c : out)
+            c = char(kFold[static_cast<unsigned char>(c)]);
+        return out;
+    };
+    for (int turn = 0; turn < 300; ++turn) {
+        QByteArray text = word(random.bounded(1, 5));
+        text.replace(":!", "x");
+        QList<qsizetype> expected;
+        for (qsizetype i = 0; i < records.size(); ++i) {
+            RecordFields fields;
+            SplitRecordLine(records.line(i), fields);
+            const QByteArray searched =
+                fold(fields[0] + ":!" + fields[1]) + '\n' + fold(fields[3] + ":!" + fields[4]);
+            if (searched.contains(fold(text)))
+                expected << i;
+        }
+        QCOMPARE(FindRecords(records, text), expected);
+        const QList<qsizetype> first = FindRecords(records, text.left(1));
+        QCOMPARE(FindRecords(records, text, &first), expected);
     }
 }
 

@@ -167,15 +167,7 @@ int ImportCsv(Session &session, const QString &path) {
 
 int ExportCsv(const Session &session, const QString &path) {
     const RecordList &records = session.records();
-    const Platform::NewFileStatus written =
-        Platform::writeNewFile(path, [&records](const Platform::ChunkWriter &write) {
-            if (!write(CsvExportHeader()))
-                return false;
-            for (const QByteArrayView record : records.lines())
-                if (!write(CsvExportRow(record)))
-                    return false;
-            return true;
-        });
+    const Platform::NewFileStatus written = Platform::writeNewFile(path, CsvExport(records));
     const QString shown = QDir::toNativeSeparators(path);
     if (written == Platform::NewFileStatus::Exists) {
         Say(QStringLiteral("%1 exists already, and Varnlock never writes over a file here. "

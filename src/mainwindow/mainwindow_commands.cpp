@@ -424,15 +424,7 @@ void MainWindow::exportCsv() {
     if (path.isEmpty())
         return;
     const RecordList exported = records();
-    const bool written =
-        Platform::writeFileAtomically(path, [&exported](const Platform::ChunkWriter &write) {
-            if (!write(CsvExportHeader()))
-                return false;
-            for (const QByteArrayView record : exported.lines())
-                if (!write(CsvExportRow(record)))
-                    return false;
-            return true;
-        });
+    const bool written = Platform::writeFileAtomically(path, CsvExport(exported));
     const QString shown = QDir::toNativeSeparators(path);
     if (!written)
         m_hooks.message(

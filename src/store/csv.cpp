@@ -371,6 +371,17 @@ QByteArray CsvExportHeader() {
     return Csv::FormatRow({"service", "username", "password", "notes", "url"});
 }
 
+Platform::ContentSource CsvExport(const RecordList &records) {
+    return [&records](const Platform::ChunkWriter &write) {
+        if (!write(CsvExportHeader()))
+            return false;
+        for (const QByteArrayView record : records.lines())
+            if (!write(CsvExportRow(record)))
+                return false;
+        return true;
+    };
+}
+
 QByteArray CsvExportRow(QByteArrayView record) {
     RecordFields fields;
     SplitRecordLine(record, fields);

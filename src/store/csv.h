@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform.h"
 #include "recordlist.h"
 
 #include <QByteArray>
@@ -125,3 +126,6 @@ CsvImportPlan PlanCsvImport(QIODevice &file, const RecordList &stored,
 // row per record, fields quoted where they must be.
 QByteArray CsvExportHeader();
 QByteArray CsvExportRow(QByteArrayView record);
+// The header and every record, handed to a file writer a row at a time; the
+// list must outlive the write.
+Platform::ContentSource CsvExport(const RecordList &records);

@@ -112,11 +112,11 @@ bool MainWindow::load() {
 void MainWindow::preload() {
     if (m_loaded || m_preloaded)
         return;
-    m_preloaded = true;
     // Whatever goes wrong here, load() meets it again and says so.
     if (m_session.lock() != Platform::FolderLock::Result::Locked)
         return;
     m_session.recover();
+    m_preloaded = true; // load() need not settle the files again
     if (m_session.readSettings() == SettingsStatus::ReadFailed)
         return;
     if (m_session.needsPassword() || scope() == Scope::ProgramAndDBase) {

@@ -166,7 +166,11 @@ QByteArray DecodeLine(const QByteArray &line) {
 }
 
 void DecodeInPlace(QByteArray &content) {
-    mapBytes(content.constData(), content.data(), content.size(), kTables.decode, kDecodeRows);
+    DecodeInPlace(content.data(), content.size());
+}
+
+void DecodeInPlace(char *data, qsizetype size) {
+    mapBytes(data, data, size, kTables.decode, kDecodeRows);
 }
 
 bool EncodeInto(QByteArrayView line, char *dst) {

@@ -29,3 +29,4 @@ bool EncodeInto(QByteArrayView line, char *dst);
 
 // Deciphers a whole file's content at once; line endings pass unchanged.
 void DecodeInPlace(QByteArray &content);
+void DecodeInPlace(char *data, qsizetype size);

@@ -215,13 +215,14 @@ void TestRecordStore::unsafeRecordsAreRefused() {
 }
 
 void TestRecordStore::storesHoldExactlyTheirLines() {
-    // Three megabytes go to the disk a piece at a time: the file is the same
-    // bytes as the lines encoded at once, they load back as the same records,
+    // Five megabytes go to the disk a piece at a time: the file is the same
+    // bytes as the lines encoded at once, they load back as the same records
+    // (read in two halves at once),
     // and a line that cannot be stored after the first pieces are out leaves
     // the old store whole. An empty list leaves an empty store.
     TestFolders f;
     QList<QByteArray> lines{"Bank, savings:!me:!\"quoted\":!,,:!C:\\x", "z:!\xE9t\xE9:!p:!:!"};
-    for (int i = 0; i < 30000; ++i)
+    for (int i = 0; i < 45000; ++i)
         lines.append("service" + QByteArray::number(i) + ":!user:!pw" + QByteArray(70, 'x') +
                      ":!:!https://example.org");
     const RecordList list(lines);

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRect>
 #include <QRegularExpression>
 
 #include <cstdio>
@@ -32,9 +33,14 @@ void fitToText(QWidget *widget) {
 }
 
 // Options that can all be clear at once, as the settings need.
-QRadioButton *makeOption(const QString &caption, QWidget *parent) {
-    auto *option = new QRadioButton(caption, parent);
+// An option whose check the window sets itself, named and placed (in twips)
+// in its frame.
+QRadioButton *makeOption(const QString &caption, const char *name, QWidget *frame,
+                         const QRect &twips) {
+    auto *option = new QRadioButton(caption, frame);
     option->setAutoExclusive(false);
+    option->setObjectName(QLatin1String(name));
+    place(option, twips.x(), twips.y(), twips.width(), twips.height());
     return option;
 }
 
@@ -81,15 +87,9 @@ SecurityWindow::SecurityWindow(Session &session, const UiHooks &hooks)
     m_levelFrame = new QGroupBox(QStringLiteral("Security "), m_suggestFrame);
     m_levelFrame->setObjectName(QStringLiteral("levelFrame"));
     place(m_levelFrame, 2520, 120, 1755, 1560);
-    m_level1 = makeOption(QStringLiteral("Level 1"), m_levelFrame);
-    m_level1->setObjectName(QStringLiteral("level1"));
-    place(m_level1, 480, 300, 855, 195);
-    m_level2 = makeOption(QStringLiteral("Level 2"), m_levelFrame);
-    m_level2->setObjectName(QStringLiteral("level2"));
-    place(m_level2, 480, 600, 855, 195);
-    m_level3 = makeOption(QStringLiteral("Level 3"), m_levelFrame);
-    m_level3->setObjectName(QStringLiteral("level3"));
-    place(m_level3, 480, 900, 855, 195);
+    m_level1 = makeOption(QStringLiteral("Level 1"), "level1", m_levelFrame, {480, 300, 855, 195});
+    m_level2 = makeOption(QStringLiteral("Level 2"), "level2", m_levelFrame, {480, 600, 855, 195});
+    m_level3 = makeOption(QStringLiteral("Level 3"), "level3", m_levelFrame, {480, 900, 855, 195});
     for (QRadioButton *option : {m_level1, m_level2, m_level3}) {
         fitToText(option);
         option->setEnabled(false);
@@ -138,21 +138,17 @@ SecurityWindow::SecurityWindow(Session &session, const UiHooks &hooks)
     m_reachFrame->setObjectName(QStringLiteral("reachFrame"));
     // Wide enough for "Program and DBase" in the fallback face.
     place(m_reachFrame, 1995, 2760, 3075, 1340);
-    m_scopeProgramAndDBase = makeOption(QStringLiteral("Program and DBase"), m_reachFrame);
-    m_scopeProgramAndDBase->setObjectName(QStringLiteral("scopeProgramAndDBase"));
-    place(m_scopeProgramAndDBase, 120, 270, 2900, 255);
-    m_scopeNone = makeOption(QStringLiteral("None"), m_reachFrame);
-    m_scopeNone->setObjectName(QStringLiteral("scopeNone"));
-    place(m_scopeNone, 120, 530, 2900, 255);
-    m_scopeProgramOnly = makeOption(QStringLiteral("Program Only"), m_reachFrame);
-    m_scopeProgramOnly->setObjectName(QStringLiteral("scopeProgramOnly"));
-    place(m_scopeProgramOnly, 120, 790, 2900, 255);
-    m_scopeStrong = makeOption(QStringLiteral("Program and DBase, strong"), m_reachFrame);
-    m_scopeStrong->setObjectName(QStringLiteral("scopeStrong"));
+    m_scopeProgramAndDBase = makeOption(QStringLiteral("Program and DBase"), "scopeProgramAndDBase",
+                                        m_reachFrame, {120, 270, 2900, 255});
+    m_scopeNone =
+        makeOption(QStringLiteral("None"), "scopeNone", m_reachFrame, {120, 530, 2900, 255});
+    m_scopeProgramOnly = makeOption(QStringLiteral("Program Only"), "scopeProgramOnly",
+                                    m_reachFrame, {120, 790, 2900, 255});
+    m_scopeStrong = makeOption(QStringLiteral("Program and DBase, strong"), "scopeStrong",
+                               m_reachFrame, {120, 1050, 2900, 255});
     m_scopeStrong->setToolTip(QStringLiteral(
         "The records enciphered with a key derived from the password (Argon2id, "
         "XChaCha20-Poly1305): safe in a copy of the files without the password. Any passphrase."));
-    place(m_scopeStrong, 120, 1050, 2900, 255);
 
     m_acceptButton = new QPushButton(QStringLiteral("Accept"), this);
 

@@ -157,6 +157,16 @@ struct Harness {
         return out;
     }
 
+    // Which of Add, Replace and Remove are offered, as "add replace remove".
+    QString commands() const {
+        QStringList on;
+        for (const char *name : {"add", "replace", "remove"}) {
+            if (part<QAction>(*window, QLatin1String(name) + "Action")->isEnabled())
+                on << QLatin1String(name);
+        }
+        return on.join(u' ');
+    }
+
     // The five fields' texts, in order.
     QStringList fields() const {
         QStringList out;

@@ -73,8 +73,6 @@ void TestDesktop::copiedPasswordReachesOtherPrograms() {
     h.fill({"mail", "bob", "Tr0ub4dor&3"});
     QTest::mouseClick(part<QLabel>(w, "passwordCaption"), Qt::LeftButton, {}, QPoint(3, 3));
     QCOMPARE(clipboardSeenByOthers(), QByteArray("Tr0ub4dor&3"));
-    QTest::mouseClick(part<QLabel>(w, "userNameCaption"), Qt::LeftButton, {}, QPoint(3, 3));
-    QCOMPARE(clipboardSeenByOthers(), QByteArray("bob"));
 
     // Offered as a secret, so clipboard managers leave it out of their history.
     const QByteArray targets =
@@ -84,15 +82,16 @@ void TestDesktop::copiedPasswordReachesOtherPrograms() {
                  .output,
              QByteArray("secret"));
 
-    // The background click clears it for everyone.
+    // A spot of the window's own background, right of the "Service" field,
+    // clears it for everyone, and the mark.
     QTest::mouseClick(w.centralWidget(), Qt::LeftButton, {}, QPoint(295, 12));
     QVERIFY(clipboardSeenByOthers().isEmpty());
+    QCOMPARE(part<QLabel>(w, "passwordCaption")->palette().color(QPalette::WindowText), Qt::black);
 }
 
 void TestDesktop::copiedPasswordIsForgotten() {
     Harness h;
     MainWindow &w = h.start();
-    QCOMPARE(part<SecretClipboard>(w, "clipboard")->forgetTimer.interval(), 20000);
     part<SecretClipboard>(w, "clipboard")
         ->forgetTimer.setInterval(300); // the delay, shortened for the test
     h.fill({"mail", "bob", "Tr0ub4dor&3"});
@@ -144,27 +143,19 @@ void TestDesktop::captureTakesTextCopiedElsewhere() {
 }
 
 void TestDesktop::pathAndHelpGoToTheOpener() {
+    // What each path becomes is tested without a desktop; here, that an
+    // address and a file reach the desktop's real opener.
     Harness h;
     h.realOpener = true;
     MainWindow &w = h.start();
-    QVERIFY(QDir(h.paths().programFolder).mkpath("Help"));
-    writeBytes(h.paths().helpPage(), "<html><body>help</body></html>");
-    part<QAction>(w, "helpAction")->trigger();
-    QTRY_COMPARE(openerLog().size(), 1);
-    QVERIFY2(openerLog().last().endsWith(h.paths().helpPage()), qPrintable(openerLog().last()));
-
-    fieldEdit(w, 4)->setText("https://mail.example.org/login");
-    QTest::mouseClick(part<QLabel>(w, "pathCaption"), Qt::LeftButton, {}, QPoint(3, 3));
-    QTest::mouseDClick(part<QLabel>(w, "pathCaption"), Qt::LeftButton, {}, QPoint(3, 3));
-    QTRY_COMPARE(openerLog().size(), 2);
-    QCOMPARE(openerLog().last(), QStringLiteral("https://mail.example.org/login"));
-
     const QString notes = h.paths().programFolder + "/notes.txt";
     writeBytes(notes, "notes");
-    fieldEdit(w, 4)->setText(notes);
-    QTest::mouseDClick(part<QLabel>(w, "pathCaption"), Qt::LeftButton, {}, QPoint(3, 3));
-    QTRY_COMPARE(openerLog().size(), 3);
-    QVERIFY2(openerLog().last().endsWith(notes), qPrintable(openerLog().last()));
+    for (const QString &path : {QStringLiteral("https://mail.example.org/login"), notes}) {
+        fieldEdit(w, 4)->setText(path);
+        QTest::mouseDClick(part<QLabel>(w, "pathCaption"), Qt::LeftButton, {}, QPoint(3, 3));
+        QTRY_VERIFY(!openerLog().isEmpty() && openerLog().last().endsWith(path));
+    }
+    QCOMPARE(openerLog().size(), 2);
     QVERIFY(h.messages.isEmpty());
 }
 

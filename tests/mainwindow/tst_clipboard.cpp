@@ -56,12 +56,6 @@ void TestClipboard::labelsCopyAndTurnRed() {
                               part<QLabel>(w, "passwordCaption"), part<QLabel>(w, "pathCaption")})
             QCOMPARE(textColour(other), other == label ? QColor(255, 0, 0) : QColor(0, 0, 0));
     }
-    // A spot of the window's own background, right of the "Service" field,
-    // clears the clipboard and the mark.
-    QTest::mouseClick(w.centralWidget(), Qt::LeftButton, {}, QPoint(295, 12));
-    QVERIFY(clipboardText().isEmpty());
-    QCOMPARE(textColour(part<QLabel>(w, "pathCaption")), QColor(0, 0, 0));
-
     // "Service" and "Other Info" copy nothing.
     QGuiApplication::clipboard()->setText("kept");
     clickLabel(part<QLabel>(w, "serviceCaption"));

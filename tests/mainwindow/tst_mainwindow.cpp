@@ -29,12 +29,9 @@ private slots:
 void TestMainWindow::firstStart() {
     Harness h;
     MainWindow &w = h.start();
-    QCOMPARE(w.windowTitle(), QStringLiteral("V.L."));
     QCOMPARE(modeOf(h.paths().dataFolder()), 0700);
     QVERIFY(part<QAction>(w, "importAction")->isEnabled());
-    QVERIFY(!part<QAction>(w, "addAction")->isEnabled() &&
-            !part<QAction>(w, "replaceAction")->isEnabled() &&
-            !part<QAction>(w, "removeAction")->isEnabled());
+    QCOMPARE(h.commands(), QString());
     QVERIFY(!Platform::exists(h.paths().database())); // nothing written until a record is
 
     // A drop-down and four commands on the bar, none with a shortcut key.
@@ -57,7 +54,7 @@ void TestMainWindow::addingWritesTheFile() {
     QCOMPARE(h.databaseFile(), storeBytes({"Mail, home:!bob:!s3cret:!note:!http://mail.example"}));
     QCOMPARE(modeOf(h.paths().database()), 0600);
     QCOMPARE(h.fields(), kNoFields);
-    QVERIFY(!part<QAction>(w, "addAction")->isEnabled());
+    QCOMPARE(h.commands(), QString());
 
     // Enter in Other Info adds once the three required fields are filled;
     // Enter in the path never does.
@@ -126,9 +123,7 @@ void TestMainWindow::selection() {
     // reaches.
     h.clickRow(2);
     QCOMPARE(h.fields(), (QStringList{"mail", "bob", "x1", "", ""}));
-    QVERIFY(part<QAction>(w, "removeAction")->isEnabled() &&
-            part<QAction>(w, "replaceAction")->isEnabled() &&
-            part<QAction>(w, "addAction")->isEnabled());
+    QCOMPARE(h.commands(), QStringLiteral("add replace remove"));
     h.clickRow(0);
     QCOMPARE(h.fields(), (QStringList{"half", "hu", "", "", ""}));
 
@@ -137,9 +132,7 @@ void TestMainWindow::selection() {
     h.clickRow(2);
     h.clickRow(1, Qt::RightButton);
     QVERIFY(part<ServiceList>(w, "recordView")->selectedRow() < 0);
-    QVERIFY(!part<QAction>(w, "removeAction")->isEnabled() &&
-            !part<QAction>(w, "replaceAction")->isEnabled() &&
-            part<QAction>(w, "addAction")->isEnabled());
+    QCOMPARE(h.commands(), QStringLiteral("add"));
     QCOMPARE(fieldEdit(w, 0)->text(), QStringLiteral("mail"));
 
     // Arrow keys move the highlight and empty the fields, and offer no Remove.
@@ -149,8 +142,7 @@ void TestMainWindow::selection() {
     QTest::keyClick(part<ServiceList>(w, "recordView"), Qt::Key_Down);
     QCOMPARE(w.selectedRecord(), 1);
     QCOMPARE(h.fields(), kNoFields);
-    QVERIFY(!part<QAction>(w, "removeAction")->isEnabled() &&
-            !part<QAction>(w, "addAction")->isEnabled());
+    QCOMPARE(h.commands(), QString());
 }
 
 void TestMainWindow::fieldRule() {
@@ -158,8 +150,7 @@ void TestMainWindow::fieldRule() {
     MainWindow &w = h.startWith({"svc:!:!:!:!"});
     h.clickRow(0); // Replace needs a record shown as selected, and the fields
     h.type(2, "pw");
-    QVERIFY(!part<QAction>(w, "addAction")->isEnabled() &&
-            !part<QAction>(w, "replaceAction")->isEnabled());
+    QCOMPARE(h.commands(), QStringLiteral("remove"));
     h.type(1, "u");
     for (int field : {0, 1, 2}) {
         // Deleting the last character of each required field disables both.
@@ -168,20 +159,17 @@ void TestMainWindow::fieldRule() {
         fieldEdit(w, field)->end(false);
         for (qsizetype i = kept.size(); i > 1; --i)
             QTest::keyClick(fieldEdit(w, field), Qt::Key_Backspace);
-        QVERIFY(part<QAction>(w, "addAction")->isEnabled() &&
-                part<QAction>(w, "replaceAction")->isEnabled());
+        QCOMPARE(h.commands(), QStringLiteral("add replace remove"));
         QTest::keyClick(fieldEdit(w, field), Qt::Key_Backspace);
         QVERIFY(fieldEdit(w, field)->text().isEmpty());
-        QVERIFY(!part<QAction>(w, "addAction")->isEnabled() &&
-                !part<QAction>(w, "replaceAction")->isEnabled());
+        QCOMPARE(h.commands(), QStringLiteral("remove"));
         fieldEdit(w, field)->setText(kept); // a change made by the program follows the rule too
-        QVERIFY(part<QAction>(w, "addAction")->isEnabled() &&
-                part<QAction>(w, "replaceAction")->isEnabled());
+        QCOMPARE(h.commands(), QStringLiteral("add replace remove"));
     }
     // Other info and path are optional.
     fieldEdit(w, 3)->setText("x");
     fieldEdit(w, 3)->clear();
-    QVERIFY(part<QAction>(w, "addAction")->isEnabled());
+    QCOMPARE(h.commands(), QStringLiteral("add replace remove"));
 }
 
 void TestMainWindow::duplicateAndNoChange() {
@@ -248,7 +236,7 @@ void TestMainWindow::replaceAndRemove() {
     h.pressBar(part<QAction>(w, "removeAction"));
     QCOMPARE(h.names(), QStringList{"zulu"});
     QCOMPARE(h.databaseFile(), storeBytes({"zulu:!a:!11:!" + note + ":!"}));
-    QVERIFY(!part<QAction>(w, "removeAction")->isEnabled());
+    QCOMPARE(h.commands(), QString());
     w.removeSelected(); // nothing selected: nothing happens, and it says so
     QCOMPARE(h.names(), QStringList{"zulu"});
     QCOMPARE(h.messages.size(), 1);
@@ -276,8 +264,7 @@ void TestMainWindow::resetAndMask() {
     QCOMPARE(h.fields(), kNoFields);
     QVERIFY(part<QCheckBox>(w, "hidePassword")->isChecked());
     QVERIFY(part<ServiceList>(w, "recordView")->selectedRow() < 0);
-    QVERIFY(!part<QAction>(w, "removeAction")->isEnabled() &&
-            !part<QAction>(w, "addAction")->isEnabled());
+    QCOMPARE(h.commands(), QString());
     QVERIFY(!part<QAction>(w, "captureAction")->isChecked() &&
             !part<QTimer>(w, "captureTimer")->isActive());
     QVERIFY(QGuiApplication::clipboard()->text().isEmpty());
@@ -330,8 +317,6 @@ void TestMainWindow::charactersOutsideTheCodePageAreRefused() {
 void TestMainWindow::layoutShowsWholeThings() {
     Harness h(true);
     MainWindow &w = h.startWith({"alpha:!a:!1:!:!", "beta:!b:!2:!:!"});
-    // The controls have fixed places, so the window has a fixed size.
-    QCOMPARE(w.minimumSize(), w.maximumSize());
     // The list's last visible row is whole.
     const int row = part<ServiceList>(w, "recordView")->sizeHintForRow(0);
     QVERIFY(row > 0);

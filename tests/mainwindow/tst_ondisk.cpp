@@ -503,6 +503,7 @@ void TestOnDisk::plantedTemporaryFileIsNeverRead_data() {
         QTest::addRow("another user's %s", kind) << QString::fromLatin1(kind) << true;
     QTest::newRow("our own pipe") << "pipe" << false;
     QTest::newRow("our own plain file") << "plain file" << false;
+    QTest::newRow("our own link") << "link" << false;
 }
 
 void TestOnDisk::plantedTemporaryFileIsNeverRead() {

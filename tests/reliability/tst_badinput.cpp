@@ -5,7 +5,6 @@
 
 #include "database.h"
 #include "linefile.h"
-#include "oldimport.h"
 
 #include <QRandomGenerator>
 
@@ -78,11 +77,8 @@ private slots:
     void hugeLineStaysWithinMemory();
     void damagedStore_data();
     void damagedStore();
-    void copyUnderAnotherPassword();
     void damagedSettingsFile_data();
     void damagedSettingsFile();
-    void damagedOldDatabase_data();
-    void damagedOldDatabase();
 };
 
 void TestBadInput::hugeLineStaysWithinMemory() {
@@ -150,18 +146,6 @@ void TestBadInput::damagedStore() {
     }
 }
 
-void TestBadInput::copyUnderAnotherPassword() {
-    Harness h(true);
-    writeSettings(h.paths(), kNeverExpires, "key7", 1);
-    writeBytes(h.paths().copy(), copyBytes(kRecords, "other"));
-    MainWindow &w = startAndKeep(h);
-    // Deciphered with the wrong key the lines are noise: none is listed, the
-    // user is told, and the copy stays as it was (startAndKeep).
-    QCOMPARE(part<ServiceList>(w, "recordView")->count(), 0);
-    QCOMPARE(h.messages.size(), 1);
-    QCOMPARE(h.messages[0].text, kOtherKeyText);
-}
-
 void TestBadInput::damagedSettingsFile_data() {
     QTest::addColumn<QByteArray>("content");
     const QByteArray full =
@@ -191,48 +175,6 @@ void TestBadInput::damagedSettingsFile() {
     QVERIFY(!w.programEnded());
     if (w.scope() != Scope::ProgramAndDBase)
         QCOMPARE(part<ServiceList>(w, "recordView")->count(), kRecords.size());
-}
-
-void TestBadInput::damagedOldDatabase_data() {
-    QTest::addColumn<bool>("copy");
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<int>("readable");
-    addStoreRows("old database", false);
-}
-
-void TestBadInput::damagedOldDatabase() {
-    QFETCH(QByteArray, content);
-    QFETCH(int, readable);
-    Harness h;
-    // The old file has single colons between its four fields; any line end
-    // ends a record there, a lone CR too.
-    content.replace(":!", ":");
-    if (QByteArray(QTest::currentDataTag()).endsWith("CR endings"))
-        readable = kRecords.size();
-    writeBytes(h.paths().oldDatabase(), content);
-    MainWindow &w = startAndKeep(h);
-    part<QAction>(w, "importAction")->trigger();
-    // Every non-empty old line is one record, whatever it holds: counted
-    // here without the converter.
-    int records = readable;
-    if (records < 0) {
-        records = 0;
-        for (const QByteArray &line : QByteArray(content).replace('\r', '\n').split('\n'))
-            records += line.isEmpty() ? 0 : 1;
-    }
-    QCOMPARE(fileBytes(h.paths().oldDatabase()), content);
-    // Either every converted record is listed and stored, or the import was
-    // refused with a message and nothing changed.
-    QCOMPARE(h.messages.size(), 1);
-    if (h.messages.value(0).text == QStringLiteral("Old Database Import Success")) {
-        QCOMPARE(part<ServiceList>(w, "recordView")->count(), records);
-    } else {
-        QCOMPARE(part<ServiceList>(w, "recordView")->count(), 0);
-        QVERIFY(!Platform::exists(h.paths().database()));
-    }
-    const int shown = part<ServiceList>(w, "recordView")->count();
-    h.start();
-    QCOMPARE(part<ServiceList>(h.w(), "recordView")->count(), shown);
 }
 
 QTEST_MAIN(TestBadInput)

@@ -25,7 +25,6 @@ private slots:
     void findAgreesWithAPlainSearch();
     void appendTouchesOnlyItsFile();
     void unwritablePlacesChangeNothing();
-    void plantedLinkIsNotFollowed();
     void unsafeRecordsAreRefused();
     void storesHoldExactlyTheirLines();
 };
@@ -167,19 +166,6 @@ void TestRecordStore::unwritablePlacesChangeNothing() {
         if (folderIsFile)
             QCOMPARE(fileBytes(blocked), QByteArray("not a folder"));
     }
-}
-
-void TestRecordStore::plantedLinkIsNotFollowed() {
-    TestFolders f;
-    const QString victim = f.root.path() + "/victim";
-    writeBytes(victim, "precious");
-    QVERIFY(::symlink(victim.toLocal8Bit().constData(),
-                      f.paths.tempFile().toLocal8Bit().constData()) == 0);
-    QCOMPARE(RewriteDatabase(f.paths, Scope::ProgramAndDBase, {"b:!b:!c:!:!"}, "k"),
-             StoreStatus::Ok);
-    RemoveStaleTempFile(f.paths);
-    QCOMPARE(fileBytes(victim), QByteArray("precious"));
-    QVERIFY(QFileInfo(f.paths.tempFile()).isSymLink()); // not ours to judge: left alone
 }
 
 void TestRecordStore::unsafeRecordsAreRefused() {

@@ -9,27 +9,10 @@
 class TestSettings : public QObject {
     Q_OBJECT
 private slots:
-    void keyNeverMakesLineBreaks();
     void lineByPosition();
     void fileBytesAndRoundTrip();
     void expiry();
 };
-
-void TestSettings::keyNeverMakesLineBreaks() {
-    QByteArray allowed("-x");
-    for (char c = '0'; c <= '9'; ++c)
-        allowed.append(c);
-    for (char c = 'a'; c <= 'z'; ++c)
-        allowed.append(c);
-    for (char c = 'A'; c <= 'Z'; ++c)
-        allowed.append(c);
-    for (const char k : SettingsKey) {
-        for (const char t : allowed) {
-            char out = 0;
-            QVERIFY(XorInvertSpan(&t, &out, 1, &k));
-        }
-    }
-}
 
 void TestSettings::lineByPosition() {
     // Built lines read back whole.

@@ -166,41 +166,42 @@ StoreStatus LoadDatabase(const StorePaths &paths, Scope scope, const QByteArray 
 StoreStatus AddStoredRecords(QByteArray content, Scope scope, const QByteArray &key,
                              RecordList &list) {
     // Deciphered and decoded where it was read: the records stay views into
-    // this one block, which the list then keeps.
-    std::vector<QByteArrayView> records;
+    // this one block, which the list then keeps. A large store is cut into
+    // lines, deciphered and decoded a half on each core; a half ends with a
+    // line, so the lines are the ones one pass would find.
     content.detach();
-    if (scope == Scope::ProgramAndDBase) {
-        if (!DecipherLinesInPlace(content, key, records))
-            return StoreStatus::NoKey;
+    char *const data = content.data();
+    const qsizetype size = content.size();
+    const bool keyed = scope == Scope::ProgramAndDBase;
+    const auto readSpan = [keyed, &key](char *from, qsizetype length,
+                                        std::vector<QByteArrayView> &lines) {
+        if (!keyed)
+            AppendLineViews(QByteArrayView(from, length), lines);
+        else if (!DecipherLinesInPlace(from, length, key, lines))
+            return false;
+        DecodeInPlace(from, length);
+        return true;
+    };
+    std::vector<QByteArrayView> records;
+    bool read = true;
+    const qsizetype split = size < kSplitLoadAt ? -1 : content.indexOf('\n', size / 2) + 1;
+    if (split <= 0 || std::thread::hardware_concurrency() < 2) {
+        read = readSpan(data, size, records);
     } else {
-        // Cut into lines and decoded a half on each core; a half ends with a
-        // line, so the lines are the ones one pass would find.
-        const qsizetype size = content.size();
-        const qsizetype split = size < kSplitLoadAt ? -1 : content.indexOf('\n', size / 2) + 1;
-        if (split <= 0 || std::thread::hardware_concurrency() < 2) {
-            records = LineViews(content);
-            DecodeInPlace(content);
-        } else {
-            char *const data = content.data();
-            records.reserve(size_t(size / 32 + 16));
-            Platform::adviseLargeBlock(records.data(),
-                                       qsizetype(records.capacity() * sizeof(QByteArrayView)));
-            std::vector<QByteArrayView> later;
-            std::thread helper([&later, data, split, size] {
-                later.reserve(size_t((size - split) / 32 + 16));
-                const QByteArrayView half(data + split, size - split);
-                ForEachLine(half, [&later](QByteArrayView line) { later.push_back(line); });
-                DecodeInPlace(data + split, size - split);
-            });
-            ForEachLine(QByteArrayView(data, split),
-                        [&records](QByteArrayView line) { records.push_back(line); });
-            DecodeInPlace(data, split);
-            helper.join();
-            records.insert(records.end(), later.begin(), later.end());
-        }
+        // Room for both halves, so the second joins the first without a move.
+        records.reserve(size_t(size / 32 + 16));
+        Platform::adviseLargeBlock(records.data(),
+                                   qsizetype(records.capacity() * sizeof(QByteArrayView)));
+        std::vector<QByteArrayView> later;
+        bool laterRead = true;
+        std::thread helper([&] { laterRead = readSpan(data + split, size - split, later); });
+        read = readSpan(data, split, records);
+        helper.join();
+        read = read && laterRead;
+        records.insert(records.end(), later.begin(), later.end());
     }
-    if (scope == Scope::ProgramAndDBase)
-        DecodeInPlace(content);
+    if (!read)
+        return StoreStatus::NoKey;
     // A copy written under another password (its new settings not here yet)
     // is neither listed nor ever written to.
     if (scope == Scope::ProgramAndDBase && !decipheredToRecords(records))

@@ -2,14 +2,21 @@
 
 #include "platform.h"
 
-std::vector<QByteArrayView> LineViews(QByteArrayView content) {
-    std::vector<QByteArrayView> lines;
+void AppendLineViews(QByteArrayView content, std::vector<QByteArrayView> &lines) {
     // Room for records of 32 bytes on average, real ones are longer: the
     // space never touched costs no memory, and large pages make filling a
     // million entries cheap.
-    lines.reserve(size_t(content.size() / 32 + 16));
-    Platform::adviseLargeBlock(lines.data(), qsizetype(lines.capacity() * sizeof(QByteArrayView)));
+    if (lines.empty()) {
+        lines.reserve(size_t(content.size() / 32 + 16));
+        Platform::adviseLargeBlock(lines.data(),
+                                   qsizetype(lines.capacity() * sizeof(QByteArrayView)));
+    }
     ForEachLine(content, [&lines](QByteArrayView line) { lines.push_back(line); });
+}
+
+std::vector<QByteArrayView> LineViews(QByteArrayView content) {
+    std::vector<QByteArrayView> lines;
+    AppendLineViews(content, lines);
     return lines;
 }
 

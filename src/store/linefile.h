@@ -32,3 +32,5 @@ template <typename F> void ForEachLine(QByteArrayView content, F &&take, bool en
 // The lines of content as copies, and as views into it for a pass that needs none.
 QList<QByteArray> SplitLines(const QByteArray &content);
 std::vector<QByteArrayView> LineViews(QByteArrayView content);
+// The same views appended to lines.
+void AppendLineViews(QByteArrayView content, std::vector<QByteArrayView> &lines);

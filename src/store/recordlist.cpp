@@ -7,6 +7,49 @@
 #include "recordline.h"
 
 #include <algorithm>
+#include <thread>
+
+namespace {
+
+using Lines = std::vector<QByteArrayView>;
+
+// Where the sorted run at the start of lines ends. Every start checks the
+// whole store, so a large one is checked a half on each core.
+Lines::iterator sortedUntil(Lines &lines) {
+    constexpr size_t kHalvesFrom = 1 << 16;
+    if (lines.size() < kHalvesFrom || std::thread::hardware_concurrency() < 2)
+        return std::is_sorted_until(lines.begin(), lines.end(), RecordList::lessThan);
+    const auto middle = lines.begin() + std::ptrdiff_t(lines.size() / 2);
+    Lines::iterator later;
+    std::thread helper(
+        [&] { later = std::is_sorted_until(middle - 1, lines.end(), RecordList::lessThan); });
+    const auto first = std::is_sorted_until(lines.begin(), middle, RecordList::lessThan);
+    helper.join();
+    return first != middle ? first : later;
+}
+
+// Merges the sorted tail into the sorted run before it, as std::inplace_merge
+// would (a tail record goes after the run's records equal to it). A few
+// appended records each find their place by a binary search and the run moves
+// once, where a merge would compare every record of the run.
+void mergeTail(Lines &lines, Lines::iterator tail) {
+    const auto run = lines.begin();
+    if ((lines.end() - tail) * 64 > tail - run) {
+        std::inplace_merge(run, tail, lines.end(), RecordList::lessThan);
+        return;
+    }
+    const Lines added(tail, lines.end());
+    auto write = lines.end();
+    auto unmoved = tail;
+    for (auto record = added.rbegin(); record != added.rend(); ++record) {
+        const auto place = std::upper_bound(run, unmoved, *record, RecordList::lessThan);
+        write = std::move_backward(place, unmoved, write);
+        *--write = *record;
+        unmoved = place;
+    }
+}
+
+} // namespace
 
 RecordList::RecordList(const QList<QByteArray> &lines) {
     append(lines);
@@ -89,10 +132,10 @@ void RecordList::adopt(QByteArray block, std::vector<QByteArrayView> lines) {
     // read is a long sorted run and a short tail of appended records: only
     // the tail is sorted, then merged in, so a start after an Add costs what
     // a start of a sorted store does.
-    const auto tail = std::is_sorted_until(lines.begin(), lines.end(), lessThan);
+    const auto tail = sortedUntil(lines);
     if (tail != lines.end()) {
         std::stable_sort(tail, lines.end(), lessThan);
-        std::inplace_merge(lines.begin(), tail, lines.end(), lessThan);
+        mergeTail(lines, tail);
     }
     if (m_lines.empty()) {
         m_lines = std::move(lines);

@@ -25,9 +25,9 @@ QByteArray KeyStream(const QByteArray &key, qsizetype length);
 bool XorInvertLinesInPlace(QByteArray &content, const QByteArray &key,
                            std::vector<QByteArrayView> &lines, bool &whole);
 
-// A copy's content deciphered where it stands; records become views of the
-// record lines it then holds, as start-up reads them: a deciphered line that
-// holds a line break is read as the lines it holds.
-// False on an empty key with a non-empty content.
-bool DecipherLinesInPlace(QByteArray &content, const QByteArray &key,
+// The size bytes of a copy's content at data deciphered where they stand;
+// views of the record lines they then hold are appended to records, as
+// start-up reads them: a deciphered line that holds a line break is read as
+// the lines it holds. False on an empty key with a non-empty content.
+bool DecipherLinesInPlace(char *data, qsizetype size, const QByteArray &key,
                           std::vector<QByteArrayView> &records);

@@ -80,17 +80,10 @@ void TestRecordStore::listOperations() {
                            "mail:!:!:!:!"}),
              QStringList({"Alpha", "alpha", "beta", "mail!", "mail"}));
 
-    // A store read as a sorted run and a tail of appended records, ties and
-    // duplicates included, comes out exactly as a full sort would give it.
-    QRandomGenerator random(27);
-    for (int round = 0; round < 200; ++round) {
-        QList<QByteArray> lines;
-        for (int i = 0, n = int(random.bounded(40)); i < n; ++i)
-            lines << QByteArray(1, "aAbBc"[random.bounded(5)]) + ":!" +
-                         QByteArray::number(random.bounded(4)) + ":!p:!:!";
-        std::sort(
-            lines.begin(), lines.begin() + random.bounded(lines.size() + 1),
-            [](const QByteArray &x, const QByteArray &y) { return RecordList::lessThan(x, y); });
+    // A store read as a sorted run and a tail of appended records (a few
+    // after a long run, or many), ties and duplicates included, comes out
+    // exactly as a full sort would give it.
+    const auto readAsASortWould = [](const QList<QByteArray> &lines) {
         QByteArray block = lines.join();
         std::vector<QByteArrayView> views;
         for (qsizetype at = 0; const QByteArray &line : lines) {
@@ -101,10 +94,31 @@ void TestRecordStore::listOperations() {
         std::stable_sort(expected.begin(), expected.end(), RecordList::lessThan);
         RecordList read;
         read.adopt(block, views);
-        QVERIFY(std::equal(read.lines().begin(), read.lines().end(), expected.begin(),
-                           expected.end(), [](QByteArrayView x, QByteArrayView y) {
-                               return x.data() == y.data(); // the same record, in the same place
-                           }));
+        return std::equal(read.lines().begin(), read.lines().end(), expected.begin(),
+                          expected.end(), [](QByteArrayView x, QByteArrayView y) {
+                              return x.data() == y.data(); // the same record, in the same place
+                          });
+    };
+    QRandomGenerator random(27);
+    for (int round = 0; round < 400; ++round) {
+        QList<QByteArray> lines;
+        for (int i = 0, n = int(random.bounded(round % 2 ? 40 : 1000)); i < n; ++i)
+            lines << QByteArray(1, "aAbBc"[random.bounded(5)]) + ":!" +
+                         QByteArray::number(random.bounded(4)) + ":!p:!:!";
+        const qsizetype appended = random.bounded(round % 2 ? lines.size() + 1 : 8);
+        std::sort(
+            lines.begin(), lines.end() - std::min(appended, lines.size()),
+            [](const QByteArray &x, const QByteArray &y) { return RecordList::lessThan(x, y); });
+        QVERIFY(readAsASortWould(lines));
+    }
+    // A large store is checked a half on each core: a record out of order
+    // before, at or after the middle is found as one pass would find it.
+    for (const qsizetype at : {10, 49999, 50000, 50001, 99999}) {
+        QList<QByteArray> lines;
+        for (int i = 0; i < 100000; ++i)
+            lines << "r" + QByteArray::number(100000 + i) + ":!u:!p:!:!";
+        lines[at] = "a:!u:!p:!:!";
+        QVERIFY2(readAsASortWould(lines), qPrintable(QString::number(at)));
     }
 }
 

@@ -302,43 +302,46 @@ void windowRows(const StorePaths &paths, qsizetype count, std::vector<Row> &rows
         emit view->mouseUp(Qt::LeftButton);
     };
     int turn = 0;
-    const double rename =
-        medianMs([&] { RewriteDatabase(paths, Scope::None, window.records().lines(), kKey); });
-    // The store is rewritten again by each command: its stamp must be ours.
-    window.reloadFromDisk();
-    // Timed from the command to the window's answer; the click that chose
-    // the record and the typing come before it, untimed.
+    // The store's own rewrite, into a folder of its own so the window's stamp
+    // stays its own, taken turn about with each command so that the disk's
+    // moods weigh on both alike. The command is timed to the window's
+    // answer; the click that chose the record and the typing come before it,
+    // untimed.
+    QTemporaryDir scratchRoot;
+    const StorePaths scratch = programFolder(scratchRoot.path());
     const auto commandMs = [&](const std::function<void()> &before,
                                const std::function<void()> &command) {
-        std::vector<double> times;
+        std::vector<double> base, times;
         for (int run = 0; run < kRuns; ++run) {
             before();
             QCoreApplication::processEvents();
             malloc_trim(0);
+            base.push_back(medianMs(
+                [&] { RewriteDatabase(scratch, Scope::None, window.records().lines(), kKey); }, 1));
             QElapsedTimer clock;
             clock.start();
             command();
             QCoreApplication::processEvents();
             times.push_back(double(clock.nsecsElapsed()) / 1e6);
         }
-        return median(times);
+        return std::pair{median(base), median(times)};
     };
-    const double replace = commandMs(
+    const auto [replaceRename, replace] = commandMs(
         [&] {
             click(int(count / 2));
             password->setText("changed" + QString::number(++turn));
         },
         [&] { window.replaceSelected(); });
-    const double remove =
+    const auto [removeRename, remove] =
         commandMs([&] { click(int(count / 3)); }, [&] { window.removeSelected(); });
     // The aim is for large stores, where the list's own work could outgrow
     // the disk's; below 100,000 records the window's fixed millisecond (the
     // repaint) is shown for reference.
     const bool large = count >= 100000;
-    rows.push_back({"window: Replace answered", replace, rename, 0, large ? "within 1.2x" : "",
-                    !large || replace <= 1.2 * rename});
-    rows.push_back({"window: Remove answered", remove, rename, 0, large ? "within 1.2x" : "",
-                    !large || remove <= 1.2 * rename});
+    rows.push_back({"window: Replace answered", replace, replaceRename, 0,
+                    large ? "within 1.2x" : "", !large || replace <= 1.2 * replaceRename});
+    rows.push_back({"window: Remove answered", remove, removeRename, 0, large ? "within 1.2x" : "",
+                    !large || remove <= 1.2 * removeRename});
     // The aim for one key: 50 ms at a million records, 10 ms up to 100,000.
     const double keyLimit = count > 100000 ? 50 : 10;
     window.openFind();

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <thread>
 
 #if defined(__SSE2__)
@@ -73,12 +74,29 @@ bool containsFolded(const char *data, qsizetype size, const Needle &needle) {
     return false;
 }
 
+// Where the first separator at or after from begins, or -1: the colons are
+// few, and memchr finds them faster than a search for two bytes.
+qsizetype separatorAt(QByteArrayView line, qsizetype from) {
+    const char *const data = line.data();
+    const qsizetype size = line.size();
+    while (from + 1 < size) {
+        const auto *colon =
+            static_cast<const char *>(std::memchr(data + from, ':', size_t(size - 1 - from)));
+        if (!colon)
+            return -1;
+        if (colon[1] == kSeparator[1])
+            return colon - data;
+        from = colon - data + 1;
+    }
+    return -1;
+}
+
 // The password is the third field: the text before it and the text after it
 // are searched apart, so no match reaches into it.
 bool recordMatches(QByteArrayView line, const Needle &needle) {
-    const qsizetype first = line.indexOf(kSeparator);
-    const qsizetype second = first < 0 ? -1 : line.indexOf(kSeparator, first + 2);
-    const qsizetype third = second < 0 ? -1 : line.indexOf(kSeparator, second + 2);
+    const qsizetype first = separatorAt(line, 0);
+    const qsizetype second = first < 0 ? -1 : separatorAt(line, first + 2);
+    const qsizetype third = second < 0 ? -1 : separatorAt(line, second + 2);
     const qsizetype before = second < 0 ? line.size() : second;
     return containsFolded(line.data(), before, needle) ||
            (third >= 0 && containsFolded(line.data() + third + 2, line.size() - third - 2, needle));

@@ -1,5 +1,7 @@
 #include "fieldcipher.h"
 
+#include "vectorwidth.h"
+
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -150,17 +152,6 @@ VARNLOCK_AVX2 qsizetype mapThirtyTwos(const char *src, char *dst, qsizetype size
     lineBreak |= _mm256_movemask_epi8(map.breaks) != 0;
     return size;
 }
-
-// How many bytes at a time this processor can take.
-int vectorWidth() {
-    // Asked once, on first use: a static initializer could run before the
-    // processor's features are known.
-    static const int width = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") ? 32 : __builtin_cpu_supports("ssse3") ? 16 : 1;
-    }();
-    return width;
-}
 #endif
 
 // A store is millions of these bytes, so the common processors take sixteen
@@ -171,7 +162,7 @@ bool mapBytes(const char *src, char *dst, qsizetype size, const std::array<char,
     bool lineBreak = false;
     qsizetype i = 0;
 #if defined(__x86_64__) || defined(__i386__)
-    const int width = vectorWidth();
+    const int width = VectorWidth();
     if (width >= 32)
         i = mapThirtyTwos(src, dst, size, rows, lineBreak);
     if (i == 0 && width >= 16)

@@ -1,6 +1,7 @@
 #include "stringcipher.h"
 
 #include "linefile.h"
+#include "vectorwidth.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -74,16 +75,6 @@ __attribute__((target("avx2"))) qsizetype
 invertThirtyTwos(const char *src, char *dst, qsizetype size, const char *keyStream, bool &broken) {
     return invertBlocks<32>(src, dst, size, keyStream, broken);
 }
-
-bool hasAvx2() {
-    // Asked once, on first use: a static initializer could run before the
-    // processor's features are known.
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return has;
-}
 #endif
 
 } // namespace
@@ -95,7 +86,7 @@ bool XorInvertSpan(const char *src, char *dst, qsizetype size, const char *keySt
     bool broken = false;
     qsizetype i = 0;
 #if defined(__x86_64__) || defined(__i386__)
-    if (hasAvx2())
+    if (VectorWidth() >= 32)
         i = invertThirtyTwos(src, dst, size, keyStream, broken);
 #endif
 #if defined(__GNUC__)

@@ -1,0 +1,6 @@
+#pragma once
+
+// How many bytes at a time this processor's vector instructions take for the
+// ciphers: 32 with AVX2, 16 with SSSE3, otherwise 1. Asked of the processor
+// once, on first use.
+int VectorWidth();

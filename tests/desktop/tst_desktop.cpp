@@ -58,7 +58,7 @@ private slots:
     void copiedPasswordReachesOtherPrograms();
     void copiedPasswordIsForgotten();
     void captureTakesTextCopiedElsewhere();
-    void pathAndHelpGoToTheOpener();
+    void pathsReachTheDesktopOpener();
     void windowsDestroyedFromOutside();
 };
 
@@ -142,7 +142,7 @@ void TestDesktop::captureTakesTextCopiedElsewhere() {
     QVERIFY(fieldEdit(w, 2)->text().isEmpty());
 }
 
-void TestDesktop::pathAndHelpGoToTheOpener() {
+void TestDesktop::pathsReachTheDesktopOpener() {
     // What each path becomes is tested without a desktop; here, that an
     // address and a file reach the desktop's real opener.
     Harness h;

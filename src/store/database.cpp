@@ -173,20 +173,25 @@ StoreStatus AddStoredRecords(QByteArray content, Scope scope, const QByteArray &
     char *const data = content.data();
     const qsizetype size = content.size();
     const bool keyed = scope == Scope::ProgramAndDBase;
+    // Each part also finds where its sorted run ends, while its lines are
+    // fresh in the cache.
     const auto readSpan = [keyed, &key](char *from, qsizetype length,
-                                        std::vector<QByteArrayView> &lines) {
+                                        std::vector<QByteArrayView> &lines, size_t &sorted) {
         if (!keyed)
             AppendLineViews(QByteArrayView(from, length), lines);
         else if (!DecipherLinesInPlace(from, length, key, lines))
             return false;
         DecodeInPlace(from, length);
+        sorted = size_t(std::is_sorted_until(lines.begin(), lines.end(), RecordList::lessThan) -
+                        lines.begin());
         return true;
     };
     std::vector<QByteArrayView> records;
     bool read = true;
+    size_t sorted = 0;
     const qsizetype split = size < kSplitLoadAt ? -1 : content.indexOf('\n', size / 2) + 1;
     if (split <= 0 || std::thread::hardware_concurrency() < 2) {
-        read = readSpan(data, size, records);
+        read = readSpan(data, size, records, sorted);
     } else {
         // Room for both halves, so the second joins the first without a move.
         records.reserve(size_t(size / 32 + 16));
@@ -194,10 +199,15 @@ StoreStatus AddStoredRecords(QByteArray content, Scope scope, const QByteArray &
                                    qsizetype(records.capacity() * sizeof(QByteArrayView)));
         std::vector<QByteArrayView> later;
         bool laterRead = true;
-        std::thread helper([&] { laterRead = readSpan(data + split, size - split, later); });
-        read = readSpan(data, split, records);
+        size_t laterSorted = 0;
+        std::thread helper(
+            [&] { laterRead = readSpan(data + split, size - split, later, laterSorted); });
+        read = readSpan(data, split, records, sorted);
         helper.join();
         read = read && laterRead;
+        if (sorted == records.size() &&
+            (later.empty() || records.empty() || !RecordList::lessThan(later[0], records.back())))
+            sorted += laterSorted;
         records.insert(records.end(), later.begin(), later.end());
     }
     if (!read)
@@ -206,7 +216,7 @@ StoreStatus AddStoredRecords(QByteArray content, Scope scope, const QByteArray &
     // is neither listed nor ever written to.
     if (scope == Scope::ProgramAndDBase && !decipheredToRecords(records))
         return StoreStatus::OtherKey;
-    list.adopt(std::move(content), std::move(records));
+    list.adopt(std::move(content), std::move(records), sorted);
     return StoreStatus::Ok;
 }
 

@@ -15,7 +15,7 @@ using Lines = std::vector<QByteArrayView>;
 
 // Where the sorted run at the start of lines ends. Every start checks the
 // whole store, so a large one is checked a half on each core.
-Lines::iterator sortedUntil(Lines &lines) {
+Lines::iterator sortedRun(Lines &lines) {
     constexpr size_t kHalvesFrom = 1 << 16;
     if (lines.size() < kHalvesFrom || std::thread::hardware_concurrency() < 2)
         return std::is_sorted_until(lines.begin(), lines.end(), RecordList::lessThan);
@@ -124,7 +124,8 @@ void RecordList::append(const QList<QByteArray> &lines) {
     adopt(std::move(block), std::move(views));
 }
 
-void RecordList::adopt(QByteArray block, std::vector<QByteArrayView> lines) {
+void RecordList::adopt(QByteArray block, std::vector<QByteArrayView> lines,
+                       std::optional<size_t> sortedUntil) {
     if (lines.empty())
         return;
     m_blocks.append(std::move(block)); // moved, not copied: the views stay valid
@@ -132,7 +133,7 @@ void RecordList::adopt(QByteArray block, std::vector<QByteArrayView> lines) {
     // read is a long sorted run and a short tail of appended records: only
     // the tail is sorted, then merged in, so a start after an Add costs what
     // a start of a sorted store does.
-    const auto tail = sortedUntil(lines);
+    const auto tail = sortedUntil ? lines.begin() + std::ptrdiff_t(*sortedUntil) : sortedRun(lines);
     if (tail != lines.end()) {
         std::stable_sort(tail, lines.end(), lessThan);
         mergeTail(lines, tail);

@@ -5,6 +5,7 @@
 #include <QList>
 
 #include <algorithm>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -37,7 +38,10 @@ public:
     // The same for a block of bytes the lines are views into: the block is
     // kept as it is, so the views stay valid, and a block already in list
     // order is not sorted again.
-    void adopt(QByteArray block, std::vector<QByteArrayView> lines);
+    // sortedUntil, where the caller has found it, is where the lines' sorted
+    // run ends (as std::is_sorted_until gives it).
+    void adopt(QByteArray block, std::vector<QByteArrayView> lines,
+               std::optional<size_t> sortedUntil = std::nullopt);
 
     // Adds one record unless an identical one is there.
     Change add(QByteArrayView line, qsizetype *index = nullptr);

@@ -248,6 +248,29 @@ void TestRecordStore::storesHoldExactlyTheirLines() {
         QCOMPARE(RewriteDatabase(f.paths, scope, QList<QByteArray>(), "Key1"), StoreStatus::Ok);
         QCOMPARE(fileBytes(file), QByteArray());
     }
+
+    // Its two halves are read apart, each finding where its own order ends:
+    // records out of order in the first half, across the middle, in the
+    // second half or appended at the end come out as a full sort gives them.
+    QList<QByteArray> ordered;
+    for (int i = 0; i < 60000; ++i)
+        ordered << "r" + QByteArray::number(100000 + i) + ":!u:!p:!" + QByteArray(70, 'x') + ":!";
+    const QByteArray whole = storeBytes(ordered);
+    // The first record of the second half: the halves part after the line
+    // ending at or after the middle byte (all records are of one length).
+    const qsizetype middle =
+        QByteArrayView(whole).first(whole.indexOf('\n', whole.size() / 2)).count('\n') + 1;
+    for (const qsizetype swapped : {qsizetype(10), middle - 1, middle + 100, qsizetype(-1)}) {
+        QList<QByteArray> stored = ordered;
+        if (swapped < 0)
+            stored.append("a:!u:!p:!:!");
+        else
+            stored.swapItemsAt(swapped, swapped + 1);
+        writeBytes(f.paths.database(), storeBytes(stored));
+        RecordList loaded;
+        QCOMPARE(LoadDatabase(f.paths, Scope::None, "", loaded), StoreStatus::Ok);
+        QVERIFY2(loaded == RecordList(stored), qPrintable(QString::number(swapped)));
+    }
 }
 
 void TestRecordStore::findAgreesWithAPlainSearch() {

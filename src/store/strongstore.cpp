@@ -238,29 +238,51 @@ std::vector<size_t> frameBounds(std::span<const QByteArrayView> records) {
     return bounds;
 }
 
-// The frames [first, last) of bounds, appended to out in one allocation,
-// their nonces drawn from the system in one go.
-void appendFrames(QByteArray &out, const Keys &keys, std::span<const QByteArrayView> records,
-                  const std::vector<size_t> &bounds, size_t first, size_t last) {
-    const size_t count = last - first;
-    QByteArray nonces(qsizetype(count) * kNonceBytes, Qt::Uninitialized);
-    randombytes_buf(nonces.data(), size_t(nonces.size()));
-    std::vector<qsizetype> offsets(count);
+// The frames [first, last) of bounds laid out at the end of out (grown in one
+// allocation), their nonces drawn from the system in one go, ready to be
+// filled a slice at a time from any thread.
+struct FrameRun {
+    size_t first = 0, count = 0;
+    QByteArray nonces;
+    std::vector<qsizetype> offsets;
+};
+
+FrameRun layOutFrames(QByteArray &out, std::span<const QByteArrayView> records,
+                      const std::vector<size_t> &bounds, size_t first, size_t last) {
+    FrameRun run{first, last - first,
+                 QByteArray(qsizetype(last - first) * kNonceBytes, Qt::Uninitialized),
+                 std::vector<qsizetype>(last - first)};
+    randombytes_buf(run.nonces.data(), size_t(run.nonces.size()));
     qsizetype at = out.size();
-    const qsizetype start = at;
-    for (size_t f = 0; f < count; ++f) {
-        offsets[f] = at;
+    for (size_t f = 0; f < run.count; ++f) {
+        run.offsets[f] = at;
         const size_t from = bounds[first + f], to = bounds[first + f + 1];
         at += kFrameHead + paddedSize(records.subspan(from, to - from)) + kTagBytes;
     }
     out.resize(at);
-    char *data = out.data();
-    inSlices(count, at - start >= kParallelBytes, [&](size_t begin, size_t end) {
-        for (size_t f = begin; f < end; ++f) {
-            const size_t from = bounds[first + f], to = bounds[first + f + 1];
-            writeFrame(data + offsets[f], keys, first + f, records.subspan(from, to - from),
-                       bytes(nonces.constData() + qsizetype(f) * kNonceBytes));
-        }
+    return run;
+}
+
+// Frames [begin, end) of the run, enciphered into data (the laid-out buffer).
+void fillFrames(char *data, const FrameRun &run, const Keys &keys,
+                std::span<const QByteArrayView> records, const std::vector<size_t> &bounds,
+                size_t begin, size_t end) {
+    for (size_t f = begin; f < end; ++f) {
+        const size_t from = bounds[run.first + f], to = bounds[run.first + f + 1];
+        writeFrame(data + run.offsets[f], keys, run.first + f, records.subspan(from, to - from),
+                   bytes(run.nonces.constData() + qsizetype(f) * kNonceBytes));
+    }
+}
+
+// The frames [first, last) of bounds, appended to out, made on every core when
+// there are enough of them.
+void appendFrames(QByteArray &out, const Keys &keys, std::span<const QByteArrayView> records,
+                  const std::vector<size_t> &bounds, size_t first, size_t last) {
+    const qsizetype start = out.size();
+    const FrameRun run = layOutFrames(out, records, bounds, first, last);
+    char *const data = out.data();
+    inSlices(run.count, out.size() - start >= kParallelBytes, [&](size_t begin, size_t end) {
+        fillFrames(data, run, keys, records, bounds, begin, end);
     });
 }
 
@@ -274,7 +296,10 @@ QByteArray wholeStore(Keys &keys, std::span<const QByteArrayView> records, quint
 
 // The whole store handed to write a piece at a time: the header, then a few
 // megabytes of frames at a time, so a large store is never held twice in
-// memory. The next frames are made while the last ones are written.
+// memory. While this thread writes the last frames a helper makes most of the
+// next ones; this thread then makes the rest. Two threads for two cores: a
+// third, as when each batch was made on every core beside the writer, left
+// the cores taking turns rather than working at once.
 bool streamStore(Keys &keys, std::span<const QByteArrayView> records, quint64 &frames,
                  const Platform::ChunkWriter &write) {
     const std::vector<size_t> bounds = frameBounds(records);
@@ -283,22 +308,29 @@ bool streamStore(Keys &keys, std::span<const QByteArrayView> records, quint64 &f
         return false;
     const size_t perBatch = size_t(kBatchBytes / kGroupBytes);
     const size_t batches = (size_t(frames) + perBatch - 1) / perBatch;
-    const auto make = [&](QByteArray &buffer, size_t batch) {
-        buffer.resize(0);
-        appendFrames(buffer, keys, records, bounds, batch * perBatch,
-                     std::min<size_t>(size_t(frames), (batch + 1) * perBatch));
+    const auto batchEnd = [&](size_t batch) {
+        return std::min<size_t>(size_t(frames), (batch + 1) * perBatch);
     };
     QByteArray ready, next;
     if (batches > 0)
-        make(ready, 0);
+        appendFrames(ready, keys, records, bounds, 0, batchEnd(0));
     bool written = true;
     for (size_t batch = 0; batch < batches && written; ++batch) {
-        std::thread maker;
-        if (batch + 1 < batches)
-            maker = std::thread([&, batch] { make(next, batch + 1); });
+        if (batch + 1 == batches) {
+            written = write(ready);
+            break;
+        }
+        next.resize(0);
+        const FrameRun run =
+            layOutFrames(next, records, bounds, batch * perBatch + perBatch, batchEnd(batch + 1));
+        char *const data = next.data();
+        // The writer's share is smaller: the write itself is a third of its work.
+        const size_t helped = run.count * 2 / 3;
+        std::thread helper([&] { fillFrames(data, run, keys, records, bounds, 0, helped); });
         written = write(ready);
-        if (maker.joinable())
-            maker.join();
+        if (written)
+            fillFrames(data, run, keys, records, bounds, helped, run.count);
+        helper.join();
         std::swap(ready, next);
     }
     sodium_memzero(ready.data(), size_t(ready.size()));

@@ -296,10 +296,9 @@ QByteArray wholeStore(Keys &keys, std::span<const QByteArrayView> records, quint
 
 // The whole store handed to write a piece at a time: the header, then a few
 // megabytes of frames at a time, so a large store is never held twice in
-// memory. While this thread writes the last frames a helper makes most of the
-// next ones; this thread then makes the rest. Two threads for two cores: a
-// third, as when each batch was made on every core beside the writer, left
-// the cores taking turns rather than working at once.
+// memory. While this thread writes the last frames, helpers (one fewer than
+// the cores) make most of the next ones, and this thread makes the rest once
+// its write is done: a helper more than that would only take turns with them.
 bool streamStore(Keys &keys, std::span<const QByteArrayView> records, quint64 &frames,
                  const Platform::ChunkWriter &write) {
     const std::vector<size_t> bounds = frameBounds(records);
@@ -324,13 +323,20 @@ bool streamStore(Keys &keys, std::span<const QByteArrayView> records, quint64 &f
         const FrameRun run =
             layOutFrames(next, records, bounds, batch * perBatch + perBatch, batchEnd(batch + 1));
         char *const data = next.data();
-        // The writer's share is smaller: the write itself is a third of its work.
-        const size_t helped = run.count * 2 / 3;
-        std::thread helper([&] { fillFrames(data, run, keys, records, bounds, 0, helped); });
+        // The writer's share is half a helper's: the write is the rest of its work.
+        const size_t helpers = std::clamp<size_t>(std::thread::hardware_concurrency(), 2, 4) - 1;
+        const size_t helped = run.count * 2 * helpers / (2 * helpers + 1);
+        std::vector<std::thread> team;
+        for (size_t h = 0; h < helpers; ++h)
+            team.emplace_back([&, h] {
+                fillFrames(data, run, keys, records, bounds, helped * h / helpers,
+                           helped * (h + 1) / helpers);
+            });
         written = write(ready);
         if (written)
             fillFrames(data, run, keys, records, bounds, helped, run.count);
-        helper.join();
+        for (std::thread &helper : team)
+            helper.join();
         std::swap(ready, next);
     }
     sodium_memzero(ready.data(), size_t(ready.size()));

@@ -44,9 +44,8 @@ private slots:
 void TestCsvCommand::importAndExport() {
     TestFolders f;
     QVERIFY(QFile::copy(VARNLOCK_PATH, f.paths.programFolder + "/varnlock"));
-    QVERIFY(WriteSettingsFile(f.paths, BuildSettingsLine(kNeverExpires, "key7", "11-01-2026",
-                                                         Scope::ProgramOnly)) ==
-            SettingsStatus::Ok);
+    QCOMPARE(WriteSettingsFile(f.paths, settingsLine(Scope::ProgramOnly, "key7")),
+             SettingsStatus::Ok);
     const QByteArray bank = "Bank:!ann:!say \"hi\":!:!";
     writeBytes(f.paths.database(), storeBytes({bank}));
     const QString keepass = QFINDTESTDATA("../store/data/csv/keepassxc.csv");

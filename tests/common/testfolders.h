@@ -3,6 +3,7 @@
 #include "fieldcipher.h"
 #include "platform.h"
 #include "recordlist.h"
+#include "settings.h"
 #include "storepaths.h"
 #include "stringcipher.h"
 
@@ -53,6 +54,14 @@ inline int modeOf(const QString &path) {
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
         return -1;
     return static_cast<int>(st.st_mode & 07777);
+}
+
+// The settings line of a password that never expires under this scope (the
+// strong store keeps its mark in the password's place).
+inline QByteArray settingsLine(Scope scope, const QByteArray &password) {
+    return BuildSettingsLine(kNeverExpires,
+                             scope == Scope::Strong ? StrongSettingsPassword() : password,
+                             "12-01-2026", scope);
 }
 
 // The bytes a store of these records holds, one enciphered line each.

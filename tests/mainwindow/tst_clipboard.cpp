@@ -34,7 +34,6 @@ private slots:
     void ctrlMarksCaptureWithoutPolling();
     void pathsGoToTheShell();
     void importOldDatabase();
-    void importUnderProgramAndDBase();
     void csvInAndOut();
 };
 
@@ -232,25 +231,6 @@ void TestClipboard::importOldDatabase() {
     QCOMPARE(fileBytes(h.paths().oldDatabase()),
              storeBytes({"mail:bob:pw1:/home/bob/mail", "bank:ann:pin:http://bank.example:8080/x",
                          "shop:carl:pw3:"}));
-}
-
-void TestClipboard::importUnderProgramAndDBase() {
-    Harness h(true);
-    QCOMPARE(WriteSettingsFile(h.paths(), BuildSettingsLine(kNeverExpires, "key7", "11-01-2026",
-                                                            Scope::ProgramAndDBase)),
-             SettingsStatus::Ok);
-    writeBytes(h.paths().oldDatabase(), storeBytes({"a:b:c:d"}));
-    MainWindow &w = h.start({"key7"});
-    // With no copy yet, start-up says so; the import is still offered.
-    QCOMPARE(h.messages.size(), 1);
-    QCOMPARE(h.messages[0].title, QStringLiteral("Error - i67"));
-    QVERIFY(part<QAction>(w, "importAction")->isEnabled());
-    part<QAction>(w, "importAction")->trigger();
-    QCOMPARE(h.messages.size(), 2);
-    QCOMPARE(h.messages[1].text, QStringLiteral("Old Database Import Success"));
-    QCOMPARE(h.copyFile(), xorInverted(EncodeLine("a:!b:!c:!:!d"), "key7") + "\r\n");
-    QVERIFY(!Platform::exists(h.paths().database()));
-    QVERIFY(!Platform::exists(h.paths().tempFile()));
 }
 
 void TestClipboard::csvInAndOut() {

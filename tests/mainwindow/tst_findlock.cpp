@@ -25,33 +25,12 @@ void find(MainWindow &w, const QString &text) {
 class TestFindLock : public QObject {
     Q_OBJECT
 private slots:
-    void findFilters();
     void findLineByKeyboard();
     void findKeepsUpWithTyping();
     void listFollowsEachCommandInPlace();
     void idleWindowLocks_data();
     void idleWindowLocks();
 };
-
-void TestFindLock::findFilters() {
-    Harness h(true);
-    MainWindow &w = h.startWith(kRecords);
-    w.openFind();
-    // Service, user name, other info and path, in any case; never a password.
-    const std::pair<QString, QStringList> rows[] = {{"bANK", {"Bank"}},
-                                                    {"bob", {"mail"}},
-                                                    {"mail", {"mail", "shop"}},
-                                                    {"srv/", {"shop"}},
-                                                    {"hunter", {}},
-                                                    {"bank9", {}},
-                                                    {"", {"Bank", "mail", "shop", "zeta"}},
-                                                    {"qqq", {}}};
-    for (const auto &[text, names] : rows) {
-        find(w, text);
-        QVERIFY2(h.names() == names, qPrintable(text + ": " + h.names().join(u',')));
-        QCOMPARE(FindRecords(w.records(), text.toLatin1()).size(), names.size());
-    }
-}
 
 void TestFindLock::findKeepsUpWithTyping() {
     // Many records: keys typed faster than a search are searched once, for

@@ -15,7 +15,6 @@ class TestMainWindow : public QObject {
 private slots:
     void firstStart();
     void addingWritesTheFile();
-    void restartKeepsRecordsAndOrder();
     void selection();
     void fieldRule();
     void duplicateAndNoChange();
@@ -73,32 +72,6 @@ void TestMainWindow::addingWritesTheFile() {
     QTest::keyClick(fieldEdit(w, 3), Qt::Key_Return);
     QCOMPARE(part<ServiceList>(w, "recordView")->count(), 2);
     QVERIFY(h.messages.isEmpty());
-}
-
-void TestMainWindow::restartKeepsRecordsAndOrder() {
-    Harness h;
-    h.start();
-    for (const QStringList &r : QList<QStringList>{{"zeta", "z", "1"},
-                                                   {"Alpha", "a", "2", "x,y \"quoted\""},
-                                                   {"mail!", "m", "3"},
-                                                   {"mail", "m", "4", "", "C:\\notes.txt"}}) {
-        h.fill(r);
-        h.w().add();
-    }
-    // Sorted by the whole record line: "mail!:!" comes before "mail:!".
-    const QStringList before{"Alpha", "mail!", "mail", "zeta"};
-    QCOMPARE(h.names(), before);
-    const QByteArray file = h.databaseFile();
-
-    h.start();
-    QCOMPARE(h.names(), before);
-    QCOMPARE(h.databaseFile(), file);               // reading writes nothing
-    for (int row = 0; row < before.size(); ++row) { // each name opens its own record
-        h.clickRow(row);
-        QCOMPARE(fieldEdit(h.w(), 0)->text(), before[row]);
-    }
-    h.clickRow(0);
-    QCOMPARE(fieldEdit(h.w(), 3)->text(), QStringLiteral("x,y \"quoted\""));
 }
 
 void TestMainWindow::selection() {

@@ -22,12 +22,6 @@ const QList<QByteArray> kOurs{"alpha:!a:!1:!:!", "beta:!b:!2:!:!"};
 const QByteArray kDelta = "delta:!d:!4:!:!";
 const QByteArray kOtherPassword = "other9";
 
-QByteArray settingsFor(Scope scope, const QByteArray &password) {
-    return BuildSettingsLine(kNeverExpires,
-                             scope == Scope::Strong ? StrongSettingsPassword() : password,
-                             "12-01-2026", scope);
-}
-
 // The records as the scope stores them under key; the strong store is opened
 // with key when it is there (as another machine with the same passphrase
 // does), or made.
@@ -133,7 +127,7 @@ void TestOnDisk::nothingWrittenOverNewerFiles() {
     const QByteArray key = ours == Scope::None ? QByteArray(kUnsetPassword) : "key7";
 
     Harness h(true);
-    QCOMPARE(WriteSettingsFile(h.paths(), settingsFor(ours, key)), SettingsStatus::Ok);
+    QCOMPARE(WriteSettingsFile(h.paths(), settingsLine(ours, key)), SettingsStatus::Ok);
     Strong::Keys ourKeys, theirKeys;
     writeStore(h.paths(), ours, kOurs, key, ourKeys);
     writeBytes(h.paths().oldDatabase(), EncodeLine("old:ann:x1:") + "\r\n");
@@ -168,7 +162,7 @@ void TestOnDisk::nothingWrittenOverNewerFiles() {
         nowKey = kOtherPassword;
         StrongChange leaving;
         leaving.current = &theirKeys;
-        QCOMPARE(ApplySettings(other.paths, settingsFor(now, nowKey), leaving), AcceptStatus::Ok);
+        QCOMPARE(ApplySettings(other.paths, settingsLine(now, nowKey), leaving), AcceptStatus::Ok);
     }
     if (change == "restored in place")
         other.restoreInPlace(h.paths(), ours);
@@ -249,7 +243,7 @@ void TestOnDisk::readDuringTheSplash() {
     const Scope ours = ScopeFromDigit(char('0' + scope));
     const QByteArray key = ours == Scope::None ? QByteArray(kUnsetPassword) : "key7";
     Harness h(true);
-    QCOMPARE(WriteSettingsFile(h.paths(), settingsFor(ours, key)), SettingsStatus::Ok);
+    QCOMPARE(WriteSettingsFile(h.paths(), settingsLine(ours, key)), SettingsStatus::Ok);
     QCOMPARE(RewriteDatabase(h.paths(), ours, kOurs, key), StoreStatus::Ok);
     const QList<QByteArray> theirs = RecordList(kOurs + QList<QByteArray>{kDelta}).toList();
     int promptsDuringSplash = -1;
@@ -283,7 +277,7 @@ void TestOnDisk::idleWindowFollowsTheDisk() {
 
     // Protection set elsewhere: the new password is asked for first.
     h.promptEntries = {QString::fromLatin1(kOtherPassword)};
-    QCOMPARE(ApplySettings(other.paths, settingsFor(Scope::ProgramAndDBase, kOtherPassword)),
+    QCOMPARE(ApplySettings(other.paths, settingsLine(Scope::ProgramAndDBase, kOtherPassword)),
              AcceptStatus::Ok);
     QCOMPARE(RewriteDatabase(other.paths, Scope::ProgramAndDBase, kOurs, kOtherPassword),
              StoreStatus::Ok);
@@ -359,7 +353,7 @@ void TestOnDisk::filteredListUnderTheReloadMessage() {
             painted.append(part<ServiceList>(w, "recordView")->text(row));
         part<ServiceList>(w, "recordView")->viewport()->repaint();
     };
-    QCOMPARE(ApplySettings(h.paths(), settingsFor(Scope::ProgramAndDBase, kOtherPassword)),
+    QCOMPARE(ApplySettings(h.paths(), settingsLine(Scope::ProgramAndDBase, kOtherPassword)),
              AcceptStatus::Ok);
     QFile::remove(h.paths().copy());
     h.promptEntries = {QString::fromLatin1(kOtherPassword)};
@@ -379,7 +373,7 @@ void TestOnDisk::passwordChangeArrivingInTwoHalves() {
     QCOMPARE(RewriteDatabase(h.paths(), Scope::ProgramAndDBase, kOurs, "key7"), StoreStatus::Ok);
     MainWindow &w = h.start({"key7"});
     OtherMachine other(h.paths());
-    QCOMPARE(ApplySettings(other.paths, settingsFor(Scope::ProgramAndDBase, kOtherPassword)),
+    QCOMPARE(ApplySettings(other.paths, settingsLine(Scope::ProgramAndDBase, kOtherPassword)),
              AcceptStatus::Ok);
     const QString staged = h.paths().dataFolder() + "/.sync-copy";
     QVERIFY(QFile::copy(other.paths.copy(), staged));

@@ -50,9 +50,7 @@ struct FullDisk {
     explicit FullDisk(int scope, bool withStore = true) {
         if (scope == int(Scope::Strong)) {
             // The strong store, its passphrase "key7".
-            QCOMPARE(WriteSettingsFile(h.paths(),
-                                       BuildSettingsLine(kNeverExpires, StrongSettingsPassword(),
-                                                         "11-01-2026", Scope::Strong)),
+            QCOMPARE(WriteSettingsFile(h.paths(), settingsLine(Scope::Strong, {})),
                      SettingsStatus::Ok);
             Strong::Keys keys;
             const std::vector<QByteArrayView> views(records.cbegin(), records.cend());

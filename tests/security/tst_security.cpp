@@ -106,7 +106,17 @@ void TestSecurity::startUpPrompt() {
 void TestSecurity::scopeTransitions() {
     Harness h(true);
     MainWindow &w = h.startWith(kRecords);
+    // Every file written is the owner's alone whatever the umask, and no
+    // step leaves anything staged.
+    const mode_t umaskBefore = ::umask(0);
+    const auto restoreUmask = qScopeGuard([&] { ::umask(umaskBefore); });
     auto stored = [&] { return storedSettings(h.paths()); };
+    const auto settled = [&] {
+        for (const QString &file : {h.paths().copy(), h.paths().database(), h.paths().config()}) {
+            QVERIFY(!QFileInfo::exists(StagedPath(file)));
+            QVERIFY(!QFileInfo::exists(file) || modeOf(file) == 0600);
+        }
+    };
 
     // 0 to 1: the records move into the copy, enciphered with the password,
     // and a record added then lands there under the same key.
@@ -118,8 +128,7 @@ void TestSecurity::scopeTransitions() {
     QVERIFY(!Platform::exists(h.paths().database()));
     QCOMPARE(int(stored().scope), 1);
     QCOMPARE(stored().password, QByteArray("key1"));
-    QCOMPARE(modeOf(h.paths().copy()), 0600);
-    QCOMPARE(modeOf(h.paths().config()), 0600);
+    settled();
     h.fill({"shop", "carl", "pw"});
     w.add();
     const QList<QByteArray> three{kRecords[0], kRecords[1], "shop:!carl:!pw:!:!"};
@@ -133,6 +142,7 @@ void TestSecurity::scopeTransitions() {
     QCOMPARE(h.databaseFile(), storeBytes(three));
     QVERIFY(!Platform::exists(h.paths().copy()));
     QCOMPARE(int(stored().scope), 2);
+    settled();
     h.start({"key2"});
     QCOMPARE(h.names(), (QStringList{"bank", "mail", "shop"}));
 
@@ -141,6 +151,7 @@ void TestSecurity::scopeTransitions() {
     QCOMPARE(int(stored().scope), 0);
     QCOMPARE(stored().password, QByteArray(kUnsetPassword));
     QCOMPARE(h.databaseFile(), storeBytes(three));
+    settled();
     h.start();
     QCOMPARE(h.promptsAnswered, 2);
     QCOMPARE(h.names(), (QStringList{"bank", "mail", "shop"}));

@@ -10,8 +10,6 @@
 #include <QFileInfo>
 #include <QtTest>
 
-#include <sys/stat.h>
-
 namespace {
 
 const QList<QByteArray> kRecords{"alpha:!al:!pw1:!:!", "beta:!be:!pw2:!note:!http://b"};
@@ -35,41 +33,12 @@ QList<QByteArray> loadAsStartUpWould(const StorePaths &paths) {
 class TestReencipher : public QObject {
     Q_OBJECT
 private slots:
-    void everyChangeKeepsEveryRecord();
     void emptyDatabaseGivesEmptyCopy();
     void refusedChangesNothing();
     void interruptedChangeIsSettled_data();
     void interruptedChangeIsSettled();
     void unfinishedWritesAreClearedAndOldFilesKept();
 };
-
-void TestReencipher::everyChangeKeepsEveryRecord() {
-    // Into the copy, a new password there, out with yet another password
-    // (deciphered with the old key), and to None: at each step the records
-    // are in the one file the scope names, as start-up reads them, and
-    // nothing staged is left.
-    // Every file written is the owner's alone, whatever the umask.
-    const mode_t umaskBefore = ::umask(0);
-    const auto restoreUmask = qScopeGuard([&] { ::umask(umaskBefore); });
-    TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
-    const struct {
-        QByteArray password;
-        int scope;
-    } steps[] = {{"Old1", 1}, {"New2", 1}, {"Third3", 2}, {"UNSETMARK", 0}, {"Pw5", 2}};
-    for (const auto &step : steps) {
-        QCOMPARE(ApplySettings(f.paths, settings(step.password, step.scope)), AcceptStatus::Ok);
-        const bool inCopy = step.scope == 1;
-        QCOMPARE(fileBytes(inCopy ? f.paths.copy() : f.paths.database()),
-                 inCopy ? copyBytes(kRecords, step.password) : storeBytes(kRecords));
-        QVERIFY(!QFileInfo::exists(inCopy ? f.paths.database() : f.paths.copy()));
-        QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
-        for (const QString &file : {f.paths.copy(), f.paths.database(), f.paths.config()}) {
-            QVERIFY(!QFileInfo::exists(StagedPath(file)));
-            QVERIFY(!QFileInfo::exists(file) || modeOf(file) == 0600);
-        }
-    }
-}
 
 void TestReencipher::emptyDatabaseGivesEmptyCopy() {
     // An empty store, or none at all, gives an empty copy.

@@ -6,8 +6,6 @@
 
 #include <cstdio>
 
-#include <sys/prctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 // The order in which a session's writes reach the disk: data synced before a
@@ -32,13 +30,11 @@ private slots:
     void writesAreDurable();
     void writeRightAfterOursIsNotOurs_data();
     void writeRightAfterOursIsNotOurs();
-    void oneHolderPerFolder();
     void foldersOthersCanWriteAreRefused_data();
     void foldersOthersCanWriteAreRefused();
     void holdFollowsASwappedFolder();
     void whereTheRecordsLive_data();
     void whereTheRecordsLive();
-    void memoryIsKeptFromOthers();
 };
 
 void TestSession::writesAreDurable_data() {
@@ -55,8 +51,7 @@ void TestSession::writesAreDurable() {
     QFETCH(int, scope);
     const Scope s = ScopeFromDigit(char('0' + scope));
     TestFolders f;
-    QCOMPARE(WriteSettingsFile(f.paths, BuildSettingsLine(kNeverExpires, "key7", "12-01-2026", s)),
-             SettingsStatus::Ok);
+    QCOMPARE(WriteSettingsFile(f.paths, settingsLine(s, "key7")), SettingsStatus::Ok);
     if (command != "first add")
         QCOMPARE(RewriteDatabase(f.paths, s, kRecords, "key7"), StoreStatus::Ok);
     writeBytes(f.paths.oldDatabase(), EncodeLine("old:ann:x1:") + "\r\n");
@@ -84,8 +79,7 @@ void TestSession::writesAreDurable() {
         status = session.importOldDatabase();
     else
         status = session.applySettings(
-            BuildSettingsLine(kNeverExpires, "key8", "12-01-2026",
-                              s == Scope::None ? Scope::ProgramAndDBase : Scope::None));
+            settingsLine(s == Scope::None ? Scope::ProgramAndDBase : Scope::None, "key8"));
     Platform::setDurabilityTracer({});
     QCOMPARE(status, SessionStatus::Ok);
 
@@ -172,20 +166,6 @@ void TestSession::writeRightAfterOursIsNotOurs() {
     QCOMPARE(session.remove(1), SessionStatus::ChangedOnDisk);
     QCOMPARE(fileBytes(f.paths.database()), onDisk);
     QVERIFY(onDisk.contains(EncodeLine("zed:!z:!9:!:!")));
-}
-
-void TestSession::oneHolderPerFolder() {
-    TestFolders f(false);
-    {
-        Session first(f.paths);
-        QCOMPARE(first.lock(), Platform::FolderLock::Result::Locked);
-        QVERIFY(QFileInfo(f.paths.dataFolder()).isDir()); // made for the lock
-        Session second(f.paths);
-        QCOMPARE(second.lock(), Platform::FolderLock::Result::Busy);
-    }
-    // The holder is gone, and so is its hold.
-    Session next(f.paths);
-    QCOMPARE(next.lock(), Platform::FolderLock::Result::Locked);
 }
 
 void TestSession::foldersOthersCanWriteAreRefused_data() {
@@ -326,15 +306,6 @@ void TestSession::whereTheRecordsLive() {
     if (!beside)
         QCOMPARE(modeOf(paths.programFolder), 0700);
     QCOMPARE(paths.helpPage(), exe + "/Help/help.html");
-}
-
-void TestSession::memoryIsKeptFromOthers() {
-    Platform::protectProcessMemory();
-    QCOMPARE(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
-    rlimit core{};
-    QCOMPARE(::getrlimit(RLIMIT_CORE, &core), 0);
-    QCOMPARE(core.rlim_cur, rlim_t(0));
-    QCOMPARE(core.rlim_max, rlim_t(0));
 }
 
 QTEST_APPLESS_MAIN(TestSession)

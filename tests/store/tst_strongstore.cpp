@@ -233,11 +233,6 @@ void TestStrongStore::protectionMovesInAndOut() {
     QCOMPARE(session->lock(), Platform::FolderLock::Result::Locked);
     session->readSettings();
     session->loadRecords();
-    const auto settings = [](Scope scope, const QByteArray &password) {
-        return BuildSettingsLine(kNeverExpires,
-                                 scope == Scope::Strong ? StrongSettingsPassword() : password,
-                                 "12-01-2026", scope);
-    };
     const auto restart = [&](const QString &typed) {
         session = std::make_unique<Session>(f.paths);
         session->lock();
@@ -249,7 +244,7 @@ void TestStrongStore::protectionMovesInAndOut() {
     const auto exists = [&](const QString &path) { return QFileInfo::exists(path); };
 
     // None to strong: the plain store is gone, every record in the new file.
-    QCOMPARE(session->applySettings(settings(Scope::Strong, {}), "two words", kSmall),
+    QCOMPARE(session->applySettings(settingsLine(Scope::Strong, {}), "two words", kSmall),
              SessionStatus::Ok);
     QVERIFY(exists(f.paths.strongStore()) && !exists(f.paths.database()) &&
             !exists(f.paths.copy()));
@@ -265,11 +260,11 @@ void TestStrongStore::protectionMovesInAndOut() {
     // A new passphrase wraps the key again, the frames copied as they are;
     // then the settings alone (an empty one keeps the store).
     const QByteArray framesBefore = fileBytes(f.paths.strongStore()).mid(136);
-    QCOMPARE(session->applySettings(settings(Scope::Strong, {}), "three words now", kSmall),
+    QCOMPARE(session->applySettings(settingsLine(Scope::Strong, {}), "three words now", kSmall),
              SessionStatus::Ok);
     QCOMPARE(fileBytes(f.paths.strongStore()).mid(136), framesBefore);
     const QByteArray kept = fileBytes(f.paths.strongStore());
-    QCOMPARE(session->applySettings(settings(Scope::Strong, {}), {}, kSmall), SessionStatus::Ok);
+    QCOMPARE(session->applySettings(settingsLine(Scope::Strong, {}), {}, kSmall), SessionStatus::Ok);
     QCOMPARE(fileBytes(f.paths.strongStore()), kept);
     QVERIFY(!restart("two words"));
     QVERIFY(restart("three words now"));
@@ -284,13 +279,13 @@ void TestStrongStore::protectionMovesInAndOut() {
     QVERIFY(restart("three words now"));
 
     // Out to the enciphered copy, in again, out to the plain store.
-    QCOMPARE(session->applySettings(settings(Scope::ProgramAndDBase, "key7")), SessionStatus::Ok);
+    QCOMPARE(session->applySettings(settingsLine(Scope::ProgramAndDBase, "key7")), SessionStatus::Ok);
     QCOMPARE(fileBytes(f.paths.copy()), copyBytes(appended, "key7"));
     QVERIFY(!exists(f.paths.strongStore()) && !exists(f.paths.database()));
-    QCOMPARE(session->applySettings(settings(Scope::Strong, {}), "four", kSmall),
+    QCOMPARE(session->applySettings(settingsLine(Scope::Strong, {}), "four", kSmall),
              SessionStatus::Ok);
     QVERIFY(!exists(f.paths.copy()));
-    QCOMPARE(session->applySettings(settings(Scope::ProgramOnly, "key8")), SessionStatus::Ok);
+    QCOMPARE(session->applySettings(settingsLine(Scope::ProgramOnly, "key8")), SessionStatus::Ok);
     QCOMPARE(fileBytes(f.paths.database()), storeBytes(appended));
     QVERIFY(!exists(f.paths.strongStore()) && !exists(f.paths.copy()));
     QVERIFY(restart("key8"));

@@ -218,6 +218,11 @@ void TestKeys::replaceNeedsASelectedRecord() {
 void TestKeys::escapeClosesTheFindLineFirst() {
     Harness h(true);
     MainWindow &w = h.startWith({"alpha:!a:!1:!:!", "beta:!b:!2:!:!"});
+    const int height = w.height();
+    fieldEdit(w, 0)->setFocus();
+    play(&w, "ctrl+f esc"); // from the line itself
+    QVERIFY(!part<QLineEdit>(w, "findLine")->isVisible());
+    QCOMPARE(h.ended, 0);
     fieldEdit(w, 0)->setFocus();
     play(&w, "ctrl+f b down");
     QVERIFY(part<ServiceList>(w, "recordView")->hasFocus() &&
@@ -226,6 +231,7 @@ void TestKeys::escapeClosesTheFindLineFirst() {
     play(&w, "esc");
     QVERIFY(!part<QLineEdit>(w, "findLine")->isVisible());
     QCOMPARE(h.names(), (QStringList{"alpha", "beta"}));
+    QTRY_COMPARE(w.height(), height); // the room it took is given back
     QCOMPARE(h.ended, 0);
     play(&w, "esc"); // with the line closed, Escape in the list ends the program
     QCOMPARE(h.ended, 1);

@@ -2,8 +2,6 @@
 
 #include <QCheckBox>
 #include <QClipboard>
-#include <QGroupBox>
-#include <QLabel>
 #include <QMenu>
 
 namespace {
@@ -22,7 +20,6 @@ private slots:
     void resetAndMask();
     void escapeAndExitEndTheProgram();
     void charactersOutsideTheCodePageAreRefused();
-    void layoutShowsWholeThings();
 };
 
 void TestMainWindow::firstStart() {
@@ -285,22 +282,6 @@ void TestMainWindow::charactersOutsideTheCodePageAreRefused() {
     QCOMPARE(h.messages.size(), 2);
     QVERIFY(h.messages[1].text.contains(QString::fromUtf8("Password field holds \"\u0142\"")));
     QCOMPARE(h.databaseFile(), withCafe);
-}
-
-void TestMainWindow::layoutShowsWholeThings() {
-    Harness h(true);
-    MainWindow &w = h.startWith({"alpha:!a:!1:!:!", "beta:!b:!2:!:!"});
-    // The list's last visible row is whole.
-    const int row = part<ServiceList>(w, "recordView")->sizeHintForRow(0);
-    QVERIFY(row > 0);
-    QCOMPARE(part<ServiceList>(w, "recordView")->viewport()->height() % row, 0);
-    QVERIFY(part<ServiceList>(w, "recordView")->geometry().bottom() < w.centralWidget()->height());
-    // The settings window's count box holds the largest count.
-    SecurityWindow *c = openSettings(w);
-    QVERIFY(part<QLineEdit>(c, "lengthEdit")->width() >
-            part<QLineEdit>(c, "lengthEdit")->fontMetrics().horizontalAdvance("32766") + 4);
-    QVERIFY(part<QLabel>(c, "charactersLabel")->geometry().right() <
-            part<QGroupBox>(c, "levelFrame")->width());
 }
 
 QTEST_MAIN(TestMainWindow)

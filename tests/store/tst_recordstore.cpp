@@ -24,7 +24,6 @@ private slots:
     void listOperations();
     void findAgreesWithAPlainSearch();
     void appendTouchesOnlyItsFile();
-    void unwritablePlacesChangeNothing();
     void unsafeRecordsAreRefused();
     void storesHoldExactlyTheirLines();
 };
@@ -154,31 +153,6 @@ void TestRecordStore::appendTouchesOnlyItsFile() {
         QCOMPARE(LoadDatabase(f.paths, scope, "Pass9", list), StoreStatus::Ok);
         QCOMPARE(list.toList(), (QList<QByteArray>{"a:!b:!c:!:!", "d:!e:!f:!g:!h", "x:!:!:!:!"}));
         QVERIFY(!QFileInfo::exists(f.paths.tempFile()));
-    }
-}
-
-void TestRecordStore::unwritablePlacesChangeNothing() {
-    // A data folder that is a file, and a store that is a folder: every write
-    // fails and leaves them as they were.
-    for (const bool folderIsFile : {true, false}) {
-        TestFolders f(!folderIsFile);
-        const QString blocked = folderIsFile ? f.paths.dataFolder() : f.paths.database();
-        if (folderIsFile)
-            writeBytes(blocked, "not a folder");
-        else
-            QDir().mkdir(blocked);
-        for (const Scope scope : {Scope::None, Scope::ProgramAndDBase}) {
-            if (!folderIsFile && scope != Scope::None)
-                continue; // the copy is another file
-            QCOMPARE(AppendRecord(f.paths, scope, "a:!b:!c:!:!", "k"), StoreStatus::WriteFailed);
-            QCOMPARE(RewriteDatabase(f.paths, scope, {"a:!b:!c:!:!"}, "k"),
-                     StoreStatus::WriteFailed);
-        }
-        RecordList list;
-        QVERIFY(LoadDatabase(f.paths, Scope::None, "", list) != StoreStatus::Ok || folderIsFile);
-        QCOMPARE(QFileInfo(blocked).isDir(), !folderIsFile);
-        if (folderIsFile)
-            QCOMPARE(fileBytes(blocked), QByteArray("not a folder"));
     }
 }
 

@@ -465,7 +465,7 @@ void TestSecurity::generatorOverManyPresses() {
             part<QLineEdit>(c, "lengthEdit")->setText(count);
             QCOMPARE(part<QLineEdit>(c, "lengthEdit")->text().toInt(), length);
         }
-        for (int press = 0; press < 100; ++press) {
+        for (int press = 0; press < (length > 100 ? 1 : 100); ++press) { // the longest once
             part<QPushButton>(c, "goButton")->click();
             const QString proposal = part<QLineEdit>(c, "passwordEdit")->text().left(length);
             QCOMPARE(part<QLineEdit>(c, "passwordEdit")->text(),

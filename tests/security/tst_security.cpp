@@ -169,11 +169,6 @@ void TestSecurity::passwordFilterAndLength() {
             part<QCheckBox>(c, "neverExpires")->isEnabled());
     QVERIFY(!part<QLineEdit>(c, "expiryEdit")->isEnabled());
 
-    part<QLineEdit>(c, "passwordEdit")->setText(QStringLiteral("x-yz"));
-    QCOMPARE(part<QLineEdit>(c, "passwordEdit")->text(), QStringLiteral("xyz"));
-    QCOMPARE(part<QLineEdit>(c, "passwordEdit")->cursorPosition(),
-             2); // one past the removed character
-
     // A proposal keeps its remark and shows its length.
     part<QCheckBox>(c, "suggest")->click();
     part<QLineEdit>(c, "passwordEdit")->setText(QStringLiteral("AB12         (  ab12  )"));
@@ -202,11 +197,8 @@ void TestSecurity::pureRules() {
     // again from the start. One pass over a big text: the rescans took 7 s
     // for the 64 k characters the box holds.
     const auto letterOrDigit = [](QChar c) { return c.unicode() < 128 && c.isLetterOrNumber(); };
-    const std::tuple<QString, QString, int> filtered[] = {{"ab c!", "abc", 3},
-                                                          {"x-yz", "xyz", 2},
-                                                          {"-a-", "a", 1},
-                                                          {QString::fromUtf8("\u00e9!ab"), "ab", 1},
-                                                          {"ok", "ok", -1}};
+    const std::tuple<QString, QString, int> filtered[] = {
+        {"x-yz", "xyz", 2}, {QString::fromUtf8("\u00e9!ab"), "ab", 1}, {"ok", "ok", -1}};
     for (const auto &[typed, kept, caret] : filtered) {
         QString text = typed;
         QCOMPARE(FilterToAllowed(text, letterOrDigit), caret);
@@ -219,45 +211,25 @@ void TestSecurity::pureRules() {
 
     // Proposals: a month on, in December the January after; past the next
     // month's end, its last day, in a common year and a leap year.
-    const std::pair<QDate, const char *> proposals[] = {{{2026, 3, 15}, "04-15-2026"},
-                                                        {{2026, 12, 5}, "01-05-2027"},
+    const std::pair<QDate, const char *> proposals[] = {{{2026, 12, 5}, "01-05-2027"},
                                                         {{2027, 1, 31}, "02-28-2027"},
                                                         {{2028, 1, 31}, "02-29-2028"}};
     for (const auto &[today, proposal] : proposals)
         QCOMPARE(ExpiryProposal(today), QLatin1String(proposal));
-    // Typed dates: every month's last day is kept, the day after it (up to
-    // 31) becomes the last day, month 00 becomes January.
-    for (int year : {2027, 2028}) {
-        for (int month = 1; month <= 12; ++month) {
-            const int last = QDate(year, month, 1).daysInMonth();
-            const QString kept = QString::asprintf("%02d-%02d-%d", month, last, year);
-            for (int day = last; day <= std::min(last + 1, 31); ++day) {
-                const ExpiryCheck check =
-                    CorrectExpiry(QString::asprintf("%02d-%02d-%d", month, day, year), kToday);
-                QCOMPARE(check.text, kept);
-            }
-        }
-    }
-    QCOMPARE(CorrectExpiry("02-30-2030", kToday).text, QStringLiteral("02-28-2030"));
-    QCOMPARE(CorrectExpiry("00-15-2030", kToday).text, QStringLiteral("01-15-2030"));
 
-    // The date check when the box is left. Only MM-DD-YYYY is ever kept: the
-    // file finds its fields by position.
+    // The date check when the box is left: a day past the month's end is its
+    // last day, month 00 January. Only MM-DD-YYYY is ever kept: the file
+    // finds its fields by position.
     const int ok = ExpiryCheck::Corrected, never = ExpiryCheck::NeverExpires,
               bad = ExpiryCheck::Unusable;
-    const std::tuple<QString, int, QString> dates[] = {{"1-5-2030", ok, "01-05-2030"},
-                                                       {"13-10-2030", ok, "12-10-2030"},
-                                                       {"12-32-2030", ok, "12-01-2030"},
-                                                       {"12-00-2030", ok, "12-01-2030"},
-                                                       {"06/15/2030", ok, "06-15-2030"},
-                                                       {"12-20-2001", ok, "12-20-2026"},
-                                                       {"1-5-30", never, ""},
-                                                       {"-1-05-2030", bad, ""},
-                                                       {"x-05-2030", bad, ""},
-                                                       {"1-------", bad, ""},
-                                                       {"ab-cd-efgh", bad, ""},
-                                                       {"12-05-abcd", bad, ""},
-                                                       {"01-011-2030", bad, ""}};
+    const std::tuple<QString, int, QString> dates[] = {
+        {"1-5-2030", ok, "01-05-2030"},   {"02-29-2027", ok, "02-28-2027"},
+        {"02-30-2028", ok, "02-29-2028"}, {"04-31-2030", ok, "04-30-2030"},
+        {"00-15-2030", ok, "01-15-2030"}, {"13-10-2030", ok, "12-10-2030"},
+        {"12-32-2030", ok, "12-01-2030"}, {"06/15/2030", ok, "06-15-2030"},
+        {"12-20-2001", ok, "12-20-2026"}, {"1-5-30", never, ""},
+        {"-1-05-2030", bad, ""},          {"1-------", bad, ""},
+        {"01-011-2030", bad, ""}};
     for (const auto &[input, outcome, result] : dates) {
         const ExpiryCheck check = CorrectExpiry(input, kToday);
         QVERIFY2(int(check.outcome) == outcome, qPrintable(input));
@@ -269,31 +241,29 @@ void TestSecurity::pureRules() {
 void TestSecurity::expiryBoxInTheWindow() {
     Harness h(true);
     SecurityWindow *c = openSettings(h.startWith(kRecords));
-    part<QLineEdit>(c, "passwordEdit")->setText("pw1");
-    part<QCheckBox>(c, "neverExpires")->click(); // unchecked: a proposal, focused
-    QVERIFY(part<QLineEdit>(c, "expiryEdit")->isEnabled());
-    QCOMPARE(part<QLineEdit>(c, "expiryEdit")->text(), QStringLiteral("01-05-2027"));
-    QVERIFY(part<QLineEdit>(c, "expiryEdit")->hasFocus());
+    QLineEdit *password = part<QLineEdit>(c, "passwordEdit"),
+              *expiry = part<QLineEdit>(c, "expiryEdit");
+    QCheckBox *never = part<QCheckBox>(c, "neverExpires");
+    password->setText("pw1");
+    never->click(); // unchecked: a proposal, focused
+    QVERIFY(expiry->isEnabled() && expiry->hasFocus());
+    QCOMPARE(expiry->text(), QStringLiteral("01-05-2027"));
     auto leaveWith = [&](const QString &text) {
-        part<QLineEdit>(c, "expiryEdit")->setFocus();
-        part<QLineEdit>(c, "expiryEdit")->setText(text);
-        part<QLineEdit>(c, "passwordEdit")->setFocus();
+        expiry->setFocus();
+        expiry->setText(text);
+        password->setFocus();
     };
     leaveWith("13-10-2030");
-    QCOMPARE(part<QLineEdit>(c, "expiryEdit")->text(), QStringLiteral("12-10-2030"));
+    QCOMPARE(expiry->text(), QStringLiteral("12-10-2030"));
     leaveWith("x-05-2030"); // unusable: the proposal again
-    QCOMPARE(part<QLineEdit>(c, "expiryEdit")->text(), QStringLiteral("01-05-2027"));
+    QCOMPARE(expiry->text(), QStringLiteral("01-05-2027"));
     leaveWith("1-5-30"); // too short: never expires
-    QVERIFY(part<QCheckBox>(c, "neverExpires")->isChecked());
-    QVERIFY(part<QLineEdit>(c, "expiryEdit")->text().isEmpty() &&
-            !part<QLineEdit>(c, "expiryEdit")->isEnabled());
+    QVERIFY(never->isChecked() && expiry->text().isEmpty() && !expiry->isEnabled());
 
     // "Accept" pressed at once, the box never left: the date is still
-    // checked before it is stored, and the password typed is then the one
-    // asked for.
+    // checked before it is stored.
     for (const auto &[typed, stored] :
-         {std::pair{"3-07-2030", "03-07-2030"}, std::pair{"ab-cd-efgh", "01-05-2027"},
-          std::pair{"01-011-2030", "01-05-2027"}}) {
+         {std::pair{"3-07-2030", "03-07-2030"}, std::pair{"ab-cd-efgh", "01-05-2027"}}) {
         c = openSettings(h.w());
         part<QLineEdit>(c, "passwordEdit")->setText("abc1");
         if (part<QCheckBox>(c, "neverExpires")->isChecked())
@@ -303,12 +273,7 @@ void TestSecurity::expiryBoxInTheWindow() {
         QCOMPARE(storedSettings(h.paths()).expiry, QByteArray(stored));
         QCOMPARE(storedSettings(h.paths()).password, QByteArray("abc1"));
     }
-    QCOMPARE(part<QLineEdit>(openSettings(h.w()), "expiryEdit")->text(),
-             QStringLiteral("01-05-2027")); // as stored
     QVERIFY(h.messages.isEmpty());
-    h.start({"abc1"});
-    QCOMPARE(h.promptsAnswered, 1);
-    QCOMPARE(h.names(), (QStringList{"bank", "mail"}));
 }
 
 void TestSecurity::acceptRefusesBadPasswords_data() {
@@ -317,10 +282,6 @@ void TestSecurity::acceptRefusesBadPasswords_data() {
     QTest::addColumn<int>("scope");
     QTest::addColumn<QString>("date");
     QTest::addColumn<QString>("says");
-    QTest::newRow("outside the code page")
-        << QString::fromUtf8("z\u01421") << true << 2 << "" << QString::fromUtf8("\"\u0142\"");
-    QTest::newRow("outside, astral") << QString::fromUtf8("a\U0001F511") << true << 2 << ""
-                                     << QString::fromUtf8("\"\U0001F511\"");
     // The letters-and-digits filter keeps what the files can not hold, so it
     // is refused by name instead of vanishing: typed, or pasted.
     QTest::newRow("outside, typed")
@@ -401,12 +362,6 @@ void TestSecurity::windowShowsWhatIsStored() {
     fieldEdit(w, 2)->setText("pin2");
     w.replaceSelected();
     QCOMPARE(h.copyFile(), copyBytes({"bank:!ann:!pin2:!:!", kRecords[1]}, "new7"));
-
-    // Typing into an emptied box still chooses "Program Only".
-    c = openSettings(w);
-    part<QLineEdit>(c, "passwordEdit")->clear();
-    part<QLineEdit>(c, "passwordEdit")->setText("n");
-    QVERIFY(part<QRadioButton>(c, "scopeProgramOnly")->isChecked());
 }
 
 void TestSecurity::loweringTheProtectionAsksFirst_data() {

@@ -33,25 +33,11 @@ QList<QByteArray> loadAsStartUpWould(const StorePaths &paths) {
 class TestReencipher : public QObject {
     Q_OBJECT
 private slots:
-    void emptyDatabaseGivesEmptyCopy();
     void refusedChangesNothing();
     void interruptedChangeIsSettled_data();
     void interruptedChangeIsSettled();
     void unfinishedWritesAreClearedAndOldFilesKept();
 };
-
-void TestReencipher::emptyDatabaseGivesEmptyCopy() {
-    // An empty store, or none at all, gives an empty copy.
-    for (const bool withStore : {true, false}) {
-        TestFolders f;
-        if (withStore)
-            QCOMPARE(RewriteDatabase(f.paths, Scope::None, QList<QByteArray>(), ""),
-                     StoreStatus::Ok);
-        QCOMPARE(ApplySettings(f.paths, settings("P", 1)), AcceptStatus::Ok);
-        QCOMPARE(fileBytes(f.paths.copy()), QByteArray());
-        QVERIFY(!QFileInfo::exists(f.paths.database()));
-    }
-}
 
 void TestReencipher::refusedChangesNothing() {
     // Settings that cannot be staged, and a record that would encipher to a

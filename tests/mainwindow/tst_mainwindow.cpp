@@ -160,6 +160,12 @@ void TestMainWindow::duplicateAndNoChange() {
         storeBytes({"mail:!bob:!pw2:!:!", "MAIL:!bob:!pw:!:!", "mail:!Bob:!pw:!:!"});
     QCOMPARE(h.databaseFile(), expected);
     QCOMPARE(w.selectedRecord(), 0);
+    // Replaced by the text of another record: no change, never a duplicate.
+    fieldEdit(w, 0)->setText("MAIL");
+    fieldEdit(w, 2)->setText("pw");
+    w.replaceSelected();
+    QCOMPARE(h.messages.size(), 3);
+    QCOMPARE(h.databaseFile(), expected);
     h.start();
     QCOMPARE(h.names(), (QStringList{"mail", "MAIL", "mail"}));
     QCOMPARE(h.w().records().line(0), QByteArrayView("mail:!bob:!pw2:!:!"));

@@ -20,7 +20,6 @@
 class TestRecordStore : public QObject {
     Q_OBJECT
 private slots:
-    void recordLines();
     void listOperations();
     void findAgreesWithAPlainSearch();
     void appendTouchesOnlyItsFile();
@@ -28,57 +27,7 @@ private slots:
     void storesHoldExactlyTheirLines();
 };
 
-void TestRecordStore::recordLines() {
-    // What a selection fills in from a line: each separator found fills the
-    // next field, a missing one stops at once, nothing after the last one
-    // leaves the path as it was, and a separator inside a field shifts the
-    // rest into the path. The service name is the text before the first.
-    const std::tuple<QByteArray, bool, QList<QByteArray>> rows[] = {
-        {"mail:!bob:!x1:!note, with comma:!http://x.org",
-         true,
-         {"mail", "bob", "x1", "note, with comma", "http://x.org"}},
-        {"mail:!bob:!x1:!:!", true, {"mail", "bob", "x1", "", "old"}},
-        {"one:!two", false, {"one", "old", "old", "old", "old"}},
-        {"a:!b:!c:!d:!e:!f", true, {"a", "b", "c", "d", "e:!f"}},
-        {":!bob:!:!:!", true, {"", "bob", "", "", "old"}},
-        {"no separator", false, {"old", "old", "old", "old", "old"}}};
-    for (const auto &[line, complete, fields] : rows) {
-        RecordFields got{"old", "old", "old", "old", "old"};
-        QCOMPARE(SplitRecordLine(line, got), complete);
-        QCOMPARE(QList<QByteArray>(got.begin(), got.end()), fields);
-        QCOMPARE(ServiceName(line), line.contains(":!") ? fields[0] : line);
-        if (complete && !line.endsWith(":!"))
-            QCOMPARE(ComposeRecordLine(got), line);
-    }
-}
-
 void TestRecordStore::listOperations() {
-    RecordList list;
-    qsizetype at = -1;
-    QCOMPARE(list.add("b:!u:!p:!:!", &at), RecordList::Change::Done);
-    QCOMPARE(list.add("a:!u:!p:!:!", &at), RecordList::Change::Done);
-    QCOMPARE(at, 0);
-    QCOMPARE(list.add("a:!u:!p:!:!"), RecordList::Change::Duplicate);
-    QCOMPARE(list.add("A:!u:!p:!:!"), RecordList::Change::Done); // case differs: not a duplicate
-    QCOMPARE(list.size(), 3);
-    // Unchanged, or equal to another record: no change.
-    QCOMPARE(list.replace(0, list.line(0)), RecordList::Change::NoChange);
-    QCOMPARE(list.replace(0, "b:!u:!p:!:!"), RecordList::Change::NoChange);
-    qsizetype moved = -1;
-    QCOMPARE(list.replace(0, "z:!u:!p:!:!", &moved), RecordList::Change::Done);
-    QCOMPARE(list.line(moved), QByteArray("z:!u:!p:!:!"));
-    QCOMPARE(moved, 2);
-    QCOMPARE(list.remove(5), RecordList::Change::BadIndex);
-    QCOMPARE(list.remove(0), RecordList::Change::Done);
-    QCOMPARE(list.size(), 2);
-    QCOMPARE(list.indexOf("z:!u:!p:!:!"), 1);
-
-    // The order ignores case and goes by the whole line, so "mail!" comes
-    // before "mail" and each name stays with its own record.
-    QCOMPARE(serviceNames({"beta:!:!:!:!", "Alpha:!:!:!:!", "alpha:!:!:!:!", "mail!:!:!:!:!",
-                           "mail:!:!:!:!"}),
-             QStringList({"Alpha", "alpha", "beta", "mail!", "mail"}));
-
     // A store read as a sorted run and a tail of appended records (a few
     // after a long run, or many), ties and duplicates included, comes out
     // exactly as a full sort would give it.

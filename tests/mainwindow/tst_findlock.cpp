@@ -72,24 +72,21 @@ void TestFindLock::listFollowsEachCommandInPlace() {
                 names << QString::fromLatin1(w.records().serviceName(record));
             return names;
         };
-        const std::function<void()> commands[] = {
-            [&] {
-                h.fill({"Amail", "a", "1"}), w.add();
-            }, // in, before the rest
-            [&] {
-                h.clickRow(0), h.fill({"yy", "a", "1"}), w.replaceSelected();
-            }, // out, in
-            [&] { h.clickRow(int(h.names().size()) - 1), w.removeSelected(); },
-            [&] {
-                h.fill({"mail2", "MAIL", "2"}), w.add();
-            },
-            [&] {
-                h.fill({"nomatch", "n", "1"}), w.add();
-            }};
-        for (const auto &command : commands) {
+        // A row clicked first (-1 none, -2 the last), the fields typed, the command.
+        const std::tuple<int, QStringList, QString> commands[] = {
+            {-1, {"Amail", "a", "1"}, "add"}, // in, before the rest
+            {0, {"yy", "a", "1"}, "replace"}, // out, in
+            {-2, {}, "remove"},
+            {-1, {"mail2", "MAIL", "2"}, "add"},
+            {-1, {"nomatch", "n", "1"}, "add"}};
+        for (const auto &[row, fields, command] : commands) {
             const QString before = part<QLineEdit>(w, "findLine")->text();
             const qsizetype resetsBefore = resets.count();
-            command();
+            if (row != -1)
+                h.clickRow(row == -2 ? int(h.names().size()) - 1 : row);
+            if (!fields.isEmpty())
+                h.fill(fields);
+            part<QAction>(w, command + "Action")->trigger();
             QVERIFY2(h.names() == expected(),
                      qPrintable(text + ": " + h.names().join(",") + " / " + expected().join(",") +
                                 " / " + (h.messages.isEmpty() ? QString() : h.messages[0].text)));

@@ -36,14 +36,10 @@ private slots:
     void startUpPrompt_data();
     void startUpPrompt();
     void scopeTransitions();
-    void passwordFilterAndLength();
     void pureRules();
-    void expiryBoxInTheWindow();
-    void acceptRefusesBadPasswords_data();
-    void acceptRefusesBadPasswords();
-    void windowShowsWhatIsStored();
-    void loweringTheProtectionAsksFirst_data();
-    void loweringTheProtectionAsksFirst();
+    void boxesFollowWhatIsTyped();
+    void acceptStoresOrRefuses_data();
+    void acceptStoresOrRefuses();
     void generatorOverManyPresses();
     void strongProtectionEndToEnd();
 };
@@ -152,41 +148,6 @@ void TestSecurity::scopeTransitions() {
     QVERIFY(h.messages.isEmpty());
 }
 
-void TestSecurity::passwordFilterAndLength() {
-    Harness h;
-    SecurityWindow *c = openSettings(h.start());
-    part<QLineEdit>(c, "passwordEdit")->setFocus();
-    QTest::keyClicks(part<QLineEdit>(c, "passwordEdit"), "ab c!");
-    QCOMPARE(part<QLineEdit>(c, "passwordEdit")->text(), QStringLiteral("abc"));
-    QCOMPARE(part<QLabel>(c, "lengthLabel")->text(), QStringLiteral("Length: "));
-    QVERIFY(part<QRadioButton>(c, "scopeProgramOnly")->isChecked() &&
-            part<QRadioButton>(c, "scopeProgramAndDBase")->isEnabled() &&
-            part<QCheckBox>(c, "neverExpires")->isEnabled());
-    QVERIFY(!part<QLineEdit>(c, "expiryEdit")->isEnabled());
-
-    // A proposal keeps its remark and shows its length.
-    part<QCheckBox>(c, "suggest")->click();
-    part<QLineEdit>(c, "passwordEdit")->setText(QStringLiteral("AB12         (  ab12  )"));
-    QCOMPARE(part<QLabel>(c, "lengthLabel")->text(), QStringLiteral("Length:  4"));
-    part<QPushButton>(c, "acceptButton")->click();
-    QCOMPARE(storedSettings(h.paths()).password, QByteArray("AB12"));
-    QCOMPARE(int(storedSettings(h.paths()).scope), 2);
-    QCOMPARE(storedSettings(h.paths()).expiry, QByteArray(kNeverExpires));
-
-    // Reset, then an emptied box: "None", never expires, the no-password mark.
-    c = openSettings(h.w());
-    part<QPushButton>(c, "resetButton")->click();
-    part<QLineEdit>(c, "passwordEdit")->setText("abc");
-    part<QLineEdit>(c, "passwordEdit")->clear();
-    QVERIFY(part<QRadioButton>(c, "scopeNone")->isChecked());
-    QVERIFY(!part<QRadioButton>(c, "scopeProgramAndDBase")->isEnabled() &&
-            !part<QCheckBox>(c, "neverExpires")->isEnabled());
-    part<QPushButton>(c, "acceptButton")->click();
-    QCOMPARE(storedSettings(h.paths()).password, QByteArray(kUnsetPassword));
-    QCOMPARE(int(storedSettings(h.paths()).scope), 0);
-    QVERIFY(h.messages.isEmpty());
-}
-
 void TestSecurity::pureRules() {
     // The filter: remove the first other character, caret one past it, scan
     // again from the start. One pass over a big text: the rescans took 7 s
@@ -233,162 +194,141 @@ void TestSecurity::pureRules() {
     }
 }
 
-void TestSecurity::expiryBoxInTheWindow() {
-    Harness h(true);
-    SecurityWindow *c = openSettings(h.startWith(kRecords));
-    QLineEdit *password = part<QLineEdit>(c, "passwordEdit"),
-              *expiry = part<QLineEdit>(c, "expiryEdit");
+void TestSecurity::boxesFollowWhatIsTyped() {
+    Harness h;
+    SecurityWindow *c = openSettings(h.start());
+    QLineEdit *password = part<QLineEdit>(c, "passwordEdit");
+    QLineEdit *expiry = part<QLineEdit>(c, "expiryEdit");
     QCheckBox *never = part<QCheckBox>(c, "neverExpires");
+    // Typed keys pass the letters-and-digits filter; a password offers the
+    // protections that need one, and an emptied box takes them away.
+    password->setFocus();
+    QTest::keyClicks(password, "ab c!");
+    QCOMPARE(password->text(), QStringLiteral("abc"));
+    QVERIFY(part<QRadioButton>(c, "scopeProgramOnly")->isChecked() && never->isEnabled());
+    password->clear();
+    QVERIFY(part<QRadioButton>(c, "scopeNone")->isChecked() && !never->isEnabled());
+    // Unticking "never" proposes a date; a date left in the box is corrected,
+    // an unusable one gives the proposal again, a short one never expires.
     password->setText("pw1");
-    never->click(); // unchecked: a proposal, focused
+    never->click();
     QVERIFY(expiry->isEnabled() && expiry->hasFocus());
     QCOMPARE(expiry->text(), QStringLiteral("01-05-2027"));
-    auto leaveWith = [&](const QString &text) {
+    const std::pair<const char *, const char *> leaving[] = {
+        {"13-10-2030", "12-10-2030"}, {"x-05-2030", "01-05-2027"}, {"1-5-30", ""}};
+    for (const auto &[typed, kept] : leaving) {
         expiry->setFocus();
-        expiry->setText(text);
+        expiry->setText(typed);
         password->setFocus();
-    };
-    leaveWith("13-10-2030");
-    QCOMPARE(expiry->text(), QStringLiteral("12-10-2030"));
-    leaveWith("x-05-2030"); // unusable: the proposal again
-    QCOMPARE(expiry->text(), QStringLiteral("01-05-2027"));
-    leaveWith("1-5-30"); // too short: never expires
-    QVERIFY(never->isChecked() && expiry->text().isEmpty() && !expiry->isEnabled());
-
-    // "Accept" pressed at once, the box never left: the date is still
-    // checked before it is stored.
-    for (const auto &[typed, stored] :
-         {std::pair{"3-07-2030", "03-07-2030"}, std::pair{"ab-cd-efgh", "01-05-2027"}}) {
-        c = openSettings(h.w());
-        part<QLineEdit>(c, "passwordEdit")->setText("abc1");
-        if (part<QCheckBox>(c, "neverExpires")->isChecked())
-            part<QCheckBox>(c, "neverExpires")->click();
-        part<QLineEdit>(c, "expiryEdit")->setText(QString::fromLatin1(typed));
-        part<QPushButton>(c, "acceptButton")->click();
-        QCOMPARE(storedSettings(h.paths()).expiry, QByteArray(stored));
-        QCOMPARE(storedSettings(h.paths()).password, QByteArray("abc1"));
+        QCOMPARE(expiry->text(), QLatin1String(kept));
     }
-    QVERIFY(h.messages.isEmpty());
+    QVERIFY(never->isChecked() && !expiry->isEnabled());
+    // A proposal shows its length without its remark.
+    part<QCheckBox>(c, "suggest")->click();
+    password->setText(QStringLiteral("AB12         (  ab12  )"));
+    QCOMPARE(part<QLabel>(c, "lengthLabel")->text(), QStringLiteral("Length:  4"));
 }
 
-void TestSecurity::acceptRefusesBadPasswords_data() {
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<bool>("suggesting");
-    QTest::addColumn<int>("scope");
-    QTest::addColumn<QString>("date");
-    QTest::addColumn<QString>("says");
-    // The letters-and-digits filter keeps what the files can not hold, so it
-    // is refused by name instead of vanishing: typed, or pasted.
-    QTest::newRow("outside, typed")
-        << QString::fromUtf8("z\u01421") << false << 2 << "" << QString::fromUtf8("\"\u0142\"");
-    QTest::newRow("outside, astral, pasted") << QString::fromUtf8("a\U0001F511") << false << 2 << ""
-                                             << QString::fromUtf8("\"\U0001F511\"");
-    QTest::newRow("the no-password mark") << "UNSETMARK" << false << 2 << ""
-                                          << "UNSETMARK";
-    QTest::newRow("empty before a blank") << " abc" << true << 1 << ""
-                                          << "needs a password";
-    QTest::newRow("blank in the date") << "pw1" << false << 2 << "12-3 -2030"
-                                       << "There can not be spaces on a password";
+void TestSecurity::acceptStoresOrRefuses_data() {
+    // From settings of this protection (password "key5"; under 1 expiring
+    // 03-01-2027), the steps taken in the window: "pw=" sets the box, "keys="
+    // types it, "im=" sends text as an input method does, "scope=", "expiry=",
+    // "no" answers the next question No, any other step is a button's name.
+    QTest::addColumn<int>("from");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("stored"); // password, protection, expiry; empty: nothing written
+    QTest::addColumn<QString>("says");   // a part of the message or question shown
+    const auto row = [](const QByteArray &name, int from, const QStringList &steps,
+                        const char *stored, const QString &says) {
+        QTest::newRow(name.constData())
+            << from << steps + QStringList{"acceptButton"} << QString::fromLatin1(stored) << says;
+    };
+    // What the files can not hold is refused by name, typed or pasted.
+    row("outside the code page, typed", 2, {"pw=", "im=z\u01421"}, "",
+        QString::fromUtf8("\"\u0142\""));
+    row("outside, astral, pasted", 2, {"pw=a\U0001F511"}, "", QString::fromUtf8("\"\U0001F511\""));
+    row("the no-password mark", 2, {"pw=UNSETMARK"}, "", "UNSETMARK");
+    row("empty before a blank", 2, {"suggest", "pw= abc", "scope=1"}, "", "needs a password");
+    row("blank in the date", 2, {"pw=pw1", "neverExpires", "expiry=12-3 -2030"}, "",
+        "There can not be spaces on a password");
+    // Accepted at once, the box never left: the date is still checked.
+    row("date corrected", 2, {"pw=abc1", "neverExpires", "expiry=3-07-2030"}, "abc1 2 03-07-2030",
+        "");
+    row("unusable date", 2, {"pw=abc1", "neverExpires", "expiry=ab-cd-efgh"}, "abc1 2 01-05-2027",
+        "");
+    row("a proposal without its remark", 2, {"suggest", "pw=AB12         (  ab12  )"},
+        "AB12 2 xx-xx-xxxx", "");
+    row("Reset, then emptied", 2, {"resetButton", "pw=abc", "pw="}, "UNSETMARK 0 xx-xx-xxxx",
+        "remove the master password");
+    // Typed over the stored password (the expiry reminder's way): the
+    // protection and the date stay, the copy goes under the new key.
+    row("new password typed over", 1, {"keys=new7"}, "new7 1 03-01-2027", "");
+    // Lowering the protection asks first; No keeps everything.
+    for (const bool yes : {false, true}) {
+        const QStringList answer = yes ? QStringList() : QStringList{"no"};
+        const QByteArray said = yes ? ", yes" : ", no";
+        row("out of the copy" + said, 1, answer + QStringList{"pw=key5", "scope=2"},
+            yes ? "key5 2 03-01-2027" : "", "out of the enciphered copy");
+        row("password removed" + said, 2, answer + QStringList{"pw=", "scope=0"},
+            yes ? "UNSETMARK 0 xx-xx-xxxx" : "", "remove the master password");
+        row("both" + said, 1, answer + QStringList{"pw=", "scope=0"},
+            yes ? "UNSETMARK 0 xx-xx-xxxx" : "", "asking for it, and move the records");
+    }
+    row("raised: no question", 2, {"pw=key5", "scope=1"}, "key5 1 xx-xx-xxxx", "");
 }
 
-void TestSecurity::acceptRefusesBadPasswords() {
-    QFETCH(QString, box);
-    QFETCH(bool, suggesting);
-    QFETCH(int, scope);
-    QFETCH(QString, date);
+void TestSecurity::acceptStoresOrRefuses() {
+    QFETCH(int, from);
+    QFETCH(QStringList, steps);
+    QFETCH(QString, stored);
     QFETCH(QString, says);
     Harness h(true);
-    writeSettings(h.paths(), kNeverExpires, "old1", 2);
-    writeBytes(h.paths().database(), storeBytes(kRecords));
-    MainWindow &w = h.start({"old1"});
+    writeSettings(h.paths(), from == 1 ? "03-01-2027" : kNeverExpires, "key5", from);
+    QCOMPARE(RewriteDatabase(h.paths(), ScopeFromDigit(char('0' + from)), kRecords, "key5"),
+             StoreStatus::Ok);
+    MainWindow &w = h.start({"key5"});
     const auto before = snapshot(h.folders);
     SecurityWindow *c = openSettings(w);
-    if (suggesting)
-        part<QCheckBox>(c, "suggest")
-            ->click(); // the filter is off while a proposal may stand in the box
-    part<QLineEdit>(c, "passwordEdit")->clear();
-    if (QTest::currentDataTag() == QLatin1String("outside, typed"))
-        for (const QChar ch : box) // as an input method sends it: no key code, the text
-            QTest::sendKeyEvent(QTest::Click, part<QLineEdit>(c, "passwordEdit"), Qt::Key_unknown,
-                                QString(ch), {});
-    else
-        part<QLineEdit>(c, "passwordEdit")->setText(box);
-    (scope == 1 ? part<QRadioButton>(c, "scopeProgramAndDBase")
-                : part<QRadioButton>(c, "scopeProgramOnly"))
-        ->click();
-    if (!date.isEmpty()) {
-        part<QCheckBox>(c, "neverExpires")->click();
-        part<QLineEdit>(c, "expiryEdit")->setText(date);
-    }
-    part<QPushButton>(c, "acceptButton")->click();
-    QCOMPARE(h.messages.size(), 1);
-    QVERIFY2(h.messages[0].text.contains(says), qPrintable(h.messages[0].text));
-    QVERIFY(c->isVisible());
-    QCOMPARE(part<QLineEdit>(c, "passwordEdit")->text(), box);
-    QCOMPARE(snapshot(h.folders), before);
-}
-
-void TestSecurity::windowShowsWhatIsStored() {
-    Harness h(true);
-    writeSettings(h.paths(), "03-01-2027", "key5", 1);
-    writeBytes(h.paths().copy(), copyBytes(kRecords, "key5"));
-    MainWindow &w = h.start({"key5"});
-    // "Security" alone shows the stored settings; a new password typed over
-    // the stored one (the expiry reminder's way) keeps the protection and the
-    // date, and asks nothing.
-    w.showSecurity();
-    SecurityWindow *c = w.securityWindow();
-    QCOMPARE(part<QLineEdit>(c, "expiryEdit")->text(), QStringLiteral("03-01-2027"));
-    part<QLineEdit>(c, "passwordEdit")->setFocus();
-    QTest::keyClicks(part<QLineEdit>(c, "passwordEdit"), "new7"); // over the selected password
-    QCOMPARE(part<QLineEdit>(c, "passwordEdit")->text(), QStringLiteral("new7"));
-    part<QPushButton>(c, "acceptButton")->click();
-    QVERIFY(h.questions.isEmpty());
-    QCOMPARE(h.copyFile(), copyBytes(kRecords, "new7"));
-    QCOMPARE(storedSettings(h.paths()).expiry, QByteArray("03-01-2027"));
-    QCOMPARE(int(storedSettings(h.paths()).scope), 1);
-    // The window goes on under the new key.
-    h.clickRow(0);
-    fieldEdit(w, 2)->setText("pin2");
-    w.replaceSelected();
-    QCOMPARE(h.copyFile(), copyBytes({"bank:!ann:!pin2:!:!", kRecords[1]}, "new7"));
-}
-
-void TestSecurity::loweringTheProtectionAsksFirst_data() {
-    QTest::addColumn<int>("from");
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<int>("to");
-    QTest::addColumn<QString>("names");
-    QTest::newRow("out of the copy") << 1 << "key5" << 2 << "out of the enciphered copy";
-    QTest::newRow("password removed") << 2 << "" << 0 << "remove the master password";
-    QTest::newRow("both") << 1 << "" << 0 << "asking for it, and move the records";
-    QTest::newRow("raised: no question") << 2 << "key5" << 1 << "";
-}
-
-void TestSecurity::loweringTheProtectionAsksFirst() {
-    QFETCH(int, from);
-    QFETCH(QString, password);
-    QFETCH(int, to);
-    QFETCH(QString, names);
-    for (const bool yes : {false, true}) {
-        Harness h(true);
-        writeSettings(h.paths(), kNeverExpires, "key5", from);
-        QCOMPARE(RewriteDatabase(h.paths(), ScopeFromDigit(char('0' + from)), kRecords, "key5"),
-                 StoreStatus::Ok);
-        MainWindow &w = h.start({"key5"});
-        const auto before = snapshot(h.folders);
-        h.confirmAnswers = {yes};
-        ::accept(w, password, kScopeOption[to]);
-        QCOMPARE(h.questions.size(), names.isEmpty() ? 0 : 1);
-        if (names.isEmpty())
-            break;
-        QVERIFY2(h.questions[0].text.contains(names), qPrintable(h.questions[0].text));
-        QCOMPARE(int(w.scope()), yes ? to : from);
-        if (!yes) {
-            QCOMPARE(snapshot(h.folders), before); // "No" keeps everything
-            QVERIFY(w.securityWindow()->isVisible());
+    QLineEdit *box = part<QLineEdit>(c, "passwordEdit");
+    for (const QString &step : steps) {
+        const QString name = step.section(u'=', 0, 0), value = step.section(u'=', 1);
+        if (name == "pw") {
+            box->setText(value);
+        } else if (name == "keys") {
+            box->setFocus();
+            QTest::keyClicks(box, value);
+        } else if (name == "im") {
+            for (const QChar ch : value)
+                QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(ch), {});
+        } else if (name == "scope") {
+            part<QRadioButton>(c, kScopeOption[value.toInt()])->click();
+        } else if (name == "expiry") {
+            part<QLineEdit>(c, "expiryEdit")->setText(value);
+        } else if (name == "no") {
+            h.confirmAnswers = {false};
+        } else {
+            part<QAbstractButton>(c, name)->click();
         }
     }
+    QList<Shown> shown = h.messages + h.questions;
+    QCOMPARE(shown.size(), says.isEmpty() ? 0 : 1);
+    if (!says.isEmpty())
+        QVERIFY2(shown[0].text.contains(says), qPrintable(shown[0].text));
+    if (stored.isEmpty()) {
+        QCOMPARE(snapshot(h.folders), before);
+        QVERIFY(c->isVisible());
+        return;
+    }
+    const ParsedSettings now = storedSettings(h.paths());
+    QCOMPARE(QStringList({QString::fromLatin1(now.password), QString::number(int(now.scope)),
+                          QString::fromLatin1(now.expiry)})
+                 .join(u' '),
+             stored);
+    // The window goes on under the new settings, and a restart reads them.
+    h.fill({"zed", "z", "9"});
+    w.add();
+    h.start({QString::fromLatin1(now.password)});
+    QCOMPARE(h.w().records().toList(), kRecords + QList<QByteArray>{"zed:!z:!9:!:!"});
 }
 
 void TestSecurity::generatorOverManyPresses() {

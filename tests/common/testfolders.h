@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ansi.h"
 #include "fieldcipher.h"
 #include "platform.h"
 #include "recordlist.h"
@@ -95,7 +96,7 @@ inline QStringList serviceNames(const QList<QByteArray> &records) {
     const RecordList list(records);
     QStringList out;
     for (qsizetype i = 0; i < list.size(); ++i)
-        out << QString::fromLatin1(list.serviceName(i));
+        out << Ansi::toUnicode(list.serviceName(i));
     return out;
 }
 

@@ -35,7 +35,6 @@ private slots:
 
     void startUpPrompt_data();
     void startUpPrompt();
-    void scopeTransitions();
     void pureRules();
     void boxesFollowWhatIsTyped();
     void acceptStoresOrRefuses_data();
@@ -96,56 +95,6 @@ void TestSecurity::startUpPrompt() {
         QCOMPARE(part<QLineEdit>(w.securityWindow(), "passwordEdit")->text(),
                  QStringLiteral("right1"));
     QCOMPARE(snapshot(h.folders), before);
-}
-
-void TestSecurity::scopeTransitions() {
-    Harness h(true);
-    MainWindow &w = h.startWith(kRecords);
-    // Every file written is the owner's alone whatever the umask, and no
-    // step leaves anything staged.
-    const mode_t umaskBefore = ::umask(0);
-    const auto restoreUmask = qScopeGuard([&] { ::umask(umaskBefore); });
-    auto stored = [&] { return storedSettings(h.paths()); };
-    const auto settled = [&] {
-        for (const QString &file : {h.paths().copy(), h.paths().database(), h.paths().config()}) {
-            QVERIFY(!QFileInfo::exists(StagedPath(file)));
-            QVERIFY(!QFileInfo::exists(file) || modeOf(file) == 0600);
-        }
-    };
-
-    // 0 to 1: the records move into the copy, enciphered with the password,
-    // and a record added then lands there under the same key.
-    accept(w, "key1", "scopeProgramAndDBase");
-    QVERIFY(h.messages.isEmpty() && !w.securityWindow()->isVisible());
-    QCOMPARE(h.copyFile(), copyBytes(kRecords, "key1"));
-    QVERIFY(!Platform::exists(h.paths().database()));
-    QCOMPARE(stored().password, QByteArray("key1"));
-    settled();
-    h.fill({"shop", "carl", "pw"});
-    w.add();
-    const QList<QByteArray> three{kRecords[0], kRecords[1], "shop:!carl:!pw:!:!"};
-    QCOMPARE(h.copyFile(), copyBytes(three, "key1"));
-    h.start({"key1"});
-    QCOMPARE(h.names(), (QStringList{"bank", "mail", "shop"}));
-    QVERIFY(!Platform::exists(h.paths().tempFile()));
-
-    // 1 to 2 with another password: back to the plain store.
-    accept(h.w(), "key2", "scopeProgramOnly");
-    QCOMPARE(h.databaseFile(), storeBytes(three));
-    QVERIFY(!Platform::exists(h.paths().copy()));
-    QCOMPARE(int(stored().scope), 2);
-    settled();
-
-    // 2 to 0: the store stays as it is, no prompt any more.
-    accept(h.w(), QString(), "scopeNone");
-    QCOMPARE(int(stored().scope), 0);
-    QCOMPARE(stored().password, QByteArray(kUnsetPassword));
-    QCOMPARE(h.databaseFile(), storeBytes(three));
-    settled();
-    h.start();
-    QCOMPARE(h.promptsAnswered, 1);
-    QCOMPARE(h.names(), (QStringList{"bank", "mail", "shop"}));
-    QVERIFY(h.messages.isEmpty());
 }
 
 void TestSecurity::pureRules() {
@@ -275,6 +224,7 @@ void TestSecurity::acceptStoresOrRefuses_data() {
             yes ? "UNSETMARK 0 xx-xx-xxxx" : "", "asking for it, and move the records");
     }
     row("raised: no question", 2, {"pw=key5", "scope=1"}, "key5 1 xx-xx-xxxx", "");
+    row("a first password", 0, {"pw=key1", "scope=1"}, "key1 1 xx-xx-xxxx", "");
 }
 
 void TestSecurity::acceptStoresOrRefuses() {
@@ -282,6 +232,9 @@ void TestSecurity::acceptStoresOrRefuses() {
     QFETCH(QStringList, steps);
     QFETCH(QString, stored);
     QFETCH(QString, says);
+    // Every file written is the owner's alone whatever the umask.
+    const mode_t umaskBefore = ::umask(0);
+    const auto restoreUmask = qScopeGuard([&] { ::umask(umaskBefore); });
     Harness h(true);
     writeSettings(h.paths(), from == 1 ? "03-01-2027" : kNeverExpires, "key5", from);
     QCOMPARE(RewriteDatabase(h.paths(), ScopeFromDigit(char('0' + from)), kRecords, "key5"),
@@ -319,6 +272,12 @@ void TestSecurity::acceptStoresOrRefuses() {
         QVERIFY(c->isVisible());
         return;
     }
+    for (const QString &file : {h.paths().copy(), h.paths().database(), h.paths().config()}) {
+        QVERIFY(!QFileInfo::exists(StagedPath(file)));
+        QVERIFY(!QFileInfo::exists(file) || modeOf(file) == 0600);
+    }
+    QCOMPARE(QFileInfo::exists(h.paths().copy()), stored.contains(" 1 "));
+    QCOMPARE(QFileInfo::exists(h.paths().database()), !stored.contains(" 1 "));
     const ParsedSettings now = storedSettings(h.paths());
     QCOMPARE(QStringList({QString::fromLatin1(now.password), QString::number(int(now.scope)),
                           QString::fromLatin1(now.expiry)})

@@ -33,7 +33,6 @@ private slots:
     void captureFollowsTheClipboard();
     void ctrlMarksCaptureWithoutPolling();
     void pathsGoToTheShell();
-    void importOldDatabase();
     void csvInAndOut();
 };
 
@@ -157,30 +156,6 @@ void TestClipboard::pathsGoToTheShell() {
     writeBytes(h.paths().helpPage(), "<html></html>");
     part<QAction>(w, "helpAction")->trigger();
     QCOMPARE(h.opened, QStringList{h.paths().helpPage()});
-}
-
-void TestClipboard::importOldDatabase() {
-    Harness h;
-    MainWindow &w = h.start();
-    const QByteArray old =
-        storeBytes({"mail:bob:pw1:/home/bob/mail", "bank:ann:pin:http://bank.example:8080/x",
-                    "shop:carl:pw3:"});
-    writeBytes(h.paths().oldDatabase(), old);
-    part<QAction>(w, "importAction")->trigger();
-    QCOMPARE(h.messages.size(), 1);
-    QCOMPARE(h.messages[0].icon, QMessageBox::Information);
-    QCOMPARE(h.messages[0].text, QStringLiteral("Old Database Import Success"));
-    // The web address stays whole, colons and all, in the path.
-    const QList<QByteArray> lines{"bank:!ann:!pin:!:!http://bank.example:8080/x",
-                                  "mail:!bob:!pw1:!:!/home/bob/mail", "shop:!carl:!pw3:!"};
-    QCOMPARE(h.databaseFile(), storeBytes(lines));
-    // Importing again adds the old records a second time, as the command
-    // always has; once records are stored, the next start offers no import.
-    part<QAction>(w, "importAction")->trigger();
-    h.start();
-    QCOMPARE(h.names(), (QStringList{"bank", "bank", "mail", "mail", "shop", "shop"}));
-    QVERIFY(!part<QAction>(h.w(), "importAction")->isEnabled());
-    QCOMPARE(fileBytes(h.paths().oldDatabase()), old);
 }
 
 void TestClipboard::csvInAndOut() {

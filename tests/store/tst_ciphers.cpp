@@ -105,6 +105,9 @@ void TestCiphers::fileFormatsKnownAnswers() {
                  "4a49616878454141784b7472785261614b782f2f672e686745374b7968787a6c"
                  "7a6c2f450d0a")),
              QList<QByteArray>({"site:!ann:!pw9:!:!http://x.example:8080/a"}));
+    // Older files end their lines with a lone CR too.
+    QCOMPARE(ConvertOldDatabase(EncodeLine("s:u:p:path") + '\r' + EncodeLine("t:v:q:") + '\r'),
+             QList<QByteArray>({"s:!u:!p:!:!path", "t:!v:!q:!"}));
 }
 
 QTEST_APPLESS_MAIN(TestCiphers)

@@ -151,12 +151,8 @@ void TestRecordStore::storesHoldExactlyTheirLines() {
     const RecordList list(lines);
     for (const Scope scope : {Scope::None, Scope::ProgramAndDBase}) {
         QCOMPARE(RewriteDatabase(f.paths, scope, list.lines(), "Key1"), StoreStatus::Ok);
-        QByteArray expected;
-        for (const QByteArrayView line : list.lines()) {
-            const QByteArray encoded = EncodeLine(line.toByteArray());
-            expected += scope == Scope::None ? encoded : xorInverted(encoded, "Key1");
-            expected += "\r\n";
-        }
+        const QByteArray expected =
+            scope == Scope::None ? storeBytes(list.toList()) : copyBytes(list.toList(), "Key1");
         const QString file = StoreFile(f.paths, scope);
         QCOMPARE(fileBytes(file), expected);
 

@@ -1,9 +1,6 @@
 #include "../common/guiharness.h"
 
 #include "csvimportwindow.h"
-#include "database.h"
-#include "settings.h"
-#include "stringcipher.h"
 
 #include <QCheckBox>
 #include <QClipboard>

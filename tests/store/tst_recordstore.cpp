@@ -6,9 +6,7 @@
 #include "recordfind.h"
 #include "recordline.h"
 #include "recordlist.h"
-#include "reencipher.h"
 #include "settings.h"
-#include "stringcipher.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -20,14 +18,14 @@
 class TestRecordStore : public QObject {
     Q_OBJECT
 private slots:
-    void listOperations();
+    void storesReadInOrderAsASortWould();
     void findAgreesWithAPlainSearch();
     void appendTouchesOnlyItsFile();
     void unsafeRecordsAreRefused();
     void storesHoldExactlyTheirLines();
 };
 
-void TestRecordStore::listOperations() {
+void TestRecordStore::storesReadInOrderAsASortWould() {
     // A store read as a sorted run and a tail of appended records (a few
     // after a long run, or many), ties and duplicates included, comes out
     // exactly as a full sort would give it.

@@ -130,8 +130,10 @@ void TestMainWindow::commandsOnTheRecords() {
             QCOMPARE(h.fields().join(u'|'), value);
         } else if (name == "?commands") {
             QCOMPARE(h.commands(), value);
-        } else {
+        } else if (name == "add" || name == "replace" || name == "remove") {
             name == "add" ? w.add() : name == "replace" ? w.replaceSelected() : w.removeSelected();
+        } else {
+            QFAIL(qPrintable("no such step: " + step));
         }
     }
     QCOMPARE(h.messages.size(), messages.size());

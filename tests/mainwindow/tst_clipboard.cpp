@@ -191,7 +191,8 @@ void TestClipboard::csvInAndOut() {
 
     // A malformed file: told, and nothing changes.
     QVERIFY(!importFile(bad, "importButton"));
-    QVERIFY2(h.messages.last().text.contains("is never closed"), qPrintable(h.messages[0].text));
+    QVERIFY2(h.messages.last().text.contains("is never closed"),
+             qPrintable(h.messages.last().text));
     QCOMPARE(snapshot(h.folders), before);
 
     QVERIFY(importFile(keepass, "importButton"));

@@ -70,9 +70,29 @@ void TestDesktop::initTestCase() {
 void TestDesktop::copiedPasswordReachesOtherPrograms() {
     Harness h;
     MainWindow &w = h.start();
-    h.fill({"mail", "bob", "Tr0ub4dor&3"});
-    QTest::mouseClick(part<QLabel>(w, "passwordCaption"), Qt::LeftButton, {}, QPoint(3, 3));
-    QCOMPARE(clipboardSeenByOthers(), QByteArray("Tr0ub4dor&3"));
+    h.fill({"mail", "bob", "Tr0ub4dor&3", "", "/home/bob/notes.txt"});
+    // Each caption copies its field (the password in clear, though masked)
+    // and alone turns red; "Service" and "Other Info" copy nothing.
+    const auto red = [&] {
+        QStringList out;
+        for (const char *caption : {"userNameCaption", "passwordCaption", "pathCaption"}) {
+            if (part<QLabel>(w, caption)->palette().color(QPalette::WindowText) == Qt::red)
+                out << caption;
+        }
+        return out.join(u' ');
+    };
+    const std::pair<const char *, const char *> copies[] = {{"userNameCaption", "bob"},
+                                                            {"pathCaption", "/home/bob/notes.txt"},
+                                                            {"serviceCaption", nullptr},
+                                                            {"otherInfoCaption", nullptr},
+                                                            {"passwordCaption", "Tr0ub4dor&3"}};
+    for (const auto &[caption, text] : copies) {
+        const QByteArray before = clipboardSeenByOthers();
+        const QString marked = red();
+        QTest::mouseClick(part<QLabel>(w, caption), Qt::LeftButton, {}, QPoint(3, 3));
+        QCOMPARE(clipboardSeenByOthers(), text ? QByteArray(text) : before);
+        QCOMPARE(red(), text ? QString::fromLatin1(caption) : marked);
+    }
 
     // Offered as a secret, so clipboard managers leave it out of their history.
     const QByteArray targets =
@@ -122,20 +142,30 @@ void TestDesktop::copiedPasswordIsForgotten() {
 }
 
 void TestDesktop::captureTakesTextCopiedElsewhere() {
+    // The service field takes what is copied until a field is chosen; a
+    // chosen field empties the clipboard, and typing in it is overwritten.
     Harness h;
     MainWindow &w = h.start();
+    copyElsewhere("before");
     part<QAction>(w, "captureAction")->trigger();
+    QVERIFY(clipboardSeenByOthers().isEmpty());
+    copyElsewhere("example.org");
+    QTRY_COMPARE(fieldEdit(w, 0)->text(), QStringLiteral("example.org"));
     fieldEdit(w, 1)->setFocus();
-    QTRY_VERIFY(fieldEdit(w, 1)->text().isEmpty());
+    QVERIFY(clipboardSeenByOthers().isEmpty());
     copyElsewhere("alice@example.org");
+    QTRY_COMPARE(fieldEdit(w, 1)->text(), QStringLiteral("alice@example.org"));
+    QTest::keyClicks(fieldEdit(w, 1), "x");
     QTRY_COMPARE(fieldEdit(w, 1)->text(), QStringLiteral("alice@example.org"));
     fieldEdit(w, 2)->setFocus();
     copyElsewhere("hunter2");
     QTRY_COMPARE(fieldEdit(w, 2)->text(), QStringLiteral("hunter2"));
-    QCOMPARE(fieldEdit(w, 1)->text(), QStringLiteral("alice@example.org"));
+    QCOMPARE(h.fields().mid(0, 2), (QStringList{"example.org", "alice@example.org"}));
+    QVERIFY(part<QAction>(w, "addAction")->isEnabled()); // captured text follows the field rule
 
     // Reset ends capture and empties the clipboard for everyone.
     w.reset();
+    QVERIFY(!part<QAction>(w, "captureAction")->isChecked());
     QVERIFY(clipboardSeenByOthers().isEmpty());
     copyElsewhere("ignored");
     QTest::qWait(100);

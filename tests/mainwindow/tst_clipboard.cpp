@@ -26,62 +26,10 @@ QString clipboardText() {
 class TestClipboard : public QObject {
     Q_OBJECT
 private slots:
-    void labelsCopyAndTurnRed();
-    void captureFollowsTheClipboard();
     void ctrlMarksCaptureWithoutPolling();
     void pathsGoToTheShell();
     void csvInAndOut();
 };
-
-void TestClipboard::labelsCopyAndTurnRed() {
-    Harness h;
-    MainWindow &w = h.start();
-    h.fill({"svc", "bob", "secret pw", "", "/home/bob/notes.txt"});
-    QVERIFY(part<QCheckBox>(w, "hidePassword")->isChecked());
-    // Each caption copies its field (the password in clear, though masked)
-    // and alone turns red.
-    const std::pair<QLabel *, QString> copies[] = {
-        {part<QLabel>(w, "passwordCaption"), "secret pw"},
-        {part<QLabel>(w, "userNameCaption"), "bob"},
-        {part<QLabel>(w, "pathCaption"), "/home/bob/notes.txt"}};
-    for (const auto &[label, text] : copies) {
-        clickLabel(label);
-        QCOMPARE(clipboardText(), text);
-        for (QLabel *other : {part<QLabel>(w, "userNameCaption"),
-                              part<QLabel>(w, "passwordCaption"), part<QLabel>(w, "pathCaption")})
-            QCOMPARE(textColour(other), other == label ? QColor(255, 0, 0) : QColor(0, 0, 0));
-    }
-    // "Service" and "Other Info" copy nothing.
-    QGuiApplication::clipboard()->setText("kept");
-    clickLabel(part<QLabel>(w, "serviceCaption"));
-    clickLabel(part<QLabel>(w, "otherInfoCaption"));
-    QCOMPARE(clipboardText(), QStringLiteral("kept"));
-}
-
-void TestClipboard::captureFollowsTheClipboard() {
-    // The clipboard polled: the service field takes what is copied until a
-    // field is chosen; a chosen field empties the clipboard, and typing in it
-    // is overwritten at the next tick. (Other programs' copies: tst_desktop.)
-    Harness h;
-    MainWindow &w = h.start();
-    QGuiApplication::clipboard()->setText("before");
-    part<QAction>(w, "captureAction")->trigger();
-    QVERIFY(clipboardText().isEmpty());
-    QGuiApplication::clipboard()->setText("example.org");
-    QTRY_COMPARE(fieldEdit(w, 0)->text(), QStringLiteral("example.org"));
-    fieldEdit(w, 1)->setFocus();
-    QVERIFY(clipboardText().isEmpty());
-    QGuiApplication::clipboard()->setText("bob");
-    QTRY_COMPARE(fieldEdit(w, 1)->text(), QStringLiteral("bob"));
-    QTest::keyClicks(fieldEdit(w, 1), "x");
-    QTRY_COMPARE(fieldEdit(w, 1)->text(), QStringLiteral("bob"));
-    fieldEdit(w, 2)->setFocus();
-    QGuiApplication::clipboard()->setText("pw1");
-    QTRY_COMPARE(fieldEdit(w, 2)->text(), QStringLiteral("pw1"));
-    QVERIFY(part<QAction>(w, "addAction")->isEnabled()); // captured text follows the field rule
-    part<QAction>(w, "captureAction")->trigger();
-    QVERIFY(!part<QTimer>(w, "captureTimer")->isActive());
-}
 
 void TestClipboard::ctrlMarksCaptureWithoutPolling() {
     Harness h;

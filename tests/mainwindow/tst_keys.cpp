@@ -1,5 +1,6 @@
 #include "../common/guiharness.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QMenu>
 
@@ -178,13 +179,26 @@ void TestKeys::keysInTheFields() {
 }
 
 void TestKeys::replaceNeedsASelectedRecord() {
-    // Reset clears the highlight: Replace then has nothing to act on, even by
-    // its key, and says so; the record stays as stored.
+    // Reset clears the fields, the highlight, Capture and the unmasked
+    // password: Replace then has nothing to act on, even by its key, and
+    // says so; the record stays as stored.
     Harness h(true);
-    MainWindow &w = h.startWith({"bank:!ann:!old:!:!"});
+    const QByteArray note = "a rather long note that does not fit the box at all";
+    MainWindow &w = h.startWith({"bank:!ann:!old:!" + note + ":!"});
     const QByteArray stored = h.databaseFile();
     h.clickRow(0);
+    QCOMPARE(fieldEdit(w, 2)->displayText(), QStringLiteral("***"));
+    part<QCheckBox>(w, "hidePassword")->setChecked(false);
+    QCOMPARE(fieldEdit(w, 2)->displayText(), QStringLiteral("old"));
+    // A field too narrow for its text shows it whole as a tip.
+    QTest::mouseMove(fieldEdit(w, 3), QPoint(5, 5));
+    QTest::mouseMove(fieldEdit(w, 3), QPoint(8, 6));
+    QCOMPARE(fieldEdit(w, 3)->toolTip(), QString::fromLatin1(note));
+    w.toggleCapture();
     h.pressBar(part<QAction>(w, "resetAction"));
+    QCOMPARE(h.fields(), QStringList(5, QString()));
+    QVERIFY(part<QCheckBox>(w, "hidePassword")->isChecked());
+    QVERIFY(!part<QAction>(w, "captureAction")->isChecked());
     h.fill({"mail", "bob", "new"});
     QCOMPARE(h.commands(), QStringLiteral("add"));
     fieldEdit(w, 2)->setFocus();
@@ -197,7 +211,7 @@ void TestKeys::replaceNeedsASelectedRecord() {
     fieldEdit(w, 2)->setText("new");
     fieldEdit(w, 2)->setFocus();
     play(&w, "alt+e");
-    QCOMPARE(h.databaseFile(), storeBytes({"bank:!ann:!new:!:!"}));
+    QCOMPARE(h.databaseFile(), storeBytes({"bank:!ann:!new:!" + note + ":!"}));
     QCOMPARE(h.messages.size(), 1);
 }
 

@@ -1,19 +1,11 @@
 #include "../common/guiharness.h"
 
-#include <QCheckBox>
-#include <QClipboard>
-
-namespace {
-const QStringList kNoFields(5, QString());
-} // namespace
-
 class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
     void commandsOnTheRecords_data();
     void commandsOnTheRecords();
     void oddLinesAreListedWhole();
-    void resetAndMask();
     void escapeAndExitEndTheProgram();
 };
 
@@ -161,30 +153,6 @@ void TestMainWindow::oddLinesAreListedWhole() {
     h.clickRow(1);
     QCOMPARE(h.fields(), (QStringList{"last", "l, \"x\"", "l", "", ""}));
     QVERIFY(!part<QAction>(w, "importAction")->isEnabled()); // the records have moved on: no import
-}
-
-void TestMainWindow::resetAndMask() {
-    Harness h(true);
-    MainWindow &w =
-        h.startWith({"a:!1:!abc:!a rather long note that does not fit the box at all:!"});
-    h.clickRow(0);
-    QCOMPARE(fieldEdit(w, 2)->displayText(), QStringLiteral("***"));
-    part<QCheckBox>(w, "hidePassword")->setChecked(false);
-    QCOMPARE(fieldEdit(w, 2)->displayText(), QStringLiteral("abc"));
-    // A field too narrow for its text shows it whole as a tip.
-    QTest::mouseMove(fieldEdit(w, 3), QPoint(5, 5));
-    QTest::mouseMove(fieldEdit(w, 3), QPoint(8, 6));
-    QCOMPARE(fieldEdit(w, 3)->toolTip(), fieldEdit(w, 3)->text());
-
-    w.toggleCapture();
-    QGuiApplication::clipboard()->setText("held");
-    h.pressBar(part<QAction>(w, "resetAction"));
-    QCOMPARE(h.fields(), kNoFields);
-    QVERIFY(part<QCheckBox>(w, "hidePassword")->isChecked());
-    QVERIFY(part<ServiceList>(w, "recordView")->selectedRow() < 0);
-    QCOMPARE(h.commands(), QString());
-    QVERIFY(!part<QAction>(w, "captureAction")->isChecked());
-    QVERIFY(QGuiApplication::clipboard()->text().isEmpty());
 }
 
 void TestMainWindow::escapeAndExitEndTheProgram() {

@@ -317,17 +317,6 @@ void TestSecurity::generatorOverManyPresses() {
             QVERIFY2(QRegularExpression(chars).match(proposal).hasMatch(), qPrintable(proposal));
         }
     }
-
-    // Codes outside the level are drawn again: 1, "0" and "\\" before "B",
-    // and "b" only at level 3.
-    QList<double> draws{0.0, 47.5 / 255, 65.5 / 255, 91.5 / 255, 97.5 / 255};
-    auto scripted = [&draws] { return draws.takeFirst(); };
-    QCOMPARE(GenerateProposal(3, 2, scripted), QByteArray("Bb"));
-    draws = {97.5 / 255, 254.9 / 255, 56.5 / 255};
-    for (int i = 0; i < 5; ++i)
-        draws.append(65.5 / 255);
-    QCOMPARE(GenerateProposal(1, 99, scripted), QByteArray("9BBBBB"));
-    QVERIFY(draws.isEmpty());
 }
 
 void TestSecurity::strongProtectionEndToEnd() {

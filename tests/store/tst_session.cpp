@@ -1,5 +1,6 @@
 #include "../common/testfolders.h"
 
+#include "reencipher.h"
 #include "session.h"
 
 #include <QtTest>
@@ -8,9 +9,10 @@
 
 #include <unistd.h>
 
-// The order in which a session's writes reach the disk: data synced before a
-// rename publishes it, the folder synced after, an append synced before the
-// record is listed.
+// What a session writes, and in which order it reaches the disk: data synced
+// before a rename publishes it, the folder synced after, an append synced
+// before the record is listed; a change of protection refused or cut short
+// leaves the records whole.
 
 namespace {
 
@@ -20,6 +22,15 @@ struct Step {
 };
 
 const QList<QByteArray> kRecords{"alpha:!a:!1:!:!", "beta:!b:!2:!:!"};
+
+QList<QByteArray> loadAsStartUpWould(const StorePaths &paths) {
+    QByteArray line;
+    ReadSettingsFile(paths, line);
+    const ParsedSettings parsed = ParseSettingsLine(line);
+    RecordList list;
+    LoadDatabase(paths, parsed.scope, parsed.password, list);
+    return list.toList();
+}
 
 } // namespace
 
@@ -35,6 +46,9 @@ private slots:
     void holdFollowsASwappedFolder();
     void whereTheRecordsLive_data();
     void whereTheRecordsLive();
+    void refusedChangesNothing();
+    void interruptedChangeIsSettled_data();
+    void interruptedChangeIsSettled();
 };
 
 void TestSession::writesAreDurable_data() {
@@ -306,6 +320,56 @@ void TestSession::whereTheRecordsLive() {
     if (!beside)
         QCOMPARE(modeOf(paths.programFolder), 0700);
     QCOMPARE(paths.helpPage(), exe + "/Help/help.html");
+}
+
+void TestSession::refusedChangesNothing() {
+    // Settings that cannot be staged, and a record that would encipher to a
+    // line break under the new key ("K").
+    const QList<QByteArray> unsafe{QByteArray(1, char(245 ^ 'K')) + ":!u:!p:!:!"};
+    for (const bool unwritable : {true, false}) {
+        TestFolders f;
+        const QList<QByteArray> records = unwritable ? kRecords : unsafe;
+        QCOMPARE(RewriteDatabase(f.paths, Scope::None, records, ""), StoreStatus::Ok);
+        if (unwritable)
+            QDir().mkdir(StagedPath(f.paths.config()));
+        QCOMPARE(ApplySettings(f.paths, settingsLine(Scope::ProgramAndDBase, "K")),
+                 unwritable ? AcceptStatus::ConfigWriteFailed : AcceptStatus::UnsafeRecord);
+        QCOMPARE(fileBytes(f.paths.database()), storeBytes(records));
+        for (const QString &file : {f.paths.copy(), StagedPath(f.paths.copy()), f.paths.config()})
+            QVERIFY(!QFileInfo::exists(file));
+    }
+}
+
+void TestSession::interruptedChangeIsSettled_data() {
+    QTest::addColumn<int>("stepsDone");
+    QTest::newRow("copy staged, settings not") << -1;
+    QTest::newRow("settings staged, nothing moved") << 0;
+    QTest::newRow("copy in place") << 1;
+    QTest::newRow("old store deleted") << 2;
+}
+
+void TestSession::interruptedChangeIsSettled() {
+    // Before the settings are staged the change rolls back; after, forward.
+    QFETCH(int, stepsDone);
+    TestFolders f;
+    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
+    writeBytes(StagedPath(f.paths.copy()), copyBytes(kRecords, "Pw"));
+    if (stepsDone >= 0)
+        QVERIFY(Platform::writeFileAtomically(
+            StagedPath(f.paths.config()),
+            SettingsFileContent(settingsLine(Scope::ProgramAndDBase, "Pw"))));
+    if (stepsDone >= 1)
+        QVERIFY(Platform::replaceFile(StagedPath(f.paths.copy()), f.paths.copy()));
+    if (stepsDone >= 2)
+        QVERIFY(Platform::removeFile(f.paths.database()));
+    RecoverPendingSettings(f.paths);
+    const bool forward = stepsDone >= 0;
+    QCOMPARE(fileBytes(f.paths.copy()),
+             forward ? copyBytes(kRecords, "Pw") : QByteArray("<missing>"));
+    QCOMPARE(QFileInfo::exists(f.paths.database()), !forward);
+    for (const QString &file : {f.paths.copy(), f.paths.config()})
+        QVERIFY(!QFileInfo::exists(StagedPath(file)));
+    QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
 }
 
 QTEST_APPLESS_MAIN(TestSession)

@@ -2,7 +2,6 @@
 
 #include "csvimportwindow.h"
 
-#include <QCheckBox>
 #include <QClipboard>
 #include <QLabel>
 #include <QTableView>
@@ -26,29 +25,9 @@ QString clipboardText() {
 class TestClipboard : public QObject {
     Q_OBJECT
 private slots:
-    void ctrlMarksCaptureWithoutPolling();
     void pathsGoToTheShell();
     void csvInAndOut();
 };
-
-void TestClipboard::ctrlMarksCaptureWithoutPolling() {
-    Harness h;
-    MainWindow &w = h.start();
-    h.keyUp(fieldEdit(w, 3), Qt::Key_Control);
-    QVERIFY(part<QAction>(w, "captureAction")->isChecked());
-    QVERIFY(!part<QTimer>(w, "captureTimer")->isActive());
-    // A click pastes into the chosen field, and nothing polls after it.
-    fieldEdit(w, 1)->setFocus();
-    QGuiApplication::clipboard()->setText("pasted");
-    QTest::mouseClick(fieldEdit(w, 1), Qt::LeftButton, {}, QPoint(5, 5));
-    QCOMPARE(fieldEdit(w, 1)->text(), QStringLiteral("pasted"));
-    QCOMPARE(fieldEdit(w, 1)->cursorPosition(), 6);
-    // After Reset (which ends it) a click pastes nothing.
-    w.reset();
-    QGuiApplication::clipboard()->setText("free");
-    QTest::mouseClick(fieldEdit(w, 1), Qt::LeftButton, {}, QPoint(5, 5));
-    QVERIFY(fieldEdit(w, 1)->text().isEmpty());
-}
 
 void TestClipboard::pathsGoToTheShell() {
     Harness h;

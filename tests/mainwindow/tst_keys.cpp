@@ -122,7 +122,7 @@ void TestKeys::keysInTheFields_data() {
     QTest::addColumn<QString>("keys");
     QTest::addColumn<int>("click"); // a field clicked after the keys, or -1
     QTest::addColumn<QStringList>("fields");
-    QTest::addColumn<int>("focus");
+    QTest::addColumn<int>("focus"); // -1: the program ended
     QTest::addColumn<bool>("capture");
     // Each row starts on the fields svc, bob, kbpass, note and empty.
     const QStringList kept{"svc", "bob", "kbpass", "note", ""};
@@ -150,10 +150,16 @@ void TestKeys::keysInTheFields_data() {
     QTest::newRow("Ctrl keeps the jumps armed") << 3 << "alt ctrl p" << -1 << kept << 2 << true;
     QTest::newRow("lone Ctrl ticks Capture") << 0 << "ctrl" << -1 << kept << 0 << true;
     QTest::newRow("Ctrl+A leaves Capture") << 0 << "ctrl+a" << 1 << kept << 1 << false;
-    QTest::newRow("Ctrl+V leaves Capture") << 3 << "ctrl+v" << 1 << kept << 1 << false;
-    // Capture by a lone Ctrl: the click empties the clipboard, which then
-    // never wipes the field.
+    QTest::newRow("Ctrl+V leaves Capture")
+        << 3 << "ctrl+v" << 1 << with(3, "notepasted") << 1 << false;
+    // Capture by a lone Ctrl, with "pasted" copied: a click in the chosen
+    // field pastes it; choosing another field empties the clipboard, which
+    // then never wipes the field.
+    QTest::newRow("lone Ctrl, a click pastes")
+        << 1 << "ctrl" << 1 << with(1, "pasted") << 1 << true;
     QTest::newRow("lone Ctrl, then a click") << 0 << "ctrl" << 1 << kept << 1 << true;
+    QTest::newRow("Escape ends the program") << 1 << "esc" << -1 << kept << -1 << false;
+    QTest::newRow("so does Exit on the menu") << 3 << "f10 x" << -1 << kept << -1 << false;
 }
 
 void TestKeys::keysInTheFields() {
@@ -166,7 +172,7 @@ void TestKeys::keysInTheFields() {
     Harness h(true);
     MainWindow &w = h.startWith({"svc:!bob:!kbpass:!note:!"});
     h.clickRow(0);
-    QGuiApplication::clipboard()->clear();
+    QGuiApplication::clipboard()->setText("pasted");
     fieldEdit(w, start)->setFocus();
     play(&w, keys);
     if (click >= 0)
@@ -175,7 +181,8 @@ void TestKeys::keysInTheFields() {
     QCOMPARE(h.fields(), fields);
     QCOMPARE(focusedField(w), focus);
     QCOMPARE(part<QAction>(w, "captureAction")->isChecked(), capture);
-    QCOMPARE(h.ended, 0);
+    QVERIFY(!part<QTimer>(w, "captureTimer")->isActive()); // Ctrl polls nothing
+    QCOMPARE(h.ended, focus < 0 ? 1 : 0);
 }
 
 void TestKeys::replaceNeedsASelectedRecord() {

@@ -6,7 +6,6 @@ private slots:
     void commandsOnTheRecords_data();
     void commandsOnTheRecords();
     void oddLinesAreListedWhole();
-    void escapeAndExitEndTheProgram();
 };
 
 void TestMainWindow::commandsOnTheRecords_data() {
@@ -153,25 +152,6 @@ void TestMainWindow::oddLinesAreListedWhole() {
     h.clickRow(1);
     QCOMPARE(h.fields(), (QStringList{"last", "l, \"x\"", "l", "", ""}));
     QVERIFY(!part<QAction>(w, "importAction")->isEnabled()); // the records have moved on: no import
-}
-
-void TestMainWindow::escapeAndExitEndTheProgram() {
-    // Escape in a field or the list, Exit, and closing the window.
-    const std::function<void(Harness &, MainWindow &)> ways[] = {
-        [](Harness &h, MainWindow &w) { h.keyUp(fieldEdit(w, 1), Qt::Key_Escape); },
-        [](Harness &h, MainWindow &w) {
-            h.keyUp(part<ServiceList>(w, "recordView"), Qt::Key_Escape);
-        },
-        [](Harness &, MainWindow &w) { part<QAction>(w, "exitAction")->trigger(); },
-        [](Harness &, MainWindow &w) { w.close(); }};
-    for (const auto &end : ways) {
-        Harness h;
-        MainWindow &w = h.start();
-        end(h, w);
-        QCOMPARE(h.ended, 1);
-        QVERIFY(!w.isVisible());
-        QVERIFY(h.messages.isEmpty());
-    }
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -92,7 +92,6 @@ private slots:
     void nothingWrittenOverNewerFiles();
     void readDuringTheSplash_data();
     void readDuringTheSplash();
-    void idleWindowFollowsTheDisk();
     void selectionFollowsItsRecordAcrossAReload();
     void filteredListUnderTheReloadMessage();
     void passwordChangeArrivingInTwoHalves();
@@ -260,28 +259,6 @@ void TestOnDisk::readDuringTheSplash() {
     QVERIFY(h.messages.isEmpty());
 }
 
-void TestOnDisk::idleWindowFollowsTheDisk() {
-    Harness h(true);
-    QCOMPARE(RewriteDatabase(h.paths(), Scope::None, kOurs, ""), StoreStatus::Ok);
-    MainWindow &w = h.start();
-    h.fill({"typed", "t", "5"});
-
-    // A record arrives from elsewhere: the list follows, the fields stay.
-    OtherMachine other(h.paths());
-    const QList<QByteArray> theirs = kOurs + QList<QByteArray>{kDelta};
-    QCOMPARE(RewriteDatabase(other.paths, Scope::None, theirs, ""), StoreStatus::Ok);
-    other.syncInto(h.paths());
-    QTRY_COMPARE(h.names(), serviceNames(theirs));
-    QCOMPARE(fieldEdit(w, 0)->text(), QStringLiteral("typed"));
-    // (Protection set elsewhere while idle: passwordChangeArrivingInTwoHalves.)
-
-    // The window's own writes are not taken for changes from elsewhere.
-    w.add();
-    QTest::qWait(400);
-    QVERIFY(h.messages.isEmpty());
-    QCOMPARE(h.names(), (QStringList{"alpha", "beta", "delta", "typed"}));
-}
-
 void TestOnDisk::selectionFollowsItsRecordAcrossAReload() {
     Harness h(true);
     const QList<QByteArray> three{"alpha:!a:!1:!:!", "bravo:!b:!2:!:!", "charlie:!c:!3:!:!"};
@@ -291,24 +268,30 @@ void TestOnDisk::selectionFollowsItsRecordAcrossAReload() {
     QTest::keyClick(part<QLineEdit>(w, "findLine"), Qt::Key_Return);
     QCOMPARE(h.fields()[0], QStringLiteral("bravo"));
 
-    // Another record changes: the selection stays on bravo, and Replace acts on it.
+    // Another record changes and one arrives while the window is idle: the
+    // list follows, the selection stays on bravo, the fields keep what was
+    // typed, and Replace acts on it.
+    fieldEdit(w, 2)->setText("22");
     OtherMachine other(h.paths());
     QCOMPARE(RewriteDatabase(other.paths, Scope::None,
-                             {"alpha:!a:!9:!:!", "bravo:!b:!2:!:!", "charlie:!c:!3:!:!"}, ""),
+                             {"alpha:!a:!9:!:!", "bravo:!b:!2:!:!", "charlie:!c:!3:!:!", kDelta},
+                             ""),
              StoreStatus::Ok);
     other.syncInto(h.paths());
-    QTRY_COMPARE(w.records().line(0), QByteArrayView("alpha:!a:!9:!:!"));
-    fieldEdit(w, 2)->setText("22");
+    QTRY_COMPARE(w.records().size(), 4);
+    QCOMPARE(h.names(), QStringList{"bravo"}); // still found
+    QCOMPARE(h.fields(), (QStringList{"bravo", "b", "22", "", ""}));
     QCOMPARE(h.commands(), QStringLiteral("add replace remove"));
     part<QAction>(w, "replaceAction")->trigger();
     QCOMPARE(h.databaseFile(),
-             storeBytes({"alpha:!a:!9:!:!", "bravo:!b:!22:!:!", "charlie:!c:!3:!:!"}));
+             storeBytes({"alpha:!a:!9:!:!", "bravo:!b:!22:!:!", "charlie:!c:!3:!:!", kDelta}));
     QVERIFY(h.messages.isEmpty());
 
     // Bravo renamed elsewhere: no longer selected, and the window says so;
     // a replace by its key stores nothing and says why; the edit stays.
     QCOMPARE(RewriteDatabase(other.paths, Scope::None,
-                             {"alpha:!a:!9:!:!", "brave:!b:!22:!:!", "charlie:!c:!3:!:!"}, ""),
+                             {"alpha:!a:!9:!:!", "brave:!b:!22:!:!", "charlie:!c:!3:!:!", kDelta},
+                             ""),
              StoreStatus::Ok);
     other.syncInto(h.paths());
     QTRY_COMPARE(h.messages.size(), 1);

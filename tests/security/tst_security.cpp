@@ -35,7 +35,6 @@ private slots:
     void startUpPrompt_data();
     void startUpPrompt();
     void pureRules();
-    void boxesFollowWhatIsTyped();
     void acceptStoresOrRefuses_data();
     void acceptStoresOrRefuses();
     void generatorOverManyPresses();
@@ -142,46 +141,14 @@ void TestSecurity::pureRules() {
     }
 }
 
-void TestSecurity::boxesFollowWhatIsTyped() {
-    Harness h;
-    SecurityWindow *c = openSettings(h.start());
-    QLineEdit *password = part<QLineEdit>(c, "passwordEdit");
-    QLineEdit *expiry = part<QLineEdit>(c, "expiryEdit");
-    QCheckBox *never = part<QCheckBox>(c, "neverExpires");
-    // Typed keys pass the letters-and-digits filter; a password offers the
-    // protections that need one, and an emptied box takes them away.
-    password->setFocus();
-    QTest::keyClicks(password, "ab c!");
-    QCOMPARE(password->text(), QStringLiteral("abc"));
-    QVERIFY(part<QRadioButton>(c, "scopeProgramOnly")->isChecked() && never->isEnabled());
-    password->clear();
-    QVERIFY(part<QRadioButton>(c, "scopeNone")->isChecked() && !never->isEnabled());
-    // Unticking "never" proposes a date; a date left in the box is corrected,
-    // an unusable one gives the proposal again, a short one never expires.
-    password->setText("pw1");
-    never->click();
-    QVERIFY(expiry->isEnabled() && expiry->hasFocus());
-    QCOMPARE(expiry->text(), QStringLiteral("01-05-2027"));
-    const std::pair<const char *, const char *> leaving[] = {
-        {"13-10-2030", "12-10-2030"}, {"x-05-2030", "01-05-2027"}, {"1-5-30", ""}};
-    for (const auto &[typed, kept] : leaving) {
-        expiry->setFocus();
-        expiry->setText(typed);
-        password->setFocus();
-        QCOMPARE(expiry->text(), QLatin1String(kept));
-    }
-    QVERIFY(never->isChecked() && !expiry->isEnabled());
-    // A proposal shows its length without its remark.
-    part<QCheckBox>(c, "suggest")->click();
-    password->setText(QStringLiteral("AB12         (  ab12  )"));
-    QCOMPARE(part<QLabel>(c, "lengthLabel")->text(), QStringLiteral("Length:  4"));
-}
-
 void TestSecurity::acceptStoresOrRefuses_data() {
     // From settings of this protection (password "key5"; under 1 expiring
     // 03-01-2027), the steps taken in the window: "pw=" sets the box, "keys="
     // types it, "im=" sends text as an input method does, "scope=", "expiry=",
-    // "no" answers the next question No, any other step is a button's name.
+    // "leave=" types a date and leaves its box, "no" answers the next question
+    // No, any other step is a button's name. "?focus=" checks which part has
+    // the focus, "?part=" what a part shows: its text, "on", "off" or
+    // "disabled".
     QTest::addColumn<int>("from");
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QString>("stored"); // password, protection, expiry; empty: nothing written
@@ -196,6 +163,19 @@ void TestSecurity::acceptStoresOrRefuses_data() {
         QString::fromUtf8("\"\u0142\""));
     row("outside, astral, pasted", 2, {"pw=a\U0001F511"}, "", QString::fromUtf8("\"\U0001F511\""));
     row("the no-password mark", 2, {"pw=UNSETMARK"}, "", "UNSETMARK");
+    // A password offers the protections that need one; typed keys pass the
+    // letters-and-digits filter.
+    row("typed and filtered", 0,
+        {"pw=", "?neverExpires=disabled", "keys=ab c!", "?passwordEdit=abc", "?scopeProgramOnly=on",
+         "?neverExpires=on"},
+        "abc 2 xx-xx-xxxx", "");
+    // Unticking "never" proposes a date; a date left in the box is corrected,
+    // an unusable one gives the proposal again, a short one never expires.
+    row("the date box left", 2,
+        {"pw=pw1", "neverExpires", "?focus=expiryEdit", "?expiryEdit=01-05-2027",
+         "leave=13-10-2030", "?expiryEdit=12-10-2030", "leave=x-05-2030", "?expiryEdit=01-05-2027",
+         "leave=1-5-30", "?neverExpires=on", "?expiryEdit=disabled"},
+        "pw1 2 xx-xx-xxxx", "");
     row("empty before a blank", 2, {"suggest", "pw= abc", "scope=1"}, "", "needs a password");
     row("blank in the date", 2, {"pw=pw1", "neverExpires", "expiry=12-3 -2030"}, "",
         "There can not be spaces on a password");
@@ -204,8 +184,9 @@ void TestSecurity::acceptStoresOrRefuses_data() {
         "");
     row("unusable date", 2, {"pw=abc1", "neverExpires", "expiry=ab-cd-efgh"}, "abc1 2 01-05-2027",
         "");
-    row("a proposal without its remark", 2, {"suggest", "pw=AB12         (  ab12  )"},
-        "AB12 2 xx-xx-xxxx", "");
+    row("a proposal without its remark", 2,
+        {"suggest", "pw=AB12         (  ab12  )", "?lengthLabel=Length:  4"}, "AB12 2 xx-xx-xxxx",
+        "");
     row("Reset, then emptied", 2, {"resetButton", "pw=abc", "pw="}, "UNSETMARK 0 xx-xx-xxxx",
         "remove the master password");
     // Typed over the stored password (the expiry reminder's way): the
@@ -217,7 +198,7 @@ void TestSecurity::acceptStoresOrRefuses_data() {
         const QByteArray said = yes ? ", yes" : ", no";
         row("out of the copy" + said, 1, answer + QStringList{"pw=key5", "scope=2"},
             yes ? "key5 2 03-01-2027" : "", "out of the enciphered copy");
-        row("password removed" + said, 2, answer + QStringList{"pw=", "scope=0"},
+        row("password removed" + said, 2, answer + QStringList{"pw=", "?scopeNone=on"},
             yes ? "UNSETMARK 0 xx-xx-xxxx" : "", "remove the master password");
         row("both" + said, 1, answer + QStringList{"pw=", "scope=0"},
             yes ? "UNSETMARK 0 xx-xx-xxxx" : "", "asking for it, and move the records");
@@ -256,8 +237,24 @@ void TestSecurity::acceptStoresOrRefuses() {
             part<QRadioButton>(c, kScopeOption[value.toInt()])->click();
         } else if (name == "expiry") {
             part<QLineEdit>(c, "expiryEdit")->setText(value);
+        } else if (name == "leave") {
+            part<QLineEdit>(c, "expiryEdit")->setFocus();
+            part<QLineEdit>(c, "expiryEdit")->setText(value);
+            box->setFocus();
         } else if (name == "no") {
             h.confirmAnswers = {false};
+        } else if (name == "?focus") {
+            QVERIFY2(part<QWidget>(c, value)->hasFocus(), qPrintable(value));
+        } else if (name.startsWith(u'?')) {
+            const QWidget *shown = part<QWidget>(c, name.mid(1));
+            const auto *edit = qobject_cast<const QLineEdit *>(shown);
+            const auto *label = qobject_cast<const QLabel *>(shown);
+            QCOMPARE(!shown->isEnabled()                                         ? "disabled"
+                     : edit                                                      ? edit->text()
+                     : label                                                     ? label->text()
+                     : qobject_cast<const QAbstractButton *>(shown)->isChecked() ? "on"
+                                                                                 : "off",
+                     value);
         } else {
             part<QAbstractButton>(c, name)->click();
         }

@@ -1,15 +1,35 @@
-#include "testfolders.h"
+#include "../common/parts.h"
+#include "../common/testfolders.h"
 
 #include "session.h"
 #include "settings.h"
+#include "splash.h"
 
+#include <QLabel>
+#include <QPointer>
 #include <QProcess>
+#include <QTimer>
 #include <QtTest>
 
-// The built program run with --import-csv and --export-csv, as a script runs
-// it: no display, the password on standard input.
+// The splash before the main window, and the built program run with
+// --import-csv and --export-csv as a script runs it: no display, the password
+// on standard input.
 
 namespace {
+
+struct Recorder {
+    QStringList opened;
+    int mainShown = 0;
+    bool splashVisibleWhenMainShown = false;
+
+    UiHooks hooks() {
+        UiHooks h;
+        h.message = [](QMessageBox::Icon, const QString &, const QString &) {};
+        h.open = [this](const QString &target) { opened.append(target); };
+        h.endProgram = [] {};
+        return h;
+    }
+};
 
 struct Run {
     int code = -1;
@@ -35,13 +55,51 @@ Run runProgram(const TestFolders &f, const QStringList &args, const QByteArray &
 
 } // namespace
 
-class TestCsvCommand : public QObject {
+class TestApp : public QObject {
     Q_OBJECT
 private slots:
-    void importAndExport();
+    void splashClosesItself();
+    void splashClicks();
+    void csvCommands();
 };
 
-void TestCsvCommand::importAndExport() {
+void TestApp::splashClosesItself() {
+    Recorder r;
+    QPointer<Splash> splash;
+    splash = new Splash(r.hooks(), [&] {
+        ++r.mainShown;
+        r.splashVisibleWhenMainShown = splash && splash->isVisible();
+    });
+    splash->show();
+    QCOMPARE(r.mainShown, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(splash.isNull(), 5000);
+    QCOMPARE(r.mainShown, 1);
+    // The main window's start-up ran while the splash was still up.
+    QVERIFY(r.splashVisibleWhenMainShown);
+}
+
+void TestApp::splashClicks() {
+    Recorder r;
+    QPointer<Splash> splash = new Splash(r.hooks(), [&] { ++r.mainShown; });
+    part<QTimer>(splash, "closeTimer")->stop(); // kept up for the clicks
+    splash->show();
+    QVERIFY(QTest::qWaitForWindowExposed(splash));
+    // A text does nothing; the address and the picture open the home page.
+    QTest::mouseClick(part<QLabel>(splash, "slogan"), Qt::LeftButton, {}, QPoint(2, 2));
+    QTest::mouseClick(part<QLabel>(splash, "homePageLink"), Qt::LeftButton, {}, QPoint(2, 2));
+    QTest::mouseClick(part<QLabel>(splash, "logo"), Qt::LeftButton, {}, QPoint(2, 2));
+    QCOMPARE(r.opened, (QStringList{kHomePage, kHomePage}));
+    QCOMPARE(r.mainShown, 0);
+    // The background closes it at once, and its timer never fires after.
+    part<QTimer>(splash, "closeTimer")->start();
+    QTest::mouseClick(splash, Qt::LeftButton, {}, QPoint(20, 200));
+    QCOMPARE(r.mainShown, 1);
+    QTRY_VERIFY(splash.isNull());
+    QTest::qWait(1100);
+    QCOMPARE(r.mainShown, 1);
+}
+
+void TestApp::csvCommands() {
     TestFolders f;
     QVERIFY(QFile::copy(VARNLOCK_PATH, f.paths.programFolder + "/varnlock"));
     QCOMPARE(WriteSettingsFile(f.paths, settingsLine(Scope::ProgramOnly, "key7")),
@@ -96,5 +154,5 @@ void TestCsvCommand::importAndExport() {
     QCOMPARE(QDir(f.root.path()).entryList(QDir::Files), (QStringList{"bad.csv", "out.csv"}));
 }
 
-QTEST_MAIN(TestCsvCommand)
-#include "tst_csvcommand.moc"
+QTEST_MAIN(TestApp)
+#include "tst_app.moc"

@@ -352,6 +352,11 @@ void TestSecurity::strongProtectionEndToEnd() {
     again.lockNow();
     QCOMPARE(listedWhileLocked, 0);
     QCOMPARE(h.names(), (QStringList{"bank", "mail"}));
+    // Accepted with the box empty: the passphrase and the store stay as they are.
+    const QByteArray kept = fileBytes(h.paths().strongStore());
+    part<QPushButton>(openSettings(again), "acceptButton")->click();
+    QCOMPARE(fileBytes(h.paths().strongStore()), kept);
+    QCOMPARE(again.scope(), Scope::Strong);
 
     h.confirmAnswers = {false};
     ::accept(again, "key9", "scopeProgramOnly");

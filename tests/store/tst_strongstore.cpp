@@ -1,8 +1,5 @@
 #include "../common/testfolders.h"
 
-#include "database.h"
-#include "session.h"
-#include "settings.h"
 #include "strongstore.h"
 
 #include <QtTest>
@@ -41,7 +38,6 @@ private slots:
     void everyByteIsChecked();
     void everyCutIsTornOrRefused();
     void parametersOutOfRangeAreRefused();
-    void protectionMovesInAndOut();
 };
 
 void TestStrongStore::knownFileOpens() {
@@ -199,52 +195,6 @@ void TestStrongStore::parametersOutOfRangeAreRefused() {
         QCOMPARE(Strong::Open(path, "pass word", fresh, opened), Status::Refused);
     }
     QCOMPARE(Strong::Create(path, "x", {2, Strong::kMinMemory}, {}, keys), Status::Refused);
-}
-
-void TestStrongStore::protectionMovesInAndOut() {
-    // Into the strong store and out of it through the session, the files
-    // left behind checked byte for byte, and a restart opening what is left.
-    TestFolders f;
-    QCOMPARE(RewriteDatabase(f.paths, Scope::None, kRecords, ""), StoreStatus::Ok);
-    auto session = std::make_unique<Session>(f.paths);
-    QCOMPARE(session->lock(), Platform::FolderLock::Result::Locked);
-    session->readSettings();
-    session->loadRecords();
-    const auto restart = [&](const QString &typed) {
-        session = std::make_unique<Session>(f.paths);
-        session->lock();
-        session->readSettings();
-        const bool opened = session->unlock(typed);
-        session->loadRecords();
-        return opened;
-    };
-    const auto exists = [&](const QString &path) { return QFileInfo::exists(path); };
-
-    // None to strong: the plain store is gone, every record in the new file.
-    QCOMPARE(session->applySettings(settingsLine(Scope::Strong, {}), "two words", kSmall),
-             SessionStatus::Ok);
-    QVERIFY(exists(f.paths.strongStore()) && !exists(f.paths.database()) &&
-            !exists(f.paths.copy()));
-    QCOMPARE(session->add("gamma:!g:!3:!:!"), SessionStatus::Ok);
-    // In the order the file holds them (appended last), and in list order.
-    const QList<QByteArray> appended = kRecords + QList<QByteArray>{"gamma:!g:!3:!:!"};
-    const QList<QByteArray> three = RecordList(appended).toList();
-    QVERIFY(restart("two words"));
-    QCOMPARE(session->scope(), Scope::Strong);
-    QCOMPARE(session->records().toList(), three);
-
-    // Settings alone (an empty passphrase) keep the store as it is.
-    const QByteArray kept = fileBytes(f.paths.strongStore());
-    QCOMPARE(session->applySettings(settingsLine(Scope::Strong, {}), {}, kSmall),
-             SessionStatus::Ok);
-    QCOMPARE(fileBytes(f.paths.strongStore()), kept);
-
-    // Out to the plain store (the kill test goes round every move).
-    QCOMPARE(session->applySettings(settingsLine(Scope::ProgramOnly, "key8")), SessionStatus::Ok);
-    QCOMPARE(fileBytes(f.paths.database()), storeBytes(appended));
-    QVERIFY(!exists(f.paths.strongStore()) && !exists(f.paths.copy()));
-    QVERIFY(restart("key8"));
-    QCOMPARE(session->records().toList(), three);
 }
 
 QTEST_APPLESS_MAIN(TestStrongStore)

@@ -5,7 +5,6 @@ class TestMainWindow : public QObject {
 private slots:
     void commandsOnTheRecords_data();
     void commandsOnTheRecords();
-    void oddLinesAreListedWhole();
 };
 
 void TestMainWindow::commandsOnTheRecords_data() {
@@ -136,22 +135,6 @@ void TestMainWindow::commandsOnTheRecords() {
     QCOMPARE(h.names(), serviceNames(stored));
     h.start();
     QCOMPARE(h.w().records().toList(), RecordList(stored).toList());
-}
-
-void TestMainWindow::oddLinesAreListedWhole() {
-    Harness h(true);
-    // A line ended by LF alone, a line without separators, an empty line and
-    // a last line without an ending: every record but the empty line is
-    // listed, each whole.
-    writeBytes(h.paths().database(),
-               storeBytes({"mail:!bob:!x1:!:!", "news:!nn:!pp:!oi:!http://n"}) +
-                   EncodeLine("half:!hu:!hp") + "\n" + storeBytes({"solo", ""}) +
-                   EncodeLine("last:!l, \"x\":!l:!:!"));
-    MainWindow &w = h.start();
-    QCOMPARE(h.names(), (QStringList{"half", "last", "mail", "news", "solo"}));
-    h.clickRow(1);
-    QCOMPARE(h.fields(), (QStringList{"last", "l, \"x\"", "l", "", ""}));
-    QVERIFY(!part<QAction>(w, "importAction")->isEnabled()); // the records have moved on: no import
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -95,8 +95,7 @@ private slots:
     void selectionFollowsItsRecordAcrossAReload();
     void filteredListUnderTheReloadMessage();
     void passwordChangeArrivingInTwoHalves();
-    void unreadableSettingsStopTheStart();
-    void foldersNotOursAloneAreRefused();
+    void filesNotOursAloneStopTheStart();
     void plantedTemporaryFileIsNeverRead_data();
     void plantedTemporaryFileIsNeverRead();
 };
@@ -272,37 +271,32 @@ void TestOnDisk::selectionFollowsItsRecordAcrossAReload() {
     // list follows, the selection stays on bravo, the fields keep what was
     // typed, and Replace acts on it.
     fieldEdit(w, 2)->setText("22");
+    QList<QByteArray> theirs{"alpha:!a:!9:!:!", "bravo:!b:!2:!:!", "charlie:!c:!3:!:!", kDelta};
     OtherMachine other(h.paths());
-    QCOMPARE(RewriteDatabase(other.paths, Scope::None,
-                             {"alpha:!a:!9:!:!", "bravo:!b:!2:!:!", "charlie:!c:!3:!:!", kDelta},
-                             ""),
-             StoreStatus::Ok);
+    writeBytes(other.paths.database(), storeBytes(theirs));
     other.syncInto(h.paths());
     QTRY_COMPARE(w.records().size(), 4);
     QCOMPARE(h.names(), QStringList{"bravo"}); // still found
     QCOMPARE(h.fields(), (QStringList{"bravo", "b", "22", "", ""}));
     QCOMPARE(h.commands(), QStringLiteral("add replace remove"));
     part<QAction>(w, "replaceAction")->trigger();
-    QCOMPARE(h.databaseFile(),
-             storeBytes({"alpha:!a:!9:!:!", "bravo:!b:!22:!:!", "charlie:!c:!3:!:!", kDelta}));
+    theirs[1] = "bravo:!b:!22:!:!";
+    QCOMPARE(h.databaseFile(), storeBytes(theirs));
     QVERIFY(h.messages.isEmpty());
 
     // Bravo renamed elsewhere: no longer selected, and the window says so;
     // a replace by its key stores nothing and says why; the edit stays.
-    QCOMPARE(RewriteDatabase(other.paths, Scope::None,
-                             {"alpha:!a:!9:!:!", "brave:!b:!22:!:!", "charlie:!c:!3:!:!", kDelta},
-                             ""),
-             StoreStatus::Ok);
+    theirs[1] = "brave:!b:!22:!:!";
+    writeBytes(other.paths.database(), storeBytes(theirs));
     other.syncInto(h.paths());
     QTRY_COMPARE(h.messages.size(), 1);
     QVERIFY(h.messages[0].text.startsWith("The record \"bravo\" that you had selected"));
-    const QByteArray theirs = h.databaseFile();
     fieldEdit(w, 2)->setText("33");
     QCOMPARE(h.commands(), QStringLiteral("add"));
     w.replaceSelected();
     QCOMPARE(h.messages.size(), 2);
     QVERIFY(h.messages[1].text.startsWith("Nothing was replaced"));
-    QCOMPARE(h.databaseFile(), theirs);
+    QCOMPARE(h.databaseFile(), storeBytes(theirs));
     QCOMPARE(h.fields()[2], QStringLiteral("33"));
 }
 
@@ -386,9 +380,11 @@ uid_t otherUser() {
 
 } // namespace
 
-void TestOnDisk::unreadableSettingsStopTheStart() {
-    // Run as another user, who owns the folder but can not read the settings
-    // file (mode 000): the start stops with a message and writes nothing.
+void TestOnDisk::filesNotOursAloneStopTheStart() {
+    // A store others may write (tst_session has every kind), or a settings
+    // file the user can not read (mode 000; run as another user, who owns
+    // the folder): the start stops with a message that names the file, and
+    // writes nothing.
     if (const QByteArray folder = qgetenv("VARNLOCK_TEST_PROGRAM_FOLDER"); !folder.isEmpty()) {
         Harness h(false);
         h.folders.paths.programFolder = QString::fromLocal8Bit(folder);
@@ -397,6 +393,17 @@ void TestOnDisk::unreadableSettingsStopTheStart() {
         QCOMPARE(h.messages.size(), 1);
         QCOMPARE(h.messages[0].text, UnreadableSettingsText(h.paths().config()));
         return;
+    }
+    {
+        Harness h(true);
+        writeBytes(h.paths().database(), storeBytes(kOurs));
+        QVERIFY(::chmod(QFile::encodeName(h.paths().database()).constData(), 0666) == 0);
+        const auto before = snapshot(h.folders);
+        h.start();
+        QCOMPARE(h.ended, 1);
+        QCOMPARE(h.messages.size(), 1);
+        QVERIFY(h.messages[0].text.contains("other users may write to " + h.paths().database()));
+        QCOMPARE(snapshot(h.folders), before);
     }
     if (::geteuid() != 0)
         QSKIP("dropping to another user needs root");
@@ -427,26 +434,10 @@ void TestOnDisk::unreadableSettingsStopTheStart() {
             ::_exit(99);
     });
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(self, {"unreadableSettingsStopTheStart"});
+    child.start(self, {"filesNotOursAloneStopTheStart"});
     QVERIFY(child.waitForFinished(60000));
     QVERIFY2(child.exitCode() == 0, child.readAll().constData());
     QCOMPARE(snapshot(f), before);
-}
-
-void TestOnDisk::foldersNotOursAloneAreRefused() {
-    // The window's side of what the session finds (tst_session has every
-    // kind): a message that names the file and the way out, and the program
-    // ends having written nothing.
-    Harness h(true);
-    writeBytes(h.paths().database(), storeBytes(kOurs));
-    QVERIFY(::chmod(QFile::encodeName(h.paths().database()).constData(), 0666) == 0);
-    const auto before = snapshot(h.folders);
-    h.start();
-    QCOMPARE(h.ended, 1);
-    QCOMPARE(h.messages.size(), 1);
-    QCOMPARE(h.messages[0].icon, QMessageBox::Critical);
-    QVERIFY(h.messages[0].text.contains("other users may write to " + h.paths().database()));
-    QCOMPARE(snapshot(h.folders), before);
 }
 
 void TestOnDisk::plantedTemporaryFileIsNeverRead_data() {

@@ -23,15 +23,6 @@ struct Step {
 
 const QList<QByteArray> kRecords{"alpha:!a:!1:!:!", "beta:!b:!2:!:!"};
 
-QList<QByteArray> loadAsStartUpWould(const StorePaths &paths) {
-    QByteArray line;
-    ReadSettingsFile(paths, line);
-    const ParsedSettings parsed = ParseSettingsLine(line);
-    RecordList list;
-    LoadDatabase(paths, parsed.scope, parsed.password, list);
-    return list.toList();
-}
-
 } // namespace
 
 class TestSession : public QObject {
@@ -362,14 +353,18 @@ void TestSession::interruptedChangeIsSettled() {
         QVERIFY(Platform::replaceFile(StagedPath(f.paths.copy()), f.paths.copy()));
     if (stepsDone >= 2)
         QVERIFY(Platform::removeFile(f.paths.database()));
-    RecoverPendingSettings(f.paths);
+    Session session(f.paths); // settled by the next start, as the program's
+    QCOMPARE(session.lock(), Platform::FolderLock::Result::Locked);
+    session.recover();
     const bool forward = stepsDone >= 0;
     QCOMPARE(fileBytes(f.paths.copy()),
              forward ? copyBytes(kRecords, "Pw") : QByteArray("<missing>"));
     QCOMPARE(QFileInfo::exists(f.paths.database()), !forward);
     for (const QString &file : {f.paths.copy(), f.paths.config()})
         QVERIFY(!QFileInfo::exists(StagedPath(file)));
-    QCOMPARE(loadAsStartUpWould(f.paths), kRecords);
+    session.readSettings();
+    session.loadRecords();
+    QCOMPARE(session.records().toList(), kRecords);
 }
 
 QTEST_APPLESS_MAIN(TestSession)

@@ -33,8 +33,14 @@ QStringList waitForWindow(qint64 pid, const QString &name = QString(), int ms = 
     return {};
 }
 
-// A copy of the program in the test's program folder: the program keeps its
-// records beside itself.
+// The built program in a program folder of its own, beside its records.
+void install(const TestFolders &f, const QList<QByteArray> &records) {
+    QVERIFY(QFile::copy(QStringLiteral(VARNLOCK_PATH), f.paths.programFolder + "/varnlock"));
+    QVERIFY(Platform::createHiddenFolder(f.paths.dataFolder()));
+    writeBytes(f.paths.database(), storeBytes(records));
+}
+
+// A copy of the program in the test's program folder, started.
 struct Copy {
     QProcess process;
 
@@ -62,9 +68,7 @@ private slots:
 
 void TestTwoCopies::secondStartNeverOpensTheRecords() {
     TestFolders f(false);
-    QVERIFY(QFile::copy(QStringLiteral(VARNLOCK_PATH), f.paths.programFolder + "/varnlock"));
-    QDir().mkpath(f.paths.dataFolder());
-    writeBytes(f.paths.database(), storeBytes({"alpha:!a:!1:!:!", "beta:!b:!2:!:!"}));
+    install(f, {"alpha:!a:!1:!:!", "beta:!b:!2:!:!"});
 
     Copy first(f);
     QVERIFY2(!waitForWindow(first.pid(), "^V\\.L\\.$").isEmpty(), "the first copy has no window");
@@ -105,10 +109,7 @@ void TestTwoCopies::holdFollowsDataSwappedByHand() {
     // mv Data Data.broken; cp -a backup/Data . while the window is open: a
     // second start must still find the records held.
     TestFolders f(false);
-    QVERIFY(QFile::copy(QStringLiteral(VARNLOCK_PATH), f.paths.programFolder + "/varnlock"));
-    QDir().mkpath(f.paths.dataFolder());
-    QVERIFY(::chmod(QFile::encodeName(f.paths.dataFolder()).constData(), 0700) == 0);
-    writeBytes(f.paths.database(), storeBytes({"alpha:!a:!1:!:!"}));
+    install(f, {"alpha:!a:!1:!:!"});
     QVERIFY(QProcess::execute("cp", {"-a", f.paths.dataFolder(), f.paths.tempFolder + "/Data"}) ==
             0);
     Copy first(f);

@@ -6,22 +6,6 @@
 #include <QLabel>
 #include <QTableView>
 
-namespace {
-
-QColor textColour(const QLabel *label) {
-    return label->palette().color(QPalette::WindowText);
-}
-
-void clickLabel(QLabel *label) {
-    QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(3, 3));
-}
-
-QString clipboardText() {
-    return QGuiApplication::clipboard()->text();
-}
-
-} // namespace
-
 class TestClipboard : public QObject {
     Q_OBJECT
 private slots:
@@ -52,23 +36,19 @@ void TestClipboard::pathsGoToTheShell() {
         {"C:\\notes.txt", ""},
         {"notes", ""},
         {"www.example .org", ""}};
+    QLabel *caption = part<QLabel>(w, "pathCaption");
     for (const auto &[path, opened] : paths) {
         h.opened.clear();
         h.messages.clear();
         const QString typed = QString(path).replace("<home>", home);
         fieldEdit(w, 4)->setText(typed);
-        clickLabel(part<QLabel>(w, "pathCaption"));
-        QTest::mouseDClick(part<QLabel>(w, "pathCaption"), Qt::LeftButton, {}, QPoint(3, 3));
-        QCOMPARE(clipboardText(), typed);
-        QCOMPARE(textColour(part<QLabel>(w, "pathCaption")), QColor(255, 0, 0));
-        if (opened.isEmpty()) {
-            QVERIFY2(h.opened.isEmpty(), qPrintable(path));
-            QCOMPARE(h.messages.size(), 1);
+        QTest::mouseClick(caption, Qt::LeftButton, {}, QPoint(3, 3));
+        QTest::mouseDClick(caption, Qt::LeftButton, {}, QPoint(3, 3));
+        QCOMPARE(QGuiApplication::clipboard()->text(), typed);
+        QCOMPARE(h.opened.join(u' '), QString(opened).replace("<home>", home));
+        QCOMPARE(h.messages.size(), opened.isEmpty() ? 1 : 0);
+        if (opened.isEmpty())
             QVERIFY(h.messages[0].text.startsWith("There is nothing to open"));
-        } else {
-            QCOMPARE(h.opened, QStringList{QString(opened).replace("<home>", home)});
-            QVERIFY(h.messages.isEmpty());
-        }
     }
 
     // Help opens the help page beside the program.

@@ -124,7 +124,8 @@ void TestKeys::keysInTheFields_data() {
     QTest::addColumn<QStringList>("fields");
     QTest::addColumn<int>("focus"); // -1: the program ended
     QTest::addColumn<bool>("capture");
-    // Each row starts on the fields svc, bob, kbpass, note and empty.
+    // Each row starts on the fields svc, bob, kbpass, note and empty, with
+    // "pasted" on the clipboard.
     const QStringList kept{"svc", "bob", "kbpass", "note", ""};
     const auto with = [&](int field, const QString &text) {
         QStringList fields = kept;
@@ -152,9 +153,8 @@ void TestKeys::keysInTheFields_data() {
     QTest::newRow("Ctrl+A leaves Capture") << 0 << "ctrl+a" << 1 << kept << 1 << false;
     QTest::newRow("Ctrl+V leaves Capture")
         << 3 << "ctrl+v" << 1 << with(3, "notepasted") << 1 << false;
-    // Capture by a lone Ctrl, with "pasted" copied: a click in the chosen
-    // field pastes it; choosing another field empties the clipboard, which
-    // then never wipes the field.
+    // Capture by a lone Ctrl: a click in the chosen field pastes; choosing
+    // another field empties the clipboard, which then never wipes it.
     QTest::newRow("lone Ctrl, a click pastes")
         << 1 << "ctrl" << 1 << with(1, "pasted") << 1 << true;
     QTest::newRow("lone Ctrl, then a click") << 0 << "ctrl" << 1 << kept << 1 << true;

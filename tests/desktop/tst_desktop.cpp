@@ -38,8 +38,12 @@ QByteArray clipboardSeenByOthers() {
     return runTool("xclip", {"-selection", "clipboard", "-o"}).output;
 }
 
+// Copies text in another program, done when this program hears of it: xclip
+// returning does not say its copy holds the clipboard yet.
 void copyElsewhere(const QByteArray &text) {
+    QSignalSpy changed(QGuiApplication::clipboard(), &QClipboard::dataChanged);
     runTool("xclip", {"-selection", "clipboard", "-i"}, text);
+    QTRY_VERIFY(!changed.isEmpty());
 }
 
 QStringList openerLog() {

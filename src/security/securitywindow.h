@@ -77,10 +77,10 @@ private:
     QGroupBox *m_reachFrame = nullptr;
     QRadioButton *m_scopeProgramAndDBase = nullptr; // scope 1
     QRadioButton *m_scopeNone = nullptr;            // scope 0
-    QRadioButton *m_scopeProgramOnly = nullptr;
-    QRadioButton *m_scopeStrong = nullptr; // scope 2
-    QPushButton *m_acceptButton = nullptr; // Accept
-    QPushButton *m_resetButton = nullptr;  // Reset
+    QRadioButton *m_scopeProgramOnly = nullptr;     // scope 2
+    QRadioButton *m_scopeStrong = nullptr;          // the strong store
+    QPushButton *m_acceptButton = nullptr;          // Accept
+    QPushButton *m_resetButton = nullptr;           // Reset
     // The proposals.
     QGroupBox *m_suggestFrame = nullptr;
     QCheckBox *m_suggest = nullptr;

@@ -1,7 +1,7 @@
 #include "csvcommand.h"
 
 #include "csv.h"
-#include "mainwindow.h"
+#include "outcometext.h"
 #include "session.h"
 
 #include <QDir>
@@ -84,8 +84,13 @@ bool OpenRecords(Session &session) {
         for (int tries = 0; tries < 3 && !given; ++tries) {
             if (!ReadSecretLine("Master password: ", typed))
                 break;
-            given = session.unlock(typed);
+            const Session::Unlock unlocked = session.unlock(typed);
             typed.fill(u'\0');
+            if (unlocked == Session::Unlock::Unopenable) {
+                Say(StrongStoreText(session.strongStatus(), session.paths().strongStore()));
+                return false;
+            }
+            given = unlocked == Session::Unlock::Opened;
             if (!given)
                 Say(QStringLiteral("that is not the master password."));
         }
@@ -94,12 +99,17 @@ bool OpenRecords(Session &session) {
             return false;
         }
     }
-    switch (session.loadRecords()) {
+    const StoreStatus loaded = session.loadRecords();
+    if (session.scope() == Scope::Strong && session.strongStatus() != Strong::Status::Ok) {
+        const QString problem =
+            StrongStoreText(session.strongStatus(), session.paths().strongStore());
+        Say(problem.isEmpty() ? QStringLiteral("the records could not be read. Nothing was changed.")
+                              : problem);
+        return false;
+    }
+    switch (loaded) {
     case StoreStatus::OtherKey:
         Say(kOtherKeyText);
-        return false;
-    case StoreStatus::Damaged:
-        Say(kDamagedText);
         return false;
     case StoreStatus::Ok:
     case StoreStatus::Missing:

@@ -2,6 +2,7 @@
 
 #include "clipboard.h"
 #include "keys.h"
+#include "outcometext.h"
 #include "passwordprompt.h"
 #include "recordlist.h"
 #include "securitywindow.h"
@@ -29,21 +30,6 @@ class QTimer;
 class DiskWatch;
 class IdleWatch;
 class CsvImportWindow;
-
-// What a command says while the copy on disk is under another password.
-extern const QString kOtherKeyText;
-// ... and when the strong store failed its check.
-extern const QString kDamagedText;
-
-// What the user is told when the records' folder is not theirs alone.
-QString UntrustedFolderText(const Platform::Untrusted &untrusted);
-// ... and when the settings file is there but can not be read.
-QString UnreadableSettingsText(const QString &path);
-
-// What a second start on the same program folder tells the user.
-inline const QString kOpenElsewhereText =
-    QStringLiteral("The records of this program folder are already open in another Varnlock "
-                   "window. Use that window; this one closes without changing anything.");
 
 // The object names of the five fields, in record order.
 inline constexpr const char *kFieldNames[5] = {"serviceEdit", "userNameEdit", "passwordEdit",
@@ -172,6 +158,7 @@ private:
     // Turns what a command came to into the window's message; true when it
     // failed. A change on disk also reads the files again.
     bool reportFailure(SessionStatus status);
+    void tell(const OutcomeText &outcome);
     QByteArray fieldsLine() const;
     // False, with a message naming it, when a field holds a character the
     // files cannot.

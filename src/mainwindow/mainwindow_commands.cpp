@@ -19,36 +19,6 @@
 // The list, the fields, the record commands and the clipboard: the handlers
 // that tie the controls to the session.
 
-namespace {
-
-const QString kDiskErrorTitle = QStringLiteral("Disk Error - i66");
-const QString kDiskErrorText = QStringLiteral("Can not access the DataBase.");
-const QString kUnsafeRecordText = QStringLiteral(
-    "This record can not be stored safely under the current master password: one of its "
-    "characters would break the line it is stored on. Change the characters outside A-Z, "
-    "a-z and 0-9, or the master password, and try again.");
-} // namespace
-
-const QString kDamagedText = QStringLiteral(
-    "The strong store Data/CW2DB.sdb failed its check: it was damaged or changed by someone "
-    "else. The records before the damage are listed; nothing will be written to the file. "
-    "Put back a backup of it, or export what is listed by hand.");
-
-const QString kOtherKeyText = QStringLiteral(
-    "The enciphered copy of the records on disk does not decipher under the master password "
-    "that the settings here hold. Most likely another computer's new password has arrived only "
-    "in part; otherwise the copy is damaged. Nothing is listed from it and nothing is written to "
-    "it, and the fields keep what you typed. Varnlock reads the files again as soon as they "
-    "change.");
-
-namespace {
-const QString kChangedOnDiskText = QStringLiteral(
-    "The records were changed on disk by another program (or another copy of Varnlock) since "
-    "this window read them, so nothing was written. The list now shows the records as they are "
-    "on disk, and the fields still hold what you typed: check them and repeat the command.");
-
-} // namespace
-
 // ---- the list --------------------------------------------------------------
 
 void MainWindow::select(qsizetype record) {
@@ -218,51 +188,24 @@ void MainWindow::focusPrompt() {
 
 // ---- record commands ---------------------------------------------------------
 
+void MainWindow::tell(const OutcomeText &outcome) {
+    if (outcome.text.isEmpty())
+        return;
+    const QMessageBox::Icon icon = outcome.severity == OutcomeText::Severity::Critical
+                                       ? QMessageBox::Critical
+                                   : outcome.severity == OutcomeText::Severity::Warning
+                                       ? QMessageBox::Warning
+                                       : QMessageBox::Information;
+    m_hooks.message(icon, outcome.title, outcome.text);
+}
+
 bool MainWindow::reportFailure(SessionStatus status) {
-    switch (status) {
-    case SessionStatus::Ok:
+    if (status == SessionStatus::Ok)
         return false;
-    case SessionStatus::Duplicate:
-        m_hooks.message(QMessageBox::Information, kProgramTitle,
-                        QStringLiteral("There is an identical record already filed"));
-        break;
-    case SessionStatus::NoChange:
-        m_hooks.message(QMessageBox::Information, kProgramTitle,
-                        QStringLiteral("There were no changes"));
-        break;
-    case SessionStatus::BadIndex:
-    case SessionStatus::NothingToImport:
-        break;
-    case SessionStatus::UnsafeRecord:
-        m_hooks.message(QMessageBox::Warning, kProgramTitle, kUnsafeRecordText);
-        break;
-    case SessionStatus::OtherKey:
-        m_hooks.message(QMessageBox::Warning, kProgramTitle, kOtherKeyText);
-        break;
-    case SessionStatus::Damaged:
-        m_hooks.message(QMessageBox::Critical, kProgramTitle, kDamagedText);
-        break;
-    case SessionStatus::Untrusted:
-        m_hooks.message(QMessageBox::Critical, kProgramTitle,
-                        UntrustedFolderText(m_session.untrusted()));
-        break;
-    case SessionStatus::HeldElsewhere:
-        m_hooks.message(QMessageBox::Warning, kProgramTitle,
-                        QStringLiteral("The Data folder was replaced by another one, which another "
-                                       "Varnlock window holds. Nothing was written, and the fields "
-                                       "keep what you typed: use that window."));
-        break;
-    case SessionStatus::ChangedOnDisk:
-        m_hooks.message(QMessageBox::Warning, kProgramTitle, kChangedOnDiskText);
+    tell(SessionOutcomeText(status, m_session));
+    // The list shows what is on disk now; the fields keep what was typed.
+    if (status == SessionStatus::ChangedOnDisk)
         reloadFromDisk();
-        break;
-    case SessionStatus::Unreadable:
-    case SessionStatus::WriteFailed:
-    case SessionStatus::NoKey:
-    case SessionStatus::ConfigWriteFailed:
-        m_hooks.message(QMessageBox::Critical, kDiskErrorTitle, kDiskErrorText);
-        break;
-    }
     return true;
 }
 

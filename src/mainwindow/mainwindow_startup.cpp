@@ -26,48 +26,6 @@ constexpr qsizetype kSearchAtOnce = 65536;
 
 // ---- start-up ------------------------------------------------------------
 
-QString UntrustedFolderText(const Platform::Untrusted &untrusted) {
-    using Kind = Platform::Untrusted::Kind;
-    const QString path = QDir::toNativeSeparators(untrusted.path);
-    QString what;
-    QString remedy = QStringLiteral("Remove it (or have it removed)");
-    switch (untrusted.kind) {
-    case Kind::Link:
-        what = QStringLiteral("%1 is a link to another place").arg(path);
-        remedy = QStringLiteral("Remove the link");
-        break;
-    case Kind::NotFolder:
-        what = QStringLiteral("%1 is not a folder of yours alone").arg(path);
-        remedy = QStringLiteral("Move it away");
-        break;
-    case Kind::NotPlainFile:
-        what =
-            QStringLiteral("%1 is not a plain file (it is a pipe, a device or a folder)").arg(path);
-        break;
-    case Kind::OthersOwn:
-        what = QStringLiteral("%1 belongs to another user, %2").arg(path, untrusted.owner);
-        remedy = QStringLiteral("Have it moved away (its owner, or an administrator, can)");
-        break;
-    case Kind::OthersMayWrite:
-        what = QStringLiteral("other users may write to %1").arg(path);
-        remedy = QStringLiteral("Make it yours alone (chmod go-w \"%1\")").arg(path);
-        break;
-    case Kind::None:
-        break;
-    }
-    return QStringLiteral("Varnlock keeps your records only where nobody else can change them, "
-                          "but %1. Nothing was read or written there. %2, then try again.")
-        .arg(what, remedy);
-}
-
-QString UnreadableSettingsText(const QString &path) {
-    return QStringLiteral("Varnlock can not read its settings file %1. It holds your master "
-                          "password and the protection of your records, so nothing was read or "
-                          "written. Make the file readable by you again (or restore it from a "
-                          "backup), then try again.")
-        .arg(QDir::toNativeSeparators(path));
-}
-
 bool MainWindow::load() {
     if (m_loaded)
         return !m_ended;
@@ -129,10 +87,13 @@ void MainWindow::preload() {
 
 void MainWindow::loadRecords() {
     const StoreStatus loaded = m_session.loadRecords();
+    const QString strongProblem = scope() == Scope::Strong
+                                      ? StrongStoreText(m_session.strongStatus(), paths().strongStore())
+                                      : QString();
     if (loaded == StoreStatus::OtherKey)
         m_hooks.message(QMessageBox::Warning, kProgramTitle, kOtherKeyText);
-    else if (loaded == StoreStatus::Damaged)
-        m_hooks.message(QMessageBox::Critical, kProgramTitle, kDamagedText);
+    else if (!strongProblem.isEmpty())
+        m_hooks.message(QMessageBox::Critical, kProgramTitle, strongProblem);
     else if (scope() == Scope::ProgramAndDBase && loaded != StoreStatus::Ok)
         m_hooks.message(QMessageBox::Critical, QStringLiteral("Error - i67"),
                         QStringLiteral("The database seem to be corrupt or it does not exist."));
@@ -180,7 +141,21 @@ bool MainWindow::askPassword() {
     // The prompt is modal and answers for itself: the password given (which,
     // under the strong store, opens it), or a refusal (three wrong tries,
     // closed, destroyed from outside), which ends the program.
-    if (!m_prompt->ask([this](const QString &typed) { return m_session.unlock(typed); })) {
+    const auto check = [this](const QString &typed) {
+        switch (m_session.unlock(typed)) {
+        case Session::Unlock::Opened:
+            return PasswordPrompt::Verdict::Right;
+        case Session::Unlock::WrongPassword:
+            return PasswordPrompt::Verdict::Wrong;
+        case Session::Unlock::Unopenable:
+            break;
+        }
+        // No password opens the file: asking again would only mislead.
+        m_hooks.message(QMessageBox::Critical, kProgramTitle,
+                        StrongStoreText(m_session.strongStatus(), paths().strongStore()));
+        return PasswordPrompt::Verdict::GiveUp;
+    };
+    if (!m_prompt->ask(check)) {
         endProgram();
         return false;
     }

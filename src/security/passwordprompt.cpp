@@ -35,8 +35,8 @@ PasswordPrompt::PasswordPrompt(const UiHooks &hooks, QWidget *parent)
     OnForcedClose(this, [this] { reject(); });
 }
 
-bool PasswordPrompt::ask(std::function<bool(const QString &typed)> accepts) {
-    m_accepts = std::move(accepts);
+bool PasswordPrompt::ask(std::function<Verdict(const QString &typed)> check) {
+    m_check = std::move(check);
     m_tries = 0;
     m_pressed.clear();
     m_passwordEdit->clear();
@@ -61,9 +61,13 @@ void PasswordPrompt::check() {
         return;
     const QString typed = m_passwordEdit->text();
     m_passwordEdit->clear();
-    const bool right = m_accepts && m_accepts(typed);
-    if (right) {
+    const Verdict verdict = m_check ? m_check(typed) : Verdict::Wrong;
+    if (verdict == Verdict::Right) {
         accept();
+        return;
+    }
+    if (verdict == Verdict::GiveUp) {
+        reject();
         return;
     }
     if (++m_tries < kTries)

@@ -15,10 +15,13 @@ class PasswordPrompt : public QDialog {
 public:
     explicit PasswordPrompt(const UiHooks &hooks, QWidget *parent = nullptr);
 
-    // Shows the prompt and waits for its answer: true once accepts takes an
-    // entry; false after the third entry it refuses (with its message), or
-    // when the prompt was closed or destroyed without one.
-    bool ask(std::function<bool(const QString &typed)> accepts);
+    // What the check makes of an entry: the password, not it (another try),
+    // or no use asking (the check has said why).
+    enum class Verdict { Right, Wrong, GiveUp };
+    // Shows the prompt and waits for its answer: true once check finds an
+    // entry Right; false after the third Wrong one (with its message), after
+    // GiveUp, or when the prompt was closed or destroyed without one.
+    bool ask(std::function<Verdict(const QString &typed)> check);
     // The password box takes the focus (the window system may have moved it).
     void focusPassword();
 
@@ -32,6 +35,6 @@ private:
     UiHooks m_hooks;
     QLineEdit *m_passwordEdit = nullptr;
     PressedKeys m_pressed;
-    std::function<bool(const QString &)> m_accepts;
+    std::function<Verdict(const QString &)> m_check;
     int m_tries = 0;
 };

@@ -1,6 +1,7 @@
 #include "securitywindow.h"
 
 #include "ansi.h"
+#include "outcometext.h"
 #include "session.h"
 #include "settings.h"
 #include "strongstore.h"
@@ -137,10 +138,6 @@ void SecurityWindow::finishAccept(SessionStatus status) {
     case SessionStatus::Ok:
         emit accepted();
         break;
-    case SessionStatus::ConfigWriteFailed:
-        hooks.message(QMessageBox::Critical, QStringLiteral("Disk Error - i64"),
-                      QStringLiteral("Failed to access configuration file"));
-        break;
     case SessionStatus::UnsafeRecord:
         // Nothing changed; the user may choose another password here.
         hooks.message(QMessageBox::Warning, kProgramTitle,
@@ -153,10 +150,11 @@ void SecurityWindow::finishAccept(SessionStatus status) {
         // again and tells the user. What was typed here stays for a new try.
         emit changedOnDisk();
         return;
-    default:
-        hooks.message(QMessageBox::Critical, QStringLiteral("Disk Error - i66"),
-                      QStringLiteral("Can not access the DataBase."));
+    default: {
+        const OutcomeText outcome = SessionOutcomeText(status, m_session);
+        hooks.message(QMessageBox::Critical, outcome.title, outcome.text);
         break;
+    }
     }
     close();
 }

@@ -64,6 +64,8 @@ void Session::takeSettings(const ParsedSettings &settings) {
     m_scope = settings.scope;
     // Under None the stored password means nothing and is not held.
     m_key = m_scope == Scope::None ? QByteArray() : settings.password;
+    if (m_scope != Scope::Strong)
+        m_strongStatus = Strong::Status::Ok;
 }
 
 SettingsStatus Session::readSettings() {
@@ -90,7 +92,9 @@ StoreStatus Session::loadStrong(const QByteArray *passphrase) {
     const Strong::Status status =
         passphrase ? Strong::Open(path, *passphrase, m_strong, opened, &m_storeStamp)
                    : Strong::Reopen(path, m_strong, opened, &m_storeStamp);
-    // A crash during an append leaves a torn last frame: it is cut off.
+    m_strongStatus = status;
+    // A crash during an append leaves a torn last frame, which the file's own
+    // checks prove: it is cut off.
     if (status == Strong::Status::Ok && opened.torn && Strong::CutBack(path, opened.wholeSize))
         m_storeStamp = Platform::stampOf(path);
     if (status == Strong::Status::Ok || status == Strong::Status::Damaged) {
@@ -113,9 +117,9 @@ StoreStatus Session::loadStrong(const QByteArray *passphrase) {
     return StoreStatus::ReadFailed;
 }
 
-bool Session::unlock(const QString &typed) {
+Session::Unlock Session::unlock(const QString &typed) {
     if (m_scope != Scope::Strong)
-        return Ansi::fromUnicode(typed) == m_key;
+        return Ansi::fromUnicode(typed) == m_key ? Unlock::Opened : Unlock::WrongPassword;
     QByteArray passphrase = Strong::PassphraseBytes(typed);
     m_records = RecordList();
     const StoreStatus status = loadStrong(&passphrase);
@@ -123,7 +127,10 @@ bool Session::unlock(const QString &typed) {
     m_readable = status == StoreStatus::Ok;
     m_unlocked = status;
     recordsChanged();
-    return status == StoreStatus::Ok || status == StoreStatus::Damaged;
+    if (status == StoreStatus::Ok || status == StoreStatus::Damaged)
+        return Unlock::Opened;
+    return m_strongStatus == Strong::Status::WrongPassword ? Unlock::WrongPassword
+                                                           : Unlock::Unopenable;
 }
 
 void Session::forgetRecords() {
@@ -135,6 +142,13 @@ void Session::forgetRecords() {
 StoreStatus Session::appendLine(QByteArrayView line, Platform::FileStamp *stamp) {
     if (m_scope != Scope::Strong)
         return AppendRecord(m_paths, m_scope, line, m_key, stamp);
+    if (Strong::NeedsWholeWrite(m_strong)) {
+        // A file of an older version takes no appends: it is written whole,
+        // in the newest version, with the new record.
+        std::vector<QByteArrayView> lines(m_records.lines().begin(), m_records.lines().end());
+        lines.push_back(line);
+        return writeAll(lines, stamp);
+    }
     return Strong::Append(StoreFile(m_paths, m_scope), m_strong, line, stamp) == Strong::Status::Ok
                ? StoreStatus::Ok
                : StoreStatus::WriteFailed;
@@ -216,6 +230,8 @@ void Session::stampStore() {
 SessionStatus Session::checkWritable() {
     if (m_otherKey)
         return SessionStatus::OtherKey;
+    if (m_scope == Scope::Strong && m_strongStatus == Strong::Status::Damaged)
+        return SessionStatus::Damaged;
     if (m_scope == Scope::Strong && !m_strong.valid())
         return SessionStatus::NoKey;
     if (!m_readable || m_settingsUnreadable)

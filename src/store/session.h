@@ -82,8 +82,12 @@ public:
     bool needsPassword() const;
     // Whether typed is the master password. Under Strong that is whether it
     // opens the strong store, whose records it then loads; nothing else about
-    // the password is kept anywhere.
-    bool unlock(const QString &typed);
+    // the password is kept anywhere. Unopenable when the strong store can not
+    // be opened by any password (strongStatus() says why).
+    enum class Unlock { Opened, WrongPassword, Unopenable };
+    Unlock unlock(const QString &typed);
+    // What the last open of the strong store found (Ok under the other protections).
+    Strong::Status strongStatus() const { return m_strongStatus; }
     // The window locked: the records, and the strong store's keys, leave
     // memory until the next unlock.
     void forgetRecords();
@@ -140,6 +144,7 @@ private:
     bool m_settingsUnreadable = false;
     Platform::Untrusted m_untrusted;
     Strong::Keys m_strong;
+    Strong::Status m_strongStatus = Strong::Status::Ok;
     // What the last unlock read, until the load that follows it takes it.
     std::optional<StoreStatus> m_unlocked;
     StoreStatus loadStrong(const QByteArray *passphrase);

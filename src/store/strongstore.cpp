@@ -1,10 +1,12 @@
 #include "strongstore.h"
 
 #include <QElapsedTimer>
+#include <QtEndian>
 
 #include <sodium.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -15,9 +17,12 @@ namespace {
 
 // The layout, byte by byte, is docs/format.md's.
 constexpr char kMagic[8] = {'V', 'L', 'S', 'T', 'R', 'O', 'N', 'G'};
-// Version 2 frames hold one record or more; a version 1 frame, which holds
-// exactly one, reads the same way.
-constexpr quint16 kVersion = 2;
+// Version 3 checks its header and every frame's length on their own, so a
+// crash's torn append is told from damage by the bytes. Version 2 frames hold
+// one record or more; a version 1 frame, which holds exactly one, reads the
+// same way. Both still open, and a whole write turns them into version 3.
+constexpr quint16 kVersion = 3;
+constexpr quint16 kCheckedVersion = 3;
 constexpr quint16 kOldestVersion = 1;
 constexpr quint8 kArgon2id13 = 2;
 constexpr qsizetype kKeyBytes = crypto_aead_xchacha20poly1305_ietf_KEYBYTES;
@@ -25,11 +30,11 @@ constexpr qsizetype kNonceBytes = crypto_aead_xchacha20poly1305_ietf_NPUBBYTES;
 constexpr qsizetype kTagBytes = crypto_aead_xchacha20poly1305_ietf_ABYTES;
 constexpr qsizetype kSaltBytes = 16;
 constexpr qsizetype kIdBytes = 16;
+constexpr qsizetype kChecksumBytes = 16;
 // magic 8, version 2, kdf 1, reserved 1, passes 4, memory 8, salt 16, file id
 // 16, record count 8: what the wrapped key's check covers.
 constexpr qsizetype kCoveredBytes = 64;
-constexpr qsizetype kHeaderBytes = kCoveredBytes + kNonceBytes + kKeyBytes + kTagBytes;
-constexpr qsizetype kFrameHead = 4 + kNonceBytes;
+constexpr qsizetype kUncheckedHeader = kCoveredBytes + kNonceBytes + kKeyBytes + kTagBytes;
 constexpr qsizetype kPadStep = 64;
 constexpr quint32 kMaxFrame = quint32(512) << 20;
 // A whole write groups records into frames of about this much plaintext: one
@@ -41,28 +46,39 @@ constexpr qsizetype kGroupBytes = 64 * 1024;
 constexpr qsizetype kBatchBytes = 2 << 20;
 constexpr qsizetype kParallelBytes = 256 * 1024;
 
+// The header, then its checksum from version 3 on.
+constexpr qsizetype HeaderSize(quint16 version) {
+    return kUncheckedHeader + (version >= kCheckedVersion ? kChecksumBytes : 0);
+}
+// A frame's length, its check from version 3 on, then its nonce.
+constexpr qsizetype FrameHeadSize(quint16 version) {
+    return 4 + (version >= kCheckedVersion ? 4 : 0) + kNonceBytes;
+}
+constexpr qsizetype kFrameHead = FrameHeadSize(kVersion);
+
 static_assert(kSaltBytes == crypto_pwhash_argon2id_SALTBYTES);
-static_assert(kHeaderBytes == 136);
+static_assert(HeaderSize(1) == 136 && HeaderSize(kVersion) == 152);
 
 bool sodiumReady() {
     static const bool ready = sodium_init() >= 0;
     return ready;
 }
 
-void putLe(QByteArray &out, quint64 value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.append(char((value >> (8 * i)) & 0xff));
-}
-
-quint64 getLe(const char *in, int bytes) {
-    quint64 value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = (value << 8) | static_cast<unsigned char>(in[i]);
-    return value;
-}
-
 const unsigned char *bytes(const char *p) {
     return reinterpret_cast<const unsigned char *>(p);
+}
+
+template <typename T> void appendLe(QByteArray &out, T value) {
+    char le[sizeof(T)];
+    qToLittleEndian(value, le);
+    out.append(le, sizeof le);
+}
+
+// What a version 3 header ends with: BLAKE2b of everything before it.
+std::array<unsigned char, kChecksumBytes> headerChecksum(const char *header) {
+    std::array<unsigned char, kChecksumBytes> sum{};
+    crypto_generichash(sum.data(), sum.size(), bytes(header), kUncheckedHeader, nullptr, 0);
+    return sum;
 }
 
 } // namespace
@@ -78,6 +94,9 @@ struct Access {
     static const unsigned char *fileId(const Keys &k) { return k.m_fileId; }
     static KdfParams &params(Keys &k) { return k.m_params; }
     static quint64 &frames(Keys &k) { return k.m_frames; }
+    static quint16 &version(Keys &k) { return k.m_version; }
+    static quint16 version(const Keys &k) { return k.m_version; }
+    static quint64 frames(const Keys &k) { return k.m_frames; }
     static void setValid(Keys &k, bool valid) { k.m_valid = valid; }
 };
 
@@ -99,6 +118,7 @@ void Keys::swap(Keys &other) noexcept {
     std::swap(m_fileId, other.m_fileId);
     std::swap(m_params, other.m_params);
     std::swap(m_frames, other.m_frames);
+    std::swap(m_version, other.m_version);
 }
 
 void Keys::clear() {
@@ -140,36 +160,54 @@ Status derive(Keys &keys, QByteArrayView password, const KdfParams &params) {
     return Status::Ok;
 }
 
-// The header for these keys and count, its data key wrapped under a fresh nonce.
+// The header for these keys and count in the keys' version, its data key
+// wrapped under a fresh nonce.
 QByteArray header(Keys &keys, quint64 count) {
+    const quint16 version = Access::version(keys);
     QByteArray out;
-    out.reserve(kHeaderBytes);
+    out.reserve(HeaderSize(version));
     out.append(kMagic, sizeof kMagic);
-    putLe(out, kVersion, 2);
-    putLe(out, kArgon2id13, 1);
-    putLe(out, 0, 1);
-    putLe(out, Access::params(keys).passes, 4);
-    putLe(out, Access::params(keys).memoryBytes, 8);
+    appendLe<quint16>(out, version);
+    appendLe<quint8>(out, kArgon2id13);
+    appendLe<quint8>(out, 0);
+    appendLe<quint32>(out, Access::params(keys).passes);
+    appendLe<quint64>(out, Access::params(keys).memoryBytes);
     out.append(reinterpret_cast<const char *>(Access::salt(keys)), kSaltBytes);
     out.append(reinterpret_cast<const char *>(Access::fileId(keys)), kIdBytes);
-    putLe(out, count, 8);
+    appendLe<quint64>(out, count);
     unsigned char nonce[kNonceBytes];
     randombytes_buf(nonce, sizeof nonce);
     out.append(reinterpret_cast<const char *>(nonce), kNonceBytes);
     const qsizetype at = out.size();
-    out.resize(kHeaderBytes);
+    out.resize(kUncheckedHeader);
     unsigned long long written = 0;
     crypto_aead_xchacha20poly1305_ietf_encrypt(
         reinterpret_cast<unsigned char *>(out.data() + at), &written, Access::data(keys), kKeyBytes,
         bytes(out.constData()), kCoveredBytes, nullptr, nonce, Access::derived(keys));
+    if (version >= kCheckedVersion) {
+        const auto sum = headerChecksum(out.constData());
+        out.append(reinterpret_cast<const char *>(sum.data()), kChecksumBytes);
+    }
     return out;
 }
 
 // What binds a frame to its file and its place.
-void frameAd(const Keys &keys, quint64 index, unsigned char (&ad)[kIdBytes + 8]) {
+constexpr qsizetype kAdBytes = kIdBytes + 8;
+void frameAd(const Keys &keys, quint64 index, unsigned char *ad) {
     std::memcpy(ad, Access::fileId(keys), kIdBytes);
-    for (int i = 0; i < 8; ++i)
-        ad[kIdBytes + i] = static_cast<unsigned char>((index >> (8 * i)) & 0xff);
+    qToLittleEndian(index, ad + kIdBytes);
+}
+
+// The check beside a frame's length: the first four bytes of BLAKE2b over
+// the file id, the frame's index and the length, so a changed length, or a
+// frame from another place, never reads as an append cut short.
+quint32 lengthCheck(const Keys &keys, quint64 index, quint32 length) {
+    unsigned char in[kAdBytes + 4];
+    frameAd(keys, index, in);
+    qToLittleEndian(length, in + kAdBytes);
+    unsigned char sum[crypto_generichash_BYTES_MIN];
+    crypto_generichash(sum, sizeof sum, in, sizeof in, nullptr, 0);
+    return qFromLittleEndian<quint32>(sum);
 }
 
 // A frame's plaintext: each record after its length, then zeros to a
@@ -181,24 +219,25 @@ qsizetype paddedSize(std::span<const QByteArrayView> records) {
     return (plain + kPadStep - 1) / kPadStep * kPadStep;
 }
 
-// The records of a frame at dst: length, nonce, then the records enciphered
+// The records of a frame at dst, in the newest version: length, its check,
+// nonce, then the records enciphered
 // in place and tagged.
 void writeFrame(char *dst, const Keys &keys, quint64 index, std::span<const QByteArrayView> records,
                 const unsigned char *nonce) {
     const qsizetype padded = paddedSize(records);
-    for (int i = 0; i < 4; ++i)
-        dst[i] = char((quint64(padded + kTagBytes) >> (8 * i)) & 0xff);
-    std::memcpy(dst + 4, nonce, kNonceBytes);
+    const auto length = quint32(padded + kTagBytes);
+    qToLittleEndian(length, dst);
+    qToLittleEndian(lengthCheck(keys, index, length), dst + 4);
+    std::memcpy(dst + 8, nonce, kNonceBytes);
     auto *plain = reinterpret_cast<unsigned char *>(dst + kFrameHead);
     qsizetype at = 0;
     for (const QByteArrayView record : records) {
-        for (int i = 0; i < 4; ++i)
-            plain[at + i] = static_cast<unsigned char>((quint64(record.size()) >> (8 * i)) & 0xff);
+        qToLittleEndian(quint32(record.size()), plain + at);
         std::memcpy(plain + at + 4, record.data(), size_t(record.size()));
         at += 4 + record.size();
     }
     std::memset(plain + at, 0, size_t(padded - at));
-    unsigned char ad[kIdBytes + 8];
+    unsigned char ad[kAdBytes];
     frameAd(keys, index, ad);
     unsigned long long written = 0;
     crypto_aead_xchacha20poly1305_ietf_encrypt(plain, &written, plain,
@@ -348,6 +387,215 @@ bool streamStore(Keys &keys, std::span<const QByteArrayView> records, quint64 &f
 
 namespace {
 
+// The header's fields, as read from a file.
+struct Header {
+    quint16 version = 0;
+    KdfParams params;
+    const char *salt = nullptr;
+    const char *fileId = nullptr;
+    quint64 count = 0;
+    qsizetype size = 0; // where the frames begin
+};
+
+// A header whose checksum proves it was written in the newest version,
+// though its version field now says another: the field was damaged.
+bool versionDamaged(const QByteArray &file) {
+    if (file.size() < HeaderSize(kVersion))
+        return false;
+    QByteArray asWritten = file.left(kUncheckedHeader);
+    qToLittleEndian(kVersion, asWritten.data() + 8);
+    return std::memcmp(headerChecksum(asWritten.constData()).data(),
+                       file.constData() + kUncheckedHeader, kChecksumBytes) == 0;
+}
+
+// Step 1: is it a store, of a version and parameters this build reads, with
+// a whole header? Nothing is derived or asked for before this holds.
+Status readHeader(const QByteArray &file, Header &header) {
+    if (file.size() < qsizetype(sizeof kMagic) ||
+        std::memcmp(file.constData(), kMagic, sizeof kMagic) != 0)
+        return Status::NotAStore;
+    if (file.size() < 10)
+        return Status::HeaderDamaged;
+    header.version = qFromLittleEndian<quint16>(file.constData() + 8);
+    if (header.version != kVersion && versionDamaged(file))
+        return Status::HeaderDamaged;
+    if (header.version > kVersion)
+        return Status::NewerVersion;
+    if (header.version < kOldestVersion)
+        return Status::HeaderDamaged;
+    header.size = HeaderSize(header.version);
+    if (file.size() < header.size)
+        return Status::HeaderDamaged;
+    // Only the newest version can tell damage from a wrong password: its
+    // header carries a checksum of its own.
+    if (header.version >= kCheckedVersion &&
+        std::memcmp(headerChecksum(file.constData()).data(), file.constData() + kUncheckedHeader,
+                    kChecksumBytes) != 0)
+        return Status::HeaderDamaged;
+    if (quint8(file[10]) != kArgon2id13)
+        return header.version >= kCheckedVersion ? Status::NewerVersion : Status::NotAStore;
+    header.params = {qFromLittleEndian<quint32>(file.constData() + 12),
+                     qFromLittleEndian<quint64>(file.constData() + 16)};
+    if (!ParamsAllowed(header.params))
+        return Status::Refused;
+    header.salt = file.constData() + 24;
+    header.fileId = file.constData() + 40;
+    header.count = qFromLittleEndian<quint64>(file.constData() + 56);
+    return Status::Ok;
+}
+
+// Step 2: the derived key, from the password or as the keys hold it when
+// the file still asks for the same salt and parameters.
+Status deriveFor(const Header &header, const QByteArrayView *password, Keys &keys) {
+    if (password) {
+        keys.clear();
+        std::memcpy(Access::salt(keys), header.salt, kSaltBytes);
+        return derive(keys, *password, header.params);
+    }
+    if (!keys.valid() || std::memcmp(Access::salt(keys), header.salt, kSaltBytes) != 0 ||
+        Access::params(keys).passes != header.params.passes ||
+        Access::params(keys).memoryBytes != header.params.memoryBytes)
+        return Status::NeedsPassword;
+    return Status::Ok;
+}
+
+// Step 3: the data key unwrapped; a failure is a wrong password (or, before
+// the checked header, a header changed by accident).
+Status unwrapKey(const QByteArray &file, const Header &header, Keys &keys) {
+    unsigned char dataKey[kKeyBytes];
+    unsigned long long unwrapped = 0;
+    if (crypto_aead_xchacha20poly1305_ietf_decrypt(
+            dataKey, &unwrapped, nullptr, bytes(file.constData() + kCoveredBytes + kNonceBytes),
+            kKeyBytes + kTagBytes, bytes(file.constData()), kCoveredBytes,
+            bytes(file.constData() + kCoveredBytes), Access::derived(keys)) != 0)
+        return Status::WrongPassword;
+    std::memcpy(Access::data(keys), dataKey, kKeyBytes);
+    sodium_memzero(dataKey, sizeof dataKey);
+    std::memcpy(Access::fileId(keys), header.fileId, kIdBytes);
+    Access::version(keys) = header.version;
+    Access::setValid(keys, true);
+    return Status::Ok;
+}
+
+bool allZero(const char *from, qsizetype size) {
+    return std::all_of(from, from + size, [](char c) { return c == 0; });
+}
+
+// Step 4: where each frame begins, from the lengths. Only a frame appended
+// since the last whole write, whose checked length runs past the end (or
+// whose head never reached the disk), is taken for a crash during an
+// append: anything else that does not fit is damage.
+struct Scan {
+    std::vector<qsizetype> frames;
+    qsizetype wholeSize = 0;
+    bool torn = false;
+    Status status = Status::Ok;
+};
+
+Scan scanFrames(const QByteArray &file, const Header &header, const Keys &keys) {
+    Scan scan;
+    const bool checked = header.version >= kCheckedVersion;
+    const qsizetype head = FrameHeadSize(header.version);
+    qsizetype at = header.size;
+    while (at < file.size()) {
+        const qsizetype left = file.size() - at;
+        const quint64 index = scan.frames.size();
+        const bool appended = index >= header.count;
+        // A torn append: the head not yet whole, or the space it took on the
+        // disk before its bytes did.
+        if (checked && appended && (left < 8 || allZero(file.constData() + at, left))) {
+            scan.torn = true;
+            break;
+        }
+        if (left < 8) {
+            scan.status = Status::Damaged;
+            break;
+        }
+        const quint32 length = qFromLittleEndian<quint32>(file.constData() + at);
+        if (checked && qFromLittleEndian<quint32>(file.constData() + at + 4) !=
+                           lengthCheck(keys, index, length)) {
+            scan.status = Status::Damaged;
+            break;
+        }
+        if (length < kPadStep + kTagBytes || length > kMaxFrame ||
+            (length - kTagBytes) % kPadStep != 0) {
+            scan.status = Status::Damaged;
+            break;
+        }
+        if (qsizetype(length) > left - head) {
+            // Before the checked length a cut can not be told from damage,
+            // so an older file is never cut on a guess.
+            if (checked && appended)
+                scan.torn = true;
+            else
+                scan.status = Status::Damaged;
+            break;
+        }
+        scan.frames.push_back(at);
+        at += head + qsizetype(length);
+    }
+    scan.wholeSize = at;
+    return scan;
+}
+
+// Step 5: every frame checked and deciphered where it stands, a slice of
+// them on each core; the index of the first that fails, or the count.
+size_t decipherFrames(QByteArray &file, const Header &header, const Keys &keys,
+                      const std::vector<qsizetype> &frames) {
+    const qsizetype head = FrameHeadSize(header.version);
+    std::atomic<size_t> firstBad = frames.size();
+    char *data = file.data();
+    inSlices(frames.size(), file.size() >= kParallelBytes, [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end && i < firstBad.load(); ++i) {
+            unsigned char ad[kAdBytes];
+            frameAd(keys, i, ad);
+            const quint32 length = qFromLittleEndian<quint32>(data + frames[i]);
+            auto *frame = reinterpret_cast<unsigned char *>(data + frames[i] + head);
+            unsigned long long got = 0;
+            if (crypto_aead_xchacha20poly1305_ietf_decrypt(
+                    frame, &got, nullptr, frame, length, ad, sizeof ad,
+                    bytes(data + frames[i] + head - kNonceBytes), Access::data(keys)) != 0) {
+                size_t seen = firstBad.load();
+                while (i < seen && !firstBad.compare_exchange_weak(seen, i)) {
+                }
+                break;
+            }
+        }
+    });
+    return firstBad.load();
+}
+
+// Step 6: the records, as views into the deciphered frames: each after its
+// length, until a zero length or the end of the plaintext. A frame holds one
+// at least; the index of the first frame that breaks that, or good.
+size_t splitRecords(const QByteArray &file, const Header &header,
+                    const std::vector<qsizetype> &frames, size_t good,
+                    std::vector<QByteArrayView> &views) {
+    const qsizetype head = FrameHeadSize(header.version);
+    const char *data = file.constData();
+    for (size_t index = 0; index < good; ++index) {
+        const char *plain = data + frames[index] + head;
+        const qsizetype size = qsizetype(qFromLittleEndian<quint32>(data + frames[index])) -
+                               kTagBytes;
+        const size_t before = views.size();
+        qsizetype at = 0;
+        while (at + 4 <= size) {
+            const qsizetype length = qsizetype(qFromLittleEndian<quint32>(plain + at));
+            if (length == 0)
+                break;
+            if (length > size - at - 4) {
+                views.resize(before);
+                return index;
+            }
+            views.emplace_back(plain + at + 4, length);
+            at += 4 + length;
+        }
+        if (views.size() == before)
+            return index;
+    }
+    return good;
+}
+
 // Reads the file; derives the key from the password, or, with none, uses the
 // one the keys hold when the file still asks for the same salt and parameters.
 Status openWith(const QString &path, const QByteArrayView *password, Keys &keys, Opened &opened,
@@ -358,120 +606,33 @@ Status openWith(const QString &path, const QByteArrayView *password, Keys &keys,
     QByteArray file;
     if (!Platform::readFile(path, file, stamp))
         return Status::ReadFailed;
-    if (file.size() < kHeaderBytes || std::memcmp(file.constData(), kMagic, sizeof kMagic) != 0 ||
-        getLe(file.constData() + 8, 2) < kOldestVersion ||
-        getLe(file.constData() + 8, 2) > kVersion || getLe(file.constData() + 10, 1) != kArgon2id13)
-        return Status::NotAStore;
-    const KdfParams params{quint32(getLe(file.constData() + 12, 4)),
-                           getLe(file.constData() + 16, 8)};
-    if (!ParamsAllowed(params))
-        return Status::Refused;
-    const quint64 count = getLe(file.constData() + 56, 8);
-    if (password) {
-        keys.clear();
-        std::memcpy(Access::salt(keys), file.constData() + 24, kSaltBytes);
-        if (const Status derived = derive(keys, *password, params); derived != Status::Ok)
-            return derived;
-    } else if (!keys.valid() ||
-               std::memcmp(Access::salt(keys), file.constData() + 24, kSaltBytes) != 0 ||
-               Access::params(keys).passes != params.passes ||
-               Access::params(keys).memoryBytes != params.memoryBytes) {
-        return Status::NeedsPassword;
-    }
-    unsigned char dataKey[kKeyBytes];
-    unsigned long long unwrapped = 0;
-    if (crypto_aead_xchacha20poly1305_ietf_decrypt(
-            dataKey, &unwrapped, nullptr, bytes(file.constData() + kCoveredBytes + kNonceBytes),
-            kKeyBytes + kTagBytes, bytes(file.constData()), kCoveredBytes,
-            bytes(file.constData() + kCoveredBytes), Access::derived(keys)) != 0) {
+    Header header;
+    if (const Status read = readHeader(file, header); read != Status::Ok)
+        return read;
+    if (const Status derived = deriveFor(header, password, keys); derived != Status::Ok)
+        return derived;
+    if (const Status unwrapped = unwrapKey(file, header, keys); unwrapped != Status::Ok) {
         if (password)
             keys.clear();
-        return Status::WrongPassword;
+        return unwrapped;
     }
-    std::memcpy(Access::data(keys), dataKey, kKeyBytes);
-    sodium_memzero(dataKey, sizeof dataKey);
-    std::memcpy(Access::fileId(keys), file.constData() + 40, kIdBytes);
-    Access::setValid(keys, true);
-
+    const Scan scan = scanFrames(file, header, keys);
     file.detach();
-    // First the frames' places, from their lengths; then every frame checked
-    // and deciphered where it stands, a slice of them on each core.
-    std::vector<qsizetype> frames;
-    qsizetype at = kHeaderBytes;
-    Status status = Status::Ok;
-    while (at < file.size()) {
-        const qsizetype left = file.size() - at;
-        const quint64 length = left >= 4 ? getLe(file.constData() + at, 4) : 0;
-        if (left < kFrameHead || qsizetype(length) > left - kFrameHead) {
-            opened.torn = true; // an append cut short: its frame is not whole
-            break;
-        }
-        if (length < kPadStep + kTagBytes || length > kMaxFrame ||
-            (length - kTagBytes) % kPadStep != 0) {
-            status = Status::Damaged;
-            break;
-        }
-        frames.push_back(at);
-        at += kFrameHead + qsizetype(length);
-    }
-    opened.wholeSize = at;
-    // Every frame checked and deciphered where it stands; the first that
-    // fails ends the records.
-    std::atomic<size_t> firstBad = frames.size();
-    char *data = file.data();
-    inSlices(frames.size(), file.size() >= kParallelBytes, [&](size_t begin, size_t end) {
-        for (size_t i = begin; i < end && i < firstBad.load(); ++i) {
-            unsigned char ad[kIdBytes + 8];
-            frameAd(keys, i, ad);
-            const quint64 length = getLe(data + frames[i], 4);
-            auto *frame = reinterpret_cast<unsigned char *>(data + frames[i] + kFrameHead);
-            unsigned long long got = 0;
-            if (crypto_aead_xchacha20poly1305_ietf_decrypt(frame, &got, nullptr, frame, length, ad,
-                                                           sizeof ad, bytes(data + frames[i] + 4),
-                                                           Access::data(keys)) != 0) {
-                size_t seen = firstBad.load();
-                while (i < seen && !firstBad.compare_exchange_weak(seen, i)) {
-                }
-                break;
-            }
-        }
-    });
-    // The records, as views into the deciphered bytes: each after its length,
-    // until a zero length or the end of the plaintext. A frame holds one at least.
-    std::vector<QByteArrayView> views;
-    size_t index = 0;
-    for (; index < firstBad.load(); ++index) {
-        const char *plain = data + frames[index] + kFrameHead;
-        const qsizetype size = qsizetype(getLe(data + frames[index], 4)) - kTagBytes;
-        const size_t before = views.size();
-        qsizetype at = 0;
-        bool good = true;
-        while (at + 4 <= size) {
-            const qsizetype length = qsizetype(getLe(plain + at, 4));
-            if (length == 0)
-                break;
-            if (length > size - at - 4) {
-                good = false;
-                break;
-            }
-            views.emplace_back(plain + at + 4, length);
-            at += 4 + length;
-        }
-        if (!good || views.size() == before) {
-            views.resize(before);
-            break;
-        }
-    }
-    if (index < frames.size()) {
+    const size_t deciphered = decipherFrames(file, header, keys, scan.frames);
+    const size_t whole = splitRecords(file, header, scan.frames, deciphered, opened.views);
+    Status status = scan.status;
+    opened.torn = scan.torn;
+    opened.wholeSize = scan.wholeSize;
+    if (whole < scan.frames.size()) {
         status = Status::Damaged;
-        opened.wholeSize = frames[index];
+        opened.torn = false;
+        opened.wholeSize = scan.frames[whole];
     }
-    opened.views = std::move(views);
-    // Frames missing below the count of the last rewrite: cut, not torn.
-    if (status == Status::Ok && index < count)
+    // Frames missing below the count of the last whole write: cut, not torn.
+    if (status == Status::Ok && whole < header.count)
         status = Status::Damaged;
     opened.block = std::move(file);
-    Access::frames(keys) = index;
+    Access::frames(keys) = whole;
     return status;
 }
 
@@ -496,6 +657,7 @@ Status Create(const QString &path, QByteArrayView password, const KdfParams &par
     if (const Status derived = derive(keys, password, params); derived != Status::Ok)
         return derived;
     crypto_aead_xchacha20poly1305_ietf_keygen(Access::data(keys));
+    Access::version(keys) = kVersion;
     Access::setValid(keys, true);
     quint64 frames = 0;
     if (!Platform::writeFileAtomically(path, wholeStore(keys, records, frames), stamp)) {
@@ -506,8 +668,14 @@ Status Create(const QString &path, QByteArrayView password, const KdfParams &par
     return Status::Ok;
 }
 
+bool NeedsWholeWrite(const Keys &keys) {
+    return keys.valid() && Access::version(keys) < kVersion;
+}
+
 Status Append(const QString &path, Keys &keys, QByteArrayView record, Platform::FileStamp *stamp) {
-    if (!keys.valid())
+    // Frames are appended only in the newest version; an older file is
+    // written whole first (NeedsWholeWrite).
+    if (!keys.valid() || NeedsWholeWrite(keys))
         return Status::WriteFailed;
     // One frame of its own, at the next index.
     QByteArray frame(kFrameHead + paddedSize({&record, 1}) + kTagBytes, Qt::Uninitialized);
@@ -528,6 +696,8 @@ Status Rewrite(const QString &path, Keys &keys, std::span<const QByteArrayView> 
     unsigned char oldId[kIdBytes];
     std::memcpy(oldId, Access::fileId(keys), kIdBytes);
     randombytes_buf(Access::fileId(keys), kIdBytes);
+    const quint16 oldVersion = Access::version(keys);
+    Access::version(keys) = kVersion;
     quint64 frames = 0;
     if (!Platform::writeFileAtomically(
             path,
@@ -536,6 +706,7 @@ Status Rewrite(const QString &path, Keys &keys, std::span<const QByteArrayView> 
             },
             stamp)) {
         std::memcpy(Access::fileId(keys), oldId, kIdBytes);
+        Access::version(keys) = oldVersion;
         return Status::WriteFailed;
     }
     Access::frames(keys) = frames;
@@ -548,11 +719,13 @@ Status ChangePassword(const QString &path, const Keys &current, QByteArrayView n
     next.clear();
     if (!current.valid() || !Access::derived(next))
         return Status::WriteFailed;
+    const qsizetype headerSize = HeaderSize(Access::version(current));
     QByteArray file;
-    if (!Platform::readFile(path, file) || file.size() < kHeaderBytes ||
+    if (!Platform::readFile(path, file) || file.size() < headerSize ||
         std::memcmp(file.constData() + 40, Access::fileId(current), kIdBytes) != 0)
         return Status::ReadFailed;
-    // The same data key, file id and frames under a key from the new password.
+    // The same data key, file id, version and frames under a key from the
+    // new password.
     std::memcpy(Access::data(next), Access::data(current), kKeyBytes);
     std::memcpy(Access::fileId(next), Access::fileId(current), kIdBytes);
     randombytes_buf(Access::salt(next), kSaltBytes);
@@ -560,10 +733,11 @@ Status ChangePassword(const QString &path, const Keys &current, QByteArrayView n
         next.clear();
         return derived;
     }
+    Access::version(next) = Access::version(current);
     Access::setValid(next, true);
-    Access::frames(next) = Access::frames(const_cast<Keys &>(current));
+    Access::frames(next) = Access::frames(current);
     // The frames as they are: only the header, and the key in it, change.
-    const QByteArray rewrapped = header(next, Access::frames(next)) + file.mid(kHeaderBytes);
+    const QByteArray rewrapped = header(next, Access::frames(next)) + file.mid(headerSize);
     if (!Platform::writeFileAtomically(target.isEmpty() ? path : target, rewrapped, stamp)) {
         next.clear();
         return Status::WriteFailed;

@@ -36,13 +36,16 @@ KdfParams CalibratedParams();
 enum class Status {
     Ok,
     Missing,       // no file
-    WrongPassword, // the key could not be unwrapped: a wrong password (or a damaged header)
-    Damaged,       // a frame failed its check: damaged or tampered with
+    WrongPassword, // the key could not be unwrapped: a wrong password (before version 3,
+                   // also a header changed by accident)
+    Damaged,       // a frame failed its check, or frames are missing: damaged or tampered with
+    HeaderDamaged, // the header is cut short or fails its checksum
     Refused,       // the file asks for derivation parameters out of range
     OutOfMemory,   // the derivation could not get its memory
     ReadFailed,
     WriteFailed,
-    NotAStore,     // not this format (or a version this build does not know)
+    NotAStore,     // not a strong store at all
+    NewerVersion,  // a version (or a derivation) newer than this build reads
     NeedsPassword, // a reopen found another salt or other parameters
 };
 
@@ -69,6 +72,7 @@ private:
     unsigned char m_fileId[16] = {};
     KdfParams m_params;
     quint64 m_frames = 0; // the frames the file holds, as this process last read or wrote it
+    quint16 m_version = 0; // the format of that file
 };
 
 // What an open found.
@@ -101,6 +105,9 @@ Status Reopen(const QString &path, Keys &keys, Opened &opened,
 Status Create(const QString &path, QByteArrayView password, const KdfParams &params,
               std::span<const QByteArrayView> records, Keys &keys,
               Platform::FileStamp *stamp = nullptr);
+// Whether the open file is in an older version, which takes no appends: the
+// next record is stored by writing it whole (in the newest version).
+bool NeedsWholeWrite(const Keys &keys);
 // One more record at the end, synced before this returns.
 Status Append(const QString &path, Keys &keys, QByteArrayView record,
               Platform::FileStamp *stamp = nullptr);

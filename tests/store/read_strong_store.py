@@ -7,11 +7,12 @@ Prints one record per line and exits 0, or names the problem and exits 1.
 """
 import ctypes
 import ctypes.util
+import hashlib
 import struct
 import sys
 import unicodedata
 
-HEADER = 136
+HEADER = 136  # version 3 adds a 16-byte checksum after it
 
 
 def fail(why):
@@ -25,10 +26,20 @@ def main():
         fail("libsodium did not start")
     data = open(sys.argv[1], "rb").read()
     password = unicodedata.normalize("NFC", sys.stdin.readline().rstrip("\n")).encode("utf-8")
-    if len(data) < HEADER or data[:8] != b"VLSTRONG":
+    if data[:8] != b"VLSTRONG":
         fail("not a strong store")
+    if len(data) < HEADER:
+        fail("header damaged")
     version, kdf, _reserved, passes, memory = struct.unpack_from("<HBBIQ", data, 8)
-    if version not in (1, 2) or kdf != 2:
+    if version not in (1, 2, 3):
+        fail("unknown version")
+    checked = version >= 3
+    header = HEADER + (16 if checked else 0)
+    head = 4 + (4 if checked else 0) + 24
+    if checked and (len(data) < header or
+                    hashlib.blake2b(data[:HEADER], digest_size=16).digest() != data[HEADER:header]):
+        fail("header damaged")
+    if kdf != 2:
         fail("unknown version")
     if not (3 <= passes <= 20 and 64 << 20 <= memory <= 1 << 30):
         fail("derivation parameters out of range")
@@ -57,18 +68,28 @@ def main():
     if data_key is None:
         fail("wrong password")
 
-    at, index, records = HEADER, 0, []
+    at, index, records = header, 0, []
     while at < len(data):
         left = len(data) - at
-        if left < 28:
+        appended = index >= count
+        # Only an append cut short, proved so by its checked length, is torn.
+        if checked and appended and (left < 8 or data[at:] == bytes(left)):
             break  # torn
+        if left < 8:
+            fail("damaged at frame %d" % index)
         (length,) = struct.unpack_from("<I", data, at)
-        if length > left - 28:
-            break  # torn
+        ad = file_id + struct.pack("<Q", index)
+        if checked and data[at + 4:at + 8] != hashlib.blake2b(
+                ad + struct.pack("<I", length), digest_size=16).digest()[:4]:
+            fail("damaged at frame %d" % index)
         if length < 80 or length > 512 << 20 or (length - 16) % 64:
             fail("damaged at frame %d" % index)
-        plain = aead_open(data[at + 28:at + 28 + length], file_id + struct.pack("<Q", index),
-                          data[at + 4:at + 28], data_key)
+        if length > left - head:
+            if checked and appended:
+                break  # torn
+            fail("damaged at frame %d" % index)
+        plain = aead_open(data[at + head:at + head + length], ad, data[at + head - 24:at + head],
+                          data_key)
         if plain is None:
             fail("damaged at frame %d" % index)
         pos, held = 0, 0
@@ -82,7 +103,7 @@ def main():
             pos, held = pos + 4 + size, held + 1
         if held == 0:
             fail("damaged at frame %d" % index)
-        at += 28 + length
+        at += head + length
         index += 1
     if index < count:
         fail("frames cut off")

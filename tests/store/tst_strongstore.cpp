@@ -1,11 +1,16 @@
 #include "../common/testfolders.h"
 
+#include "outcometext.h"
+#include "session.h"
 #include "strongstore.h"
 
 #include <QtTest>
 
-// The strong store's file, byte by byte: a known file opened, every byte of
-// a small one flipped, every length cut.
+#include <sodium.h>
+
+// The strong store's file, byte by byte: the known files of every version
+// opened, every byte of a small one flipped, every length cut, and what a
+// start makes of a damaged one.
 
 namespace {
 
@@ -14,18 +19,39 @@ using Strong::Status;
 // The smallest derivation a file may ask for: every test pays for each one.
 const Strong::KdfParams kSmall{3, Strong::kMinMemory};
 const QList<QByteArray> kRecords{"mail:!bob:!pw1:!:!", "Bank:!ann:!S3cret:!n:!https://b.example"};
+const QList<QByteArray> kAppended{"one:!a:!1:!:!", "two:!b:!2:!:!", "three:!c:!3:!:!"};
+constexpr qsizetype kHeader = 152;
+// A frame of one short record: length, its check, nonce, 64 bytes, tag.
+constexpr qsizetype kFrame = 4 + 4 + 24 + 64 + 16;
 
 std::vector<QByteArrayView> views(const QList<QByteArray> &records) {
     return {records.cbegin(), records.cend()};
 }
 
-// A store of the first record, with the second appended after it.
-QByteArray smallStore(const QString &path, Strong::Keys &keys) {
-    const auto first = views({kRecords[0]});
-    if (Strong::Create(path, "pass word", kSmall, first, keys) != Status::Ok ||
-        Strong::Append(path, keys, kRecords[1]) != Status::Ok)
+// A store of the first record written whole, then the three others appended,
+// a frame each: the shape a store has after a few days of use.
+QByteArray appendedStore(const QString &path, Strong::Keys &keys) {
+    bool written = Strong::Create(path, "pass word", kSmall, views({kRecords[0]}), keys) ==
+                   Status::Ok;
+    for (const QByteArray &record : kAppended)
+        written = written && Strong::Append(path, keys, record) == Status::Ok;
+    if (!written)
         qFatal("the test could not write its store");
     return fileBytes(path);
+}
+
+// The header's checksum made right again after a change to its fields, as a
+// newer (or a malicious) writer would.
+QByteArray resummed(QByteArray file) {
+    crypto_generichash(reinterpret_cast<unsigned char *>(file.data() + 136), 16,
+                       reinterpret_cast<const unsigned char *>(file.constData()), 136, nullptr, 0);
+    return file;
+}
+
+QByteArray withParams(QByteArray file, quint32 passes, quint64 memory) {
+    qToLittleEndian(passes, file.data() + 12);
+    qToLittleEndian(memory, file.data() + 16);
+    return file;
 }
 
 } // namespace
@@ -33,23 +59,39 @@ QByteArray smallStore(const QString &path, Strong::Keys &keys) {
 class TestStrongStore : public QObject {
     Q_OBJECT
 private slots:
-    void knownFileOpens();
+    void knownFilesOpen_data();
+    void knownFilesOpen();
     void commandsKeepEveryRecord();
     void everyByteIsChecked();
     void everyCutIsTornOrRefused();
-    void parametersOutOfRangeAreRefused();
+    void olderFilesAreNeverCut_data();
+    void olderFilesAreNeverCut();
+    void headersOutOfReachAreNamed();
+    void aDamagedStoreIsNeverWritten();
 };
 
-void TestStrongStore::knownFileOpens() {
+void TestStrongStore::knownFilesOpen_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("takesAppends");
     // Written once by this program (password "correct horse", 64 MiB, 3
     // passes) and kept: the format can not change under a user's file.
-    const QString known = QFINDTESTDATA("data/strong-known.sdb");
+    QTest::newRow("version 1") << "data/strong-known-v1.sdb" << false;
+    QTest::newRow("version 2") << "data/strong-known-v2.sdb" << false;
+    QTest::newRow("version 3") << "data/strong-known-v3.sdb" << true;
+}
+
+void TestStrongStore::knownFilesOpen() {
+    QFETCH(QString, file);
+    QFETCH(bool, takesAppends);
+    const QString known = QFINDTESTDATA(file);
     Strong::Keys keys;
     Strong::Opened opened;
     QCOMPARE(Strong::Open(known, Strong::PassphraseBytes("correct horse"), keys, opened),
              Status::Ok);
     QCOMPARE(opened.records(), kRecords + QList<QByteArray>{"appended:!x:!y:!:!"});
     QVERIFY(!opened.torn);
+    // An older file is written whole, in the newest version, before it grows.
+    QCOMPARE(Strong::NeedsWholeWrite(keys), !takesAppends);
     Strong::Keys wrong;
     QCOMPARE(Strong::Open(known, "correct horsE", wrong, opened), Status::WrongPassword);
     QVERIFY(opened.views.empty() && !wrong.valid());
@@ -60,17 +102,30 @@ void TestStrongStore::commandsKeepEveryRecord() {
     const QString path = f.paths.dataFolder() + "/CW2DB.sdb";
     Strong::Keys keys;
     Strong::Opened opened;
-    QByteArray bytes = smallStore(path, keys);
+    QByteArray bytes = appendedStore(path, keys);
     QCOMPARE(Strong::Reopen(path, keys, opened), Status::Ok);
-    QCOMPARE(opened.records(), kRecords);
+    QCOMPARE(opened.records(), QList<QByteArray>{kRecords[0]} + kAppended);
     QCOMPARE(modeOf(path), 0600);
-    // Lengths leak little: a record of 18 bytes and one of 39 both take 64.
-    QCOMPARE(bytes.size(), 136 + 2 * (4 + 24 + 64 + 16));
+    // Lengths leak little: records of 13 and 18 bytes both take 64.
+    QCOMPARE(bytes.size(), kHeader + 4 * kFrame);
+    // Every frame has a nonce of its own.
+    QSet<QByteArray> nonces;
+    for (int frame = 0; frame < 4; ++frame)
+        nonces.insert(bytes.mid(kHeader + frame * kFrame + 8, 24));
+    QCOMPARE(nonces.size(), 4);
 
+    // A whole write gives the file a new id: a frame appended before it
+    // never fits after it.
+    const QByteArray lastAppend = bytes.right(kFrame);
     const QList<QByteArray> changed{"only:!one:!left:!:!"};
     QCOMPARE(Strong::Rewrite(path, keys, views(changed)), Status::Ok);
     QCOMPARE(Strong::Reopen(path, keys, opened), Status::Ok);
     QCOMPARE(opened.records(), changed);
+    QVERIFY(fileBytes(path).mid(40, 16) != bytes.mid(40, 16));
+    writeBytes(path, fileBytes(path) + lastAppend);
+    QCOMPARE(Strong::Reopen(path, keys, opened), Status::Damaged);
+    QCOMPARE(opened.records(), changed);
+    QCOMPARE(Strong::Rewrite(path, keys, views(changed)), Status::Ok);
 
     // A new password wraps the key again and leaves the frames as they are.
     bytes = fileBytes(path);
@@ -78,7 +133,7 @@ void TestStrongStore::commandsKeepEveryRecord() {
     QCOMPARE(Strong::ChangePassword(path, keys, Strong::PassphraseBytes("n\u00e9w p\u00e4ss"),
                                     kSmall, rewrapped),
              Status::Ok);
-    QCOMPARE(fileBytes(path).mid(136), bytes.mid(136));
+    QCOMPARE(fileBytes(path).mid(kHeader), bytes.mid(kHeader));
     QCOMPARE(Strong::Reopen(path, rewrapped, opened), Status::Ok);
     QCOMPARE(Strong::Reopen(path, keys, opened), Status::NeedsPassword);
     Strong::Keys fresh;
@@ -95,7 +150,7 @@ void TestStrongStore::commandsKeepEveryRecord() {
     for (int i = 0; i < 3000; ++i)
         many << QByteArray::number(100000 + i) + ":!user:!password:!" + QByteArray(800, 'o') + ":!";
     QCOMPARE(Strong::Rewrite(path, fresh, views(many)), Status::Ok);
-    QVERIFY(fileBytes(path).size() < 136 + 3000 * 900); // not a frame for each record
+    QVERIFY(fileBytes(path).size() < kHeader + 3000 * 900); // not a frame for each record
     QCOMPARE(Strong::Append(path, fresh, "zz:!u:!p:!:!"), Status::Ok);
     QCOMPARE(Strong::Reopen(path, fresh, opened), Status::Ok);
     QCOMPARE(opened.records(), many + QList<QByteArray>{"zz:!u:!p:!:!"});
@@ -103,98 +158,211 @@ void TestStrongStore::commandsKeepEveryRecord() {
 
 void TestStrongStore::everyByteIsChecked() {
     // One byte changed anywhere: the file is refused, never read as other
-    // records, and never written. Only the last (appended) frame's length can
-    // make it look torn, which start-up cuts back like a crash's.
+    // records, never taken for a torn append, and never written. The header
+    // says it is damaged rather than that the password is wrong.
     TestFolders f;
     const QString path = f.paths.dataFolder() + "/CW2DB.sdb";
     Strong::Keys keys;
-    const QByteArray good = smallStore(path, keys);
-    const qsizetype lastFrame = good.size() - (4 + 24 + 64 + 16);
+    const QByteArray good = appendedStore(path, keys);
+    const QList<QByteArray> stored = QList<QByteArray>{kRecords[0]} + kAppended;
     for (qsizetype at = 0; at < good.size(); ++at) {
-        QByteArray bad = good;
-        bad[at] = char(bad[at] ^ 0x01);
-        writeBytes(path, bad);
-        Strong::Opened opened;
-        // The key held from the last open serves for every byte but the salt
-        // and the parameters, which ask for the password again.
-        const Status status = Strong::Reopen(path, keys, opened);
-        const bool salted = at >= 12 && at < 40;
-        QVERIFY2(status != Status::Ok || (opened.torn && at >= lastFrame && at < lastFrame + 4),
-                 qPrintable(QString::number(at)));
-        QVERIFY(status != Status::Ok || opened.records() == QList<QByteArray>{kRecords[0]});
-        QVERIFY(!salted || status == Status::NeedsPassword || status == Status::Refused);
-        QCOMPARE(fileBytes(path), bad);
+        for (const char flip : {char(0x01), char(0x80)}) {
+            QByteArray bad = good;
+            bad[at] = char(bad[at] ^ flip);
+            writeBytes(path, bad);
+            Strong::Opened opened;
+            const Status status = Strong::Reopen(path, keys, opened);
+            const QByteArray where = QByteArray::number(at);
+            if (at < 8) {
+                QCOMPARE(status, Status::NotAStore);
+            } else if (at < kHeader) {
+                QVERIFY2(status == Status::HeaderDamaged, where);
+            } else {
+                QVERIFY2(status == Status::Damaged && !opened.torn, where);
+                QCOMPARE(opened.records(), stored.mid(0, (at - kHeader) / kFrame));
+            }
+            QCOMPARE(fileBytes(path), bad);
+        }
     }
     // Two whole frames swapped: each is bound to its place.
-    const qsizetype frame = 4 + 24 + 64 + 16;
-    writeBytes(path, good.left(136) + good.mid(136 + frame) + good.mid(136, frame));
+    writeBytes(path, good.left(kHeader) + good.mid(kHeader + kFrame, kFrame) +
+                         good.mid(kHeader, kFrame) + good.mid(kHeader + 2 * kFrame));
     Strong::Opened swapped;
     QCOMPARE(Strong::Reopen(path, keys, swapped), Status::Damaged);
-    // The salt and the parameters with the password: another key, refused.
-    for (qsizetype at : {12, 16, 24, 39}) {
-        QByteArray bad = good;
-        bad[at] = char(bad[at] ^ 0x01);
-        writeBytes(path, bad);
-        Strong::Keys fresh;
-        Strong::Opened opened;
-        const Status status = Strong::Open(path, "pass word", fresh, opened);
-        QVERIFY2(status == Status::WrongPassword || status == Status::Refused,
-                 qPrintable(QString::number(at)));
-    }
+    // The wrapped key changed and the checksum made to match: what only a
+    // wrong password (or a deliberate change) looks like.
+    QByteArray rewrapped = good;
+    rewrapped[100] = char(rewrapped[100] ^ 0x01);
+    writeBytes(path, resummed(rewrapped));
+    Strong::Keys fresh;
+    QCOMPARE(Strong::Open(path, "pass word", fresh, swapped), Status::WrongPassword);
 }
 
 void TestStrongStore::everyCutIsTornOrRefused() {
+    // A cut after the frames of the last whole write is an append cut short
+    // by a crash: the store reads to the last whole frame and start-up cuts
+    // it back. Before them, or a tail of zeros where frames of the last whole
+    // write belong, is damage.
     TestFolders f;
     const QString path = f.paths.dataFolder() + "/CW2DB.sdb";
     Strong::Keys keys;
-    const QByteArray good = smallStore(path, keys);
-    const qsizetype firstEnd = 136 + 4 + 24 + 64 + 16;
+    const QByteArray good = appendedStore(path, keys);
+    const QList<QByteArray> stored = QList<QByteArray>{kRecords[0]} + kAppended;
+    const qsizetype firstEnd = kHeader + kFrame;
     for (qsizetype size = 0; size < good.size(); ++size) {
         writeBytes(path, good.left(size));
         Strong::Opened opened;
         const Status status = Strong::Reopen(path, keys, opened);
-        if (size < 136) {
+        const QByteArray where = QByteArray::number(size);
+        if (size < 8) {
             QCOMPARE(status, Status::NotAStore);
+        } else if (size < kHeader) {
+            QVERIFY2(status == Status::HeaderDamaged, where);
         } else if (size < firstEnd) {
-            QCOMPARE(status, Status::Damaged); // below the count of the last rewrite
+            QVERIFY2(status == Status::Damaged, where); // below the count of the last rewrite
         } else {
-            QCOMPARE(status, Status::Ok);
-            QCOMPARE(opened.torn, size > firstEnd);
-            QCOMPARE(opened.wholeSize, firstEnd);
-            QVERIFY(Strong::CutBack(path, opened.wholeSize));
-            QCOMPARE(Strong::Reopen(path, keys, opened), Status::Ok);
-            QVERIFY(!opened.torn);
-            QCOMPARE(opened.records(), QList<QByteArray>{kRecords[0]});
+            const qsizetype whole = kHeader + (size - kHeader) / kFrame * kFrame;
+            QVERIFY2(status == Status::Ok, where);
+            QCOMPARE(opened.torn, size != whole);
+            QCOMPARE(opened.wholeSize, whole);
+            QCOMPARE(opened.records(), stored.mid(0, (whole - kHeader) / kFrame));
         }
     }
+    // The space an append took before its bytes reached the disk.
+    writeBytes(path, good.left(good.size() - kFrame) + QByteArray(kFrame, '\0'));
+    Strong::Opened opened;
+    QCOMPARE(Strong::Reopen(path, keys, opened), Status::Ok);
+    QVERIFY(opened.torn);
+    QVERIFY(Strong::CutBack(path, opened.wholeSize));
+    QCOMPARE(fileBytes(path), good.left(good.size() - kFrame));
+    // Zeros where the whole write's frame belongs are damage, not a crash.
+    writeBytes(path, good.left(kHeader) + QByteArray(kFrame, '\0'));
+    QCOMPARE(Strong::Reopen(path, keys, opened), Status::Damaged);
 }
 
-void TestStrongStore::parametersOutOfRangeAreRefused() {
-    // Refused before the derivation asks for any memory.
+void TestStrongStore::olderFilesAreNeverCut_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<qsizetype>("headerSize");
+    QTest::addColumn<QList<qsizetype>>("frameEnds"); // the first is the last whole write's
+    QTest::newRow("version 1") << "data/strong-known-v1.sdb" << qsizetype(136)
+                               << QList<qsizetype>{136 + 2 * 108, 136 + 3 * 108};
+    QTest::newRow("version 2") << "data/strong-known-v2.sdb" << qsizetype(136)
+                               << QList<qsizetype>{136 + 172, 136 + 172 + 108};
+}
+
+void TestStrongStore::olderFilesAreNeverCut() {
+    // Without the checked length a cut can not be told from a damaged length
+    // byte: an older file that does not end on a frame is damaged, lists the
+    // frames before, and is never cut back.
+    QFETCH(QString, file);
+    QFETCH(qsizetype, headerSize);
+    QFETCH(QList<qsizetype>, frameEnds);
+    const QByteArray good = fileBytes(QFINDTESTDATA(file));
+    QCOMPARE(good.size(), frameEnds.last());
     TestFolders f;
     const QString path = f.paths.dataFolder() + "/CW2DB.sdb";
     Strong::Keys keys;
-    const QByteArray good = smallStore(path, keys);
-    const auto withParams = [&](quint32 passes, quint64 memory) {
-        QByteArray bad = good;
-        for (int i = 0; i < 4; ++i)
-            bad[12 + i] = char((passes >> (8 * i)) & 0xff);
-        for (int i = 0; i < 8; ++i)
-            bad[16 + i] = char((memory >> (8 * i)) & 0xff);
-        return bad;
-    };
+    Strong::Opened opened;
+    writeBytes(path, good);
+    QCOMPARE(Strong::Open(path, Strong::PassphraseBytes("correct horse"), keys, opened),
+             Status::Ok);
+    for (qsizetype size = headerSize; size < good.size(); ++size) {
+        writeBytes(path, good.left(size));
+        const Status status = Strong::Reopen(path, keys, opened);
+        const QByteArray where = QByteArray::number(size);
+        QVERIFY2(!opened.torn, where);
+        QVERIFY2(status == (size == frameEnds.first() ? Status::Ok : Status::Damaged), where);
+    }
+    // The length of the appended frame one too large: damaged, never cut.
+    QByteArray longer = good;
+    longer[frameEnds.first()] = char(longer[frameEnds.first()] + 64);
+    writeBytes(path, longer);
+    QCOMPARE(Strong::Reopen(path, keys, opened), Status::Damaged);
+    QCOMPARE(opened.records().size(), 2);
+    QVERIFY(!opened.torn);
+    // Parameters out of range are refused before the derivation asks for
+    // any memory.
     const std::pair<quint32, quint64> rows[] = {{2, Strong::kMinMemory},
                                                 {21, Strong::kMinMemory},
                                                 {3, Strong::kMinMemory - 1024},
                                                 {3, Strong::kMaxMemory + 1024},
                                                 {3, ~quint64(0)}};
     for (const auto &[passes, memory] : rows) {
-        writeBytes(path, withParams(passes, memory));
+        writeBytes(path, withParams(good, passes, memory));
         Strong::Keys fresh;
-        Strong::Opened opened;
         QCOMPARE(Strong::Open(path, "pass word", fresh, opened), Status::Refused);
     }
+}
+
+void TestStrongStore::headersOutOfReachAreNamed() {
+    // Each reason no password can open a store is told apart, and only a
+    // whole header that does not open reads as a wrong password.
+    TestFolders f;
+    const QString path = f.paths.dataFolder() + "/CW2DB.sdb";
+    Strong::Keys keys;
+    const QByteArray good = appendedStore(path, keys);
+    QByteArray newer = good;
+    newer[8] = 4;
+    QByteArray otherKdf = good;
+    otherKdf[10] = 3;
+    const struct {
+        const char *name;
+        QByteArray bytes;
+        Status status;
+    } rows[] = {
+        {"no store", "a text file\r\n", Status::NotAStore},
+        {"magic only", "VLSTRONG", Status::HeaderDamaged},
+        {"version flipped", QByteArray(good).replace(8, 1, "\x02"), Status::HeaderDamaged},
+        {"newer version", resummed(newer), Status::NewerVersion},
+        {"newer derivation", resummed(otherKdf), Status::NewerVersion},
+        {"passes too few", resummed(withParams(good, 2, Strong::kMinMemory)), Status::Refused},
+        {"memory too much", resummed(withParams(good, 3, ~quint64(0))), Status::Refused},
+        {"short header", good.left(140), Status::HeaderDamaged},
+    };
+    for (const auto &row : rows) {
+        writeBytes(path, row.bytes);
+        Strong::Keys fresh;
+        Strong::Opened opened;
+        QVERIFY2(Strong::Open(path, "pass word", fresh, opened) == row.status, row.name);
+        const QString text = StrongStoreText(row.status, path);
+        QVERIFY2(text.contains(path), row.name);
+    }
     QCOMPARE(Strong::Create(path, "x", {2, Strong::kMinMemory}, {}, keys), Status::Refused);
+}
+
+void TestStrongStore::aDamagedStoreIsNeverWritten() {
+    // A start on a store with a damaged length byte in its first appended
+    // frame: the records before it are listed, nothing is cut or written,
+    // and a command says the store is damaged. A damaged header stops the
+    // unlock instead of asking for the password again.
+    TestFolders f;
+    QCOMPARE(WriteSettingsFile(f.paths, settingsLine(Scope::Strong, {})), SettingsStatus::Ok);
+    Strong::Keys keys;
+    const QByteArray good = appendedStore(f.paths.strongStore(), keys);
+    for (const qsizetype at : {kHeader + kFrame, kHeader + kFrame + 3, qsizetype(100)}) {
+        QByteArray bad = good;
+        bad[at] = char(bad[at] ^ 0x01);
+        writeBytes(f.paths.strongStore(), bad);
+        Session session(f.paths);
+        QCOMPARE(session.lock(), Platform::FolderLock::Result::Locked);
+        QCOMPARE(session.readSettings(), SettingsStatus::Ok);
+        if (at < kHeader) {
+            QCOMPARE(session.unlock("pass word"), Session::Unlock::Unopenable);
+            QCOMPARE(session.strongStatus(), Status::HeaderDamaged);
+        } else {
+            const Session::Unlock unlocked = session.unlock("pass word");
+            QCOMPARE(session.strongStatus(), Status::Damaged);
+            QCOMPARE(unlocked, Session::Unlock::Opened);
+            QCOMPARE(session.loadRecords(), StoreStatus::Damaged);
+            QCOMPARE(session.records().toList(), QList<QByteArray>{kRecords[0]});
+            const SessionStatus added = session.add("new:!u:!p:!:!");
+            QCOMPARE(added, SessionStatus::Damaged);
+            const QString told = SessionOutcomeText(added, session).text;
+            QVERIFY2(told.contains("Nothing was written") && told.contains("damaged"),
+                     qPrintable(told));
+        }
+        QCOMPARE(fileBytes(f.paths.strongStore()), bad);
+    }
 }
 
 QTEST_APPLESS_MAIN(TestStrongStore)

@@ -1,0 +1,167 @@
+#include "outcometext.h"
+
+#include "database.h"
+#include "session.h"
+
+#include <QDir>
+
+const QString kOtherKeyText = QStringLiteral(
+    "The enciphered copy of the records on disk does not decipher under the master password "
+    "that the settings here hold. Most likely another computer's new password has arrived only "
+    "in part; otherwise the copy is damaged. Nothing is listed from it and nothing is written to "
+    "it, and the fields keep what you typed. Varnlock reads the files again as soon as they "
+    "change.");
+
+namespace {
+
+const QString kChangedOnDiskText = QStringLiteral(
+    "The records were changed on disk by another program (or another copy of Varnlock) since "
+    "this window read them, so nothing was written. The list now shows the records as they are "
+    "on disk, and the fields still hold what you typed: check them and repeat the command.");
+const QString kUnsafeRecordText = QStringLiteral(
+    "This record can not be stored safely under the current master password: one of its "
+    "characters would break the line it is stored on. Change the characters outside A-Z, "
+    "a-z and 0-9, or the master password, and try again.");
+
+QString Shown(const QString &path) {
+    return QDir::toNativeSeparators(path);
+}
+
+} // namespace
+
+QString StrongStoreText(Strong::Status status, const QString &path) {
+    const QString file = Shown(path);
+    switch (status) {
+    case Strong::Status::Damaged:
+        return QStringLiteral(
+                   "The strong store %1 failed its check: it was damaged or changed by someone "
+                   "else. The records before the damage are listed; nothing will be written to "
+                   "the file. Put back a backup of it, or export what is listed by hand.")
+            .arg(file);
+    case Strong::Status::HeaderDamaged:
+        return QStringLiteral("The strong store %1 is damaged: its header is cut short or fails "
+                              "its checksum, so no password can open it. This is not a wrong "
+                              "password. Nothing was read or written: put back a backup of it.")
+            .arg(file);
+    case Strong::Status::NotAStore:
+        return QStringLiteral("%1 is not a Varnlock strong store: it does not begin as one, so no "
+                              "password can open it. Nothing was read or written: put back a "
+                              "backup of your store there.")
+            .arg(file);
+    case Strong::Status::NewerVersion:
+        return QStringLiteral("The strong store %1 was written by a newer version of Varnlock, "
+                              "which this one can not read. Nothing was read or written: open it "
+                              "with that version.")
+            .arg(file);
+    case Strong::Status::Refused:
+        return QStringLiteral(
+                   "The strong store %1 asks for a key derivation outside what Varnlock allows "
+                   "(too weak to protect it, or heavy enough to exhaust this computer): it was "
+                   "damaged or changed by someone else, and was not opened. Nothing was read or "
+                   "written: put back a backup of it.")
+            .arg(file);
+    case Strong::Status::OutOfMemory:
+        return QStringLiteral("There is not enough free memory to open the strong store %1. "
+                              "Nothing was read or written: close other programs and try again.")
+            .arg(file);
+    case Strong::Status::Missing:
+        return QStringLiteral("The strong store %1 is missing, though the settings say your "
+                              "records are kept there. Nothing was read or written: put back a "
+                              "backup of it.")
+            .arg(file);
+    case Strong::Status::ReadFailed:
+        return QStringLiteral("The strong store %1 could not be read. Nothing was read or "
+                              "written: make it readable by you again, then try again.")
+            .arg(file);
+    case Strong::Status::Ok:
+    case Strong::Status::WrongPassword:
+    case Strong::Status::NeedsPassword:
+    case Strong::Status::WriteFailed:
+        break;
+    }
+    return {};
+}
+
+QString UntrustedFolderText(const Platform::Untrusted &untrusted) {
+    using Kind = Platform::Untrusted::Kind;
+    const QString path = Shown(untrusted.path);
+    QString what;
+    QString remedy = QStringLiteral("Remove it (or have it removed)");
+    switch (untrusted.kind) {
+    case Kind::Link:
+        what = QStringLiteral("%1 is a link to another place").arg(path);
+        remedy = QStringLiteral("Remove the link");
+        break;
+    case Kind::NotFolder:
+        what = QStringLiteral("%1 is not a folder of yours alone").arg(path);
+        remedy = QStringLiteral("Move it away");
+        break;
+    case Kind::NotPlainFile:
+        what =
+            QStringLiteral("%1 is not a plain file (it is a pipe, a device or a folder)").arg(path);
+        break;
+    case Kind::OthersOwn:
+        what = QStringLiteral("%1 belongs to another user, %2").arg(path, untrusted.owner);
+        remedy = QStringLiteral("Have it moved away (its owner, or an administrator, can)");
+        break;
+    case Kind::OthersMayWrite:
+        what = QStringLiteral("other users may write to %1").arg(path);
+        remedy = QStringLiteral("Make it yours alone (chmod go-w \"%1\")").arg(path);
+        break;
+    case Kind::None:
+        break;
+    }
+    return QStringLiteral("Varnlock keeps your records only where nobody else can change them, "
+                          "but %1. Nothing was read or written there. %2, then try again.")
+        .arg(what, remedy);
+}
+
+QString UnreadableSettingsText(const QString &path) {
+    return QStringLiteral("Varnlock can not read its settings file %1. It holds your master "
+                          "password and the protection of your records, so nothing was read or "
+                          "written. Make the file readable by you again (or restore it from a "
+                          "backup), then try again.")
+        .arg(Shown(path));
+}
+
+OutcomeText SessionOutcomeText(SessionStatus status, const Session &session) {
+    using Severity = OutcomeText::Severity;
+    const QString title = QStringLiteral("Varnlock");
+    switch (status) {
+    case SessionStatus::Ok:
+    case SessionStatus::BadIndex:
+    case SessionStatus::NothingToImport:
+        return {};
+    case SessionStatus::Duplicate:
+        return {Severity::Information, title,
+                QStringLiteral("There is an identical record already filed")};
+    case SessionStatus::NoChange:
+        return {Severity::Information, title, QStringLiteral("There were no changes")};
+    case SessionStatus::UnsafeRecord:
+        return {Severity::Warning, title, kUnsafeRecordText};
+    case SessionStatus::OtherKey:
+        return {Severity::Warning, title, kOtherKeyText};
+    case SessionStatus::Damaged:
+        return {Severity::Critical, title,
+                QStringLiteral("Nothing was written. ") +
+                    StrongStoreText(Strong::Status::Damaged,
+                                    StoreFile(session.paths(), Scope::Strong))};
+    case SessionStatus::Untrusted:
+        return {Severity::Critical, title, UntrustedFolderText(session.untrusted())};
+    case SessionStatus::HeldElsewhere:
+        return {Severity::Warning, title,
+                QStringLiteral("The Data folder was replaced by another one, which another "
+                               "Varnlock window holds. Nothing was written, and the fields "
+                               "keep what you typed: use that window.")};
+    case SessionStatus::ChangedOnDisk:
+        return {Severity::Warning, title, kChangedOnDiskText};
+    case SessionStatus::ConfigWriteFailed:
+        return {Severity::Critical, QStringLiteral("Disk Error - i64"),
+                QStringLiteral("Failed to access configuration file")};
+    case SessionStatus::Unreadable:
+    case SessionStatus::WriteFailed:
+    case SessionStatus::NoKey:
+        break;
+    }
+    return {Severity::Critical, QStringLiteral("Disk Error - i66"), kDiskErrorText};
+}

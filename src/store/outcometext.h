@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform.h"
+#include "strongstore.h"
+
+#include <QString>
+
+class Session;
+enum class SessionStatus;
+
+// What the user is told about a store outcome, said once here: the windows
+// show it in a box, the command line prints it.
+struct OutcomeText {
+    enum class Severity { Information, Warning, Critical };
+    Severity severity = Severity::Information;
+    QString title;
+    QString text; // empty: nothing to say
+};
+
+// The message for what a record command or a change of settings came to.
+OutcomeText SessionOutcomeText(SessionStatus status, const Session &session);
+
+// Why the strong store at path could not be opened with any password (a file
+// that is no store, is damaged, newer, or asks for too much), or was opened
+// only in part (Damaged).
+QString StrongStoreText(Strong::Status status, const QString &path);
+
+// The records' folder is not this user's alone.
+QString UntrustedFolderText(const Platform::Untrusted &untrusted);
+// The settings file is there but can not be read.
+QString UnreadableSettingsText(const QString &path);
+
+// A second start on the same program folder.
+inline const QString kOpenElsewhereText =
+    QStringLiteral("The records of this program folder are already open in another Varnlock "
+                   "window. Use that window; this one closes without changing anything.");
+// The copy on disk is under another password.
+extern const QString kOtherKeyText;
+// A store that could not be read or written.
+inline const QString kDiskErrorText = QStringLiteral("Can not access the DataBase.");

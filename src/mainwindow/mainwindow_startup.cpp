@@ -62,7 +62,9 @@ bool MainWindow::load() {
     updateImportAction();
     maskChanged();
     m_diskWatch = new DiskWatch(paths().dataFolder(),
-                                {paths().config(), paths().database(), paths().copy()}, this);
+                                {paths().config(), paths().database(), paths().copy(),
+                                 paths().strongStore()},
+                                this);
     connect(m_diskWatch, &DiskWatch::settled, this, [this] { diskSettled(); });
     return true;
 }

@@ -163,6 +163,10 @@ SecurityWindow::SecurityWindow(Session &session, const UiHooks &hooks)
         connect(option, &QRadioButton::clicked, this, [this, option] {
             select(option,
                    {m_scopeProgramAndDBase, m_scopeNone, m_scopeProgramOnly, m_scopeStrong});
+            // A passphrase typed under the strong choice now follows the
+            // rules of the choice it would be stored under, in sight.
+            if (option != m_scopeStrong)
+                passwordChanged();
         });
     }
     for (QRadioButton *option : {m_level1, m_level2, m_level3}) {

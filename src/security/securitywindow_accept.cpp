@@ -39,6 +39,12 @@ bool SecurityWindow::passwordRefused(const QByteArray &password, Scope scope) {
                                      "records with, and the password ends at its first blank, "
                                      "so here it is empty. Nothing was changed: type a password "
                                      "without blanks in front."));
+    // Stored empty, it would open the program on an empty Enter.
+    if (password.isEmpty() && scope == Scope::ProgramOnly)
+        return refuse(QStringLiteral("\"Program Only\" asks for the password at every start, "
+                                     "and the password ends at its first blank, so here it is "
+                                     "empty. Nothing was changed: type a password without "
+                                     "blanks in front."));
     return false;
 }
 

@@ -3,10 +3,13 @@
 #include "fieldcipher.h"
 #include "linefile.h"
 #include "platform.h"
+#include "recordlist.h"
 #include "settings.h"
 #include "stringcipher.h"
 
 #include <QFileInfo>
+
+#include <algorithm>
 
 namespace {
 
@@ -55,6 +58,10 @@ StoreStatus readCurrentStore(const StorePaths &paths, const StoreKey &current, Q
         Strong::Opened opened;
         if (!keys || Strong::Reopen(path, *keys, opened) != Strong::Status::Ok)
             return StoreStatus::NoKey;
+        // In list order, as every whole write of the other stores is: appends
+        // stand at the end of the strong file.
+        if (!std::is_sorted(opened.views.begin(), opened.views.end(), RecordList::lessThan))
+            std::stable_sort(opened.views.begin(), opened.views.end(), RecordList::lessThan);
         qsizetype total = 0;
         for (const QByteArrayView record : opened.views)
             total += record.size();

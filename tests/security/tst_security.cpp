@@ -5,6 +5,7 @@
 #include "securitywindow.h"
 #include "settings.h"
 #include "stringcipher.h"
+#include "strongstore.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -177,6 +178,18 @@ void TestSecurity::acceptStoresOrRefuses_data() {
          "leave=1-5-30", "?neverExpires=on", "?expiryEdit=disabled"},
         "pw1 2 xx-xx-xxxx", "");
     row("empty before a blank", 2, {"suggest", "pw= abc", "scope=1"}, "", "needs a password");
+    row("empty before a blank, Program Only", 2, {"suggest", "pw= abc", "scope=2"}, "",
+        "so here it is empty");
+    // A passphrase left in the box when a weaker choice is ticked follows
+    // that choice's rules before Accept: what is stored is what is shown.
+    row("passphrase, then Program Only", 2,
+        {"keys=a", "scope=3", "pw= ab, c!", "scope=2", "?passwordEdit=abc"}, "abc 2 xx-xx-xxxx",
+        "");
+    row("passphrase, then the copy", 1,
+        {"no", "scope=3", "pw=k ey5!", "scope=1", "?passwordEdit=key5"}, "key5 1 03-01-2027", "");
+    // A password in the box does not keep None from removing it: asked first.
+    row("None with a password in the box, no", 2, {"no", "pw=key5", "scope=0"}, "",
+        "remove the master password");
     row("blank in the date", 2, {"pw=pw1", "neverExpires", "expiry=12-3 -2030"}, "",
         "There can not be spaces on a password");
     // Accepted at once, the box never left: the date is still checked.
@@ -346,7 +359,8 @@ void TestSecurity::strongProtectionEndToEnd() {
     QCOMPARE(fieldEdit(again, 2)->text(), QStringLiteral("pin1"));
     int listedWhileLocked = -1;
     h.whilePromptShows = [&] {
-        listedWhileLocked = int(again.records().size()) + int(h.fields().join("").size());
+        listedWhileLocked = int(again.records().size()) + int(h.fields().join("").size()) +
+                            int(again.session().strongKeys().valid());
     };
     h.promptEntries = {passphrase};
     again.lockNow();
@@ -357,12 +371,31 @@ void TestSecurity::strongProtectionEndToEnd() {
     part<QPushButton>(openSettings(again), "acceptButton")->click();
     QCOMPARE(fileBytes(h.paths().strongStore()), kept);
     QCOMPARE(again.scope(), Scope::Strong);
+    QVERIFY(h.messages.isEmpty());
 
-    h.confirmAnswers = {false};
+    // Another program appends to the store while the window is idle, once
+    // the settings' write has settled: the list follows at once, not at the
+    // next command.
+    Strong::Keys theirs;
+    Strong::Opened opened;
+    QCOMPARE(Strong::Open(h.paths().strongStore(), Strong::PassphraseBytes(passphrase), theirs,
+                          opened),
+             Strong::Status::Ok);
+    QTest::qWait(600);
+    QCOMPARE(Strong::Append(h.paths().strongStore(), theirs, "aaa:!first:!pw:!:!"),
+             Strong::Status::Ok);
+    QTRY_COMPARE(h.names(), (QStringList{"aaa", "bank", "mail"}));
+
+    h.confirmAnswers = {false, true};
     ::accept(again, "key9", "scopeProgramOnly");
     QCOMPARE(h.questions.size(), 1);
     QVERIFY(h.questions[0].text.contains("out of the strong store"));
     QCOMPARE(again.scope(), Scope::Strong);
+    // Left for good, the records go in list order, as any rewrite writes
+    // them, though the append stood last in the strong file.
+    part<QPushButton>(again.securityWindow(), "acceptButton")->click();
+    QCOMPARE(again.scope(), Scope::ProgramOnly);
+    QCOMPARE(h.databaseFile(), storeBytes(QList<QByteArray>{"aaa:!first:!pw:!:!"} + kRecords));
 }
 
 QTEST_MAIN(TestSecurity)

@@ -128,6 +128,8 @@ private:
     bool askPassword();
     void loadRecords();
     void diskSettled();
+    // Answers every box that waits on the user as its safe default.
+    void closeBoxesForTheLock();
     void findChanged();
     void applyFind();
     void showRow(int row);
@@ -217,9 +219,6 @@ private:
     DiskWatch *m_diskWatch = nullptr;
     IdleWatch *m_idle = nullptr;
     std::array<PressedKeys, 5> m_pressed;
-    // The password the user typed at the last prompt: a reload asks again
-    // only when the stored one is different.
-    QByteArray m_passwordGiven;
     bool m_loaded = false;
     bool m_preloaded = false;
     // The records were listed by preload() under this protection.

@@ -1,10 +1,12 @@
 #include "mainwindow.h"
 
 #include "ansi.h"
+#include "csvimportwindow.h"
 #include "diskwatch.h"
 #include "idlewatch.h"
 #include "passwordprompt.h"
 #include "platform.h"
+#include "secrettext.h"
 #include "securitywindow.h"
 #include "settings.h"
 
@@ -152,19 +154,15 @@ bool MainWindow::askPassword() {
         case Session::Unlock::Unopenable:
             break;
         }
-        // No password opens the file: asking again would only mislead.
-        m_hooks.message(QMessageBox::Critical, kProgramTitle,
-                        StrongStoreText(m_session.strongStatus(), paths().strongStore()));
+        // No password opens the records: asking again would only mislead.
+        m_hooks.message(QMessageBox::Critical, kProgramTitle, UnopenableText(m_session));
         return PasswordPrompt::Verdict::GiveUp;
     };
     if (!m_prompt->ask(check)) {
         endProgram();
         return false;
     }
-    if (m_ended)
-        return false;
-    m_passwordGiven = m_session.key();
-    return true;
+    return !m_ended;
 }
 
 void MainWindow::loadSettings(bool prompt) {
@@ -217,7 +215,7 @@ bool MainWindow::reloadFromDisk() {
     }
     // Settings changed by another copy may carry a password this user has not
     // given here: then it is asked for, with the usual three tries.
-    if (m_session.needsPassword() && m_session.key() != m_passwordGiven && !askPassword()) {
+    if (m_session.needsPassword() && !m_session.passwordConfirmed() && !askPassword()) {
         m_reloading = false;
         return false;
     }
@@ -255,10 +253,6 @@ SecurityWindow *MainWindow::securityWindow() {
     if (!m_settings) {
         m_settings = new SecurityWindow(m_session, m_hooks);
         SecurityWindow *opened = m_settings.data();
-        connect(m_settings, &SecurityWindow::accepted, this, [this] {
-            // Who set the password knows it: a reload does not ask for it again.
-            m_passwordGiven = m_session.key();
-        });
         connect(m_settings, &SecurityWindow::changedOnDisk, this,
                 [this] { reportFailure(SessionStatus::ChangedOnDisk); });
         connect(m_settings, &SecurityWindow::closed, this, [this, opened] {
@@ -319,35 +313,62 @@ void MainWindow::showRow(int row) {
     rowReleased(Qt::LeftButton);
 }
 
+void MainWindow::closeBoxesForTheLock() {
+    // A box waiting on the user must not keep the records on the screen: each
+    // is answered as its safe default (OK, No, Cancel), the innermost first.
+    // The command that asked goes on with that answer once the lock's prompt
+    // is answered, and so changes nothing.
+    for (int guard = 0; guard < 16; ++guard) {
+        QWidget *box = QApplication::activeModalWidget();
+        if (!box || box == m_prompt)
+            break;
+        if (auto *dialog = qobject_cast<QDialog *>(box))
+            dialog->reject();
+        else
+            box->hide();
+    }
+    // A preview of an import holds the file's passwords: it closes too.
+    if (m_csvImport)
+        m_csvImport->reject();
+}
+
 void MainWindow::lockNow() {
-    // Only a password can lock; a box waiting on the user is left to finish.
+    // Only a password can lock; a prompt already up is the lock itself.
     if (m_ended || m_locked || !m_loaded || !m_session.needsPassword() ||
-        QApplication::activeModalWidget() || (m_prompt && m_prompt->isVisible())) {
+        (m_prompt && m_prompt->isVisible())) {
         m_idle->timer.start();
         return;
     }
     m_locked = true;
+    closeBoxesForTheLock();
     m_clipboard->forgetOurs();
     const bool settingsShown = m_settings && m_settings->isVisible();
-    if (m_settings)
+    if (m_settings) {
+        m_settings->forgetStoredPassword();
         m_settings->hide();
-    hide();
-    // What was typed stays in the hidden fields; nothing can be written
-    // while the window is away. The strong store's records and keys leave
-    // memory until the password opens it again.
-    if (scope() == Scope::Strong) {
-        // A stored record merely shown in the fields goes with the rest; text
-        // typed and not yet stored stays, as under every protection.
-        if (records().contains(fieldsLine()))
-            clearFields();
-        m_session.forgetRecords();
     }
+    hide();
+    // The records, the master password and a stored record shown in the
+    // fields leave memory; text typed and not yet stored stays in the hidden
+    // fields. Nothing can be written while the window is away.
+    if (records().contains(fieldsLine())) {
+        for (QLineEdit *field : m_fields)
+            WipeLineEdit(field);
+    }
+    select(-1);
+    m_recordShown = false;
+    m_session.forgetRecords();
     if (!askPassword())
         return; // three wrong tries: the program has ended
+    // Read again as at a start; nothing is selected until a row is chosen.
+    loadRecords();
+    updateImportAction();
     m_locked = false;
     showLoaded();
-    if (settingsShown && m_settings)
-        m_settings->show();
+    if (m_settings) {
+        m_settings->restoreStoredPassword();
+        m_settings->setVisible(settingsShown);
+    }
     m_idle->timer.start();
     diskSettled(); // a change that came while locked
 }

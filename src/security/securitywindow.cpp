@@ -3,8 +3,10 @@
 #include "ansi.h"
 #include "forcedclose.h"
 #include "generator.h"
+#include "secrettext.h"
 #include "session.h"
 #include "settings.h"
+#include "strongstore.h"
 #include "windowicon.h"
 
 #include <QCheckBox>
@@ -215,6 +217,27 @@ void SecurityWindow::showStoredScope() {
 void SecurityWindow::setPassword(const QByteArray &password) {
     m_passwordEdit->setText(Ansi::toUnicode(password));
     m_passwordEdit->selectAll();
+}
+
+void SecurityWindow::forgetStoredPassword() {
+    const QByteArray key = m_session.key();
+    QByteArray shown = Ansi::fromUnicode(m_passwordEdit->text());
+    const bool stored = !key.isEmpty() && key != kUnsetPassword && shown == key;
+    Strong::Wipe(shown);
+    if (!stored)
+        return;
+    // Quietly: the choices beside the box stay as they are.
+    const QSignalBlocker quiet(m_passwordEdit);
+    WipeLineEdit(m_passwordEdit);
+    m_refillAfterLock = true;
+}
+
+void SecurityWindow::restoreStoredPassword() {
+    if (!m_refillAfterLock)
+        return;
+    m_refillAfterLock = false;
+    const QSignalBlocker quiet(m_passwordEdit);
+    setPassword(m_session.key());
 }
 
 void SecurityWindow::showStored() {

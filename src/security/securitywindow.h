@@ -30,6 +30,10 @@ public:
     void showStored();
     // Whether showStored has run for this window.
     bool filled() const { return m_filled; }
+    // The window locks: a box showing the stored password lets go of it
+    // (typed text stays), and after the unlock it shows it again.
+    void forgetStoredPassword();
+    void restoreStoredPassword();
 
 signals:
     // New settings are stored and in force.
@@ -94,4 +98,5 @@ private:
     UiHooks m_hooks;
     bool m_filled = false;
     bool m_boxWasEmpty = true;
+    bool m_refillAfterLock = false;
 };

@@ -82,6 +82,12 @@ QString StrongStoreText(Strong::Status status, const QString &path) {
     return {};
 }
 
+QString UnopenableText(const Session &session) {
+    if (session.settingsUnreadable())
+        return UnreadableSettingsText(session.paths().config());
+    return StrongStoreText(session.strongStatus(), session.paths().strongStore());
+}
+
 QString UntrustedFolderText(const Platform::Untrusted &untrusted) {
     using Kind = Platform::Untrusted::Kind;
     const QString path = Shown(untrusted.path);

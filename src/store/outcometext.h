@@ -25,6 +25,10 @@ OutcomeText SessionOutcomeText(SessionStatus status, const Session &session);
 // only in part (Damaged).
 QString StrongStoreText(Strong::Status status, const QString &path);
 
+// Why an unlock found the records out of any password's reach: the settings
+// could not be read again, or the strong store can not be opened.
+QString UnopenableText(const Session &session);
+
 // The records' folder is not this user's alone.
 QString UntrustedFolderText(const Platform::Untrusted &untrusted);
 // The settings file is there but can not be read.

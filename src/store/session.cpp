@@ -60,6 +60,8 @@ void Session::recover() {
 }
 
 void Session::takeSettings(const ParsedSettings &settings) {
+    if (settings.password != m_settings.password)
+        m_passwordConfirmed = false;
     m_settings = settings;
     m_scope = settings.scope;
     // Under None the stored password means nothing and is not held.
@@ -78,6 +80,7 @@ SettingsStatus Session::readSettings() {
         return status;
     // No settings: no password, the database file.
     takeSettings(status == SettingsStatus::Ok ? ParseSettingsLine(line) : ParsedSettings{});
+    Strong::Wipe(line); // it holds the master password
     return status;
 }
 
@@ -118,8 +121,18 @@ StoreStatus Session::loadStrong(const QByteArray *passphrase) {
 }
 
 Session::Unlock Session::unlock(const QString &typed) {
-    if (m_scope != Scope::Strong)
-        return Ansi::fromUnicode(typed) == m_key ? Unlock::Opened : Unlock::WrongPassword;
+    // After a lock the password is known again only from the settings file
+    // (which may have changed meanwhile).
+    if (m_forgotten && readSettings() == SettingsStatus::ReadFailed)
+        return Unlock::Unopenable;
+    if (m_scope != Scope::Strong) {
+        QByteArray given = Ansi::fromUnicode(typed);
+        const bool right = given == m_key;
+        Strong::Wipe(given);
+        m_forgotten = m_forgotten && !right;
+        m_passwordConfirmed = m_passwordConfirmed || right;
+        return right ? Unlock::Opened : Unlock::WrongPassword;
+    }
     QByteArray passphrase = Strong::PassphraseBytes(typed);
     m_records = RecordList();
     const StoreStatus status = loadStrong(&passphrase);
@@ -127,15 +140,27 @@ Session::Unlock Session::unlock(const QString &typed) {
     m_readable = status == StoreStatus::Ok;
     m_unlocked = status;
     recordsChanged();
-    if (status == StoreStatus::Ok || status == StoreStatus::Damaged)
+    if (status == StoreStatus::Ok || status == StoreStatus::Damaged) {
+        m_forgotten = false;
+        m_passwordConfirmed = true;
         return Unlock::Opened;
+    }
     return m_strongStatus == Strong::Status::WrongPassword ? Unlock::WrongPassword
                                                            : Unlock::Unopenable;
 }
 
 void Session::forgetRecords() {
+    // Lists that share a block zero it once the last of them lets it go.
     m_records.wipe();
+    m_spare.wipe();
+    m_prefetched.reset();
+    m_unlocked.reset();
     m_strong.clear();
+    // The key is shared with the settings it came from: both let go of it.
+    Strong::Wipe(m_settings.password);
+    Strong::Wipe(m_key);
+    m_readable = false;
+    m_forgotten = true;
     recordsChanged();
 }
 
@@ -367,6 +392,7 @@ SessionStatus Session::applySettings(const QByteArray &settingsLine, const QByte
         return SessionStatus::UnsafeRecord;
     }
     takeSettings(ParseSettingsLine(settingsLine));
+    m_passwordConfirmed = true; // given in the settings window
     // The keys of the store the records are in now, or none.
     if (m_scope != Scope::Strong)
         m_strong.clear();

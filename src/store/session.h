@@ -73,6 +73,7 @@ public:
     // still as it was. The strong store is read by the unlock instead.
     void prefetchStore();
 
+    bool settingsUnreadable() const { return m_settingsUnreadable; }
     // The settings as read or last accepted.
     Scope scope() const { return m_scope; }
     const ParsedSettings &settings() const { return m_settings; }
@@ -88,9 +89,13 @@ public:
     Unlock unlock(const QString &typed);
     // What the last open of the strong store found (Ok under the other protections).
     Strong::Status strongStatus() const { return m_strongStatus; }
-    // The window locked: the records, and the strong store's keys, leave
-    // memory until the next unlock.
+    // The window locked: the records, the master password and the strong
+    // store's keys leave memory (zeroed) until the next unlock, which reads
+    // the settings again; the records are read again by the load after it.
     void forgetRecords();
+    // Whether the master password in force was given here, at a prompt or in
+    // the settings window: a reload asks again only when it was not.
+    bool passwordConfirmed() const { return m_passwordConfirmed; }
     // The keys of the strong store, while it is open.
     Strong::Keys &strongKeys() { return m_strong; }
 
@@ -142,6 +147,8 @@ private:
     bool m_readable = true;
     bool m_otherKey = false;
     bool m_settingsUnreadable = false;
+    bool m_forgotten = false;
+    bool m_passwordConfirmed = false;
     Platform::Untrusted m_untrusted;
     Strong::Keys m_strong;
     Strong::Status m_strongStatus = Strong::Status::Ok;

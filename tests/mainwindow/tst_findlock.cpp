@@ -1,8 +1,10 @@
 #include "../common/guiharness.h"
 
+#include "csvimportwindow.h"
 #include "idlewatch.h"
 #include "recordfind.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 
 // The find line under the list, and the lock after a while without input.
@@ -96,15 +98,27 @@ void TestFindLock::idleWindowLocks_data() {
     QTest::addColumn<QStringList>("answers");
     QTest::addColumn<bool>("ends");
     QTest::addColumn<QString>("locker"); // a screen locker's D-Bus interface, or the idle wait
-    QTest::newRow("program only, right password") << 2 << QStringList{"key7"} << false << "";
-    QTest::newRow("program and records, wrong then right")
-        << 1 << QStringList{"x", "key7"} << false << "";
-    QTest::newRow("three wrong tries") << 2 << QStringList{"a", "b", "c"} << true << "";
-    QTest::newRow("no password: never locks") << 0 << QStringList{} << false << "";
+    // What is open when the lock is due: a real message box, the settings
+    // window showing the stored password, the CSV preview, a stored record
+    // shown in the fields, or only text typed into them.
+    QTest::addColumn<QString>("open");
+    QTest::newRow("program only, right password")
+        << 2 << QStringList{"key7"} << false << "" << "typed";
+    // The password is compared whole: one that only begins or ends like it
+    // is another password.
+    QTest::newRow("program and records, near misses then right")
+        << 1 << QStringList{"key7x", "key", "key7"} << false << "" << "typed";
+    QTest::newRow("three wrong tries") << 2 << QStringList{"a", "b", "c"} << true << "" << "typed";
+    QTest::newRow("no password: never locks") << 0 << QStringList{} << false << "" << "typed";
+    QTest::newRow("a message box up") << 2 << QStringList{"key7"} << false << "" << "message";
+    QTest::newRow("the settings window up") << 2 << QStringList{"key7"} << false << ""
+                                            << "settings";
+    QTest::newRow("the CSV preview up") << 1 << QStringList{"key7"} << false << "" << "preview";
+    QTest::newRow("a record shown") << 1 << QStringList{"key7"} << false << "" << "shown";
     QTest::newRow("freedesktop screen locker")
-        << 2 << QStringList{"key7"} << false << "org.freedesktop.ScreenSaver";
+        << 2 << QStringList{"key7"} << false << "org.freedesktop.ScreenSaver" << "message";
     QTest::newRow("GNOME screen locker")
-        << 1 << QStringList{"key7"} << false << "org.gnome.ScreenSaver";
+        << 1 << QStringList{"key7"} << false << "org.gnome.ScreenSaver" << "typed";
 }
 
 void TestFindLock::idleWindowLocks() {
@@ -112,6 +126,7 @@ void TestFindLock::idleWindowLocks() {
     QFETCH(QStringList, answers);
     QFETCH(bool, ends);
     QFETCH(QString, locker);
+    QFETCH(QString, open);
     if (!locker.isEmpty() && qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
         QSKIP("no session bus (run under dbus-run-session)");
     Harness h(true);
@@ -120,27 +135,25 @@ void TestFindLock::idleWindowLocks() {
              StoreStatus::Ok);
     MainWindow &w = h.start(scope ? QStringList{"key7"} : QStringList{});
     h.fill({"typed", "not", "stored"});
+    if (open == "shown")
+        h.clickRow(0);
+    const QStringList fieldsBefore = h.fields();
+    QLineEdit *settingsBox = nullptr;
+    if (open == "settings")
+        settingsBox = part<QLineEdit>(openSettings(w), "passwordEdit");
+    if (open == "preview") {
+        const QString csv = h.folders.paths.programFolder + "/in.csv";
+        writeBytes(csv, "name,login_username,login_password\r\nnew,u,p\r\n");
+        h.chosenFiles = {csv};
+        w.importCsv();
+        QTRY_VERIFY(w.csvImportWindow() && w.csvImportWindow()->isVisible());
+    }
     const auto before = snapshot(h.folders);
-    if (locker.isEmpty()) {
-        // The five minutes, shortened.
-        w.idleWatch()->timer.setInterval(100);
-        w.idleWatch()->timer.start();
-    } else {
-        // The desktop's locker says the screen is locked.
-        QString path = '/' + locker;
-        path.replace('.', '/');
-        QProcess::startDetached("dbus-send", {"--session", "--type=signal", path,
-                                              locker + ".ActiveChanged", "boolean:true"});
-    }
-    if (scope == 0) {
-        QTest::qWait(400);
-        QVERIFY(!w.locked());
-        QVERIFY(w.isVisible());
-        return;
-    }
     // The prompt runs its own loop: what the locked window looks like is
     // seen from a timer, which then lets the answers go.
-    bool sawLocked = false, wroteNothing = false;
+    bool sawLocked = false, wroteNothing = false, heldNothing = false, onlyThePrompt = false;
+    bool boxReturned = false, boxUpAtTheLock = false, lockedInTime = false;
+    QElapsedTimer sinceDue;
     QTimer look;
     look.setInterval(0);
     QObject::connect(&look, &QTimer::timeout, [&] {
@@ -148,20 +161,84 @@ void TestFindLock::idleWindowLocks() {
             sawLocked)
             return;
         sawLocked = w.locked() && !w.isVisible();
+        boxUpAtTheLock = !boxReturned; // the box's command is still waiting on it
+        lockedInTime = sinceDue.isValid() && sinceDue.elapsed() < 3000;
         wroteNothing = snapshot(h.folders) == before;
+        // No record, no password and no stored text left to read.
+        heldNothing = w.records().isEmpty() && w.session().key().isEmpty() &&
+                      w.session().settings().password.isEmpty() &&
+                      (!settingsBox || settingsBox->text().isEmpty()) &&
+                      (open != "shown" || h.fields().join("").isEmpty());
+        onlyThePrompt = QApplication::activeModalWidget() == w.passwordPrompt() &&
+                        !(w.csvImportWindow() && w.csvImportWindow()->isVisible()) &&
+                        !(w.securityWindow() && w.securityWindow()->isVisible());
         h.promptEntries = answers;
     });
     look.start();
+    // A box that waits on the user until it is answered, as a real one does;
+    // the lock comes while it is up (the test waits inside the box's loop).
+    if (open == "message") {
+        h.realMessages = true;
+        QTimer::singleShot(0, &w, [&] {
+            w.replaceSelected(); // "Nothing was replaced: no record is selected."
+            boxReturned = true;
+        });
+    }
+    // A lock that never comes must fail the test, not leave the box up for ever.
+    QTimer::singleShot(8000, &w, [&] {
+        if (auto *box = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            box && box != w.passwordPrompt())
+            box->reject();
+    });
+    QTimer::singleShot(150, &w, [&] {
+        QVERIFY(open != "message" || QApplication::activeModalWidget());
+        sinceDue.start();
+        if (locker.isEmpty()) {
+            // The five minutes, shortened.
+            w.idleWatch()->timer.setInterval(100);
+            w.idleWatch()->timer.start();
+        } else {
+            // The desktop's locker says the screen is locked.
+            QString path = '/' + locker;
+            path.replace('.', '/');
+            QProcess::startDetached("dbus-send", {"--session", "--type=signal", path,
+                                                  locker + ".ActiveChanged", "boolean:true"});
+        }
+    });
+    QTest::qWait(200);
+    if (scope == 0) {
+        QTest::qWait(400);
+        QVERIFY(!w.locked());
+        QVERIFY(w.isVisible());
+        return;
+    }
     QTRY_VERIFY(sawLocked);
     QVERIFY(wroteNothing);
+    QVERIFY(heldNothing);
+    QVERIFY(onlyThePrompt);
+    QVERIFY(open != "message" || boxUpAtTheLock);
+    QVERIFY(lockedInTime);
     if (ends) {
         QTRY_COMPARE(h.ended, 1);
         return;
     }
     QTRY_VERIFY(!w.locked());
+    QCOMPARE(h.promptsAnswered, 1 + int(answers.size()));
     QVERIFY(w.isVisible());
-    QCOMPARE(fieldEdit(w, 0)->text(), QStringLiteral("typed")); // what was typed is back
+    // What was typed is back, a stored record shown is not; the records are
+    // read again, and with none selected only Add is offered.
+    const QStringList emptied{"", "", "", "", ""};
+    QCOMPARE(h.fields(), open == "shown" ? emptied : fieldsBefore);
     QCOMPARE(h.names().size(), 4);
+    QCOMPARE(h.commands(), open == "shown" ? QString() : QStringLiteral("add"));
+    if (open == "message")
+        QTRY_VERIFY(boxReturned); // answered as OK: nothing more happened
+    if (open == "settings") {
+        QVERIFY(w.securityWindow()->isVisible());
+        QCOMPARE(settingsBox->text(), QStringLiteral("key7"));
+    }
+    QVERIFY(!w.csvImportWindow() || !w.csvImportWindow()->isVisible());
+    QCOMPARE(snapshot(h.folders), before);
 }
 
 QTEST_MAIN(TestFindLock)

@@ -3,10 +3,74 @@
 #include "ansi.h"
 #include "recordfind.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
+
+namespace {
+
+// Paints each row's service name itself and zeroes the text it made for it
+// (and for its shortened form): the names painted leave no copies in freed
+// memory, which a lock would otherwise leave behind.
+class ServiceNameDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override {
+        const QWidget *widget = option.widget;
+        const QStyle *style = widget ? widget->style() : QApplication::style();
+        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &option, painter, widget);
+        const bool selected = option.state & QStyle::State_Selected;
+        const QPalette::ColorGroup group =
+            option.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
+        const QRect room = option.rect.adjusted(kMargin, 0, -kMargin, 0);
+        QString name = index.data().toString();
+        QString shown = option.fontMetrics.elidedText(name, Qt::ElideRight, room.width());
+        painter->save();
+        painter->setFont(option.font);
+        painter->setPen(
+            option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->drawText(room, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
+        painter->restore();
+        if (option.state & QStyle::State_HasFocus) {
+            QStyleOptionFocusRect focus;
+            focus.QStyleOption::operator=(option);
+            focus.backgroundColor = option.palette.color(
+                group, selected ? QPalette::Highlight : QPalette::Window);
+            style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
+        }
+        // The shortened form is often the name itself, sharing its buffer.
+        if (shown.constData() == name.constData())
+            shown = QString();
+        zero(shown);
+        zero(name);
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const override {
+        // Every row is one line of the list's font: measured on a sample.
+        QStyleOptionViewItem sample = option;
+        sample.text = QStringLiteral("Xg");
+        sample.features |= QStyleOptionViewItem::HasDisplay;
+        const QWidget *widget = option.widget;
+        const QStyle *style = widget ? widget->style() : QApplication::style();
+        return style->sizeFromContents(QStyle::CT_ItemViewItem, &sample, QSize(), widget);
+    }
+
+private:
+    static constexpr int kMargin = 3;
+
+    static void zero(QString &text) {
+        if (text.isDetached())
+            text.fill(QChar());
+    }
+};
+
+} // namespace
 
 int ServiceNames::rowCount(const QModelIndex &parent) const {
     if (parent.isValid())
@@ -121,6 +185,7 @@ int ServiceNames::rowOf(qsizetype record) const {
 }
 
 ServiceList::ServiceList(QWidget *parent) : QListView(parent) {
+    setItemDelegate(new ServiceNameDelegate(this));
     setUniformItemSizes(true); // rows are measured once, not once per record
     // The view places its rows a few thousand at a time between events: a row
     // in or out of a million answers at once, not after every row is placed.

@@ -59,9 +59,11 @@ void PasswordPrompt::focusPassword() {
 void PasswordPrompt::check() {
     if (!isVisible())
         return;
-    const QString typed = m_passwordEdit->text();
+    QString typed = m_passwordEdit->text();
     m_passwordEdit->clear();
     const Verdict verdict = m_check ? m_check(typed) : Verdict::Wrong;
+    // The box has let go of it: this is the last copy, zeroed in place.
+    typed.fill(QChar());
     if (verdict == Verdict::Right) {
         accept();
         return;

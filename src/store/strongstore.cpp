@@ -140,7 +140,12 @@ void Wipe(QByteArray &secret) {
 }
 
 QByteArray PassphraseBytes(const QString &typed) {
-    return typed.normalized(QString::NormalizationForm_C).toUtf8();
+    QString normal = typed.normalized(QString::NormalizationForm_C);
+    QByteArray bytes = normal.toUtf8();
+    // A normal form of its own is one more copy of the passphrase.
+    if (normal.constData() != typed.constData() && normal.isDetached())
+        normal.fill(QChar());
+    return bytes;
 }
 
 namespace {

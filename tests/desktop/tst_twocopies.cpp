@@ -1,61 +1,17 @@
-#include "../common/testfolders.h"
+#include "../common/realprogram.h"
 
-#include <QElapsedTimer>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QtTest>
 
 // Real copies of the program on one program folder, on an X server of their
 // own (see run-under-xvfb.sh), driven and read with xdotool as a user would.
 
 namespace {
 
-QStringList windowsOf(qint64 pid, const QString &name = QString()) {
-    QStringList args{"search", "--all", "--onlyvisible", "--pid", QString::number(pid)};
-    if (!name.isEmpty())
-        args << "--name" << name;
-    QProcess xdotool;
-    xdotool.start("xdotool", args);
-    xdotool.waitForFinished(5000);
-    return QString::fromLatin1(xdotool.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-}
-
-// Waits for a visible window of the process, optionally by its title.
-QStringList waitForWindow(qint64 pid, const QString &name = QString(), int ms = 20000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        const QStringList found = windowsOf(pid, name);
-        if (!found.isEmpty())
-            return found;
-        QTest::qWait(100);
-    }
-    return {};
-}
-
 // The built program in a program folder of its own, beside its records.
 void install(const TestFolders &f, const QList<QByteArray> &records) {
-    QVERIFY(QFile::copy(QStringLiteral(VARNLOCK_PATH), f.paths.programFolder + "/varnlock"));
-    QVERIFY(Platform::createHiddenFolder(f.paths.dataFolder()));
+    installProgram(f);
     writeBytes(f.paths.database(), storeBytes(records));
 }
-
-// A copy of the program in the test's program folder, started.
-struct Copy {
-    QProcess process;
-
-    explicit Copy(const TestFolders &f) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TMPDIR", f.paths.tempFolder);
-        process.setProcessEnvironment(env);
-        process.start(f.paths.programFolder + "/varnlock", {});
-    }
-    ~Copy() {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-    qint64 pid() const { return process.processId(); }
-};
 
 } // namespace
 

@@ -152,10 +152,13 @@ int ImportCsv(Session &session, const QString &path) {
     }
     std::printf("Read %s as a %s export: %s\n", qPrintable(QDir::toNativeSeparators(path)),
                 qPrintable(plan.layout.format), qPrintable(plan.layout.describe()));
+    if (const QStringList leftOut = plan.layout.leftOut(); !leftOut.isEmpty())
+        std::printf("Not carried into the records: %s\n",
+                    qPrintable(leftOut.join(QStringLiteral(", "))));
     for (const CsvImportRow &row : plan.rows)
-        if (row.outcome == CsvImportRow::Outcome::Refused)
-            std::printf("line %lld: refused: %s\n", static_cast<long long>(row.line),
-                        qPrintable(row.reason));
+        if (row.outcome != CsvImportRow::Outcome::New)
+            std::printf("line %lld: %s\n", static_cast<long long>(row.line),
+                        qPrintable(row.describe()));
     const QList<QByteArray> records = plan.newRecords();
     const qsizetype identical = plan.count(CsvImportRow::Outcome::Identical);
     const qsizetype refused = plan.count(CsvImportRow::Outcome::Refused);
@@ -169,7 +172,7 @@ int ImportCsv(Session &session, const QString &path) {
             return 1;
         }
     }
-    std::printf("Added %lld, skipped %lld already stored, refused %lld.\n",
+    std::printf("Added %lld, skipped %lld already stored or repeated, refused %lld.\n",
                 static_cast<long long>(records.size()), static_cast<long long>(identical),
                 static_cast<long long>(refused));
     return records.isEmpty() && (refused > 0 || identical == 0) ? 1 : 0;

@@ -1,3 +1,4 @@
+#include "commandline.h"
 #include "csvcommand.h"
 #include "instance.h"
 #include "mainwindow.h"
@@ -9,7 +10,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -40,16 +40,20 @@ void ReportStartUpAndQuit(const QElapsedTimer &sinceSplashClosed) {
 int main(int argc, char *argv[]) {
     // Before anything is read: no other process may look into this one.
     Platform::protectProcessMemory();
-    // The CSV commands run without a window, and so without a display.
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--import-csv") == 0 ||
-            std::strcmp(argv[i], "--export-csv") == 0) {
-            QCoreApplication app(argc, argv);
-            return *RunCsvCommand(
-                QCoreApplication::arguments(),
-                StorePaths::forExecutableFolder(QCoreApplication::applicationDirPath()));
-        }
+    // The help, the version, a refusal and the CSV commands need no window,
+    // and so no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine request = ReadCommandLine(arguments);
+    if (request.kind == CommandLine::Kind::Csv) {
+        QCoreApplication app(argc, argv);
+        return *RunCsvCommand(
+            QCoreApplication::arguments(),
+            StorePaths::forExecutableFolder(QCoreApplication::applicationDirPath()));
     }
+    if (request.kind != CommandLine::Kind::Window)
+        return AnswerCommandLine(request);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Varnlock"));
     QApplication::setDesktopFileName(QStringLiteral("org.example.varnlock"));

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -51,15 +52,7 @@ public:
         case 3:
             return row.text[2].isEmpty() ? QString() : QStringLiteral("*");
         case 6:
-            switch (row.outcome) {
-            case CsvImportRow::Outcome::New:
-                return QStringLiteral("new");
-            case CsvImportRow::Outcome::Identical:
-                return QStringLiteral("skipped: identical to a stored record");
-            case CsvImportRow::Outcome::Refused:
-                return QStringLiteral("refused: ") + row.reason;
-            }
-            return {};
+            return row.describe();
         default:
             return row.text[index.column() - 1];
         }
@@ -106,7 +99,9 @@ CsvImportWindow::CsvImportWindow(const QString &path, const RecordList &stored,
         emit importRequested(records);
     });
     connect(cancel, &QPushButton::clicked, this, &QDialog::close);
-    resize(900, 420);
+    // Within the screen, whatever its size and the font's.
+    const QRect screen = this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1280, 800);
+    resize(std::min(900, screen.width() * 9 / 10), std::min(420, screen.height() * 9 / 10));
 
     if (!m_file.open(QIODevice::ReadOnly)) {
         m_done = true;
@@ -154,17 +149,27 @@ void CsvImportWindow::showPlan() {
     }
     m_progress->hide();
     using Outcome = CsvImportRow::Outcome;
+    const QStringList leftOut = m_plan.layout.leftOut();
     m_summary->setText(
-        QStringLiteral("%1, read as a %2 export (%3).\n%4 new, %5 identical to a stored record "
-                       "(skipped), %6 refused. Import adds the new ones; Cancel changes nothing.")
-            .arg(name, m_plan.layout.format, m_plan.layout.describe())
+        QStringLiteral("%1, read as a %2 export (%3).%4\n%5 new, %6 identical to a stored record "
+                       "or an earlier row (skipped), %7 refused. Import adds the new ones; Cancel "
+                       "changes nothing.")
+            .arg(name, m_plan.layout.format, m_plan.layout.describe(),
+                 leftOut.isEmpty() ? QString()
+                                   : QStringLiteral(" Not carried into the records: %1.")
+                                         .arg(leftOut.join(QStringLiteral(", "))))
             .arg(m_plan.count(Outcome::New))
             .arg(m_plan.count(Outcome::Identical))
             .arg(m_plan.count(Outcome::Refused)));
     m_model->setRows(&m_plan.rows);
-    // The outcome, last, takes the room a reason needs.
-    for (int column = 0; column < 6; ++column)
+    // The outcome, last, takes the room a reason needs; no column takes more
+    // than a share of the screen, so the window fits on it at any font size.
+    const QScreen *screen = this->screen();
+    const int room = screen ? screen->availableGeometry().width() : 1280;
+    for (int column = 0; column < 6; ++column) {
         m_rows->resizeColumnToContents(column);
+        m_rows->setColumnWidth(column, std::min(m_rows->columnWidth(column), room / 6));
+    }
     m_importButton->setEnabled(m_plan.count(Outcome::New) > 0);
     if (m_importButton->isEnabled())
         m_importButton->setFocus();

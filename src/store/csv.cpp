@@ -229,6 +229,28 @@ QString CsvLayout::describe() const {
     return parts.join(QStringLiteral(", "));
 }
 
+QStringList CsvLayout::leftOut() const {
+    QStringList out;
+    for (qsizetype i = 0; i < headers.size(); ++i)
+        if (std::find(std::begin(column), std::end(column), int(i)) == std::end(column) &&
+            !headers[i].isEmpty())
+            out << headers[i];
+    return out;
+}
+
+QString CsvImportRow::describe() const {
+    switch (outcome) {
+    case Outcome::New:
+        return QStringLiteral("new");
+    case Outcome::Identical:
+        return sameAs > 0 ? QStringLiteral("skipped: identical to line %1 of this file").arg(sameAs)
+                          : QStringLiteral("skipped: identical to a stored record");
+    case Outcome::Refused:
+        break;
+    }
+    return QStringLiteral("refused: ") + reason;
+}
+
 CsvLayout RecogniseCsvHeader(const QList<QByteArray> &header) {
     CsvLayout layout;
     QList<QByteArray> names;
@@ -348,12 +370,14 @@ bool CsvImportPlanner::step(qsizetype rows) {
         if (!m_keepText)
             for (QString &text : item.text)
                 text = QString();
-        if (m_stored.contains(item.record) || m_seen.contains(item.record)) {
+        const auto earlier = m_seen.constFind(item.record);
+        if (m_stored.contains(item.record) || earlier != m_seen.cend()) {
             item.outcome = CsvImportRow::Outcome::Identical;
+            item.sameAs = m_stored.contains(item.record) ? 0 : *earlier;
             item.record.clear();
             continue;
         }
-        m_seen.insert(item.record);
+        m_seen.insert(item.record, item.line);
         item.outcome = CsvImportRow::Outcome::New;
     }
     return true;

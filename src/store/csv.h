@@ -6,7 +6,7 @@
 #include <QByteArray>
 #include <QIODevice>
 #include <QList>
-#include <QSet>
+#include <QHash>
 #include <QString>
 
 #include <functional>
@@ -61,6 +61,9 @@ struct CsvLayout {
     // "Title → Service, Username → Username, ...": how the preview and the
     // command line say what goes where.
     QString describe() const;
+    // The header's columns that go nowhere (a one-time code, a group, custom
+    // fields): named, so nothing is dropped without a word.
+    QStringList leftOut() const;
 };
 
 // The layout a header line names, or an empty format when it is not one
@@ -74,8 +77,11 @@ struct CsvImportRow {
     qint64 line = 0;
     Outcome outcome = Outcome::Refused;
     QString reason;    // why a row is refused
+    qint64 sameAs = 0; // Identical: the earlier line of the file it repeats; 0 a stored record
     QString text[5];   // the five fields as read, for the preview
     QByteArray record; // the record line to store, for a new one
+    // "new", "skipped: identical to line 3 of this file", "refused: ...".
+    QString describe() const;
 };
 
 struct CsvImportPlan {
@@ -112,7 +118,7 @@ private:
     RecordList m_stored;
     std::function<bool(QByteArrayView)> m_storable;
     CsvImportPlan m_plan;
-    QSet<QByteArray> m_seen;
+    QHash<QByteArray, qint64> m_seen; // each new record, by the line it came from
     bool m_keepText = true;
     bool m_headerRead = false;
     bool m_done = false;

@@ -60,6 +60,7 @@ class TestApp : public QObject {
 private slots:
     void splashClicks();
     void csvCommands();
+    void answersWithoutADisplay();
 };
 
 void TestApp::splashClicks() {
@@ -124,7 +125,10 @@ void TestApp::csvCommands() {
     run = runProgram(f, {"--import-csv", keepass}, "wrong\nkey7\n");
     QCOMPARE(run.code, 0);
     QVERIFY2(run.out.contains("line 5: refused: the Service holds"), qPrintable(run.out));
-    QVERIFY(run.out.contains("Added 1, skipped 1 already stored, refused 1."));
+    QVERIFY(run.out.contains("line 4: skipped: identical to a stored record"));
+    QVERIFY(run.out.contains("Not carried into the records: Group, TOTP, Icon, Last Modified, "
+                             "Created\n"));
+    QVERIFY(run.out.contains("Added 1, skipped 1 already stored or repeated, refused 1."));
     const QByteArray mail =
         "Mail:!ann@example.org:!p4ss, with comma:!two lines:!https://mail.example.org/";
     QCOMPARE(fileBytes(f.paths.database()), storeBytes({bank, mail}));
@@ -144,6 +148,35 @@ void TestApp::csvCommands() {
     QVERIFY2(run.err.contains("exists already"), qPrintable(run.err));
     QCOMPARE(fileBytes(out), exported);
     QCOMPARE(QDir(f.root.path()).entryList(QDir::Files), (QStringList{"bad.csv", "out.csv"}));
+}
+
+void TestApp::answersWithoutADisplay() {
+    // The help, the version and a wrong command line are answered on the
+    // terminal, with no display and no window, and touch no file.
+    TestFolders f;
+    QVERIFY(QFile::copy(VARNLOCK_PATH, f.paths.programFolder + "/varnlock"));
+    const auto before = snapshot(f);
+    const struct {
+        QStringList args;
+        int code;
+        const char *out; // the start of standard output
+        const char *err; // a part of standard error
+    } rows[] = {
+        {{"--help"}, 0, "Usage: varnlock [OPTION]", ""},
+        {{"-h"}, 0, "Usage: varnlock [OPTION]", ""},
+        {{"--version"}, 0, "varnlock 1.0\n", ""},
+        {{"-V"}, 0, "varnlock 1.0\n", ""},
+        {{"--bogus"}, 2, "", "varnlock: unknown option --bogus\nUsage: varnlock"},
+        {{"-platform", "offscreen", "extra"}, 2, "", "takes no file or other argument (extra)"},
+    };
+    for (const auto &row : rows) {
+        const Run run = runProgram(f, row.args);
+        const QString said = row.args.join(' ') + ": " + run.out + run.err;
+        QVERIFY2(run.code == row.code, qPrintable(said));
+        QVERIFY2(run.out.left(qsizetype(qstrlen(row.out))) == QLatin1String(row.out), qPrintable(said));
+        QVERIFY2(run.err.contains(QLatin1String(row.err)), qPrintable(said));
+    }
+    QCOMPARE(snapshot(f), before);
 }
 
 QTEST_MAIN(TestApp)

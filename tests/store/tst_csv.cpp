@@ -126,44 +126,52 @@ void TestCsv::hugeRowIsRefusedUnread() {
 void TestCsv::eachProgramsExport_data() {
     // Each sample, named for the program whose export it copies, read with
     // one record stored already ("Bank", as the KeePassXC sample holds it):
-    // for each row its line, then "new" and the record, "identical", or
-    // "refused" and the start of the reason.
+    // the columns it carries nowhere, then for each row its line, then "new"
+    // and the record, or what the preview says of it.
+    QTest::addColumn<QStringList>("leftOut");
     QTest::addColumn<QList<QByteArray>>("rows");
-    QTest::newRow("KeePassXC") << QList<QByteArray>{
+    QTest::newRow("KeePassXC") << QStringList{"Group", "TOTP", "Icon", "Last Modified", "Created"}
+                               << QList<QByteArray>{
         "2 new Mail:!ann@example.org:!p4ss, with comma:!two lines:!https://mail.example.org/",
-        "4 identical", "5 refused the Service holds \"\xC5\x81\""};
-    QTest::newRow("Bitwarden") << QList<QByteArray>{
+        "4 skipped: identical to a stored record", "5 refused: the Service holds \"\xC5\x81\""};
+    QTest::newRow("Bitwarden") << QStringList{"folder", "favorite", "type", "fields", "reprompt",
+                                              "login_totp"}
+                               << QList<QByteArray>{
         "2 new Forum:!bob:!hunter2:!:!https://forum.example.net/login",
         "3 new VPN:!bob.w:!S3cret!:!Office VPN, port 443:!vpn.example.com",
-        "4 refused no user name and no password"};
-    QTest::newRow("Firefox") << QList<QByteArray>{
-        "2 refused the Password holds \":!\"",
+        "4 refused: no user name and no password"};
+    QTest::newRow("Firefox") << QStringList{"httpRealm", "formActionOrigin", "guid", "timeCreated",
+                                            "timeLastUsed", "timePasswordChanged"}
+                             << QList<QByteArray>{
+        "2 refused: the Password holds \":!\"",
         "3 new accounts.example.com:!carl@example.com:!Pa55 w\xF6rd:!:!"
         "https://accounts.example.com:8443/login"};
-    QTest::newRow("Chrome") << QList<QByteArray>{
-        "2 new example.com:!dave:!d4ve:!:!https://example.com/login", "3 refused no password",
+    QTest::newRow("Chrome") << QStringList{} << QList<QByteArray>{
+        "2 new example.com:!dave:!d4ve:!:!https://example.com/login", "3 refused: no password",
         "4 new caf\xE9.example:!dave:!\x80"
         "5:!:!https://caf\xE9.example/"};
-    QTest::newRow("generic") << QList<QByteArray>{
-        "2 new Home NAS:!erin:!pw1:!:!/mnt/nas", "4 identical",
-        "5 refused an unreadable line: it is not UTF-8 text"};
+    // A row repeating an earlier one of the same file names that line.
+    QTest::newRow("generic") << QStringList{} << QList<QByteArray>{
+        "2 new Home NAS:!erin:!pw1:!:!/mnt/nas", "4 skipped: identical to line 2 of this file",
+        "5 refused: an unreadable line: it is not UTF-8 text"};
 }
 
 void TestCsv::eachProgramsExport() {
+    QFETCH(QStringList, leftOut);
     QFETCH(QList<QByteArray>, rows);
     const QString format = QString::fromLatin1(QTest::currentDataTag());
     const CsvImportPlan plan =
         planOf(fileBytes(sample(format.toLower() + ".csv")), {"Bank:!ann:!say \"hi\":!:!"});
     QVERIFY2(plan.error.isEmpty(), qPrintable(plan.error));
     QCOMPARE(plan.layout.format, format);
+    QCOMPARE(plan.layout.leftOut(), leftOut);
     QCOMPARE(qsizetype(plan.rows.size()), rows.size());
     for (qsizetype i = 0; i < rows.size(); ++i) {
         const CsvImportRow &row = plan.rows[size_t(i)];
         const bool refused = row.outcome == Outcome::Refused;
         const QByteArray said =
-            QByteArray::number(row.line) + (row.outcome == Outcome::New ? " new " + row.record
-                                            : refused ? " refused " + row.reason.toUtf8()
-                                                      : QByteArray(" identical"));
+            QByteArray::number(row.line) + ' ' +
+            (row.outcome == Outcome::New ? "new " + row.record : row.describe().toUtf8());
         QVERIFY2(refused ? said.startsWith(rows[i]) : said == rows[i], said.constData());
     }
 }

@@ -1,0 +1,87 @@
+#include "commandline.h"
+
+#include <cstdio>
+
+namespace {
+
+// Qt's own options, which any Qt program takes (the window's look, the
+// display); those of the first list take a value after them.
+const QStringList kQtOptionsWithValue{
+    "platform", "platformpluginpath", "platformtheme", "plugin", "display", "geometry",
+    "style",    "stylesheet",         "session",       "name",   "title",   "visual",
+    "qwindowgeometry", "qwindowicon", "qwindowtitle"};
+const QStringList kQtFlags{"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+} // namespace
+
+CommandLine ReadCommandLine(const QStringList &arguments) {
+    CommandLine request;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (argument == "-h" || argument == "--help")
+            return {CommandLine::Kind::Help, {}};
+        if (argument == "-V" || argument == "--version")
+            return {CommandLine::Kind::Version, {}};
+        if (argument == "--import-csv" || argument == "--export-csv") {
+            // The CSV commands read their own arguments.
+            request.kind = CommandLine::Kind::Csv;
+            ++i;
+            continue;
+        }
+        if (argument == "--time-startup")
+            continue;
+        const QString option = argument.startsWith("--") ? argument.mid(2) : argument.mid(1);
+        const QString name = option.section(u'=', 0, 0);
+        if (argument.startsWith(u'-') && kQtOptionsWithValue.contains(name)) {
+            if (!option.contains(u'='))
+                ++i;
+            continue;
+        }
+        if (argument.startsWith(u'-') && kQtFlags.contains(option))
+            continue;
+        return {CommandLine::Kind::Refused,
+                argument.startsWith(u'-')
+                    ? QStringLiteral("unknown option %1").arg(argument)
+                    : QStringLiteral("the window takes no file or other argument (%1)")
+                          .arg(argument)};
+    }
+    return request;
+}
+
+QString UsageText() {
+    return QStringLiteral(
+        "Usage: varnlock [OPTION]\n"
+        "Keeps your passwords in one small window; with no option, the window opens.\n"
+        "\n"
+        "  --import-csv FILE  add the records of a CSV export to the store, without a window\n"
+        "  --export-csv FILE  write every record to a new CSV file, without a window\n"
+        "  -h, --help         show this help and end\n"
+        "  -V, --version      show the version and end\n"
+        "\n"
+        "Where a master password is set, the CSV commands ask for it on the terminal\n"
+        "(or read it from one line of standard input). Exit status: 0 on success, 1 when\n"
+        "the command failed, 2 when the command line was wrong.\n");
+}
+
+QString VersionText() {
+    return QStringLiteral("varnlock %1\n").arg(QStringLiteral(VARNLOCK_VERSION));
+}
+
+int AnswerCommandLine(const CommandLine &request) {
+    switch (request.kind) {
+    case CommandLine::Kind::Help:
+        std::fputs(qPrintable(UsageText()), stdout);
+        return 0;
+    case CommandLine::Kind::Version:
+        std::fputs(qPrintable(VersionText()), stdout);
+        return 0;
+    case CommandLine::Kind::Refused:
+        std::fprintf(stderr, "varnlock: %s\n%s", qPrintable(request.problem),
+                     qPrintable(UsageText()));
+        return 2;
+    case CommandLine::Kind::Window:
+    case CommandLine::Kind::Csv:
+        break;
+    }
+    return 0;
+}

@@ -7,9 +7,9 @@ namespace {
 // Qt's own options, which any Qt program takes (the window's look, the
 // display); those of the first list take a value after them.
 const QStringList kQtOptionsWithValue{
-    "platform", "platformpluginpath", "platformtheme", "plugin", "display", "geometry",
-    "style",    "stylesheet",         "session",       "name",   "title",   "visual",
-    "qwindowgeometry", "qwindowicon", "qwindowtitle"};
+    "platform",        "platformpluginpath", "platformtheme", "plugin", "display", "geometry",
+    "style",           "stylesheet",         "session",       "name",   "title",   "visual",
+    "qwindowgeometry", "qwindowicon",        "qwindowtitle"};
 const QStringList kQtFlags{"reverse", "widgetcount", "nograb", "dograb", "sync"};
 
 } // namespace
@@ -39,11 +39,11 @@ CommandLine ReadCommandLine(const QStringList &arguments) {
         }
         if (argument.startsWith(u'-') && kQtFlags.contains(option))
             continue;
-        return {CommandLine::Kind::Refused,
-                argument.startsWith(u'-')
-                    ? QStringLiteral("unknown option %1").arg(argument)
-                    : QStringLiteral("the window takes no file or other argument (%1)")
-                          .arg(argument)};
+        return {
+            CommandLine::Kind::Refused,
+            argument.startsWith(u'-')
+                ? QStringLiteral("unknown option %1").arg(argument)
+                : QStringLiteral("the window takes no file or other argument (%1)").arg(argument)};
     }
     return request;
 }

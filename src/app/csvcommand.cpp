@@ -103,8 +103,9 @@ bool OpenRecords(Session &session) {
     if (session.scope() == Scope::Strong && session.strongStatus() != Strong::Status::Ok) {
         const QString problem =
             StrongStoreText(session.strongStatus(), session.paths().strongStore());
-        Say(problem.isEmpty() ? QStringLiteral("the records could not be read. Nothing was changed.")
-                              : problem);
+        Say(problem.isEmpty()
+                ? QStringLiteral("the records could not be read. Nothing was changed.")
+                : problem);
         return false;
     }
     switch (loaded) {

@@ -100,7 +100,8 @@ CsvImportWindow::CsvImportWindow(const QString &path, const RecordList &stored,
     });
     connect(cancel, &QPushButton::clicked, this, &QDialog::close);
     // Within the screen, whatever its size and the font's.
-    const QRect screen = this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1280, 800);
+    const QRect screen =
+        this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1280, 800);
     resize(std::min(900, screen.width() * 9 / 10), std::min(420, screen.height() * 9 / 10));
 
     if (!m_file.open(QIODevice::ReadOnly)) {

@@ -191,11 +191,10 @@ void MainWindow::focusPrompt() {
 void MainWindow::tell(const OutcomeText &outcome) {
     if (outcome.text.isEmpty())
         return;
-    const QMessageBox::Icon icon = outcome.severity == OutcomeText::Severity::Critical
-                                       ? QMessageBox::Critical
-                                   : outcome.severity == OutcomeText::Severity::Warning
-                                       ? QMessageBox::Warning
-                                       : QMessageBox::Information;
+    const QMessageBox::Icon icon =
+        outcome.severity == OutcomeText::Severity::Critical  ? QMessageBox::Critical
+        : outcome.severity == OutcomeText::Severity::Warning ? QMessageBox::Warning
+                                                             : QMessageBox::Information;
     m_hooks.message(icon, outcome.title, outcome.text);
 }
 

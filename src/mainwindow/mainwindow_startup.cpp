@@ -63,10 +63,9 @@ bool MainWindow::load() {
     m_listedEarly.reset();
     updateImportAction();
     maskChanged();
-    m_diskWatch = new DiskWatch(paths().dataFolder(),
-                                {paths().config(), paths().database(), paths().copy(),
-                                 paths().strongStore()},
-                                this);
+    m_diskWatch = new DiskWatch(
+        paths().dataFolder(),
+        {paths().config(), paths().database(), paths().copy(), paths().strongStore()}, this);
     connect(m_diskWatch, &DiskWatch::settled, this, [this] { diskSettled(); });
     return true;
 }
@@ -91,9 +90,9 @@ void MainWindow::preload() {
 
 void MainWindow::loadRecords() {
     const StoreStatus loaded = m_session.loadRecords();
-    const QString strongProblem = scope() == Scope::Strong
-                                      ? StrongStoreText(m_session.strongStatus(), paths().strongStore())
-                                      : QString();
+    const QString strongProblem =
+        scope() == Scope::Strong ? StrongStoreText(m_session.strongStatus(), paths().strongStore())
+                                 : QString();
     if (loaded == StoreStatus::OtherKey)
         m_hooks.message(QMessageBox::Warning, kProgramTitle, kOtherKeyText);
     else if (!strongProblem.isEmpty())

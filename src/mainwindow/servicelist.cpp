@@ -40,8 +40,8 @@ public:
         if (option.state & QStyle::State_HasFocus) {
             QStyleOptionFocusRect focus;
             focus.QStyleOption::operator=(option);
-            focus.backgroundColor = option.palette.color(
-                group, selected ? QPalette::Highlight : QPalette::Window);
+            focus.backgroundColor =
+                option.palette.color(group, selected ? QPalette::Highlight : QPalette::Window);
             style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
         }
         // The shortened form is often the name itself, sharing its buffer.

@@ -4,9 +4,9 @@
 #include "recordlist.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QIODevice>
 #include <QList>
-#include <QHash>
 #include <QString>
 
 #include <functional>

@@ -580,8 +580,8 @@ size_t splitRecords(const QByteArray &file, const Header &header,
     const char *data = file.constData();
     for (size_t index = 0; index < good; ++index) {
         const char *plain = data + frames[index] + head;
-        const qsizetype size = qsizetype(qFromLittleEndian<quint32>(data + frames[index])) -
-                               kTagBytes;
+        const qsizetype size =
+            qsizetype(qFromLittleEndian<quint32>(data + frames[index])) - kTagBytes;
         const size_t before = views.size();
         qsizetype at = 0;
         while (at + 4 <= size) {

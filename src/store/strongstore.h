@@ -71,7 +71,7 @@ private:
     unsigned char m_salt[16] = {};
     unsigned char m_fileId[16] = {};
     KdfParams m_params;
-    quint64 m_frames = 0; // the frames the file holds, as this process last read or wrote it
+    quint64 m_frames = 0;  // the frames the file holds, as this process last read or wrote it
     quint16 m_version = 0; // the format of that file
 };
 

@@ -173,7 +173,8 @@ void TestApp::answersWithoutADisplay() {
         const Run run = runProgram(f, row.args);
         const QString said = row.args.join(' ') + ": " + run.out + run.err;
         QVERIFY2(run.code == row.code, qPrintable(said));
-        QVERIFY2(run.out.left(qsizetype(qstrlen(row.out))) == QLatin1String(row.out), qPrintable(said));
+        QVERIFY2(run.out.left(qsizetype(qstrlen(row.out))) == QLatin1String(row.out),
+                 qPrintable(said));
         QVERIFY2(run.err.contains(QLatin1String(row.err)), qPrintable(said));
     }
     QCOMPARE(snapshot(f), before);

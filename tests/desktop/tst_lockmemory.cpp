@@ -39,7 +39,8 @@ bool searchMemory(qint64 pid, const QList<QByteArray> &needles, QStringList &fou
         if (parts.size() < 2 || parts[1].size() < 2 || parts[1][1] != 'w')
             continue;
         const QList<QByteArray> range = parts[0].split('-');
-        const quint64 from = range[0].toULongLong(nullptr, 16), to = range[1].toULongLong(nullptr, 16);
+        const quint64 from = range[0].toULongLong(nullptr, 16),
+                      to = range[1].toULongLong(nullptr, 16);
         QByteArray bytes(qsizetype(to - from), Qt::Uninitialized);
         const ssize_t got = ::pread(mem, bytes.data(), size_t(bytes.size()), off_t(from));
         if (got <= 0)

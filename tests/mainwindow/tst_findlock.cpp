@@ -89,7 +89,33 @@ void TestFindLock::listFollowsEachCommandInPlace() {
             if (part<QLineEdit>(w, "findLine")->text() == before)
                 QCOMPARE(resets.count(), resetsBefore);
         }
+        // The last Add stored a record the text would hide: the line was emptied.
+        QCOMPARE(part<QLineEdit>(w, "findLine")->text(), QString());
         QVERIFY(h.messages.isEmpty());
+    }
+    // The list narrows with each key, and widens again on Backspace and on a
+    // text typed over the last one.
+    Harness h(true);
+    MainWindow &w = h.startWith(kRecords);
+    w.openFind();
+    const std::pair<const char *, QStringList> steps[] = {
+        {"ba", {"Bank"}},
+        {"<bs>", {"Bank", "mail"}},
+        {"=sh", {"shop"}},
+        {"o", {"shop"}},
+        {"<bs>", {"shop"}},
+        {"<bs>", {"Bank", "shop"}},
+        {"<bs>", {"Bank", "mail", "shop", "zeta"}},
+        {"=MAIL", {"mail", "shop"}}};
+    for (const auto &[keys, names] : steps) {
+        QLineEdit *line = part<QLineEdit>(w, "findLine");
+        if (QByteArrayView(keys) == "<bs>")
+            QTest::keyClick(line, Qt::Key_Backspace);
+        else if (keys[0] == '=')
+            find(w, QString::fromLatin1(keys + 1));
+        else
+            QTest::keyClicks(line, QString::fromLatin1(keys));
+        QVERIFY2(h.names() == names, qPrintable(line->text() + ": " + h.names().join(',')));
     }
 }
 
@@ -102,23 +128,31 @@ void TestFindLock::idleWindowLocks_data() {
     // window showing the stored password, the CSV preview, a stored record
     // shown in the fields, or only text typed into them.
     QTest::addColumn<QString>("open");
-    QTest::newRow("program only, right password")
-        << 2 << QStringList{"key7"} << false << "" << "typed";
+    QTest::newRow("program only, right password") << 2 << QStringList{"key7"} << false << ""
+                                                  << "typed";
     // The password is compared whole: one that only begins or ends like it
     // is another password.
     QTest::newRow("program and records, near misses then right")
-        << 1 << QStringList{"key7x", "key", "key7"} << false << "" << "typed";
-    QTest::newRow("three wrong tries") << 2 << QStringList{"a", "b", "c"} << true << "" << "typed";
-    QTest::newRow("no password: never locks") << 0 << QStringList{} << false << "" << "typed";
-    QTest::newRow("a message box up") << 2 << QStringList{"key7"} << false << "" << "message";
+        << 1 << QStringList{"key7x", "key", "key7"} << false << ""
+        << "typed";
+    QTest::newRow("three wrong tries") << 2 << QStringList{"a", "b", "c"} << true << ""
+                                       << "typed";
+    QTest::newRow("no password: never locks") << 0 << QStringList{} << false << ""
+                                              << "typed";
+    QTest::newRow("a message box up") << 2 << QStringList{"key7"} << false << ""
+                                      << "message";
     QTest::newRow("the settings window up") << 2 << QStringList{"key7"} << false << ""
                                             << "settings";
-    QTest::newRow("the CSV preview up") << 1 << QStringList{"key7"} << false << "" << "preview";
-    QTest::newRow("a record shown") << 1 << QStringList{"key7"} << false << "" << "shown";
+    QTest::newRow("the CSV preview up") << 1 << QStringList{"key7"} << false << ""
+                                        << "preview";
+    QTest::newRow("a record shown") << 1 << QStringList{"key7"} << false << ""
+                                    << "shown";
     QTest::newRow("freedesktop screen locker")
-        << 2 << QStringList{"key7"} << false << "org.freedesktop.ScreenSaver" << "message";
+        << 2 << QStringList{"key7"} << false << "org.freedesktop.ScreenSaver"
+        << "message";
     QTest::newRow("GNOME screen locker")
-        << 1 << QStringList{"key7"} << false << "org.gnome.ScreenSaver" << "typed";
+        << 1 << QStringList{"key7"} << false << "org.gnome.ScreenSaver"
+        << "typed";
 }
 
 void TestFindLock::idleWindowLocks() {

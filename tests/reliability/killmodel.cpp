@@ -145,10 +145,9 @@ bool startSession(Session &session, const QList<QByteArray> &passphrases) {
     if (session.readSettings() != SettingsStatus::Ok)
         return false;
     if (session.scope() == Scope::Strong &&
-        std::none_of(passphrases.cbegin(), passphrases.cend(),
-                     [&](const QByteArray &p) {
-                         return session.unlock(QString::fromUtf8(p)) == Session::Unlock::Opened;
-                     }))
+        std::none_of(passphrases.cbegin(), passphrases.cend(), [&](const QByteArray &p) {
+            return session.unlock(QString::fromUtf8(p)) == Session::Unlock::Opened;
+        }))
         return false;
     return session.loadRecords() == StoreStatus::Ok;
 }

@@ -378,9 +378,9 @@ void TestSecurity::strongProtectionEndToEnd() {
     // next command.
     Strong::Keys theirs;
     Strong::Opened opened;
-    QCOMPARE(Strong::Open(h.paths().strongStore(), Strong::PassphraseBytes(passphrase), theirs,
-                          opened),
-             Strong::Status::Ok);
+    QCOMPARE(
+        Strong::Open(h.paths().strongStore(), Strong::PassphraseBytes(passphrase), theirs, opened),
+        Strong::Status::Ok);
     QTest::qWait(600);
     QCOMPARE(Strong::Append(h.paths().strongStore(), theirs, "aaa:!first:!pw:!:!"),
              Strong::Status::Ok);

@@ -131,29 +131,34 @@ void TestCsv::eachProgramsExport_data() {
     QTest::addColumn<QStringList>("leftOut");
     QTest::addColumn<QList<QByteArray>>("rows");
     QTest::newRow("KeePassXC") << QStringList{"Group", "TOTP", "Icon", "Last Modified", "Created"}
-                               << QList<QByteArray>{
-        "2 new Mail:!ann@example.org:!p4ss, with comma:!two lines:!https://mail.example.org/",
-        "4 skipped: identical to a stored record", "5 refused: the Service holds \"\xC5\x81\""};
-    QTest::newRow("Bitwarden") << QStringList{"folder", "favorite", "type", "fields", "reprompt",
-                                              "login_totp"}
-                               << QList<QByteArray>{
-        "2 new Forum:!bob:!hunter2:!:!https://forum.example.net/login",
-        "3 new VPN:!bob.w:!S3cret!:!Office VPN, port 443:!vpn.example.com",
-        "4 refused: no user name and no password"};
-    QTest::newRow("Firefox") << QStringList{"httpRealm", "formActionOrigin", "guid", "timeCreated",
+                               << QList<QByteArray>{"2 new Mail:!ann@example.org:!p4ss, with "
+                                                    "comma:!two lines:!https://mail.example.org/",
+                                                    "4 skipped: identical to a stored record",
+                                                    "5 refused: the Service holds \"\xC5\x81\""};
+    QTest::newRow("Bitwarden")
+        << QStringList{"folder", "favorite", "type", "fields", "reprompt", "login_totp"}
+        << QList<QByteArray>{"2 new Forum:!bob:!hunter2:!:!https://forum.example.net/login",
+                             "3 new VPN:!bob.w:!S3cret!:!Office VPN, port 443:!vpn.example.com",
+                             "4 refused: no user name and no password"};
+    QTest::newRow("Firefox") << QStringList{"httpRealm",    "formActionOrigin",
+                                            "guid",         "timeCreated",
                                             "timeLastUsed", "timePasswordChanged"}
                              << QList<QByteArray>{
-        "2 refused: the Password holds \":!\"",
-        "3 new accounts.example.com:!carl@example.com:!Pa55 w\xF6rd:!:!"
-        "https://accounts.example.com:8443/login"};
-    QTest::newRow("Chrome") << QStringList{} << QList<QByteArray>{
-        "2 new example.com:!dave:!d4ve:!:!https://example.com/login", "3 refused: no password",
-        "4 new caf\xE9.example:!dave:!\x80"
-        "5:!:!https://caf\xE9.example/"};
+                                    "2 refused: the Password holds \":!\"",
+                                    "3 new accounts.example.com:!carl@example.com:!Pa55 w\xF6rd:!:!"
+                                    "https://accounts.example.com:8443/login"};
+    QTest::newRow("Chrome") << QStringList{}
+                            << QList<QByteArray>{
+                                   "2 new example.com:!dave:!d4ve:!:!https://example.com/login",
+                                   "3 refused: no password",
+                                   "4 new caf\xE9.example:!dave:!\x80"
+                                   "5:!:!https://caf\xE9.example/"};
     // A row repeating an earlier one of the same file names that line.
-    QTest::newRow("generic") << QStringList{} << QList<QByteArray>{
-        "2 new Home NAS:!erin:!pw1:!:!/mnt/nas", "4 skipped: identical to line 2 of this file",
-        "5 refused: an unreadable line: it is not UTF-8 text"};
+    QTest::newRow("generic") << QStringList{}
+                             << QList<QByteArray>{
+                                    "2 new Home NAS:!erin:!pw1:!:!/mnt/nas",
+                                    "4 skipped: identical to line 2 of this file",
+                                    "5 refused: an unreadable line: it is not UTF-8 text"};
 }
 
 void TestCsv::eachProgramsExport() {

@@ -31,8 +31,8 @@ std::vector<QByteArrayView> views(const QList<QByteArray> &records) {
 // A store of the first record written whole, then the three others appended,
 // a frame each: the shape a store has after a few days of use.
 QByteArray appendedStore(const QString &path, Strong::Keys &keys) {
-    bool written = Strong::Create(path, "pass word", kSmall, views({kRecords[0]}), keys) ==
-                   Status::Ok;
+    bool written =
+        Strong::Create(path, "pass word", kSmall, views({kRecords[0]}), keys) == Status::Ok;
     for (const QByteArray &record : kAppended)
         written = written && Strong::Append(path, keys, record) == Status::Ok;
     if (!written)

@@ -148,6 +148,18 @@ void TestApp::csvCommands() {
     QVERIFY2(run.err.contains("exists already"), qPrintable(run.err));
     QCOMPARE(fileBytes(out), exported);
     QCOMPARE(QDir(f.root.path()).entryList(QDir::Files), (QStringList{"bad.csv", "out.csv"}));
+
+    // A strong store whose header is damaged is named as such, not taken for
+    // a wrong password, and nothing is asked again or written.
+    QCOMPARE(WriteSettingsFile(f.paths, settingsLine(Scope::Strong, {})), SettingsStatus::Ok);
+    writeBytes(f.paths.strongStore(),
+               QByteArray("VLSTRONG\x03\x00\x02", 11) + QByteArray(200, '\x01'));
+    const auto damaged = snapshot(f);
+    run = runProgram(f, {"--export-csv", f.root.filePath("strong.csv")}, "any\nother\n");
+    QCOMPARE(run.code, 1);
+    QVERIFY2(run.err.contains("is damaged: its header") && !run.err.contains("not the master"),
+             qPrintable(run.err));
+    QCOMPARE(snapshot(f), damaged);
 }
 
 void TestApp::answersWithoutADisplay() {

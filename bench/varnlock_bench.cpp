@@ -558,9 +558,7 @@ bool benchSize(qsizetype count, const QString &program) {
         for (int run = 0; run < 3; ++run) {
             Platform::writeFileAtomically(paths.database(), stored);
             Session session(paths);
-            session.lock();
-            session.readSettings();
-            session.loadRecords();
+            session.open({});
             QElapsedTimer clock;
             clock.start();
             QFile in(csv);

@@ -55,51 +55,51 @@ bool ReadSecretLine(const char *prompt, QString &line) {
     return true;
 }
 
-// Holds the folder and reads the records as a start of the window does,
-// asking for the master password where the settings need it.
+// The master password from the terminal (or standard input), three tries,
+// as the window's prompt gives them.
+bool AskOnTheTerminal(Session &session) {
+    QString typed;
+    for (int tries = 0; tries < 3; ++tries) {
+        if (!ReadSecretLine("Master password: ", typed))
+            break;
+        const Session::Unlock unlocked = session.unlock(typed);
+        typed.fill(u'\0');
+        if (unlocked == Session::Unlock::Opened)
+            return true;
+        if (unlocked == Session::Unlock::Unopenable) {
+            Say(UnopenableText(session));
+            return false;
+        }
+        Say(QStringLiteral("that is not the master password."));
+    }
+    Say(QStringLiteral("Access Error: You are not allowed to use this application"));
+    return false;
+}
+
+// Opens the records as a start of the window does, asking for the master
+// password where the settings need it.
 bool OpenRecords(Session &session) {
-    switch (session.lock()) {
-    case Platform::FolderLock::Result::Busy:
+    switch (session.open(AskOnTheTerminal)) {
+    case OpenStatus::HeldElsewhere:
         Say(QStringLiteral("the records of this program folder are open in a Varnlock window; "
                            "close it and try again. Nothing was changed."));
         return false;
-    case Platform::FolderLock::Result::Untrusted:
+    case OpenStatus::Untrusted:
         Say(UntrustedFolderText(session.untrusted()));
         return false;
-    case Platform::FolderLock::Result::Failed:
+    case OpenStatus::SettingsUnreadable:
+        Say(UnreadableSettingsText(session.paths().config()));
+        return false;
+    case OpenStatus::NotGiven: // said already
+        return false;
+    case OpenStatus::Opened:
+        break;
+    }
+    if (!session.locked()) {
         Say(QStringLiteral("the folder %1 could not be opened. Nothing was changed.")
                 .arg(QDir::toNativeSeparators(session.paths().dataFolder())));
         return false;
-    case Platform::FolderLock::Result::Locked:
-        break;
     }
-    session.recover();
-    if (session.readSettings() == SettingsStatus::ReadFailed) {
-        Say(UnreadableSettingsText(session.paths().config()));
-        return false;
-    }
-    if (session.needsPassword()) {
-        bool given = false;
-        QString typed;
-        for (int tries = 0; tries < 3 && !given; ++tries) {
-            if (!ReadSecretLine("Master password: ", typed))
-                break;
-            const Session::Unlock unlocked = session.unlock(typed);
-            typed.fill(u'\0');
-            if (unlocked == Session::Unlock::Unopenable) {
-                Say(StrongStoreText(session.strongStatus(), session.paths().strongStore()));
-                return false;
-            }
-            given = unlocked == Session::Unlock::Opened;
-            if (!given)
-                Say(QStringLiteral("that is not the master password."));
-        }
-        if (!given) {
-            Say(QStringLiteral("Access Error: You are not allowed to use this application"));
-            return false;
-        }
-    }
-    const StoreStatus loaded = session.loadRecords();
     if (session.scope() == Scope::Strong && session.strongStatus() != Strong::Status::Ok) {
         const QString problem =
             StrongStoreText(session.strongStatus(), session.paths().strongStore());
@@ -108,7 +108,7 @@ bool OpenRecords(Session &session) {
                 : problem);
         return false;
     }
-    switch (loaded) {
+    switch (session.loaded()) {
     case StoreStatus::OtherKey:
         Say(kOtherKeyText);
         return false;

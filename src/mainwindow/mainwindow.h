@@ -65,7 +65,6 @@ public:
     // The records, the files and the settings as the running program holds them.
     Session &session() { return m_session; }
     Scope scope() const { return m_session.scope(); }
-    void loadSettings(bool prompt);
 
     // The records in list order; the list shows their service names.
     const RecordList &records() const { return m_session.records(); }
@@ -127,6 +126,11 @@ private:
     // The prompt, with three tries; false when the program ended.
     bool askPassword();
     void loadRecords();
+    // Says what the last load of the records found, where it is worth saying.
+    void tellLoaded();
+    // After the password at start: the reminder of an expiry due, with the
+    // settings window opened on the stored settings.
+    void remindOfExpiry();
     void diskSettled();
     // Answers every box that waits on the user as its safe default.
     void closeBoxesForTheLock();
@@ -221,8 +225,6 @@ private:
     std::array<PressedKeys, 5> m_pressed;
     bool m_loaded = false;
     bool m_preloaded = false;
-    // The records were listed by preload() under this protection.
-    std::optional<Scope> m_listedEarly;
     bool m_ended = false;
     bool m_reloading = false;
     bool m_locked = false;

@@ -34,33 +34,39 @@ bool MainWindow::load() {
     m_loaded = true;
     // One window per program folder: a second one would write over the first
     // one's records. The hold also keeps the start-up steps to one process.
-    switch (m_session.lock()) {
-    case Platform::FolderLock::Result::Busy:
+    const OpenStatus opened = m_session.open([this](Session &) {
+        if (!askPassword())
+            return false;
+        remindOfExpiry();
+        return true;
+    });
+    switch (opened) {
+    case OpenStatus::HeldElsewhere:
         m_hooks.message(QMessageBox::Information, kProgramTitle, kOpenElsewhereText);
         endProgram();
         return false;
-    case Platform::FolderLock::Result::Untrusted:
+    case OpenStatus::Untrusted:
         m_hooks.message(QMessageBox::Critical, kProgramTitle,
                         UntrustedFolderText(m_session.untrusted()));
         endProgram();
         return false;
-    case Platform::FolderLock::Result::Locked:
-    case Platform::FolderLock::Result::Failed: // the first write says so
+    case OpenStatus::SettingsUnreadable:
+        // Going on as though there were none would start without the
+        // password and put new records where the protected ones are not.
+        m_hooks.message(QMessageBox::Critical, kProgramTitle,
+                        UnreadableSettingsText(paths().config()));
+        endProgram();
+        return false;
+    case OpenStatus::NotGiven: // the prompt has ended the program
+        return false;
+    case OpenStatus::Opened:
         break;
     }
-    if (!m_preloaded)
-        m_session.recover();
-    loadSettings(true);
     if (m_ended)
         return false;
     m_hidePassword->setChecked(true);
-    // Listed during the splash, and neither the protection nor the file has
-    // changed since: nothing to read again.
-    if (m_listedEarly == scope() && !m_session.changedOnDisk())
-        select(-1);
-    else
-        loadRecords();
-    m_listedEarly.reset();
+    tellLoaded();
+    select(-1);
     updateImportAction();
     maskChanged();
     m_diskWatch = new DiskWatch(
@@ -73,23 +79,19 @@ bool MainWindow::load() {
 void MainWindow::preload() {
     if (m_loaded || m_preloaded)
         return;
+    m_preloaded = true;
     // Whatever goes wrong here, load() meets it again and says so.
-    if (m_session.lock() != Platform::FolderLock::Result::Locked)
-        return;
-    m_session.recover();
-    m_preloaded = true; // load() need not settle the files again
-    if (m_session.readSettings() == SettingsStatus::ReadFailed)
-        return;
-    if (m_session.needsPassword() || scope() == Scope::ProgramAndDBase) {
-        m_session.prefetchStore();
-        return;
-    }
-    if (m_session.loadRecords() == StoreStatus::Ok)
-        m_listedEarly = scope();
+    m_session.prepare();
 }
 
 void MainWindow::loadRecords() {
-    const StoreStatus loaded = m_session.loadRecords();
+    m_session.loadRecords();
+    tellLoaded();
+    select(-1);
+}
+
+void MainWindow::tellLoaded() {
+    const StoreStatus loaded = m_session.loaded();
     const QString strongProblem =
         scope() == Scope::Strong ? StrongStoreText(m_session.strongStatus(), paths().strongStore())
                                  : QString();
@@ -100,7 +102,6 @@ void MainWindow::loadRecords() {
     else if (scope() == Scope::ProgramAndDBase && loaded != StoreStatus::Ok)
         m_hooks.message(QMessageBox::Critical, QStringLiteral("Error - i67"),
                         QStringLiteral("The database seem to be corrupt or it does not exist."));
-    select(-1);
 }
 
 void MainWindow::showLoaded() {
@@ -164,32 +165,16 @@ bool MainWindow::askPassword() {
     return !m_ended;
 }
 
-void MainWindow::loadSettings(bool prompt) {
-    const SettingsStatus read = m_session.readSettings();
-    if (read == SettingsStatus::ReadFailed && prompt) {
-        // Going on as though there were none would start without the
-        // password and put new records where the protected ones are not.
-        m_hooks.message(QMessageBox::Critical, kProgramTitle,
-                        UnreadableSettingsText(paths().config()));
-        endProgram();
-        return;
-    }
-    if (read != SettingsStatus::Ok)
-        return;
-    if (!prompt || !m_session.needsPassword())
-        return;
-    if (!askPassword())
-        return;
+void MainWindow::remindOfExpiry() {
     const Expiry expiry = CheckExpiry(m_session.settings().expiry, TodayText());
-    if (expiry != Expiry::NotExpired) {
-        securityWindow()->showStored();
-        m_hooks.message(QMessageBox::NoIcon, QStringLiteral("Varnlock Notification"),
-                        expiry == Expiry::ExpiresToday
-                            ? QStringLiteral("The Password expires today")
-                            : QStringLiteral("The Password has expired"));
-        securityWindow()->show();
-        securityWindow()->raise();
-    }
+    if (expiry == Expiry::NotExpired)
+        return;
+    securityWindow()->showStored();
+    m_hooks.message(QMessageBox::NoIcon, QStringLiteral("Varnlock Notification"),
+                    expiry == Expiry::ExpiresToday ? QStringLiteral("The Password expires today")
+                                                   : QStringLiteral("The Password has expired"));
+    securityWindow()->show();
+    securityWindow()->raise();
 }
 
 bool MainWindow::reloadFromDisk() {

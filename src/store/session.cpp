@@ -52,7 +52,48 @@ SessionStatus Session::checkFolder() {
     return SessionStatus::WriteFailed;
 }
 
+void Session::prepare() {
+    if (!m_lock.held() && lock() != Platform::FolderLock::Result::Locked)
+        return; // open() meets it again and says so
+    recover();
+    if (readSettings() == SettingsStatus::ReadFailed)
+        return;
+    if (needsPassword() || m_scope == Scope::ProgramAndDBase) {
+        prefetchStore();
+        return;
+    }
+    if (loadRecords() == StoreStatus::Ok)
+        m_loadedEarly = m_scope;
+}
+
+OpenStatus Session::open(const PasswordAsker &ask) {
+    if (!m_lock.held()) {
+        switch (lock()) {
+        case Platform::FolderLock::Result::Busy:
+            return OpenStatus::HeldElsewhere;
+        case Platform::FolderLock::Result::Untrusted:
+            return OpenStatus::Untrusted;
+        case Platform::FolderLock::Result::Locked:
+        case Platform::FolderLock::Result::Failed:
+            break;
+        }
+    }
+    if (!m_recovered)
+        recover();
+    // Read again even after prepare(): the settings may have changed since.
+    if (readSettings() == SettingsStatus::ReadFailed)
+        return OpenStatus::SettingsUnreadable;
+    if (needsPassword() && !(ask && ask(*this)))
+        return OpenStatus::NotGiven;
+    const bool listed = m_loadedEarly == m_scope && !changedOnDisk();
+    m_loadedEarly.reset();
+    if (!listed)
+        loadRecords();
+    return OpenStatus::Opened;
+}
+
 void Session::recover() {
+    m_recovered = true;
     // A change of settings cut short is finished or undone before it is read,
     // and an older version's unpacked records go from the temporary folder.
     RecoverPendingSettings(m_paths);
@@ -73,6 +114,7 @@ void Session::takeSettings(const ParsedSettings &settings) {
 SettingsStatus Session::readSettings() {
     QByteArray line;
     const SettingsStatus status = ReadSettingsFile(m_paths, line, &m_configStamp);
+    m_settingsRead = status;
     // Settings that are there but can not be read are not "no settings": the
     // ones in force stay, and nothing is written until they can be read.
     m_settingsUnreadable = status == SettingsStatus::ReadFailed;
@@ -161,6 +203,7 @@ void Session::forgetRecords() {
     Strong::Wipe(m_key);
     m_readable = false;
     m_forgotten = true;
+    m_loadedEarly.reset();
     recordsChanged();
 }
 
@@ -192,9 +235,9 @@ StoreStatus Session::loadRecords() {
     if (m_scope == Scope::Strong) {
         // What the unlock just read is not read again while the file is as it was.
         if (m_unlocked && Platform::stampOf(StoreFile(m_paths, m_scope)) == m_storeStamp) {
-            const StoreStatus status = *m_unlocked;
+            m_loaded = *m_unlocked;
             m_unlocked.reset();
-            return status;
+            return m_loaded;
         }
         m_unlocked.reset();
         // Read with the keys of the last unlock; a store now under another
@@ -203,6 +246,7 @@ StoreStatus Session::loadRecords() {
         const StoreStatus status = loadStrong(nullptr);
         m_readable = status == StoreStatus::Ok;
         m_otherKey = false;
+        m_loaded = status;
         recordsChanged();
         return status;
     }
@@ -220,6 +264,7 @@ StoreStatus Session::loadRecords() {
     // written over from a list that does not hold its records.
     m_readable = status == StoreStatus::Ok || status == StoreStatus::Missing;
     m_otherKey = status == StoreStatus::OtherKey;
+    m_loaded = status;
     recordsChanged();
     return status;
 }
@@ -235,8 +280,8 @@ void Session::prefetchStore() {
 }
 
 void Session::recordsChanged(const RecordsChange &change) const {
-    if (m_recordsChanged)
-        m_recordsChanged(change);
+    for (const auto &listener : m_recordsChanged)
+        listener(change);
 }
 
 bool Session::settingsChangedOnDisk() const {

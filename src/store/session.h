@@ -33,6 +33,15 @@ enum class SessionStatus {
     ConfigWriteFailed, // only from applySettings; nothing changed
 };
 
+// How opening a program folder's records ended (Session::open).
+enum class OpenStatus {
+    Opened,             // the settings are read and the records loaded (see loaded())
+    HeldElsewhere,      // another running copy holds the folder
+    Untrusted,          // the folder is not this user's alone (see Session::untrusted())
+    SettingsUnreadable, // the settings file is there but can not be read
+    NotGiven,           // the master password was not given
+};
+
 // What a change did to the records, for whoever shows them: one record in or
 // out (a replace is one out, then one in), or anything (read again).
 struct RecordsChange {
@@ -62,9 +71,27 @@ public:
     // folder swapped in since is held instead when no other copy holds it.
     SessionStatus checkFolder();
 
-    // Start-up, in the order the window runs it: settle what an interrupted
-    // change left, read the settings (the window may then ask for the
-    // password), load the records.
+    // Asks the user for the master password and unlocks the session with it
+    // (unlock()), as many times as its rules allow; true once it opened.
+    using PasswordAsker = std::function<bool(Session &)>;
+    // The one way the window, the command line and the tools open a program
+    // folder's records: hold the folder, settle what an interrupted change
+    // left, read the settings, ask for the password where they need one, and
+    // load the records. Steps prepare() took already are not taken again, and
+    // records it read are not read again while the file is as it was. A
+    // folder that could not be held (for want of a lock file) is used all the
+    // same: its first write says so.
+    OpenStatus open(const PasswordAsker &ask);
+    // The steps that need nobody at the keyboard, ahead of open() (the window
+    // takes them while its title shows): the hold, the recovery, the
+    // settings, and the records where no password guards them (or their
+    // bytes read ahead, where one does).
+    void prepare();
+    // What the last load of the records found.
+    StoreStatus loaded() const { return m_loaded; }
+
+    // The steps of the start, one at a time: settle what an interrupted
+    // change left, read the settings, load the records.
     void recover();
     SettingsStatus readSettings();
     StoreStatus loadRecords();
@@ -74,6 +101,8 @@ public:
     void prefetchStore();
 
     bool settingsUnreadable() const { return m_settingsUnreadable; }
+    // What the last read of the settings file found.
+    SettingsStatus settingsRead() const { return m_settingsRead; }
     // The settings as read or last accepted.
     Scope scope() const { return m_scope; }
     const ParsedSettings &settings() const { return m_settings; }
@@ -102,8 +131,9 @@ public:
     const RecordList &records() const { return m_records; }
     // Called right after the records change (a load, a command, a reload),
     // before anything else runs: whoever shows them never sees a stale list.
+    // Every listener added is called, in the order they were added.
     void onRecordsChanged(std::function<void(const RecordsChange &)> listener) {
-        m_recordsChanged = std::move(listener);
+        m_recordsChanged.push_back(std::move(listener));
     }
 
     // The store or the configuration file is no longer what was read or written.
@@ -148,6 +178,11 @@ private:
     bool m_otherKey = false;
     bool m_settingsUnreadable = false;
     bool m_forgotten = false;
+    bool m_recovered = false;
+    SettingsStatus m_settingsRead = SettingsStatus::Missing;
+    StoreStatus m_loaded = StoreStatus::Missing;
+    // The records were read by prepare() under this protection.
+    std::optional<Scope> m_loadedEarly;
     bool m_passwordConfirmed = false;
     Platform::Untrusted m_untrusted;
     Strong::Keys m_strong;
@@ -166,5 +201,5 @@ private:
     std::optional<Prefetched> m_prefetched;
     Platform::FileStamp m_configStamp;
     Platform::FileStamp m_storeStamp;
-    std::function<void(const RecordsChange &)> m_recordsChanged;
+    std::vector<std::function<void(const RecordsChange &)>> m_recordsChanged;
 };

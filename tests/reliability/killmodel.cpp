@@ -139,17 +139,16 @@ State next(const State &before, Kind kind, int index) {
 }
 
 bool startSession(Session &session, const QList<QByteArray> &passphrases) {
-    if (session.lock() != Platform::FolderLock::Result::Locked)
-        return false;
-    session.recover();
-    if (session.readSettings() != SettingsStatus::Ok)
-        return false;
-    if (session.scope() == Scope::Strong &&
-        std::none_of(passphrases.cbegin(), passphrases.cend(), [&](const QByteArray &p) {
-            return session.unlock(QString::fromUtf8(p)) == Session::Unlock::Opened;
-        }))
-        return false;
-    return session.loadRecords() == StoreStatus::Ok;
+    // The older protections' password guards only the window: their records
+    // read without it, as they always did here.
+    const auto firstThatOpens = [&](Session &asked) {
+        return asked.scope() != Scope::Strong ||
+               std::any_of(passphrases.cbegin(), passphrases.cend(), [&](const QByteArray &p) {
+                   return asked.unlock(QString::fromUtf8(p)) == Session::Unlock::Opened;
+               });
+    };
+    return session.open(firstThatOpens) == OpenStatus::Opened && session.locked() &&
+           session.settingsRead() == SettingsStatus::Ok && session.loaded() == StoreStatus::Ok;
 }
 
 bool apply(Session &session, const State &before, Kind kind, int index) {

@@ -40,6 +40,7 @@ private slots:
     void refusedChangesNothing();
     void interruptedChangeIsSettled_data();
     void interruptedChangeIsSettled();
+    void oneWayToOpen();
 };
 
 void TestSession::writesAreDurable_data() {
@@ -365,6 +366,59 @@ void TestSession::interruptedChangeIsSettled() {
     session.readSettings();
     session.loadRecords();
     QCOMPARE(session.records().toList(), kRecords);
+}
+
+void TestSession::oneWayToOpen() {
+    // The window, the command line and the tools open records one way: the
+    // password asked only where the settings need one, a refusal listing
+    // nothing, and what the title window's wait read not read again.
+    TestFolders f;
+    QCOMPARE(WriteSettingsFile(f.paths, settingsLine(Scope::ProgramOnly, "key7")),
+             SettingsStatus::Ok);
+    writeBytes(f.paths.database(), storeBytes(kRecords));
+    int asked = 0;
+    const auto answer = [&](const QString &typed) {
+        return [&asked, typed](Session &session) {
+            ++asked;
+            return session.unlock(typed) == Session::Unlock::Opened;
+        };
+    };
+    {
+        Session refused(f.paths);
+        QCOMPARE(refused.open(answer("key")), OpenStatus::NotGiven);
+        QVERIFY(refused.records().isEmpty());
+        QCOMPARE(asked, 1);
+        // Held by this session, the folder is refused to the next one.
+        Session second(f.paths);
+        QCOMPARE(second.open(answer("key7")), OpenStatus::HeldElsewhere);
+        QCOMPARE(asked, 1);
+    }
+    Session session(f.paths);
+    QCOMPARE(session.open(answer("key7")), OpenStatus::Opened);
+    QCOMPARE(session.records().toList(), RecordList(kRecords).toList());
+    QCOMPARE(session.loaded(), StoreStatus::Ok);
+
+    // Without a password: read while the title shows, not again after, and
+    // every listener hears of it.
+    TestFolders g;
+    writeBytes(g.paths.database(), storeBytes(kRecords));
+    Session early(g.paths);
+    int heard[2] = {0, 0};
+    early.onRecordsChanged([&](const RecordsChange &) { ++heard[0]; });
+    early.onRecordsChanged([&](const RecordsChange &) { ++heard[1]; });
+    early.prepare();
+    QCOMPARE(early.records().size(), 2);
+    QCOMPARE(early.open({}), OpenStatus::Opened);
+    QCOMPARE(heard[0], 1);
+    QCOMPARE(heard[1], 1);
+    // Changed on disk in between, it is read again.
+    TestFolders h;
+    writeBytes(h.paths.database(), storeBytes(kRecords));
+    Session changed(h.paths);
+    changed.prepare();
+    writeBytes(h.paths.database(), storeBytes(kRecords + QList<QByteArray>{"gamma:!c:!3:!:!"}));
+    QCOMPARE(changed.open({}), OpenStatus::Opened);
+    QCOMPARE(changed.records().size(), 3);
 }
 
 QTEST_APPLESS_MAIN(TestSession)

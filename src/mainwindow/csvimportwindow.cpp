@@ -50,11 +50,11 @@ public:
         case 0:
             return row.line;
         case 3:
-            return row.text[2].isEmpty() ? QString() : QStringLiteral("*");
+            return row.text[Field::Password].isEmpty() ? QString() : QStringLiteral("*");
         case 6:
             return row.describe();
         default:
-            return row.text[index.column() - 1];
+            return row.text[kFields[size_t(index.column() - 1)]];
         }
     }
 

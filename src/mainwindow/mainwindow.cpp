@@ -128,14 +128,14 @@ void MainWindow::buildControls() {
               fieldGeometry[i][3]);
         field->setMouseTracking(true);
         field->installEventFilter(this);
-        field->setObjectName(QLatin1String(kFieldNames[i]));
+        field->setObjectName(QLatin1String(FieldObjectName(kFields[size_t(i)])));
         // A stored field may be longer than the edit box's default limit; cut
         // short on screen, the next replace would store it cut short.
         field->setMaxLength(std::numeric_limits<int>::max());
         connect(field, &QLineEdit::textChanged, this, [this] { fieldsChanged(); });
-        m_fields[i] = field;
+        m_fields[kFields[size_t(i)]] = field;
     }
-    m_fields[2]->setEchoMode(QLineEdit::Password);
+    m_fields[Field::Password]->setEchoMode(QLineEdit::Password);
 
     m_hidePassword = new QCheckBox(QStringLiteral("&Hide"), client);
 
@@ -187,11 +187,11 @@ void MainWindow::buildControls() {
         connect(menuKey, &QShortcut::activated, this, [this] { openMenu(); });
     }
 
-    setTabOrder(m_fields[0], m_fields[1]);
-    setTabOrder(m_fields[1], m_fields[2]);
-    setTabOrder(m_fields[2], m_fields[3]);
-    setTabOrder(m_fields[3], m_fields[4]);
-    setTabOrder(m_fields[4], m_hidePassword);
+    setTabOrder(m_fields[Field::Service], m_fields[Field::UserName]);
+    setTabOrder(m_fields[Field::UserName], m_fields[Field::Password]);
+    setTabOrder(m_fields[Field::Password], m_fields[Field::OtherInfo]);
+    setTabOrder(m_fields[Field::OtherInfo], m_fields[Field::Path]);
+    setTabOrder(m_fields[Field::Path], m_hidePassword);
     setTabOrder(m_hidePassword, m_recordView);
 
     m_promptFocusTimer = new QTimer(this);
@@ -218,7 +218,7 @@ void MainWindow::buildControls() {
     m_captureTimer->setInterval(10);
     connect(m_captureTimer, &QTimer::timeout, this, [this] { captureTick(); });
 
-    m_fields[0]->setFocus();
+    m_fields[Field::Service]->setFocus();
 }
 
 void MainWindow::buildMenu() {
@@ -296,7 +296,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
         }
         return false;
     }
-    for (int i = 0; i < 5; ++i) {
+    for (const Field i : kFields) {
         if (watched != m_fields[i])
             continue;
         switch (event->type()) {

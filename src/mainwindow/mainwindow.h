@@ -4,6 +4,7 @@
 #include "keys.h"
 #include "outcometext.h"
 #include "passwordprompt.h"
+#include "recordline.h"
 #include "recordlist.h"
 #include "securitywindow.h"
 #include "servicelist.h"
@@ -31,9 +32,22 @@ class DiskWatch;
 class IdleWatch;
 class CsvImportWindow;
 
-// The object names of the five fields, in record order.
-inline constexpr const char *kFieldNames[5] = {"serviceEdit", "userNameEdit", "passwordEdit",
-                                               "otherInfoEdit", "pathEdit"};
+// The object name of each field's box, by which tests and tools find it.
+constexpr const char *FieldObjectName(Field field) {
+    switch (field) {
+    case Field::Service:
+        return "serviceEdit";
+    case Field::UserName:
+        return "userNameEdit";
+    case Field::Password:
+        return "passwordEdit";
+    case Field::OtherInfo:
+        return "otherInfoEdit";
+    case Field::Path:
+        break;
+    }
+    return "pathEdit";
+}
 
 // The main window: five fields, the list of services and one menu.
 class MainWindow : public QMainWindow {
@@ -139,18 +153,18 @@ private:
     void showRow(int row);
     void fieldsChanged();
     // alone: the key was a modifier pressed and released with no other key.
-    void fieldKeyReleased(int index, int key, bool alone);
+    void fieldKeyReleased(Field field, int key, bool alone);
     // A letter that jumps after a lone Alt is never typed into the field.
     bool jumpKeyPressed(const QKeyEvent *event) const;
-    void fieldFocused(int index);
-    void fieldClicked(int index);
-    void fieldHovered(int index);
+    void fieldFocused(Field field);
+    void fieldClicked(Field field);
+    void fieldHovered(Field field);
     void rowChosen();
     void rowReleased(Qt::MouseButton button);
     void listKeyReleased(int key);
     void maskChanged();
     void focusPrompt();
-    void copyByLabel(QLabel *label, int field);
+    void copyByLabel(QLabel *label, Field field);
     // The copied field's caption red, the others black (none red for null).
     void markCopied(QLabel *label);
     bool requiredFieldsFilled() const;
@@ -174,8 +188,8 @@ private:
     // While Capture is on: the clipboard's text into the capture field.
     void captureTick();
     // The fields as single-byte text, and back.
-    QByteArray fieldText(int index) const;
-    void setFieldText(int index, const QByteArray &text);
+    QByteArray fieldText(Field field) const;
+    void setFieldText(Field field, const QByteArray &text);
     // Selects a record (or none, -1) and highlights it where the list shows it.
     void select(qsizetype record);
     void endProgram();
@@ -185,7 +199,7 @@ private:
 
     // The controls. The fields are in record order: service, user name,
     // password, other info, path.
-    std::array<QLineEdit *, 5> m_fields{};
+    PerField<QLineEdit *> m_fields;
     QLabel *m_serviceCaption = nullptr;
     QLabel *m_userNameCaption = nullptr;
     QLabel *m_passwordCaption = nullptr;
@@ -211,7 +225,7 @@ private:
     // The record the user chose; the list highlights it wherever it shows it.
     qsizetype m_selected = -1;
     // The field copied text goes to while Capture is on.
-    int m_captureField = 0;
+    Field m_captureField = Field::Service;
     // A lone Alt was released in a field: the next letter may jump.
     bool m_jumpsArmed = false;
     ServiceNames *m_names = nullptr;
@@ -222,7 +236,7 @@ private:
     QPointer<CsvImportWindow> m_csvImport;
     DiskWatch *m_diskWatch = nullptr;
     IdleWatch *m_idle = nullptr;
-    std::array<PressedKeys, 5> m_pressed;
+    PerField<PressedKeys> m_pressed;
     bool m_loaded = false;
     bool m_preloaded = false;
     bool m_ended = false;

@@ -63,12 +63,15 @@ void MainWindow::rowReleased(Qt::MouseButton button) {
         return;
     m_recordShown = true;
     RecordFields fields;
-    for (int i = 0; i < 5; ++i)
-        fields[i] = fieldText(i);
+    for (const Field field : kFields)
+        fields[field] = fieldText(field);
     const bool complete = SplitRecordLine(records().line(row), fields);
-    for (int i = 0; i < 5; ++i) {
-        if (fields[i] != fieldText(i))
-            setFieldText(i, fields[i]);
+    for (const Field field : kFields) {
+        QString text = Ansi::toUnicode(fields[field]);
+        if (m_fields[field]->text() != text)
+            m_fields[field]->setText(text); // the box takes this very copy
+        else
+            text.fill(QChar()); // the last copy: it holds a record's text
     }
     updateCommands();
     if (complete)
@@ -87,17 +90,18 @@ void MainWindow::listKeyReleased(int key) {
 
 // ---- fields ----------------------------------------------------------------
 
-QByteArray MainWindow::fieldText(int index) const {
-    return Ansi::fromUnicode(m_fields[index]->text());
+QByteArray MainWindow::fieldText(Field field) const {
+    return Ansi::fromUnicode(m_fields[field]->text());
 }
 
-void MainWindow::setFieldText(int index, const QByteArray &text) {
-    m_fields[index]->setText(Ansi::toUnicode(text));
+void MainWindow::setFieldText(Field field, const QByteArray &text) {
+    m_fields[field]->setText(Ansi::toUnicode(text));
 }
 
 bool MainWindow::requiredFieldsFilled() const {
-    return !m_fields[0]->text().isEmpty() && !m_fields[1]->text().isEmpty() &&
-           !m_fields[2]->text().isEmpty();
+    return !m_fields[Field::Service]->text().isEmpty() &&
+           !m_fields[Field::UserName]->text().isEmpty() &&
+           !m_fields[Field::Password]->text().isEmpty();
 }
 
 void MainWindow::fieldsChanged() {
@@ -107,25 +111,28 @@ void MainWindow::fieldsChanged() {
 namespace {
 
 // The letters that jump after a lone Alt, and the field each jumps to.
-constexpr int kJumps[][2] = {
-    {Qt::Key_S, 0}, {Qt::Key_U, 1}, {Qt::Key_P, 2}, {Qt::Key_O, 3}, {Qt::Key_R, 4}};
+constexpr std::pair<int, Field> kJumps[] = {{Qt::Key_S, Field::Service},
+                                            {Qt::Key_U, Field::UserName},
+                                            {Qt::Key_P, Field::Password},
+                                            {Qt::Key_O, Field::OtherInfo},
+                                            {Qt::Key_R, Field::Path}};
 
-int jumpTarget(int key) {
-    for (const auto &jump : kJumps) {
-        if (key == jump[0])
-            return jump[1];
+std::optional<Field> jumpTarget(int key) {
+    for (const auto &[letter, field] : kJumps) {
+        if (key == letter)
+            return field;
     }
-    return -1;
+    return std::nullopt;
 }
 
 } // namespace
 
 bool MainWindow::jumpKeyPressed(const QKeyEvent *event) const {
     const Qt::KeyboardModifiers chord = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
-    return m_jumpsArmed && !(event->modifiers() & chord) && jumpTarget(event->key()) >= 0;
+    return m_jumpsArmed && !(event->modifiers() & chord) && jumpTarget(event->key());
 }
 
-void MainWindow::fieldKeyReleased(int index, int key, bool alone) {
+void MainWindow::fieldKeyReleased(Field field, int key, bool alone) {
     // Ctrl pressed and released alone ticks Capture; Ctrl+A or Ctrl+V does not.
     if (key == Qt::Key_Control) {
         if (alone)
@@ -133,8 +140,8 @@ void MainWindow::fieldKeyReleased(int index, int key, bool alone) {
         return;
     }
     if (m_jumpsArmed) {
-        if (const int target = jumpTarget(key); target >= 0) {
-            m_fields[target]->setFocus();
+        if (const std::optional<Field> target = jumpTarget(key)) {
+            m_fields[*target]->setFocus();
             return;
         }
     }
@@ -144,41 +151,43 @@ void MainWindow::fieldKeyReleased(int index, int key, bool alone) {
         close();
         return;
     }
-    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && index == 3 && requiredFieldsFilled())
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && field == Field::OtherInfo &&
+        requiredFieldsFilled())
         addRecord();
 }
 
-void MainWindow::fieldFocused(int index) {
+void MainWindow::fieldFocused(Field field) {
     if (m_captureAction->isChecked()) {
-        m_captureField = index;
+        m_captureField = field;
         m_clipboard->clear();
     }
     // Only an empty path is offered the address prefix: a path already typed
     // or stored is kept.
-    if (index == 4 && m_fields[4]->text().isEmpty()) {
-        m_fields[4]->setText(QStringLiteral("http://"));
-        m_fields[4]->setCursorPosition(7);
+    if (field == Field::Path && m_fields[Field::Path]->text().isEmpty()) {
+        m_fields[Field::Path]->setText(QStringLiteral("http://"));
+        m_fields[Field::Path]->setCursorPosition(7);
     }
 }
 
-void MainWindow::fieldClicked(int index) {
+void MainWindow::fieldClicked(Field field) {
     if (!m_captureAction->isChecked())
         return;
     // An empty clipboard never wipes what a field holds.
     const QString text = QGuiApplication::clipboard()->text();
     if (text.isEmpty())
         return;
-    m_fields[index]->setText(text);
-    m_fields[index]->setCursorPosition(int(m_fields[index]->text().size()));
+    m_fields[field]->setText(text);
+    m_fields[field]->setCursorPosition(int(m_fields[field]->text().size()));
 }
 
-void MainWindow::fieldHovered(int index) {
-    if (index != 2)
-        m_fields[index]->setToolTip(m_fields[index]->text());
+void MainWindow::fieldHovered(Field field) {
+    if (field != Field::Password)
+        m_fields[field]->setToolTip(m_fields[field]->text());
 }
 
 void MainWindow::maskChanged() {
-    m_fields[2]->setEchoMode(m_hidePassword->isChecked() ? QLineEdit::Password : QLineEdit::Normal);
+    m_fields[Field::Password]->setEchoMode(m_hidePassword->isChecked() ? QLineEdit::Password
+                                                                       : QLineEdit::Normal);
 }
 
 void MainWindow::focusPrompt() {
@@ -210,8 +219,8 @@ bool MainWindow::reportFailure(SessionStatus status) {
 
 QByteArray MainWindow::fieldsLine() const {
     RecordFields fields;
-    for (int i = 0; i < 5; ++i)
-        fields[i] = fieldText(i);
+    for (const Field field : kFields)
+        fields[field] = fieldText(field);
     return ComposeRecordLine(fields);
 }
 
@@ -221,9 +230,8 @@ void MainWindow::clearFields() {
 }
 
 bool MainWindow::fieldsStorable() {
-    static const char *const names[] = {"Service", "Username", "Password", "Other Info", "Path"};
-    for (int i = 0; i < 5; ++i) {
-        const QString bad = Ansi::firstUnencodable(m_fields[i]->text());
+    for (const Field field : kFields) {
+        const QString bad = Ansi::firstUnencodable(m_fields[field]->text());
         if (bad.isEmpty())
             continue;
         // Stored, it would come back as "?": refused before anything changes.
@@ -231,7 +239,7 @@ bool MainWindow::fieldsStorable() {
                         QStringLiteral("The %1 field holds \"%2\", a character Varnlock can not "
                                        "store: its files use the Windows-1252 character set. "
                                        "Nothing was stored: replace that character and try again.")
-                            .arg(QLatin1String(names[i]), bad));
+                            .arg(FieldCaption(field), bad));
         return false;
     }
     return true;
@@ -242,7 +250,10 @@ void MainWindow::addRecord() {
         return;
     // The record is written first; only what reached the disk is listed.
     qsizetype added = -1;
-    if (reportFailure(m_session.add(fieldsLine(), &added)))
+    QByteArray line = fieldsLine();
+    const SessionStatus status = m_session.add(line, &added);
+    Strong::Wipe(line); // the list keeps a copy of its own
+    if (reportFailure(status))
         return;
     clearFields();
     m_selected = -1;
@@ -287,7 +298,10 @@ void MainWindow::replaceSelected() {
     if (!fieldsStorable())
         return;
     qsizetype newIndex = -1;
-    if (reportFailure(m_session.replace(m_selected, fieldsLine(), &newIndex)))
+    QByteArray line = fieldsLine();
+    const SessionStatus status = m_session.replace(m_selected, line, &newIndex);
+    Strong::Wipe(line); // the list keeps a copy of its own
+    if (reportFailure(status))
         return;
     // The selection follows the record to its new place, so a second
     // replace changes the same record.
@@ -423,25 +437,25 @@ void MainWindow::markCopied(QLabel *label) {
     }
 }
 
-void MainWindow::copyByLabel(QLabel *label, int field) {
+void MainWindow::copyByLabel(QLabel *label, Field field) {
     markCopied(label);
     m_clipboard->copySecret(m_fields[field]->text());
 }
 
 void MainWindow::copyUserName() {
-    copyByLabel(m_userNameCaption, 1);
+    copyByLabel(m_userNameCaption, Field::UserName);
 }
 
 void MainWindow::copyPassword() {
-    copyByLabel(m_passwordCaption, 2);
+    copyByLabel(m_passwordCaption, Field::Password);
 }
 
 void MainWindow::copyPath() {
-    copyByLabel(m_pathCaption, 4);
+    copyByLabel(m_pathCaption, Field::Path);
 }
 
 void MainWindow::openPath() {
-    const QString text = m_fields[4]->text();
+    const QString text = m_fields[Field::Path]->text();
     const QUrl target = ResolveOpenTarget(text);
     if (text.trimmed().isEmpty())
         return; // nothing typed, nothing to say
@@ -476,7 +490,7 @@ void MainWindow::captureTick() {
     const QString &text = m_clipboard->text();
     if (text.isEmpty())
         return; // nothing copied yet: the field keeps what it holds
-    QLineEdit *field = m_fields[std::clamp(m_captureField, 0, 4)];
+    QLineEdit *field = m_fields[m_captureField];
     if (field->text() != text)
         field->setText(text);
 }

@@ -335,10 +335,12 @@ void MainWindow::lockNow() {
     // The records, the master password and a stored record shown in the
     // fields leave memory; text typed and not yet stored stays in the hidden
     // fields. Nothing can be written while the window is away.
-    if (records().contains(fieldsLine())) {
+    QByteArray shown = fieldsLine();
+    if (records().contains(shown)) {
         for (QLineEdit *field : m_fields)
             WipeLineEdit(field);
     }
+    Strong::Wipe(shown);
     select(-1);
     m_recordShown = false;
     m_session.forgetRecords();

@@ -153,17 +153,22 @@ QByteArray FormatRow(const QList<QByteArray> &fields) {
 
 namespace {
 
-const char *const kFieldNames[kFieldCount] = {"Service", "Username", "Password", "Other Info",
-                                              "Path"};
-
 // The column names each record field is taken from, in order of preference.
-const QList<QByteArray> kColumnNames[kFieldCount] = {
-    {"title", "name", "service"},
-    {"username", "login_username", "login", "user name", "user"},
-    {"password", "login_password"},
-    {"notes", "note", "other", "other info"},
-    {"url", "login_uri", "path", "uri"},
-};
+QList<QByteArray> ColumnNames(Field field) {
+    switch (field) {
+    case Field::Service:
+        return {"title", "name", "service"};
+    case Field::UserName:
+        return {"username", "login_username", "login", "user name", "user"};
+    case Field::Password:
+        return {"password", "login_password"};
+    case Field::OtherInfo:
+        return {"notes", "note", "other", "other info"};
+    case Field::Path:
+        break;
+    }
+    return {"url", "login_uri", "path", "uri"};
+}
 
 QString HostOf(const QString &address) {
     if (address.isEmpty())
@@ -188,26 +193,29 @@ bool DecodeField(const QByteArray &raw, QString &text) {
 }
 
 QString Refusal(CsvImportRow &row) {
-    for (int i = 0; i < kFieldCount; ++i) {
-        if (row.text[i].isEmpty())
+    for (const Field field : kFields) {
+        const QString &text = row.text[field];
+        if (text.isEmpty())
             continue;
-        const QString bad = Ansi::firstUnencodable(row.text[i]);
+        const QString bad = Ansi::firstUnencodable(text);
         if (!bad.isEmpty())
             return QStringLiteral("the %1 holds \"%2\", a character Varnlock can not store (its "
                                   "files use the Windows-1252 character set)")
-                .arg(QLatin1String(kFieldNames[i]), bad);
-        if (row.text[i].contains(QLatin1String(kSeparator)))
+                .arg(FieldCaption(field), bad);
+        if (text.contains(QLatin1String(kSeparator)))
             return QStringLiteral("the %1 holds \":!\", which separates the fields of a stored "
                                   "record")
-                .arg(QLatin1String(kFieldNames[i]));
+                .arg(FieldCaption(field));
     }
-    if (row.text[0].isEmpty())
+    const bool noUser = row.text[Field::UserName].isEmpty();
+    const bool noPassword = row.text[Field::Password].isEmpty();
+    if (row.text[Field::Service].isEmpty())
         return QStringLiteral("no service name, and no address to take one from");
-    if (row.text[1].isEmpty() && row.text[2].isEmpty())
+    if (noUser && noPassword)
         return QStringLiteral("no user name and no password");
-    if (row.text[1].isEmpty())
+    if (noUser)
         return QStringLiteral("no user name");
-    if (row.text[2].isEmpty())
+    if (noPassword)
         return QStringLiteral("no password");
     return {};
 }
@@ -216,15 +224,15 @@ QString Refusal(CsvImportRow &row) {
 
 QString CsvLayout::describe() const {
     QStringList parts;
-    for (int i = 0; i < kFieldCount; ++i) {
+    for (const Field field : kFields) {
         QString from;
-        if (column[i] >= 0)
-            from = headers.value(column[i]);
-        else if (i == 0 && column[4] >= 0)
-            from = QStringLiteral("the host of %1").arg(headers.value(column[4]));
+        if (column[field] >= 0)
+            from = headers.value(column[field]);
+        else if (field == Field::Service && column[Field::Path] >= 0)
+            from = QStringLiteral("the host of %1").arg(headers.value(column[Field::Path]));
         else
             continue;
-        parts << from + QStringLiteral(" \u2192 ") + QLatin1String(kFieldNames[i]);
+        parts << from + QStringLiteral(" \u2192 ") + FieldCaption(field);
     }
     return parts.join(QStringLiteral(", "));
 }
@@ -232,7 +240,7 @@ QString CsvLayout::describe() const {
 QStringList CsvLayout::leftOut() const {
     QStringList out;
     for (qsizetype i = 0; i < headers.size(); ++i)
-        if (std::find(std::begin(column), std::end(column), int(i)) == std::end(column) &&
+        if (std::find(column.begin(), column.end(), int(i)) == column.end() &&
             !headers[i].isEmpty())
             out << headers[i];
     return out;
@@ -258,16 +266,16 @@ CsvLayout RecogniseCsvHeader(const QList<QByteArray> &header) {
         names << name.trimmed().toLower();
         layout.headers << QString::fromUtf8(name.trimmed());
     }
-    for (int i = 0; i < kFieldCount; ++i) {
-        for (const QByteArray &wanted : kColumnNames[i]) {
+    for (const Field field : kFields) {
+        for (const QByteArray &wanted : ColumnNames(field)) {
             if (const qsizetype at = names.indexOf(wanted); at >= 0) {
-                layout.column[i] = int(at);
+                layout.column[field] = int(at);
                 break;
             }
         }
     }
-    if (layout.column[1] < 0 || layout.column[2] < 0 ||
-        (layout.column[0] < 0 && layout.column[4] < 0))
+    if (layout.column[Field::UserName] < 0 || layout.column[Field::Password] < 0 ||
+        (layout.column[Field::Service] < 0 && layout.column[Field::Path] < 0))
         return layout;
     if (names.contains("group") && names.contains("title"))
         layout.format = QStringLiteral("KeePassXC");
@@ -340,10 +348,10 @@ bool CsvImportPlanner::step(qsizetype rows) {
         CsvImportRow &item = m_plan.rows.emplace_back();
         item.line = row.line;
         bool readable = true;
-        for (int i = 0; i < kFieldCount && readable; ++i) {
-            const int column = m_plan.layout.column[i];
-            if (column >= 0 && column < row.fields.size())
-                readable = DecodeField(row.fields[column], item.text[i]);
+        for (const Field field : kFields) {
+            const int column = m_plan.layout.column[field];
+            if (readable && column >= 0 && column < row.fields.size())
+                readable = DecodeField(row.fields[column], item.text[field]);
         }
         if (!readable) {
             for (QString &text : item.text)
@@ -351,14 +359,14 @@ bool CsvImportPlanner::step(qsizetype rows) {
             item.reason = QStringLiteral("an unreadable line: it is not UTF-8 text");
             continue;
         }
-        if (item.text[0].isEmpty())
-            item.text[0] = HostOf(item.text[4]);
+        if (item.text[Field::Service].isEmpty())
+            item.text[Field::Service] = HostOf(item.text[Field::Path]);
         item.reason = Refusal(item);
         if (!item.reason.isEmpty())
             continue;
         RecordFields fields;
-        for (int i = 0; i < kFieldCount; ++i)
-            fields[i] = Ansi::fromUnicode(item.text[i]);
+        for (const Field field : kFields)
+            fields[field] = Ansi::fromUnicode(item.text[field]);
         item.record = ComposeRecordLine(fields);
         if (m_storable && !m_storable(item.record)) {
             item.record.clear();

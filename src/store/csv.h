@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform.h"
+#include "recordline.h"
 #include "recordlist.h"
 
 #include <QByteArray>
@@ -55,9 +56,9 @@ QByteArray FormatRow(const QList<QByteArray> &fields);
 
 // Where a column of a known export lands among the record's five fields.
 struct CsvLayout {
-    QString format;                       // the program the header is recognised as
-    int column[5] = {-1, -1, -1, -1, -1}; // by record field; -1 when absent
-    QStringList headers;                  // the header's own names, for the description
+    QString format;           // the program the header is recognised as
+    PerField<int> column{-1}; // the column each field is read from; -1 when absent
+    QStringList headers;      // the header's own names, for the description
     // "Title → Service, Username → Username, ...": how the preview and the
     // command line say what goes where.
     QString describe() const;
@@ -76,10 +77,10 @@ struct CsvImportRow {
     enum class Outcome { New, Identical, Refused };
     qint64 line = 0;
     Outcome outcome = Outcome::Refused;
-    QString reason;    // why a row is refused
-    qint64 sameAs = 0; // Identical: the earlier line of the file it repeats; 0 a stored record
-    QString text[5];   // the five fields as read, for the preview
-    QByteArray record; // the record line to store, for a new one
+    QString reason;         // why a row is refused
+    qint64 sameAs = 0;      // Identical: the earlier line of the file it repeats; 0 a stored record
+    PerField<QString> text; // the five fields as read, for the preview
+    QByteArray record;      // the record line to store, for a new one
     // "new", "skipped: identical to line 3 of this file", "refused: ...".
     QString describe() const;
 };

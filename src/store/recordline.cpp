@@ -1,28 +1,55 @@
 #include "recordline.h"
 
+#include "strongstore.h"
+
+RecordFields::~RecordFields() {
+    for (QByteArray &field : *this)
+        Strong::Wipe(field);
+}
+
+QLatin1String FieldCaption(Field field) {
+    switch (field) {
+    case Field::Service:
+        return QLatin1String("Service");
+    case Field::UserName:
+        return QLatin1String("Username");
+    case Field::Password:
+        return QLatin1String("Password");
+    case Field::OtherInfo:
+        return QLatin1String("Other Info");
+    case Field::Path:
+        break;
+    }
+    return QLatin1String("Path");
+}
+
 QByteArray ComposeRecordLine(const RecordFields &fields) {
+    qsizetype size = 2 * (kFieldCount - 1);
+    for (const QByteArray &field : fields)
+        size += field.size();
     QByteArray line;
-    line.reserve(fields[0].size() + fields[1].size() + fields[2].size() + fields[3].size() +
-                 fields[4].size() + 8);
-    for (int i = 0; i < kFieldCount; ++i) {
-        if (i > 0)
+    line.reserve(size);
+    for (const Field field : kFields) {
+        if (field != Field::Service)
             line.append(kSeparator, 2);
-        line.append(fields[i]);
+        line.append(fields[field]);
     }
     return line;
 }
 
 bool SplitRecordLine(QByteArrayView line, RecordFields &fields) {
     qsizetype from = 0;
-    for (int i = 0; i < kFieldCount - 1; ++i) {
+    for (const Field field : kFields) {
+        if (field == Field::Path)
+            break;
         const qsizetype p = line.indexOf(kSeparator, from);
         if (p < 0)
             return false;
-        fields[i] = line.sliced(from, p - from).toByteArray();
+        fields[field] = line.sliced(from, p - from).toByteArray();
         from = p + 2;
     }
     if (from < line.size())
-        fields[kFieldCount - 1] = line.sliced(from).toByteArray();
+        fields[Field::Path] = line.sliced(from).toByteArray();
     return true;
 }
 

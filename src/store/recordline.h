@@ -1,15 +1,49 @@
 #pragma once
 
 #include <QByteArray>
+#include <QLatin1String>
 
 #include <array>
 
 // A record line: service, user name, password, other info and path joined by
 // ":!" with no escaping. A field holding ":!" itself is stored unchanged.
 inline constexpr char kSeparator[] = ":!";
-inline constexpr int kFieldCount = 5;
 
-using RecordFields = std::array<QByteArray, kFieldCount>;
+// The five fields of a record, in the order the line holds them.
+enum class Field { Service, UserName, Password, OtherInfo, Path };
+inline constexpr int kFieldCount = 5;
+inline constexpr std::array<Field, kFieldCount> kFields{
+    Field::Service, Field::UserName, Field::Password, Field::OtherInfo, Field::Path};
+
+// The field's name as the windows and the messages show it: "Service",
+// "Username", "Password", "Other Info", "Path".
+QLatin1String FieldCaption(Field field);
+
+// Something for each field of a record, found by the field.
+template <typename T> class PerField {
+public:
+    PerField() = default;
+    explicit PerField(const T &each) { m_items.fill(each); }
+    T &operator[](Field field) { return m_items[size_t(field)]; }
+    const T &operator[](Field field) const { return m_items[size_t(field)]; }
+    // In record order.
+    auto begin() { return m_items.begin(); }
+    auto end() { return m_items.end(); }
+    auto begin() const { return m_items.begin(); }
+    auto end() const { return m_items.end(); }
+
+private:
+    std::array<T, kFieldCount> m_items{};
+};
+
+// A record's fields, zeroed when they go: they hold a password.
+class RecordFields : public PerField<QByteArray> {
+public:
+    RecordFields() = default;
+    RecordFields(const RecordFields &) = default;
+    RecordFields &operator=(const RecordFields &) = default;
+    ~RecordFields();
+};
 
 QByteArray ComposeRecordLine(const RecordFields &fields);
 

@@ -21,10 +21,9 @@
 
 #include <memory>
 
-// The main window's fields in record order: service, user name, password,
-// other info, path.
-inline QLineEdit *fieldEdit(const MainWindow &w, int index) {
-    return part<QLineEdit>(w, kFieldNames[index]);
+// The main window's box for a field.
+inline QLineEdit *fieldEdit(const MainWindow &w, Field field) {
+    return part<QLineEdit>(w, FieldObjectName(field));
 }
 
 // What the windows asked of the desktop, recorded instead of shown.
@@ -170,25 +169,26 @@ struct Harness {
     // The five fields' texts, in order.
     QStringList fields() const {
         QStringList out;
-        for (int i = 0; i < 5; ++i)
-            out.append(fieldEdit(*window, i)->text());
+        for (const Field field : kFields)
+            out.append(fieldEdit(*window, field)->text());
         return out;
     }
 
-    void type(int field, const QString &text) {
+    void type(Field field, const QString &text) {
         fieldEdit(*window, field)->setFocus();
         QTest::keyClicks(fieldEdit(*window, field), text);
     }
 
     // Types a record into the fields, replacing what they held.
     void fill(const QStringList &fields) {
-        for (int i = 0; i < 5; ++i) {
-            fieldEdit(*window, i)->clear();
-            if (i < fields.size() && !fields[i].isEmpty())
-                type(i, fields[i]);
+        for (const Field field : kFields) {
+            fieldEdit(*window, field)->clear();
+            const QString text = fields.value(qsizetype(field));
+            if (!text.isEmpty())
+                type(field, text);
         }
         // Giving the path field the focus may have prefilled it.
-        fieldEdit(*window, 4)->setText(fields.size() > 4 ? fields[4] : QString());
+        fieldEdit(*window, Field::Path)->setText(fields.size() > 4 ? fields[4] : QString());
     }
 
     // A left click on a row: press, release, as a person makes it.

@@ -148,16 +148,16 @@ void TestDesktop::captureTakesTextCopiedElsewhere() {
     part<QAction>(w, "captureAction")->trigger();
     QVERIFY(clipboardSeenByOthers().isEmpty());
     copyElsewhere("example.org");
-    QTRY_COMPARE(fieldEdit(w, 0)->text(), QStringLiteral("example.org"));
-    fieldEdit(w, 1)->setFocus();
+    QTRY_COMPARE(fieldEdit(w, Field::Service)->text(), QStringLiteral("example.org"));
+    fieldEdit(w, Field::UserName)->setFocus();
     QVERIFY(clipboardSeenByOthers().isEmpty());
     copyElsewhere("alice@example.org");
-    QTRY_COMPARE(fieldEdit(w, 1)->text(), QStringLiteral("alice@example.org"));
-    QTest::keyClicks(fieldEdit(w, 1), "x");
-    QTRY_COMPARE(fieldEdit(w, 1)->text(), QStringLiteral("alice@example.org"));
-    fieldEdit(w, 2)->setFocus();
+    QTRY_COMPARE(fieldEdit(w, Field::UserName)->text(), QStringLiteral("alice@example.org"));
+    QTest::keyClicks(fieldEdit(w, Field::UserName), "x");
+    QTRY_COMPARE(fieldEdit(w, Field::UserName)->text(), QStringLiteral("alice@example.org"));
+    fieldEdit(w, Field::Password)->setFocus();
     copyElsewhere("hunter2");
-    QTRY_COMPARE(fieldEdit(w, 2)->text(), QStringLiteral("hunter2"));
+    QTRY_COMPARE(fieldEdit(w, Field::Password)->text(), QStringLiteral("hunter2"));
     QCOMPARE(h.fields().mid(0, 2), (QStringList{"example.org", "alice@example.org"}));
     QVERIFY(part<QAction>(w, "addAction")->isEnabled()); // captured text follows the field rule
 
@@ -167,7 +167,7 @@ void TestDesktop::captureTakesTextCopiedElsewhere() {
     QVERIFY(clipboardSeenByOthers().isEmpty());
     copyElsewhere("ignored");
     QTest::qWait(100);
-    QVERIFY(fieldEdit(w, 2)->text().isEmpty());
+    QVERIFY(fieldEdit(w, Field::Password)->text().isEmpty());
 }
 
 void TestDesktop::pathsReachTheDesktopOpener() {
@@ -179,7 +179,7 @@ void TestDesktop::pathsReachTheDesktopOpener() {
     const QString notes = h.paths().programFolder + "/notes.txt";
     writeBytes(notes, "notes");
     for (const QString &path : {QStringLiteral("https://mail.example.org/login"), notes}) {
-        fieldEdit(w, 4)->setText(path);
+        fieldEdit(w, Field::Path)->setText(path);
         QTest::mouseDClick(part<QLabel>(w, "pathCaption"), Qt::LeftButton, {}, QPoint(3, 3));
         QTRY_VERIFY(!openerLog().isEmpty() && openerLog().last().endsWith(path));
     }

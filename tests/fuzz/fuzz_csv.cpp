@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         FUZZ_CHECK(!record.contains('\n') && !record.contains('\r'));
         RecordFields fields;
         FUZZ_CHECK(SplitRecordLine(record, fields));
-        FUZZ_CHECK(!fields[0].isEmpty() && !fields[1].isEmpty() && !fields[2].isEmpty());
+        FUZZ_CHECK(!fields[Field::Service].isEmpty() && !fields[Field::UserName].isEmpty() &&
+                   !fields[Field::Password].isEmpty());
     }
 
     buffer.seek(0);

@@ -42,7 +42,7 @@ void TestClipboard::pathsGoToTheShell() {
         h.opened.clear();
         h.messages.clear();
         const QString typed = QString(path).replace("<home>", home);
-        fieldEdit(w, 4)->setText(typed);
+        fieldEdit(w, Field::Path)->setText(typed);
         QTest::mouseClick(caption, Qt::LeftButton, {}, QPoint(3, 3));
         QTest::mouseDClick(caption, Qt::LeftButton, {}, QPoint(3, 3));
         QCOMPARE(QGuiApplication::clipboard()->text(), typed);

@@ -47,7 +47,7 @@ void TestFindLock::findKeepsUpWithTyping() {
     QTest::keyClick(part<QLineEdit>(w, "findLine"), Qt::Key_Return);
     QCOMPARE(h.names().size(), 11);
     QCOMPARE(h.names().last(), QStringLiteral("svc6999")); // "svc69990:!" sorts before "svc6999:!"
-    QCOMPARE(fieldEdit(w, 0)->text(), QStringLiteral("svc69990"));
+    QCOMPARE(fieldEdit(w, Field::Service)->text(), QStringLiteral("svc69990"));
     QCOMPARE(h.commands(), QStringLiteral("add replace remove")); // as a click on it would
 }
 

@@ -70,9 +70,9 @@ void play(QWidget *window, const QString &keys) {
 }
 
 int focusedField(MainWindow &w) {
-    for (int i = 0; i < 5; ++i) {
-        if (fieldEdit(w, i)->hasFocus())
-            return i;
+    for (const Field field : kFields) {
+        if (fieldEdit(w, field)->hasFocus())
+            return int(field);
     }
     return -1;
 }
@@ -109,12 +109,13 @@ void TestKeys::keyClosingABoxIsNotHandledAgain() {
     answerNextBox(w, Qt::Key(key), &boxes);
     // Enter in Other Info adds: the duplicate's message comes up, is closed
     // with the key, and the key's release lands in Other Info again.
-    h.keyUp(fieldEdit(w, 3), Qt::Key_Return);
+    h.keyUp(fieldEdit(w, Field::OtherInfo), Qt::Key_Return);
     QCOMPARE(boxes, 1);
     QCOMPARE(h.messages.size(), 1);
     QCOMPARE(h.ended, 0);
     QVERIFY(w.isVisible());
-    QCOMPARE(fieldEdit(w, 0)->text(), QStringLiteral("svc")); // what was typed is still there
+    QCOMPARE(fieldEdit(w, Field::Service)->text(),
+             QStringLiteral("svc")); // what was typed is still there
 }
 
 void TestKeys::keysInTheFields_data() {
@@ -176,10 +177,10 @@ void TestKeys::keysInTheFields() {
     MainWindow &w = h.startWith({"svc:!bob:!kbpass:!note:!"});
     h.clickRow(0);
     QGuiApplication::clipboard()->setText("pasted");
-    fieldEdit(w, start)->setFocus();
+    fieldEdit(w, kFields[size_t(start)])->setFocus();
     play(&w, keys);
     if (click >= 0)
-        QTest::mouseClick(fieldEdit(w, click), Qt::LeftButton, {}, QPoint(4, 4));
+        QTest::mouseClick(fieldEdit(w, kFields[size_t(click)]), Qt::LeftButton, {}, QPoint(4, 4));
     QTRY_VERIFY(!part<QMenu>(w, "menu")->isVisible());
     QCOMPARE(h.fields(), fields);
     QCOMPARE(focusedField(w), focus);
@@ -197,13 +198,13 @@ void TestKeys::replaceNeedsASelectedRecord() {
     MainWindow &w = h.startWith({"bank:!ann:!old:!" + note + ":!"});
     const QByteArray stored = h.databaseFile();
     h.clickRow(0);
-    QCOMPARE(fieldEdit(w, 2)->displayText(), QStringLiteral("***"));
+    QCOMPARE(fieldEdit(w, Field::Password)->displayText(), QStringLiteral("***"));
     part<QCheckBox>(w, "hidePassword")->setChecked(false);
-    QCOMPARE(fieldEdit(w, 2)->displayText(), QStringLiteral("old"));
+    QCOMPARE(fieldEdit(w, Field::Password)->displayText(), QStringLiteral("old"));
     // A field too narrow for its text shows it whole as a tip.
-    QTest::mouseMove(fieldEdit(w, 3), QPoint(5, 5));
-    QTest::mouseMove(fieldEdit(w, 3), QPoint(8, 6));
-    QCOMPARE(fieldEdit(w, 3)->toolTip(), QString::fromLatin1(note));
+    QTest::mouseMove(fieldEdit(w, Field::OtherInfo), QPoint(5, 5));
+    QTest::mouseMove(fieldEdit(w, Field::OtherInfo), QPoint(8, 6));
+    QCOMPARE(fieldEdit(w, Field::OtherInfo)->toolTip(), QString::fromLatin1(note));
     w.toggleCapture();
     h.pressBar(part<QAction>(w, "resetAction"));
     QCOMPARE(h.fields(), QStringList(5, QString()));
@@ -211,15 +212,15 @@ void TestKeys::replaceNeedsASelectedRecord() {
     QVERIFY(!part<QAction>(w, "captureAction")->isChecked());
     h.fill({"mail", "bob", "new"});
     QCOMPARE(h.commands(), QStringLiteral("add"));
-    fieldEdit(w, 2)->setFocus();
+    fieldEdit(w, Field::Password)->setFocus();
     play(&w, "alt+e");
     QTRY_COMPARE(h.messages.size(), 1);
     QVERIFY(h.messages[0].text.startsWith("Nothing was replaced: no record is selected."));
     QCOMPARE(h.databaseFile(), stored);
     // Selected again, the same key replaces it.
     h.clickRow(0);
-    fieldEdit(w, 2)->setText("new");
-    fieldEdit(w, 2)->setFocus();
+    fieldEdit(w, Field::Password)->setText("new");
+    fieldEdit(w, Field::Password)->setFocus();
     play(&w, "alt+e");
     QCOMPARE(h.databaseFile(), storeBytes({"bank:!ann:!new:!" + note + ":!"}));
     QCOMPARE(h.messages.size(), 1);
@@ -229,19 +230,19 @@ void TestKeys::escapeClosesTheFindLineFirst() {
     Harness h(true);
     MainWindow &w = h.startWith({"alpha:!a:!1:!:!", "beta:!b:!2:!:!"});
     const int height = w.height();
-    fieldEdit(w, 0)->setFocus();
+    fieldEdit(w, Field::Service)->setFocus();
     play(&w, "ctrl+f esc"); // from the line itself
     QVERIFY(!part<QLineEdit>(w, "findLine")->isVisible());
     QCOMPARE(h.ended, 0);
     // Ctrl+F opens the line below the list (Ctrl ticks no Capture there),
     // the fields keep their places.
-    const QRect service = fieldEdit(w, 0)->geometry();
-    fieldEdit(w, 0)->setFocus();
+    const QRect service = fieldEdit(w, Field::Service)->geometry();
+    fieldEdit(w, Field::Service)->setFocus();
     play(&w, "ctrl+f b down");
     QVERIFY(part<ServiceList>(w, "recordView")->hasFocus() &&
             part<QLineEdit>(w, "findLine")->isVisible());
     QTRY_COMPARE(w.height(), height + part<QLineEdit>(w, "findLine")->height() + 4);
-    QCOMPARE(fieldEdit(w, 0)->geometry(), service);
+    QCOMPARE(fieldEdit(w, Field::Service)->geometry(), service);
     QVERIFY(!part<QAction>(w, "captureAction")->isChecked());
     QCOMPARE(h.names(), QStringList{"beta"});
     play(&w, "esc");
@@ -257,7 +258,7 @@ void TestKeys::menuFromTheKeyboard() {
     Harness h;
     MainWindow &w = h.start();
     // Security by its letter: the settings window, without a mouse.
-    fieldEdit(w, 3)->setFocus();
+    fieldEdit(w, Field::OtherInfo)->setFocus();
     play(&w, "f10");
     QTRY_VERIFY(part<QMenu>(w, "menu")->isVisible());
     QTest::keyClick(part<QMenu>(w, "menu"), Qt::Key_S);
@@ -266,7 +267,7 @@ void TestKeys::menuFromTheKeyboard() {
     // A lone Alt is still the fields' jump key.
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    fieldEdit(w, 3)->setFocus();
+    fieldEdit(w, Field::OtherInfo)->setFocus();
     play(&w, "alt p");
     QCOMPARE(focusedField(w), 2);
 }

@@ -93,7 +93,9 @@ void TestMainWindow::commandsOnTheRecords() {
     MainWindow &w = records.isEmpty() ? h.start() : h.startWith(records);
     for (const QString &step : steps.split(QStringLiteral("; "))) {
         const QString name = step.section(u'=', 0, 0), value = step.section(u'=', 1);
-        const int field = value.section(u'=', 0, 0).toInt();
+        // A number: a field by its place in the record, or a row of the list.
+        const int number = value.section(u'=', 0, 0).toInt();
+        const Field field = kFields[size_t(std::clamp(number, 0, kFieldCount - 1))];
         if (name == "fill") {
             h.fill(value.split(u'|'));
         } else if (name == "set") {
@@ -105,12 +107,12 @@ void TestMainWindow::commandsOnTheRecords() {
             fieldEdit(w, field)->end(false);
             QTest::keyClick(fieldEdit(w, field), Qt::Key_Backspace);
         } else if (name == "click" || name == "rclick") {
-            h.clickRow(field, name == "click" ? Qt::LeftButton : Qt::RightButton);
+            h.clickRow(number, name == "click" ? Qt::LeftButton : Qt::RightButton);
         } else if (name == "down") {
             part<ServiceList>(w, "recordView")->setFocus();
             QTest::keyClick(part<ServiceList>(w, "recordView"), Qt::Key_Down);
         } else if (name == "?row") {
-            QCOMPARE(part<ServiceList>(w, "recordView")->selectedRow(), field);
+            QCOMPARE(part<ServiceList>(w, "recordView")->selectedRow(), number);
         } else if (name == "enter") {
             h.type(field, QString());
             QTest::keyClick(fieldEdit(w, field), Qt::Key_Return);

@@ -138,7 +138,7 @@ void TestOnDisk::nothingWrittenOverNewerFiles() {
         h.fill({"gamma", "g", "3"});
     } else if (command == "replace") {
         h.clickRow(0);
-        fieldEdit(w, 1)->setText("changed");
+        fieldEdit(w, Field::UserName)->setText("changed");
     } else if (command == "remove") {
         h.clickRow(1);
     } else if (command == "accept") {
@@ -270,7 +270,7 @@ void TestOnDisk::selectionFollowsItsRecordAcrossAReload() {
     // Another record changes and one arrives while the window is idle: the
     // list follows, the selection stays on bravo, the fields keep what was
     // typed, and Replace acts on it.
-    fieldEdit(w, 2)->setText("22");
+    fieldEdit(w, Field::Password)->setText("22");
     QList<QByteArray> theirs{"alpha:!a:!9:!:!", "bravo:!b:!2:!:!", "charlie:!c:!3:!:!", kDelta};
     OtherMachine other(h.paths());
     writeBytes(other.paths.database(), storeBytes(theirs));
@@ -291,7 +291,7 @@ void TestOnDisk::selectionFollowsItsRecordAcrossAReload() {
     other.syncInto(h.paths());
     QTRY_COMPARE(h.messages.size(), 1);
     QVERIFY(h.messages[0].text.startsWith("The record \"bravo\" that you had selected"));
-    fieldEdit(w, 2)->setText("33");
+    fieldEdit(w, Field::Password)->setText("33");
     QCOMPARE(h.commands(), QStringLiteral("add"));
     w.replaceSelected();
     QCOMPARE(h.messages.size(), 2);
@@ -485,7 +485,7 @@ void TestOnDisk::plantedTemporaryFileIsNeverRead() {
     ::alarm(30);
     MainWindow &w = h.start({"key7"});
     h.clickRow(0);
-    fieldEdit(w, 1)->setText("changed");
+    fieldEdit(w, Field::UserName)->setText("changed");
     w.replaceSelected();
     h.clickRow(1);
     w.removeSelected();

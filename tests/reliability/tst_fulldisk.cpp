@@ -154,11 +154,11 @@ void TestFullDisk::everyWrite() {
     const QString other(20000, QLatin1Char('o'));
     if (command == "add") {
         d.h.fill({"new", "bob", "pw"});
-        fieldEdit(w, 3)->setText(other);
+        fieldEdit(w, Field::OtherInfo)->setText(other);
         w.add();
     } else if (command == "replace" || command == "remove") {
         d.h.clickRow(5);
-        fieldEdit(w, 1)->setText("changed");
+        fieldEdit(w, Field::UserName)->setText("changed");
         (command == "remove" ? part<QAction>(w, "removeAction") : part<QAction>(w, "replaceAction"))
             ->trigger();
     } else if (command == "import") {
@@ -172,7 +172,7 @@ void TestFullDisk::everyWrite() {
     QCOMPARE(int(w.scope()), scope);
     freeDisk(d.h.folders);
     if (command == "add") {
-        QCOMPARE(fieldEdit(w, 3)->text(), other);
+        QCOMPARE(fieldEdit(w, Field::OtherInfo)->text(), other);
         QCOMPARE(part<QAction>(w, "importAction")->isEnabled(),
                  !withStore); // no empty store was left behind
         // With room again, the same press files what was typed.

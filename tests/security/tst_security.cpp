@@ -356,7 +356,7 @@ void TestSecurity::strongProtectionEndToEnd() {
     QCOMPARE(h.names(), (QStringList{"bank", "mail"}));
     // Locked, the records leave memory, and so does one shown in the fields.
     h.clickRow(0);
-    QCOMPARE(fieldEdit(again, 2)->text(), QStringLiteral("pin1"));
+    QCOMPARE(fieldEdit(again, Field::Password)->text(), QStringLiteral("pin1"));
     int listedWhileLocked = -1;
     h.whilePromptShows = [&] {
         listedWhileLocked = int(again.records().size()) + int(h.fields().join("").size()) +

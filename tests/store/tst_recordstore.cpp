@@ -222,7 +222,8 @@ void TestRecordStore::findAgreesWithAPlainSearch() {
             RecordFields fields;
             SplitRecordLine(records.line(i), fields);
             const QByteArray searched =
-                fold(fields[0] + ":!" + fields[1]) + '\n' + fold(fields[3] + ":!" + fields[4]);
+                fold(fields[Field::Service] + ":!" + fields[Field::UserName]) + '\n' +
+                fold(fields[Field::OtherInfo] + ":!" + fields[Field::Path]);
             if (searched.contains(fold(text)))
                 expected << i;
         }

@@ -387,9 +387,9 @@ void MainWindow::closeEvent(QCloseEvent *event) {
 }
 
 void MainWindow::endProgram() {
-    if (m_ended)
+    if (m_life == Life::Ended)
         return;
-    m_ended = true;
+    m_life = Life::Ended;
     m_promptFocusTimer->stop();
     m_captureTimer->stop();
     m_clipboard->forgetOurs(); // a copied password does not outlive the program

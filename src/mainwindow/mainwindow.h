@@ -16,6 +16,7 @@
 #include <QListView>
 #include <QMainWindow>
 #include <QPointer>
+#include <QScopeGuard>
 
 #include <array>
 #include <functional>
@@ -72,9 +73,9 @@ public:
     // Hides the records and asks for the password again (after the idle wait,
     // or when the screen locks); three wrong tries end the program.
     void lockNow();
-    bool locked() const { return m_locked; }
+    bool locked() const { return m_life == Life::Locked; }
     IdleWatch *idleWatch() const { return m_idle; }
-    bool programEnded() const { return m_ended; }
+    bool programEnded() const { return m_life == Life::Ended; }
 
     // The records, the files and the settings as the running program holds them.
     Session &session() { return m_session; }
@@ -237,11 +238,25 @@ private:
     DiskWatch *m_diskWatch = nullptr;
     IdleWatch *m_idle = nullptr;
     PerField<PressedKeys> m_pressed;
-    bool m_loaded = false;
-    bool m_preloaded = false;
-    bool m_ended = false;
-    bool m_reloading = false;
-    bool m_locked = false;
+    // Where the window is in its life. It moves Created -> Preloaded (the
+    // settings and records read while the title shows) -> Loading (the
+    // start-up: the folder, the password, the records) -> Shown; from Shown
+    // (or Loading) it passes through Locked or Reloading and comes back to
+    // where it was; and from anywhere to Ended, for good.
+    enum class Life { Created, Preloaded, Loading, Shown, Locked, Reloading, Ended };
+    Life m_life = Life::Created;
+    // Whether the start-up has begun (or is done).
+    bool started() const { return m_life != Life::Created && m_life != Life::Preloaded; }
+    // Enters a passing state: the window goes back to where it was when the
+    // returned guard goes, unless the program ended meanwhile.
+    auto passThrough(Life passing) {
+        const Life before = m_life;
+        m_life = passing;
+        return qScopeGuard([this, before] {
+            if (m_life != Life::Ended)
+                m_life = before;
+        });
+    }
     // The selected record was shown by a click (or Enter in the find line),
     // not just passed over with the arrow keys.
     bool m_recordShown = false;

@@ -271,7 +271,7 @@ void MainWindow::add() {
 }
 
 void MainWindow::explainDisabled(QAction *command) {
-    if (m_ended || !isVisible())
+    if (programEnded() || !isVisible())
         return;
     const bool replace = command == m_replaceAction;
     QString text;
@@ -415,7 +415,7 @@ void MainWindow::about() {
 }
 
 void MainWindow::openMenu() {
-    if (m_ended || !isVisible())
+    if (programEnded() || !isVisible())
         return;
     menuBar()->setActiveAction(m_menu->menuAction());
     // As Alt+M does: the first item lit, so Enter or the arrows go on from it.

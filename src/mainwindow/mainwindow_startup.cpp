@@ -29,9 +29,9 @@ constexpr qsizetype kSearchAtOnce = 65536;
 // ---- start-up ------------------------------------------------------------
 
 bool MainWindow::load() {
-    if (m_loaded)
-        return !m_ended;
-    m_loaded = true;
+    if (started())
+        return !programEnded();
+    m_life = Life::Loading;
     // One window per program folder: a second one would write over the first
     // one's records. The hold also keeps the start-up steps to one process.
     const OpenStatus opened = m_session.open([this](Session &) {
@@ -62,7 +62,7 @@ bool MainWindow::load() {
     case OpenStatus::Opened:
         break;
     }
-    if (m_ended)
+    if (programEnded())
         return false;
     m_hidePassword->setChecked(true);
     tellLoaded();
@@ -73,13 +73,14 @@ bool MainWindow::load() {
         paths().dataFolder(),
         {paths().config(), paths().database(), paths().copy(), paths().strongStore()}, this);
     connect(m_diskWatch, &DiskWatch::settled, this, [this] { diskSettled(); });
+    m_life = Life::Shown;
     return true;
 }
 
 void MainWindow::preload() {
-    if (m_loaded || m_preloaded)
+    if (m_life != Life::Created)
         return;
-    m_preloaded = true;
+    m_life = Life::Preloaded;
     // Whatever goes wrong here, load() meets it again and says so.
     m_session.prepare();
 }
@@ -105,9 +106,9 @@ void MainWindow::tellLoaded() {
 }
 
 void MainWindow::showLoaded() {
-    if (!m_loaded && !load())
+    if (!started() && !load())
         return;
-    if (m_ended)
+    if (programEnded())
         return;
     show();
     raise();
@@ -162,7 +163,7 @@ bool MainWindow::askPassword() {
         endProgram();
         return false;
     }
-    return !m_ended;
+    return !programEnded();
 }
 
 void MainWindow::remindOfExpiry() {
@@ -178,36 +179,34 @@ void MainWindow::remindOfExpiry() {
 }
 
 bool MainWindow::reloadFromDisk() {
-    if (m_reloading || m_ended)
-        return !m_ended;
-    m_reloading = true;
+    if (m_life == Life::Reloading || programEnded())
+        return !programEnded();
     // The record the user was working on is found again by its text.
-    const QByteArray selected =
+    QByteArray selected =
         recordShownSelected() ? records().line(m_selected).toByteArray() : QByteArray();
-    // A folder that is no longer ours alone is not read from.
-    if (const SessionStatus folder = m_session.checkFolder(); folder != SessionStatus::Ok) {
-        m_reloading = false;
-        reportFailure(folder);
-        return !m_ended;
+    const auto forget = qScopeGuard([&selected] { Strong::Wipe(selected); });
+    {
+        const auto back = passThrough(Life::Reloading);
+        // A folder that is no longer ours alone is not read from.
+        if (const SessionStatus folder = m_session.checkFolder(); folder != SessionStatus::Ok) {
+            reportFailure(folder);
+            return !programEnded();
+        }
+        m_session.recover();
+        if (m_session.readSettings() == SettingsStatus::ReadFailed) {
+            m_hooks.message(QMessageBox::Critical, kProgramTitle,
+                            UnreadableSettingsText(paths().config()));
+            return !programEnded();
+        }
+        // Settings changed by another copy may carry a password this user has
+        // not given here: then it is asked for, with the usual three tries.
+        if (m_session.needsPassword() && !m_session.passwordConfirmed() && !askPassword())
+            return false;
+        loadRecords();
+        select(selected.isEmpty() ? -1 : records().indexOf(selected));
+        updateCommands();
+        updateImportAction();
     }
-    m_session.recover();
-    if (m_session.readSettings() == SettingsStatus::ReadFailed) {
-        m_reloading = false;
-        m_hooks.message(QMessageBox::Critical, kProgramTitle,
-                        UnreadableSettingsText(paths().config()));
-        return !m_ended;
-    }
-    // Settings changed by another copy may carry a password this user has not
-    // given here: then it is asked for, with the usual three tries.
-    if (m_session.needsPassword() && !m_session.passwordConfirmed() && !askPassword()) {
-        m_reloading = false;
-        return false;
-    }
-    loadRecords();
-    select(selected.isEmpty() ? -1 : records().indexOf(selected));
-    updateCommands();
-    updateImportAction();
-    m_reloading = false;
     if (!selected.isEmpty() && m_selected < 0) {
         // Replace would otherwise find nothing to replace and say nothing.
         const QByteArray service = selected.left(selected.indexOf(":!"));
@@ -220,13 +219,13 @@ bool MainWindow::reloadFromDisk() {
                            "new record.")
                 .arg(Ansi::toUnicode(service)));
     }
-    return !m_ended;
+    return !programEnded();
 }
 
 void MainWindow::diskSettled() {
     // Read again only while nothing waits on the user; a command run later
     // finds the change itself before it writes.
-    if (m_ended || m_reloading || m_locked || QApplication::activeModalWidget() ||
+    if (m_life != Life::Shown || QApplication::activeModalWidget() ||
         (m_prompt && m_prompt->isVisible()))
         return;
     if (m_session.changedOnDisk())
@@ -250,7 +249,7 @@ SecurityWindow *MainWindow::securityWindow() {
 // ---- the find line and the lock --------------------------------------------
 
 void MainWindow::openFind() {
-    if (m_ended || !m_loaded)
+    if (!started() || programEnded())
         return;
     if (m_findLine->isHidden()) {
         // The window grows by the line; the controls above keep their places.
@@ -317,13 +316,15 @@ void MainWindow::closeBoxesForTheLock() {
 }
 
 void MainWindow::lockNow() {
-    // Only a password can lock; a prompt already up is the lock itself.
-    if (m_ended || m_locked || !m_loaded || !m_session.needsPassword() ||
-        (m_prompt && m_prompt->isVisible())) {
+    // Only a password can lock, and only a window that shows the records; a
+    // prompt already up is the lock itself.
+    const bool lockable = m_life == Life::Shown || m_life == Life::Reloading;
+    if (!lockable || !m_session.needsPassword() || (m_prompt && m_prompt->isVisible())) {
         m_idle->timer.start();
         return;
     }
-    m_locked = true;
+    const Life before = m_life;
+    m_life = Life::Locked;
     closeBoxesForTheLock();
     m_clipboard->forgetOurs();
     const bool settingsShown = m_settings && m_settings->isVisible();
@@ -349,7 +350,7 @@ void MainWindow::lockNow() {
     // Read again as at a start; nothing is selected until a row is chosen.
     loadRecords();
     updateImportAction();
-    m_locked = false;
+    m_life = before;
     showLoaded();
     if (m_settings) {
         m_settings->restoreStoredPassword();

@@ -2,12 +2,12 @@
 
 #include "fieldcipher.h"
 #include "linefile.h"
+#include "parallel.h"
 #include "platform.h"
 #include "stringcipher.h"
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
 namespace {
 
@@ -190,7 +190,7 @@ StoreStatus AddStoredRecords(QByteArray content, Scope scope, const QByteArray &
     bool read = true;
     size_t sorted = 0;
     const qsizetype split = size < kSplitLoadAt ? -1 : content.indexOf('\n', size / 2) + 1;
-    if (split <= 0 || std::thread::hardware_concurrency() < 2) {
+    if (split <= 0 || Parallel::Cores() < 2) {
         read = readSpan(data, size, records, sorted);
     } else {
         // Room for both halves, so the second joins the first without a move.
@@ -200,10 +200,9 @@ StoreStatus AddStoredRecords(QByteArray content, Scope scope, const QByteArray &
         std::vector<QByteArrayView> later;
         bool laterRead = true;
         size_t laterSorted = 0;
-        std::thread helper(
+        Parallel::Both(
+            [&] { read = readSpan(data, split, records, sorted); },
             [&] { laterRead = readSpan(data + split, size - split, later, laterSorted); });
-        read = readSpan(data, split, records, sorted);
-        helper.join();
         read = read && laterRead;
         if (sorted == records.size() &&
             (later.empty() || records.empty() || !RecordList::lessThan(later[0], records.back())))

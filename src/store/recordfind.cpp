@@ -1,12 +1,13 @@
 #include "recordfind.h"
 
+#include "parallel.h"
+
 #include "fold.h"
 #include "recordline.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <thread>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -120,15 +121,13 @@ QList<qsizetype> FindRecords(const RecordList &records, QByteArrayView text,
         }
     };
     QList<qsizetype> found;
-    if (count < kSplitAt || std::thread::hardware_concurrency() < 2) {
+    if (count < kSplitAt || Parallel::Cores() < 2) {
         search(0, count, found);
         return found;
     }
     // Two halves at once, joined in list order.
     QList<qsizetype> later;
-    std::thread helper([&] { search(count / 2, count, later); });
-    search(0, count / 2, found);
-    helper.join();
+    Parallel::Both([&] { search(0, count / 2, found); }, [&] { search(count / 2, count, later); });
     found.append(later);
     return found;
 }

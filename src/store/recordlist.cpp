@@ -3,11 +3,11 @@
 #include "strongstore.h"
 
 #include "fold.h"
+#include "parallel.h"
 #include "platform.h"
 #include "recordline.h"
 
 #include <algorithm>
-#include <thread>
 
 namespace {
 
@@ -17,14 +17,13 @@ using Lines = std::vector<QByteArrayView>;
 // whole store, so a large one is checked a half on each core.
 Lines::iterator sortedRun(Lines &lines) {
     constexpr size_t kHalvesFrom = 1 << 16;
-    if (lines.size() < kHalvesFrom || std::thread::hardware_concurrency() < 2)
+    if (lines.size() < kHalvesFrom || Parallel::Cores() < 2)
         return std::is_sorted_until(lines.begin(), lines.end(), RecordList::lessThan);
     const auto middle = lines.begin() + std::ptrdiff_t(lines.size() / 2);
-    Lines::iterator later;
-    std::thread helper(
+    Lines::iterator first, later;
+    Parallel::Both(
+        [&] { first = std::is_sorted_until(lines.begin(), middle, RecordList::lessThan); },
         [&] { later = std::is_sorted_until(middle - 1, lines.end(), RecordList::lessThan); });
-    const auto first = std::is_sorted_until(lines.begin(), middle, RecordList::lessThan);
-    helper.join();
     return first != middle ? first : later;
 }
 

@@ -1,5 +1,7 @@
 #include "strongstore.h"
 
+#include "parallel.h"
+
 #include <QElapsedTimer>
 #include <QtEndian>
 
@@ -9,7 +11,6 @@
 #include <array>
 #include <atomic>
 #include <cstring>
-#include <thread>
 
 namespace Strong {
 
@@ -254,15 +255,7 @@ void writeFrame(char *dst, const Keys &keys, quint64 index, std::span<const QByt
 // enough of it: each frame is enciphered on its own, so a large store uses
 // every core.
 template <typename Work> void inSlices(size_t count, bool parallel, const Work &work) {
-    const size_t cores = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4);
-    const size_t slices = parallel ? std::min(cores, std::max<size_t>(count, 1)) : 1;
-    std::vector<std::thread> helpers;
-    for (size_t s = 1; s < slices; ++s)
-        helpers.emplace_back(
-            [&work, count, slices, s] { work(count * s / slices, count * (s + 1) / slices); });
-    work(0, count / slices);
-    for (std::thread &helper : helpers)
-        helper.join();
+    Parallel::InSlices(count, parallel ? Parallel::Cores(4) : 1, work);
 }
 
 // Where each frame's records begin, then the end: records in groups of up to
@@ -368,19 +361,18 @@ bool streamStore(Keys &keys, std::span<const QByteArrayView> records, quint64 &f
             layOutFrames(next, records, bounds, batch * perBatch + perBatch, batchEnd(batch + 1));
         char *const data = next.data();
         // The writer's share is half a helper's: the write is the rest of its work.
-        const size_t helpers = std::clamp<size_t>(std::thread::hardware_concurrency(), 2, 4) - 1;
+        const size_t helpers = std::max<size_t>(Parallel::Cores(4), 2) - 1;
         const size_t helped = run.count * 2 * helpers / (2 * helpers + 1);
-        std::vector<std::thread> team;
+        Parallel::Helpers team;
         for (size_t h = 0; h < helpers; ++h)
-            team.emplace_back([&, h] {
+            team.start([&, h] {
                 fillFrames(data, run, keys, records, bounds, helped * h / helpers,
                            helped * (h + 1) / helpers);
             });
         written = write(ready);
         if (written)
             fillFrames(data, run, keys, records, bounds, helped, run.count);
-        for (std::thread &helper : team)
-            helper.join();
+        team.join();
         std::swap(ready, next);
     }
     sodium_memzero(ready.data(), size_t(ready.size()));

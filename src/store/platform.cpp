@@ -441,14 +441,31 @@ QString userName(uid_t uid) {
 }
 
 // What is wrong with one entry, looked at without following or opening it.
-Untrusted judge(const QString &path, const struct stat &st, bool folder) {
+// What a name in Data may be: the folder itself, one of our files (or the
+// window's socket), or what a sync tool keeps beside them.
+enum class Expected { Folder, File, FileOrFolder };
+
+// The files and folders sync tools keep in a folder they sync: Syncthing's
+// marker folder, ignore list and old versions; Nextcloud's and ownCloud's
+// journal and log. They are allowed on the same terms as ours (no link, the
+// user's own, nobody else may write), and never read or followed.
+bool keptBySyncTool(const QByteArray &name) {
+    return name == ".stfolder" || name == ".stignore" || name == ".stversions" ||
+           name == ".owncloudsync.log" ||
+           (name.startsWith(".sync_") &&
+            (name.endsWith(".db") || name.endsWith(".db-wal") || name.endsWith(".db-shm")));
+}
+
+Untrusted judge(const QString &path, const struct stat &st, Expected expected) {
     using Kind = Untrusted::Kind;
     if (S_ISLNK(st.st_mode))
         return {Kind::Link, path, {}};
-    if (folder && !S_ISDIR(st.st_mode))
+    if (expected == Expected::Folder && !S_ISDIR(st.st_mode))
         return {Kind::NotFolder, path, {}};
-    // The window's own socket lives among the files; anything else must be a plain file.
-    if (!folder && !S_ISREG(st.st_mode) && !S_ISSOCK(st.st_mode))
+    // The window's own socket lives among the files; anything else must be a
+    // plain file (or, for a sync tool, a folder).
+    if (expected != Expected::Folder && !S_ISREG(st.st_mode) && !S_ISSOCK(st.st_mode) &&
+        !(expected == Expected::FileOrFolder && S_ISDIR(st.st_mode)))
         return {Kind::NotPlainFile, path, {}};
     if (st.st_uid != ::geteuid())
         return {Kind::OthersOwn, path, userName(st.st_uid)};
@@ -469,7 +486,7 @@ Untrusted findUntrusted(const QString &folder) {
     struct stat st {};
     if (::lstat(native.constData(), &st) != 0)
         return {};
-    if (const Untrusted wrong = judge(folder, st, true))
+    if (const Untrusted wrong = judge(folder, st, Expected::Folder))
         return wrong;
     DIR *dir = ::opendir(native.constData());
     if (!dir)
@@ -481,7 +498,8 @@ Untrusted findUntrusted(const QString &folder) {
             continue;
         if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue; // gone meanwhile
-        found = judge(folder + u'/' + QFile::decodeName(name), st, false);
+        found = judge(folder + u'/' + QFile::decodeName(name), st,
+                      keptBySyncTool(name) ? Expected::FileOrFolder : Expected::File);
         if (found)
             break;
     }

@@ -41,6 +41,7 @@ private slots:
     void interruptedChangeIsSettled_data();
     void interruptedChangeIsSettled();
     void oneWayToOpen();
+    void syncToolsKeepTheirFiles();
 };
 
 void TestSession::writesAreDurable_data() {
@@ -419,6 +420,56 @@ void TestSession::oneWayToOpen() {
     writeBytes(h.paths.database(), storeBytes(kRecords + QList<QByteArray>{"gamma:!c:!3:!:!"}));
     QCOMPARE(changed.open({}), OpenStatus::Opened);
     QCOMPARE(changed.records().size(), 3);
+}
+
+void TestSession::syncToolsKeepTheirFiles() {
+    // A Data folder shared by a sync tool holds the tool's own files: they
+    // are allowed on the terms ours are (the user's own, nobody else may
+    // write, no link), and anything else keeps today's refusal.
+    using Kind = Platform::Untrusted::Kind;
+    const struct {
+        const char *name;
+        const char *what; // "folder", "file", "link"; "shared" others may write it
+        Kind refused;     // None: allowed
+    } rows[] = {
+        {".stfolder", "folder", Kind::None},
+        {".stversions", "folder", Kind::None},
+        {".stignore", "file", Kind::None},
+        {".sync_4f2a9c.db", "file", Kind::None},
+        {".sync_4f2a9c.db-wal", "file", Kind::None},
+        {".owncloudsync.log", "file", Kind::None},
+        {".stfolder", "link", Kind::Link},
+        {".stfolder", "shared folder", Kind::OthersMayWrite},
+        {".stignore", "shared file", Kind::OthersMayWrite},
+        {"Backups", "folder", Kind::NotPlainFile},
+        {".sync_notes.txt", "folder", Kind::NotPlainFile},
+    };
+    for (const auto &row : rows) {
+        TestFolders f;
+        writeBytes(f.paths.database(), storeBytes(kRecords));
+        const QString path = f.paths.dataFolder() + '/' + row.name;
+        const QByteArray what(row.what);
+        if (what.contains("link")) {
+            QVERIFY(QFile::link(f.paths.tempFolder, path));
+        } else if (what.contains("folder")) {
+            QVERIFY(QDir().mkdir(path));
+            writeBytes(path + "/inside", "never read");
+        } else {
+            writeBytes(path, "never read");
+        }
+        if (what.startsWith("shared"))
+            QVERIFY(::chmod(QFile::encodeName(path).constData(),
+                            what.contains("folder") ? 0777 : 0666) == 0);
+        Session session(f.paths);
+        const bool allowed = row.refused == Kind::None;
+        QVERIFY2(session.open({}) == (allowed ? OpenStatus::Opened : OpenStatus::Untrusted),
+                 row.name);
+        QCOMPARE(int(session.untrusted().kind), int(row.refused));
+        if (allowed) {
+            QCOMPARE(session.add("gamma:!g:!3:!:!"), SessionStatus::Ok);
+            QCOMPARE(session.records().size(), 3);
+        }
+    }
 }
 
 QTEST_APPLESS_MAIN(TestSession)

@@ -3,6 +3,8 @@
 #include "ansi.h"
 #include "oldimport.h"
 
+#include <cstring>
+
 namespace {
 
 void EnsureDataFolder(const StorePaths &paths) {
@@ -142,9 +144,31 @@ StoreStatus Session::loadStrong(const QByteArray *passphrase) {
     // checks prove: it is cut off.
     if (status == Strong::Status::Ok && opened.torn && Strong::CutBack(path, opened.wholeSize))
         m_storeStamp = Platform::stampOf(path);
+    WipeEarlier(m_meta);
+    m_tombstones.clear();
     if (status == Strong::Status::Ok || status == Strong::Status::Damaged) {
         m_records = RecordList();
-        m_records.adopt(std::move(opened.block), std::move(opened.views));
+        if (opened.meta.empty()) {
+            m_records.adopt(std::move(opened.block), std::move(opened.views));
+        } else {
+            // The identities follow their records into list order.
+            std::vector<size_t> order(opened.views.size());
+            for (size_t i = 0; i < order.size(); ++i)
+                order[i] = i;
+            const auto before = [&](size_t a, size_t b) {
+                return RecordList::lessThan(opened.views[a], opened.views[b]);
+            };
+            if (!std::is_sorted(order.begin(), order.end(), before))
+                std::stable_sort(order.begin(), order.end(), before);
+            std::vector<QByteArrayView> views(order.size());
+            m_meta.resize(order.size());
+            for (size_t i = 0; i < order.size(); ++i) {
+                views[i] = opened.views[order[i]];
+                m_meta[i] = std::move(opened.meta[order[i]]);
+            }
+            m_records.adopt(std::move(opened.block), std::move(views), views.size());
+        }
+        m_tombstones = std::move(opened.tombstones);
     }
     switch (status) {
     case Strong::Status::Ok:
@@ -198,6 +222,8 @@ void Session::forgetRecords() {
     m_prefetched.reset();
     m_unlocked.reset();
     m_strong.clear();
+    WipeEarlier(m_meta);
+    m_tombstones.clear();
     // The key is shared with the settings it came from: both let go of it.
     Strong::Wipe(m_settings.password);
     Strong::Wipe(m_key);
@@ -207,7 +233,8 @@ void Session::forgetRecords() {
     recordsChanged();
 }
 
-StoreStatus Session::appendLine(QByteArrayView line, Platform::FileStamp *stamp) {
+StoreStatus Session::appendLine(QByteArrayView line, const RecordMeta &meta,
+                                Platform::FileStamp *stamp) {
     if (m_scope != Scope::Strong)
         return AppendRecord(m_paths, m_scope, line, m_key, stamp);
     if (Strong::NeedsWholeWrite(m_strong)) {
@@ -215,20 +242,59 @@ StoreStatus Session::appendLine(QByteArrayView line, Platform::FileStamp *stamp)
         // in the newest version, with the new record.
         std::vector<QByteArrayView> lines(m_records.lines().begin(), m_records.lines().end());
         lines.push_back(line);
-        return writeAll(lines, stamp);
+        std::vector<RecordMeta> identities = m_meta;
+        identities.push_back(meta);
+        return writeAll({lines, identities, m_tombstones}, stamp);
     }
-    return Strong::Append(StoreFile(m_paths, m_scope), m_strong, line, stamp) == Strong::Status::Ok
+    return Strong::Append(StoreFile(m_paths, m_scope), m_strong, line, meta, stamp) ==
+                   Strong::Status::Ok
                ? StoreStatus::Ok
                : StoreStatus::WriteFailed;
 }
 
-StoreStatus Session::writeAll(std::span<const QByteArrayView> lines, Platform::FileStamp *stamp) {
+StoreStatus Session::writeAll(const StoreContents &contents, Platform::FileStamp *stamp) {
     if (m_scope != Scope::Strong)
-        return RewriteDatabase(m_paths, m_scope, lines, m_key, stamp);
-    return Strong::Rewrite(StoreFile(m_paths, m_scope), m_strong, lines, stamp) ==
+        return RewriteDatabase(m_paths, m_scope, contents.lines, m_key, stamp);
+    return Strong::Rewrite(StoreFile(m_paths, m_scope), m_strong, contents, stamp) ==
                    Strong::Status::Ok
                ? StoreStatus::Ok
                : StoreStatus::WriteFailed;
+}
+
+void Session::identifyEach() {
+    if (m_scope != Scope::Strong || m_meta.size() == size_t(m_records.size()))
+        return;
+    m_meta.clear();
+    m_meta.reserve(size_t(m_records.size()));
+    for (const QByteArrayView line : m_records.lines())
+        m_meta.push_back(ContentMeta(line));
+}
+
+std::vector<RecordMeta> Session::identitiesFor(const RecordList &changed) {
+    std::vector<RecordMeta> out;
+    if (m_scope != Scope::Strong)
+        return out;
+    identifyEach();
+    // Both lists are in list order: one walk pairs the records they share.
+    out.reserve(size_t(changed.size()));
+    const qsizetype had = m_records.size();
+    qsizetype i = 0;
+    const qint64 now = NowMs();
+    for (const QByteArrayView line : changed.lines()) {
+        while (i < had && RecordList::lessThan(m_records.line(i), line))
+            ++i;
+        if (i < had && m_records.line(i) == line)
+            out.push_back(m_meta[size_t(i++)]);
+        else
+            out.push_back(NewRecordMeta(now));
+    }
+    return out;
+}
+
+std::vector<EarlierVersion> Session::earlierVersions(qsizetype index) const {
+    if (m_scope != Scope::Strong || index < 0 || size_t(index) >= m_meta.size())
+        return {};
+    return m_meta[size_t(index)].earlier;
 }
 
 StoreStatus Session::loadRecords() {
@@ -260,6 +326,8 @@ StoreStatus Session::loadRecords() {
         status = LoadDatabase(m_paths, m_scope, m_key, m_records, &m_storeStamp);
     }
     m_prefetched.reset();
+    WipeEarlier(m_meta);
+    m_tombstones.clear();
     // A store that exists but could not be read or deciphered must never be
     // written over from a list that does not hold its records.
     m_readable = status == StoreStatus::Ok || status == StoreStatus::Missing;
@@ -338,8 +406,10 @@ SessionStatus Session::add(const QByteArray &line, qsizetype *index) {
         return SessionStatus::Duplicate;
     if (const SessionStatus writable = checkWritable(); writable != SessionStatus::Ok)
         return writable;
+    identifyEach();
+    const RecordMeta meta = NewRecordMeta();
     Platform::FileStamp stamp;
-    const SessionStatus written = storeStatus(appendLine(line, &stamp));
+    const SessionStatus written = storeStatus(appendLine(line, meta, &stamp));
     if (written != SessionStatus::Ok) {
         // Even a failed append may have touched the file (and cut it back).
         stampStore();
@@ -350,6 +420,8 @@ SessionStatus Session::add(const QByteArray &line, qsizetype *index) {
     m_storeStamp = stamp;
     qsizetype at = -1;
     m_records.add(line, &at);
+    if (m_scope == Scope::Strong)
+        m_meta.insert(m_meta.begin() + at, meta);
     if (index)
         *index = at;
     recordsChanged({RecordsChange::Kind::Inserted, -1, at});
@@ -363,14 +435,28 @@ RecordList Session::changeable() {
     return changed;
 }
 
-SessionStatus Session::rewrite(RecordList changed, const RecordsChange &change) {
+SessionStatus Session::rewrite(RecordList changed, const RecordsChange &change,
+                               std::vector<RecordMeta> *meta, std::vector<Tombstone> *tombstones) {
     if (const SessionStatus writable = checkWritable(); writable != SessionStatus::Ok)
         return writable;
+    std::vector<RecordMeta> identities;
+    if (m_scope == Scope::Strong && !meta) {
+        identities = identitiesFor(changed);
+        meta = &identities;
+    }
     Platform::FileStamp stamp;
-    const SessionStatus written = storeStatus(writeAll(changed.lines(), &stamp));
+    const SessionStatus written = storeStatus(writeAll(
+        {changed.lines(), meta ? std::span<const RecordMeta>(*meta) : std::span<const RecordMeta>(),
+         tombstones ? *tombstones : m_tombstones},
+        &stamp));
     if (written != SessionStatus::Ok)
         return written;
     m_storeStamp = stamp;
+    if (m_scope == Scope::Strong) {
+        m_meta = std::move(*meta);
+        if (tombstones)
+            m_tombstones = std::move(*tombstones);
+    }
     std::swap(m_records, changed);
     changed.release();
     m_spare = std::move(changed);
@@ -388,7 +474,15 @@ SessionStatus Session::replace(qsizetype index, const QByteArray &line, qsizetyp
     changed.replace(index, line, &at);
     if (newIndex)
         *newIndex = at;
-    return rewrite(std::move(changed), {RecordsChange::Kind::Replaced, index, at});
+    if (m_scope != Scope::Strong)
+        return rewrite(std::move(changed), {RecordsChange::Kind::Replaced, index, at});
+    // The same record, changed: its old version goes first among its earlier ones.
+    identifyEach();
+    std::vector<RecordMeta> meta = m_meta;
+    RecordMeta next = ChangedMeta(meta[size_t(index)], m_records.line(index));
+    meta.erase(meta.begin() + index);
+    meta.insert(meta.begin() + at, std::move(next));
+    return rewrite(std::move(changed), {RecordsChange::Kind::Replaced, index, at}, &meta);
 }
 
 SessionStatus Session::remove(qsizetype index) {
@@ -396,7 +490,17 @@ SessionStatus Session::remove(qsizetype index) {
         return SessionStatus::BadIndex;
     RecordList changed = changeable();
     changed.remove(index);
-    return rewrite(std::move(changed), {RecordsChange::Kind::Removed, index, -1});
+    if (m_scope != Scope::Strong)
+        return rewrite(std::move(changed), {RecordsChange::Kind::Removed, index, -1});
+    // A removal leaves its mark, so a copy elsewhere does not bring the record back.
+    identifyEach();
+    std::vector<RecordMeta> meta = m_meta;
+    std::vector<Tombstone> tombstones = m_tombstones;
+    tombstones.push_back(
+        {meta[size_t(index)].id, std::max(NowMs(), meta[size_t(index)].changed + 1)});
+    meta.erase(meta.begin() + index);
+    return rewrite(std::move(changed), {RecordsChange::Kind::Removed, index, -1}, &meta,
+                   &tombstones);
 }
 
 SessionStatus Session::importOldDatabase() {
@@ -438,12 +542,49 @@ SessionStatus Session::applySettings(const QByteArray &settingsLine, const QByte
     }
     takeSettings(ParseSettingsLine(settingsLine));
     m_passwordConfirmed = true; // given in the settings window
-    // The keys of the store the records are in now, or none.
-    if (m_scope != Scope::Strong)
+    // The keys of the store the records are in now, or none. A store made
+    // strong identifies its records by their content until their first change.
+    if (m_scope != Scope::Strong) {
         m_strong.clear();
-    else if (next.valid())
+        WipeEarlier(m_meta);
+        m_tombstones.clear();
+    } else if (next.valid())
         m_strong.swap(next);
     m_configStamp = Platform::stampOf(m_paths.config());
     stampStore();
+    return SessionStatus::Ok;
+}
+
+SessionStatus Session::mergeCopy(const StoreContents &other, MergeResult *report) {
+    if (m_scope != Scope::Strong)
+        return SessionStatus::NoKey;
+    if (const SessionStatus writable = checkWritable(); writable != SessionStatus::Ok)
+        return writable;
+    identifyEach();
+    MergeResult merged = MergeStores(contents(), other);
+    if (merged.differs) {
+        // The merged records in one block of their own, as a load leaves them.
+        qsizetype total = 0;
+        for (const QByteArrayView line : merged.lines)
+            total += line.size();
+        QByteArray block(total, Qt::Uninitialized);
+        std::vector<QByteArrayView> views;
+        views.reserve(merged.lines.size());
+        qsizetype at = 0;
+        for (const QByteArrayView line : merged.lines) {
+            std::memcpy(block.data() + at, line.data(), size_t(line.size()));
+            views.emplace_back(block.constData() + at, line.size());
+            at += line.size();
+        }
+        RecordList changed;
+        changed.adopt(std::move(block), std::move(views), merged.lines.size());
+        merged.lines.clear(); // they point into records about to go
+        const SessionStatus written =
+            rewrite(std::move(changed), {}, &merged.meta, &merged.tombstones);
+        if (written != SessionStatus::Ok)
+            return written;
+    }
+    if (report)
+        *report = std::move(merged);
     return SessionStatus::Ok;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "database.h"
+#include "merge.h"
 #include "platform.h"
 #include "recordlist.h"
 #include "reencipher.h"
@@ -151,6 +152,16 @@ public:
     // Whether a record line reads back whole from the store it would go to.
     bool storable(QByteArrayView line) const;
 
+    // Under the strong protection: the earlier versions of the record at
+    // index, newest first; none under the others, which keep no versions.
+    std::vector<EarlierVersion> earlierVersions(qsizetype index) const;
+    // The records with their identities and the marks of removed ones, as a
+    // merge takes them (identities empty: identified by their content).
+    StoreContents contents() const { return {m_records.lines(), m_meta, m_tombstones}; }
+    // Merges another copy of the strong store into this one and writes the
+    // outcome whole, durably, when it differs; what changed goes to report.
+    SessionStatus mergeCopy(const StoreContents &other, MergeResult *report = nullptr);
+
     // Stores new settings and moves or re-keys the records to match; under
     // Strong, the new store's key is derived from passphrase with params.
     SessionStatus applySettings(const QByteArray &settingsLine, const QByteArray &passphrase = {},
@@ -159,7 +170,13 @@ public:
 private:
     SessionStatus checkWritable();
     SessionStatus storeStatus(StoreStatus status) const;
-    SessionStatus rewrite(RecordList changed, const RecordsChange &change = {});
+    SessionStatus rewrite(RecordList changed, const RecordsChange &change = {},
+                          std::vector<RecordMeta> *meta = nullptr,
+                          std::vector<Tombstone> *tombstones = nullptr);
+    // The identities for changed, a list made from this one: those of the
+    // records it keeps, new ones for the rest.
+    std::vector<RecordMeta> identitiesFor(const RecordList &changed);
+    void identifyEach();
     void stampStore();
     void takeSettings(const ParsedSettings &settings);
     void recordsChanged(const RecordsChange &change = {}) const;
@@ -191,8 +208,13 @@ private:
     std::optional<StoreStatus> m_unlocked;
     StoreStatus loadStrong(const QByteArray *passphrase);
     // The scope's store: one record appended, or all written again.
-    StoreStatus appendLine(QByteArrayView line, Platform::FileStamp *stamp);
-    StoreStatus writeAll(std::span<const QByteArrayView> lines, Platform::FileStamp *stamp);
+    StoreStatus appendLine(QByteArrayView line, const RecordMeta &meta, Platform::FileStamp *stamp);
+    StoreStatus writeAll(const StoreContents &contents, Platform::FileStamp *stamp);
+    // Under the strong protection: each record's identity, in list order, or
+    // none while every record is identified by its content (a store of an
+    // older version, until its first change); and the marks of removed ones.
+    std::vector<RecordMeta> m_meta;
+    std::vector<Tombstone> m_tombstones;
     struct Prefetched {
         Scope scope;
         QByteArray bytes;

@@ -1,6 +1,7 @@
 #include "strongstore.h"
 
 #include "parallel.h"
+#include "recordidentity.h"
 
 #include <QElapsedTimer>
 #include <QtEndian>
@@ -18,12 +19,15 @@ namespace {
 
 // The layout, byte by byte, is docs/format.md's.
 constexpr char kMagic[8] = {'V', 'L', 'S', 'T', 'R', 'O', 'N', 'G'};
+// Version 4 gives each record an id, its times and its earlier versions, and
+// keeps a mark for each removed record, so copies of a store can be merged.
 // Version 3 checks its header and every frame's length on their own, so a
 // crash's torn append is told from damage by the bytes. Version 2 frames hold
 // one record or more; a version 1 frame, which holds exactly one, reads the
-// same way. Both still open, and a whole write turns them into version 3.
-constexpr quint16 kVersion = 3;
+// same way. All still open, and a whole write turns them into version 4.
+constexpr quint16 kVersion = 4;
 constexpr quint16 kCheckedVersion = 3;
+constexpr quint16 kIdentityVersion = 4;
 constexpr quint16 kOldestVersion = 1;
 constexpr quint8 kArgon2id13 = 2;
 constexpr qsizetype kKeyBytes = crypto_aead_xchacha20poly1305_ietf_KEYBYTES;
@@ -59,6 +63,15 @@ constexpr qsizetype kFrameHead = FrameHeadSize(kVersion);
 
 static_assert(kSaltBytes == crypto_pwhash_argon2id_SALTBYTES);
 static_assert(HeaderSize(1) == 136 && HeaderSize(kVersion) == 152);
+
+// A version 4 entry: a record (kind, id, created, changed, the count of
+// earlier versions, each as its time, length and bytes, then the line) or
+// the mark of a removed record (kind, id, removal time).
+constexpr char kRecordEntry = 'R';
+constexpr char kTombstoneEntry = 'T';
+constexpr qsizetype kRecordEntryHead = 1 + 16 + 8 + 8 + 1;
+constexpr qsizetype kEarlierHead = 8 + 4;
+constexpr qsizetype kTombstoneEntrySize = 1 + 16 + 8;
 
 bool sodiumReady() {
     static const bool ready = sodium_init() >= 0;
@@ -216,31 +229,76 @@ quint32 lengthCheck(const Keys &keys, quint64 index, quint32 length) {
     return qFromLittleEndian<quint32>(sum);
 }
 
-// A frame's plaintext: each record after its length, then zeros to a
+// What a write puts in frames, one entry after another: the records, each
+// with its identity, then the marks of removed records. A record without
+// identity of its own is given the one its content makes.
+struct Entries {
+    StoreContents contents;
+
+    size_t count() const { return contents.lines.size() + contents.tombstones.size(); }
+    qsizetype size(size_t i) const {
+        if (i >= contents.lines.size())
+            return kTombstoneEntrySize;
+        qsizetype size = kRecordEntryHead + contents.lines[i].size();
+        if (!contents.meta.empty())
+            for (const EarlierVersion &version : contents.meta[i].earlier)
+                size += kEarlierHead + version.line.size();
+        return size;
+    }
+    void write(size_t i, char *dst) const {
+        if (i >= contents.lines.size()) {
+            const Tombstone &mark = contents.tombstones[i - contents.lines.size()];
+            dst[0] = kTombstoneEntry;
+            std::memcpy(dst + 1, mark.id.bytes.data(), 16);
+            qToLittleEndian<qint64>(mark.removed, dst + 17);
+            return;
+        }
+        const QByteArrayView line = contents.lines[i];
+        const RecordMeta meta = contents.meta.empty() ? ContentMeta(line) : RecordMeta();
+        const RecordMeta &own = contents.meta.empty() ? meta : contents.meta[i];
+        const size_t earlier = std::min(own.earlier.size(), kEarlierVersionsKept);
+        dst[0] = kRecordEntry;
+        std::memcpy(dst + 1, own.id.bytes.data(), 16);
+        qToLittleEndian<qint64>(own.created, dst + 17);
+        qToLittleEndian<qint64>(own.changed, dst + 25);
+        dst[33] = char(earlier);
+        char *at = dst + kRecordEntryHead;
+        for (size_t v = 0; v < earlier; ++v) {
+            const EarlierVersion &version = own.earlier[v];
+            qToLittleEndian<qint64>(version.changed, at);
+            qToLittleEndian(quint32(version.line.size()), at + 8);
+            std::memcpy(at + kEarlierHead, version.line.constData(), size_t(version.line.size()));
+            at += kEarlierHead + version.line.size();
+        }
+        std::memcpy(at, line.data(), size_t(line.size()));
+    }
+};
+
+// A frame's plaintext: each entry after its length, then zeros to a
 // 64-byte step.
-qsizetype paddedSize(std::span<const QByteArrayView> records) {
+qsizetype paddedSize(const Entries &entries, size_t from, size_t to) {
     qsizetype plain = 0;
-    for (const QByteArrayView record : records)
-        plain += 4 + record.size();
+    for (size_t i = from; i < to; ++i)
+        plain += 4 + entries.size(i);
     return (plain + kPadStep - 1) / kPadStep * kPadStep;
 }
 
-// The records of a frame at dst, in the newest version: length, its check,
-// nonce, then the records enciphered
-// in place and tagged.
-void writeFrame(char *dst, const Keys &keys, quint64 index, std::span<const QByteArrayView> records,
-                const unsigned char *nonce) {
-    const qsizetype padded = paddedSize(records);
+// The entries [from, to) as a frame at dst, in the newest version: length,
+// its check, nonce, then the entries enciphered in place and tagged.
+void writeFrame(char *dst, const Keys &keys, quint64 index, const Entries &entries, size_t from,
+                size_t to, const unsigned char *nonce) {
+    const qsizetype padded = paddedSize(entries, from, to);
     const auto length = quint32(padded + kTagBytes);
     qToLittleEndian(length, dst);
     qToLittleEndian(lengthCheck(keys, index, length), dst + 4);
     std::memcpy(dst + 8, nonce, kNonceBytes);
     auto *plain = reinterpret_cast<unsigned char *>(dst + kFrameHead);
     qsizetype at = 0;
-    for (const QByteArrayView record : records) {
-        qToLittleEndian(quint32(record.size()), plain + at);
-        std::memcpy(plain + at + 4, record.data(), size_t(record.size()));
-        at += 4 + record.size();
+    for (size_t i = from; i < to; ++i) {
+        const qsizetype size = entries.size(i);
+        qToLittleEndian(quint32(size), plain + at);
+        entries.write(i, reinterpret_cast<char *>(plain + at + 4));
+        at += 4 + size;
     }
     std::memset(plain + at, 0, size_t(padded - at));
     unsigned char ad[kAdBytes];
@@ -258,20 +316,20 @@ template <typename Work> void inSlices(size_t count, bool parallel, const Work &
     Parallel::InSlices(count, parallel ? Parallel::Cores(4) : 1, work);
 }
 
-// Where each frame's records begin, then the end: records in groups of up to
-// kGroupBytes of plaintext, a larger record in a frame of its own.
-std::vector<size_t> frameBounds(std::span<const QByteArrayView> records) {
+// Where each frame's entries begin, then the end: entries in groups of up to
+// kGroupBytes of plaintext, a larger one in a frame of its own.
+std::vector<size_t> frameBounds(const Entries &entries) {
     std::vector<size_t> bounds;
     qsizetype filled = 0;
-    for (size_t i = 0; i < records.size(); ++i) {
-        const qsizetype need = 4 + records[i].size();
+    for (size_t i = 0; i < entries.count(); ++i) {
+        const qsizetype need = 4 + entries.size(i);
         if (bounds.empty() || filled + need > kGroupBytes) {
             bounds.push_back(i);
             filled = 0;
         }
         filled += need;
     }
-    bounds.push_back(records.size());
+    bounds.push_back(entries.count());
     return bounds;
 }
 
@@ -284,8 +342,8 @@ struct FrameRun {
     std::vector<qsizetype> offsets;
 };
 
-FrameRun layOutFrames(QByteArray &out, std::span<const QByteArrayView> records,
-                      const std::vector<size_t> &bounds, size_t first, size_t last) {
+FrameRun layOutFrames(QByteArray &out, const Entries &records, const std::vector<size_t> &bounds,
+                      size_t first, size_t last) {
     FrameRun run{first, last - first,
                  QByteArray(qsizetype(last - first) * kNonceBytes, Qt::Uninitialized),
                  std::vector<qsizetype>(last - first)};
@@ -294,26 +352,25 @@ FrameRun layOutFrames(QByteArray &out, std::span<const QByteArrayView> records,
     for (size_t f = 0; f < run.count; ++f) {
         run.offsets[f] = at;
         const size_t from = bounds[first + f], to = bounds[first + f + 1];
-        at += kFrameHead + paddedSize(records.subspan(from, to - from)) + kTagBytes;
+        at += kFrameHead + paddedSize(records, from, to) + kTagBytes;
     }
     out.resize(at);
     return run;
 }
 
 // Frames [begin, end) of the run, enciphered into data (the laid-out buffer).
-void fillFrames(char *data, const FrameRun &run, const Keys &keys,
-                std::span<const QByteArrayView> records, const std::vector<size_t> &bounds,
-                size_t begin, size_t end) {
+void fillFrames(char *data, const FrameRun &run, const Keys &keys, const Entries &records,
+                const std::vector<size_t> &bounds, size_t begin, size_t end) {
     for (size_t f = begin; f < end; ++f) {
         const size_t from = bounds[run.first + f], to = bounds[run.first + f + 1];
-        writeFrame(data + run.offsets[f], keys, run.first + f, records.subspan(from, to - from),
+        writeFrame(data + run.offsets[f], keys, run.first + f, records, from, to,
                    bytes(run.nonces.constData() + qsizetype(f) * kNonceBytes));
     }
 }
 
 // The frames [first, last) of bounds, appended to out, made on every core when
 // there are enough of them.
-void appendFrames(QByteArray &out, const Keys &keys, std::span<const QByteArrayView> records,
+void appendFrames(QByteArray &out, const Keys &keys, const Entries &records,
                   const std::vector<size_t> &bounds, size_t first, size_t last) {
     const qsizetype start = out.size();
     const FrameRun run = layOutFrames(out, records, bounds, first, last);
@@ -323,7 +380,7 @@ void appendFrames(QByteArray &out, const Keys &keys, std::span<const QByteArrayV
     });
 }
 
-QByteArray wholeStore(Keys &keys, std::span<const QByteArrayView> records, quint64 &frames) {
+QByteArray wholeStore(Keys &keys, const Entries &records, quint64 &frames) {
     const std::vector<size_t> bounds = frameBounds(records);
     frames = bounds.size() - 1;
     QByteArray out = header(keys, frames);
@@ -336,7 +393,7 @@ QByteArray wholeStore(Keys &keys, std::span<const QByteArrayView> records, quint
 // memory. While this thread writes the last frames, helpers (one fewer than
 // the cores) make most of the next ones, and this thread makes the rest once
 // its write is done: a helper more than that would only take turns with them.
-bool streamStore(Keys &keys, std::span<const QByteArrayView> records, quint64 &frames,
+bool streamStore(Keys &keys, const Entries &records, quint64 &frames,
                  const Platform::ChunkWriter &write) {
     const std::vector<size_t> bounds = frameBounds(records);
     frames = bounds.size() - 1;
@@ -394,15 +451,21 @@ struct Header {
     qsizetype size = 0; // where the frames begin
 };
 
-// A header whose checksum proves it was written in the newest version,
-// though its version field now says another: the field was damaged.
-bool versionDamaged(const QByteArray &file) {
+// A header whose checksum proves it was written in a checked version other
+// than the one its version field now says: the field was damaged.
+bool versionDamaged(const QByteArray &file, quint16 field) {
     if (file.size() < HeaderSize(kVersion))
         return false;
     QByteArray asWritten = file.left(kUncheckedHeader);
-    qToLittleEndian(kVersion, asWritten.data() + 8);
-    return std::memcmp(headerChecksum(asWritten.constData()).data(),
-                       file.constData() + kUncheckedHeader, kChecksumBytes) == 0;
+    for (quint16 version = kCheckedVersion; version <= kVersion; ++version) {
+        if (version == field)
+            continue;
+        qToLittleEndian(version, asWritten.data() + 8);
+        if (std::memcmp(headerChecksum(asWritten.constData()).data(),
+                        file.constData() + kUncheckedHeader, kChecksumBytes) == 0)
+            return true;
+    }
+    return false;
 }
 
 // Step 1: is it a store, of a version and parameters this build reads, with
@@ -414,7 +477,7 @@ Status readHeader(const QByteArray &file, Header &header) {
     if (file.size() < 10)
         return Status::HeaderDamaged;
     header.version = qFromLittleEndian<quint16>(file.constData() + 8);
-    if (header.version != kVersion && versionDamaged(file))
+    if (versionDamaged(file, header.version))
         return Status::HeaderDamaged;
     if (header.version > kVersion)
         return Status::NewerVersion;
@@ -567,7 +630,7 @@ size_t decipherFrames(QByteArray &file, const Header &header, const Keys &keys,
 // at least; the index of the first frame that breaks that, or good.
 size_t splitRecords(const QByteArray &file, const Header &header,
                     const std::vector<qsizetype> &frames, size_t good,
-                    std::vector<QByteArrayView> &views) {
+                    std::vector<QByteArrayView> &views, std::vector<size_t> &firstEntry) {
     const qsizetype head = FrameHeadSize(header.version);
     const char *data = file.constData();
     for (size_t index = 0; index < good; ++index) {
@@ -575,6 +638,7 @@ size_t splitRecords(const QByteArray &file, const Header &header,
         const qsizetype size =
             qsizetype(qFromLittleEndian<quint32>(data + frames[index])) - kTagBytes;
         const size_t before = views.size();
+        firstEntry.push_back(before);
         qsizetype at = 0;
         while (at + 4 <= size) {
             const qsizetype length = qsizetype(qFromLittleEndian<quint32>(plain + at));
@@ -591,6 +655,72 @@ size_t splitRecords(const QByteArray &file, const Header &header,
             return index;
     }
     return good;
+}
+
+// One version 4 entry into opened; false when it does not parse.
+bool readEntry(QByteArrayView entry, Opened &opened) {
+    const char *at = entry.data();
+    const qsizetype size = entry.size();
+    if (size == kTombstoneEntrySize && at[0] == kTombstoneEntry) {
+        Tombstone mark;
+        std::memcpy(mark.id.bytes.data(), at + 1, 16);
+        mark.removed = qFromLittleEndian<qint64>(at + 17);
+        opened.tombstones.push_back(mark);
+        return true;
+    }
+    if (size <= kRecordEntryHead || at[0] != kRecordEntry)
+        return false;
+    RecordMeta meta;
+    std::memcpy(meta.id.bytes.data(), at + 1, 16);
+    meta.created = qFromLittleEndian<qint64>(at + 17);
+    meta.changed = qFromLittleEndian<qint64>(at + 25);
+    const size_t earlier = quint8(at[33]);
+    if (earlier > kEarlierVersionsKept)
+        return false;
+    qsizetype used = kRecordEntryHead;
+    for (size_t v = 0; v < earlier; ++v) {
+        if (size - used < kEarlierHead)
+            return false;
+        const qint64 changed = qFromLittleEndian<qint64>(at + used);
+        const qsizetype length = qsizetype(qFromLittleEndian<quint32>(at + used + 8));
+        if (length <= 0 || length > size - used - kEarlierHead)
+            return false;
+        meta.earlier.push_back({changed, QByteArray(at + used + kEarlierHead, length)});
+        used += kEarlierHead + length;
+    }
+    if (used >= size)
+        return false; // a record is never empty
+    opened.views.emplace_back(at + used, size - used);
+    opened.meta.push_back(std::move(meta));
+    return true;
+}
+
+// Step 7, from version 4 on: the entries split into the records, as views of
+// their lines, with their identities, and the removal marks. An entry that
+// does not parse is damage at its frame; the frames before it stand.
+// firstEntry[f] is where frame f's entries begin. Returns the frames whose
+// entries all parse.
+size_t readEntries(Opened &opened, const std::vector<size_t> &firstEntry, size_t frames) {
+    const std::vector<QByteArrayView> entries = std::move(opened.views);
+    opened.views = {};
+    opened.views.reserve(entries.size());
+    opened.meta.reserve(entries.size());
+    for (size_t e = 0; e < entries.size(); ++e) {
+        if (readEntry(entries[e], opened))
+            continue;
+        const size_t frame =
+            size_t(std::upper_bound(firstEntry.begin(), firstEntry.end(), e) - firstEntry.begin()) -
+            1;
+        for (QByteArrayView &view : opened.views)
+            view = {};
+        opened.views.clear();
+        WipeEarlier(opened.meta);
+        opened.tombstones.clear();
+        for (size_t keep = 0; keep < firstEntry[frame]; ++keep)
+            readEntry(entries[keep], opened);
+        return frame;
+    }
+    return frames;
 }
 
 // Reads the file; derives the key from the password, or, with none, uses the
@@ -616,7 +746,10 @@ Status openWith(const QString &path, const QByteArrayView *password, Keys &keys,
     const Scan scan = scanFrames(file, header, keys);
     file.detach();
     const size_t deciphered = decipherFrames(file, header, keys, scan.frames);
-    const size_t whole = splitRecords(file, header, scan.frames, deciphered, opened.views);
+    std::vector<size_t> firstEntry;
+    size_t whole = splitRecords(file, header, scan.frames, deciphered, opened.views, firstEntry);
+    if (header.version >= kIdentityVersion)
+        whole = readEntries(opened, firstEntry, whole);
     Status status = scan.status;
     opened.torn = scan.torn;
     opened.wholeSize = scan.wholeSize;
@@ -629,6 +762,7 @@ Status openWith(const QString &path, const QByteArrayView *password, Keys &keys,
     if (status == Status::Ok && whole < header.count)
         status = Status::Damaged;
     opened.block = std::move(file);
+    opened.version = header.version;
     Access::frames(keys) = whole;
     return status;
 }
@@ -645,7 +779,7 @@ Status Reopen(const QString &path, Keys &keys, Opened &opened, Platform::FileSta
 }
 
 Status Create(const QString &path, QByteArrayView password, const KdfParams &params,
-              std::span<const QByteArrayView> records, Keys &keys, Platform::FileStamp *stamp) {
+              const StoreContents &records, Keys &keys, Platform::FileStamp *stamp) {
     keys.clear();
     if (!sodiumReady() || !Access::derived(keys))
         return Status::OutOfMemory;
@@ -657,7 +791,7 @@ Status Create(const QString &path, QByteArrayView password, const KdfParams &par
     Access::version(keys) = kVersion;
     Access::setValid(keys, true);
     quint64 frames = 0;
-    if (!Platform::writeFileAtomically(path, wholeStore(keys, records, frames), stamp)) {
+    if (!Platform::writeFileAtomically(path, wholeStore(keys, Entries{records}, frames), stamp)) {
         keys.clear();
         return Status::WriteFailed;
     }
@@ -665,27 +799,33 @@ Status Create(const QString &path, QByteArrayView password, const KdfParams &par
     return Status::Ok;
 }
 
+quint16 FileVersion(const Keys &keys) {
+    return Access::version(keys);
+}
+
 bool NeedsWholeWrite(const Keys &keys) {
     return keys.valid() && Access::version(keys) < kVersion;
 }
 
-Status Append(const QString &path, Keys &keys, QByteArrayView record, Platform::FileStamp *stamp) {
+Status Append(const QString &path, Keys &keys, QByteArrayView record, const RecordMeta &meta,
+              Platform::FileStamp *stamp) {
     // Frames are appended only in the newest version; an older file is
     // written whole first (NeedsWholeWrite).
     if (!keys.valid() || NeedsWholeWrite(keys))
         return Status::WriteFailed;
     // One frame of its own, at the next index.
-    QByteArray frame(kFrameHead + paddedSize({&record, 1}) + kTagBytes, Qt::Uninitialized);
+    const Entries entry{{{&record, 1}, {&meta, 1}, {}}};
+    QByteArray frame(kFrameHead + paddedSize(entry, 0, 1) + kTagBytes, Qt::Uninitialized);
     unsigned char nonce[kNonceBytes];
     randombytes_buf(nonce, sizeof nonce);
-    writeFrame(frame.data(), keys, Access::frames(keys), {&record, 1}, nonce);
+    writeFrame(frame.data(), keys, Access::frames(keys), entry, 0, 1, nonce);
     if (!Platform::appendToFile(path, frame, stamp, false))
         return Status::WriteFailed;
     ++Access::frames(keys);
     return Status::Ok;
 }
 
-Status Rewrite(const QString &path, Keys &keys, std::span<const QByteArrayView> records,
+Status Rewrite(const QString &path, Keys &keys, const StoreContents &records,
                Platform::FileStamp *stamp) {
     if (!keys.valid())
         return Status::WriteFailed;
@@ -699,7 +839,7 @@ Status Rewrite(const QString &path, Keys &keys, std::span<const QByteArrayView> 
     if (!Platform::writeFileAtomically(
             path,
             [&](const Platform::ChunkWriter &write) {
-                return streamStore(keys, records, frames, write);
+                return streamStore(keys, Entries{records}, frames, write);
             },
             stamp)) {
         std::memcpy(Access::fileId(keys), oldId, kIdBytes);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform.h"
+#include "recordidentity.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -80,6 +81,11 @@ struct Opened {
     // The records, as views into block, the file's bytes deciphered in place.
     QByteArray block;
     std::vector<QByteArrayView> views;
+    // From version 4 on: each record's identity, in the order of views, and
+    // the marks of removed records. Empty for an older file.
+    std::vector<RecordMeta> meta;
+    std::vector<Tombstone> tombstones;
+    quint16 version = 0;
     QList<QByteArray> records() const {
         QList<QByteArray> out;
         for (const QByteArrayView view : views)
@@ -103,17 +109,23 @@ Status Reopen(const QString &path, Keys &keys, Opened &opened,
               Platform::FileStamp *stamp = nullptr);
 // A new store of these records under a new random data key.
 Status Create(const QString &path, QByteArrayView password, const KdfParams &params,
-              std::span<const QByteArrayView> records, Keys &keys,
-              Platform::FileStamp *stamp = nullptr);
+              const StoreContents &records, Keys &keys, Platform::FileStamp *stamp = nullptr);
 // Whether the open file is in an older version, which takes no appends: the
 // next record is stored by writing it whole (in the newest version).
 bool NeedsWholeWrite(const Keys &keys);
-// One more record at the end, synced before this returns.
-Status Append(const QString &path, Keys &keys, QByteArrayView record,
+// One more record at the end, with its identity, synced before this returns.
+Status Append(const QString &path, Keys &keys, QByteArrayView record, const RecordMeta &meta,
               Platform::FileStamp *stamp = nullptr);
-// The whole store again, under a fresh header, in one step.
-Status Rewrite(const QString &path, Keys &keys, std::span<const QByteArrayView> records,
+inline Status Append(const QString &path, Keys &keys, QByteArrayView record,
+                     Platform::FileStamp *stamp = nullptr) {
+    return Append(path, keys, record, NewRecordMeta(), stamp);
+}
+// The whole store again, under a fresh header, in one step. Records given
+// without identities are identified by their content.
+Status Rewrite(const QString &path, Keys &keys, const StoreContents &records,
                Platform::FileStamp *stamp = nullptr);
+// The version of the file the keys last read or wrote.
+quint16 FileVersion(const Keys &keys);
 // A new password: the same data key, wrapped under a key from newPassword
 // into next, and the frames copied as they are into target (path itself when
 // empty). current stays the keys of the file at path.

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Lists the records of a strong store (docs/format.md), written from that page alone.
 
-    read_strong_store.py FILE     (the password on standard input)
+    read_strong_store.py [--identities] FILE     (the password on standard input)
 
 Prints one record per line and exits 0, or names the problem and exits 1.
+With --identities (version 4), each record line is followed by its id, times
+and earlier versions, and the removal marks come last.
 """
 import ctypes
 import ctypes.util
@@ -24,14 +26,15 @@ def main():
     sodium = ctypes.CDLL(ctypes.util.find_library("sodium"))
     if sodium.sodium_init() < 0:
         fail("libsodium did not start")
-    data = open(sys.argv[1], "rb").read()
+    identities = sys.argv[1] == "--identities"
+    data = open(sys.argv[-1], "rb").read()
     password = unicodedata.normalize("NFC", sys.stdin.readline().rstrip("\n")).encode("utf-8")
     if data[:8] != b"VLSTRONG":
         fail("not a strong store")
     if len(data) < HEADER:
         fail("header damaged")
     version, kdf, _reserved, passes, memory = struct.unpack_from("<HBBIQ", data, 8)
-    if version not in (1, 2, 3):
+    if version not in (1, 2, 3, 4):
         fail("unknown version")
     checked = version >= 3
     header = HEADER + (16 if checked else 0)
@@ -68,7 +71,7 @@ def main():
     if data_key is None:
         fail("wrong password")
 
-    at, index, records = header, 0, []
+    at, index, records, marks = header, 0, [], []
     while at < len(data):
         left = len(data) - at
         appended = index >= count
@@ -99,7 +102,28 @@ def main():
                 break
             if size > len(plain) - pos - 4:
                 fail("damaged at frame %d" % index)
-            records.append(plain[pos + 4:pos + 4 + size])
+            entry = plain[pos + 4:pos + 4 + size]
+            if version < 4:
+                records.append((entry, None))
+            elif entry[:1] == b"T" and size == 25:
+                marks.append((entry[1:17], struct.unpack_from("<q", entry, 17)[0]))
+            elif entry[:1] == b"R" and size > 34:
+                record_id = entry[1:17]
+                created, changed = struct.unpack_from("<qq", entry, 17)
+                earlier, used = [], 34
+                for _ in range(entry[33]):
+                    if used + 12 > size:
+                        fail("damaged at frame %d" % index)
+                    when, old_size = struct.unpack_from("<qI", entry, used)
+                    if old_size == 0 or used + 12 + old_size > size:
+                        fail("damaged at frame %d" % index)
+                    earlier.append((when, entry[used + 12:used + 12 + old_size]))
+                    used += 12 + old_size
+                if entry[33] > 10 or used >= size:
+                    fail("damaged at frame %d" % index)
+                records.append((entry[used:], (record_id, created, changed, earlier)))
+            else:
+                fail("damaged at frame %d" % index)
             pos, held = pos + 4 + size, held + 1
         if held == 0:
             fail("damaged at frame %d" % index)
@@ -107,8 +131,17 @@ def main():
         index += 1
     if index < count:
         fail("frames cut off")
-    for record in records:
-        sys.stdout.buffer.write(record + b"\n")
+    out = sys.stdout.buffer
+    for record, identity in records:
+        out.write(record + b"\n")
+        if identities and identity:
+            record_id, created, changed, earlier = identity
+            out.write(b"  id %s created %d changed %d\n" % (record_id.hex().encode(), created, changed))
+            for when, line in earlier:
+                out.write(b"  earlier %d %s\n" % (when, line))
+    if identities:
+        for record_id, removed in marks:
+            out.write(b"removed %s at %d\n" % (record_id.hex().encode(), removed))
 
 
 if __name__ == "__main__":

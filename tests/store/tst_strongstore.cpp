@@ -48,6 +48,39 @@ QByteArray resummed(QByteArray file) {
     return file;
 }
 
+// A store as a few weeks of use leave it: one record changed twice, one
+// removed, written whole, then the three others appended.
+RecordId idOf(char c) {
+    RecordId id;
+    id.bytes.fill(static_cast<unsigned char>(c));
+    return id;
+}
+const std::vector<RecordMeta> kMeta{
+    {idOf('m'), 1000, 3000, {{2000, "mail:!bob:!pw0:!:!"}, {1000, "mail:!bob:!old:!:!"}}},
+    {idOf('b'), 1500, 1500, {}}};
+const std::vector<Tombstone> kTombstones{{idOf('x'), 2500}};
+
+QByteArray historyStore(const QString &path, Strong::Keys &keys) {
+    const std::vector<QByteArrayView> lines = views(kRecords);
+    bool written = Strong::Create(path, "pass word", kSmall, {}, keys) == Status::Ok &&
+                   Strong::Rewrite(path, keys, {lines, kMeta, kTombstones}) == Status::Ok;
+    for (const QByteArray &record : kAppended)
+        written = written && Strong::Append(path, keys, record) == Status::Ok;
+    if (!written)
+        qFatal("the test could not write its store");
+    return fileBytes(path);
+}
+
+// Where each frame of a file of the newest version ends, read off its lengths.
+QList<qsizetype> frameEnds(const QByteArray &file) {
+    QList<qsizetype> ends;
+    for (qsizetype at = kHeader; at + 4 <= file.size();) {
+        at += 32 + qFromLittleEndian<quint32>(file.constData() + at);
+        ends << at;
+    }
+    return ends;
+}
+
 QByteArray withParams(QByteArray file, quint32 passes, quint64 memory) {
     qToLittleEndian(passes, file.data() + 12);
     qToLittleEndian(memory, file.data() + 16);
@@ -62,7 +95,9 @@ private slots:
     void knownFilesOpen_data();
     void knownFilesOpen();
     void commandsKeepEveryRecord();
+    void everyByteIsChecked_data();
     void everyByteIsChecked();
+    void everyCutIsTornOrRefused_data();
     void everyCutIsTornOrRefused();
     void olderFilesAreNeverCut_data();
     void olderFilesAreNeverCut();
@@ -77,7 +112,8 @@ void TestStrongStore::knownFilesOpen_data() {
     // passes) and kept: the format can not change under a user's file.
     QTest::newRow("version 1") << "data/strong-known-v1.sdb" << false;
     QTest::newRow("version 2") << "data/strong-known-v2.sdb" << false;
-    QTest::newRow("version 3") << "data/strong-known-v3.sdb" << true;
+    QTest::newRow("version 3") << "data/strong-known-v3.sdb" << false;
+    QTest::newRow("version 4") << "data/strong-known-v4.sdb" << true;
 }
 
 void TestStrongStore::knownFilesOpen() {
@@ -90,6 +126,19 @@ void TestStrongStore::knownFilesOpen() {
              Status::Ok);
     QCOMPARE(opened.records(), kRecords + QList<QByteArray>{"appended:!x:!y:!:!"});
     QVERIFY(!opened.torn);
+    if (takesAppends) {
+        // The identities as written: ids, times, earlier versions, the removal mark.
+        QCOMPARE(opened.meta.size(), size_t(3));
+        QCOMPARE(opened.meta[0].id, kMeta[0].id);
+        QCOMPARE(opened.meta[0].changed, 3000);
+        QCOMPARE(opened.meta[0].earlier, kMeta[0].earlier);
+        QCOMPARE(opened.meta[1].created, 1500);
+        QCOMPARE(opened.meta[2].earlier.size(), size_t(0));
+        QVERIFY(opened.meta[2].created > 1700000000000);
+        QCOMPARE(opened.tombstones, kTombstones);
+    } else {
+        QVERIFY(opened.meta.empty() && opened.tombstones.empty());
+    }
     // An older file is written whole, in the newest version, before it grows.
     QCOMPARE(Strong::NeedsWholeWrite(keys), !takesAppends);
     Strong::Keys wrong;
@@ -156,15 +205,31 @@ void TestStrongStore::commandsKeepEveryRecord() {
     QCOMPARE(opened.records(), many + QList<QByteArray>{"zz:!u:!p:!:!"});
 }
 
+void TestStrongStore::everyByteIsChecked_data() {
+    QTest::addColumn<bool>("withHistory");
+    QTest::newRow("appended") << false;
+    QTest::newRow("earlier versions and a removal") << true;
+}
+
 void TestStrongStore::everyByteIsChecked() {
     // One byte changed anywhere: the file is refused, never read as other
     // records, never taken for a torn append, and never written. The header
     // says it is damaged rather than that the password is wrong.
+    QFETCH(bool, withHistory);
     TestFolders f;
     const QString path = f.paths.dataFolder() + "/CW2DB.sdb";
     Strong::Keys keys;
-    const QByteArray good = appendedStore(path, keys);
-    const QList<QByteArray> stored = QList<QByteArray>{kRecords[0]} + kAppended;
+    const QByteArray good = withHistory ? historyStore(path, keys) : appendedStore(path, keys);
+    const QList<QByteArray> stored =
+        (withHistory ? kRecords : QList<QByteArray>{kRecords[0]}) + kAppended;
+    const QList<qsizetype> ends = frameEnds(good);
+    QCOMPARE(ends.size(), 4);
+    QCOMPARE(ends.last(), good.size());
+    // The records of the frames that end at or before a byte.
+    const auto readBefore = [&](qsizetype at) {
+        const qsizetype frames = std::upper_bound(ends.begin(), ends.end(), at) - ends.begin();
+        return stored.mid(0, frames == 0 ? 0 : frames - 1 + (withHistory ? 2 : 1));
+    };
     for (qsizetype at = 0; at < good.size(); ++at) {
         for (const char flip : {char(0x01), char(0x80)}) {
             QByteArray bad = good;
@@ -179,11 +244,15 @@ void TestStrongStore::everyByteIsChecked() {
                 QVERIFY2(status == Status::HeaderDamaged, where);
             } else {
                 QVERIFY2(status == Status::Damaged && !opened.torn, where);
-                QCOMPARE(opened.records(), stored.mid(0, (at - kHeader) / kFrame));
+                QCOMPARE(opened.records(), readBefore(at));
+                if (withHistory && at >= ends[0])
+                    QCOMPARE(opened.tombstones, kTombstones);
             }
             QCOMPARE(fileBytes(path), bad);
         }
     }
+    if (withHistory)
+        return;
     // Two whole frames swapped: each is bound to its place.
     writeBytes(path, good.left(kHeader) + good.mid(kHeader + kFrame, kFrame) +
                          good.mid(kHeader, kFrame) + good.mid(kHeader + 2 * kFrame));
@@ -198,17 +267,25 @@ void TestStrongStore::everyByteIsChecked() {
     QCOMPARE(Strong::Open(path, "pass word", fresh, swapped), Status::WrongPassword);
 }
 
+void TestStrongStore::everyCutIsTornOrRefused_data() {
+    everyByteIsChecked_data();
+}
+
 void TestStrongStore::everyCutIsTornOrRefused() {
     // A cut after the frames of the last whole write is an append cut short
     // by a crash: the store reads to the last whole frame and start-up cuts
     // it back. Before them, or a tail of zeros where frames of the last whole
     // write belong, is damage.
+    QFETCH(bool, withHistory);
     TestFolders f;
     const QString path = f.paths.dataFolder() + "/CW2DB.sdb";
     Strong::Keys keys;
-    const QByteArray good = appendedStore(path, keys);
-    const QList<QByteArray> stored = QList<QByteArray>{kRecords[0]} + kAppended;
-    const qsizetype firstEnd = kHeader + kFrame;
+    const QByteArray good = withHistory ? historyStore(path, keys) : appendedStore(path, keys);
+    const QList<QByteArray> stored =
+        (withHistory ? kRecords : QList<QByteArray>{kRecords[0]}) + kAppended;
+    const QList<qsizetype> ends = frameEnds(good);
+    const qsizetype firstEnd = ends[0];
+    const qsizetype firstRecords = withHistory ? 2 : 1;
     for (qsizetype size = 0; size < good.size(); ++size) {
         writeBytes(path, good.left(size));
         Strong::Opened opened;
@@ -221,11 +298,15 @@ void TestStrongStore::everyCutIsTornOrRefused() {
         } else if (size < firstEnd) {
             QVERIFY2(status == Status::Damaged, where); // below the count of the last rewrite
         } else {
-            const qsizetype whole = kHeader + (size - kHeader) / kFrame * kFrame;
+            const qsizetype frames =
+                std::upper_bound(ends.begin(), ends.end(), size) - ends.begin();
+            const qsizetype whole = ends[frames - 1];
             QVERIFY2(status == Status::Ok, where);
             QCOMPARE(opened.torn, size != whole);
             QCOMPARE(opened.wholeSize, whole);
-            QCOMPARE(opened.records(), stored.mid(0, (whole - kHeader) / kFrame));
+            QCOMPARE(opened.records(), stored.mid(0, firstRecords + frames - 1));
+            if (withHistory)
+                QCOMPARE(opened.meta[0].earlier, kMeta[0].earlier);
         }
     }
     // The space an append took before its bytes reached the disk.
@@ -236,7 +317,7 @@ void TestStrongStore::everyCutIsTornOrRefused() {
     QVERIFY(Strong::CutBack(path, opened.wholeSize));
     QCOMPARE(fileBytes(path), good.left(good.size() - kFrame));
     // Zeros where the whole write's frame belongs are damage, not a crash.
-    writeBytes(path, good.left(kHeader) + QByteArray(kFrame, '\0'));
+    writeBytes(path, good.left(kHeader) + QByteArray(firstEnd - kHeader, '\0'));
     QCOMPARE(Strong::Reopen(path, keys, opened), Status::Damaged);
 }
 
@@ -302,7 +383,7 @@ void TestStrongStore::headersOutOfReachAreNamed() {
     Strong::Keys keys;
     const QByteArray good = appendedStore(path, keys);
     QByteArray newer = good;
-    newer[8] = 4;
+    newer[8] = 5;
     QByteArray otherKdf = good;
     otherKdf[10] = 3;
     const struct {

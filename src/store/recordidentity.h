@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+#include <array>
+#include <compare>
+#include <span>
+#include <vector>
+
+// What lets two copies of a store meet again: each record's lasting id, when
+// it was made and last changed, and its earlier versions; and a mark for
+// each record removed, so a removal travels like a change. Times are UTC
+// milliseconds since 1970; 0 is "not known" (a record from a store that kept
+// no times).
+struct RecordId {
+    std::array<unsigned char, 16> bytes{};
+    friend auto operator<=>(const RecordId &, const RecordId &) = default;
+    friend bool operator==(const RecordId &, const RecordId &) = default;
+    QByteArray hex() const;
+};
+
+struct EarlierVersion {
+    qint64 changed = 0; // when this version was made
+    QByteArray line;
+    friend bool operator==(const EarlierVersion &, const EarlierVersion &) = default;
+};
+
+// Earlier versions kept per record, newest first.
+inline constexpr size_t kEarlierVersionsKept = 10;
+
+struct RecordMeta {
+    RecordId id;
+    qint64 created = 0;
+    qint64 changed = 0;
+    std::vector<EarlierVersion> earlier; // newest first
+};
+
+struct Tombstone {
+    RecordId id;
+    qint64 removed = 0;
+    friend bool operator==(const Tombstone &, const Tombstone &) = default;
+};
+
+// A store's records with what identifies them. meta is either empty (every
+// record identified by its content alone, as a store that kept no ids is
+// read) or one entry for each line, in the lines' order.
+struct StoreContents {
+    std::span<const QByteArrayView> lines;
+    std::span<const RecordMeta> meta;
+    std::span<const Tombstone> tombstones;
+
+    StoreContents() = default;
+    StoreContents(std::span<const QByteArrayView> lines_) : lines(lines_) {}
+    StoreContents(const std::vector<QByteArrayView> &lines_) : lines(lines_) {}
+    StoreContents(std::span<const QByteArrayView> lines_, std::span<const RecordMeta> meta_,
+                  std::span<const Tombstone> tombstones_)
+        : lines(lines_), meta(meta_), tombstones(tombstones_) {}
+};
+
+// The time now, UTC milliseconds.
+qint64 NowMs();
+// A fresh random id.
+RecordId NewRecordId();
+// A new record's identity: a fresh id, made and changed now.
+RecordMeta NewRecordMeta(qint64 now = NowMs());
+// The identity of a record from a store that kept none: an id from its
+// content alone, so two computers that meet the same old store give its
+// records the same ids; no times.
+RecordMeta ContentMeta(QByteArrayView line);
+// The record's identity after it was changed at now from oldLine: the old
+// version first among the earlier ones, the oldest beyond the kept number
+// let go (zeroed).
+RecordMeta ChangedMeta(const RecordMeta &meta, QByteArrayView oldLine, qint64 now = NowMs());
+// Zeroes the earlier versions' bytes (they hold passwords) and empties them.
+void WipeEarlier(std::vector<RecordMeta> &meta);

@@ -181,9 +181,10 @@ MergeResult MergeStores(const StoreContents &mine, const StoreContents &other) {
         bool keptAfterTheirRemoval = false;
         if (merged && mark) {
             if (merged->meta.changed > mark->removed) {
-                // Changed after it was removed: the change stands.
-                keptAfterTheirRemoval = own && theirMark;
-                mark.reset();
+                // Changed after it was removed: the change stands. The mark
+                // stays, before the versions it removed.
+                keptAfterTheirRemoval =
+                    own && theirMark && !(ownMark && ownMark->removed >= theirMark->removed);
             } else {
                 if (own)
                     result.changes.push_back(change(MergeChange::Kind::Removed, id, own->line));
@@ -214,8 +215,6 @@ MergeResult MergeStores(const StoreContents &mine, const StoreContents &other) {
             if (!ownMark || ownMark->removed != mark->removed)
                 result.differs = true;
             result.tombstones.push_back(*mark);
-        } else if (ownMark) {
-            result.differs = true;
         }
     }
     // A copy given without identities is written with its own from now on.
@@ -228,6 +227,15 @@ MergeResult MergeStores(const StoreContents &mine, const StoreContents &other) {
             return false;
         return x.meta.id < y.meta.id;
     });
+    // Told by kind, then in list order.
+    std::sort(result.changes.begin(), result.changes.end(),
+              [](const MergeChange &x, const MergeChange &y) {
+                  if (x.kind != y.kind)
+                      return x.kind < y.kind;
+                  if (x.service != y.service)
+                      return RecordList::lessThan(x.service, y.service);
+                  return RecordList::lessThan(x.userName, y.userName);
+              });
     result.lines.reserve(kept.size());
     result.meta.reserve(kept.size());
     for (Kept &k : kept) {

@@ -12,7 +12,8 @@
 // Two copies of a store meet again (a sync tool's conflict copy, a copy from
 // another computer): their records matched by id, the later change of a
 // record kept and the other version put among its earlier ones, removals
-// applied unless the record changed after the removal. The merge of A into
+// applied unless the record changed after the removal (the mark is kept
+// either way, for the versions before it). The merge of A into
 // B and of B into A give the same records, and no version of a record is
 // lost: each is current, among the earlier versions of its record (the
 // newest ten), or older than a removal that applies to it.
@@ -39,7 +40,7 @@ struct MergeResult {
     std::vector<QByteArrayView> lines;
     std::vector<RecordMeta> meta;
     std::vector<Tombstone> tombstones; // by id
-    std::vector<MergeChange> changes;
+    std::vector<MergeChange> changes; // by kind, then in list order
     // Anything at all differs from this copy (records, times, earlier
     // versions or removal marks): the store must be written.
     bool differs = false;

@@ -496,6 +496,7 @@ SessionStatus Session::remove(qsizetype index) {
     identifyEach();
     std::vector<RecordMeta> meta = m_meta;
     std::vector<Tombstone> tombstones = m_tombstones;
+    std::erase_if(tombstones, [&](const Tombstone &t) { return t.id == meta[size_t(index)].id; });
     tombstones.push_back(
         {meta[size_t(index)].id, std::max(NowMs(), meta[size_t(index)].changed + 1)});
     meta.erase(meta.begin() + index);

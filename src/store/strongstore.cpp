@@ -104,6 +104,8 @@ struct Access {
     static unsigned char *data(Keys &k) { return k.m_secret + kKeyBytes; }
     static const unsigned char *data(const Keys &k) { return k.m_secret + kKeyBytes; }
     static unsigned char *salt(Keys &k) { return k.m_salt; }
+    static const unsigned char *salt(const Keys &k) { return k.m_salt; }
+    static const KdfParams &params(const Keys &k) { return k.m_params; }
     static unsigned char *fileId(Keys &k) { return k.m_fileId; }
     static const unsigned char *fileId(const Keys &k) { return k.m_fileId; }
     static KdfParams &params(Keys &k) { return k.m_params; }
@@ -776,6 +778,18 @@ Status Open(const QString &path, QByteArrayView password, Keys &keys, Opened &op
 
 Status Reopen(const QString &path, Keys &keys, Opened &opened, Platform::FileStamp *stamp) {
     return openWith(path, nullptr, keys, opened, stamp);
+}
+
+Status OpenCopy(const QString &path, const Keys &known, Opened &opened) {
+    // The copy's own keys, so known stays the keys of the file it was read from.
+    Keys keys;
+    if (!known.valid() || !Access::derived(keys))
+        return Status::NeedsPassword;
+    std::memcpy(Access::derived(keys), Access::derived(known), kKeyBytes);
+    std::memcpy(Access::salt(keys), Access::salt(known), kSaltBytes);
+    Access::params(keys) = Access::params(known);
+    Access::setValid(keys, true);
+    return openWith(path, nullptr, keys, opened, nullptr);
 }
 
 Status Create(const QString &path, QByteArrayView password, const KdfParams &params,

@@ -107,6 +107,10 @@ Status Open(const QString &path, QByteArrayView password, Keys &keys, Opened &op
 // now asks for another salt or other parameters (a new password elsewhere).
 Status Reopen(const QString &path, Keys &keys, Opened &opened,
               Platform::FileStamp *stamp = nullptr);
+// Another file (a copy of the store made elsewhere) read with the key derived
+// for known, when it asks for the same salt and parameters (NeedsPassword
+// when not); known is left as it was.
+Status OpenCopy(const QString &path, const Keys &known, Opened &opened);
 // A new store of these records under a new random data key.
 Status Create(const QString &path, QByteArrayView password, const KdfParams &params,
               const StoreContents &records, Keys &keys, Platform::FileStamp *stamp = nullptr);

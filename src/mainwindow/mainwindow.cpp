@@ -245,6 +245,10 @@ void MainWindow::buildMenu() {
         m_menu->addAction(QStringLiteral("Import CS&V\u2026"), this, [this] { importCsv(); });
     m_exportCsvAction =
         m_menu->addAction(QStringLiteral("Expor&t CSV\u2026"), this, [this] { exportCsv(); });
+    m_mergeCopyAction = m_menu->addAction(QStringLiteral("&Merge another copy\u2026"), this,
+                                          [this] { mergeAnotherCopy(); });
+    m_earlierVersionsAction = m_menu->addAction(QStringLiteral("Earlier &versions\u2026"), this,
+                                                [this] { showEarlierVersions(); });
     m_menu->addSeparator();
     m_helpAction = m_menu->addAction(QStringLiteral("&Help"), this, [this] { showHelp(); });
     m_aboutAction = m_menu->addAction(QStringLiteral("A&bout"), this, [this] { about(); });

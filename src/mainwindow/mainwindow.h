@@ -13,6 +13,8 @@
 #include "uihooks.h"
 
 #include <QAbstractListModel>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QListView>
 #include <QMainWindow>
 #include <QPointer>
@@ -32,6 +34,12 @@ class QTimer;
 class DiskWatch;
 class IdleWatch;
 class CsvImportWindow;
+class QDialog;
+struct StoreCopy;
+
+// What a merge from a copy brought, for the window's message and its details.
+QString MergeSummaryText(const MergeResult &merged, const QString &copyName);
+QString MergeDetailsText(const MergeResult &merged);
 
 // The object name of each field's box, by which tests and tools find it.
 constexpr const char *FieldObjectName(Field field) {
@@ -104,6 +112,15 @@ public:
     // Menu -> Export CSV: every record to a file of the user's choosing.
     void exportCsv();
     CsvImportWindow *csvImportWindow() const;
+    // Menu -> Merge another copy: a store file (or a program folder) from
+    // elsewhere, merged or previewed; the file itself is left as it is.
+    void mergeAnotherCopy();
+    // Menu -> Earlier versions: the selected record's, one of them brought back.
+    void showEarlierVersions();
+    // Looks for copies a sync tool left in Data (and stores of another
+    // protection) and merges or previews each. atStart: a store of another
+    // protection is taken at once rather than after it has stayed a moment.
+    void settleCopies(bool atStart = false);
     void showHelp();
     void about();
     void exitProgram();
@@ -180,6 +197,11 @@ private:
     // failed. A change on disk also reads the files again.
     bool reportFailure(SessionStatus status);
     void tell(const OutcomeText &outcome);
+    void report(QMessageBox::Icon icon, const QString &text, const QString &details);
+    int runDialog(QDialog &dialog);
+    // One copy merged (a strong copy with ids) or previewed; the file goes
+    // once what it brought is stored, when removeAfter. True when settled.
+    bool mergeCopyFile(const StoreCopy &copy, bool removeAfter);
     QByteArray fieldsLine() const;
     // False, with a message naming it, when a field holds a character the
     // files cannot.
@@ -221,7 +243,8 @@ private:
             *m_importAction = nullptr, *m_helpAction = nullptr, *m_aboutAction = nullptr,
             *m_exitAction = nullptr, *m_addAction = nullptr, *m_replaceAction = nullptr,
             *m_removeAction = nullptr, *m_resetAction = nullptr, *m_importCsvAction = nullptr,
-            *m_exportCsvAction = nullptr;
+            *m_exportCsvAction = nullptr, *m_mergeCopyAction = nullptr,
+            *m_earlierVersionsAction = nullptr;
 
     // The record the user chose; the list highlights it wherever it shows it.
     qsizetype m_selected = -1;
@@ -235,6 +258,12 @@ private:
     QPointer<SecurityWindow> m_settings;
     QPointer<PasswordPrompt> m_prompt;
     QPointer<CsvImportWindow> m_csvImport;
+    // Copies not to ask about again until they change: kept by the user, or
+    // failed their checks.
+    QHash<QString, Platform::FileStamp> m_declinedCopies;
+    // Stores of another protection seen, and since when unchanged.
+    QHash<QString, std::pair<Platform::FileStamp, QElapsedTimer>> m_otherProtectionSeen;
+    bool m_settlingCopies = false;
     DiskWatch *m_diskWatch = nullptr;
     IdleWatch *m_idle = nullptr;
     PerField<PressedKeys> m_pressed;

@@ -74,6 +74,9 @@ bool MainWindow::load() {
         {paths().config(), paths().database(), paths().copy(), paths().strongStore()}, this);
     connect(m_diskWatch, &DiskWatch::settled, this, [this] { diskSettled(); });
     m_life = Life::Shown;
+    // Copies another computer's sync left are settled once the window is
+    // up, so their questions come over it.
+    QTimer::singleShot(0, this, [this] { settleCopies(true); });
     return true;
 }
 
@@ -228,8 +231,9 @@ void MainWindow::diskSettled() {
     if (m_life != Life::Shown || QApplication::activeModalWidget() ||
         (m_prompt && m_prompt->isVisible()))
         return;
-    if (m_session.changedOnDisk())
-        reloadFromDisk();
+    if (m_session.changedOnDisk() && !reloadFromDisk())
+        return;
+    settleCopies();
 }
 
 SecurityWindow *MainWindow::securityWindow() {

@@ -3,6 +3,8 @@
 #include "ansi.h"
 #include "oldimport.h"
 
+#include <QSet>
+
 #include <cstring>
 
 namespace {
@@ -556,6 +558,35 @@ SessionStatus Session::applySettings(const QByteArray &settingsLine, const QByte
     return SessionStatus::Ok;
 }
 
+SessionStatus Session::writeRecords(std::vector<std::pair<QByteArrayView, RecordMeta>> entries,
+                                    std::vector<Tombstone> *tombstones) {
+    std::stable_sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) {
+        return RecordList::lessThan(a.first, b.first);
+    });
+    // The records in one block of their own, as a load leaves them.
+    qsizetype total = 0;
+    for (const auto &entry : entries)
+        total += entry.first.size();
+    QByteArray block(total, Qt::Uninitialized);
+    std::vector<QByteArrayView> views;
+    std::vector<RecordMeta> meta;
+    views.reserve(entries.size());
+    meta.reserve(entries.size());
+    qsizetype at = 0;
+    for (auto &entry : entries) {
+        std::memcpy(block.data() + at, entry.first.data(), size_t(entry.first.size()));
+        views.emplace_back(block.constData() + at, entry.first.size());
+        at += entry.first.size();
+        meta.push_back(std::move(entry.second));
+    }
+    entries.clear(); // they may point into records about to go
+    RecordList changed;
+    changed.adopt(std::move(block), std::move(views), meta.size());
+    if (m_scope != Scope::Strong)
+        return rewrite(std::move(changed));
+    return rewrite(std::move(changed), {}, &meta, tombstones);
+}
+
 SessionStatus Session::mergeCopy(const StoreContents &other, MergeResult *report) {
     if (m_scope != Scope::Strong)
         return SessionStatus::NoKey;
@@ -564,28 +595,47 @@ SessionStatus Session::mergeCopy(const StoreContents &other, MergeResult *report
     identifyEach();
     MergeResult merged = MergeStores(contents(), other);
     if (merged.differs) {
-        // The merged records in one block of their own, as a load leaves them.
-        qsizetype total = 0;
-        for (const QByteArrayView line : merged.lines)
-            total += line.size();
-        QByteArray block(total, Qt::Uninitialized);
-        std::vector<QByteArrayView> views;
-        views.reserve(merged.lines.size());
-        qsizetype at = 0;
-        for (const QByteArrayView line : merged.lines) {
-            std::memcpy(block.data() + at, line.data(), size_t(line.size()));
-            views.emplace_back(block.constData() + at, line.size());
-            at += line.size();
-        }
-        RecordList changed;
-        changed.adopt(std::move(block), std::move(views), merged.lines.size());
-        merged.lines.clear(); // they point into records about to go
-        const SessionStatus written =
-            rewrite(std::move(changed), {}, &merged.meta, &merged.tombstones);
-        if (written != SessionStatus::Ok)
+        std::vector<std::pair<QByteArrayView, RecordMeta>> entries;
+        entries.reserve(merged.lines.size());
+        for (size_t i = 0; i < merged.lines.size(); ++i)
+            entries.emplace_back(merged.lines[i], std::move(merged.meta[i]));
+        merged.lines.clear();
+        merged.meta.clear();
+        if (const SessionStatus written = writeRecords(std::move(entries), &merged.tombstones);
+            written != SessionStatus::Ok)
             return written;
     }
     if (report)
         *report = std::move(merged);
     return SessionStatus::Ok;
+}
+
+SessionStatus Session::takeFromCopy(const QList<QByteArray> &added,
+                                    const std::vector<std::pair<qsizetype, QByteArray>> &replaced) {
+    if (const SessionStatus writable = checkWritable(); writable != SessionStatus::Ok)
+        return writable;
+    identifyEach();
+    const bool strong = m_scope == Scope::Strong;
+    const qint64 now = NowMs();
+    std::vector<std::pair<QByteArrayView, RecordMeta>> entries;
+    entries.reserve(size_t(m_records.size() + added.size()));
+    for (qsizetype i = 0; i < m_records.size(); ++i)
+        entries.emplace_back(m_records.line(i), strong ? m_meta[size_t(i)] : RecordMeta());
+    for (const auto &[index, line] : replaced) {
+        if (index < 0 || index >= m_records.size())
+            return SessionStatus::BadIndex;
+        if (strong)
+            entries[size_t(index)].second =
+                ChangedMeta(m_meta[size_t(index)], m_records.line(index), now);
+        entries[size_t(index)].first = line;
+    }
+    QSet<QByteArrayView> present;
+    for (const auto &entry : entries)
+        present.insert(entry.first);
+    for (const QByteArray &line : added)
+        if (!present.contains(line)) {
+            present.insert(line);
+            entries.emplace_back(line, strong ? NewRecordMeta(now) : RecordMeta());
+        }
+    return writeRecords(std::move(entries));
 }

@@ -161,6 +161,10 @@ public:
     // Merges another copy of the strong store into this one and writes the
     // outcome whole, durably, when it differs; what changed goes to report.
     SessionStatus mergeCopy(const StoreContents &other, MergeResult *report = nullptr);
+    // What the user chose from a copy without ids, in one write: records to
+    // add, and stored records (by index) to give the copy's version.
+    SessionStatus takeFromCopy(const QList<QByteArray> &added,
+                               const std::vector<std::pair<qsizetype, QByteArray>> &replaced);
 
     // Stores new settings and moves or re-keys the records to match; under
     // Strong, the new store's key is derived from passphrase with params.
@@ -176,6 +180,9 @@ private:
     // The identities for changed, a list made from this one: those of the
     // records it keeps, new ones for the rest.
     std::vector<RecordMeta> identitiesFor(const RecordList &changed);
+    // Writes these records (their identities beside them) whole, in list order.
+    SessionStatus writeRecords(std::vector<std::pair<QByteArrayView, RecordMeta>> entries,
+                               std::vector<Tombstone> *tombstones = nullptr);
     void identifyEach();
     void stampStore();
     void takeSettings(const ParsedSettings &settings);

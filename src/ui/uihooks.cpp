@@ -6,6 +6,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QProxyStyle>
 #include <QRegularExpression>
 #include <QScreen>
@@ -96,13 +98,31 @@ UiHooks UiHooks::desktop() {
     };
     hooks.open = OpenWithDesktop;
     hooks.chooseFile = [](const QString &title, bool saving) {
-        const QString filter = QStringLiteral("CSV files (*.csv);;All files (*)");
+        const bool store = title == QLatin1String("Merge another copy");
+        const QString filter =
+            store ? QStringLiteral("Varnlock stores (*.sdb *.edb *.pdb);;All files (*)")
+                  : QStringLiteral("CSV files (*.csv);;All files (*)");
         QWidget *parent = QApplication::activeWindow();
         return saving ? QFileDialog::getSaveFileName(
                             parent, title, QDir::home().filePath(QStringLiteral("varnlock.csv")),
                             filter)
                       : QFileDialog::getOpenFileName(parent, title, QDir::homePath(), filter);
     };
+    hooks.report = [](QMessageBox::Icon icon, const QString &title, const QString &text,
+                      const QString &details) {
+        QMessageBox box(icon, title, text, QMessageBox::Ok);
+        box.setDetailedText(details);
+        box.exec();
+    };
+    hooks.askPassword = [](const QString &title, const QString &text) -> std::optional<QString> {
+        bool given = false;
+        QString typed = QInputDialog::getText(QApplication::activeWindow(), title, text,
+                                              QLineEdit::Password, QString(), &given);
+        if (!given)
+            return std::nullopt;
+        return typed;
+    };
+    hooks.runDialog = [](QDialog &dialog) { return dialog.exec(); };
     hooks.endProgram = [] {
         QApplication::closeAllWindows();
         QCoreApplication::exit(0);

@@ -5,6 +5,9 @@
 #include <QUrl>
 
 #include <functional>
+#include <optional>
+
+class QDialog;
 
 // What the windows ask of the desktop: message boxes, the shell's "open" and
 // ending the program. The program uses the real ones; tests put recorders in
@@ -17,6 +20,14 @@ struct UiHooks {
     // A file chosen to read (saving false) or to write; empty when none was.
     std::function<QString(const QString &title, bool saving)> chooseFile;
     std::function<void()> endProgram;
+    // A message with a list behind a "Show Details..." button.
+    std::function<void(QMessageBox::Icon, const QString &title, const QString &text,
+                       const QString &details)>
+        report;
+    // A password typed into a box of its own; none when cancelled.
+    std::function<std::optional<QString>(const QString &title, const QString &text)> askPassword;
+    // Runs a window of choices to its end (QDialog::exec); what it ended with.
+    std::function<int(QDialog &)> runDialog;
 
     static UiHooks desktop();
 };

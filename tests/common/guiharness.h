@@ -55,6 +55,14 @@ struct Harness {
     std::function<void()> whileMessageShows;
     // Runs on a new window before its start-up, as the splash's second does.
     std::function<void(MainWindow &)> beforeLoad;
+    // The details of each message that had them, beside messages.
+    QStringList details;
+    // The answers to the password boxes of copies (cancelled when none is left).
+    QStringList copyPasswords;
+    // Windows of choices (a copy's preview, earlier versions): their object
+    // names, and what to do with each (cancelled when not set).
+    QStringList dialogs;
+    std::function<int(QDialog &)> onDialog;
 
     explicit Harness(bool withData = false) : folders(withData) {}
 
@@ -80,6 +88,21 @@ struct Harness {
             return chosenFiles.isEmpty() ? QString() : chosenFiles.takeFirst();
         };
         h.endProgram = [this] { ++ended; };
+        h.report = [this](QMessageBox::Icon icon, const QString &title, const QString &text,
+                          const QString &more) {
+            messages.append({icon, title, text});
+            details.append(more);
+        };
+        h.askPassword = [this](const QString &, const QString &text) -> std::optional<QString> {
+            questions.append({QMessageBox::Question, QStringLiteral("password"), text});
+            if (copyPasswords.isEmpty())
+                return std::nullopt;
+            return copyPasswords.takeFirst();
+        };
+        h.runDialog = [this](QDialog &dialog) {
+            dialogs.append(dialog.objectName());
+            return onDialog ? onDialog(dialog) : int(QDialog::Rejected);
+        };
         return h;
     }
 

@@ -1,0 +1,285 @@
+// Copies of the store from another computer: found, merged or previewed, and
+// the earlier versions a merge keeps.
+#include "mainwindow.h"
+
+#include "ansi.h"
+#include "copymergewindow.h"
+#include "earlierversionswindow.h"
+#include "storecopies.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+
+namespace {
+
+// How long a store of another protection must stay as it is before it is
+// taken for one left behind: another computer's change of protection
+// arrives as two files, and the second may be a moment behind the first.
+constexpr int kOtherProtectionSettleMs = 3000;
+
+QString countOf(qsizetype n, const char *one, const char *many) {
+    return n == 1 ? QStringLiteral("1 %1").arg(QLatin1String(one))
+                  : QStringLiteral("%1 %2").arg(n).arg(QLatin1String(many));
+}
+
+QString named(const MergeChange &change) {
+    const QString service = Ansi::toUnicode(change.service);
+    return change.userName.isEmpty()
+               ? service
+               : QStringLiteral("%1 (%2)").arg(service, Ansi::toUnicode(change.userName));
+}
+
+} // namespace
+
+QString MergeSummaryText(const MergeResult &merged, const QString &copyName) {
+    using Kind = MergeChange::Kind;
+    const qsizetype added = merged.count(Kind::Added) + merged.count(Kind::KeptAfterRemoval);
+    qsizetype changed = merged.count(Kind::Changed), kept = 0;
+    for (const MergeChange &change : merged.changes)
+        if (change.kind == Kind::BothChanged)
+            (change.otherWon ? changed : kept) += 1;
+    QString text =
+        QStringLiteral("%1 added and %2 changed from a copy made on another computer (%3).")
+            .arg(countOf(added, "record", "records"))
+            .arg(changed)
+            .arg(copyName);
+    if (const qsizetype removed = merged.count(Kind::Removed))
+        text += QStringLiteral(" %1 removed there %2 removed here too.")
+                    .arg(countOf(removed, "record", "records"),
+                         removed == 1 ? QStringLiteral("is") : QStringLiteral("are"));
+    if (const qsizetype both = merged.count(Kind::BothChanged))
+        text += QStringLiteral(" %1 changed on both computers: the later change is kept, and the "
+                               "other is under Menu \u2192 Earlier versions\u2026")
+                    .arg(countOf(both, "record was", "records were"));
+    (void)kept;
+    return text;
+}
+
+QString MergeDetailsText(const MergeResult &merged) {
+    QStringList lines;
+    for (const MergeChange &change : merged.changes) {
+        switch (change.kind) {
+        case MergeChange::Kind::Added:
+            lines << QStringLiteral("Added: ") + named(change);
+            break;
+        case MergeChange::Kind::Changed:
+            lines << QStringLiteral("Changed: ") + named(change);
+            break;
+        case MergeChange::Kind::BothChanged:
+            lines << QStringLiteral("Changed on both computers, %1 kept: ")
+                             .arg(change.otherWon ? QStringLiteral("the copy's change")
+                                                  : QStringLiteral("this computer's change")) +
+                         named(change);
+            break;
+        case MergeChange::Kind::Removed:
+            lines << QStringLiteral("Removed: ") + named(change);
+            break;
+        case MergeChange::Kind::KeptAfterRemoval:
+            lines << QStringLiteral("Kept, changed after it was removed on the other computer: ") +
+                         named(change);
+            break;
+        }
+    }
+    return lines.join(u'\n');
+}
+
+void MainWindow::report(QMessageBox::Icon icon, const QString &text, const QString &details) {
+    if (m_hooks.report)
+        m_hooks.report(icon, kProgramTitle, text, details);
+    else
+        m_hooks.message(icon, kProgramTitle, details.isEmpty() ? text : text + u'\n' + details);
+}
+
+int MainWindow::runDialog(QDialog &dialog) {
+    return m_hooks.runDialog ? m_hooks.runDialog(dialog) : dialog.exec();
+}
+
+void MainWindow::settleCopies(bool atStart) {
+    if (m_settlingCopies || m_life != Life::Shown || QApplication::activeModalWidget() ||
+        (m_prompt && m_prompt->isVisible()))
+        return;
+    m_settlingCopies = true;
+    const auto done = qScopeGuard([this] { m_settlingCopies = false; });
+    for (const StoreCopy &copy : FindStoreCopies(paths(), scope())) {
+        if (m_life != Life::Shown)
+            return;
+        const auto declined = m_declinedCopies.constFind(copy.path);
+        if (declined != m_declinedCopies.cend() && *declined == copy.stamp)
+            continue; // kept by the user, or failed its checks: not asked again until it changes
+        if (copy.otherProtection && !atStart) {
+            auto &seen = m_otherProtectionSeen[copy.path];
+            if (seen.first != copy.stamp || !seen.second.isValid()) {
+                seen = {copy.stamp, QElapsedTimer()};
+                seen.second.start();
+            }
+            if (seen.second.elapsed() < kOtherProtectionSettleMs) {
+                QTimer::singleShot(kOtherProtectionSettleMs, this, [this] { settleCopies(false); });
+                continue;
+            }
+        }
+        mergeCopyFile(copy, true);
+    }
+}
+
+bool MainWindow::mergeCopyFile(const StoreCopy &copy, bool removeAfter) {
+    const QString name =
+        removeAfter ? QFileInfo(copy.path).fileName() : QDir::toNativeSeparators(copy.path);
+    const auto decline = [&] { m_declinedCopies.insert(copy.path, copy.stamp); };
+    CopyRecords read;
+    const auto forget = qScopeGuard([&read] { read.wipe(); });
+    QString why;
+    const Strong::Keys *keys = scope() == Scope::Strong && m_session.strongKeys().valid()
+                                   ? &m_session.strongKeys()
+                                   : nullptr;
+    CopyStatus status = ReadStoreCopy(copy, keys, m_session.key(), nullptr, read, &why);
+    for (int tries = 0;
+         tries < 3 && (status == CopyStatus::NeedsPassword || status == CopyStatus::WrongPassword);
+         ++tries) {
+        const QString ask =
+            status == CopyStatus::WrongPassword
+                ? QStringLiteral("That is not the password of the copy %1. Type it again, or "
+                                 "Cancel to keep the copy as it is:")
+                      .arg(name)
+                : QStringLiteral("The copy %1 is under another password. Type that password to "
+                                 "merge it, or Cancel to keep the copy as it is:")
+                      .arg(name);
+        std::optional<QString> typed =
+            m_hooks.askPassword ? m_hooks.askPassword(kProgramTitle, ask) : std::nullopt;
+        if (!typed) {
+            decline();
+            return false;
+        }
+        QByteArray password = copy.format == Scope::Strong ? Strong::PassphraseBytes(*typed)
+                                                           : Ansi::fromUnicode(*typed);
+        typed->fill(QChar());
+        status = ReadStoreCopy(copy, keys, m_session.key(), &password, read, &why);
+        Strong::Wipe(password);
+    }
+    if (status != CopyStatus::Ok) {
+        decline();
+        m_hooks.message(QMessageBox::Warning, kProgramTitle,
+                        status == CopyStatus::Failed
+                            ? why
+                            : QStringLiteral("The copy %1 was not merged: the password was not "
+                                             "given. It is left where it is.")
+                                  .arg(name));
+        return false;
+    }
+    // A copy that knows its records' ids is merged at once; any other is
+    // shown for the user to choose from.
+    if (scope() == Scope::Strong && read.identified()) {
+        MergeResult merged;
+        if (reportFailure(m_session.mergeCopy(read.contents(), &merged)))
+            return false;
+        if (removeAfter)
+            Platform::removeFile(copy.path);
+        select(-1);
+        updateCommands();
+        if (!merged.changes.empty())
+            report(QMessageBox::Information, MergeSummaryText(merged, name),
+                   MergeDetailsText(merged));
+        else if (!removeAfter)
+            m_hooks.message(
+                QMessageBox::Information, kProgramTitle,
+                QStringLiteral("The copy %1 holds nothing that is not stored here.").arg(name));
+        return true;
+    }
+    CopyMergeWindow preview(name, records(), CompareCopy(records(), read.lines), this);
+    read.wipe();
+    if (!preview.anythingNew()) {
+        if (removeAfter)
+            Platform::removeFile(copy.path);
+        else
+            m_hooks.message(
+                QMessageBox::Information, kProgramTitle,
+                QStringLiteral("The copy %1 holds nothing that is not stored here.").arg(name));
+        return true;
+    }
+    if (runDialog(preview) != QDialog::Accepted || m_life != Life::Shown) {
+        decline();
+        return false;
+    }
+    QList<QByteArray> added = preview.added();
+    auto replaced = preview.replaced();
+    const SessionStatus written = added.isEmpty() && replaced.empty()
+                                      ? SessionStatus::Ok
+                                      : m_session.takeFromCopy(added, replaced);
+    for (QByteArray &line : added)
+        Strong::Wipe(line);
+    for (auto &entry : replaced)
+        Strong::Wipe(entry.second);
+    if (reportFailure(written))
+        return false;
+    if (removeAfter)
+        Platform::removeFile(copy.path);
+    select(-1);
+    updateCommands();
+    return true;
+}
+
+void MainWindow::mergeAnotherCopy() {
+    QString path = m_hooks.chooseFile(QStringLiteral("Merge another copy"), false);
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).isDir()) {
+        // A program folder, or its Data folder: its store of whichever protection.
+        const QString data = QFileInfo::exists(path + QStringLiteral("/Data"))
+                                 ? path + QStringLiteral("/Data")
+                                 : path;
+        QString found;
+        for (const char *file : {"/CW2DB.sdb", "/CW2DB.edb", "/CW2DB.pdb"})
+            if (found.isEmpty() && QFileInfo::exists(data + QLatin1String(file)))
+                found = data + QLatin1String(file);
+        if (found.isEmpty()) {
+            m_hooks.message(
+                QMessageBox::Warning, kProgramTitle,
+                QStringLiteral("%1 holds no Varnlock store.").arg(QDir::toNativeSeparators(path)));
+            return;
+        }
+        path = found;
+    }
+    if (QFileInfo(path).absoluteFilePath() ==
+        QFileInfo(StoreFile(paths(), scope())).absoluteFilePath()) {
+        m_hooks.message(QMessageBox::Warning, kProgramTitle,
+                        QStringLiteral("That is the store in use here, not another copy."));
+        return;
+    }
+    StoreCopy copy{path, Scope::Strong, false, Platform::stampOf(path)};
+    const QString suffix = path.right(4).toLower();
+    copy.format = suffix == QLatin1String(".edb")   ? Scope::ProgramAndDBase
+                  : suffix == QLatin1String(".pdb") ? Scope::ProgramOnly
+                                                    : Scope::Strong;
+    m_declinedCopies.remove(path); // asked for by hand: asked again
+    mergeCopyFile(copy, false);
+}
+
+void MainWindow::showEarlierVersions() {
+    if (!recordShownSelected()) {
+        m_hooks.message(QMessageBox::Information, kProgramTitle,
+                        QStringLiteral("Select a record first: its earlier versions are shown."));
+        return;
+    }
+    if (scope() != Scope::Strong) {
+        m_hooks.message(QMessageBox::Information, kProgramTitle,
+                        QStringLiteral("Earlier versions are kept under the strong protection "
+                                       "only (Menu \u2192 Security)."));
+        return;
+    }
+    EarlierVersionsWindow versions(m_session.earlierVersions(m_selected), this);
+    if (runDialog(versions) != QDialog::Accepted || versions.chosen() < 0 || m_life != Life::Shown)
+        return;
+    std::vector<EarlierVersion> earlier = m_session.earlierVersions(m_selected);
+    if (versions.chosen() >= int(earlier.size()))
+        return;
+    qsizetype newIndex = -1;
+    const SessionStatus status =
+        m_session.replace(m_selected, earlier[size_t(versions.chosen())].line, &newIndex);
+    for (EarlierVersion &version : earlier)
+        Strong::Wipe(version.line);
+    if (reportFailure(status))
+        return;
+    m_selected = newIndex;
+    select(newIndex);
+}

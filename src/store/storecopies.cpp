@@ -1,0 +1,153 @@
+#include "storecopies.h"
+
+#include "database.h"
+#include "strongstore.h"
+
+#include <QDir>
+#include <QRegularExpression>
+
+namespace {
+
+constexpr QLatin1String kBase("CW2DB");
+
+bool formatOf(const QString &suffix, Scope &format) {
+    if (suffix == QLatin1String(".sdb"))
+        format = Scope::Strong;
+    else if (suffix == QLatin1String(".edb"))
+        format = Scope::ProgramAndDBase;
+    else if (suffix == QLatin1String(".pdb"))
+        format = Scope::ProgramOnly;
+    else
+        return false;
+    return true;
+}
+
+} // namespace
+
+QString CopyFailedText(const QString &path, const char *reason) {
+    return QStringLiteral("The copy %1 was not merged: %2. Nothing of it was taken, and it is "
+                          "left where it is.")
+        .arg(QDir::toNativeSeparators(path), QLatin1String(reason));
+}
+
+bool IsStoreCopyName(const QString &name, Scope *format) {
+    // The store's name, something with "conflict" in it (every tool's mark:
+    // "sync-conflict", "conflicted copy", "-conflict"), the store's extension.
+    if (!name.startsWith(kBase) || name.size() < kBase.size() + 4)
+        return false;
+    Scope found = Scope::Strong;
+    if (!formatOf(name.right(4), found))
+        return false;
+    const QString between = name.mid(kBase.size(), name.size() - kBase.size() - 4);
+    if (!between.contains(QLatin1String("conflict"), Qt::CaseInsensitive))
+        return false;
+    if (format)
+        *format = found;
+    return true;
+}
+
+std::vector<StoreCopy> FindStoreCopies(const StorePaths &paths, Scope current) {
+    std::vector<StoreCopy> copies;
+    const QString own = StoreFile(paths, current);
+    // Only names are read here: a start with no copy pays for one listing.
+    const QStringList names =
+        QDir(paths.dataFolder()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QString &name : names) {
+        const QString path = paths.dataFolder() + u'/' + name;
+        StoreCopy copy{path, Scope::Strong, false, {}};
+        if (IsStoreCopyName(name, &copy.format)) {
+            // a sync tool's copy
+        } else if (name.startsWith(kBase) && name.size() == kBase.size() + 4 &&
+                   formatOf(name.right(4), copy.format) && path != own) {
+            copy.otherProtection = true;
+        } else {
+            continue;
+        }
+        copy.stamp = Platform::stampOf(path);
+        copies.push_back(copy);
+    }
+    return copies;
+}
+
+void CopyRecords::wipe() {
+    if (block.isDetached() && !block.isEmpty())
+        std::fill(block.begin(), block.end(), '\0');
+    block.clear();
+    lines.clear();
+    WipeEarlier(meta);
+    tombstones.clear();
+}
+
+CopyStatus ReadStoreCopy(const StoreCopy &copy, const Strong::Keys *keys, const QByteArray &key,
+                         const QByteArray *password, CopyRecords &out, QString *why) {
+    out.wipe();
+    const auto failed = [&](const QString &text) {
+        if (why)
+            *why = text;
+        out.wipe();
+        return CopyStatus::Failed;
+    };
+    if (copy.format == Scope::Strong) {
+        Strong::Opened opened;
+        Strong::Status status = Strong::Status::NeedsPassword;
+        if (password) {
+            Strong::Keys own;
+            status = Strong::Open(copy.path, *password, own, opened);
+        } else if (keys) {
+            status = Strong::OpenCopy(copy.path, *keys, opened);
+        }
+        switch (status) {
+        case Strong::Status::Ok:
+            break;
+        case Strong::Status::NeedsPassword:
+            return CopyStatus::NeedsPassword;
+        case Strong::Status::WrongPassword:
+            return password ? CopyStatus::WrongPassword : CopyStatus::NeedsPassword;
+        case Strong::Status::Damaged:
+            return failed(
+                CopyFailedText(copy.path, "it is damaged or was changed by someone else"));
+        case Strong::Status::HeaderDamaged:
+            return failed(CopyFailedText(copy.path, "its header is damaged"));
+        case Strong::Status::NotAStore:
+            return failed(CopyFailedText(copy.path, "it is not a Varnlock store"));
+        case Strong::Status::NewerVersion:
+            return failed(CopyFailedText(copy.path, "a newer version of Varnlock wrote it"));
+        case Strong::Status::Refused:
+            return failed(CopyFailedText(
+                copy.path, "it asks for a key derivation outside what Varnlock allows"));
+        default:
+            return failed(CopyFailedText(copy.path, "it could not be read"));
+        }
+        out.block = std::move(opened.block);
+        out.lines = std::move(opened.views);
+        out.meta = std::move(opened.meta);
+        out.tombstones = std::move(opened.tombstones);
+        return CopyStatus::Ok;
+    }
+    QByteArray content;
+    if (!Platform::readFile(copy.path, content))
+        return failed(CopyFailedText(copy.path, "it could not be read"));
+    const bool enciphered = copy.format == Scope::ProgramAndDBase;
+    const QByteArray &with = password ? *password : key;
+    if (enciphered && with.isEmpty())
+        return CopyStatus::NeedsPassword;
+    RecordList list;
+    const StoreStatus status = AddStoredRecords(std::move(content), copy.format, with, list);
+    if (status == StoreStatus::OtherKey || status == StoreStatus::NoKey)
+        return password ? CopyStatus::WrongPassword : CopyStatus::NeedsPassword;
+    if (status != StoreStatus::Ok)
+        return failed(CopyFailedText(copy.path, "it could not be read"));
+    // The list's own copy of the lines, in one block.
+    qsizetype total = 0;
+    for (const QByteArrayView line : list.lines())
+        total += line.size();
+    out.block = QByteArray(total, Qt::Uninitialized);
+    qsizetype at = 0;
+    for (const QByteArrayView line : list.lines()) {
+        std::copy(line.begin(), line.end(), out.block.data() + at);
+        out.lines.emplace_back(out.block.constData() + at, line.size());
+        at += line.size();
+    }
+    list.wipe();
+    return CopyStatus::Ok;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "platform.h"
+#include "recordidentity.h"
+#include "recordlist.h"
+#include "settings.h"
+#include "storepaths.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+namespace Strong {
+class Keys;
+}
+
+// Copies of the store that records could be hidden in: what a sync tool
+// leaves beside a file two computers changed apart (Syncthing's
+// "CW2DB.sync-conflict-20261209-101500-ABCDEFG.sdb", Nextcloud's and
+// ownCloud's "CW2DB (conflicted copy 2026-12-09 101500).sdb", Dropbox's
+// "CW2DB (ann's conflicted copy 2026-12-09).sdb", and any other name of a
+// store file with "conflict" in it), and a store of another protection
+// than the one in force, which a change of protection never leaves behind.
+struct StoreCopy {
+    QString path;
+    Scope format = Scope::Strong; // by its extension: .sdb strong, .edb enciphered, .pdb plain
+    bool otherProtection = false; // a store file of its own name, not a sync tool's copy
+    Platform::FileStamp stamp;
+};
+
+// Whether a file name in Data is a sync tool's copy of a store file, and of which.
+bool IsStoreCopyName(const QString &name, Scope *format = nullptr);
+
+// The copies in Data, under the protection in force, in name order.
+std::vector<StoreCopy> FindStoreCopies(const StorePaths &paths, Scope current);
+
+// A copy's records, read where they lie.
+struct CopyRecords {
+    QByteArray block;
+    std::vector<QByteArrayView> lines;
+    std::vector<RecordMeta> meta; // a strong copy of the newest version; empty before it
+    std::vector<Tombstone> tombstones;
+    bool identified() const { return !meta.empty() || !tombstones.empty(); }
+    StoreContents contents() const { return {lines, meta, tombstones}; }
+    void wipe();
+};
+
+enum class CopyStatus {
+    Ok,
+    NeedsPassword, // under a password or passphrase not known here: ask for it
+    WrongPassword, // the one given does not open it
+    Failed,        // damaged, not a store, or unreadable: never merged
+};
+
+// A copy that was not merged, and why.
+QString CopyFailedText(const QString &path, const char *reason);
+
+// Reads a copy. A strong copy opens with the keys of the open strong store
+// when it shares them, or with password; an enciphered copy with password
+// (or key, the master password in force). why names a failure for the user.
+CopyStatus ReadStoreCopy(const StoreCopy &copy, const Strong::Keys *keys, const QByteArray &key,
+                         const QByteArray *password, CopyRecords &out, QString *why = nullptr);

@@ -1,0 +1,276 @@
+#include "../common/guiharness.h"
+
+#include "copymergewindow.h"
+#include "database.h"
+#include "earlierversionswindow.h"
+#include "storecopies.h"
+#include "strongstore.h"
+
+#include <QAction>
+#include <QMenu>
+
+// Copies of the store that sync tools leave beside it, met by the running
+// window: merged, previewed, declined, refused; and the earlier versions a
+// change leaves behind, brought back.
+
+namespace {
+
+const QList<QByteArray> kOurs{"alpha:!a:!1:!:!", "beta:!b:!2:!:!"};
+const Strong::KdfParams kSmall{3, Strong::kMinMemory};
+
+// Another computer with a copy of our Data: it makes its changes through a
+// session of its own, and its store is then put into ours under name.
+struct OtherComputer {
+    TestFolders folders;
+    explicit OtherComputer(const StorePaths &ours) {
+        for (const QString &name : QDir(ours.dataFolder()).entryList(QDir::Files | QDir::Hidden))
+            QFile::copy(ours.dataFolder() + '/' + name, folders.paths.dataFolder() + '/' + name);
+    }
+    std::unique_ptr<Session> open(const QString &password) {
+        auto session = std::make_unique<Session>(folders.paths);
+        session->open([&](Session &s) { return s.unlock(password) == Session::Unlock::Opened; });
+        return session;
+    }
+    void leaveCopy(const StorePaths &ours, Scope scope, const QString &name) {
+        QVERIFY(QFile::copy(StoreFile(folders.paths, scope), ours.dataFolder() + '/' + name));
+    }
+};
+
+QList<QByteArray> strongRecords(const QString &path, const QByteArray &password) {
+    Strong::Keys keys;
+    Strong::Opened opened;
+    if (Strong::Open(path, password, keys, opened) != Strong::Status::Ok)
+        return {"<unreadable>"};
+    return RecordList(opened.records()).toList();
+}
+
+void startStrong(Harness &h) {
+    QCOMPARE(WriteSettingsFile(h.paths(), settingsLine(Scope::Strong, {})), SettingsStatus::Ok);
+    Strong::Keys keys;
+    const std::vector<QByteArrayView> lines(kOurs.cbegin(), kOurs.cend());
+    QCOMPARE(Strong::Create(h.paths().strongStore(), "pass word", kSmall, lines, keys),
+             Strong::Status::Ok);
+}
+
+QAction *menuAction(MainWindow &w, const QString &text) {
+    for (QAction *action : w.findChildren<QAction *>())
+        if (action->text().remove('&') == text)
+            return action;
+    return nullptr;
+}
+
+} // namespace
+
+class TestCopies : public QObject {
+    Q_OBJECT
+private slots:
+    void syncToolsNamesAreKnown();
+    void strongCopyIsMergedAtOnce_data();
+    void strongCopyIsMergedAtOnce();
+    void copyUnderAnotherPassphraseAsks();
+    void olderCopyIsPreviewed();
+    void copyFailingItsChecksIsNamed();
+    void earlierVersionComesBack();
+};
+
+void TestCopies::syncToolsNamesAreKnown() {
+    const struct {
+        const char *name;
+        bool copy;
+        Scope format;
+    } rows[] = {
+        {"CW2DB.sync-conflict-20261209-101500-ABCDEFG.sdb", true, Scope::Strong},
+        {"CW2DB.sync-conflict-20261209-101500-7Q2KXYZ.pdb", true, Scope::ProgramOnly},
+        {"CW2DB (conflicted copy 2026-12-09 101500).sdb", true, Scope::Strong},
+        {"CW2DB (conflicted copy ann 2026-12-09 101500).edb", true, Scope::ProgramAndDBase},
+        {"CW2DB (Ann's conflicted copy 2026-12-09).sdb", true, Scope::Strong},
+        {"CW2DB (Ann's conflicted copy).pdb", true, Scope::ProgramOnly},
+        {"CW2DB-conflict.sdb", true, Scope::Strong},
+        {"CW2DB.sdb", false, Scope::Strong},
+        {"CW2DB.sdb.new", false, Scope::Strong},
+        {"CW2DB.sync-conflict-20261209-101500-ABCDEFG.txt", false, Scope::Strong},
+        {"chestward.sync-conflict-20261209-101500-ABCDEFG.cnf", false, Scope::Strong},
+        {"other (conflicted copy).sdb", false, Scope::Strong},
+    };
+    for (const auto &row : rows) {
+        Scope format = Scope::None;
+        QVERIFY2(IsStoreCopyName(QString::fromLatin1(row.name), &format) == row.copy, row.name);
+        if (row.copy)
+            QVERIFY2(format == row.format, row.name);
+    }
+    // Beside the plain store, the strong one is another protection's; a
+    // folder with none finds nothing.
+    TestFolders f;
+    QCOMPARE(FindStoreCopies(f.paths, Scope::ProgramOnly).size(), size_t(0));
+    writeBytes(f.paths.database(), "");
+    writeBytes(f.paths.strongStore(), "x");
+    writeBytes(f.paths.dataFolder() + "/CW2DB (conflicted copy 2026-12-09 101500).pdb", "");
+    const std::vector<StoreCopy> found = FindStoreCopies(f.paths, Scope::ProgramOnly);
+    QCOMPARE(found.size(), size_t(2));
+    QVERIFY(!found[0].otherProtection && found[0].format == Scope::ProgramOnly);
+    QVERIFY(found[1].otherProtection && found[1].path == f.paths.strongStore());
+}
+
+void TestCopies::strongCopyIsMergedAtOnce_data() {
+    QTest::addColumn<bool>("beforeStart");
+    QTest::newRow("found at start-up") << true;
+    QTest::newRow("arriving while the window is up") << false;
+}
+
+void TestCopies::strongCopyIsMergedAtOnce() {
+    // Each side changed the store apart; the other side's file came back as
+    // a Syncthing conflict copy. It is merged, written, then removed, and the
+    // window says what came in.
+    QFETCH(bool, beforeStart);
+    Harness h(true);
+    startStrong(h);
+    OtherComputer other(h.paths());
+    {
+        const auto there = other.open("pass word");
+        QCOMPARE(there->add("gamma:!g:!3:!:!"), SessionStatus::Ok);
+        QCOMPARE(there->replace(1, "beta:!b:!22:!:!", nullptr), SessionStatus::Ok);
+        QCOMPARE(there->add("delta:!d:!4:!:!"), SessionStatus::Ok);
+    }
+    const QString name = "CW2DB.sync-conflict-20261209-101500-ABCDEFG.sdb";
+    const QString copy = h.paths().dataFolder() + '/' + name;
+    if (beforeStart)
+        other.leaveCopy(h.paths(), Scope::Strong, name);
+    MainWindow &w = h.start({"pass word"});
+    if (!beforeStart) {
+        h.fill({"epsilon", "e", "5"});
+        w.add();
+        other.leaveCopy(h.paths(), Scope::Strong, name);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(h.messages.size(), 1, 10000);
+    QCOMPARE(h.messages[0].text,
+             "2 records added and 1 changed from a copy made on another computer (" + name + ").");
+    QCOMPARE(h.details[0], QString("Added: delta (d)\nAdded: gamma (g)\nChanged: beta (b)"));
+    QTRY_VERIFY(!QFile::exists(copy));
+    QList<QByteArray> expected{"alpha:!a:!1:!:!", "beta:!b:!22:!:!", "delta:!d:!4:!:!",
+                               "gamma:!g:!3:!:!"};
+    if (!beforeStart)
+        expected << "epsilon:!e:!5:!:!";
+    expected = RecordList(expected).toList();
+    QCOMPARE(w.records().toList(), expected);
+    QCOMPARE(strongRecords(h.paths().strongStore(), "pass word"), expected);
+    // The version the merge replaced is kept.
+    QCOMPARE(w.session().earlierVersions(1).size(), size_t(1));
+    QCOMPARE(w.session().earlierVersions(1)[0].line, QByteArray("beta:!b:!2:!:!"));
+}
+
+void TestCopies::copyUnderAnotherPassphraseAsks() {
+    // The other computer has a new passphrase: its copy asks for it; a wrong
+    // one asks again, the right one merges.
+    Harness h(true);
+    startStrong(h);
+    OtherComputer other(h.paths());
+    Strong::Keys keys, next;
+    Strong::Opened opened;
+    const QString theirs = StoreFile(other.folders.paths, Scope::Strong);
+    QCOMPARE(Strong::Open(theirs, "pass word", keys, opened), Strong::Status::Ok);
+    const std::vector<QByteArrayView> lines{"alpha:!a:!1:!:!", "zeta:!z:!9:!:!"};
+    QCOMPARE(Strong::Rewrite(theirs, keys, lines), Strong::Status::Ok);
+    QCOMPARE(Strong::ChangePassword(theirs, keys, "new words", kSmall, next), Strong::Status::Ok);
+    h.copyPasswords = {"not it", "new words"};
+    other.leaveCopy(h.paths(), Scope::Strong, "CW2DB (conflicted copy 2026-12-09 101500).sdb");
+    MainWindow &w = h.start({"pass word"});
+    QTRY_COMPARE_WITH_TIMEOUT(h.messages.size(), 1, 10000);
+    QCOMPARE(h.questions.size(), 2);
+    QVERIFY(h.questions[1].text.startsWith("That is not the password of the copy"));
+    QVERIFY(h.messages[0].text.startsWith("1 record added and 0 changed"));
+    QCOMPARE(w.records().size(), 3);
+    // The passphrase here stays what it was.
+    QCOMPARE(strongRecords(h.paths().strongStore(), "pass word").size(), 3);
+}
+
+void TestCopies::olderCopyIsPreviewed() {
+    // A plain store's conflict copy carries no ids: nothing is decided for
+    // the user. Cancel keeps the copy and does not ask again until it
+    // changes; the choices, once stored, remove it.
+    Harness h(true);
+    QCOMPARE(WriteSettingsFile(h.paths(), settingsLine(Scope::ProgramOnly, "key7")),
+             SettingsStatus::Ok);
+    QCOMPARE(RewriteDatabase(h.paths(), Scope::ProgramOnly, kOurs, "key7"), StoreStatus::Ok);
+    TestFolders elsewhere;
+    const QList<QByteArray> theirs{"alpha:!a:!1:!:!", "beta:!b:!other:!:!", "gamma:!g:!3:!:!",
+                                   "delta:!d:!4:!:!"};
+    QCOMPARE(RewriteDatabase(elsewhere.paths, Scope::ProgramOnly, theirs, "key7"), StoreStatus::Ok);
+    const QString copy = h.paths().dataFolder() + "/CW2DB (Ann's conflicted copy 2026-12-09).pdb";
+    QVERIFY(QFile::copy(elsewhere.paths.database(), copy));
+    MainWindow &w = h.start({"key7"});
+    QTRY_COMPARE(h.dialogs.size(), 1);
+    QCOMPARE(h.dialogs[0], QString("copyMergeWindow"));
+    QVERIFY(QFile::exists(copy));
+    QCOMPARE(w.records().toList(), kOurs);
+    // Data changes for another reason: the declined copy is not asked about again.
+    writeBytes(h.paths().dataFolder() + "/note", "");
+    QTest::qWait(600);
+    QCOMPARE(h.dialogs.size(), 1);
+
+    // Changed again by the sync: asked again. In list order: take the
+    // copy's beta, leave delta out, add gamma.
+    h.onDialog = [](QDialog &dialog) {
+        auto &preview = static_cast<CopyMergeWindow &>(dialog);
+        if (preview.offered() != 3)
+            return int(QDialog::Rejected);
+        preview.setChoice(0, CopyMergeWindow::Choice::TakeCopy);
+        preview.setChoice(1, CopyMergeWindow::Choice::LeaveOut);
+        return int(QDialog::Accepted);
+    };
+    QFile::remove(copy);
+    QVERIFY(QFile::copy(elsewhere.paths.database(), copy));
+    QTRY_COMPARE(h.dialogs.size(), 2);
+    QTRY_VERIFY(!QFile::exists(copy));
+    const QList<QByteArray> expected{"alpha:!a:!1:!:!", "beta:!b:!other:!:!", "gamma:!g:!3:!:!"};
+    QCOMPARE(w.records().toList(), expected);
+    RecordList stored;
+    QCOMPARE(LoadDatabase(h.paths(), Scope::ProgramOnly, "key7", stored), StoreStatus::Ok);
+    QCOMPARE(stored.toList(), expected);
+}
+
+void TestCopies::copyFailingItsChecksIsNamed() {
+    // A damaged copy is never merged: it is named, kept, and our store stays
+    // byte for byte.
+    Harness h(true);
+    startStrong(h);
+    QByteArray damaged = fileBytes(h.paths().strongStore());
+    damaged[damaged.size() - 5] = char(damaged[damaged.size() - 5] ^ 0x01);
+    const QString copy = h.paths().dataFolder() + "/CW2DB-conflict.sdb";
+    writeBytes(copy, damaged);
+    const QByteArray before = fileBytes(h.paths().strongStore());
+    MainWindow &w = h.start({"pass word"});
+    QTRY_COMPARE_WITH_TIMEOUT(h.messages.size(), 1, 10000);
+    QVERIFY2(h.messages[0].text.contains("CW2DB-conflict.sdb") &&
+                 h.messages[0].text.contains("was not merged"),
+             qPrintable(h.messages[0].text));
+    QVERIFY(QFile::exists(copy));
+    QCOMPARE(fileBytes(h.paths().strongStore()), before);
+    QCOMPARE(w.records().toList(), kOurs);
+}
+
+void TestCopies::earlierVersionComesBack() {
+    // A replaced record's old version is there to bring back, and bringing
+    // it back keeps the version it replaces.
+    Harness h(true);
+    startStrong(h);
+    MainWindow &w = h.start({"pass word"});
+    h.clickRow(1);
+    fieldEdit(w, Field::Password)->setText("changed");
+    w.replaceSelected();
+    QCOMPARE(w.records().line(1), QByteArrayView("beta:!b:!changed:!:!"));
+    h.onDialog = [](QDialog &dialog) {
+        auto &versions = static_cast<EarlierVersionsWindow &>(dialog);
+        versions.choose(0);
+        return int(QDialog::Accepted);
+    };
+    QAction *action = menuAction(w, QString::fromUtf8("Earlier versions\u2026"));
+    QVERIFY(action);
+    action->trigger();
+    QCOMPARE(h.dialogs, QStringList{"earlierVersionsWindow"});
+    QCOMPARE(w.records().line(1), QByteArrayView("beta:!b:!2:!:!"));
+    QCOMPARE(w.session().earlierVersions(1)[0].line, QByteArray("beta:!b:!changed:!:!"));
+    QCOMPARE(strongRecords(h.paths().strongStore(), "pass word"), kOurs);
+}
+
+QTEST_MAIN(TestCopies)
+#include "tst_copies.moc"

@@ -34,7 +34,7 @@ sanitize-build: deps
 test: build sanitize-build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(SANITIZE_BUILD) && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
-	    ctest --output-on-failure -j $(JOBS) -LE 'kill|package|memory'
+	    ctest --output-on-failure -j $(JOBS) -LE 'kill|package|memory|sync'
 
 # The quick loop: one build, the unit and GUI tests, none of the kill,
 # bad-input or package suites.

@@ -1,0 +1,323 @@
+#include "../common/guiharness.h"
+
+#include "copymergewindow.h"
+#include "database.h"
+#include "strongstore.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QStandardPaths>
+#include <QTcpServer>
+
+// Two real Syncthing instances on this machine (loopback only: no discovery,
+// no relays, no upgrades, homes in a throwaway folder) share the Data folders
+// of two program folders. Each side changes the records while the other is
+// away; when they meet, the sync tool's conflict copy is settled, and both
+// windows list every record either side stored.
+
+namespace {
+
+constexpr int kWait = 40000;
+
+quint16 freePort() {
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+QByteArray run(const QStringList &args) {
+    QProcess p;
+    p.start(QStringLiteral("syncthing"), args);
+    p.waitForFinished(30000);
+    return p.readAllStandardOutput().trimmed();
+}
+
+// One instance: its home, its ports and its REST key.
+struct Instance {
+    QString home, data, id, key = QStringLiteral("varnlock-test-key");
+    quint16 gui = 0, listen = 0;
+    QProcess process;
+};
+
+class SyncthingPair {
+public:
+    SyncthingPair(const QString &root, const QString &dataA, const QString &dataB) {
+        Instance *both[] = {&a, &b};
+        const QString data[] = {dataA, dataB};
+        for (int i = 0; i < 2; ++i) {
+            Instance &in = *both[i];
+            in.home = root + (i == 0 ? "/st-a" : "/st-b");
+            in.data = data[i];
+            run({"generate", "--home=" + in.home, "--no-default-folder", "--skip-port-probing"});
+            in.id = QString::fromLatin1(run({"serve", "--home=" + in.home, "--device-id"}));
+            in.gui = freePort();
+            in.listen = freePort();
+            // The folder's marker, made as the user's own.
+            QDir().mkpath(in.data + "/.stfolder");
+            QFile::setPermissions(in.data + "/.stfolder",
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        for (int i = 0; i < 2; ++i)
+            configure(*both[i], *both[1 - i]);
+        for (Instance *in : both) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("STNOUPGRADE", "1");
+            env.insert("STNORESTART", "1");
+            env.insert("HOME", root);
+            in->process.setProcessEnvironment(env);
+            in->process.setProcessChannelMode(QProcess::MergedChannels);
+            start(*in);
+        }
+    }
+    ~SyncthingPair() {
+        for (Instance *in : {&a, &b})
+            stop(*in);
+    }
+    void start(Instance &in) {
+        in.process.start("syncthing", {"serve", "--home=" + in.home, "--no-browser", "--no-restart",
+                                       "--no-upgrade", "--logfile=" + in.home + "/log.txt"});
+    }
+    // The computer goes offline: its sync tool stops.
+    void stop(Instance &in) {
+        if (in.process.state() == QProcess::NotRunning)
+            return;
+        rest(in, "POST", "/rest/system/shutdown");
+        if (!in.process.waitForFinished(5000)) {
+            in.process.kill();
+            in.process.waitForFinished(5000);
+        }
+        m_log += in.process.readAll();
+    }
+
+    bool up() {
+        return rest(a, "GET", "/rest/system/ping").contains("pong") &&
+               rest(b, "GET", "/rest/system/ping").contains("pong");
+    }
+    void scan() {
+        for (Instance *in : {&a, &b})
+            if (in->process.state() == QProcess::Running)
+                rest(*in, "POST", "/rest/db/scan?folder=varnlock");
+    }
+    // Whether each side has the other connected now.
+    bool connected() {
+        for (Instance *in : {&a, &b}) {
+            const QJsonObject all =
+                QJsonDocument::fromJson(rest(*in, "GET", "/rest/system/connections")).object();
+            const QString peer = in == &a ? b.id : a.id;
+            if (!all.value("connections")
+                     .toObject()
+                     .value(peer)
+                     .toObject()
+                     .value("connected")
+                     .toBool())
+                return false;
+        }
+        return true;
+    }
+    QByteArray errors() {
+        return rest(a, "GET", "/rest/folder/errors?folder=varnlock") +
+               rest(b, "GET", "/rest/folder/errors?folder=varnlock") +
+               rest(a, "GET", "/rest/db/status?folder=varnlock").left(600);
+    }
+    QByteArray log() { return m_log + a.process.readAll() + b.process.readAll(); }
+
+    Instance a, b;
+
+private:
+    static void configure(const Instance &self, const Instance &peer) {
+        const QString xml =
+            QStringLiteral(
+                "<configuration version=\"36\">\n"
+                "  <folder id=\"varnlock\" label=\"varnlock\" path=\"%1\" type=\"sendreceive\" "
+                "rescanIntervalS=\"3600\" fsWatcherEnabled=\"false\" ignorePerms=\"false\">\n"
+                "    <device id=\"%2\"></device>\n    <device id=\"%3\"></device>\n"
+                "    <minDiskFree unit=\"%\">0</minDiskFree>\n"
+                "    <versioning></versioning>\n"
+                // Written out: a missing element reads as 0, and no conflict
+                // copies at all would hide the very case this test is for.
+                "    <maxConflicts>10</maxConflicts>\n  </folder>\n"
+                "  <device id=\"%2\" name=\"self\"><address>dynamic</address></device>\n"
+                "  <device id=\"%3\" name=\"peer\"><address>tcp://127.0.0.1:%4</address>"
+                "</device>\n"
+                "  <gui enabled=\"true\" tls=\"false\"><address>127.0.0.1:%5</address>"
+                "<apikey>%6</apikey></gui>\n"
+                "  <options>\n    <listenAddress>tcp://127.0.0.1:%7</listenAddress>\n"
+                "    <globalAnnounceEnabled>false</globalAnnounceEnabled>\n"
+                "    <localAnnounceEnabled>false</localAnnounceEnabled>\n"
+                "    <relaysEnabled>false</relaysEnabled>\n    <natEnabled>false</natEnabled>\n"
+                "    <startBrowser>false</startBrowser>\n    <urAccepted>-1</urAccepted>\n"
+                "    <autoUpgradeIntervalH>0</autoUpgradeIntervalH>\n"
+                "    <crashReportingEnabled>false</crashReportingEnabled>\n"
+                "    <reconnectionIntervalS>1</reconnectionIntervalS>\n"
+                "    <minHomeDiskFree unit=\"%\">0</minHomeDiskFree>\n"
+                "    <setLowPriority>false</setLowPriority>\n  </options>\n</configuration>\n")
+                .arg(self.data, self.id, peer.id)
+                .arg(peer.listen)
+                .arg(self.gui)
+                .arg(self.key)
+                .arg(self.listen);
+        QFile file(self.home + "/config.xml");
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(xml.toUtf8()) < 0)
+            qFatal("could not write the Syncthing configuration");
+    }
+    QByteArray rest(const Instance &in, const QByteArray &method, const QByteArray &path) {
+        QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(in.gui) + path));
+        request.setRawHeader("X-API-Key", in.key.toLatin1());
+        QNetworkReply *reply = m_net.sendCustomRequest(request, method);
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        loop.exec();
+        const QByteArray body = reply->isFinished() ? reply->readAll() : QByteArray();
+        reply->deleteLater();
+        return body;
+    }
+    QNetworkAccessManager m_net;
+    QByteArray m_log;
+};
+
+// The files a folder holds that a sync tool's copy makes: the store's own
+// and its conflict copies.
+QStringList storeFiles(const QString &data) {
+    return QDir(data).entryList({"CW2DB*"}, QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+bool lists(Harness &h, const QList<QByteArray> &records) {
+    if (!h.window)
+        return false;
+    for (const QByteArray &record : records)
+        if (!h.window->records().contains(record))
+            return false;
+    return true;
+}
+
+} // namespace
+
+class TestSyncthing : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void bothComputersListEveryRecord_data();
+    void bothComputersListEveryRecord();
+};
+
+void TestSyncthing::initTestCase() {
+    if (QStandardPaths::findExecutable("syncthing").isEmpty())
+        QSKIP("syncthing is not installed (make test installs it)");
+}
+
+void TestSyncthing::bothComputersListEveryRecord_data() {
+    QTest::addColumn<int>("scope");
+    QTest::newRow("None") << 0;
+    QTest::newRow("Program Only") << 1;
+    QTest::newRow("Program and DBase") << 2;
+    QTest::newRow("strong") << 3;
+}
+
+void TestSyncthing::bothComputersListEveryRecord() {
+    QFETCH(int, scope);
+    const Scope protection = scope == 3 ? Scope::Strong : ScopeFromDigit(char('0' + scope));
+    const QByteArray key = protection == Scope::None ? QByteArray(kUnsetPassword) : "key7";
+    const QString typed = protection == Scope::Strong ? "pass word" : "key7";
+    const QList<QByteArray> base{"alpha:!a:!1:!:!", "beta:!b:!2:!:!"};
+    Harness here(true), there(true);
+    QCOMPARE(WriteSettingsFile(here.paths(), settingsLine(protection, key)), SettingsStatus::Ok);
+    if (protection == Scope::Strong) {
+        Strong::Keys keys;
+        const std::vector<QByteArrayView> lines(base.cbegin(), base.cend());
+        QCOMPARE(Strong::Create(here.paths().strongStore(), typed.toLatin1(),
+                                {3, Strong::kMinMemory}, lines, keys),
+                 Strong::Status::Ok);
+    } else {
+        QCOMPARE(RewriteDatabase(here.paths(), protection, base, key), StoreStatus::Ok);
+    }
+    // The previews of copies without ids take what they offer (new records
+    // added, differing ones kept both ways).
+    for (Harness *h : {&here, &there})
+        h->onDialog = [](QDialog &) { return int(QDialog::Accepted); };
+
+    QTemporaryDir homes;
+    // The homes (with each instance's log.txt) stay for a look when asked.
+    homes.setAutoRemove(qEnvironmentVariableIsEmpty("VARNLOCK_KEEP_SYNC_HOMES"));
+    SyncthingPair sync(homes.path(), here.paths().dataFolder(), there.paths().dataFolder());
+    QTRY_VERIFY_WITH_TIMEOUT(sync.up(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(sync.connected(), kWait);
+    sync.scan();
+    QTRY_VERIFY_WITH_TIMEOUT(storeFiles(there.paths().dataFolder()) ==
+                                     storeFiles(here.paths().dataFolder()) &&
+                                 QFile::exists(there.paths().config()),
+                             kWait);
+    const QStringList password = protection == Scope::None ? QStringList() : QStringList{typed};
+    here.start(password);
+    there.start(password);
+    QCOMPARE(there.window->records().toList(), base);
+
+    // Apart: each side adds a record and changes another.
+    sync.stop(sync.b);
+    here.fill({"from here", "h", "10"});
+    here.window->add();
+    here.clickRow(1);
+    fieldEdit(*here.window, Field::Password)->setText("changed here");
+    here.window->replaceSelected();
+    there.fill({"from there", "t", "20"});
+    there.window->add();
+    there.clickRow(0);
+    fieldEdit(*there.window, Field::Password)->setText("changed there");
+    there.window->replaceSelected();
+    const QList<QByteArray> stored{"from here:!h:!10:!:!", "beta:!b:!changed here:!:!",
+                                   "from there:!t:!20:!:!", "alpha:!a:!changed there:!:!"};
+    QVERIFY(lists(here, {stored[0], stored[1]}) && lists(there, {stored[2], stored[3]}));
+
+    // Together again, each side's change known to its own sync tool: both
+    // windows end with every record either side stored, and no copy is left.
+    sync.scan();
+    sync.start(sync.b);
+    QTRY_VERIFY_WITH_TIMEOUT(sync.up() && sync.connected(), kWait);
+    const auto settled = [&] {
+        sync.scan();
+        return lists(here, stored) && lists(there, stored) &&
+               here.window->records() == there.window->records() &&
+               storeFiles(here.paths().dataFolder()).size() == 1 &&
+               storeFiles(there.paths().dataFolder()).size() == 1;
+    };
+    const auto state = [&] {
+        QStringList out{QString::fromLatin1(sync.errors())};
+        for (Harness *h : {&here, &there}) {
+            out << QDir(h->paths().dataFolder())
+                       .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                       .join(", ");
+            for (const QByteArray &line : h->window->records().toList())
+                out << "  " + QString::fromLatin1(line);
+            for (const Shown &m : h->messages)
+                out << "  message: " + m.text;
+            out << "  dialogs: " + h->dialogs.join(", ");
+        }
+        for (const QByteArray &line : sync.log().split('\n'))
+            if (!line.contains("Compact") && !line.contains("deadlock") &&
+                !line.contains("igration"))
+                out << QString::fromLocal8Bit(line.left(200));
+        return out.join('\n');
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(settled(), qPrintable(state()), kWait);
+    if (protection == Scope::Strong)
+        QCOMPARE(here.window->records().toList(), RecordList(stored).toList());
+    // The sync tool did leave a copy, and a window settled it: a preview
+    // (no ids) or a merge said so.
+    bool settledCopy = false;
+    for (Harness *h : {&here, &there}) {
+        settledCopy = settledCopy || !h->dialogs.isEmpty();
+        for (const Shown &message : h->messages)
+            settledCopy =
+                settledCopy || message.text.contains("from a copy made on another computer");
+    }
+    QVERIFY(settledCopy);
+    // Nothing was refused on either side, and the store on disk holds it all.
+    for (Harness *h : {&here, &there})
+        for (const Shown &message : h->messages)
+            QVERIFY2(message.icon != QMessageBox::Critical, qPrintable(message.text));
+}
+
+QTEST_MAIN(TestSyncthing)
+#include "tst_syncthing.moc"

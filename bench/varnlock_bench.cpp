@@ -10,6 +10,7 @@
 #include "database.h"
 #include "fieldcipher.h"
 #include "mainwindow.h"
+#include "merge.h"
 #include "platform.h"
 #include "recordfind.h"
 #include "recordlist.h"
@@ -17,6 +18,7 @@
 #include "servicelist.h"
 #include "session.h"
 #include "settings.h"
+#include "storecopies.h"
 #include "storepaths.h"
 #include "strongstore.h"
 
@@ -508,9 +510,16 @@ bool benchSize(qsizetype count, const QString &program) {
             });
         rows.push_back({"load, strong store", strongLoad, rawStrong, 0, "within 3x",
                         strongLoad <= 3 * rawStrong});
-        const auto [rawWrite, strongRewrite] =
-            pairedMs([&] { rawDurableWrite(scratch, strongBytes); },
-                     [&] { Strong::Rewrite(strongPath, keys, loaded.lines()); });
+        // Written as the session writes it: every record with its identity.
+        std::vector<RecordMeta> identities;
+        identities.reserve(loaded.lines().size());
+        for (size_t i = 0; i < loaded.lines().size(); ++i)
+            identities.push_back(NewRecordMeta(1000));
+        const auto [rawWrite, strongRewrite] = pairedMs(
+            [&] { rawDurableWrite(scratch, strongBytes); },
+            [&] {
+                Strong::Rewrite(strongPath, keys, StoreContents(loaded.lines(), identities, {}));
+            });
         // Under a few megabytes the cipher alone (about 0.9 GB/s a core here)
         // costs about what the durable write does, with too little to overlap
         // the two: the aim is for large stores, smaller ones are shown for
@@ -525,6 +534,54 @@ bool benchSize(qsizetype count, const QString &program) {
             11);
         rows.push_back({"append one record, strong store", strongAppend, 1, 0, "under 1 ms",
                         strongAppend < 1});
+        // Two copies of the store changed apart, 1,000 records on each side
+        // (a change, or a new record), merged: against loading both.
+        {
+            const std::span<const QByteArrayView> lines = loaded.lines();
+            std::vector<RecordMeta> meta;
+            meta.reserve(lines.size());
+            for (size_t i = 0; i < lines.size(); ++i)
+                meta.push_back(NewRecordMeta(1000));
+            const size_t changes = std::min<size_t>(1000, lines.size() / 4);
+            QList<QByteArray> changedLines[2];
+            std::vector<QByteArrayView> sideLines[2];
+            std::vector<RecordMeta> sideMeta[2];
+            const QString sidePath[2] = {strongPath + ".a", strongPath + ".b"};
+            for (int side = 0; side < 2; ++side) {
+                sideLines[side].assign(lines.begin(), lines.end());
+                sideMeta[side] = meta;
+                for (size_t c = 0; c < changes; ++c) {
+                    const size_t at = size_t(side) + c * 2;
+                    changedLines[side] << sideLines[side][at].toByteArray() + (side ? "b" : "a");
+                    sideMeta[side][at] = ChangedMeta(meta[at], sideLines[side][at], 2000 + side);
+                    sideLines[side][at] = changedLines[side].back();
+                }
+                Strong::Rewrite(sidePath[side], keys,
+                                StoreContents(sideLines[side], sideMeta[side], {}));
+            }
+            Strong::Opened opened[2];
+            const auto loadBoth = [&] {
+                for (int side = 0; side < 2; ++side)
+                    Strong::OpenCopy(sidePath[side], keys, opened[side]);
+            };
+            const auto [both, merged] = pairedMs(loadBoth, [&] {
+                loadBoth();
+                const MergeResult result =
+                    MergeStores({opened[0].views, opened[0].meta, opened[0].tombstones},
+                                {opened[1].views, opened[1].meta, opened[1].tombstones});
+                if (result.changes.size() != changes)
+                    std::fprintf(stderr, "the merge found %zu changes\n", result.changes.size());
+            });
+            rows.push_back({"merge two strong copies, 1,000 changes each", merged, both, 0,
+                            large ? "within 3x" : "", !large || merged <= 3 * both});
+            for (const QString &path : sidePath)
+                QFile::remove(path);
+        }
+        // A start looks for copies a sync tool left; with none it costs one listing.
+        const double findCopies =
+            medianMs([&] { (void)FindStoreCopies(paths, Scope::Strong); }, 11);
+        rows.push_back({"look for copies a sync tool left (none)", findCopies, 1, 0, "under 1 ms",
+                        findCopies < 1});
         // At a million records, the most memory an unlock takes, in a process
         // of its own: the default derivation, then the records listed.
         if (count >= 1000000) {

@@ -20,33 +20,50 @@ struct Version {
     const RecordMeta *meta = nullptr;
 };
 
+// Where a copy's records are, found by id.
+struct Keyed {
+    RecordId id;
+    quint32 index = 0;
+};
+
 // A copy's records and marks, each found by id.
 struct Side {
     std::vector<RecordMeta> contentMeta; // for records given without identities
-    std::vector<Version> records;        // by id
-    std::vector<Tombstone> tombstones;   // by id, one per id, the latest
+    std::span<const QByteArrayView> lines;
+    std::span<const RecordMeta> meta;
+    std::vector<Keyed> byId;           // the first record of each id
+    std::vector<Tombstone> tombstones; // by id, one per id, the latest
+    std::vector<bool> taken;           // a record of the other copy's matched it
+
+    Version at(quint32 i) const { return {lines[i], &meta[i]}; }
+    const Tombstone *mark(const RecordId &id) const {
+        const auto it =
+            std::lower_bound(tombstones.begin(), tombstones.end(), id,
+                             [](const Tombstone &t, const RecordId &key) { return t.id < key; });
+        return it != tombstones.end() && it->id == id ? &*it : nullptr;
+    }
 };
 
 Side index(const StoreContents &contents) {
     Side side;
-    const bool own = !contents.meta.empty();
-    if (!own) {
+    side.lines = contents.lines;
+    if (contents.meta.empty()) {
         side.contentMeta.reserve(contents.lines.size());
         for (const QByteArrayView line : contents.lines)
             side.contentMeta.push_back(ContentMeta(line));
+        side.meta = side.contentMeta;
+    } else {
+        side.meta = contents.meta;
     }
-    const std::span<const RecordMeta> meta = own ? contents.meta : side.contentMeta;
-    side.records.reserve(contents.lines.size());
-    for (size_t i = 0; i < contents.lines.size(); ++i)
-        side.records.push_back({contents.lines[i], &meta[i]});
-    // A stable order, so of two records with one id (only a hand-made file
-    // has them) the same one is taken every time.
-    std::stable_sort(side.records.begin(), side.records.end(),
-                     [](const Version &a, const Version &b) { return a.meta->id < b.meta->id; });
-    side.records.erase(
-        std::unique(side.records.begin(), side.records.end(),
-                    [](const Version &a, const Version &b) { return a.meta->id == b.meta->id; }),
-        side.records.end());
+    side.byId.reserve(side.lines.size());
+    for (size_t i = 0; i < side.lines.size(); ++i)
+        side.byId.push_back({side.meta[i].id, quint32(i)});
+    std::sort(side.byId.begin(), side.byId.end(), [](const Keyed &a, const Keyed &b) {
+        return a.id != b.id ? a.id < b.id : a.index < b.index;
+    });
+    side.byId.erase(std::unique(side.byId.begin(), side.byId.end(),
+                                [](const Keyed &a, const Keyed &b) { return a.id == b.id; }),
+                    side.byId.end());
     side.tombstones.assign(contents.tombstones.begin(), contents.tombstones.end());
     std::sort(side.tombstones.begin(), side.tombstones.end(),
               [](const Tombstone &a, const Tombstone &b) {
@@ -56,23 +73,8 @@ Side index(const StoreContents &contents) {
         std::unique(side.tombstones.begin(), side.tombstones.end(),
                     [](const Tombstone &a, const Tombstone &b) { return a.id == b.id; }),
         side.tombstones.end());
+    side.taken.assign(side.lines.size(), false);
     return side;
-}
-
-template <typename T> const T *findId(const std::vector<T> &sorted, const RecordId &id) {
-    const auto at =
-        std::lower_bound(sorted.begin(), sorted.end(), id, [](const T &item, const RecordId &key) {
-            if constexpr (std::is_same_v<T, Version>)
-                return item.meta->id < key;
-            else
-                return item.id < key;
-        });
-    if (at == sorted.end())
-        return nullptr;
-    if constexpr (std::is_same_v<T, Version>)
-        return at->meta->id == id ? &*at : nullptr;
-    else
-        return at->id == id ? &*at : nullptr;
 }
 
 // The order versions are kept in: newest first, ties by the bytes, so both
@@ -102,6 +104,11 @@ MergeChange change(MergeChange::Kind kind, const RecordId &id, QByteArrayView li
     return {kind, id, fields[Field::Service], fields[Field::UserName], otherWon};
 }
 
+bool sameMeta(const RecordMeta &a, const RecordMeta &b) {
+    return a.id == b.id && a.created == b.created && a.changed == b.changed &&
+           a.earlier == b.earlier;
+}
+
 struct Merged {
     Version kept;
     RecordMeta meta;
@@ -110,6 +117,8 @@ struct Merged {
 
 // One record as two copies hold it.
 Merged mergeRecord(const Version &a, const Version &b) {
+    if (a.line == b.line && sameMeta(*a.meta, *b.meta))
+        return {a, *a.meta, false}; // the same version on both sides
     const bool aWins = later(a, b) || (a.meta->changed == b.meta->changed && a.line == b.line);
     const Version &winner = aWins ? a : b;
     const Version &loser = aWins ? b : a;
@@ -135,39 +144,37 @@ Merged mergeRecord(const Version &a, const Version &b) {
     return merged;
 }
 
-bool sameMeta(const RecordMeta &a, const RecordMeta &b) {
-    return a.id == b.id && a.created == b.created && a.changed == b.changed &&
-           a.earlier == b.earlier;
+} // namespace
+
+namespace {
+
+// The order of the merged records: list order, then id, so both ways of a
+// merge list them alike.
+struct KeptRecord {
+    QByteArrayView line;
+    RecordMeta meta;
+};
+bool keptBefore(const KeptRecord &x, const KeptRecord &y) {
+    if (RecordList::lessThan(x.line, y.line))
+        return true;
+    if (RecordList::lessThan(y.line, x.line))
+        return false;
+    return x.meta.id < y.meta.id;
 }
 
 } // namespace
 
 MergeResult MergeStores(const StoreContents &mine, const StoreContents &other) {
-    const Side a = index(mine);
-    const Side b = index(other);
-    std::vector<RecordId> ids;
-    ids.reserve(a.records.size() + b.records.size() + a.tombstones.size() + b.tombstones.size());
-    for (const Side *side : {&a, &b}) {
-        for (const Version &version : side->records)
-            ids.push_back(version.meta->id);
-        for (const Tombstone &mark : side->tombstones)
-            ids.push_back(mark.id);
-    }
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-
+    Side a = index(mine);
+    Side b = index(other);
     MergeResult result;
-    struct Kept {
-        QByteArrayView line;
-        RecordMeta meta;
-    };
-    std::vector<Kept> kept;
-    kept.reserve(ids.size());
-    for (const RecordId &id : ids) {
-        const Version *own = findId(a.records, id);
-        const Version *theirs = findId(b.records, id);
-        const Tombstone *ownMark = findId(a.tombstones, id);
-        const Tombstone *theirMark = findId(b.tombstones, id);
+    // The records this copy keeps as they were stay in its order; the rest
+    // are sorted apart and merged in, so a merge of few changes sorts few.
+    std::vector<KeptRecord> same, moved;
+    same.reserve(a.lines.size());
+    const auto settle = [&](const RecordId &id, const Version *own, const Version *theirs) {
+        const Tombstone *ownMark = a.mark(id);
+        const Tombstone *theirMark = b.mark(id);
         std::optional<Tombstone> mark;
         if (ownMark || theirMark)
             mark = !theirMark ? *ownMark
@@ -176,72 +183,104 @@ MergeResult MergeStores(const StoreContents &mine, const StoreContents &other) {
         std::optional<Merged> merged;
         if (own && theirs)
             merged = mergeRecord(*own, *theirs);
-        else if (own || theirs)
+        else
             merged = Merged{own ? *own : *theirs, *(own ? own : theirs)->meta, false};
         bool keptAfterTheirRemoval = false;
-        if (merged && mark) {
+        if (mark) {
             if (merged->meta.changed > mark->removed) {
                 // Changed after it was removed: the change stands. The mark
                 // stays, before the versions it removed.
                 keptAfterTheirRemoval =
                     own && theirMark && !(ownMark && ownMark->removed >= theirMark->removed);
             } else {
-                if (own)
+                if (own) {
                     result.changes.push_back(change(MergeChange::Kind::Removed, id, own->line));
-                merged.reset();
+                    result.differs = true;
+                }
+                return;
             }
         }
-        if (merged) {
-            if (!own) {
-                result.changes.push_back(
-                    change(ownMark ? MergeChange::Kind::KeptAfterRemoval : MergeChange::Kind::Added,
-                           id, merged->kept.line));
-            } else if (merged->conflict) {
-                result.changes.push_back(change(MergeChange::Kind::BothChanged, id,
-                                                merged->kept.line, merged->kept.line != own->line));
-            } else if (merged->kept.line != own->line) {
-                result.changes.push_back(change(MergeChange::Kind::Changed, id, merged->kept.line));
-            } else if (keptAfterTheirRemoval) {
-                result.changes.push_back(
-                    change(MergeChange::Kind::KeptAfterRemoval, id, merged->kept.line));
-            }
-            if (!own || merged->kept.line != own->line || !sameMeta(merged->meta, *own->meta))
-                result.differs = true;
-            kept.push_back({merged->kept.line, std::move(merged->meta)});
-        } else if (own) {
+        if (!own) {
+            result.changes.push_back(
+                change(ownMark ? MergeChange::Kind::KeptAfterRemoval : MergeChange::Kind::Added, id,
+                       merged->kept.line));
+        } else if (merged->conflict) {
+            result.changes.push_back(change(MergeChange::Kind::BothChanged, id, merged->kept.line,
+                                            merged->kept.line != own->line));
+        } else if (merged->kept.line != own->line) {
+            result.changes.push_back(change(MergeChange::Kind::Changed, id, merged->kept.line));
+        } else if (keptAfterTheirRemoval) {
+            result.changes.push_back(
+                change(MergeChange::Kind::KeptAfterRemoval, id, merged->kept.line));
+        }
+        const bool unchanged = own && merged->kept.line == own->line;
+        if (!unchanged || !sameMeta(merged->meta, *own->meta))
             result.differs = true;
-        }
-        if (mark) {
-            if (!ownMark || ownMark->removed != mark->removed)
-                result.differs = true;
-            result.tombstones.push_back(*mark);
+        (unchanged ? same : moved).push_back({merged->kept.line, std::move(merged->meta)});
+    };
+    // The records of one id on both sides, paired in one walk of the two
+    // lists by id (a search per record would wait on memory for each).
+    std::vector<qint64> partner(a.lines.size(), -2); // -2: not the first of its id
+    for (auto x = a.byId.begin(), y = b.byId.begin(); x != a.byId.end(); ++x) {
+        while (y != b.byId.end() && y->id < x->id)
+            ++y;
+        partner[x->index] = y != b.byId.end() && y->id == x->id ? qint64(y->index) : -1;
+        if (partner[x->index] >= 0)
+            b.taken[y->index] = true;
+    }
+    for (quint32 i = 0; i < a.lines.size(); ++i) {
+        if (partner[i] == -2)
+            continue;
+        const Version own = a.at(i);
+        if (partner[i] >= 0) {
+            const Version theirs = b.at(quint32(partner[i]));
+            settle(own.meta->id, &own, &theirs);
+        } else {
+            settle(own.meta->id, &own, nullptr);
         }
     }
+    for (const Keyed &k : b.byId) {
+        if (b.taken[k.index])
+            continue;
+        const Version theirs = b.at(k.index);
+        settle(k.id, nullptr, &theirs);
+    }
+    // The marks of both, the later of two for one id.
+    result.tombstones.reserve(a.tombstones.size() + b.tombstones.size());
+    std::merge(a.tombstones.begin(), a.tombstones.end(), b.tombstones.begin(), b.tombstones.end(),
+               std::back_inserter(result.tombstones), [](const Tombstone &x, const Tombstone &y) {
+                   return x.id != y.id ? x.id < y.id : x.removed > y.removed;
+               });
+    result.tombstones.erase(
+        std::unique(result.tombstones.begin(), result.tombstones.end(),
+                    [](const Tombstone &x, const Tombstone &y) { return x.id == y.id; }),
+        result.tombstones.end());
+    if (result.tombstones != a.tombstones)
+        result.differs = true;
     // A copy given without identities is written with its own from now on.
     if (mine.meta.empty() && !mine.lines.empty())
         result.differs = true;
-    std::sort(kept.begin(), kept.end(), [](const Kept &x, const Kept &y) {
-        if (RecordList::lessThan(x.line, y.line))
-            return true;
-        if (RecordList::lessThan(y.line, x.line))
-            return false;
-        return x.meta.id < y.meta.id;
-    });
+    if (!std::is_sorted(same.begin(), same.end(), keptBefore))
+        std::sort(same.begin(), same.end(), keptBefore);
+    std::sort(moved.begin(), moved.end(), keptBefore);
+    result.lines.reserve(same.size() + moved.size());
+    result.meta.reserve(same.size() + moved.size());
+    auto x = same.begin(), y = moved.begin();
+    while (x != same.end() || y != moved.end()) {
+        KeptRecord &next =
+            y == moved.end() || (x != same.end() && !keptBefore(*y, *x)) ? *x++ : *y++;
+        result.lines.push_back(next.line);
+        result.meta.push_back(std::move(next.meta));
+    }
     // Told by kind, then in list order.
     std::sort(result.changes.begin(), result.changes.end(),
-              [](const MergeChange &x, const MergeChange &y) {
-                  if (x.kind != y.kind)
-                      return x.kind < y.kind;
-                  if (x.service != y.service)
-                      return RecordList::lessThan(x.service, y.service);
-                  return RecordList::lessThan(x.userName, y.userName);
+              [](const MergeChange &p, const MergeChange &q) {
+                  if (p.kind != q.kind)
+                      return p.kind < q.kind;
+                  if (p.service != q.service)
+                      return RecordList::lessThan(p.service, q.service);
+                  return RecordList::lessThan(p.userName, q.userName);
               });
-    result.lines.reserve(kept.size());
-    result.meta.reserve(kept.size());
-    for (Kept &k : kept) {
-        result.lines.push_back(k.line);
-        result.meta.push_back(std::move(k.meta));
-    }
     return result;
 }
 

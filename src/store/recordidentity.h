@@ -2,9 +2,11 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QtEndian>
 
 #include <array>
 #include <compare>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -15,8 +17,18 @@
 // no times).
 struct RecordId {
     std::array<unsigned char, 16> bytes{};
-    friend auto operator<=>(const RecordId &, const RecordId &) = default;
-    friend bool operator==(const RecordId &, const RecordId &) = default;
+    // Compared as two big-endian words: a merge compares ids millions of times.
+    friend std::strong_ordering operator<=>(const RecordId &a, const RecordId &b) {
+        const quint64 a0 = qFromBigEndian<quint64>(a.bytes.data()),
+                      b0 = qFromBigEndian<quint64>(b.bytes.data());
+        if (a0 != b0)
+            return a0 <=> b0;
+        return qFromBigEndian<quint64>(a.bytes.data() + 8) <=>
+               qFromBigEndian<quint64>(b.bytes.data() + 8);
+    }
+    friend bool operator==(const RecordId &a, const RecordId &b) {
+        return std::memcmp(a.bytes.data(), b.bytes.data(), 16) == 0;
+    }
     QByteArray hex() const;
 };
 

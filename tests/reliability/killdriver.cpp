@@ -24,7 +24,7 @@ int main(int argc, char *argv[]) {
     paths.tempFolder = QString::fromLocal8Bit(argv[3]);
     KillModel::State state = KillModel::initialState(ScopeFromDigit(argv[4][0]));
     Session session(paths);
-    if (!KillModel::startSession(session)) {
+    if (!KillModel::startSession(session, {state.password})) {
         std::fprintf(stderr, "the session did not start\n");
         return 1;
     }

@@ -72,7 +72,8 @@ template <size_t N> void takeStep(State &state, const Step (&cycle)[N], int inde
 namespace {
 const std::pair<Kind, const char *> kKindNames[] = {
     {Kind::Replace, "replace"}, {Kind::Remove, "remove"}, {Kind::Add, "add"},
-    {Kind::Import, "import"},   {Kind::Scope, "scope"},   {Kind::Strong, "strong"}};
+    {Kind::Import, "import"},   {Kind::Scope, "scope"},   {Kind::Strong, "strong"},
+    {Kind::Merge, "merge"}};
 } // namespace
 
 Kind kindFromName(const QString &name) {
@@ -106,6 +107,15 @@ QByteArray oldDatabaseBytes() {
 }
 
 bool writeInitialState(const StorePaths &paths, const State &state) {
+    if (state.scope == Scope::Strong) {
+        const QList<QByteArray> lines = state.records.toList();
+        const std::vector<QByteArrayView> views(lines.cbegin(), lines.cend());
+        Strong::Keys keys;
+        return Platform::createHiddenFolder(paths.dataFolder()) &&
+               WriteSettingsFile(paths, settingsLine(state)) == SettingsStatus::Ok &&
+               Strong::Create(paths.strongStore(), state.password, kQuickKdf, views, keys) ==
+                   Strong::Status::Ok;
+    }
     return Platform::createHiddenFolder(paths.dataFolder()) &&
            WriteSettingsFile(paths, settingsLine(state)) == SettingsStatus::Ok &&
            RewriteDatabase(paths, state.scope, state.records.toList(), state.password) ==
@@ -133,6 +143,11 @@ State next(const State &before, Kind kind, int index) {
         break;
     case Kind::Strong:
         takeStep(after, kStrongCycle, index);
+        break;
+    case Kind::Merge:
+        after.records.replace(pickIndex(after.records, index),
+                              recordLine("merged change" + QByteArray::number(index), index));
+        after.records.add(recordLine("merged" + QByteArray::number(index), index));
         break;
     }
     return after;
@@ -169,6 +184,25 @@ bool apply(Session &session, const State &before, Kind kind, int index) {
         return session.remove(pickIndex(before.records, index)) == SessionStatus::Ok;
     case Kind::Scope:
         return session.applySettings(settingsLine(next(before, kind, index))) == SessionStatus::Ok;
+    case Kind::Merge: {
+        // The copy: these records with their identities, one changed later
+        // and one added elsewhere.
+        const StoreContents here = session.contents();
+        std::vector<QByteArrayView> lines(here.lines.begin(), here.lines.end());
+        std::vector<RecordMeta> meta;
+        for (size_t i = 0; i < lines.size(); ++i)
+            meta.push_back(here.meta.empty() ? ContentMeta(lines[i]) : here.meta[i]);
+        const qsizetype at = pickIndex(before.records, index);
+        const QByteArray changed = recordLine("merged change" + QByteArray::number(index), index);
+        const QByteArray added = recordLine("merged" + QByteArray::number(index), index);
+        meta[size_t(at)] = ChangedMeta(meta[size_t(at)], lines[size_t(at)]);
+        lines[size_t(at)] = changed;
+        lines.push_back(added);
+        meta.push_back(NewRecordMeta());
+        const std::vector<Tombstone> none;
+        return session.mergeCopy({lines, meta, none}) == SessionStatus::Ok &&
+               session.records().toList() == next(before, kind, index).records.toList();
+    }
     case Kind::Strong: {
         const State after = next(before, kind, index);
         return session.applySettings(settingsLine(after),

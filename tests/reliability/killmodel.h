@@ -12,7 +12,9 @@
 // just after the operation it was in.
 namespace KillModel {
 
-enum class Kind { Replace, Remove, Add, Import, Scope, Strong };
+// Merge: a copy made elsewhere (one record more, one changed) merged into
+// the strong store.
+enum class Kind { Replace, Remove, Add, Import, Scope, Strong, Merge };
 
 Kind kindFromName(const QString &name);
 

@@ -53,7 +53,7 @@ private slots:
 
 void TestKill::survivesKills_data() {
     QTest::addColumn<QString>("kind");
-    for (const char *kind : {"replace", "remove", "add", "import", "scope", "strong"})
+    for (const char *kind : {"replace", "remove", "add", "import", "scope", "strong", "merge"})
         QTest::newRow(kind) << QString::fromLatin1(kind);
 }
 
@@ -66,7 +66,9 @@ void TestKill::survivesKills() {
     QStringList failures;
     for (int round = 0; round < kKills; ++round) {
         TestFolders f(false);
-        const State first = initialState(k == Kind::Scope || k == Kind::Strong || round % 2 == 0
+        // A merge needs the strong store; the others alternate between two protections.
+        const State first = initialState(k == Kind::Merge ? Scope::Strong
+                                         : k == Kind::Scope || k == Kind::Strong || round % 2 == 0
                                              ? Scope::None
                                              : Scope::ProgramAndDBase);
         QVERIFY(writeInitialState(f.paths, first));
@@ -83,7 +85,9 @@ void TestKill::survivesKills() {
         // Long enough to land anywhere in an operation: a strong store's
         // derivation alone takes a good part of a second.
         std::this_thread::sleep_for(
-            std::chrono::microseconds(random.bounded(k == Kind::Strong ? 400000 : 30000)));
+            std::chrono::microseconds(random.bounded(k == Kind::Strong  ? 400000
+                                                     : k == Kind::Merge ? 100000
+                                                                        : 30000)));
         driver.kill(); // SIGKILL: no handler, no clean-up
         QVERIFY(driver.waitForFinished(10000));
         QVERIFY2(driver.exitStatus() == QProcess::CrashExit, driver.readAllStandardError());

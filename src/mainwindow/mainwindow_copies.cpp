@@ -36,10 +36,9 @@ QString named(const MergeChange &change) {
 QString MergeSummaryText(const MergeResult &merged, const QString &copyName) {
     using Kind = MergeChange::Kind;
     const qsizetype added = merged.count(Kind::Added) + merged.count(Kind::KeptAfterRemoval);
-    qsizetype changed = merged.count(Kind::Changed), kept = 0;
+    qsizetype changed = merged.count(Kind::Changed);
     for (const MergeChange &change : merged.changes)
-        if (change.kind == Kind::BothChanged)
-            (change.otherWon ? changed : kept) += 1;
+        changed += change.kind == Kind::BothChanged && change.otherWon;
     QString text =
         QStringLiteral("%1 added and %2 changed from a copy made on another computer (%3).")
             .arg(countOf(added, "record", "records"))
@@ -53,7 +52,6 @@ QString MergeSummaryText(const MergeResult &merged, const QString &copyName) {
         text += QStringLiteral(" %1 changed on both computers: the later change is kept, and the "
                                "other is under Menu \u2192 Earlier versions\u2026")
                     .arg(countOf(both, "record was", "records were"));
-    (void)kept;
     return text;
 }
 

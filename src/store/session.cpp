@@ -560,9 +560,12 @@ SessionStatus Session::applySettings(const QByteArray &settingsLine, const QByte
 
 SessionStatus Session::writeRecords(std::vector<std::pair<QByteArrayView, RecordMeta>> entries,
                                     std::vector<Tombstone> *tombstones) {
-    std::stable_sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) {
+    const auto before = [](const auto &a, const auto &b) {
         return RecordList::lessThan(a.first, b.first);
-    });
+    };
+    // A merge hands them in list order already.
+    if (!std::is_sorted(entries.begin(), entries.end(), before))
+        std::stable_sort(entries.begin(), entries.end(), before);
     // The records in one block of their own, as a load leaves them.
     qsizetype total = 0;
     for (const auto &entry : entries)

@@ -70,10 +70,8 @@ std::vector<StoreCopy> FindStoreCopies(const StorePaths &paths, Scope current) {
 }
 
 void CopyRecords::wipe() {
-    if (block.isDetached() && !block.isEmpty())
-        std::fill(block.begin(), block.end(), '\0');
-    block.clear();
     lines.clear();
+    Strong::Wipe(block);
     WipeEarlier(meta);
     tombstones.clear();
 }

@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "commands.h"
+
 #include <cstdio>
 
 namespace {
@@ -16,18 +18,14 @@ const QStringList kQtFlags{"reverse", "widgetcount", "nograb", "dograb", "sync"}
 
 CommandLine ReadCommandLine(const QStringList &arguments) {
     CommandLine request;
+    if (arguments.size() > 1 && IsCommandName(arguments.at(1)))
+        return {CommandLine::Kind::Command, {}};
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
         if (argument == "-h" || argument == "--help")
             return {CommandLine::Kind::Help, {}};
         if (argument == "-V" || argument == "--version")
             return {CommandLine::Kind::Version, {}};
-        if (argument == "--import-csv" || argument == "--export-csv") {
-            // The CSV commands read their own arguments.
-            request.kind = CommandLine::Kind::Csv;
-            ++i;
-            continue;
-        }
         if (argument == "--time-startup")
             continue;
         const QString option = argument.startsWith("--") ? argument.mid(2) : argument.mid(1);
@@ -39,28 +37,32 @@ CommandLine ReadCommandLine(const QStringList &arguments) {
         }
         if (argument.startsWith(u'-') && kQtFlags.contains(option))
             continue;
-        return {
-            CommandLine::Kind::Refused,
-            argument.startsWith(u'-')
-                ? QStringLiteral("unknown option %1").arg(argument)
-                : QStringLiteral("the window takes no file or other argument (%1)").arg(argument)};
+        return {CommandLine::Kind::Refused,
+                argument.startsWith(u'-')
+                    ? QStringLiteral("unknown option %1").arg(argument)
+                    : QStringLiteral("no command is called %1, and the window takes no file or "
+                                     "other argument")
+                          .arg(argument)};
     }
     return request;
 }
 
 QString UsageText() {
-    return QStringLiteral(
-        "Usage: varnlock [OPTION]\n"
-        "Keeps your passwords in one small window; with no option, the window opens.\n"
-        "\n"
-        "  --import-csv FILE  add the records of a CSV export to the store, without a window\n"
-        "  --export-csv FILE  write every record to a new CSV file, without a window\n"
-        "  -h, --help         show this help and end\n"
-        "  -V, --version      show the version and end\n"
-        "\n"
-        "Where a master password is set, the CSV commands ask for it on the terminal\n"
-        "(or read it from one line of standard input). Exit status: 0 on success, 1 when\n"
-        "the command failed, 2 when the command line was wrong.\n");
+    return QStringLiteral("Usage: varnlock [COMMAND [ARGUMENT...]]\n"
+                          "Keeps your passwords in one small window; with no command, the window "
+                          "opens.\n"
+                          "\n"
+                          "Commands, which need no window (clip needs a display):\n") +
+           CommandsHelpText() +
+           QStringLiteral(
+               "\n"
+               "  -h, --help         show this help and end\n"
+               "  -V, --version      show the version and end\n"
+               "\n"
+               "varnlock COMMAND --help tells more of each. Where a master password is set,\n"
+               "the commands ask for it on the terminal (or read it from one line of standard\n"
+               "input). Exit status: 0 on success, 1 when the command failed, 2 when the\n"
+               "command line was wrong.\n");
 }
 
 QString VersionText() {
@@ -80,7 +82,7 @@ int AnswerCommandLine(const CommandLine &request) {
                      qPrintable(UsageText()));
         return 2;
     case CommandLine::Kind::Window:
-    case CommandLine::Kind::Csv:
+    case CommandLine::Kind::Command:
         break;
     }
     return 0;

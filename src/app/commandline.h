@@ -4,10 +4,10 @@
 #include <QStringList>
 
 // What the program was asked on its command line, read before anything
-// needs a display: the window, a command without one, or an answer printed
-// at once.
+// needs a display: the window, a command (see commands.h), or an answer
+// printed at once.
 struct CommandLine {
-    enum class Kind { Window, Csv, Help, Version, Refused };
+    enum class Kind { Window, Command, Help, Version, Refused };
     Kind kind = Kind::Window;
     QString problem; // Refused: what was wrong
 };

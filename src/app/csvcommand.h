@@ -1,12 +1,14 @@
 #pragma once
 
-#include "storepaths.h"
+#include "session.h"
 
-#include <QStringList>
+#include <QString>
 
-#include <optional>
+// The CSV commands without a window, for scripts and for moving in once, on
+// records already opened. Their exit codes.
 
-// --import-csv FILE and --export-csv FILE: the CSV commands without a window,
-// for scripts and for moving in once. The exit code, or nothing when the
-// arguments name neither command.
-std::optional<int> RunCsvCommand(const QStringList &arguments, const StorePaths &paths);
+// Adds the records of a CSV export, in one write, telling what was read,
+// left out and refused.
+int ImportCsvFile(Session &session, const QString &path);
+// Writes every record to a new CSV file, never over an existing one.
+int ExportCsvFile(const Session &session, const QString &path);

@@ -1,5 +1,6 @@
+#include "clipboardhandover.h"
 #include "commandline.h"
-#include "csvcommand.h"
+#include "commands.h"
 #include "instance.h"
 #include "mainwindow.h"
 #include "splash.h"
@@ -40,18 +41,16 @@ void ReportStartUpAndQuit(const QElapsedTimer &sinceSplashClosed) {
 int main(int argc, char *argv[]) {
     // Before anything is read: no other process may look into this one.
     Platform::protectProcessMemory();
-    // The help, the version, a refusal and the CSV commands need no window,
-    // and so no display.
+    // The help, the version, a refusal and the commands need no window, and
+    // so no display (clip alone reaches one).
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+    if (argc > 1 && qstrcmp(argv[1], kHoldClipboardArgument) == 0)
+        return HoldClipboard(argc, argv);
     const CommandLine request = ReadCommandLine(arguments);
-    if (request.kind == CommandLine::Kind::Csv) {
-        QCoreApplication app(argc, argv);
-        return *RunCsvCommand(
-            QCoreApplication::arguments(),
-            StorePaths::forExecutableFolder(QCoreApplication::applicationDirPath()));
-    }
+    if (request.kind == CommandLine::Kind::Command)
+        return RunCommand(argc, argv);
     if (request.kind != CommandLine::Kind::Window)
         return AnswerCommandLine(request);
     QApplication app(argc, argv);

@@ -40,16 +40,24 @@ void SecretClipboard::clear() {
     m_text.clear();
 }
 
+void SecretClipboard::leave() {
+    forgetTimer.stop();
+    m_ours.clear();
+}
+
+bool SecretClipboard::holdsOurs() const {
+    // Replaced since, the clipboard let ours go.
+    const QClipboard *clipboard = QGuiApplication::clipboard();
+    return m_ours && clipboard->mimeData() == m_ours && clipboard->text() == m_oursText;
+}
+
 void SecretClipboard::forgetOurs() {
     forgetTimer.stop();
-    if (!m_ours)
-        return; // replaced since, and the clipboard let ours go
-    QClipboard *clipboard = QGuiApplication::clipboard();
-    const bool stillOurs = clipboard->mimeData() == m_ours && clipboard->text() == m_oursText;
+    const bool stillOurs = holdsOurs();
     m_ours.clear();
     if (!stillOurs)
         return;
-    clipboard->clear();
+    QGuiApplication::clipboard()->clear();
     m_text.clear();
     emit forgotten();
 }

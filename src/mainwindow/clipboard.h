@@ -27,6 +27,10 @@ public:
     void clear();
     // Takes the program's own secret off the clipboard if it is still there.
     void forgetOurs();
+    // Leaves the secret copied last on the clipboard, for good.
+    void leave();
+    // Whether the clipboard still holds the secret copied last.
+    bool holdsOurs() const;
     // The clipboard's text as of its last change.
     const QString &text() const { return m_text; }
 

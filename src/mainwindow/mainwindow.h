@@ -37,10 +37,6 @@ class CsvImportWindow;
 class QDialog;
 struct StoreCopy;
 
-// What a merge from a copy brought, for the window's message and its details.
-QString MergeSummaryText(const MergeResult &merged, const QString &copyName);
-QString MergeDetailsText(const MergeResult &merged);
-
 // The object name of each field's box, by which tests and tools find it.
 constexpr const char *FieldObjectName(Field field) {
     switch (field) {

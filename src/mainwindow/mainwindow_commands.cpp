@@ -234,12 +234,7 @@ bool MainWindow::fieldsStorable() {
         const QString bad = Ansi::firstUnencodable(m_fields[field]->text());
         if (bad.isEmpty())
             continue;
-        // Stored, it would come back as "?": refused before anything changes.
-        m_hooks.message(QMessageBox::Warning, kProgramTitle,
-                        QStringLiteral("The %1 field holds \"%2\", a character Varnlock can not "
-                                       "store: its files use the Windows-1252 character set. "
-                                       "Nothing was stored: replace that character and try again.")
-                            .arg(FieldCaption(field), bad));
+        m_hooks.message(QMessageBox::Warning, kProgramTitle, UnstorableCharacterText(field, bad));
         return false;
     }
     return true;

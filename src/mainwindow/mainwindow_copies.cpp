@@ -5,6 +5,7 @@
 #include "ansi.h"
 #include "copymergewindow.h"
 #include "earlierversionswindow.h"
+#include "outcometext.h"
 #include "storecopies.h"
 
 #include <QApplication>
@@ -19,69 +20,7 @@ namespace {
 // arrives as two files, and the second may be a moment behind the first.
 constexpr int kOtherProtectionSettleMs = 3000;
 
-QString countOf(qsizetype n, const char *one, const char *many) {
-    return n == 1 ? QStringLiteral("1 %1").arg(QLatin1String(one))
-                  : QStringLiteral("%1 %2").arg(n).arg(QLatin1String(many));
-}
-
-QString named(const MergeChange &change) {
-    const QString service = Ansi::toUnicode(change.service);
-    return change.userName.isEmpty()
-               ? service
-               : QStringLiteral("%1 (%2)").arg(service, Ansi::toUnicode(change.userName));
-}
-
 } // namespace
-
-QString MergeSummaryText(const MergeResult &merged, const QString &copyName) {
-    using Kind = MergeChange::Kind;
-    const qsizetype added = merged.count(Kind::Added) + merged.count(Kind::KeptAfterRemoval);
-    qsizetype changed = merged.count(Kind::Changed);
-    for (const MergeChange &change : merged.changes)
-        changed += change.kind == Kind::BothChanged && change.otherWon;
-    QString text =
-        QStringLiteral("%1 added and %2 changed from a copy made on another computer (%3).")
-            .arg(countOf(added, "record", "records"))
-            .arg(changed)
-            .arg(copyName);
-    if (const qsizetype removed = merged.count(Kind::Removed))
-        text += QStringLiteral(" %1 removed there %2 removed here too.")
-                    .arg(countOf(removed, "record", "records"),
-                         removed == 1 ? QStringLiteral("is") : QStringLiteral("are"));
-    if (const qsizetype both = merged.count(Kind::BothChanged))
-        text += QStringLiteral(" %1 changed on both computers: the later change is kept, and the "
-                               "other is under Menu \u2192 Earlier versions\u2026")
-                    .arg(countOf(both, "record was", "records were"));
-    return text;
-}
-
-QString MergeDetailsText(const MergeResult &merged) {
-    QStringList lines;
-    for (const MergeChange &change : merged.changes) {
-        switch (change.kind) {
-        case MergeChange::Kind::Added:
-            lines << QStringLiteral("Added: ") + named(change);
-            break;
-        case MergeChange::Kind::Changed:
-            lines << QStringLiteral("Changed: ") + named(change);
-            break;
-        case MergeChange::Kind::BothChanged:
-            lines << QStringLiteral("Changed on both computers, %1 kept: ")
-                             .arg(change.otherWon ? QStringLiteral("the copy's change")
-                                                  : QStringLiteral("this computer's change")) +
-                         named(change);
-            break;
-        case MergeChange::Kind::Removed:
-            lines << QStringLiteral("Removed: ") + named(change);
-            break;
-        case MergeChange::Kind::KeptAfterRemoval:
-            lines << QStringLiteral("Kept, changed after it was removed on the other computer: ") +
-                         named(change);
-            break;
-        }
-    }
-    return lines.join(u'\n');
-}
 
 void MainWindow::report(QMessageBox::Icon icon, const QString &text, const QString &details) {
     if (m_hooks.report)
@@ -218,39 +157,17 @@ bool MainWindow::mergeCopyFile(const StoreCopy &copy, bool removeAfter) {
 }
 
 void MainWindow::mergeAnotherCopy() {
-    QString path = m_hooks.chooseFile(QStringLiteral("Merge another copy"), false);
+    const QString path = m_hooks.chooseFile(QStringLiteral("Merge another copy"), false);
     if (path.isEmpty())
         return;
-    if (QFileInfo(path).isDir()) {
-        // A program folder, or its Data folder: its store of whichever protection.
-        const QString data = QFileInfo::exists(path + QStringLiteral("/Data"))
-                                 ? path + QStringLiteral("/Data")
-                                 : path;
-        QString found;
-        for (const char *file : {"/CW2DB.sdb", "/CW2DB.edb", "/CW2DB.pdb"})
-            if (found.isEmpty() && QFileInfo::exists(data + QLatin1String(file)))
-                found = data + QLatin1String(file);
-        if (found.isEmpty()) {
-            m_hooks.message(
-                QMessageBox::Warning, kProgramTitle,
-                QStringLiteral("%1 holds no Varnlock store.").arg(QDir::toNativeSeparators(path)));
-            return;
-        }
-        path = found;
-    }
-    if (QFileInfo(path).absoluteFilePath() ==
-        QFileInfo(StoreFile(paths(), scope())).absoluteFilePath()) {
-        m_hooks.message(QMessageBox::Warning, kProgramTitle,
-                        QStringLiteral("That is the store in use here, not another copy."));
+    QString problem;
+    const std::optional<StoreCopy> copy = StoreCopyAt(path, paths(), scope(), &problem);
+    if (!copy) {
+        m_hooks.message(QMessageBox::Warning, kProgramTitle, problem);
         return;
     }
-    StoreCopy copy{path, Scope::Strong, false, Platform::stampOf(path)};
-    const QString suffix = path.right(4).toLower();
-    copy.format = suffix == QLatin1String(".edb")   ? Scope::ProgramAndDBase
-                  : suffix == QLatin1String(".pdb") ? Scope::ProgramOnly
-                                                    : Scope::Strong;
-    m_declinedCopies.remove(path); // asked for by hand: asked again
-    mergeCopyFile(copy, false);
+    m_declinedCopies.remove(copy->path); // asked for by hand: asked again
+    mergeCopyFile(*copy, false);
 }
 
 void MainWindow::showEarlierVersions() {

@@ -1,6 +1,8 @@
 #include "outcometext.h"
 
+#include "ansi.h"
 #include "database.h"
+#include "merge.h"
 #include "session.h"
 
 #include <QDir>
@@ -170,4 +172,78 @@ OutcomeText SessionOutcomeText(SessionStatus status, const Session &session) {
         break;
     }
     return {Severity::Critical, QStringLiteral("Disk Error - i66"), kDiskErrorText};
+}
+
+namespace {
+
+QString countOf(qsizetype n, const char *one, const char *many) {
+    return n == 1 ? QStringLiteral("1 %1").arg(QLatin1String(one))
+                  : QStringLiteral("%1 %2").arg(n).arg(QLatin1String(many));
+}
+
+QString named(const MergeChange &change) {
+    const QString service = Ansi::toUnicode(change.service);
+    return change.userName.isEmpty()
+               ? service
+               : QStringLiteral("%1 (%2)").arg(service, Ansi::toUnicode(change.userName));
+}
+
+} // namespace
+
+QString MergeSummaryText(const MergeResult &merged, const QString &copyName) {
+    using Kind = MergeChange::Kind;
+    const qsizetype added = merged.count(Kind::Added) + merged.count(Kind::KeptAfterRemoval);
+    qsizetype changed = merged.count(Kind::Changed);
+    for (const MergeChange &change : merged.changes)
+        changed += change.kind == Kind::BothChanged && change.otherWon;
+    QString text =
+        QStringLiteral("%1 added and %2 changed from a copy made on another computer (%3).")
+            .arg(countOf(added, "record", "records"))
+            .arg(changed)
+            .arg(copyName);
+    if (const qsizetype removed = merged.count(Kind::Removed))
+        text += QStringLiteral(" %1 removed there %2 removed here too.")
+                    .arg(countOf(removed, "record", "records"),
+                         removed == 1 ? QStringLiteral("is") : QStringLiteral("are"));
+    if (const qsizetype both = merged.count(Kind::BothChanged))
+        text += QStringLiteral(" %1 changed on both computers: the later change is kept, and the "
+                               "other is under Menu \u2192 Earlier versions\u2026")
+                    .arg(countOf(both, "record was", "records were"));
+    return text;
+}
+
+QString MergeDetailsText(const MergeResult &merged) {
+    QStringList lines;
+    for (const MergeChange &change : merged.changes) {
+        switch (change.kind) {
+        case MergeChange::Kind::Added:
+            lines << QStringLiteral("Added: ") + named(change);
+            break;
+        case MergeChange::Kind::Changed:
+            lines << QStringLiteral("Changed: ") + named(change);
+            break;
+        case MergeChange::Kind::BothChanged:
+            lines << QStringLiteral("Changed on both computers, %1 kept: ")
+                             .arg(change.otherWon ? QStringLiteral("the copy's change")
+                                                  : QStringLiteral("this computer's change")) +
+                         named(change);
+            break;
+        case MergeChange::Kind::Removed:
+            lines << QStringLiteral("Removed: ") + named(change);
+            break;
+        case MergeChange::Kind::KeptAfterRemoval:
+            lines << QStringLiteral("Kept, changed after it was removed on the other computer: ") +
+                         named(change);
+            break;
+        }
+    }
+    return lines.join(u'\n');
+}
+
+QString UnstorableCharacterText(Field field, const QString &character) {
+    // Stored, it would come back as "?": refused before anything changes.
+    return QStringLiteral("The %1 field holds \"%2\", a character Varnlock can not store: its "
+                          "files use the Windows-1252 character set. Nothing was stored: replace "
+                          "that character and try again.")
+        .arg(FieldCaption(field), character);
 }

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "platform.h"
+#include "recordline.h"
 #include "strongstore.h"
 
 #include <QString>
 
 class Session;
+struct MergeResult;
 enum class SessionStatus;
 
 // What the user is told about a store outcome, said once here: the windows
@@ -42,3 +44,10 @@ inline const QString kOpenElsewhereText =
 extern const QString kOtherKeyText;
 // A store that could not be read or written.
 inline const QString kDiskErrorText = QStringLiteral("Can not access the DataBase.");
+
+// What a merge from a copy brought: one sentence, and a line for each record.
+QString MergeSummaryText(const MergeResult &merged, const QString &copyName);
+QString MergeDetailsText(const MergeResult &merged);
+
+// A field holds a character the Windows-1252 files can not hold.
+QString UnstorableCharacterText(Field field, const QString &character);

@@ -96,6 +96,24 @@ OpenStatus Session::open(const PasswordAsker &ask) {
     return OpenStatus::Opened;
 }
 
+OpenStatus Session::openToRead(const PasswordAsker &ask) {
+    m_readOnly = true;
+    // What an interrupted change left is settled by whoever writes next; a
+    // window may be writing right now.
+    m_recovered = true;
+    if (Platform::exists(m_paths.dataFolder())) {
+        m_untrusted = Platform::findUntrusted(m_paths.dataFolder());
+        if (m_untrusted)
+            return OpenStatus::Untrusted;
+    }
+    if (readSettings() == SettingsStatus::ReadFailed)
+        return OpenStatus::SettingsUnreadable;
+    if (needsPassword() && !(ask && ask(*this)))
+        return OpenStatus::NotGiven;
+    loadRecords();
+    return OpenStatus::Opened;
+}
+
 void Session::recover() {
     m_recovered = true;
     // A change of settings cut short is finished or undone before it is read,
@@ -144,7 +162,9 @@ StoreStatus Session::loadStrong(const QByteArray *passphrase) {
     m_strongStatus = status;
     // A crash during an append leaves a torn last frame, which the file's own
     // checks prove: it is cut off.
-    if (status == Strong::Status::Ok && opened.torn && Strong::CutBack(path, opened.wholeSize))
+    // A reader leaves it: the tail may be an append a window is making now.
+    if (status == Strong::Status::Ok && opened.torn && !m_readOnly &&
+        Strong::CutBack(path, opened.wholeSize))
         m_storeStamp = Platform::stampOf(path);
     WipeEarlier(m_meta);
     m_tombstones.clear();
@@ -368,6 +388,8 @@ void Session::stampStore() {
 }
 
 SessionStatus Session::checkWritable() {
+    if (m_readOnly)
+        return SessionStatus::HeldElsewhere;
     if (m_otherKey)
         return SessionStatus::OtherKey;
     if (m_scope == Scope::Strong && m_strongStatus == Strong::Status::Damaged)

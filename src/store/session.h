@@ -83,6 +83,11 @@ public:
     // folder that could not be held (for want of a lock file) is used all the
     // same: its first write says so.
     OpenStatus open(const PasswordAsker &ask);
+    // Opens the records only to read them, as the command line's reading
+    // commands do, even while a window holds the folder: nothing is created,
+    // settled or cut back, and every write is refused (HeldElsewhere).
+    OpenStatus openToRead(const PasswordAsker &ask);
+    bool readOnly() const { return m_readOnly; }
     // The steps that need nobody at the keyboard, ahead of open() (the window
     // takes them while its title shows): the hold, the recovery, the
     // settings, and the records where no password guards them (or their
@@ -202,6 +207,7 @@ private:
     bool m_otherKey = false;
     bool m_settingsUnreadable = false;
     bool m_forgotten = false;
+    bool m_readOnly = false;
     bool m_recovered = false;
     SettingsStatus m_settingsRead = SettingsStatus::Missing;
     StoreStatus m_loaded = StoreStatus::Missing;

@@ -4,6 +4,7 @@
 #include "strongstore.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace {
@@ -148,4 +149,38 @@ CopyStatus ReadStoreCopy(const StoreCopy &copy, const Strong::Keys *keys, const 
     }
     list.wipe();
     return CopyStatus::Ok;
+}
+
+std::optional<StoreCopy> StoreCopyAt(const QString &given, const StorePaths &paths, Scope current,
+                                     QString *problem) {
+    QString path = given;
+    if (QFileInfo(path).isDir()) {
+        // A program folder, or its Data folder: its store of whichever protection.
+        const QString data = QFileInfo::exists(path + QStringLiteral("/Data"))
+                                 ? path + QStringLiteral("/Data")
+                                 : path;
+        path.clear();
+        for (const char *file : {"/CW2DB.sdb", "/CW2DB.edb", "/CW2DB.pdb"})
+            if (path.isEmpty() && QFileInfo::exists(data + QLatin1String(file)))
+                path = data + QLatin1String(file);
+        if (path.isEmpty()) {
+            *problem =
+                QStringLiteral("%1 holds no Varnlock store.").arg(QDir::toNativeSeparators(given));
+            return std::nullopt;
+        }
+    } else if (!QFileInfo(path).isFile()) {
+        *problem = QStringLiteral("%1 is not there.").arg(QDir::toNativeSeparators(given));
+        return std::nullopt;
+    }
+    if (QFileInfo(path).absoluteFilePath() ==
+        QFileInfo(StoreFile(paths, current)).absoluteFilePath()) {
+        *problem = QStringLiteral("That is the store in use here, not another copy.");
+        return std::nullopt;
+    }
+    StoreCopy copy{path, Scope::Strong, false, Platform::stampOf(path)};
+    const QString suffix = path.right(4).toLower();
+    copy.format = suffix == QLatin1String(".edb")   ? Scope::ProgramAndDBase
+                  : suffix == QLatin1String(".pdb") ? Scope::ProgramOnly
+                                                    : Scope::Strong;
+    return copy;
 }

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 namespace Strong {
@@ -34,6 +35,12 @@ bool IsStoreCopyName(const QString &name, Scope *format = nullptr);
 
 // The copies in Data, under the protection in force, in name order.
 std::vector<StoreCopy> FindStoreCopies(const StorePaths &paths, Scope current);
+
+// The copy a user names by hand: a store file (its protection by its
+// extension), or a program folder or Data folder holding one. Nothing, with
+// the reason in problem, when it names none, or names the store in use.
+std::optional<StoreCopy> StoreCopyAt(const QString &path, const StorePaths &paths, Scope current,
+                                     QString *problem);
 
 // A copy's records, read where they lie.
 struct CopyRecords {

@@ -1,0 +1,520 @@
+#include "recordcommands.h"
+
+#include "ansi.h"
+#include "csvcommand.h"
+#include "fold.h"
+#include "generator.h"
+#include "merge.h"
+#include "outcometext.h"
+#include "recordfind.h"
+#include "recordline.h"
+#include "session.h"
+#include "storecopies.h"
+#include "strongstore.h"
+#include "terminal.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <numeric>
+#include <optional>
+
+namespace {
+
+const char *const kFieldOptionNames[kFieldCount] = {"service", "username", "password", "other",
+                                                    "path"};
+
+QString Text(QByteArrayView bytes) {
+    return Ansi::toUnicode(bytes.toByteArray());
+}
+
+void PrintJson(const QJsonValue &value) {
+    const QJsonDocument document =
+        value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
+    std::fputs(document.toJson(QJsonDocument::Compact).constData(), stdout);
+    std::fputc('\n', stdout);
+}
+
+bool FoldEqual(QByteArrayView a, QByteArrayView b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return kFold[static_cast<unsigned char>(x)] == kFold[static_cast<unsigned char>(y)];
+           });
+}
+
+// Those of the records among whose field equals text with letter case
+// ignored; where several do, those equal exactly, if any are.
+QList<qsizetype> Matching(const RecordList &records, const QList<qsizetype> &among, Field field,
+                          QByteArrayView text) {
+    QList<qsizetype> exact, folded;
+    for (const qsizetype i : among) {
+        RecordFields fields;
+        SplitRecordLine(records.line(i), fields);
+        if (FoldEqual(fields[field], text))
+            folded << i;
+        if (fields[field] == text)
+            exact << i;
+    }
+    return folded.size() > 1 && !exact.isEmpty() ? exact : folded;
+}
+
+QString Named(QByteArrayView line) {
+    RecordFields fields;
+    SplitRecordLine(line, fields);
+    return fields[Field::UserName].isEmpty()
+               ? Text(fields[Field::Service])
+               : QStringLiteral("%1 (%2)").arg(Text(fields[Field::Service]),
+                                               Text(fields[Field::UserName]));
+}
+
+// Text given for a field, as the files hold it; nothing, said why, when the
+// files can not hold it.
+std::optional<QByteArray> FieldBytes(Field field, const QString &text) {
+    if (const QString bad = Ansi::firstUnencodable(text); !bad.isEmpty()) {
+        Say(UnstorableCharacterText(field, bad));
+        return std::nullopt;
+    }
+    if (text.contains(u'\n') || text.contains(u'\r')) {
+        // A record is one line of its file.
+        Say(QStringLiteral("The %1 field holds a line break, which a record can not hold. "
+                           "Nothing was stored.")
+                .arg(FieldCaption(field)));
+        return std::nullopt;
+    }
+    return Ansi::fromUnicode(text);
+}
+
+// The record's password: generated, typed twice on a terminal, or one line
+// of standard input.
+std::optional<QByteArray> RecordPassword(const CommandArguments &args) {
+    if (args.generate) {
+        if (args.level == 3 && (args.length < 1 || args.length > kMaxProposalLength)) {
+            Say(QStringLiteral("a generated password has 1 to %1 characters.")
+                    .arg(kMaxProposalLength));
+            return std::nullopt;
+        }
+        return GenerateProposal(args.level, args.length, SystemDraw());
+    }
+    QString typed, again;
+    if (!ReadSecretLine("Password for the record: ", typed)) {
+        Say(QStringLiteral("no password was given for the record. Nothing was stored."));
+        return std::nullopt;
+    }
+    const auto forget = qScopeGuard([&] {
+        typed.fill(u'\0');
+        again.fill(u'\0');
+    });
+    if (InputIsTerminal() && (!ReadSecretLine("The same again: ", again) || again != typed)) {
+        Say(QStringLiteral("the two passwords typed differ. Nothing was stored."));
+        return std::nullopt;
+    }
+    if (typed.isEmpty()) {
+        Say(QStringLiteral("a record needs a password. Nothing was stored."));
+        return std::nullopt;
+    }
+    return FieldBytes(Field::Password, typed);
+}
+
+// Says what a failed record command came to; its exit code.
+int Failed(SessionStatus status, const Session &session) {
+    const OutcomeText outcome = SessionOutcomeText(status, session);
+    Say(outcome.text.isEmpty() ? QStringLiteral("nothing was changed.") : outcome.text);
+    return kExitFailed;
+}
+
+QJsonObject RecordJson(QByteArrayView line, bool withPassword) {
+    RecordFields fields;
+    SplitRecordLine(line, fields);
+    QJsonObject object;
+    for (const Field field : kFields)
+        if (field != Field::Password || withPassword)
+            object.insert(QLatin1String(kFieldOptionNames[int(field)]), Text(fields[field]));
+    return object;
+}
+
+} // namespace
+
+std::optional<qsizetype> PickRecord(const RecordList &records, const CommandArguments &args,
+                                    int &code) {
+    QList<qsizetype> all(records.size());
+    std::iota(all.begin(), all.end(), qsizetype(0));
+    const QString name = args.words.value(0);
+    // The user name first: "mail" for bob finds his "Mail" beside ann's "mail".
+    QList<qsizetype> found = all;
+    if (args.given("user"))
+        found = Matching(records, found, Field::UserName, Ansi::fromUnicode(args.value("user")));
+    found = Matching(records, found, Field::Service, Ansi::fromUnicode(name));
+    if (found.size() == 1)
+        return found.front();
+    if (found.isEmpty()) {
+        Say(args.given("user") ? QStringLiteral("no record has the service \"%1\" and the user "
+                                                "name \"%2\".")
+                                     .arg(name, args.value("user"))
+                               : QStringLiteral("no record has the service \"%1\".").arg(name));
+        code = kExitFailed;
+        return std::nullopt;
+    }
+    Say(QStringLiteral("\"%1\" names %2 records; pick one with --user:")
+            .arg(name)
+            .arg(found.size()));
+    for (const qsizetype i : found)
+        std::fprintf(stderr, "  %s\n", Named(records.line(i)).toLocal8Bit().constData());
+    code = kExitUsage;
+    return std::nullopt;
+}
+
+bool FieldByOptionName(const QString &name, Field &field) {
+    for (const Field each : kFields)
+        if (name == QLatin1String(kFieldOptionNames[int(each)])) {
+            field = each;
+            return true;
+        }
+    return false;
+}
+
+int ListCommand(Session &session, const CommandArguments &args) {
+    const RecordList &records = session.records();
+    const QList<qsizetype> found = FindRecords(records, Ansi::fromUnicode(args.words.value(0)));
+    QJsonArray names;
+    QByteArray out;
+    for (const qsizetype i : found) {
+        if (args.has("json"))
+            names.append(Text(records.serviceName(i)));
+        else
+            out += Text(records.serviceName(i)).toLocal8Bit() + '\n';
+    }
+    if (args.has("json"))
+        PrintJson(names);
+    else
+        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    return kExitOk;
+}
+
+int SearchCommand(Session &session, const CommandArguments &args) {
+    const RecordList &records = session.records();
+    QJsonArray found;
+    QByteArray out;
+    for (const qsizetype i : FindRecords(records, Ansi::fromUnicode(args.words.value(0)))) {
+        RecordFields fields;
+        SplitRecordLine(records.line(i), fields);
+        if (args.has("json"))
+            found.append(QJsonObject{{"service", Text(fields[Field::Service])},
+                                     {"username", Text(fields[Field::UserName])}});
+        else
+            out += (Text(fields[Field::Service]) + u'\t' + Text(fields[Field::UserName]))
+                       .toLocal8Bit() +
+                   '\n';
+    }
+    if (args.has("json"))
+        PrintJson(found);
+    else
+        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    return kExitOk;
+}
+
+int ShowCommand(Session &session, const CommandArguments &args) {
+    Field only = Field::Service;
+    if (args.given("field") && !FieldByOptionName(args.value("field"), only)) {
+        Say(QStringLiteral("--field is one of service, username, password, other and path."));
+        return kExitUsage;
+    }
+    int code = kExitOk;
+    const std::optional<qsizetype> index = PickRecord(session.records(), args, code);
+    if (!index)
+        return code;
+    const QByteArrayView line = session.records().line(*index);
+    RecordFields fields;
+    SplitRecordLine(line, fields);
+    if (args.given("field")) {
+        if (args.has("json"))
+            PrintJson(QJsonObject{{args.value("field"), Text(fields[only])}});
+        else
+            Print(Text(fields[only]) + u'\n');
+        return kExitOk;
+    }
+    const bool password = args.has("show-password");
+    if (args.has("json")) {
+        PrintJson(RecordJson(line, password));
+        return kExitOk;
+    }
+    QString out;
+    for (const Field field : kFields)
+        out += QStringLiteral("%1: %2\n")
+                   .arg(FieldCaption(field),
+                        field != Field::Password || password
+                            ? Text(fields[field])
+                            : QStringLiteral("(hidden: --show-password shows it)"));
+    Print(out);
+    return kExitOk;
+}
+
+int AddCommand(Session &session, const CommandArguments &args) {
+    RecordFields fields;
+    for (const Field field : {Field::Service, Field::UserName, Field::OtherInfo, Field::Path}) {
+        const std::optional<QByteArray> bytes =
+            FieldBytes(field, args.value(kFieldOptionNames[int(field)]));
+        if (!bytes)
+            return kExitFailed;
+        fields[field] = *bytes;
+    }
+    if (fields[Field::Service].isEmpty() || fields[Field::UserName].isEmpty()) {
+        Say(QStringLiteral("a record needs a service and a user name: give --service and "
+                           "--username."));
+        return kExitUsage;
+    }
+    const std::optional<QByteArray> password = RecordPassword(args);
+    if (!password)
+        return kExitFailed;
+    fields[Field::Password] = *password;
+    QByteArray line = ComposeRecordLine(fields);
+    const auto forget = qScopeGuard([&] { Strong::Wipe(line); });
+    const SessionStatus status = session.add(line);
+    if (status != SessionStatus::Ok)
+        return Failed(status, session);
+    Print(QStringLiteral("Stored %1%2.\n")
+              .arg(Named(line),
+                   args.generate ? QStringLiteral(", with a generated password") : QString()));
+    return kExitOk;
+}
+
+int EditCommand(Session &session, const CommandArguments &args) {
+    bool anything = args.has("password") || args.generate;
+    for (const Field field : {Field::Service, Field::UserName, Field::OtherInfo, Field::Path})
+        anything = anything || args.given(kFieldOptionNames[int(field)]);
+    if (!anything) {
+        Say(QStringLiteral("edit changes nothing without --service, --username, --password, "
+                           "--generate, --other or --path."));
+        return kExitUsage;
+    }
+    int code = kExitOk;
+    const std::optional<qsizetype> index = PickRecord(session.records(), args, code);
+    if (!index)
+        return code;
+    RecordFields fields;
+    SplitRecordLine(session.records().line(*index), fields);
+    for (const Field field : {Field::Service, Field::UserName, Field::OtherInfo, Field::Path}) {
+        if (!args.given(kFieldOptionNames[int(field)]))
+            continue;
+        const std::optional<QByteArray> bytes =
+            FieldBytes(field, args.value(kFieldOptionNames[int(field)]));
+        if (!bytes)
+            return kExitFailed;
+        fields[field] = *bytes;
+    }
+    if (fields[Field::Service].isEmpty() || fields[Field::UserName].isEmpty()) {
+        Say(QStringLiteral("a record needs a service and a user name. Nothing was changed."));
+        return kExitUsage;
+    }
+    if (args.has("password") || args.generate) {
+        const std::optional<QByteArray> password = RecordPassword(args);
+        if (!password)
+            return kExitFailed;
+        fields[Field::Password] = *password;
+    }
+    QByteArray line = ComposeRecordLine(fields);
+    const auto forget = qScopeGuard([&] { Strong::Wipe(line); });
+    const SessionStatus status = session.replace(*index, line);
+    if (status == SessionStatus::NoChange) {
+        Print(QStringLiteral("There were no changes\n"));
+        return kExitOk;
+    }
+    if (status != SessionStatus::Ok)
+        return Failed(status, session);
+    Print(QStringLiteral("Changed %1.\n").arg(Named(line)));
+    return kExitOk;
+}
+
+int RemoveCommand(Session &session, const CommandArguments &args) {
+    int code = kExitOk;
+    const std::optional<qsizetype> index = PickRecord(session.records(), args, code);
+    if (!index)
+        return code;
+    const QString named = Named(session.records().line(*index));
+    const SessionStatus status = session.remove(*index);
+    if (status != SessionStatus::Ok)
+        return Failed(status, session);
+    Print(QStringLiteral("Removed %1.\n").arg(named));
+    return kExitOk;
+}
+
+int GenerateCommand(const CommandArguments &args) {
+    const QString level = args.given("level") ? args.value("level") : QStringLiteral("3");
+    if (level != QLatin1String("1") && level != QLatin1String("2") && level != QLatin1String("3")) {
+        Say(QStringLiteral("--level is 1, 2 or 3."));
+        return kExitUsage;
+    }
+    bool number = true;
+    const int length = args.given("length") ? args.value("length").toInt(&number) : 20;
+    if (args.given("length") && level != QLatin1String("3")) {
+        Say(QStringLiteral("--length is for level 3: level 1 is 6 characters, level 2 is 8."));
+        return kExitUsage;
+    }
+    if (!number || length < 1 || length > kMaxProposalLength) {
+        Say(QStringLiteral("--length is 1 to %1.").arg(kMaxProposalLength));
+        return kExitUsage;
+    }
+    QByteArray proposal = GenerateProposal(level.toInt(), length, SystemDraw());
+    std::fwrite(proposal.constData(), 1, size_t(proposal.size()), stdout);
+    std::fputc('\n', stdout);
+    Strong::Wipe(proposal);
+    return kExitOk;
+}
+
+namespace {
+
+const char *KindName(MergeChange::Kind kind) {
+    switch (kind) {
+    case MergeChange::Kind::Added:
+        return "added";
+    case MergeChange::Kind::Changed:
+        return "changed";
+    case MergeChange::Kind::BothChanged:
+        return "changed-on-both";
+    case MergeChange::Kind::Removed:
+        return "removed";
+    case MergeChange::Kind::KeptAfterRemoval:
+        return "kept-after-removal";
+    }
+    return "";
+}
+
+// The merge of a copy that knows its records' ids.
+int MergeIdentified(Session &session, const CopyRecords &copy, const QString &name, bool dry,
+                    bool json) {
+    MergeResult merged;
+    if (dry) {
+        merged = MergeStores(session.contents(), copy.contents());
+    } else if (const SessionStatus status = session.mergeCopy(copy.contents(), &merged);
+               status != SessionStatus::Ok) {
+        return Failed(status, session);
+    }
+    if (json) {
+        QJsonArray changes;
+        for (const MergeChange &change : merged.changes) {
+            QJsonObject row{{"change", KindName(change.kind)},
+                            {"service", Text(change.service)},
+                            {"username", Text(change.userName)}};
+            if (change.kind == MergeChange::Kind::BothChanged)
+                row.insert("kept", change.otherWon ? "copy" : "here");
+            changes.append(row);
+        }
+        PrintJson(
+            QJsonObject{{"copy", name}, {"written", !dry && merged.differs}, {"changes", changes}});
+        return kExitOk;
+    }
+    if (merged.changes.empty()) {
+        Print(QStringLiteral("The copy %1 holds nothing that is not stored here.\n").arg(name));
+        return kExitOk;
+    }
+    Print((dry ? QStringLiteral("A merge would change this (nothing was written):\n")
+               : MergeSummaryText(merged, name) + u'\n') +
+          MergeDetailsText(merged) + u'\n');
+    return kExitOk;
+}
+
+// The merge of a copy without ids, compared by service and user name: what
+// is only in the copy is added, and a record that differs is added beside
+// the one here, as the window's preview offers them first.
+int MergeCompared(Session &session, const CopyRecords &copy, const QString &name, bool dry,
+                  bool json) {
+    const std::vector<CopyRecord> rows = CompareCopy(session.records(), copy.lines);
+    QList<QByteArray> added;
+    QJsonArray changes;
+    QString listed;
+    qsizetype identical = 0;
+    for (const CopyRecord &row : rows) {
+        if (row.kind == CopyRecord::Kind::Identical) {
+            ++identical;
+            continue;
+        }
+        added << row.line;
+        const bool isNew = row.kind == CopyRecord::Kind::New;
+        RecordFields fields;
+        SplitRecordLine(row.line, fields);
+        changes.append(QJsonObject{{"change", isNew ? "new" : "differs"},
+                                   {"service", Text(fields[Field::Service])},
+                                   {"username", Text(fields[Field::UserName])}});
+        listed += (isNew ? QStringLiteral("New: ") : QStringLiteral("Differs, added beside: ")) +
+                  Named(row.line) + u'\n';
+    }
+    const auto forget = qScopeGuard([&] {
+        for (QByteArray &line : added)
+            Strong::Wipe(line);
+    });
+    if (!dry && !added.isEmpty())
+        if (const SessionStatus status = session.takeFromCopy(added, {});
+            status != SessionStatus::Ok)
+            return Failed(status, session);
+    if (json) {
+        PrintJson(QJsonObject{{"copy", name},
+                              {"written", !dry && !added.isEmpty()},
+                              {"identical", qint64(identical)},
+                              {"changes", changes}});
+        return kExitOk;
+    }
+    if (added.isEmpty()) {
+        Print(QStringLiteral("The copy %1 holds nothing that is not stored here.\n").arg(name));
+        return kExitOk;
+    }
+    Print(
+        (dry ? QStringLiteral("A merge would add these records (nothing was written):\n")
+             : QStringLiteral("Added %1 records from the copy %2:\n").arg(added.size()).arg(name)) +
+        listed);
+    return kExitOk;
+}
+
+} // namespace
+
+int MergeCommand(Session &session, const CommandArguments &args) {
+    QString problem;
+    const std::optional<StoreCopy> copy =
+        StoreCopyAt(args.words.value(0), session.paths(), session.scope(), &problem);
+    if (!copy) {
+        Say(problem);
+        return kExitFailed;
+    }
+    const QString name = QDir::toNativeSeparators(copy->path);
+    const Strong::Keys *keys = session.scope() == Scope::Strong && session.strongKeys().valid()
+                                   ? &session.strongKeys()
+                                   : nullptr;
+    CopyRecords read;
+    const auto forget = qScopeGuard([&read] { read.wipe(); });
+    QString why;
+    CopyStatus status = ReadStoreCopy(*copy, keys, session.key(), nullptr, read, &why);
+    for (int tries = 0;
+         tries < 3 && (status == CopyStatus::NeedsPassword || status == CopyStatus::WrongPassword);
+         ++tries) {
+        if (status == CopyStatus::WrongPassword)
+            Say(QStringLiteral("that is not the password of the copy."));
+        QString typed;
+        if (!ReadSecretLine("Password of the copy: ", typed))
+            break;
+        QByteArray password = copy->format == Scope::Strong ? Strong::PassphraseBytes(typed)
+                                                            : Ansi::fromUnicode(typed);
+        typed.fill(u'\0');
+        status = ReadStoreCopy(*copy, keys, session.key(), &password, read, &why);
+        Strong::Wipe(password);
+    }
+    if (status != CopyStatus::Ok) {
+        Say(status == CopyStatus::Failed
+                ? why
+                : QStringLiteral("the copy %1 was not merged: its password was not given. "
+                                 "Nothing was changed.")
+                      .arg(name));
+        return kExitFailed;
+    }
+    const bool dry = args.has("dry-run");
+    if (session.scope() == Scope::Strong && read.identified())
+        return MergeIdentified(session, read, name, dry, args.has("json"));
+    return MergeCompared(session, read, name, dry, args.has("json"));
+}
+
+int ImportCsvCommand(Session &session, const CommandArguments &args) {
+    return ImportCsvFile(session, args.words.value(0));
+}
+
+int ExportCsvCommand(Session &session, const CommandArguments &args) {
+    return ExportCsvFile(session, args.words.value(0));
+}

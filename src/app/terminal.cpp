@@ -1,0 +1,140 @@
+#include "terminal.h"
+
+#include "outcometext.h"
+
+#include <QDir>
+
+#include <cstdio>
+#include <string>
+
+#ifdef Q_OS_UNIX
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+void Say(const QString &text) {
+    std::fprintf(stderr, "varnlock: %s\n", text.toLocal8Bit().constData());
+}
+
+void Print(const QString &text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+}
+
+bool ErrorIsTerminal() {
+#ifdef Q_OS_UNIX
+    return ::isatty(STDERR_FILENO);
+#else
+    return false;
+#endif
+}
+
+bool InputIsTerminal() {
+#ifdef Q_OS_UNIX
+    return ::isatty(STDIN_FILENO);
+#else
+    return false;
+#endif
+}
+
+bool ReadSecretLine(const char *prompt, QString &line) {
+    bool terminal = false;
+#ifdef Q_OS_UNIX
+    termios saved{};
+    terminal = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
+        std::fprintf(stderr, "%s", prompt);
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+#endif
+    std::string bytes;
+    int c = 0;
+    while ((c = std::getchar()) != EOF && c != '\n')
+        bytes.push_back(char(c));
+#ifdef Q_OS_UNIX
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fprintf(stderr, "\n");
+    }
+#endif
+    if (c == EOF && bytes.empty())
+        return false;
+    if (!bytes.empty() && bytes.back() == '\r')
+        bytes.pop_back();
+    line = QString::fromLocal8Bit(bytes.data(), qsizetype(bytes.size()));
+    std::fill(bytes.begin(), bytes.end(), '\0');
+    return true;
+}
+
+namespace {
+
+// The master password from the terminal (or standard input), three tries,
+// as the window's prompt gives them.
+bool AskOnTheTerminal(Session &session) {
+    QString typed;
+    for (int tries = 0; tries < 3; ++tries) {
+        if (!ReadSecretLine("Master password: ", typed))
+            break;
+        const Session::Unlock unlocked = session.unlock(typed);
+        typed.fill(u'\0');
+        if (unlocked == Session::Unlock::Opened)
+            return true;
+        if (unlocked == Session::Unlock::Unopenable) {
+            Say(UnopenableText(session));
+            return false;
+        }
+        Say(QStringLiteral("that is not the master password."));
+    }
+    Say(QStringLiteral("Access Error: You are not allowed to use this application"));
+    return false;
+}
+
+} // namespace
+
+bool OpenRecords(Session &session, Access access) {
+    const OpenStatus opened = access == Access::Read ? session.openToRead(AskOnTheTerminal)
+                                                     : session.open(AskOnTheTerminal);
+    switch (opened) {
+    case OpenStatus::HeldElsewhere:
+        Say(QStringLiteral("the records of this program folder are open in a Varnlock window; "
+                           "close it and try again. Nothing was changed."));
+        return false;
+    case OpenStatus::Untrusted:
+        Say(UntrustedFolderText(session.untrusted()));
+        return false;
+    case OpenStatus::SettingsUnreadable:
+        Say(UnreadableSettingsText(session.paths().config()));
+        return false;
+    case OpenStatus::NotGiven: // said already
+        return false;
+    case OpenStatus::Opened:
+        break;
+    }
+    if (access == Access::Write && !session.locked()) {
+        Say(QStringLiteral("the folder %1 could not be opened. Nothing was changed.")
+                .arg(QDir::toNativeSeparators(session.paths().dataFolder())));
+        return false;
+    }
+    if (session.scope() == Scope::Strong && session.strongStatus() != Strong::Status::Ok &&
+        session.strongStatus() != Strong::Status::Missing) {
+        const QString problem =
+            StrongStoreText(session.strongStatus(), session.paths().strongStore());
+        Say(problem.isEmpty()
+                ? QStringLiteral("the records could not be read. Nothing was changed.")
+                : problem);
+        return false;
+    }
+    switch (session.loaded()) {
+    case StoreStatus::OtherKey:
+        Say(kOtherKeyText);
+        return false;
+    case StoreStatus::Ok:
+    case StoreStatus::Missing:
+        return true;
+    default:
+        Say(QStringLiteral("the records could not be read. Nothing was changed."));
+        return false;
+    }
+}

@@ -355,6 +355,10 @@ int RunCommand(int argc, char *argv[]) {
         return kExitUsage;
     }
     const bool clip = QLatin1String(command.name) == QLatin1String("clip");
+    if (const std::optional<QString> problem = clip ? ClipUsageProblem(args) : std::nullopt) {
+        Say(*problem);
+        return kExitUsage;
+    }
     if (clip && !DisplayReachable()) {
         Say(QStringLiteral("clip needs a display, for the clipboard lives there, and none was "
                            "found (DISPLAY and WAYLAND_DISPLAY are not set, or name no running "

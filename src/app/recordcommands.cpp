@@ -486,7 +486,7 @@ int MergeCommand(Session &session, const CommandArguments &args) {
     for (int tries = 0;
          tries < 3 && (status == CopyStatus::NeedsPassword || status == CopyStatus::WrongPassword);
          ++tries) {
-        if (status == CopyStatus::WrongPassword)
+        if (status == CopyStatus::WrongPassword && tries > 0)
             Say(QStringLiteral("that is not the password of the copy."));
         QString typed;
         if (!ReadSecretLine("Password of the copy: ", typed))

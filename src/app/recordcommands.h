@@ -2,6 +2,8 @@
 
 #include "commands.h"
 
+#include <QString>
+
 #include <optional>
 
 class Session;
@@ -23,6 +25,8 @@ int ExportCsvCommand(Session &session, const CommandArguments &args);
 int GenerateCommand(const CommandArguments &args);
 // Needs a display: run with a QGuiApplication.
 int ClipCommand(Session &session, const CommandArguments &args);
+// What is wrong with clip's options, looked at before a display is sought.
+std::optional<QString> ClipUsageProblem(const CommandArguments &args);
 
 // The record the command's NAME (and --user) names. Nothing, with the exit
 // code set and said why, when none does (a failure) or several do (a usage

@@ -1,3 +1,4 @@
+#include "../common/commandrun.h"
 #include "../common/parts.h"
 #include "../common/testfolders.h"
 
@@ -30,28 +31,6 @@ struct Recorder {
         return h;
     }
 };
-
-struct Run {
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-Run runProgram(const TestFolders &f, const QStringList &args, const QByteArray &input = {}) {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("DISPLAY");
-    env.remove("QT_QPA_PLATFORM");
-    env.insert("TMPDIR", f.paths.tempFolder);
-    process.setProcessEnvironment(env);
-    process.start(f.paths.programFolder + "/varnlock", args);
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(30000))
-        return {};
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
-}
 
 } // namespace
 
@@ -174,12 +153,12 @@ void TestApp::answersWithoutADisplay() {
         const char *out; // the start of standard output
         const char *err; // a part of standard error
     } rows[] = {
-        {{"--help"}, 0, "Usage: varnlock [OPTION]", ""},
-        {{"-h"}, 0, "Usage: varnlock [OPTION]", ""},
+        {{"--help"}, 0, "Usage: varnlock [COMMAND [ARGUMENT...]]", ""},
+        {{"-h"}, 0, "Usage: varnlock [COMMAND [ARGUMENT...]]", ""},
         {{"--version"}, 0, "varnlock 1.0\n", ""},
         {{"-V"}, 0, "varnlock 1.0\n", ""},
         {{"--bogus"}, 2, "", "varnlock: unknown option --bogus\nUsage: varnlock"},
-        {{"-platform", "offscreen", "extra"}, 2, "", "takes no file or other argument (extra)"},
+        {{"-platform", "offscreen", "extra"}, 2, "", "no command is called extra, and the window"},
     };
     for (const auto &row : rows) {
         const Run run = runProgram(f, row.args);

@@ -1,0 +1,479 @@
+#include "../common/commandrun.h"
+
+#include "session.h"
+#include "settings.h"
+#include "strongstore.h"
+
+#include <QRegularExpression>
+#include <QtTest>
+
+// The commands of the built program, run as processes in a throwaway program
+// folder under each protection: what they print, their exit codes, and the
+// records on disk afterwards, read back by a session of the test's own.
+
+namespace {
+
+const QList<QByteArray> kRecords{"mail:!ann:!pw-a:!note:!https://mail.example",
+                                 "Mail:!bob:!pw-b:!:!", "bank:!ann:!pw-c:!:!"};
+const Strong::KdfParams kSmall{3, Strong::kMinMemory};
+
+struct Protection {
+    Scope scope;
+    QByteArray password; // the master password (the passphrase, under Strong)
+    // What standard input starts with: the master password's line, where one is asked.
+    QByteArray line() const { return scope == Scope::None ? QByteArray() : password + '\n'; }
+};
+
+} // namespace
+Q_DECLARE_METATYPE(Protection)
+namespace {
+
+void protectionRows() {
+    QTest::addColumn<Protection>("protection");
+    QTest::newRow("none") << Protection{Scope::None, {}};
+    QTest::newRow("program") << Protection{Scope::ProgramOnly, "key7"};
+    QTest::newRow("program and database") << Protection{Scope::ProgramAndDBase, "key7"};
+    QTest::newRow("strong") << Protection{Scope::Strong, "pass word"};
+}
+
+// The program and these records, under the protection.
+void prepare(const TestFolders &f, const Protection &p, const QList<QByteArray> &records) {
+    QVERIFY(QFile::copy(VARNLOCK_PATH, f.paths.programFolder + "/varnlock"));
+    QCOMPARE(WriteSettingsFile(f.paths, settingsLine(p.scope, p.password)), SettingsStatus::Ok);
+    if (p.scope == Scope::Strong) {
+        Strong::Keys keys;
+        const std::vector<QByteArrayView> lines(records.cbegin(), records.cend());
+        QCOMPARE(Strong::Create(f.paths.strongStore(), p.password, kSmall, lines, keys),
+                 Strong::Status::Ok);
+        return;
+    }
+    Session session(f.paths);
+    QCOMPARE(
+        session.open([&](Session &s) { return s.unlock(p.password) == Session::Unlock::Opened; }),
+        OpenStatus::Opened);
+    QCOMPARE(session.importRecords(records), SessionStatus::Ok);
+}
+
+// The records as a fresh start reads them from disk, in list order.
+QList<QByteArray> stored(const TestFolders &f, const Protection &p) {
+    Session session(f.paths);
+    if (session.open([&](Session &s) { return s.unlock(p.password) == Session::Unlock::Opened; }) !=
+            OpenStatus::Opened ||
+        (session.loaded() != StoreStatus::Ok && session.loaded() != StoreStatus::Missing))
+        return {"<unreadable>"};
+    return session.records().toList();
+}
+
+QList<QByteArray> sorted(QList<QByteArray> lines) {
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+// The run ended with this code and printed exactly this.
+#define EXPECT_RUN(command, wantCode, wantOut)                                                     \
+    do {                                                                                           \
+        const Run ran = (command);                                                                 \
+        QVERIFY2(ran.code == (wantCode) && ran.out == (wantOut),                                   \
+                 qPrintable(                                                                       \
+                     QString("code %1, out <%2>, err <%3>").arg(ran.code).arg(ran.out, ran.err))); \
+    } while (false)
+
+} // namespace
+
+class TestCommandLine : public QObject {
+    Q_OBJECT
+private slots:
+    void readingCommands_data() { protectionRows(); }
+    void readingCommands();
+    void readerLeavesAnAppendInProgress();
+    void writingCommands_data() { protectionRows(); }
+    void writingCommands();
+    void mergeOfAnotherCopy_data() { protectionRows(); }
+    void mergeOfAnotherCopy();
+    void heldFolderRefusesWrites();
+    void usageErrorsAndGenerator();
+    void clipRestoresTheClipboard();
+};
+
+void TestCommandLine::readingCommands() {
+    QFETCH(Protection, protection);
+    TestFolders f;
+    prepare(f, protection, kRecords);
+    const auto before = snapshot(f);
+    const QByteArray in = protection.line();
+    const struct {
+        QStringList args;
+        int code;
+        const char *out;
+    } rows[] = {
+        {{"ls"}, 0, "bank\nmail\nMail\n"},
+        {{"ls", "MA"}, 0, "mail\nMail\n"},
+        {{"ls", "example", "--json"}, 0, "[\"mail\"]\n"},
+        {{"ls", "nothing like it"}, 0, ""},
+        {{"search", "ann"}, 0, "bank\tann\nmail\tann\n"},
+        {{"search", "bob", "--json"}, 0, "[{\"service\":\"Mail\",\"username\":\"bob\"}]\n"},
+        {{"show", "mail"},
+         0,
+         "Service: mail\nUsername: ann\nPassword: (hidden: --show-password shows it)\n"
+         "Other Info: note\nPath: https://mail.example\n"},
+        {{"show", "mail", "--field", "password"}, 0, "pw-a\n"},
+        {{"show", "MAIL", "--user", "BOB", "--field=password"}, 0, "pw-b\n"},
+        {{"show", "bank", "--json"},
+         0,
+         "{\"other\":\"\",\"path\":\"\",\"service\":\"bank\",\"username\":\"ann\"}\n"},
+        {{"show", "bank", "--json", "--show-password"},
+         0,
+         "{\"other\":\"\",\"password\":\"pw-c\",\"path\":\"\",\"service\":\"bank\","
+         "\"username\":\"ann\"}\n"},
+        {{"show", "MAIL"}, 2, ""}, // two records: mail (ann) and Mail (bob)
+        {{"show", "post"}, 1, ""},
+        {{"show", "mail", "--user", "carol"}, 1, ""},
+    };
+    for (const auto &row : rows) {
+        const Run run = runProgram(f, row.args, in);
+        QVERIFY2(run.code == row.code && run.out == QLatin1String(row.out),
+                 qPrintable(
+                     row.args.join(' ') +
+                     QString(": code %1, out <%2>, err <%3>").arg(run.code).arg(run.out, run.err)));
+        if (row.code == 2)
+            QVERIFY2(run.err.contains("pick one with --user:\n  mail (ann)\n  Mail (bob)\n"),
+                     qPrintable(run.err));
+        if (row.code != 1 && protection.scope != Scope::None)
+            QVERIFY2(!run.err.contains("not the master password"), qPrintable(run.err));
+    }
+    // A wrong master password three times: nothing is shown.
+    if (protection.scope != Scope::None) {
+        const Run run = runProgram(f, {"show", "mail", "--field", "password"}, "a\nb\nc\n");
+        EXPECT_RUN(run, 1, "");
+        QVERIFY2(run.err.contains("Access Error: You are not allowed to use this application"),
+                 qPrintable(run.err));
+        // Right at the second try.
+        EXPECT_RUN(runProgram(f, {"show", "bank", "--field", "password"}, "a\n" + in), 0, "pw-c\n");
+    }
+    // A reading command writes nothing, not even a folder or a lock.
+    QCOMPARE(snapshot(f), before);
+    QCOMPARE(sorted(stored(f, protection)), sorted(kRecords));
+}
+
+void TestCommandLine::readerLeavesAnAppendInProgress() {
+    // The tail of a strong store that reads as a torn append may be one a
+    // window is writing right now: a reader lists what is whole and cuts nothing.
+    TestFolders f;
+    const Protection p{Scope::Strong, "pass word"};
+    prepare(f, p, kRecords);
+    Strong::Keys keys;
+    Strong::Opened opened;
+    QCOMPARE(Strong::Open(f.paths.strongStore(), p.password, keys, opened), Strong::Status::Ok);
+    QCOMPARE(Strong::Append(f.paths.strongStore(), keys, "zed:!z:!pw-z:!:!"), Strong::Status::Ok);
+    QByteArray bytes = fileBytes(f.paths.strongStore());
+    bytes.chop(7);
+    writeBytes(f.paths.strongStore(), bytes);
+    EXPECT_RUN(runProgram(f, {"ls"}, p.line()), 0, "bank\nmail\nMail\n");
+    QCOMPARE(fileBytes(f.paths.strongStore()), bytes);
+}
+
+void TestCommandLine::writingCommands() {
+    QFETCH(Protection, protection);
+    TestFolders f;
+    prepare(f, protection, kRecords);
+    const QByteArray in = protection.line();
+    QList<QByteArray> model = kRecords;
+
+    Run run = runProgram(f, {"add", "--service", "post", "--username", "carl", "--other", "é ok"},
+                         in + "pw-d\n");
+    EXPECT_RUN(run, 0, "Stored post (carl).\n");
+    model << QByteArray("post:!carl:!pw-d:!\xe9 ok:!");
+    QCOMPARE(sorted(stored(f, protection)), sorted(model));
+
+    // Refused, and nothing written: a record stored already, a character the
+    // files can not hold, a line break, no password, no user name.
+    const auto before = snapshot(f);
+    const struct {
+        QStringList args;
+        QByteArray input;
+        int code;
+        const char *err;
+    } refused[] = {
+        {{"add", "--service", "post", "--username", "carl", "--other", "é ok"},
+         "pw-d\n",
+         1,
+         "There is an identical record already filed"},
+        {{"add", "--service", "post", "--username", "dan", "--other", "漢"},
+         "pw\n",
+         1,
+         "The Other Info field holds \"漢\", a character Varnlock can not store"},
+        {{"add", "--service", "post", "--username", "dan"},
+         "p\xc5\x8d\n",
+         1,
+         "The Password field holds \"ō\""},
+        {{"add", "--service", "post", "--username", "dan", "--path", "a\nb"},
+         "pw\n",
+         1,
+         "The Path field holds a line break"},
+        {{"add", "--service", "post", "--username", "dan"}, "", 1, "no password was given"},
+        {{"add", "--service", "post", "--username", "dan"}, "\n", 1, "a record needs a password"},
+        {{"add", "--service", "post"}, "pw\n", 2, "give --service and --username"},
+        {{"edit", "mail", "--user", "ann", "--username", ""}, "", 2, "needs a service and a user"},
+        {{"edit", "post", "--other", "é ok"}, "", 0, ""}, // no change, and so no write
+        {{"rm", "MAIL"}, "", 2, "pick one with --user"},
+        {{"rm", "nothing"}, "", 1, "no record has the service \"nothing\""},
+    };
+    for (const auto &row : refused) {
+        run = runProgram(f, row.args, in + row.input);
+        QVERIFY2(run.code == row.code && run.err.contains(QString::fromUtf8(row.err)),
+                 qPrintable(row.args.join(' ') +
+                            QString(": code %1, err <%2>").arg(run.code).arg(run.err)));
+        QCOMPARE(snapshot(f), before);
+    }
+
+    run = runProgram(f, {"edit", "MAIL", "--user", "bob", "--path", "/p", "--password"},
+                     in + "pw-e\n");
+    EXPECT_RUN(run, 0, "Changed Mail (bob).\n");
+    model.replace(1, "Mail:!bob:!pw-e:!:!/p");
+    QCOMPARE(sorted(stored(f, protection)), sorted(model));
+
+    run = runProgram(f, {"edit", "bank", "--generate", "1"}, in);
+    EXPECT_RUN(run, 0, "Changed bank (ann).\n");
+    const QList<QByteArray> now = stored(f, protection);
+    const QByteArray bank = *std::find_if(
+        now.begin(), now.end(), [](const QByteArray &l) { return l.startsWith("bank:!"); });
+    QVERIFY2(QRegularExpression("^bank:!ann:![1-9A-Z]{6}:!:!$")
+                 .match(QString::fromLatin1(bank))
+                 .hasMatch(),
+             bank.constData());
+    model.replace(2, bank);
+
+    run = runProgram(f, {"rm", "mail", "--user", "ann"}, in);
+    EXPECT_RUN(run, 0, "Removed mail (ann).\n");
+    model.removeFirst();
+    QCOMPARE(sorted(stored(f, protection)), sorted(model));
+
+    // The CSV commands keep their first spellings beside the new ones.
+    const QString csv = f.root.filePath("out.csv");
+    EXPECT_RUN(runProgram(f, {"--export-csv", csv}, in), 0,
+               QString("Wrote 3 records to %1. It holds every password in plain text: delete it "
+                       "when you no longer need it.\n")
+                   .arg(csv));
+    QVERIFY(runProgram(f, {"rm", "post"}, in).code == 0);
+    run = runProgram(f, {"import-csv", csv}, in);
+    QVERIFY2(run.code == 0 && run.out.endsWith("Added 1, skipped 2 already stored or repeated, "
+                                               "refused 0.\n"),
+             qPrintable(run.out + run.err));
+    QCOMPARE(sorted(stored(f, protection)), sorted(model));
+}
+
+void TestCommandLine::mergeOfAnotherCopy() {
+    QFETCH(Protection, protection);
+    TestFolders ours, theirs;
+    prepare(ours, protection, kRecords);
+    for (const QString &name : QDir(ours.paths.dataFolder()).entryList(QDir::Files | QDir::Hidden))
+        QVERIFY(QFile::copy(ours.paths.dataFolder() + '/' + name,
+                            theirs.paths.dataFolder() + '/' + name));
+    QVERIFY(QFile::copy(VARNLOCK_PATH, theirs.paths.programFolder + "/varnlock"));
+    const QByteArray in = protection.line();
+    // Apart: they add a record and change one; we change another.
+    QCOMPARE(runProgram(theirs, {"add", "--service", "zed", "--username", "z"}, in + "pw-z\n").code,
+             0);
+    QCOMPARE(runProgram(theirs, {"edit", "Mail", "--path", "/theirs"}, in).code, 0);
+    QCOMPARE(runProgram(ours, {"edit", "bank", "--other", "ours"}, in).code, 0);
+
+    const bool ids = protection.scope == Scope::Strong;
+    const auto before = snapshot(ours);
+    const auto theirsBefore = snapshot(theirs);
+    Run run = runProgram(ours, {"merge", theirs.paths.programFolder, "--dry-run", "--json"}, in);
+    const QString copy = StoreFile(theirs.paths, protection.scope);
+    // By id, the change each side made is taken; compared by service and user
+    // name, every record that differs is offered, ours unchanged included.
+    const QString changes =
+        ids ? "[{\"change\":\"added\",\"service\":\"zed\",\"username\":\"z\"},"
+              "{\"change\":\"changed\",\"service\":\"Mail\",\"username\":\"bob\"}]"
+            : "[{\"change\":\"differs\",\"service\":\"bank\",\"username\":\"ann\"},"
+              "{\"change\":\"differs\",\"service\":\"Mail\",\"username\":\"bob\"},"
+              "{\"change\":\"new\",\"service\":\"zed\",\"username\":\"z\"}]";
+    EXPECT_RUN(run, 0,
+               QString("{\"changes\":%1,\"copy\":\"%2\",%3\"written\":false}\n")
+                   .arg(changes, copy, ids ? "" : "\"identical\":1,"));
+    QCOMPARE(snapshot(ours), before); // a dry run writes nothing
+
+    run = runProgram(ours, {"merge", copy}, in);
+    QVERIFY2(run.code == 0, qPrintable(run.out + run.err));
+    QList<QByteArray> want{"mail:!ann:!pw-a:!note:!https://mail.example", "bank:!ann:!pw-c:!ours:!",
+                           "zed:!z:!pw-z:!:!", "Mail:!bob:!pw-b:!:!/theirs"};
+    if (!ids)
+        want << "Mail:!bob:!pw-b:!:!"
+             << "bank:!ann:!pw-c:!:!"; // both kept, for the user to settle
+    QCOMPARE(sorted(stored(ours, protection)), sorted(want));
+    QCOMPARE(snapshot(theirs), theirsBefore); // the copy is left as it is
+    // Merged once, it brings nothing more.
+    run = runProgram(ours, {"merge", copy}, in);
+    QVERIFY2(run.code == 0 && run.out.contains("holds nothing that is not stored here"),
+             qPrintable(run.out + run.err));
+    // A copy under another password asks for it.
+    if (protection.scope == Scope::ProgramAndDBase || protection.scope == Scope::Strong) {
+        TestFolders other;
+        prepare(other, {protection.scope, "other pass"}, {"far:!f:!pw-f:!:!"});
+        run = runProgram(ours, {"merge", other.paths.programFolder}, in + "wrong\nother pass\n");
+        QVERIFY2(run.code == 0 && run.err.contains("not the password of the copy"),
+                 qPrintable(run.out + run.err));
+        QVERIFY(stored(ours, protection).contains("far:!f:!pw-f:!:!"));
+    }
+}
+
+void TestCommandLine::heldFolderRefusesWrites() {
+    for (const Protection &p : {Protection{Scope::None, {}}, Protection{Scope::Strong, "pw"}}) {
+        TestFolders f;
+        prepare(f, p, kRecords);
+        Session window(f.paths); // holds the folder as a running window does
+        QCOMPARE(window.lock(), Platform::FolderLock::Result::Locked);
+        const auto before = snapshot(f);
+        for (const QStringList &args :
+             {QStringList{"add", "--service", "x", "--username", "y"}, QStringList{"rm", "bank"},
+              QStringList{"edit", "bank", "--other", "o"}, QStringList{"import-csv", "any.csv"},
+              QStringList{"merge", f.paths.programFolder + "/nothing.pdb"}}) {
+            const Run run = runProgram(f, args, p.line() + "pw\n");
+            QVERIFY2(run.code == 1 && run.err.contains("open in a Varnlock window") &&
+                         run.err.contains("Nothing was changed"),
+                     qPrintable(args.join(' ') + ": " + run.err));
+        }
+        // Reading goes on beside the window.
+        EXPECT_RUN(runProgram(f, {"show", "bank", "--field", "password"}, p.line()), 0, "pw-c\n");
+        QCOMPARE(snapshot(f), before);
+    }
+}
+
+void TestCommandLine::usageErrorsAndGenerator() {
+    TestFolders f;
+    prepare(f, {Scope::None, {}}, kRecords);
+    const auto before = snapshot(f);
+    const struct {
+        QStringList args;
+        int code;
+        const char *out; // the start of standard output
+        const char *err;
+    } rows[] = {
+        {{"ls", "--help"}, 0, "Usage: varnlock ls [TEXT] [--json]\n", ""},
+        {{"merge", "-h"}, 0, "Usage: varnlock merge FILE [--dry-run] [--json]\n", ""},
+        {{"show"}, 2, "", "varnlock: show needs NAME\nUse: varnlock show NAME"},
+        {{"ls", "a", "b"}, 2, "", "ls takes no argument b"},
+        {{"ls", "--bogus"}, 2, "", "ls takes no option --bogus"},
+        {{"show", "bank", "--field"}, 2, "", "--field needs a value"},
+        {{"show", "bank", "--field", "pw"}, 2, "", "--field is one of service, username"},
+        {{"add", "--service", "a", "--username", "b", "--generate", "4"}, 2, "", "1, 2 or 3"},
+        {{"generate", "--level", "4"}, 2, "", "--level is 1, 2 or 3"},
+        {{"generate", "--level", "2", "--length", "9"}, 2, "", "--length is for level 3"},
+        {{"generate", "--length", "0"}, 2, "", "--length is 1 to 32766"},
+        {{"edit", "bank"}, 2, "", "edit changes nothing without"},
+        {{"clip", "bank", "--timeout", "-1"}, 2, "", "--timeout is a number of seconds"},
+        {{"clip", "bank"}, 1, "", "clip needs a display"},
+        {{"merge", "nowhere"}, 1, "", "nowhere is not there."},
+        {{"merge", f.paths.programFolder}, 1, "", "That is the store in use here"},
+    };
+    for (const auto &row : rows) {
+        const Run run = runProgram(f, row.args);
+        QVERIFY2(run.code == row.code &&
+                     run.out.left(qsizetype(qstrlen(row.out))) == QLatin1String(row.out) &&
+                     run.err.contains(QLatin1String(row.err)),
+                 qPrintable(
+                     row.args.join(' ') +
+                     QString(": code %1, out <%2>, err <%3>").arg(run.code).arg(run.out, run.err)));
+    }
+    // Proposals of each level, from the generator's alphabets; no two alike.
+    const struct {
+        QStringList args;
+        const char *pattern;
+    } proposals[] = {
+        {{"generate", "--level", "1"}, "^[1-9A-Z]{6}\n$"},
+        {{"generate", "--level", "2"}, "^[1-9A-Z]{8}\n$"},
+        {{"generate"}, "^[1-9A-Za-z]{20}\n$"},
+        {{"generate", "--length", "64"}, "^[1-9A-Za-z]{64}\n$"},
+    };
+    QSet<QString> seen;
+    for (const auto &row : proposals) {
+        const Run run = runProgram(f, row.args);
+        QVERIFY2(run.code == 0 && QRegularExpression(row.pattern).match(run.out).hasMatch(),
+                 qPrintable(run.out + run.err));
+        QVERIFY(!seen.contains(run.out));
+        seen.insert(run.out);
+    }
+    QCOMPARE(snapshot(f), before);
+}
+
+namespace {
+
+QString clipboardText(const char *target = nullptr) {
+    QProcess xclip;
+    QStringList args{"-o", "-selection", "clipboard"};
+    if (target)
+        args << "-t" << target;
+    xclip.start("xclip", args);
+    xclip.waitForFinished(5000);
+    return QString::fromUtf8(xclip.readAllStandardOutput());
+}
+
+void setClipboard(const QByteArray &text) {
+    QProcess xclip; // it stays behind to hold the text, as xclip does
+    xclip.start("xclip", {"-i", "-selection", "clipboard"});
+    xclip.write(text);
+    xclip.closeWriteChannel();
+    xclip.waitForFinished(5000);
+}
+
+bool waitForClipboard(const QString &text, int ms = 8000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        if (clipboardText() == text)
+            return true;
+        QTest::qWait(100);
+    }
+    return false;
+}
+
+} // namespace
+
+void TestCommandLine::clipRestoresTheClipboard() {
+    // On the X server of run-under-xvfb.sh only: never the user's own clipboard.
+    if (qEnvironmentVariable("VARNLOCK_TEST_X") != "1")
+        QSKIP("needs the X server of run-under-xvfb.sh");
+    TestFolders f;
+    const Protection p{Scope::ProgramOnly, "key7"};
+    prepare(f, p, kRecords);
+    setClipboard("copied before");
+    QVERIFY(waitForClipboard("copied before"));
+
+    QProcess clip;
+    clip.start(f.paths.programFolder + "/varnlock", {"clip", "mail", "--timeout", "2"});
+    clip.write(p.line());
+    clip.closeWriteChannel();
+    QVERIFY(waitForClipboard("pw-a"));
+    // Marked as a secret for the clipboard managers.
+    QVERIFY(clipboardText("TARGETS").contains("x-kde-passwordManagerHint"));
+    QVERIFY(clip.waitForFinished(10000));
+    QCOMPARE(clip.exitCode(), 0);
+    QVERIFY2(clip.readAllStandardOutput().contains("holds again what it held before"),
+             "the command did not say what it put back");
+    // Put back, and held after the command ended.
+    QVERIFY(waitForClipboard("copied before"));
+    QTest::qWait(500);
+    QCOMPARE(clipboardText(), QString("copied before"));
+
+    // Something copied meanwhile is left alone.
+    clip.start(f.paths.programFolder + "/varnlock",
+               {"clip", "mail", "--field", "username", "--timeout", "30"});
+    clip.write(p.line());
+    clip.closeWriteChannel();
+    QVERIFY(waitForClipboard("ann"));
+    setClipboard("copied since");
+    QVERIFY(clip.waitForFinished(10000));
+    QVERIFY(clip.readAllStandardOutput().contains("left as it is"));
+    QCOMPARE(clipboardText(), QString("copied since"));
+
+    // With no timeout it stays after the command ends.
+    QCOMPARE(runProgram(f, {"clip", "bank", "--timeout", "0"}, p.line(), true).code, 0);
+    QTest::qWait(300);
+    QCOMPARE(clipboardText(), QString("pw-c"));
+    setClipboard("done"); // and the holder ends when another program takes it
+}
+
+QTEST_MAIN(TestCommandLine)
+#include "tst_commandline.moc"

@@ -21,6 +21,7 @@ RUN ?= run
 run: build
 	@mkdir -p $(RUN)
 	@cp $(BUILD)/varnlock $(RUN)/.varnlock.new && mv -f $(RUN)/.varnlock.new $(RUN)/varnlock
+	@cp $(BUILD)/libvarnlock-window.so $(RUN)/.window.new && mv -f $(RUN)/.window.new $(RUN)/libvarnlock-window.so
 	@rm -rf $(RUN)/Help && cp -r $(BUILD)/Help $(RUN)/Help
 	$(RUN)/varnlock
 

@@ -1,12 +1,12 @@
 #include "commands.h"
 
+#include "guilibrary.h"
 #include "recordcommands.h"
 #include "session.h"
 #include "terminal.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QGuiApplication>
 
 #include <cstdio>
 #include <optional>
@@ -111,7 +111,7 @@ const std::vector<Command> &Commands() {
          1,
          1,
          Opens::ToRead,
-         ClipCommand},
+         nullptr}, // run by the window's library, which reaches the display
         {"add",
          "add --service TEXT --username TEXT [--other TEXT] [--path TEXT] [--generate]",
          "store a new record",
@@ -366,9 +366,17 @@ int RunCommand(int argc, char *argv[]) {
                            "the password instead."));
         return kExitFailed;
     }
-    // Only clip reaches the display; every other command runs without one.
-    std::unique_ptr<QCoreApplication> app = clip ? std::make_unique<QGuiApplication>(argc, argv)
-                                                 : std::make_unique<QCoreApplication>(argc, argv);
+    if (clip) {
+        QString why;
+        const GuiEntry *gui = LoadGui(&why);
+        if (!gui) {
+            Say(QStringLiteral("clip can not reach the clipboard: %1").arg(why));
+            return kExitFailed;
+        }
+        return gui->runClip(argc, argv, args);
+    }
+    // Every other command runs without a display.
+    QCoreApplication app(argc, argv);
     Session session(StorePaths::forExecutableFolder(QCoreApplication::applicationDirPath()));
     switch (command.opens) {
     case Opens::Nothing:

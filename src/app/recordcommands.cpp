@@ -339,6 +339,17 @@ int RemoveCommand(Session &session, const CommandArguments &args) {
     return kExitOk;
 }
 
+std::optional<QString> ClipUsageProblem(const CommandArguments &args) {
+    Field field = Field::Password;
+    if (args.given("field") && !FieldByOptionName(args.value("field"), field))
+        return QStringLiteral("--field is one of service, username, password, other and path.");
+    bool number = true;
+    const int seconds = args.given("timeout") ? args.value("timeout").toInt(&number) : 20;
+    if (!number || seconds < 0 || seconds > 24 * 3600)
+        return QStringLiteral("--timeout is a number of seconds, 0 to 86400.");
+    return std::nullopt;
+}
+
 int GenerateCommand(const CommandArguments &args) {
     const QString level = args.given("level") ? args.value("level") : QStringLiteral("3");
     if (level != QLatin1String("1") && level != QLatin1String("2") && level != QLatin1String("3")) {

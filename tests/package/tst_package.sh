@@ -35,11 +35,22 @@ appstreamcli validate --no-net "$root/usr/share/metainfo/org.example.varnlock.me
     || fail "metainfo"
 for f in usr/bin/varnlock usr/lib/varnlock/varnlock usr/lib/varnlock/Help/help.html \
          usr/lib/varnlock/varnlock-installed \
-         usr/share/doc/varnlock/copyright usr/share/icons/hicolor/16x16/apps/varnlock.png \
+         usr/share/doc/varnlock/copyright usr/share/bash-completion/completions/varnlock \
+         usr/share/icons/hicolor/16x16/apps/varnlock.png \
          usr/share/icons/hicolor/48x48/apps/varnlock.png \
          usr/share/icons/hicolor/256x256/apps/varnlock.png; do
     [ -e "$root/$f" ] || fail "$f is not in the package"
 done
+
+# bash completes the commands, their options, and the service names the
+# installed program lists.
+complete_words() {
+    bash -c '. "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _varnlock; echo "${COMPREPLY[*]}"' \
+        _ "$root/usr/share/bash-completion/completions/varnlock" "$@"
+}
+[ "$(complete_words varnlock s)" = "search show" ] || fail "completion of commands: $(complete_words varnlock s)"
+[ "$(complete_words varnlock show --f)" = "--field" ] || fail "completion of options"
+[ "$(complete_words varnlock show x --field p)" = "password path" ] || fail "completion of fields"
 
 # The user: someone else when we are root, ourselves otherwise; either way the
 # installed folder is not theirs to write.

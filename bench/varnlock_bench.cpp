@@ -13,6 +13,7 @@
 #include "merge.h"
 #include "platform.h"
 #include "recordfind.h"
+#include "recordline.h"
 #include "recordlist.h"
 #include "reencipher.h"
 #include "servicelist.h"
@@ -243,6 +244,38 @@ StartUp timeRealProgram(const QString &program, const QString &folder) {
         peak.push_back(match.captured(2).toDouble() / 1024);
     }
     return {median(ready), median(peak), true};
+}
+
+// The command line from the program's folder, ls and show, timed in turns
+// with a process that only reads the store file, and the program's own
+// start alone (--version) for reference.
+struct CommandTimes {
+    double bare = 0, ls = 0, show = 0, version = 0;
+    bool ok = false;
+};
+
+CommandTimes timeCommandLine(const QString &folder, const QString &store, const QString &name) {
+    const QString program = folder + "/varnlock";
+    const auto run = [](const QString &file, const QStringList &args, std::vector<double> &into) {
+        QProcess process;
+        process.setStandardInputFile(QProcess::nullDevice());
+        QElapsedTimer clock;
+        clock.start();
+        process.start(file, args);
+        const bool ended = process.waitForFinished(60000) && process.exitCode() == 0;
+        into.push_back(ended ? double(clock.nsecsElapsed()) / 1e6 : 1e9);
+        process.readAllStandardOutput();
+        return ended;
+    };
+    std::vector<double> bare, ls, show, version;
+    bool ok = true;
+    for (int i = 0; i < kRuns; ++i) {
+        ok &= run(VARNLOCK_BARE_READ, {store}, bare);
+        ok &= run(program, {"ls"}, ls);
+        ok &= run(program, {"show", name, "--field", "password"}, show);
+        ok &= run(program, {"--version"}, version);
+    }
+    return {median(bare), median(ls), median(show), median(version), ok};
 }
 
 // ---- the table ---------------------------------------------------------------
@@ -644,6 +677,24 @@ bool benchSize(qsizetype count, const QString &program) {
     }
     rows.push_back({"program: window ready after the splash", startUp.readyMs, 1000, 0, "under 1 s",
                     startUp.readyMs < 1000});
+    if (count <= 100000) {
+        const QList<QByteArray> records = makeRecords(count);
+        const CommandTimes cli =
+            timeCommandLine(paths.programFolder, paths.database(),
+                            QString::fromLatin1(ServiceName(records[count / 2])));
+        if (!cli.ok) {
+            std::printf("\n%lld records: the command line did not answer\n",
+                        static_cast<long long>(count));
+            return false;
+        }
+        const bool aimed = count == 1000;
+        rows.push_back({"command line: ls (against a bare read)", cli.ls, cli.bare, 0,
+                        aimed ? "within 1.5x" : "", cli.ls < 1.5 * cli.bare});
+        rows.push_back({"command line: show NAME --field password", cli.show, cli.bare, 0,
+                        aimed ? "within 1.5x" : "", cli.show < 1.5 * cli.bare});
+        rows.push_back(
+            {"command line: --version (start alone)", cli.version, cli.bare, 0, "", true});
+    }
     const double memoryLimit = 2 * double(stored.size()) / (1 << 20) + 40;
     const bool memoryTarget = count >= 1000000;
     rows.push_back({"program: peak memory", startUp.peakMiB, memoryLimit, 0,

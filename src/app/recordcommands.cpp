@@ -50,11 +50,10 @@ QList<qsizetype> Matching(const RecordList &records, const QList<qsizetype> &amo
                           QByteArrayView text) {
     QList<qsizetype> exact, folded;
     for (const qsizetype i : among) {
-        RecordFields fields;
-        SplitRecordLine(records.line(i), fields);
-        if (FoldEqual(fields[field], text))
+        const QByteArrayView value = FieldView(records.line(i), field);
+        if (FoldEqual(value, text))
             folded << i;
-        if (fields[field] == text)
+        if (value == text)
             exact << i;
     }
     return folded.size() > 1 && !exact.isEmpty() ? exact : folded;
@@ -174,44 +173,46 @@ bool FieldByOptionName(const QString &name, Field &field) {
     return false;
 }
 
-int ListCommand(Session &session, const CommandArguments &args) {
-    const RecordList &records = session.records();
-    const QList<qsizetype> found = FindRecords(records, Ansi::fromUnicode(args.words.value(0)));
-    QJsonArray names;
-    QByteArray out;
-    for (const qsizetype i : found) {
-        if (args.has("json"))
-            names.append(Text(records.serviceName(i)));
-        else
-            out += Text(records.serviceName(i)).toLocal8Bit() + '\n';
-    }
-    if (args.has("json"))
-        PrintJson(names);
-    else
-        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
-    return kExitOk;
-}
+namespace {
 
-int SearchCommand(Session &session, const CommandArguments &args) {
+// The records the text finds, one a line (or a JSON array): their service
+// names, or with the user names too.
+int ListMatches(const Session &session, const CommandArguments &args, bool withUserName) {
     const RecordList &records = session.records();
     QJsonArray found;
     QByteArray out;
     for (const qsizetype i : FindRecords(records, Ansi::fromUnicode(args.words.value(0)))) {
-        RecordFields fields;
-        SplitRecordLine(records.line(i), fields);
-        if (args.has("json"))
-            found.append(QJsonObject{{"service", Text(fields[Field::Service])},
-                                     {"username", Text(fields[Field::UserName])}});
-        else
-            out += (Text(fields[Field::Service]) + u'\t' + Text(fields[Field::UserName]))
-                       .toLocal8Bit() +
-                   '\n';
+        const QByteArrayView service = FieldView(records.line(i), Field::Service);
+        const QByteArrayView userName = FieldView(records.line(i), Field::UserName);
+        if (args.has("json") && withUserName) {
+            found.append(QJsonObject{{"service", Text(service)}, {"username", Text(userName)}});
+        } else if (args.has("json")) {
+            found.append(Text(service));
+        } else {
+            // The terminal's encoding, which Qt takes for UTF-8 on every Unix.
+            Ansi::appendUtf8(out, service);
+            if (withUserName) {
+                out += '\t';
+                Ansi::appendUtf8(out, userName);
+            }
+            out += '\n';
+        }
     }
     if (args.has("json"))
         PrintJson(found);
     else
         std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
     return kExitOk;
+}
+
+} // namespace
+
+int ListCommand(Session &session, const CommandArguments &args) {
+    return ListMatches(session, args, false);
+}
+
+int SearchCommand(Session &session, const CommandArguments &args) {
+    return ListMatches(session, args, true);
 }
 
 int ShowCommand(Session &session, const CommandArguments &args) {

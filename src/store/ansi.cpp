@@ -68,4 +68,22 @@ QString toUnicode(const QByteArray &bytes) {
     return out;
 }
 
+void appendUtf8(QByteArray &out, QByteArrayView bytes) {
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            out.append(c);
+            continue;
+        }
+        const char16_t u = b >= 0xA0 ? char16_t(b) : kHighControls[b - 0x80];
+        if (u < 0x800) {
+            out.append(char(0xC0 | (u >> 6)));
+        } else {
+            out.append(char(0xE0 | (u >> 12)));
+            out.append(char(0x80 | ((u >> 6) & 0x3F)));
+        }
+        out.append(char(0x80 | (u & 0x3F)));
+    }
+}
+
 } // namespace Ansi

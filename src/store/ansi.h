@@ -14,5 +14,8 @@ QByteArray fromUnicode(const QString &text);
 // counts as one), or an empty string when it can hold them all.
 QString firstUnencodable(const QString &text);
 QString toUnicode(const QByteArray &bytes);
+// Appends the text as UTF-8, with no QString between: what the command line
+// prints, many records at a time.
+void appendUtf8(QByteArray &out, QByteArrayView bytes);
 
 } // namespace Ansi

@@ -57,3 +57,16 @@ QByteArray ServiceName(QByteArrayView line) {
     const qsizetype p = line.indexOf(kSeparator);
     return (p < 0 ? line : line.first(p)).toByteArray();
 }
+
+QByteArrayView FieldView(QByteArrayView line, Field field) {
+    qsizetype from = 0;
+    for (const Field each : kFields) {
+        const qsizetype p = each == Field::Path ? line.size() : line.indexOf(kSeparator, from);
+        if (p < 0)
+            return each == Field::Service && field == Field::Service ? line : QByteArrayView();
+        if (each == field)
+            return line.sliced(from, p - from);
+        from = p + 2;
+    }
+    return {};
+}

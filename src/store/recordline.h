@@ -56,3 +56,8 @@ bool SplitRecordLine(QByteArrayView line, RecordFields &fields);
 // The text before the first ":!", or the whole line when it has none, so a
 // damaged line is still listed and can be removed.
 QByteArray ServiceName(QByteArrayView line);
+
+// One field of a line where it lies, as SplitRecordLine fills it, except the
+// service name, which is ServiceName's: for looking through many records
+// without a copy of each.
+QByteArrayView FieldView(QByteArrayView line, Field field);

@@ -1,4 +1,5 @@
 #include "../common/testfolders.h"
+#include "ansi.h"
 
 #include "database.h"
 #include "fieldcipher.h"
@@ -20,6 +21,7 @@ class TestRecordStore : public QObject {
 private slots:
     void storesReadInOrderAsASortWould();
     void findAgreesWithAPlainSearch();
+    void fieldViewsAndTextAgreeWithTheirCopies();
     void appendTouchesOnlyItsFile();
     void unsafeRecordsAreRefused();
     void storesHoldExactlyTheirLines();
@@ -231,6 +233,31 @@ void TestRecordStore::findAgreesWithAPlainSearch() {
         const QList<qsizetype> first = FindRecords(records, text.left(1));
         QCOMPARE(FindRecords(records, text, &first), expected);
     }
+}
+
+void TestRecordStore::fieldViewsAndTextAgreeWithTheirCopies() {
+    // The views the command line looks through many records with give what
+    // the split copies (the service name as the list shows it), on lines cut
+    // short anywhere and on a path that holds the separator itself.
+    const QByteArray whole = "svc:!user:!pass:!other:!path:!more";
+    QList<QByteArray> lines{"", ":!", ":!:!:!:!", "no separator"};
+    for (qsizetype cut = 0; cut <= whole.size(); ++cut)
+        lines << whole.left(cut);
+    for (const QByteArray &line : lines) {
+        RecordFields fields;
+        SplitRecordLine(line, fields);
+        fields[Field::Service] = ServiceName(line);
+        for (const Field field : kFields)
+            QVERIFY2(FieldView(line, field) == fields[field],
+                     qPrintable(line + " / " + FieldCaption(field)));
+    }
+    // The UTF-8 printed straight from the bytes is the text's own.
+    QByteArray every(256, Qt::Uninitialized);
+    for (int b = 0; b < 256; ++b)
+        every[b] = char(b);
+    QByteArray printed = "kept ";
+    Ansi::appendUtf8(printed, every);
+    QCOMPARE(printed, "kept " + Ansi::toUnicode(every).toUtf8());
 }
 
 QTEST_APPLESS_MAIN(TestRecordStore)

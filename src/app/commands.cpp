@@ -45,6 +45,9 @@ const char kFieldsHelp[] =
     "  --username TEXT   the user name\n"
     "  --other TEXT      the other info\n"
     "  --path TEXT       the path or address\n"
+    "  --totp URI        the one-time-code secret: an otpauth://totp/ URI, or a bare\n"
+    "                    Base32 secret (SHA-1, 6 digits, 30 s); edit --totp \"\"\n"
+    "                    takes it away\n"
     "  --generate [LEVEL] [LENGTH]\n"
     "                    a generated password instead of one typed: level 1 is 6\n"
     "                    characters of 1-9 and A-Z, level 2 is 8, level 3 (the\n"
@@ -88,9 +91,10 @@ const std::vector<Command> &Commands() {
          "  --field FIELD     only this field, alone on its line: service, username,\n"
          "                    password, other or path\n"
          "  --show-password   the password too\n"
+         "  --totp            only the current one-time code (--json: with its seconds left)\n"
          "  --json            a JSON object of the fields\n",
          {"user", "field"},
-         {"show-password", "json"},
+         {"show-password", "totp", "json"},
          1,
          1,
          Opens::ToRead,
@@ -118,7 +122,7 @@ const std::vector<Command> &Commands() {
          "Stores a new record. The password is typed twice without echo on a terminal,\n"
          "or read from one line of standard input (after the master password's line,\n"
          "where one is asked), or generated.\n\n",
-         {"service", "username", "other", "path"},
+         {"service", "username", "other", "path", "totp"},
          {},
          0,
          0,
@@ -130,7 +134,7 @@ const std::vector<Command> &Commands() {
          "Changes the fields given of the record whose service is NAME; the others stay.\n\n"
          "  --user NAME       the record with this user name, where several share NAME\n"
          "  --password        a new password, typed as for add\n",
-         {"user", "service", "username", "other", "path"},
+         {"user", "service", "username", "other", "path", "totp"},
          {"password"},
          1,
          1,

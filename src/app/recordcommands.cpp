@@ -5,6 +5,7 @@
 #include "fold.h"
 #include "generator.h"
 #include "merge.h"
+#include "onetimecode.h"
 #include "outcometext.h"
 #include "recordfind.h"
 #include "recordline.h"
@@ -13,6 +14,7 @@
 #include "strongstore.h"
 #include "terminal.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -114,6 +116,21 @@ std::optional<QByteArray> RecordPassword(const CommandArguments &args) {
         return std::nullopt;
     }
     return FieldBytes(Field::Password, typed);
+}
+
+// The one-time code an option gives, as the records keep it; nothing, said
+// why, when it is not one. An empty option is no code.
+std::optional<QByteArray> OneTimeCodeOption(const QString &given) {
+    if (given.isEmpty())
+        return QByteArray();
+    QString problem;
+    const std::optional<OneTimeCode> code = ReadOneTimeCode(given.toUtf8(), &problem);
+    if (!code) {
+        Say(QStringLiteral("the one-time code can not be used: %1. Nothing was stored.")
+                .arg(problem));
+        return std::nullopt;
+    }
+    return OneTimeCodeUri(*code);
 }
 
 // Says what a failed record command came to; its exit code.
@@ -228,6 +245,25 @@ int ShowCommand(Session &session, const CommandArguments &args) {
     const QByteArrayView line = session.records().line(*index);
     RecordFields fields;
     SplitRecordLine(line, fields);
+    if (args.has("totp")) {
+        QString problem;
+        const std::optional<OneTimeCode> code =
+            ReadOneTimeCode(session.oneTimeCode(*index), &problem);
+        if (!code) {
+            Say(session.oneTimeCode(*index).isEmpty()
+                    ? QStringLiteral("%1 has no one-time code.").arg(Named(line))
+                    : QStringLiteral("the one-time code of %1 can not be used: %2.")
+                          .arg(Named(line), problem));
+            return kExitFailed;
+        }
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        if (args.has("json"))
+            PrintJson(QJsonObject{{"code", QString::fromLatin1(CodeAt(*code, now))},
+                                  {"seconds_left", SecondsLeft(*code, now)}});
+        else
+            Print(QString::fromLatin1(CodeAt(*code, now)) + u'\n');
+        return kExitOk;
+    }
     if (args.given("field")) {
         if (args.has("json"))
             PrintJson(QJsonObject{{args.value("field"), Text(fields[only])}});
@@ -247,6 +283,8 @@ int ShowCommand(Session &session, const CommandArguments &args) {
                         field != Field::Password || password
                             ? Text(fields[field])
                             : QStringLiteral("(hidden: --show-password shows it)"));
+    if (!session.oneTimeCode(*index).isEmpty())
+        out += QStringLiteral("One-time code: set (--totp shows the current code)\n");
     Print(out);
     return kExitOk;
 }
@@ -269,9 +307,12 @@ int AddCommand(Session &session, const CommandArguments &args) {
     if (!password)
         return kExitFailed;
     fields[Field::Password] = *password;
+    const std::optional<QByteArray> code = OneTimeCodeOption(args.value("totp"));
+    if (!code)
+        return kExitFailed;
     QByteArray line = ComposeRecordLine(fields);
     const auto forget = qScopeGuard([&] { Strong::Wipe(line); });
-    const SessionStatus status = session.add(line);
+    const SessionStatus status = session.add(line, nullptr, *code);
     if (status != SessionStatus::Ok)
         return Failed(status, session);
     Print(QStringLiteral("Stored %1%2.\n")
@@ -281,7 +322,7 @@ int AddCommand(Session &session, const CommandArguments &args) {
 }
 
 int EditCommand(Session &session, const CommandArguments &args) {
-    bool anything = args.has("password") || args.generate;
+    bool anything = args.has("password") || args.generate || args.given("totp");
     for (const Field field : {Field::Service, Field::UserName, Field::OtherInfo, Field::Path})
         anything = anything || args.given(kFieldOptionNames[int(field)]);
     if (!anything) {
@@ -314,15 +355,30 @@ int EditCommand(Session &session, const CommandArguments &args) {
             return kExitFailed;
         fields[Field::Password] = *password;
     }
+    const std::optional<QByteArray> uri =
+        args.given("totp") ? OneTimeCodeOption(args.value("totp")) : session.oneTimeCode(*index);
+    if (!uri)
+        return kExitFailed;
+    // Where the code lives in Other Info, the fields given keep it there.
+    if (session.scope() != Scope::Strong)
+        fields[Field::OtherInfo] =
+            FieldView(WithOneTimeCode(ComposeRecordLine(fields), *uri), Field::OtherInfo)
+                .toByteArray();
     QByteArray line = ComposeRecordLine(fields);
     const auto forget = qScopeGuard([&] { Strong::Wipe(line); });
-    const SessionStatus status = session.replace(*index, line);
-    if (status == SessionStatus::NoChange) {
+    qsizetype at = *index;
+    SessionStatus status = session.replace(*index, line, &at);
+    if (status == SessionStatus::NoChange)
+        at = *index;
+    const SessionStatus coded = status == SessionStatus::Ok || status == SessionStatus::NoChange
+                                    ? session.setOneTimeCode(at, *uri)
+                                    : status;
+    if (status == SessionStatus::NoChange && coded == SessionStatus::NoChange) {
         Print(QStringLiteral("There were no changes\n"));
         return kExitOk;
     }
-    if (status != SessionStatus::Ok)
-        return Failed(status, session);
+    if (coded != SessionStatus::Ok && coded != SessionStatus::NoChange)
+        return Failed(coded, session);
     Print(QStringLiteral("Changed %1.\n").arg(Named(line)));
     return kExitOk;
 }

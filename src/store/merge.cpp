@@ -82,18 +82,23 @@ Side index(const StoreContents &contents) {
 bool newerFirst(const EarlierVersion &a, const EarlierVersion &b) {
     if (a.changed != b.changed)
         return a.changed > b.changed;
-    return QByteArrayView(a.line).compare(QByteArrayView(b.line)) > 0;
+    if (const int byLine = QByteArrayView(a.line).compare(QByteArrayView(b.line)); byLine != 0)
+        return byLine > 0;
+    return QByteArrayView(a.oneTimeCode).compare(QByteArrayView(b.oneTimeCode)) > 0;
 }
 
 bool later(const Version &a, const Version &b) {
     if (a.meta->changed != b.meta->changed)
         return a.meta->changed > b.meta->changed;
-    return a.line.compare(b.line) > 0;
+    if (const int byLine = a.line.compare(b.line); byLine != 0)
+        return byLine > 0;
+    return QByteArrayView(a.meta->oneTimeCode).compare(QByteArrayView(b.meta->oneTimeCode)) > 0;
 }
 
 bool holds(const std::vector<EarlierVersion> &earlier, const Version &version) {
     return std::any_of(earlier.begin(), earlier.end(), [&](const EarlierVersion &e) {
-        return e.changed == version.meta->changed && QByteArrayView(e.line) == version.line;
+        return e.changed == version.meta->changed && QByteArrayView(e.line) == version.line &&
+               e.oneTimeCode == version.meta->oneTimeCode;
     });
 }
 
@@ -106,7 +111,7 @@ MergeChange change(MergeChange::Kind kind, const RecordId &id, QByteArrayView li
 
 bool sameMeta(const RecordMeta &a, const RecordMeta &b) {
     return a.id == b.id && a.created == b.created && a.changed == b.changed &&
-           a.earlier == b.earlier;
+           a.earlier == b.earlier && a.oneTimeCode == b.oneTimeCode;
 }
 
 struct Merged {
@@ -119,7 +124,8 @@ struct Merged {
 Merged mergeRecord(const Version &a, const Version &b) {
     if (a.line == b.line && sameMeta(*a.meta, *b.meta))
         return {a, *a.meta, false}; // the same version on both sides
-    const bool aWins = later(a, b) || (a.meta->changed == b.meta->changed && a.line == b.line);
+    const bool aWins = later(a, b) || (a.meta->changed == b.meta->changed && a.line == b.line &&
+                                       a.meta->oneTimeCode == b.meta->oneTimeCode);
     const Version &winner = aWins ? a : b;
     const Version &loser = aWins ? b : a;
     Merged merged{winner, {}, false};
@@ -127,16 +133,18 @@ Merged mergeRecord(const Version &a, const Version &b) {
     const qint64 ca = a.meta->created, cb = b.meta->created;
     merged.meta.created = ca == 0 ? cb : cb == 0 ? ca : std::min(ca, cb);
     merged.meta.changed = winner.meta->changed;
+    merged.meta.oneTimeCode = winner.meta->oneTimeCode; // it goes with the version kept
     std::vector<EarlierVersion> earlier = winner.meta->earlier;
     earlier.insert(earlier.end(), loser.meta->earlier.begin(), loser.meta->earlier.end());
-    if (loser.line != winner.line) {
+    if (loser.line != winner.line || loser.meta->oneTimeCode != winner.meta->oneTimeCode) {
         merged.conflict = !holds(winner.meta->earlier, loser);
-        earlier.push_back({loser.meta->changed, loser.line.toByteArray()});
+        earlier.push_back({loser.meta->changed, loser.line.toByteArray(), loser.meta->oneTimeCode});
     }
     std::sort(earlier.begin(), earlier.end(), newerFirst);
     earlier.erase(std::unique(earlier.begin(), earlier.end()), earlier.end());
     std::erase_if(earlier, [&](const EarlierVersion &e) {
-        return e.changed == winner.meta->changed && QByteArrayView(e.line) == winner.line;
+        return e.changed == winner.meta->changed && QByteArrayView(e.line) == winner.line &&
+               e.oneTimeCode == winner.meta->oneTimeCode;
     });
     if (earlier.size() > kEarlierVersionsKept)
         earlier.resize(kEarlierVersionsKept);
@@ -206,8 +214,9 @@ MergeResult MergeStores(const StoreContents &mine, const StoreContents &other) {
                        merged->kept.line));
         } else if (merged->conflict) {
             result.changes.push_back(change(MergeChange::Kind::BothChanged, id, merged->kept.line,
-                                            merged->kept.line != own->line));
-        } else if (merged->kept.line != own->line) {
+                                            merged->kept.meta != own->meta));
+        } else if (merged->kept.line != own->line ||
+                   merged->meta.oneTimeCode != own->meta->oneTimeCode) {
             result.changes.push_back(change(MergeChange::Kind::Changed, id, merged->kept.line));
         } else if (keptAfterTheirRemoval) {
             result.changes.push_back(

@@ -40,7 +40,7 @@ struct MergeResult {
     std::vector<QByteArrayView> lines;
     std::vector<RecordMeta> meta;
     std::vector<Tombstone> tombstones; // by id
-    std::vector<MergeChange> changes; // by kind, then in list order
+    std::vector<MergeChange> changes;  // by kind, then in list order
     // Anything at all differs from this copy (records, times, earlier
     // versions or removal marks): the store must be written.
     bool differs = false;

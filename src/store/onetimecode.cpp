@@ -1,5 +1,7 @@
 #include "onetimecode.h"
 
+#include "recordline.h"
+
 #include <QCryptographicHash>
 #include <QList>
 #include <QMessageAuthenticationCode>
@@ -112,6 +114,8 @@ std::optional<OneTimeCode> Checked(OneTimeCode code, QString *problem) {
 
 std::optional<OneTimeCode> OneTimeCodeFromSecret(QByteArrayView base32, OneTimeCode::Hash hash,
                                                  int digits, int period, QString *problem) {
+    QString unsaid;
+    problem = problem ? problem : &unsaid;
     std::optional<QByteArray> secret = DecodeBase32(base32, problem);
     if (!secret)
         return std::nullopt;
@@ -124,6 +128,8 @@ std::optional<OneTimeCode> OneTimeCodeFromSecret(QByteArrayView base32, OneTimeC
 }
 
 std::optional<OneTimeCode> ParseOneTimeCodeUri(QByteArrayView uri, QString *problem) {
+    QString unsaid;
+    problem = problem ? problem : &unsaid;
     const QByteArray text = uri.trimmed().toByteArray();
     if (!text.toLower().startsWith(kScheme)) {
         *problem = QStringLiteral("it does not start with otpauth://");
@@ -254,4 +260,26 @@ qsizetype FindOneTimeCodeUri(QByteArrayView text, qsizetype *length) {
         ++end;
     *length = end - at;
     return at;
+}
+
+QByteArray OneTimeCodeIn(QByteArrayView line) {
+    const QByteArrayView other = FieldView(line, Field::OtherInfo);
+    qsizetype length = 0;
+    const qsizetype at = FindOneTimeCodeUri(other, &length);
+    return at < 0 ? QByteArray() : other.sliced(at, length).toByteArray();
+}
+
+QByteArray WithOneTimeCode(QByteArrayView line, const QByteArray &uri) {
+    RecordFields fields;
+    SplitRecordLine(line, fields);
+    QByteArray &other = fields[Field::OtherInfo];
+    qsizetype length = 0;
+    if (const qsizetype at = FindOneTimeCodeUri(other, &length); at >= 0) {
+        // The URI and the space before it go; what the user wrote stays.
+        const qsizetype from = at > 0 && other[at - 1] == ' ' ? at - 1 : at;
+        other.remove(from, length + (at - from));
+    }
+    if (!uri.isEmpty())
+        other += (other.isEmpty() ? QByteArray() : QByteArray(" ")) + uri;
+    return ComposeRecordLine(fields);
 }

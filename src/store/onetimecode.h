@@ -43,3 +43,9 @@ int SecondsLeft(const OneTimeCode &code, qint64 unixSeconds);
 // Where an otpauth:// URI stands in a text (Other Info, under the protections
 // whose records are five fields only): its first byte and its length, or -1.
 qsizetype FindOneTimeCodeUri(QByteArrayView text, qsizetype *length);
+
+// The URI in a record line's Other Info (empty: none), and the line with its
+// Other Info holding uri instead (appended after a space; an empty uri takes
+// it out): how the protections whose records are five fields keep a code.
+QByteArray OneTimeCodeIn(QByteArrayView line);
+QByteArray WithOneTimeCode(QByteArrayView line, const QByteArray &uri);

@@ -48,8 +48,9 @@ RecordMeta ChangedMeta(const RecordMeta &meta, QByteArrayView oldLine, qint64 no
     next.created = meta.created;
     // A clock set back never makes a change look older than what it replaced.
     next.changed = std::max(now, meta.changed + 1);
+    next.oneTimeCode = meta.oneTimeCode; // a change of the fields keeps the record's code
     next.earlier.reserve(std::min(meta.earlier.size() + 1, kEarlierVersionsKept));
-    next.earlier.push_back({meta.changed, oldLine.toByteArray()});
+    next.earlier.push_back({meta.changed, oldLine.toByteArray(), meta.oneTimeCode});
     for (const EarlierVersion &version : meta.earlier)
         if (next.earlier.size() < kEarlierVersionsKept)
             next.earlier.push_back(version);
@@ -57,8 +58,12 @@ RecordMeta ChangedMeta(const RecordMeta &meta, QByteArrayView oldLine, qint64 no
 }
 
 void WipeEarlier(std::vector<RecordMeta> &meta) {
-    for (RecordMeta &record : meta)
-        for (EarlierVersion &version : record.earlier)
+    for (RecordMeta &record : meta) {
+        for (EarlierVersion &version : record.earlier) {
             Strong::Wipe(version.line);
+            Strong::Wipe(version.oneTimeCode);
+        }
+        Strong::Wipe(record.oneTimeCode);
+    }
     meta.clear();
 }

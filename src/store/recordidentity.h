@@ -35,6 +35,7 @@ struct RecordId {
 struct EarlierVersion {
     qint64 changed = 0; // when this version was made
     QByteArray line;
+    QByteArray oneTimeCode; // the record's one-time code then (see RecordMeta)
     friend bool operator==(const EarlierVersion &, const EarlierVersion &) = default;
 };
 
@@ -46,6 +47,9 @@ struct RecordMeta {
     qint64 created = 0;
     qint64 changed = 0;
     std::vector<EarlierVersion> earlier; // newest first
+    // The record's one-time-code secret, as an otpauth:// URI; empty: none.
+    // It goes with the record's current version.
+    QByteArray oneTimeCode;
 };
 
 struct Tombstone {

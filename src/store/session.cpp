@@ -2,7 +2,10 @@
 
 #include "ansi.h"
 #include "oldimport.h"
+#include "onetimecode.h"
+#include "recordline.h"
 
+#include <QHash>
 #include <QSet>
 
 #include <cstring>
@@ -425,13 +428,20 @@ SessionStatus Session::storeStatus(StoreStatus status) const {
     return SessionStatus::WriteFailed;
 }
 
-SessionStatus Session::add(const QByteArray &line, qsizetype *index) {
+SessionStatus Session::add(const QByteArray &given, qsizetype *index,
+                           const QByteArray &oneTimeCode) {
+    // Where records are five fields only, the code goes into Other Info.
+    const QByteArray line = oneTimeCode.isEmpty() || m_scope == Scope::Strong
+                                ? given
+                                : WithOneTimeCode(given, oneTimeCode);
     if (m_records.contains(line))
         return SessionStatus::Duplicate;
     if (const SessionStatus writable = checkWritable(); writable != SessionStatus::Ok)
         return writable;
     identifyEach();
-    const RecordMeta meta = NewRecordMeta();
+    RecordMeta meta = NewRecordMeta();
+    if (m_scope == Scope::Strong)
+        meta.oneTimeCode = oneTimeCode;
     Platform::FileStamp stamp;
     const SessionStatus written = storeStatus(appendLine(line, meta, &stamp));
     if (written != SessionStatus::Ok) {
@@ -537,10 +547,59 @@ SessionStatus Session::importOldDatabase() {
     return rewrite(std::move(changed));
 }
 
-SessionStatus Session::importRecords(const QList<QByteArray> &lines) {
+SessionStatus Session::importRecords(const QList<QByteArray> &lines,
+                                     const QList<QByteArray> &codes) {
+    const auto codeOf = [&](qsizetype i) { return i < codes.size() ? codes[i] : QByteArray(); };
     RecordList changed = m_records;
+    if (m_scope != Scope::Strong) {
+        QList<QByteArray> withCodes = lines;
+        for (qsizetype i = 0; i < withCodes.size(); ++i)
+            if (!codeOf(i).isEmpty())
+                withCodes[i] = WithOneTimeCode(withCodes[i], codeOf(i));
+        changed.append(withCodes);
+        return rewrite(std::move(changed));
+    }
     changed.append(lines);
-    return rewrite(std::move(changed));
+    identifyEach();
+    std::vector<RecordMeta> meta = identitiesFor(changed);
+    // The codes go to the records just added, found by their lines.
+    QHash<QByteArrayView, QByteArray> byLine;
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        if (!codeOf(i).isEmpty())
+            byLine.insert(lines[i], codeOf(i));
+    if (!byLine.isEmpty())
+        for (qsizetype i = 0; i < changed.size(); ++i)
+            if (const auto code = byLine.constFind(changed.line(i));
+                code != byLine.cend() && !m_records.contains(changed.line(i)))
+                meta[size_t(i)].oneTimeCode = *code;
+    return rewrite(std::move(changed), {}, &meta);
+}
+
+QByteArray Session::oneTimeCode(qsizetype index) const {
+    if (index < 0 || index >= m_records.size())
+        return {};
+    if (m_scope == Scope::Strong)
+        return size_t(index) < m_meta.size() ? m_meta[size_t(index)].oneTimeCode : QByteArray();
+    return OneTimeCodeIn(m_records.line(index));
+}
+
+SessionStatus Session::setOneTimeCode(qsizetype index, const QByteArray &uri, qsizetype *newIndex) {
+    if (index < 0 || index >= m_records.size())
+        return SessionStatus::BadIndex;
+    if (oneTimeCode(index) == uri)
+        return SessionStatus::NoChange;
+    if (m_scope != Scope::Strong)
+        return replace(index, WithOneTimeCode(m_records.line(index), uri), newIndex);
+    identifyEach();
+    std::vector<RecordMeta> meta = m_meta;
+    // A change of the record: the version before goes first among its earlier ones.
+    RecordMeta &record = meta[size_t(index)];
+    record = ChangedMeta(record, m_records.line(index));
+    record.oneTimeCode = uri;
+    if (newIndex)
+        *newIndex = index;
+    RecordList same = changeable();
+    return rewrite(std::move(same), {RecordsChange::Kind::Replaced, index, index}, &meta);
 }
 
 bool Session::storable(QByteArrayView line) const {

@@ -147,15 +147,29 @@ public:
     bool settingsChangedOnDisk() const;
 
     // The record commands: the disk first, then the list.
-    SessionStatus add(const QByteArray &line, qsizetype *index = nullptr);
+    // add() stores the record with a one-time code where one is given.
+    SessionStatus add(const QByteArray &line, qsizetype *index = nullptr,
+                      const QByteArray &oneTimeCode = {});
     SessionStatus replace(qsizetype index, const QByteArray &line, qsizetype *newIndex = nullptr);
     SessionStatus remove(qsizetype index);
     // Adds every record of the old database file.
     SessionStatus importOldDatabase();
-    // Adds records in one write of the whole store: all of them or none.
-    SessionStatus importRecords(const QList<QByteArray> &lines);
+    // Adds records in one write of the whole store: all of them or none;
+    // codes, where given, are the one-time codes of the records at the same
+    // places (empty: none).
+    SessionStatus importRecords(const QList<QByteArray> &lines,
+                                const QList<QByteArray> &codes = {});
     // Whether a record line reads back whole from the store it would go to.
     bool storable(QByteArrayView line) const;
+
+    // The one-time-code secret of the record at index, as an otpauth:// URI
+    // (empty: none). The strong protection keeps it with the record; the
+    // others, whose records are five fields only, in its Other Info.
+    QByteArray oneTimeCode(qsizetype index) const;
+    // Gives the record its code (an empty uri takes it away), durably;
+    // newIndex is where the record is then (its Other Info may move it).
+    SessionStatus setOneTimeCode(qsizetype index, const QByteArray &uri,
+                                 qsizetype *newIndex = nullptr);
 
     // Under the strong protection: the earlier versions of the record at
     // index, newest first; none under the others, which keep no versions.

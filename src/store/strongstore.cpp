@@ -24,8 +24,10 @@ constexpr char kMagic[8] = {'V', 'L', 'S', 'T', 'R', 'O', 'N', 'G'};
 // Version 3 checks its header and every frame's length on their own, so a
 // crash's torn append is told from damage by the bytes. Version 2 frames hold
 // one record or more; a version 1 frame, which holds exactly one, reads the
-// same way. All still open, and a whole write turns them into version 4.
-constexpr quint16 kVersion = 4;
+// same way. All still open, and a whole write turns them into version 5.
+constexpr quint16 kVersion = 5;
+// Version 5 keeps a record's one-time-code secret in its entry.
+constexpr quint16 kOneTimeCodeVersion = 5;
 constexpr quint16 kCheckedVersion = 3;
 constexpr quint16 kIdentityVersion = 4;
 constexpr quint16 kOldestVersion = 1;
@@ -71,6 +73,9 @@ constexpr char kRecordEntry = 'R';
 constexpr char kTombstoneEntry = 'T';
 constexpr qsizetype kRecordEntryHead = 1 + 16 + 8 + 8 + 1;
 constexpr qsizetype kEarlierHead = 8 + 4;
+// From version 5, before the line: the one-time code's length (2) and its URI.
+constexpr qsizetype kCodeHead = 2;
+constexpr qsizetype kLongestCode = 0xFFFF;
 constexpr qsizetype kTombstoneEntrySize = 1 + 16 + 8;
 
 bool sodiumReady() {
@@ -231,6 +236,27 @@ quint32 lengthCheck(const Keys &keys, quint64 index, quint32 length) {
     return qFromLittleEndian<quint32>(sum);
 }
 
+// A one-time code's length and bytes at dst; where they end.
+char *writeCode(char *dst, const QByteArray &code) {
+    const qsizetype length = std::min(code.size(), kLongestCode);
+    qToLittleEndian(quint16(length), dst);
+    std::memcpy(dst + kCodeHead, code.constData(), size_t(length));
+    return dst + kCodeHead + length;
+}
+
+// From version 5: a one-time code's length and bytes at used, into code;
+// false when they run past the entry.
+bool readCode(const char *at, qsizetype size, qsizetype &used, QByteArray &code) {
+    if (size - used < kCodeHead)
+        return false;
+    const qsizetype length = qFromLittleEndian<quint16>(at + used);
+    if (length > size - used - kCodeHead)
+        return false;
+    code = QByteArray(at + used + kCodeHead, length);
+    used += kCodeHead + length;
+    return true;
+}
+
 // What a write puts in frames, one entry after another: the records, each
 // with its identity, then the marks of removed records. A record without
 // identity of its own is given the one its content makes.
@@ -241,10 +267,13 @@ struct Entries {
     qsizetype size(size_t i) const {
         if (i >= contents.lines.size())
             return kTombstoneEntrySize;
-        qsizetype size = kRecordEntryHead + contents.lines[i].size();
-        if (!contents.meta.empty())
+        qsizetype size = kRecordEntryHead + kCodeHead + contents.lines[i].size();
+        if (!contents.meta.empty()) {
             for (const EarlierVersion &version : contents.meta[i].earlier)
-                size += kEarlierHead + version.line.size();
+                size += kEarlierHead + version.line.size() + kCodeHead +
+                        std::min(version.oneTimeCode.size(), kLongestCode);
+            size += std::min(contents.meta[i].oneTimeCode.size(), kLongestCode);
+        }
         return size;
     }
     void write(size_t i, char *dst) const {
@@ -270,8 +299,9 @@ struct Entries {
             qToLittleEndian<qint64>(version.changed, at);
             qToLittleEndian(quint32(version.line.size()), at + 8);
             std::memcpy(at + kEarlierHead, version.line.constData(), size_t(version.line.size()));
-            at += kEarlierHead + version.line.size();
+            at = writeCode(at + kEarlierHead + version.line.size(), version.oneTimeCode);
         }
+        at = writeCode(at, own.oneTimeCode);
         std::memcpy(at, line.data(), size_t(line.size()));
     }
 };
@@ -659,8 +689,8 @@ size_t splitRecords(const QByteArray &file, const Header &header,
     return good;
 }
 
-// One version 4 entry into opened; false when it does not parse.
-bool readEntry(QByteArrayView entry, Opened &opened) {
+// One entry (version 4 on) into opened; false when it does not parse.
+bool readEntry(QByteArrayView entry, quint16 version, Opened &opened) {
     const char *at = entry.data();
     const qsizetype size = entry.size();
     if (size == kTombstoneEntrySize && at[0] == kTombstoneEntry) {
@@ -687,9 +717,14 @@ bool readEntry(QByteArrayView entry, Opened &opened) {
         const qsizetype length = qsizetype(qFromLittleEndian<quint32>(at + used + 8));
         if (length <= 0 || length > size - used - kEarlierHead)
             return false;
-        meta.earlier.push_back({changed, QByteArray(at + used + kEarlierHead, length)});
+        meta.earlier.push_back({changed, QByteArray(at + used + kEarlierHead, length), {}});
         used += kEarlierHead + length;
+        if (version >= kOneTimeCodeVersion &&
+            !readCode(at, size, used, meta.earlier.back().oneTimeCode))
+            return false;
     }
+    if (version >= kOneTimeCodeVersion && !readCode(at, size, used, meta.oneTimeCode))
+        return false;
     if (used >= size)
         return false; // a record is never empty
     opened.views.emplace_back(at + used, size - used);
@@ -702,13 +737,14 @@ bool readEntry(QByteArrayView entry, Opened &opened) {
 // does not parse is damage at its frame; the frames before it stand.
 // firstEntry[f] is where frame f's entries begin. Returns the frames whose
 // entries all parse.
-size_t readEntries(Opened &opened, const std::vector<size_t> &firstEntry, size_t frames) {
+size_t readEntries(Opened &opened, quint16 version, const std::vector<size_t> &firstEntry,
+                   size_t frames) {
     const std::vector<QByteArrayView> entries = std::move(opened.views);
     opened.views = {};
     opened.views.reserve(entries.size());
     opened.meta.reserve(entries.size());
     for (size_t e = 0; e < entries.size(); ++e) {
-        if (readEntry(entries[e], opened))
+        if (readEntry(entries[e], version, opened))
             continue;
         const size_t frame =
             size_t(std::upper_bound(firstEntry.begin(), firstEntry.end(), e) - firstEntry.begin()) -
@@ -719,7 +755,7 @@ size_t readEntries(Opened &opened, const std::vector<size_t> &firstEntry, size_t
         WipeEarlier(opened.meta);
         opened.tombstones.clear();
         for (size_t keep = 0; keep < firstEntry[frame]; ++keep)
-            readEntry(entries[keep], opened);
+            readEntry(entries[keep], version, opened);
         return frame;
     }
     return frames;
@@ -751,7 +787,7 @@ Status openWith(const QString &path, const QByteArrayView *password, Keys &keys,
     std::vector<size_t> firstEntry;
     size_t whole = splitRecords(file, header, scan.frames, deciphered, opened.views, firstEntry);
     if (header.version >= kIdentityVersion)
-        whole = readEntries(opened, firstEntry, whole);
+        whole = readEntries(opened, header.version, firstEntry, whole);
     Status status = scan.status;
     opened.torn = scan.torn;
     opened.wholeSize = scan.wholeSize;

@@ -1,5 +1,6 @@
 #include "../common/commandrun.h"
 
+#include "onetimecode.h"
 #include "session.h"
 #include "settings.h"
 #include "strongstore.h"
@@ -90,6 +91,8 @@ private slots:
     void writingCommands();
     void mergeOfAnotherCopy_data() { protectionRows(); }
     void mergeOfAnotherCopy();
+    void oneTimeCodes_data() { protectionRows(); }
+    void oneTimeCodes();
     void heldFolderRefusesWrites();
     void usageErrorsAndGenerator();
     void clipRestoresTheClipboard();
@@ -317,6 +320,70 @@ void TestCommandLine::mergeOfAnotherCopy() {
                  qPrintable(run.out + run.err));
         QVERIFY(stored(ours, protection).contains("far:!f:!pw-f:!:!"));
     }
+}
+
+// The one-time code of the record whose line starts with start, as a fresh
+// start reads it.
+QByteArray storedCode(const TestFolders &f, const Protection &p, const QByteArray &start) {
+    Session session(f.paths);
+    session.open([&](Session &s) { return s.unlock(p.password) == Session::Unlock::Opened; });
+    for (qsizetype i = 0; i < session.records().size(); ++i)
+        if (session.records().line(i).startsWith(start))
+            return session.oneTimeCode(i);
+    return "<no record>";
+}
+
+void TestCommandLine::oneTimeCodes() {
+    QFETCH(Protection, protection);
+    TestFolders f;
+    prepare(f, protection, kRecords);
+    const QByteArray in = protection.line();
+    const QByteArray uri = "otpauth://totp/otp:u?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ";
+    const bool strong = protection.scope == Scope::Strong;
+    // A code that can not be used is refused, and nothing is written.
+    const auto before = snapshot(f);
+    Run run = runProgram(f,
+                         {"add", "--service", "otp", "--username", "u", "--totp",
+                          "otpauth://totp/x?secret=GEZDGNBV&digits=5"},
+                         in + "pw\n");
+    QVERIFY2(run.code == 1 && run.err.contains("digits must be 6 to 10"), qPrintable(run.err));
+    QCOMPARE(snapshot(f), before);
+
+    EXPECT_RUN(
+        runProgram(f, {"add", "--service", "otp", "--username", "u", "--totp", uri}, in + "pw\n"),
+        0, "Stored otp (u).\n");
+    // The strong protection keeps it beside the record; the others in Other Info.
+    QVERIFY(stored(f, protection)
+                .contains(strong ? QByteArray("otp:!u:!pw:!:!") : "otp:!u:!pw:!" + uri + ":!"));
+    QCOMPARE(storedCode(f, protection, "otp:!"), uri);
+    // The code now, as the record's secret gives it (either side of a period's end).
+    std::optional<OneTimeCode> code = ParseOneTimeCodeUri(uri, nullptr);
+    QVERIFY(code);
+    const qint64 start = QDateTime::currentSecsSinceEpoch();
+    run = runProgram(f, {"show", "otp", "--totp"}, in);
+    const qint64 end = QDateTime::currentSecsSinceEpoch();
+    QVERIFY2(run.code == 0 &&
+                 (run.out == CodeAt(*code, start) + "\n" || run.out == CodeAt(*code, end) + "\n"),
+             qPrintable(run.out + run.err));
+    run = runProgram(f, {"show", "otp"}, in);
+    QVERIFY2(run.out.contains("One-time code: set"), qPrintable(run.out));
+    // A change of other fields keeps it; --totp "" takes it away.
+    EXPECT_RUN(runProgram(f, {"edit", "otp", "--other", "note"}, in), 0, "Changed otp (u).\n");
+    QCOMPARE(storedCode(f, protection, "otp:!"), uri);
+    QVERIFY(stored(f, protection)
+                .contains(strong ? QByteArray("otp:!u:!pw:!note:!")
+                                 : "otp:!u:!pw:!note " + uri + ":!"));
+    EXPECT_RUN(runProgram(f, {"edit", "otp", "--totp", ""}, in), 0, "Changed otp (u).\n");
+    QCOMPARE(storedCode(f, protection, "otp:!"), QByteArray());
+    QVERIFY(stored(f, protection).contains("otp:!u:!pw:!note:!"));
+    run = runProgram(f, {"show", "otp", "--totp"}, in);
+    QVERIFY2(run.code == 1 && run.err.contains("otp (u) has no one-time code"),
+             qPrintable(run.err));
+    // A bare secret is read with the usual settings.
+    EXPECT_RUN(runProgram(f, {"edit", "bank", "--totp", "gezd gnbv gy3t qojq"}, in), 0,
+               "Changed bank (ann).\n");
+    QCOMPARE(storedCode(f, protection, "bank:!"),
+             QByteArray("otpauth://totp/?secret=GEZDGNBVGY3TQOJQ"));
 }
 
 void TestCommandLine::heldFolderRefusesWrites() {

@@ -4,8 +4,9 @@
     read_strong_store.py [--identities] FILE     (the password on standard input)
 
 Prints one record per line and exits 0, or names the problem and exits 1.
-With --identities (version 4), each record line is followed by its id, times
-and earlier versions, and the removal marks come last.
+With --identities (version 4 on), each record line is followed by its id, times
+and earlier versions (from version 5 with their one-time codes, and the record's
+own code), and the removal marks come last.
 """
 import ctypes
 import ctypes.util
@@ -15,6 +16,18 @@ import sys
 import unicodedata
 
 HEADER = 136  # version 3 adds a 16-byte checksum after it
+
+
+def read_code(entry, used, version, index):
+    """From version 5: a one-time code's length (2) and bytes at used."""
+    if version < 5:
+        return b"", used
+    if used + 2 > len(entry):
+        fail("damaged at frame %d" % index)
+    (length,) = struct.unpack_from("<H", entry, used)
+    if used + 2 + length > len(entry):
+        fail("damaged at frame %d" % index)
+    return entry[used + 2:used + 2 + length], used + 2 + length
 
 
 def fail(why):
@@ -34,7 +47,7 @@ def main():
     if len(data) < HEADER:
         fail("header damaged")
     version, kdf, _reserved, passes, memory = struct.unpack_from("<HBBIQ", data, 8)
-    if version not in (1, 2, 3, 4):
+    if version not in (1, 2, 3, 4, 5):
         fail("unknown version")
     checked = version >= 3
     header = HEADER + (16 if checked else 0)
@@ -117,11 +130,14 @@ def main():
                     when, old_size = struct.unpack_from("<qI", entry, used)
                     if old_size == 0 or used + 12 + old_size > size:
                         fail("damaged at frame %d" % index)
-                    earlier.append((when, entry[used + 12:used + 12 + old_size]))
+                    old_line = entry[used + 12:used + 12 + old_size]
                     used += 12 + old_size
+                    old_code, used = read_code(entry, used, version, index)
+                    earlier.append((when, old_line, old_code))
+                code, used = read_code(entry, used, version, index)
                 if entry[33] > 10 or used >= size:
                     fail("damaged at frame %d" % index)
-                records.append((entry[used:], (record_id, created, changed, earlier)))
+                records.append((entry[used:], (record_id, created, changed, earlier, code)))
             else:
                 fail("damaged at frame %d" % index)
             pos, held = pos + 4 + size, held + 1
@@ -135,10 +151,12 @@ def main():
     for record, identity in records:
         out.write(record + b"\n")
         if identities and identity:
-            record_id, created, changed, earlier = identity
+            record_id, created, changed, earlier, code = identity
             out.write(b"  id %s created %d changed %d\n" % (record_id.hex().encode(), created, changed))
-            for when, line in earlier:
-                out.write(b"  earlier %d %s\n" % (when, line))
+            if code:
+                out.write(b"  code %s\n" % code)
+            for when, line, old_code in earlier:
+                out.write(b"  earlier %d %s%s\n" % (when, line, b" code " + old_code if old_code else b""))
     if identities:
         for record_id, removed in marks:
             out.write(b"removed %s at %d\n" % (record_id.hex().encode(), removed))

@@ -65,7 +65,8 @@ bool sameRecords(const MergeResult &a, const MergeResult &b) {
         return false;
     for (size_t i = 0; i < a.meta.size(); ++i)
         if (a.meta[i].id != b.meta[i].id || a.meta[i].changed != b.meta[i].changed ||
-            a.meta[i].created != b.meta[i].created || a.meta[i].earlier != b.meta[i].earlier)
+            a.meta[i].created != b.meta[i].created || a.meta[i].earlier != b.meta[i].earlier ||
+            a.meta[i].oneTimeCode != b.meta[i].oneTimeCode)
             return false;
     return true;
 }
@@ -128,7 +129,7 @@ void TestMerge::eachRuleReportsItsChange() {
                                        line("revived", "r1"), line("theirs", "t1")}));
     // The change that lost is the newest of the earlier versions, the
     // removal's mark stays, and no password is in the report.
-    QCOMPARE(merged.meta[0].earlier.front(), (EarlierVersion{400, line("both", "mine")}));
+    QCOMPARE(merged.meta[0].earlier.front(), (EarlierVersion{400, line("both", "mine"), {}}));
     QVERIFY(merged.changes[2].otherWon);
     QCOMPARE(merged.changes[2].service, QByteArray("both"));
     QCOMPARE(merged.changes[2].userName, QByteArray("user"));
@@ -159,6 +160,7 @@ void TestMerge::randomChangesApartLoseNoVersion() {
         RecordId id;
         qint64 changed;
         QByteArray line;
+        QByteArray code = {};
     };
     for (int round = 0; round < 1500; ++round) {
         std::vector<Made> made;
@@ -176,7 +178,7 @@ void TestMerge::randomChangesApartLoseNoVersion() {
             Copy &side = sides[random.bounded(2)];
             // Two machines' clocks: sometimes the same millisecond on both.
             clock += random.bounded(3);
-            const int what = int(random.bounded(10));
+            const int what = int(random.bounded(11));
             const QByteArray l = "s" + QByteArray::number(random.bounded(8)) + ":!u:!" +
                                  QByteArray::number(step) + ":!:!";
             if (what < 3 || side.lines.isEmpty()) {
@@ -184,9 +186,17 @@ void TestMerge::randomChangesApartLoseNoVersion() {
             } else if (what < 7) {
                 const qsizetype i = random.bounded(side.lines.size());
                 side.replace(i, l, clock);
-                made.push_back({side.meta[size_t(i)].id, side.meta[size_t(i)].changed, l});
+                made.push_back({side.meta[size_t(i)].id, side.meta[size_t(i)].changed, l,
+                                side.meta[size_t(i)].oneTimeCode});
             } else if (what < 9) {
                 side.remove(random.bounded(side.lines.size()), clock);
+            } else if (what == 10) {
+                // A one-time code set or changed: a change of the record, not of its line.
+                const qsizetype i = random.bounded(side.lines.size());
+                RecordMeta &meta = side.meta[size_t(i)];
+                meta = ChangedMeta(meta, side.lines[i], clock);
+                meta.oneTimeCode = "otpauth://totp/x?secret=" + QByteArray::number(step);
+                made.push_back({meta.id, meta.changed, side.lines[i], meta.oneTimeCode});
             } else {
                 const int to = random.bounded(2);
                 sides[to] = Copy::of(MergeStores(sides[to].contents(), sides[1 - to].contents()));
@@ -211,16 +221,28 @@ void TestMerge::randomChangesApartLoseNoVersion() {
                 continue;
             }
             const RecordMeta &meta = ab.meta[size_t(at)];
-            const bool current =
-                meta.changed == version.changed && ab.lines[size_t(at)] == version.line;
-            const bool earlier = std::count(meta.earlier.begin(), meta.earlier.end(),
-                                            EarlierVersion{version.changed, version.line}) == 1;
+            const bool current = meta.changed == version.changed &&
+                                 ab.lines[size_t(at)] == version.line &&
+                                 meta.oneTimeCode == version.code;
+            const bool earlier =
+                std::count(meta.earlier.begin(), meta.earlier.end(),
+                           EarlierVersion{version.changed, version.line, version.code}) == 1;
             const bool crowdedOut = meta.earlier.size() == kEarlierVersionsKept &&
                                     meta.earlier.back().changed >= version.changed;
             QVERIFY2(current || earlier || behindMark || crowdedOut,
                      where + " lost " + version.line);
             QVERIFY2(!removed.count(version.id) || meta.changed > removed[version.id],
                      where + " came back: " + version.line);
+        }
+        // A record's code is the one its kept version had on the side that made it.
+        for (size_t i = 0; i < ab.meta.size(); ++i) {
+            bool found = false;
+            for (Copy &side : sides)
+                if (const qsizetype at = side.find(ab.meta[i].id);
+                    at >= 0 && side.meta[size_t(at)].changed == ab.meta[i].changed &&
+                    side.lines[at] == ab.lines[i])
+                    found = found || side.meta[size_t(at)].oneTimeCode == ab.meta[i].oneTimeCode;
+            QVERIFY2(found, where + " gave a code no side had: " + ab.lines[i].toByteArray());
         }
         // The merged store is where both copies end: merging again changes nothing.
         Copy merged = Copy::of(ab);

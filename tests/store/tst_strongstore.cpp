@@ -55,9 +55,15 @@ RecordId idOf(char c) {
     id.bytes.fill(static_cast<unsigned char>(c));
     return id;
 }
+// From version 5 a record keeps its one-time code.
 const std::vector<RecordMeta> kMeta{
-    {idOf('m'), 1000, 3000, {{2000, "mail:!bob:!pw0:!:!"}, {1000, "mail:!bob:!old:!:!"}}},
-    {idOf('b'), 1500, 1500, {}}};
+    {idOf('m'),
+     1000,
+     3000,
+     {{2000, "mail:!bob:!pw0:!:!", "otpauth://totp/mail:bob?secret=GEZDGNBV"},
+      {1000, "mail:!bob:!old:!:!", {}}},
+     "otpauth://totp/mail:bob?secret=GEZDGNBVGY3TQOJQ"},
+    {idOf('b'), 1500, 1500, {}, {}}};
 const std::vector<Tombstone> kTombstones{{idOf('x'), 2500}};
 
 QByteArray historyStore(const QString &path, Strong::Keys &keys) {
@@ -107,18 +113,18 @@ private slots:
 
 void TestStrongStore::knownFilesOpen_data() {
     QTest::addColumn<QString>("file");
-    QTest::addColumn<bool>("takesAppends");
+    QTest::addColumn<int>("version");
     // Written once by this program (password "correct horse", 64 MiB, 3
     // passes) and kept: the format can not change under a user's file.
-    QTest::newRow("version 1") << "data/strong-known-v1.sdb" << false;
-    QTest::newRow("version 2") << "data/strong-known-v2.sdb" << false;
-    QTest::newRow("version 3") << "data/strong-known-v3.sdb" << false;
-    QTest::newRow("version 4") << "data/strong-known-v4.sdb" << true;
+    for (int version = 1; version <= 5; ++version)
+        QTest::addRow("version %d", version)
+            << QString("data/strong-known-v%1.sdb").arg(version) << version;
 }
 
 void TestStrongStore::knownFilesOpen() {
     QFETCH(QString, file);
-    QFETCH(bool, takesAppends);
+    QFETCH(int, version);
+    const bool takesAppends = version == 5;
     const QString known = QFINDTESTDATA(file);
     Strong::Keys keys;
     Strong::Opened opened;
@@ -126,16 +132,26 @@ void TestStrongStore::knownFilesOpen() {
              Status::Ok);
     QCOMPARE(opened.records(), kRecords + QList<QByteArray>{"appended:!x:!y:!:!"});
     QVERIFY(!opened.torn);
-    if (takesAppends) {
+    QCOMPARE(Strong::FileVersion(keys), quint16(version));
+    if (version >= 4) {
         // The identities as written: ids, times, earlier versions, the removal mark.
         QCOMPARE(opened.meta.size(), size_t(3));
         QCOMPARE(opened.meta[0].id, kMeta[0].id);
         QCOMPARE(opened.meta[0].changed, 3000);
-        QCOMPARE(opened.meta[0].earlier, kMeta[0].earlier);
+        // The earlier versions' lines, and from version 5 their codes.
+        QCOMPARE(opened.meta[0].earlier.size(), kMeta[0].earlier.size());
+        for (size_t v = 0; v < kMeta[0].earlier.size(); ++v) {
+            QCOMPARE(opened.meta[0].earlier[v].line, kMeta[0].earlier[v].line);
+            QCOMPARE(opened.meta[0].earlier[v].oneTimeCode,
+                     version >= 5 ? kMeta[0].earlier[v].oneTimeCode : QByteArray());
+        }
         QCOMPARE(opened.meta[1].created, 1500);
         QCOMPARE(opened.meta[2].earlier.size(), size_t(0));
         QVERIFY(opened.meta[2].created > 1700000000000);
         QCOMPARE(opened.tombstones, kTombstones);
+        // And from version 5 the one-time code.
+        QCOMPARE(opened.meta[0].oneTimeCode, version >= 5 ? kMeta[0].oneTimeCode : QByteArray());
+        QVERIFY(opened.meta[1].oneTimeCode.isEmpty());
     } else {
         QVERIFY(opened.meta.empty() && opened.tombstones.empty());
     }
@@ -383,7 +399,7 @@ void TestStrongStore::headersOutOfReachAreNamed() {
     Strong::Keys keys;
     const QByteArray good = appendedStore(path, keys);
     QByteArray newer = good;
-    newer[8] = 5;
+    newer[8] = 6;
     QByteArray otherKdf = good;
     otherKdf[10] = 3;
     const struct {

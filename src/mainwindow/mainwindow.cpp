@@ -15,6 +15,7 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QShortcut>
 #include <QStringListModel>
 #include <QTimer>
@@ -147,6 +148,20 @@ void MainWindow::buildControls() {
                            m_hidePassword->height());
     connect(m_hidePassword, &QCheckBox::toggled, this, [this] { maskChanged(); });
 
+    // Beside the service and user name: the shown record's one-time code.
+    m_oneTimeCode = new QPushButton(client);
+    m_oneTimeCode->setObjectName(QStringLiteral("oneTimeCode"));
+    m_oneTimeCode->setFlat(true);
+    m_oneTimeCode->setFont(fieldFont);
+    m_oneTimeCode->setToolTip(QStringLiteral("One-time code: click to copy it"));
+    m_oneTimeCode->setFocusPolicy(Qt::NoFocus);
+    place(m_oneTimeCode, 3900, 60, 735, 720);
+    m_oneTimeCode->hide();
+    connect(m_oneTimeCode, &QPushButton::clicked, this, [this] { copyOneTimeCode(); });
+    m_oneTimeCodeTimer = new QTimer(this);
+    m_oneTimeCodeTimer->setInterval(1000);
+    connect(m_oneTimeCodeTimer, &QTimer::timeout, this, [this] { updateOneTimeCode(); });
+
     m_recordView = new ServiceList(client);
 
     m_recordView->setObjectName(QStringLiteral("recordView"));
@@ -247,6 +262,11 @@ void MainWindow::buildMenu() {
         m_menu->addAction(QStringLiteral("Expor&t CSV\u2026"), this, [this] { exportCsv(); });
     m_mergeCopyAction = m_menu->addAction(QStringLiteral("&Merge another copy\u2026"), this,
                                           [this] { mergeAnotherCopy(); });
+    m_setCodeAction = m_menu->addAction(QStringLiteral("&One-time code\u2026"), this,
+                                        [this] { setOneTimeCode(); });
+    m_copyCodeAction = m_menu->addAction(QStringLiteral("Copy one-time co&de"), this,
+                                         [this] { copyOneTimeCode(); });
+    m_copyCodeAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     m_earlierVersionsAction = m_menu->addAction(QStringLiteral("Earlier &versions\u2026"), this,
                                                 [this] { showEarlierVersions(); });
     m_menu->addSeparator();

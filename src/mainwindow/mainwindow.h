@@ -28,6 +28,7 @@ class QKeyEvent;
 class QCheckBox;
 class QFrame;
 class QLabel;
+class QPushButton;
 class QLineEdit;
 class QMenu;
 class QTimer;
@@ -113,6 +114,14 @@ public:
     void mergeAnotherCopy();
     // Menu -> Earlier versions: the selected record's, one of them brought back.
     void showEarlierVersions();
+    // Menu -> One-time code: the selected record's secret set from a pasted
+    // otpauth:// URI or Base32 secret, or taken away.
+    void setOneTimeCode();
+    // Menu -> Copy one-time code (and a click on the code): the shown
+    // record's current code, through the secret clipboard.
+    void copyOneTimeCode();
+    // The current one-time code beside the fields, for a shown record that has one.
+    void updateOneTimeCode();
     // Looks for copies a sync tool left in Data (and stores of another
     // protection) and merges or previews each. atStart: a store of another
     // protection is taken at once rather than after it has stayed a moment.
@@ -240,7 +249,13 @@ private:
             *m_exitAction = nullptr, *m_addAction = nullptr, *m_replaceAction = nullptr,
             *m_removeAction = nullptr, *m_resetAction = nullptr, *m_importCsvAction = nullptr,
             *m_exportCsvAction = nullptr, *m_mergeCopyAction = nullptr,
-            *m_earlierVersionsAction = nullptr;
+            *m_earlierVersionsAction = nullptr, *m_setCodeAction = nullptr,
+            *m_copyCodeAction = nullptr;
+    // The shown record's one-time code and the seconds it has left, and the
+    // secret it comes from while the record is shown.
+    QPushButton *m_oneTimeCode = nullptr;
+    QTimer *m_oneTimeCodeTimer = nullptr;
+    QByteArray m_oneTimeCodeUri;
 
     // The record the user chose; the list highlights it wherever it shows it.
     qsizetype m_selected = -1;

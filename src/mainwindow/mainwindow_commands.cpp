@@ -3,17 +3,20 @@
 #include "ansi.h"
 #include "csvimportwindow.h"
 #include "keys.h"
+#include "onetimecode.h"
 #include "platform.h"
 #include "recordline.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDateTime>
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTimer>
 
 // The list, the fields, the record commands and the clipboard: the handlers
@@ -42,6 +45,7 @@ void MainWindow::updateCommands() {
     m_replaceAction->setEnabled(filled && selected);
     // Moving through the list by keyboard empties the fields without offering Remove.
     m_removeAction->setEnabled(selected && m_recordShown);
+    updateOneTimeCode();
 }
 
 void MainWindow::rowChosen() {
@@ -488,4 +492,89 @@ void MainWindow::captureTick() {
     QLineEdit *field = m_fields[m_captureField];
     if (field->text() != text)
         field->setText(text);
+}
+
+// ---- one-time codes ------------------------------------------------------------
+
+void MainWindow::updateOneTimeCode() {
+    const QByteArray uri =
+        m_recordShown && recordShownSelected() ? m_session.oneTimeCode(m_selected) : QByteArray();
+    std::optional<OneTimeCode> code;
+    if (!uri.isEmpty())
+        code = ReadOneTimeCode(uri, nullptr);
+    if (!code) {
+        Strong::Wipe(m_oneTimeCodeUri);
+        m_oneTimeCodeTimer->stop();
+        m_oneTimeCode->hide();
+        m_copyCodeAction->setEnabled(false);
+        return;
+    }
+    m_oneTimeCodeUri = uri;
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    m_oneTimeCode->setText(QStringLiteral("%1\n%2 s")
+                               .arg(QString::fromLatin1(CodeAt(*code, now)))
+                               .arg(SecondsLeft(*code, now)));
+    m_oneTimeCode->show();
+    m_copyCodeAction->setEnabled(true);
+    if (!m_oneTimeCodeTimer->isActive())
+        m_oneTimeCodeTimer->start();
+}
+
+void MainWindow::copyOneTimeCode() {
+    const std::optional<OneTimeCode> code =
+        m_oneTimeCodeUri.isEmpty() ? std::nullopt : ReadOneTimeCode(m_oneTimeCodeUri, nullptr);
+    if (!code || !m_oneTimeCode->isVisible()) {
+        m_hooks.message(QMessageBox::Information, kProgramTitle,
+                        QStringLiteral("The record shown has no one-time code: choose Menu "
+                                       "\u2192 One-time code\u2026 to give it one."));
+        return;
+    }
+    markCopied(nullptr);
+    m_clipboard->copySecret(QString::fromLatin1(CodeAt(*code, QDateTime::currentSecsSinceEpoch())));
+}
+
+void MainWindow::setOneTimeCode() {
+    if (!recordShownSelected()) {
+        m_hooks.message(QMessageBox::Information, kProgramTitle,
+                        QStringLiteral("Select a record first: the one-time code is set for it."));
+        return;
+    }
+    const QString named = Ansi::toUnicode(ServiceName(records().line(m_selected)));
+    std::optional<QString> typed =
+        m_hooks.askPassword
+            ? m_hooks.askPassword(
+                  kProgramTitle,
+                  QStringLiteral("Paste the otpauth://totp/ address or the Base32 secret that %1 "
+                                 "shows for two-step sign-in (leave it empty to take the "
+                                 "record's code away):")
+                      .arg(named))
+            : std::nullopt;
+    if (!typed || m_life != Life::Shown || !recordShownSelected())
+        return;
+    QByteArray uri;
+    if (!typed->trimmed().isEmpty()) {
+        QString problem;
+        const std::optional<OneTimeCode> code = ReadOneTimeCode(typed->toUtf8(), &problem);
+        typed->fill(QChar());
+        if (!code) {
+            m_hooks.message(QMessageBox::Warning, kProgramTitle,
+                            QStringLiteral("The one-time code was not set: %1.").arg(problem));
+            return;
+        }
+        uri = OneTimeCodeUri(*code);
+    }
+    qsizetype at = m_selected;
+    const SessionStatus status = m_session.setOneTimeCode(m_selected, uri, &at);
+    Strong::Wipe(uri);
+    if (status == SessionStatus::NoChange || reportFailure(status))
+        return;
+    // The record shown again, its Other Info as it now is.
+    select(at);
+    rowReleased(Qt::LeftButton);
+    if (scope() != Scope::Strong && !m_session.oneTimeCode(at).isEmpty())
+        m_hooks.message(QMessageBox::Information, kProgramTitle,
+                        QStringLiteral("Under this protection a record holds five fields only, "
+                                       "so the one-time code is kept in its Other Info, as its "
+                                       "otpauth:// address. The strong protection (Menu \u2192 "
+                                       "Security) keeps it apart from the fields."));
 }

@@ -188,11 +188,20 @@ void MainWindow::showEarlierVersions() {
     std::vector<EarlierVersion> earlier = m_session.earlierVersions(m_selected);
     if (versions.chosen() >= int(earlier.size()))
         return;
-    qsizetype newIndex = -1;
-    const SessionStatus status =
-        m_session.replace(m_selected, earlier[size_t(versions.chosen())].line, &newIndex);
-    for (EarlierVersion &version : earlier)
+    // The version's line and its one-time code come back together.
+    const EarlierVersion &chosen = earlier[size_t(versions.chosen())];
+    qsizetype newIndex = m_selected;
+    SessionStatus status = m_session.replace(m_selected, chosen.line, &newIndex);
+    if (status == SessionStatus::NoChange)
+        newIndex = m_selected;
+    if (status == SessionStatus::Ok || status == SessionStatus::NoChange)
+        status = m_session.setOneTimeCode(newIndex, chosen.oneTimeCode, &newIndex);
+    if (status == SessionStatus::NoChange)
+        status = SessionStatus::Ok;
+    for (EarlierVersion &version : earlier) {
         Strong::Wipe(version.line);
+        Strong::Wipe(version.oneTimeCode);
+    }
     if (reportFailure(status))
         return;
     m_selected = newIndex;

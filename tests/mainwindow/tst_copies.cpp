@@ -3,11 +3,15 @@
 #include "copymergewindow.h"
 #include "database.h"
 #include "earlierversionswindow.h"
+#include "onetimecode.h"
 #include "storecopies.h"
 #include "strongstore.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QDateTime>
 #include <QMenu>
+#include <QPushButton>
 
 // Copies of the store that sync tools leave beside it, met by the running
 // window: merged, previewed, declined, refused; and the earlier versions a
@@ -71,6 +75,7 @@ private slots:
     void olderCopyIsPreviewed();
     void copyFailingItsChecksIsNamed();
     void earlierVersionComesBack();
+    void oneTimeCodeShownCopiedAndSet();
 };
 
 void TestCopies::syncToolsNamesAreKnown() {
@@ -270,6 +275,75 @@ void TestCopies::earlierVersionComesBack() {
     QCOMPARE(w.records().line(1), QByteArrayView("beta:!b:!2:!:!"));
     QCOMPARE(w.session().earlierVersions(1)[0].line, QByteArray("beta:!b:!changed:!:!"));
     QCOMPARE(strongRecords(h.paths().strongStore(), "pass word"), kOurs);
+}
+
+void TestCopies::oneTimeCodeShownCopiedAndSet() {
+    // Set from a pasted address, shown and copied, kept on disk through a
+    // restart and a change of the record; under the older protections in
+    // Other Info, and said so; brought back with the version that had it.
+    const QByteArray uri = "otpauth://totp/x?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ";
+    const std::optional<OneTimeCode> code = ParseOneTimeCodeUri(uri, nullptr);
+    QVERIFY(code);
+    for (const bool strong : {true, false}) {
+        Harness h(true);
+        if (strong)
+            startStrong(h);
+        else
+            writeBytes(h.paths().database(), storeBytes(kOurs));
+        MainWindow &w = h.start(strong ? QStringList{"pass word"} : QStringList{});
+        auto *shown = w.findChild<QPushButton *>("oneTimeCode");
+        QVERIFY(shown);
+        h.clickRow(1);
+        QVERIFY(!shown->isVisible());
+        QAction *set = menuAction(w, QString::fromUtf8("One-time code\u2026"));
+        QAction *copy = menuAction(w, "Copy one-time code");
+        QVERIFY(set && copy);
+        QCOMPARE(copy->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_T));
+        // A malformed secret is refused, naming what is wrong.
+        h.copyPasswords = {"otpauth://totp/x?secret=GEZ1"};
+        set->trigger();
+        QVERIFY(h.messages.last().text.contains("The one-time code was not set: the secret is "
+                                                "not Base32"));
+        QVERIFY(w.session().oneTimeCode(1).isEmpty());
+        h.copyPasswords = {QString::fromLatin1(uri)};
+        const qsizetype said = h.messages.size();
+        set->trigger();
+        QCOMPARE(w.session().oneTimeCode(1), uri);
+        QCOMPARE(h.messages.size() > said, !strong); // Other Info holds it: said so
+        QVERIFY(shown->isVisible());
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        QVERIFY2(shown->text().startsWith(QString::fromLatin1(CodeAt(*code, now))) ||
+                     shown->text().startsWith(QString::fromLatin1(CodeAt(*code, now - 1))),
+                 qPrintable(shown->text()));
+        copy->trigger();
+        const QString copied = QGuiApplication::clipboard()->text();
+        QVERIFY2(copied == CodeAt(*code, QDateTime::currentSecsSinceEpoch()) ||
+                     copied == CodeAt(*code, now),
+                 qPrintable(copied));
+        QCOMPARE(fieldEdit(w, Field::OtherInfo)->text(),
+                 strong ? QString() : QString::fromLatin1(uri));
+        // Read back from disk, kept through a change of the record.
+        MainWindow &again = h.start(strong ? QStringList{"pass word"} : QStringList{});
+        h.clickRow(1);
+        fieldEdit(again, Field::Password)->setText("changed");
+        if (!strong)
+            fieldEdit(again, Field::OtherInfo)->setText("note " + QString::fromLatin1(uri));
+        again.replaceSelected();
+        QCOMPARE(again.session().oneTimeCode(1), uri);
+        if (!strong)
+            continue;
+        // Taken away, then brought back with the version that had it.
+        h.copyPasswords = {""};
+        menuAction(again, QString::fromUtf8("One-time code\u2026"))->trigger();
+        QVERIFY(again.session().oneTimeCode(1).isEmpty());
+        h.onDialog = [](QDialog &dialog) {
+            static_cast<EarlierVersionsWindow &>(dialog).choose(0);
+            return int(QDialog::Accepted);
+        };
+        menuAction(again, QString::fromUtf8("Earlier versions\u2026"))->trigger();
+        QCOMPARE(again.session().oneTimeCode(1), uri);
+        QCOMPARE(again.records().line(1), QByteArrayView("beta:!b:!changed:!:!"));
+    }
 }
 
 QTEST_MAIN(TestCopies)

@@ -54,7 +54,7 @@ int ImportCsvFile(Session &session, const QString &path) {
     const qsizetype identical = plan.count(CsvImportRow::Outcome::Identical);
     const qsizetype refused = plan.count(CsvImportRow::Outcome::Refused);
     if (!records.isEmpty()) {
-        const SessionStatus status = session.importRecords(records);
+        const SessionStatus status = session.importRecords(records, plan.newCodes());
         if (status != SessionStatus::Ok) {
             Say(status == SessionStatus::ChangedOnDisk
                     ? QStringLiteral("the records changed on disk while the file was read. "
@@ -71,7 +71,8 @@ int ImportCsvFile(Session &session, const QString &path) {
 
 int ExportCsvFile(const Session &session, const QString &path) {
     const RecordList &records = session.records();
-    const Platform::NewFileStatus written = Platform::writeNewFile(path, CsvExport(records));
+    const Platform::NewFileStatus written = Platform::writeNewFile(
+        path, CsvExport(records, [&session](qsizetype i) { return session.oneTimeCode(i); }));
     const QString shown = QDir::toNativeSeparators(path);
     if (written == Platform::NewFileStatus::Exists) {
         Say(QStringLiteral("%1 exists already, and Varnlock never writes over a file here. "

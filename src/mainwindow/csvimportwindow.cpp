@@ -95,8 +95,9 @@ CsvImportWindow::CsvImportWindow(const QString &path, const RecordList &stored,
     layout->addWidget(buttons);
     connect(m_importButton, &QPushButton::clicked, this, [this] {
         const QList<QByteArray> records = m_plan.newRecords();
+        const QList<QByteArray> codes = m_plan.newCodes();
         close();
-        emit importRequested(records);
+        emit importRequested(records, codes);
     });
     connect(cancel, &QPushButton::clicked, this, &QDialog::close);
     // Within the screen, whatever its size and the font's.

@@ -28,7 +28,8 @@ public:
 
 signals:
     // Import pressed: these are the records to add.
-    void importRequested(const QList<QByteArray> &records);
+    // The new records, and their one-time codes at the same places.
+    void importRequested(const QList<QByteArray> &records, const QList<QByteArray> &codes);
     // The file could not be read or is no export Varnlock knows.
     void unreadable(const QString &text);
 

@@ -354,17 +354,23 @@ void MainWindow::importCsv() {
     connect(preview, &CsvImportWindow::unreadable, this, [this](const QString &text) {
         m_hooks.message(QMessageBox::Warning, kProgramTitle, text);
     });
-    connect(preview, &CsvImportWindow::importRequested, this, [this](QList<QByteArray> lines) {
-        // What was stored while the preview was up is not added twice.
-        lines.removeIf([this](const QByteArray &line) { return records().contains(line); });
-        if (lines.isEmpty() || reportFailure(m_session.importRecords(lines)))
-            return;
-        select(-1);
-        m_hooks.message(QMessageBox::Information, kProgramTitle,
-                        lines.size() == 1
-                            ? QStringLiteral("1 record was added.")
-                            : QStringLiteral("%1 records were added.").arg(lines.size()));
-    });
+    connect(preview, &CsvImportWindow::importRequested, this,
+            [this](const QList<QByteArray> &read, const QList<QByteArray> &readCodes) {
+                // What was stored while the preview was up is not added twice.
+                QList<QByteArray> lines, codes;
+                for (qsizetype i = 0; i < read.size(); ++i)
+                    if (!records().contains(read[i])) {
+                        lines << read[i];
+                        codes << readCodes.value(i);
+                    }
+                if (lines.isEmpty() || reportFailure(m_session.importRecords(lines, codes)))
+                    return;
+                select(-1);
+                m_hooks.message(QMessageBox::Information, kProgramTitle,
+                                lines.size() == 1
+                                    ? QStringLiteral("1 record was added.")
+                                    : QStringLiteral("%1 records were added.").arg(lines.size()));
+            });
     preview->open();
 }
 
@@ -379,7 +385,8 @@ void MainWindow::exportCsv() {
     if (path.isEmpty())
         return;
     const RecordList exported = records();
-    const bool written = Platform::writeFileAtomically(path, CsvExport(exported));
+    const bool written = Platform::writeFileAtomically(
+        path, CsvExport(exported, [this](qsizetype i) { return m_session.oneTimeCode(i); }));
     const QString shown = QDir::toNativeSeparators(path);
     if (!written)
         m_hooks.message(

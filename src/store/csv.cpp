@@ -1,6 +1,7 @@
 #include "csv.h"
 
 #include "ansi.h"
+#include "onetimecode.h"
 #include "recordline.h"
 
 #include <QStringDecoder>
@@ -234,6 +235,8 @@ QString CsvLayout::describe() const {
             continue;
         parts << from + QStringLiteral(" \u2192 ") + FieldCaption(field);
     }
+    if (codeColumn >= 0)
+        parts << headers.value(codeColumn) + QStringLiteral(" \u2192 one-time code");
     return parts.join(QStringLiteral(", "));
 }
 
@@ -241,7 +244,7 @@ QStringList CsvLayout::leftOut() const {
     QStringList out;
     for (qsizetype i = 0; i < headers.size(); ++i)
         if (std::find(column.begin(), column.end(), int(i)) == column.end() &&
-            !headers[i].isEmpty())
+            int(i) != codeColumn && !headers[i].isEmpty())
             out << headers[i];
     return out;
 }
@@ -274,6 +277,9 @@ CsvLayout RecogniseCsvHeader(const QList<QByteArray> &header) {
             }
         }
     }
+    for (const QByteArray wanted : {"totp", "login_totp", "otp"})
+        if (const qsizetype at = names.indexOf(wanted); at >= 0 && layout.codeColumn < 0)
+            layout.codeColumn = int(at);
     if (layout.column[Field::UserName] < 0 || layout.column[Field::Password] < 0 ||
         (layout.column[Field::Service] < 0 && layout.column[Field::Path] < 0))
         return layout;
@@ -364,6 +370,19 @@ bool CsvImportPlanner::step(qsizetype rows) {
         item.reason = Refusal(item);
         if (!item.reason.isEmpty())
             continue;
+        const int codeColumn = m_plan.layout.codeColumn;
+        if (codeColumn >= 0 && codeColumn < row.fields.size() &&
+            !row.fields[codeColumn].trimmed().isEmpty()) {
+            // A two-step secret that can not be used is said, never dropped.
+            QString problem;
+            const std::optional<OneTimeCode> code =
+                ReadOneTimeCode(row.fields[codeColumn].trimmed(), &problem);
+            if (!code) {
+                item.reason = QStringLiteral("its one-time code can not be used: %1").arg(problem);
+                continue;
+            }
+            item.oneTimeCode = OneTimeCodeUri(*code);
+        }
         RecordFields fields;
         for (const Field field : kFields)
             fields[field] = Ansi::fromUnicode(item.text[field]);
@@ -399,26 +418,36 @@ CsvImportPlan PlanCsvImport(QIODevice &file, const RecordList &stored,
     return planner.takePlan();
 }
 
-QByteArray CsvExportHeader() {
-    return Csv::FormatRow({"service", "username", "password", "notes", "url"});
+QList<QByteArray> CsvImportPlan::newCodes() const {
+    QList<QByteArray> codes;
+    for (const CsvImportRow &row : rows)
+        if (row.outcome == CsvImportRow::Outcome::New)
+            codes.append(row.oneTimeCode);
+    return codes;
 }
 
-Platform::ContentSource CsvExport(const RecordList &records) {
-    return [&records](const Platform::ChunkWriter &write) {
+QByteArray CsvExportHeader() {
+    return Csv::FormatRow({"service", "username", "password", "notes", "url", "totp"});
+}
+
+Platform::ContentSource CsvExport(const RecordList &records,
+                                  std::function<QByteArray(qsizetype)> codeOf) {
+    return [&records, codeOf = std::move(codeOf)](const Platform::ChunkWriter &write) {
         if (!write(CsvExportHeader()))
             return false;
-        for (const QByteArrayView record : records.lines())
-            if (!write(CsvExportRow(record)))
+        for (qsizetype i = 0; i < records.size(); ++i)
+            if (!write(CsvExportRow(records.line(i), codeOf ? codeOf(i) : QByteArray())))
                 return false;
         return true;
     };
 }
 
-QByteArray CsvExportRow(QByteArrayView record) {
+QByteArray CsvExportRow(QByteArrayView record, const QByteArray &oneTimeCode) {
     RecordFields fields;
     SplitRecordLine(record, fields);
     QList<QByteArray> row;
     for (const QByteArray &field : fields)
         row << Ansi::toUnicode(field).toUtf8();
+    row << oneTimeCode;
     return Csv::FormatRow(row);
 }

@@ -58,6 +58,7 @@ QByteArray FormatRow(const QList<QByteArray> &fields);
 struct CsvLayout {
     QString format;           // the program the header is recognised as
     PerField<int> column{-1}; // the column each field is read from; -1 when absent
+    int codeColumn = -1;      // the one-time code's (totp, login_totp, otp); -1 when absent
     QStringList headers;      // the header's own names, for the description
     // "Title → Service, Username → Username, ...": how the preview and the
     // command line say what goes where.
@@ -81,6 +82,7 @@ struct CsvImportRow {
     qint64 sameAs = 0;      // Identical: the earlier line of the file it repeats; 0 a stored record
     PerField<QString> text; // the five fields as read, for the preview
     QByteArray record;      // the record line to store, for a new one
+    QByteArray oneTimeCode; // its one-time code as an otpauth:// URI; empty: none
     // "new", "skipped: identical to line 3 of this file", "refused: ...".
     QString describe() const;
 };
@@ -91,6 +93,8 @@ struct CsvImportPlan {
     std::vector<CsvImportRow> rows;
     qsizetype count(CsvImportRow::Outcome outcome) const;
     QList<QByteArray> newRecords() const;
+    // The new records' one-time codes, at the same places (empty: none).
+    QList<QByteArray> newCodes() const;
 };
 
 // Reads a CSV file and sorts its rows into new records, records identical to
@@ -131,8 +135,11 @@ CsvImportPlan PlanCsvImport(QIODevice &file, const RecordList &stored,
 
 // The records as CSV under a header every program above reads: UTF-8, one
 // row per record, fields quoted where they must be.
+// The last column, totp, holds the record's one-time code where it has one.
 QByteArray CsvExportHeader();
-QByteArray CsvExportRow(QByteArrayView record);
+QByteArray CsvExportRow(QByteArrayView record, const QByteArray &oneTimeCode = {});
 // The header and every record, handed to a file writer a row at a time; the
-// list must outlive the write.
-Platform::ContentSource CsvExport(const RecordList &records);
+// list must outlive the write. codeOf gives the record's one-time code by
+// its index.
+Platform::ContentSource CsvExport(const RecordList &records,
+                                  std::function<QByteArray(qsizetype)> codeOf = {});

@@ -198,8 +198,19 @@ std::optional<OneTimeCode> ParseOneTimeCodeUri(QByteArrayView uri, QString *prob
 }
 
 std::optional<OneTimeCode> ReadOneTimeCode(QByteArrayView text, QString *problem) {
-    if (text.trimmed().toByteArray().toLower().startsWith(kScheme))
+    const QByteArray lower = text.trimmed().toByteArray().toLower();
+    if (lower.startsWith(kScheme))
         return ParseOneTimeCodeUri(text, problem);
+    // Some exports write Steam's codes as steam://SECRET.
+    if (lower.startsWith("steam://")) {
+        std::optional<OneTimeCode> code = OneTimeCodeFromSecret(
+            text.trimmed().sliced(8), OneTimeCode::Hash::Sha1, 6, 30, problem);
+        if (code) {
+            code->steam = true;
+            code->digits = 5;
+        }
+        return code;
+    }
     return OneTimeCodeFromSecret(text.trimmed(), OneTimeCode::Hash::Sha1, 6, 30, problem);
 }
 

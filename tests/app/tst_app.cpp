@@ -105,8 +105,9 @@ void TestApp::csvCommands() {
     QCOMPARE(run.code, 0);
     QVERIFY2(run.out.contains("line 5: refused: the Service holds"), qPrintable(run.out));
     QVERIFY(run.out.contains("line 4: skipped: identical to a stored record"));
-    QVERIFY(run.out.contains("Not carried into the records: Group, TOTP, Icon, Last Modified, "
+    QVERIFY(run.out.contains("Not carried into the records: Group, Icon, Last Modified, "
                              "Created\n"));
+    QVERIFY(run.out.contains("TOTP \u2192 one-time code"));
     QVERIFY(run.out.contains("Added 1, skipped 1 already stored or repeated, refused 1."));
     const QByteArray mail =
         "Mail:!ann@example.org:!p4ss, with comma:!two lines:!https://mail.example.org/";
@@ -117,10 +118,10 @@ void TestApp::csvCommands() {
     run = runProgram(f, {"--export-csv", out}, "key7\n");
     QCOMPARE(run.code, 0);
     QCOMPARE(modeOf(out), 0600);
-    const QByteArray exported = "service,username,password,notes,url\r\n"
-                                "Bank,ann,\"say \"\"hi\"\"\",,\r\n"
+    const QByteArray exported = "service,username,password,notes,url,totp\r\n"
+                                "Bank,ann,\"say \"\"hi\"\"\",,,\r\n"
                                 "Mail,ann@example.org,\"p4ss, with comma\",two lines,"
-                                "https://mail.example.org/\r\n";
+                                "https://mail.example.org/,\r\n";
     QCOMPARE(fileBytes(out), exported);
     run = runProgram(f, {"--export-csv", out}, "key7\n");
     QCOMPARE(run.code, 1);

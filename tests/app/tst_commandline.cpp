@@ -384,6 +384,16 @@ void TestCommandLine::oneTimeCodes() {
                "Changed bank (ann).\n");
     QCOMPARE(storedCode(f, protection, "bank:!"),
              QByteArray("otpauth://totp/?secret=GEZDGNBVGY3TQOJQ"));
+    // Imported with its record, and exported in the totp column.
+    const QString csv = f.root.filePath("codes.csv");
+    writeBytes(csv, "name,username,password,login_totp\nimported,i,pw-i," + uri + "\n");
+    QCOMPARE(runProgram(f, {"import-csv", csv}, in).code, 0);
+    QCOMPARE(storedCode(f, protection, "imported:!"), uri);
+    const QString out = f.root.filePath("out.csv");
+    QCOMPARE(runProgram(f, {"export-csv", out}, in).code, 0);
+    QVERIFY2(fileBytes(out).contains("imported,i,pw-i," + QByteArray(strong ? "" : uri) + ",," +
+                                     uri + "\r\n"),
+             fileBytes(out).constData());
 }
 
 void TestCommandLine::heldFolderRefusesWrites() {

@@ -55,6 +55,7 @@ private slots:
     void eachProgramsExport_data();
     void eachProgramsExport();
     void wholeFileRefusals();
+    void oneTimeCodesTravel();
     void exportBytesAndRoundTrip();
 };
 
@@ -130,13 +131,13 @@ void TestCsv::eachProgramsExport_data() {
     // and the record, or what the preview says of it.
     QTest::addColumn<QStringList>("leftOut");
     QTest::addColumn<QList<QByteArray>>("rows");
-    QTest::newRow("KeePassXC") << QStringList{"Group", "TOTP", "Icon", "Last Modified", "Created"}
+    QTest::newRow("KeePassXC") << QStringList{"Group", "Icon", "Last Modified", "Created"}
                                << QList<QByteArray>{"2 new Mail:!ann@example.org:!p4ss, with "
                                                     "comma:!two lines:!https://mail.example.org/",
                                                     "4 skipped: identical to a stored record",
                                                     "5 refused: the Service holds \"\xC5\x81\""};
     QTest::newRow("Bitwarden")
-        << QStringList{"folder", "favorite", "type", "fields", "reprompt", "login_totp"}
+        << QStringList{"folder", "favorite", "type", "fields", "reprompt"}
         << QList<QByteArray>{"2 new Forum:!bob:!hunter2:!:!https://forum.example.net/login",
                              "3 new VPN:!bob.w:!S3cret!:!Office VPN, port 443:!vpn.example.com",
                              "4 refused: no user name and no password"};
@@ -197,6 +198,34 @@ void TestCsv::wholeFileRefusals() {
     QCOMPARE(shortRow.newRecords(), QList<QByteArray>{"h.example:!ann:!pw:!:!http://h.example/x"});
 }
 
+void TestCsv::oneTimeCodesTravel() {
+    // The two-step secrets of other programs' exports come in (a URI, a bare
+    // secret, Steam's), one that can not be used refuses its row by name, and
+    // the export's totp column brings them back.
+    const CsvImportPlan plan = planOf("name,username,password,login_totp\n"
+                                      "a,u,p,otpauth://totp/a?secret=GEZDGNBVGY3TQOJQ&issuer=A\n"
+                                      "b,u,p,GEZD GNBV GY3T QOJQ\n"
+                                      "c,u,p,steam://GEZDGNBVGY3TQOJQ\n"
+                                      "d,u,p,otpauth://totp/d?secret=GEZ1\n"
+                                      "e,u,p,\n");
+    QVERIFY(plan.layout.leftOut().isEmpty());
+    QVERIFY(plan.layout.describe().endsWith("login_totp \u2192 one-time code"));
+    QCOMPARE(plan.newRecords(),
+             (QList<QByteArray>{"a:!u:!p:!:!", "b:!u:!p:!:!", "c:!u:!p:!:!", "e:!u:!p:!:!"}));
+    const QList<QByteArray> codes{"otpauth://totp/a?secret=GEZDGNBVGY3TQOJQ&issuer=A",
+                                  "otpauth://totp/?secret=GEZDGNBVGY3TQOJQ",
+                                  "otpauth://totp/?secret=GEZDGNBVGY3TQOJQ&encoder=steam", ""};
+    QCOMPARE(plan.newCodes(), codes);
+    QCOMPARE(plan.rows[3].describe(),
+             QString("refused: its one-time code can not be used: the secret is not Base32 "
+                     "(letters A to Z and digits 2 to 7)"));
+    QByteArray exported = CsvExportHeader();
+    for (qsizetype i = 0; i < codes.size(); ++i)
+        exported += CsvExportRow(plan.newRecords()[i], codes[i]);
+    QVERIFY(exported.contains("a,u,p,,,otpauth://totp/a?secret=GEZDGNBVGY3TQOJQ&issuer=A\r\n"));
+    QCOMPARE(planOf(exported).newCodes(), codes);
+}
+
 void TestCsv::exportBytesAndRoundTrip() {
     const QList<QByteArray> records{"Mail:!ann:!p,w:!say \"hi\":!http://m",
                                     " spaced :!u:!\x80\xE9\x81:!:!", "plain:!u:!p:!:!"};
@@ -204,10 +233,10 @@ void TestCsv::exportBytesAndRoundTrip() {
     QByteArray exported = CsvExportHeader();
     for (const QByteArrayView record : stored.lines())
         exported += CsvExportRow(record);
-    QCOMPARE(exported, QByteArray("service,username,password,notes,url\r\n"
-                                  "\" spaced \",u,\xE2\x82\xAC\xC3\xA9\xC2\x81,,\r\n"
-                                  "Mail,ann,\"p,w\",\"say \"\"hi\"\"\",http://m\r\n"
-                                  "plain,u,p,,\r\n"));
+    QCOMPARE(exported, QByteArray("service,username,password,notes,url,totp\r\n"
+                                  "\" spaced \",u,\xE2\x82\xAC\xC3\xA9\xC2\x81,,,\r\n"
+                                  "Mail,ann,\"p,w\",\"say \"\"hi\"\"\",http://m,\r\n"
+                                  "plain,u,p,,,\r\n"));
     const CsvImportPlan back = planOf(exported);
     QCOMPARE(RecordList(back.newRecords()), stored);
     const CsvImportPlan again = planOf(exported, records);

@@ -31,10 +31,13 @@ sanitize-build: deps
 	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 
 # Every test, then the unit and GUI tests again under the sanitizers (the kill
-# tests, which prove file safety rather than memory safety, run once).
+# tests, which prove file safety rather than memory safety, run once). The
+# sanitizer's own dlopen hides the program's search path from the loader, so
+# the window's library is named on LD_LIBRARY_PATH there.
 test: build sanitize-build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(SANITIZE_BUILD) && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	    LD_LIBRARY_PATH=$(CURDIR)/$(SANITIZE_BUILD) \
 	    ctest --output-on-failure -j $(JOBS) -LE 'kill|package|memory|sync'
 
 # The quick loop: one build, the unit and GUI tests, none of the kill,

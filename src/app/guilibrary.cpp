@@ -1,5 +1,8 @@
 #include "guilibrary.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
@@ -18,9 +21,16 @@ const GuiEntry *LoadGui(QString *why) {
     }
     const auto entry = reinterpret_cast<Entry>(::GetProcAddress(library, "VarnlockGuiEntry"));
 #else
-    // By its name alone, so the program's own search path finds it: its
-    // folder once installed, the build tree while it is built.
-    void *library = ::dlopen(VARNLOCK_GUI_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    // Beside the program first (installed, or a portable copy); then by its
+    // name alone, so the program's own search path finds it in the build tree.
+    const QString folder = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    void *library = nullptr;
+    if (!folder.isEmpty())
+        library = ::dlopen(
+            QFile::encodeName(folder + QStringLiteral("/" VARNLOCK_GUI_LIBRARY)).constData(),
+            RTLD_NOW | RTLD_LOCAL);
+    if (!library)
+        library = ::dlopen(VARNLOCK_GUI_LIBRARY, RTLD_NOW | RTLD_LOCAL);
     if (!library) {
         *why = QString::fromLocal8Bit(::dlerror());
         return nullptr;

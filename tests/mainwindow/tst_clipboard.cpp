@@ -87,7 +87,7 @@ void TestClipboard::csvInAndOut() {
     QTRY_VERIFY(preview->plan());
     // It says which columns go nowhere, and fits on the screen at any font size.
     const QString summary = part<QLabel>(preview, "summary")->text();
-    QVERIFY2(summary.contains("Not carried into the records: Group, TOTP, Icon, Last Modified, "
+    QVERIFY2(summary.contains("Not carried into the records: Group, Icon, Last Modified, "
                               "Created.") &&
                  summary.contains("1 new, 1 identical to a stored record or an earlier row "
                                   "(skipped), 1 refused"),

@@ -7,6 +7,9 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 const GuiEntry *LoadGui(QString *why) {
@@ -21,16 +24,36 @@ const GuiEntry *LoadGui(QString *why) {
     }
     const auto entry = reinterpret_cast<Entry>(::GetProcAddress(library, "VarnlockGuiEntry"));
 #else
-    // Beside the program first (installed, or a portable copy); then by its
-    // name alone, so the program's own search path finds it in the build tree.
+    // Beside the program first (installed, or a portable copy), and only a
+    // file this user or root put there: a library planted in a folder others
+    // may write would run as the user. Without one there, by its name alone,
+    // which the build tree's search path finds while the program is built.
     const QString folder = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    const QString beside = folder + QStringLiteral("/" VARNLOCK_GUI_LIBRARY);
     void *library = nullptr;
-    if (!folder.isEmpty())
-        library = ::dlopen(
-            QFile::encodeName(folder + QStringLiteral("/" VARNLOCK_GUI_LIBRARY)).constData(),
-            RTLD_NOW | RTLD_LOCAL);
-    if (!library)
+    const int fd = folder.isEmpty() ? -1
+                                    : ::open(QFile::encodeName(beside).constData(),
+                                             O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd >= 0) {
+        struct stat st {};
+        const bool trusted = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                             (st.st_uid == ::geteuid() || st.st_uid == 0) &&
+                             !(st.st_mode & (S_IWGRP | S_IWOTH));
+        // The very file looked at is the one loaded.
+        if (trusted)
+            library = ::dlopen(QByteArray("/proc/self/fd/" + QByteArray::number(fd)).constData(),
+                               RTLD_NOW | RTLD_LOCAL);
+        ::close(fd);
+        if (!trusted) {
+            *why = QStringLiteral("%1 is another user's, or others may write it, so it is not "
+                                  "loaded. Make it yours alone (chmod go-w), or put the program "
+                                  "where only you can write.")
+                       .arg(beside);
+            return nullptr;
+        }
+    } else {
         library = ::dlopen(VARNLOCK_GUI_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    }
     if (!library) {
         *why = QString::fromLocal8Bit(::dlerror());
         return nullptr;

@@ -6,7 +6,9 @@
 #include "strongstore.h"
 
 #include <QRegularExpression>
+
 #include <QtTest>
+#include <sys/stat.h>
 
 // The commands of the built program, run as processes in a throwaway program
 // folder under each protection: what they print, their exit codes, and the
@@ -94,6 +96,7 @@ private slots:
     void oneTimeCodes_data() { protectionRows(); }
     void oneTimeCodes();
     void heldFolderRefusesWrites();
+    void plantedWindowLibraryIsRefused();
     void usageErrorsAndGenerator();
     void clipRestoresTheClipboard();
 };
@@ -394,6 +397,25 @@ void TestCommandLine::oneTimeCodes() {
     QVERIFY2(fileBytes(out).contains("imported,i,pw-i," + QByteArray(strong ? "" : uri) + ",," +
                                      uri + "\r\n"),
              fileBytes(out).constData());
+}
+
+void TestCommandLine::plantedWindowLibraryIsRefused() {
+    // A window library beside the program that others may write (planted in
+    // a shared folder, say) is never loaded: it would run as the user.
+    TestFolders f;
+    prepare(f, {Scope::None, {}}, kRecords);
+    const QString planted = f.paths.programFolder + "/libvarnlock-window.so";
+    QVERIFY(QFile::copy(VARNLOCK_WINDOW_LIBRARY, planted));
+    QVERIFY(::chmod(QFile::encodeName(planted).constData(), 0664) == 0);
+    QProcess window;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    window.setProcessEnvironment(env);
+    window.start(f.paths.programFolder + "/varnlock", {});
+    QVERIFY(window.waitForFinished(20000));
+    QCOMPARE(window.exitCode(), 1);
+    QVERIFY2(window.readAllStandardError().contains("others may write it, so it is not loaded"),
+             "the planted library was not refused by name");
 }
 
 void TestCommandLine::heldFolderRefusesWrites() {

@@ -87,6 +87,22 @@ std::optional<QByteArray> FieldBytes(Field field, const QString &text) {
     return Ansi::fromUnicode(text);
 }
 
+// The fields the options give (--service, --username, --other, --path) into
+// fields; the others keep what they hold. False, said why, when one can not
+// be stored.
+bool TakeFieldOptions(const CommandArguments &args, RecordFields &fields) {
+    for (const Field field : {Field::Service, Field::UserName, Field::OtherInfo, Field::Path}) {
+        if (!args.given(kFieldOptionNames[int(field)]))
+            continue;
+        const std::optional<QByteArray> bytes =
+            FieldBytes(field, args.value(kFieldOptionNames[int(field)]));
+        if (!bytes)
+            return false;
+        fields[field] = *bytes;
+    }
+    return true;
+}
+
 // The record's password: generated, typed twice on a terminal, or one line
 // of standard input.
 std::optional<QByteArray> RecordPassword(const CommandArguments &args) {
@@ -291,13 +307,8 @@ int ShowCommand(Session &session, const CommandArguments &args) {
 
 int AddCommand(Session &session, const CommandArguments &args) {
     RecordFields fields;
-    for (const Field field : {Field::Service, Field::UserName, Field::OtherInfo, Field::Path}) {
-        const std::optional<QByteArray> bytes =
-            FieldBytes(field, args.value(kFieldOptionNames[int(field)]));
-        if (!bytes)
-            return kExitFailed;
-        fields[field] = *bytes;
-    }
+    if (!TakeFieldOptions(args, fields))
+        return kExitFailed;
     if (fields[Field::Service].isEmpty() || fields[Field::UserName].isEmpty()) {
         Say(QStringLiteral("a record needs a service and a user name: give --service and "
                            "--username."));
@@ -327,7 +338,7 @@ int EditCommand(Session &session, const CommandArguments &args) {
         anything = anything || args.given(kFieldOptionNames[int(field)]);
     if (!anything) {
         Say(QStringLiteral("edit changes nothing without --service, --username, --password, "
-                           "--generate, --other or --path."));
+                           "--generate, --other, --path or --totp."));
         return kExitUsage;
     }
     int code = kExitOk;
@@ -336,15 +347,8 @@ int EditCommand(Session &session, const CommandArguments &args) {
         return code;
     RecordFields fields;
     SplitRecordLine(session.records().line(*index), fields);
-    for (const Field field : {Field::Service, Field::UserName, Field::OtherInfo, Field::Path}) {
-        if (!args.given(kFieldOptionNames[int(field)]))
-            continue;
-        const std::optional<QByteArray> bytes =
-            FieldBytes(field, args.value(kFieldOptionNames[int(field)]));
-        if (!bytes)
-            return kExitFailed;
-        fields[field] = *bytes;
-    }
+    if (!TakeFieldOptions(args, fields))
+        return kExitFailed;
     if (fields[Field::Service].isEmpty() || fields[Field::UserName].isEmpty()) {
         Say(QStringLiteral("a record needs a service and a user name. Nothing was changed."));
         return kExitUsage;

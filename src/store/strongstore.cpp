@@ -477,8 +477,8 @@ namespace {
 struct Header {
     quint16 version = 0;
     KdfParams params;
-    const char *salt = nullptr;
-    const char *fileId = nullptr;
+    std::array<unsigned char, kSaltBytes> salt{};
+    std::array<unsigned char, kIdBytes> fileId{};
     quint64 count = 0;
     qsizetype size = 0; // where the frames begin
 };
@@ -524,15 +524,18 @@ Status readHeader(const QByteArray &file, Header &header) {
         std::memcmp(headerChecksum(file.constData()).data(), file.constData() + kUncheckedHeader,
                     kChecksumBytes) != 0)
         return Status::HeaderDamaged;
-    if (quint8(file[10]) != kArgon2id13)
+    // Read from a copy of its own: the fields are then plainly within bounds.
+    std::array<char, kUncheckedHeader> head;
+    std::copy_n(file.cbegin(), head.size(), head.begin());
+    if (quint8(head[10]) != kArgon2id13)
         return header.version >= kCheckedVersion ? Status::NewerVersion : Status::NotAStore;
-    header.params = {qFromLittleEndian<quint32>(file.constData() + 12),
-                     qFromLittleEndian<quint64>(file.constData() + 16)};
+    header.params = {qFromLittleEndian<quint32>(head.data() + 12),
+                     qFromLittleEndian<quint64>(head.data() + 16)};
     if (!ParamsAllowed(header.params))
         return Status::Refused;
-    header.salt = file.constData() + 24;
-    header.fileId = file.constData() + 40;
-    header.count = qFromLittleEndian<quint64>(file.constData() + 56);
+    std::memcpy(header.salt.data(), head.data() + 24, kSaltBytes);
+    std::memcpy(header.fileId.data(), head.data() + 40, kIdBytes);
+    header.count = qFromLittleEndian<quint64>(head.data() + 56);
     return Status::Ok;
 }
 
@@ -541,10 +544,10 @@ Status readHeader(const QByteArray &file, Header &header) {
 Status deriveFor(const Header &header, const QByteArrayView *password, Keys &keys) {
     if (password) {
         keys.clear();
-        std::memcpy(Access::salt(keys), header.salt, kSaltBytes);
+        std::memcpy(Access::salt(keys), header.salt.data(), kSaltBytes);
         return derive(keys, *password, header.params);
     }
-    if (!keys.valid() || std::memcmp(Access::salt(keys), header.salt, kSaltBytes) != 0 ||
+    if (!keys.valid() || std::memcmp(Access::salt(keys), header.salt.data(), kSaltBytes) != 0 ||
         Access::params(keys).passes != header.params.passes ||
         Access::params(keys).memoryBytes != header.params.memoryBytes)
         return Status::NeedsPassword;
@@ -563,7 +566,7 @@ Status unwrapKey(const QByteArray &file, const Header &header, Keys &keys) {
         return Status::WrongPassword;
     std::memcpy(Access::data(keys), dataKey, kKeyBytes);
     sodium_memzero(dataKey, sizeof dataKey);
-    std::memcpy(Access::fileId(keys), header.fileId, kIdBytes);
+    std::memcpy(Access::fileId(keys), header.fileId.data(), kIdBytes);
     Access::version(keys) = header.version;
     Access::setValid(keys, true);
     return Status::Ok;

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the benchmarks need,
 # only those that are missing, so a fresh machine needs nothing by hand.
 set -eu
-PACKAGES="g++ make cmake pkg-config qt6-base-dev libsodium-dev xvfb xauth xclip x11-utils fonts-dejavu-core fonts-liberation xdotool dpkg-dev desktop-file-utils appstream dbus-daemon dbus-bin syncthing"
+PACKAGES="g++ make cmake pkg-config qt6-base-dev libsodium-dev libzxcvbn-dev xvfb xauth xclip x11-utils fonts-dejavu-core fonts-liberation xdotool dpkg-dev desktop-file-utils appstream dbus-daemon dbus-bin syncthing"
 # Fuzzing needs clang and its sanitizer and libFuzzer runtimes.
 [ "${1:-}" = fuzz ] && PACKAGES="$PACKAGES clang libclang-rt-dev"
 missing=""

@@ -181,6 +181,24 @@ const std::vector<Command> &Commands() {
          1,
          Opens::ToWriteUnlessDry,
          MergeCommand},
+        {"health",
+         "health [--breached FILE] [--json]",
+         "report weak, reused, short and old passwords",
+         "Lists, worst first, every record whose password is weak (few guesses would\n"
+         "find it, the record's own service and user name tried first), reused (another\n"
+         "record has the same), short (under 12 characters) or old (unchanged for more\n"
+         "than a year, under the strong protection), and says when the master password\n"
+         "expires. Records marked \"not a concern\" in the window's report are left out.\n\n"
+         "  --breached FILE   also mark passwords found in this breach list: a file of\n"
+         "                    SHA-1 hashes, one a line (\"HASH\" or \"HASH:COUNT\"), read\n"
+         "                    once from start to end\n"
+         "  --json            the report as JSON\n",
+         {"breached"},
+         {"json"},
+         0,
+         0,
+         Opens::ToRead,
+         HealthCommand},
         {"import-csv",
          "import-csv FILE",
          "add the records of a CSV export (also --import-csv FILE)",

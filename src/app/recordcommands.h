@@ -21,6 +21,8 @@ int RemoveCommand(Session &session, const CommandArguments &args);
 int MergeCommand(Session &session, const CommandArguments &args);
 int ImportCsvCommand(Session &session, const CommandArguments &args);
 int ExportCsvCommand(Session &session, const CommandArguments &args);
+// health [--breached FILE]: the password health report.
+int HealthCommand(Session &session, const CommandArguments &args);
 // Needs no records.
 int GenerateCommand(const CommandArguments &args);
 // Needs a display: run with a QGuiApplication.

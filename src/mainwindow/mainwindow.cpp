@@ -269,6 +269,8 @@ void MainWindow::buildMenu() {
     m_copyCodeAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     m_earlierVersionsAction = m_menu->addAction(QStringLiteral("Earlier &versions\u2026"), this,
                                                 [this] { showEarlierVersions(); });
+    m_healthAction =
+        m_menu->addAction(QStringLiteral("&Password health\u2026"), this, [this] { showHealth(); });
     m_menu->addSeparator();
     m_helpAction = m_menu->addAction(QStringLiteral("&Help"), this, [this] { showHelp(); });
     m_aboutAction = m_menu->addAction(QStringLiteral("A&bout"), this, [this] { about(); });
@@ -287,7 +289,7 @@ void MainWindow::buildMenu() {
         {m_exitAction, "exitAction"},           {m_addAction, "addAction"},
         {m_replaceAction, "replaceAction"},     {m_removeAction, "removeAction"},
         {m_resetAction, "resetAction"},         {m_importCsvAction, "importCsvAction"},
-        {m_exportCsvAction, "exportCsvAction"}};
+        {m_exportCsvAction, "exportCsvAction"}, {m_healthAction, "healthAction"}};
     for (const auto &[action, name] : named)
         action->setObjectName(QLatin1String(name));
     m_addAction->setEnabled(false);

@@ -122,6 +122,12 @@ public:
     void copyOneTimeCode();
     // The current one-time code beside the fields, for a shown record that has one.
     void updateOneTimeCode();
+    // Menu -> Password health: the report of weak, reused, short and old
+    // passwords; a row clicked shows its record here.
+    void showHealth();
+    // Shows a record in the fields as a click on its row does, the find
+    // line closed first when it hides the row.
+    void showRecord(qsizetype record);
     // Looks for copies a sync tool left in Data (and stores of another
     // protection) and merges or previews each. atStart: a store of another
     // protection is taken at once rather than after it has stayed a moment.
@@ -250,7 +256,7 @@ private:
             *m_removeAction = nullptr, *m_resetAction = nullptr, *m_importCsvAction = nullptr,
             *m_exportCsvAction = nullptr, *m_mergeCopyAction = nullptr,
             *m_earlierVersionsAction = nullptr, *m_setCodeAction = nullptr,
-            *m_copyCodeAction = nullptr;
+            *m_copyCodeAction = nullptr, *m_healthAction = nullptr;
     // The shown record's one-time code and the seconds it has left, and the
     // secret it comes from while the record is shown.
     QPushButton *m_oneTimeCode = nullptr;

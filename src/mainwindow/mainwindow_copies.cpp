@@ -5,6 +5,7 @@
 #include "ansi.h"
 #include "copymergewindow.h"
 #include "earlierversionswindow.h"
+#include "healthwindow.h"
 #include "outcometext.h"
 #include "storecopies.h"
 
@@ -206,4 +207,23 @@ void MainWindow::showEarlierVersions() {
         return;
     m_selected = newIndex;
     select(newIndex);
+}
+
+void MainWindow::showHealth() {
+    if (m_life != Life::Shown)
+        return;
+    HealthWindow health(m_session, m_hooks, this);
+    connect(&health, &HealthWindow::recordChosen, this, [this](qsizetype record) {
+        if (m_life == Life::Shown)
+            showRecord(record);
+    });
+    runDialog(health);
+}
+
+void MainWindow::showRecord(qsizetype record) {
+    if (record < 0 || record >= records().size())
+        return;
+    if (m_names->rowOf(record) < 0)
+        closeFind();
+    showRow(m_names->rowOf(record));
 }

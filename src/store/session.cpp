@@ -5,6 +5,7 @@
 #include "onetimecode.h"
 #include "recordline.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QSet>
 
@@ -581,6 +582,38 @@ QByteArray Session::oneTimeCode(qsizetype index) const {
     if (m_scope == Scope::Strong)
         return size_t(index) < m_meta.size() ? m_meta[size_t(index)].oneTimeCode : QByteArray();
     return OneTimeCodeIn(m_records.line(index));
+}
+
+QByteArray Session::recordIdentity(qsizetype index) const {
+    if (index < 0 || index >= m_records.size())
+        return {};
+    const QByteArrayView line = m_records.line(index);
+    if (size_t(index) < m_meta.size())
+        return QByteArrayLiteral("id ") + m_meta[size_t(index)].id.hex();
+    return QByteArrayLiteral("name ") + FieldView(line, Field::Service).toByteArray() + '\0' +
+           FieldView(line, Field::UserName).toByteArray();
+}
+
+QDate Session::passwordSince(qsizetype index) const {
+    if (index < 0 || size_t(index) >= m_meta.size())
+        return {};
+    const RecordMeta &meta = m_meta[size_t(index)];
+    const QByteArrayView password = FieldView(m_records.line(index), Field::Password);
+    qint64 since = meta.changed;
+    bool all = true;
+    for (const EarlierVersion &version : meta.earlier) {
+        if (FieldView(version.line, Field::Password) != password) {
+            all = false;
+            break;
+        }
+        since = version.changed;
+    }
+    // Every version kept has it, and none was dropped: it dates from the record's making.
+    if (all && meta.earlier.size() < kEarlierVersionsKept && meta.created > 0)
+        since = meta.created;
+    if (since <= 0)
+        return {};
+    return QDateTime::fromMSecsSinceEpoch(since).date();
 }
 
 SessionStatus Session::setOneTimeCode(qsizetype index, const QByteArray &uri, qsizetype *newIndex) {

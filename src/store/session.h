@@ -10,6 +10,7 @@
 #include "strongstore.h"
 
 #include <QByteArray>
+#include <QDate>
 #include <QList>
 
 #include <functional>
@@ -170,6 +171,15 @@ public:
     // newIndex is where the record is then (its Other Info may move it).
     SessionStatus setOneTimeCode(qsizetype index, const QByteArray &uri,
                                  qsizetype *newIndex = nullptr);
+
+    // What identifies the record at index across starts, for marks kept
+    // beside the store: its id where the store keeps one, otherwise its
+    // service and user name.
+    QByteArray recordIdentity(qsizetype index) const;
+    // The day the record's password was set, where the store knows it (the
+    // strong protection): the oldest of its unbroken run of versions with
+    // that password. Invalid where not known.
+    QDate passwordSince(qsizetype index) const;
 
     // Under the strong protection: the earlier versions of the record at
     // index, newest first; none under the others, which keep no versions.

@@ -24,6 +24,8 @@ struct StorePaths {
     QString copy() const { return programFolder + QStringLiteral("/Data/CW2DB.edb"); }
     QString config() const { return programFolder + QStringLiteral("/Data/chestward.cnf"); }
     QString strongStore() const { return programFolder + QStringLiteral("/Data/CW2DB.sdb"); }
+    // The records the password health report leaves out (HealthMarks).
+    QString healthMarks() const { return programFolder + QStringLiteral("/Data/healthmarks"); }
     QString oldDatabase() const { return programFolder + QStringLiteral("/CWDB.pdb"); }
     QString helpPage() const {
         return (installFolder.isEmpty() ? programFolder : installFolder) +

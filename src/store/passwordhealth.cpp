@@ -116,13 +116,17 @@ double PasswordStrengthBits(QByteArrayView password, std::span<const QByteArrayV
     for (const QByteArrayView field : ownWords)
         AddOwnWords(field, words);
     const SecretUtf8 text(password);
+    // Words none of which can be in the password only slow the estimate
+    // down. Where one can, all go: a word's place in the list is part of
+    // what the estimate makes of it.
+    const bool any = given == WordsGiven::Always ||
+                     std::any_of(words.begin(), words.end(),
+                                 [&](const QByteArray &w) { return MayHold(text.text, w); });
     std::vector<const char *> dictionary;
-    dictionary.reserve(words.size() + 1);
-    for (const QByteArray &word : words)
-        if (given == WordsGiven::Always || MayHold(text.text, word))
+    if (any)
+        for (const QByteArray &word : words)
             dictionary.push_back(word.constData());
     dictionary.push_back(nullptr);
-    // Words that can not be in the password only slow the estimate down.
     return ZxcvbnMatch(text.text.constData(), dictionary.size() > 1 ? dictionary.data() : nullptr,
                        nullptr);
 }

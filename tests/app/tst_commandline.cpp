@@ -1,10 +1,15 @@
 #include "../common/commandrun.h"
 
+#include "breachlist.h"
+#include "healthmarks.h"
 #include "onetimecode.h"
 #include "session.h"
 #include "settings.h"
 #include "strongstore.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 
 #include <QtTest>
@@ -95,6 +100,8 @@ private slots:
     void mergeOfAnotherCopy();
     void oneTimeCodes_data() { protectionRows(); }
     void oneTimeCodes();
+    void healthReport_data() { protectionRows(); }
+    void healthReport();
     void heldFolderRefusesWrites();
     void plantedWindowLibraryIsRefused();
     void usageErrorsAndGenerator();
@@ -416,6 +423,78 @@ void TestCommandLine::plantedWindowLibraryIsRefused() {
     QCOMPARE(window.exitCode(), 1);
     QVERIFY2(window.readAllStandardError().contains("others may write it, so it is not loaded"),
              "the planted library was not refused by name");
+}
+
+void TestCommandLine::healthReport() {
+    // The report as scripts read it (the strength estimate aside), the same
+    // under every protection; a record marked in the window left out; a
+    // breach list read; nothing written by any of it.
+    QFETCH(Protection, protection);
+    TestFolders f;
+    prepare(f, protection,
+            {"mail:!ann:!password1:!:!", "bank:!ann:!password1:!:!",
+             "shop:!bob:!Kq7vX2pL9wZ3rT8m:!:!", "empty:!cy:!:!:!"});
+    const QByteArray in = protection.line();
+    const auto before = snapshot(f);
+    const auto report = [&](const QStringList &extra = {}) {
+        const Run run = runProgram(f, QStringList{"health", "--json"} + extra, in);
+        QJsonObject object = QJsonDocument::fromJson(run.out.toUtf8()).object();
+        QJsonArray rows;
+        for (QJsonValue row : object["records"].toArray()) {
+            QJsonObject r = row.toObject();
+            if (!r["strength_bits"].isDouble())
+                return QByteArray("no strength");
+            r.remove("strength_bits");
+            rows << r;
+        }
+        object["records"] = rows;
+        return QByteArray::number(run.code) + ' ' +
+               QJsonDocument(object).toJson(QJsonDocument::Compact);
+    };
+    const QByteArray master = protection.scope == Scope::None ? "none" : "never_expires";
+    const QByteArray rowOf =
+        R"({"concerns":[%1"weak","reused","short"],"length":9,"reused_with":[{"service":"%2","username":"ann"}],"service":"%3","username":"ann"})";
+    const auto row = [&](const char *service, const char *other, bool breached = false) {
+        return QString::fromLatin1(rowOf)
+            .arg(breached ? "\"breached\"," : "", other, service)
+            .toLatin1();
+    };
+    QCOMPARE(report(), R"(0 {"breach_checked":false,"checked":3,"master_password":{"state":")" +
+                           master + R"("},"not_a_concern":0,"records":[)" + row("bank", "mail") +
+                           ',' + row("mail", "bank") + "]}");
+    Run run = runProgram(f, {"health"}, in);
+    QVERIFY2(run.code == 0 &&
+                 run.out.startsWith("3 passwords checked: 2 weak, 2 reused, 2 short.\n") &&
+                 run.out.contains("\n\nbank (ann)\tweak (") &&
+                 run.out.contains("), reused with mail (ann), short (9 characters)\n"),
+             qPrintable(run.out + run.err));
+
+    QCOMPARE(snapshot(f), before);
+
+    // Marked "not a concern" in the window: left out, and counted.
+    {
+        Session session(f.paths);
+        QCOMPARE(session.open([&](Session &s) {
+            return s.unlock(protection.password) == Session::Unlock::Opened;
+        }),
+                 OpenStatus::Opened);
+        HealthMarks marks;
+        marks.setMarked(session.recordIdentity(0), true); // bank
+        QVERIFY(marks.write(f.paths.healthMarks()));
+    }
+    const auto marked = snapshot(f);
+    const QString list = f.root.path() + "/breached.txt";
+    writeBytes(list, "0000000000000000000000000000000000000000:1\r\n" +
+                         BreachHashHex("password1").toLower() + ":4\r\n");
+    QCOMPARE(report({"--breached", list}),
+             R"(0 {"breach_checked":true,"checked":3,"master_password":{"state":")" + master +
+                 R"("},"not_a_concern":1,"records":[)" + row("mail", "bank", true) + "]}");
+    writeBytes(list, "not a list\n");
+    run = runProgram(f, {"health", "--breached", list}, in);
+    QVERIFY2(run.code == 1 && run.err.contains("holds no SHA-1 hashes") && run.out.isEmpty(),
+             qPrintable(run.err));
+    QFile::remove(list);
+    QCOMPARE(snapshot(f), marked);
 }
 
 void TestCommandLine::heldFolderRefusesWrites() {

@@ -1,6 +1,7 @@
 #include "breachlist.h"
 
 #include "ansi.h"
+#include "platform.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -137,7 +138,7 @@ BreachCheck::Result BreachCheck::checkFile(const QString &path, const std::atomi
     Result result;
     result.found.assign(m_wanted.size(), false);
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    if (!Platform::openFileToRead(file, QIODevice::Unbuffered)) {
         result.status = Status::Unreadable;
         return result;
     }

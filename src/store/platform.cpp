@@ -343,6 +343,27 @@ bool readOnce(const QString &path, QByteArray &content) {
 
 } // namespace
 
+bool openFileToRead(QFile &file, QIODevice::OpenMode extra) {
+#ifdef Q_OS_WIN
+    if (!QFileInfo(file.fileName()).isFile())
+        return false;
+    return file.open(QIODevice::ReadOnly | extra);
+#else
+    const int fd =
+        ::open(QFile::encodeName(file.fileName()).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+        !file.open(fd, QIODevice::ReadOnly | extra, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+#endif
+}
+
 bool readFile(const QString &path, QByteArray &content, FileStamp *stamp) {
     if (!stamp)
         return readOnce(path, content);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QFile>
 #include <QString>
 
 #include <functional>
@@ -99,6 +100,11 @@ FileStamp stampOf(const QString &path);
 // stamp asked for, it gets the stamp of what was read: a file that changes
 // while it is read is read again.
 bool readFile(const QString &path, QByteArray &content, FileStamp *stamp = nullptr);
+
+// Opens a file the user named, to read it: a link is followed, but anything
+// that is not a plain file (a pipe, a device, a folder) is refused rather
+// than waited on for ever.
+bool openFileToRead(QFile &file, QIODevice::OpenMode extra = {});
 
 // Holds a folder for this process alone. The kernel drops the hold when the
 // process ends in any way, so a crash or a kill never leaves a stale lock.

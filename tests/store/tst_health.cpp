@@ -12,6 +12,8 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 // The password health report: what it finds wrong, in which order, what it
 // leaves out; the breach list read in pieces; the marks kept beside the store.
 
@@ -221,6 +223,10 @@ void TestHealth::breachListProblems() {
     QCOMPARE(int(check.checkFile(f.root.path() + "/missing").status),
              int(BreachCheck::Status::Unreadable));
     QCOMPARE(int(check.checkFile(f.root.path()).status), int(BreachCheck::Status::Unreadable));
+    // A pipe would hang a plain open for ever.
+    const QString pipe = f.root.path() + "/pipe";
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QCOMPARE(int(check.checkFile(pipe).status), int(BreachCheck::Status::Unreadable));
 }
 
 void TestHealth::marksHoldNoNames() {

@@ -1,5 +1,6 @@
 #include "ansi.h"
 #include "breachlist.h"
+#include "outcometext.h"
 #include "recordcommands.h"
 #include "recordline.h"
 #include "session.h"
@@ -100,7 +101,7 @@ int HealthCommand(Session &session, const CommandArguments &args) {
     QString text = HealthSummaryText(report) + u'\n' + MasterPasswordText(report.master) + u'\n';
     if (!report.rows.empty())
         text += u'\n';
-    const RecordName name = [&](qsizetype i) { return RecordNameText(session, i); };
+    const RecordName name = [&](qsizetype i) { return RecordNameText(session.records().line(i)); };
     for (const RecordHealth &row : report.rows)
         text += name(row.index) + u'\t' + ConcernsText(row, name) + u'\n';
     Print(text);

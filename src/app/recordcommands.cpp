@@ -62,12 +62,7 @@ QList<qsizetype> Matching(const RecordList &records, const QList<qsizetype> &amo
 }
 
 QString Named(QByteArrayView line) {
-    RecordFields fields;
-    SplitRecordLine(line, fields);
-    return fields[Field::UserName].isEmpty()
-               ? Text(fields[Field::Service])
-               : QStringLiteral("%1 (%2)").arg(Text(fields[Field::Service]),
-                                               Text(fields[Field::UserName]));
+    return RecordNameText(line);
 }
 
 // Text given for a field, as the files hold it; nothing, said why, when the

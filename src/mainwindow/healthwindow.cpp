@@ -2,6 +2,7 @@
 
 #include "ansi.h"
 #include "healthmarks.h"
+#include "outcometext.h"
 #include "recordline.h"
 #include "session.h"
 #include "sessionhealth.h"
@@ -118,7 +119,9 @@ void HealthWindow::fill() {
 
     m_listed.clear();
     m_table->setRowCount(0);
-    const RecordName name = [this](qsizetype i) { return RecordNameText(m_session, i); };
+    const RecordName name = [this](qsizetype i) {
+        return RecordNameText(m_session.records().line(i));
+    };
     for (const RecordHealth &row : m_report.rows) {
         const bool mark = marks.size() > 0 && marks.marked(m_session.recordIdentity(row.index));
         if (mark && !m_showMarked->isChecked())

@@ -182,13 +182,21 @@ QString countOf(qsizetype n, const char *one, const char *many) {
 }
 
 QString named(const MergeChange &change) {
-    const QString service = Ansi::toUnicode(change.service);
-    return change.userName.isEmpty()
-               ? service
-               : QStringLiteral("%1 (%2)").arg(service, Ansi::toUnicode(change.userName));
+    return RecordNameText(change.service, change.userName);
 }
 
 } // namespace
+
+QString RecordNameText(QByteArrayView service, QByteArrayView userName) {
+    const QString shown = Ansi::toUnicode(service.toByteArray());
+    return userName.isEmpty()
+               ? shown
+               : QStringLiteral("%1 (%2)").arg(shown, Ansi::toUnicode(userName.toByteArray()));
+}
+
+QString RecordNameText(QByteArrayView line) {
+    return RecordNameText(ServiceName(line), FieldView(line, Field::UserName));
+}
 
 QString MergeSummaryText(const MergeResult &merged, const QString &copyName) {
     using Kind = MergeChange::Kind;

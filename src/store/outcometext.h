@@ -19,6 +19,11 @@ struct OutcomeText {
     QString text; // empty: nothing to say
 };
 
+// How messages name a record: "Service (user name)", or the service alone
+// where it has no user name.
+QString RecordNameText(QByteArrayView service, QByteArrayView userName);
+QString RecordNameText(QByteArrayView line);
+
 // The message for what a record command or a change of settings came to.
 OutcomeText SessionOutcomeText(SessionStatus status, const Session &session);
 

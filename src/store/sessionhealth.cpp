@@ -1,6 +1,5 @@
 #include "sessionhealth.h"
 
-#include "ansi.h"
 #include "recordline.h"
 #include "session.h"
 
@@ -25,13 +24,4 @@ std::vector<QByteArrayView> SessionPasswords(const Session &session) {
     for (const QByteArrayView line : session.records().lines())
         passwords.push_back(FieldView(line, Field::Password));
     return passwords;
-}
-
-QString RecordNameText(const Session &session, qsizetype index) {
-    const QByteArrayView line = session.records().line(index);
-    const QString service = Ansi::toUnicode(ServiceName(line));
-    const QByteArrayView user = FieldView(line, Field::UserName);
-    return user.isEmpty()
-               ? service
-               : QStringLiteral("%1 (%2)").arg(service, Ansi::toUnicode(user.toByteArray()));
 }

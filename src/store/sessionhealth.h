@@ -16,5 +16,3 @@ HealthReport SessionHealthReport(const Session &session, const HealthMarks &mark
                                  const QDate &today, const std::vector<bool> *breached = nullptr);
 // The records' passwords in list order, for a breach check.
 std::vector<QByteArrayView> SessionPasswords(const Session &session);
-// "Service (user name)", or the service alone where the record has no user name.
-QString RecordNameText(const Session &session, qsizetype index);

@@ -8,6 +8,7 @@
 #include "sessionhealth.h"
 #include "settings.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -32,13 +33,21 @@ HealthWindow::HealthWindow(const Session &session, const UiHooks &hooks, QWidget
     : QDialog(parent), m_session(session), m_hooks(hooks) {
     setObjectName(QStringLiteral("healthWindow"));
     setWindowTitle(QStringLiteral("Password health"));
-    // Marks are left to the listing: marking one then needs no new report.
-    m_report = SessionHealthReport(m_session, HealthMarks(), Clock::today());
+    makeReport();
     build();
     fill();
 }
 
 HealthWindow::~HealthWindow() = default;
+
+void HealthWindow::makeReport() {
+    // Marks are left to the listing: marking one then needs no new report.
+    // The estimate takes a moment at many thousands of records.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_report = SessionHealthReport(m_session, HealthMarks(), Clock::today(),
+                                   m_breached ? &*m_breached : nullptr);
+    QApplication::restoreOverrideCursor();
+}
 
 void HealthWindow::build() {
     auto *layout = new QVBoxLayout(this);
@@ -221,7 +230,7 @@ bool HealthWindow::checkBreachList(const QString &path) {
         return false;
     }
     m_breached = std::move(result.found);
-    m_report = SessionHealthReport(m_session, HealthMarks(), Clock::today(), &*m_breached);
+    makeReport();
     fill();
     return true;
 }

@@ -37,6 +37,7 @@ signals:
     void recordChosen(qsizetype record);
 
 private:
+    void makeReport();
     void build();
     void fill();
     void chooseBreachList();

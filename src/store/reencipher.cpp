@@ -194,8 +194,8 @@ AcceptStatus ApplySettings(const StorePaths &paths, const QByteArray &settingsLi
 
 void RecoverPendingSettings(const StorePaths &paths) {
     // Writes cut short left their old files whole; what they were building goes.
-    for (const QString &file :
-         {paths.database(), paths.copy(), paths.config(), paths.strongStore()}) {
+    for (const QString &file : {paths.database(), paths.copy(), paths.config(), paths.strongStore(),
+                                paths.healthMarks()}) {
         Platform::removeFile(Platform::unfinishedPath(file));
         Platform::removeFile(Platform::unfinishedPath(StagedPath(file)));
     }

@@ -4,6 +4,7 @@
 #include "healthmarks.h"
 #include "passwordhealth.h"
 #include "recordline.h"
+#include "reencipher.h"
 #include "session.h"
 #include "sessionhealth.h"
 #include "strongstore.h"
@@ -248,6 +249,11 @@ void TestHealth::marksHoldNoNames() {
     again.setMarked("name Mail\0ann", false);
     QVERIFY(again.write(path));
     QVERIFY(!HealthMarks::read(path).marked("name Mail\0ann"));
+    // What a write cut short left goes at the next start; the marks stay.
+    writeBytes(Platform::unfinishedPath(path), "varnlock health marks 1\n");
+    RecoverPendingSettings(f.paths);
+    QVERIFY(!QFileInfo::exists(Platform::unfinishedPath(path)));
+    QCOMPARE(HealthMarks::read(path).size(), 1);
     // A damaged file marks nothing (and is not a reason to fail).
     writeBytes(path, "varnlock health marks 1\nkey nothex\n" + bytes.split('\n')[2] + "\n");
     QCOMPARE(HealthMarks::read(path).size(), 0);

@@ -61,7 +61,8 @@ QJsonObject ReportJson(const Session &session, const HealthReport &report) {
         QJsonArray shared;
         for (const qsizetype other : row.sharedWith)
             shared << NameJson(session, other);
-        object["reused_with"] = shared;
+        object["reused_with"] = shared; // the first few
+        object["reused_count"] = row.sharedCount;
         if (row.passwordSince.isValid())
             object["password_since"] = IsoDate(row.passwordSince);
         rows << object;

@@ -212,7 +212,11 @@ HealthReport BuildHealthReport(std::span<const HealthRecord> records, const QDat
             for (size_t k = run; k < runEnd; ++k) {
                 RecordHealth &row = all[byPassword[k]];
                 row.concerns |= unsigned(Concern::Reused);
-                for (size_t other = run; other < runEnd; ++other)
+                row.sharedCount = qsizetype(runEnd - run - 1);
+                // Only the first few are named: a password on thousands of
+                // records would otherwise list thousands in each of them.
+                for (size_t other = run; other < runEnd && row.sharedWith.size() < kSharersNamed;
+                     ++other)
                     if (other != k)
                         row.sharedWith.push_back(qsizetype(byPassword[other]));
             }
@@ -258,8 +262,8 @@ QString ConcernsText(const RecordHealth &row, const RecordName &name) {
             for (size_t k = 0; k < row.sharedWith.size() && k < kNamed; ++k)
                 others << name(row.sharedWith[k]);
             QString with = others.join(QStringLiteral(", "));
-            if (row.sharedWith.size() > kNamed)
-                with += QStringLiteral(" and %1 more").arg(row.sharedWith.size() - kNamed);
+            if (row.sharedCount > qsizetype(others.size()))
+                with += QStringLiteral(" and %1 more").arg(row.sharedCount - others.size());
             part += QStringLiteral(" with ") + with;
             break;
         }

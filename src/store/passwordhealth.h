@@ -24,6 +24,8 @@
 
 inline constexpr double kWeakBits = 40;
 inline constexpr int kShortLength = 12;
+// At most this many of the records that share a password are named in each.
+inline constexpr size_t kSharersNamed = 10;
 
 // The concerns a password can raise, worst first: the report sorts by them.
 enum class Concern : unsigned {
@@ -54,7 +56,9 @@ struct RecordHealth {
     double strengthBits = 0; // log2 of the guesses needed
     int length = 0;          // in characters
     QDate passwordSince;
-    std::vector<qsizetype> sharedWith; // the other records with this password
+    // The other records with this password: how many, and the first of them.
+    qsizetype sharedCount = 0;
+    std::vector<qsizetype> sharedWith;
     bool has(Concern concern) const { return concerns & unsigned(concern); }
 };
 

@@ -453,7 +453,7 @@ void TestCommandLine::healthReport() {
     };
     const QByteArray master = protection.scope == Scope::None ? "none" : "never_expires";
     const QByteArray rowOf =
-        R"({"concerns":[%1"weak","reused","short"],"length":9,"reused_with":[{"service":"%2","username":"ann"}],"service":"%3","username":"ann"})";
+        R"({"concerns":[%1"weak","reused","short"],"length":9,"reused_count":1,"reused_with":[{"service":"%2","username":"ann"}],"service":"%3","username":"ann"})";
     const auto row = [&](const char *service, const char *other, bool breached = false) {
         return QString::fromLatin1(rowOf)
             .arg(breached ? "\"breached\"," : "", other, service)

@@ -108,6 +108,22 @@ void TestHealth::pinnedReport() {
         record.passwordSince = {};
     const HealthReport withList = BuildHealthReport(undated, kToday, &breached);
     QCOMPARE(Listed(withList, undated).first(), "Work: breached");
+
+    // A password on thousands of records: each counts them all, names a few.
+    std::vector<QByteArray> lines;
+    for (int i = 0; i < 2000; ++i)
+        lines.push_back("s" + QByteArray::number(i) + ":!u:!changeme:!:!");
+    std::vector<HealthRecord> many(lines.size());
+    for (size_t i = 0; i < lines.size(); ++i)
+        many[i].line = lines[i];
+    const HealthReport shared = BuildHealthReport(many, kToday);
+    QCOMPARE(shared.rows.size(), size_t(2000));
+    QVERIFY(std::all_of(shared.rows.begin(), shared.rows.end(), [](const RecordHealth &row) {
+        return row.sharedCount == 1999 && row.sharedWith.size() == kSharersNamed;
+    }));
+    QVERIFY(ConcernsText(shared.rows[0], [](qsizetype) {
+                return QString("x");
+            }).contains("reused with x, x, x and 1996 more"));
     QCOMPARE(HealthSummaryText(withList),
              QStringLiteral("8 passwords checked: 1 breached, 3 weak, 2 reused, 3 short. 1 "
                             "marked not a concern."));

@@ -8,6 +8,7 @@
 #include "settings.h"
 #include "terminal.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -84,7 +85,19 @@ int HealthCommand(Session &session, const CommandArguments &args) {
     if (args.given("breached")) {
         const QString path = args.value("breached");
         const BreachCheck check(SessionPasswords(session));
-        BreachCheck::Result result = check.checkFile(path);
+        // A list of many gigabytes takes a while: a terminal is shown how far it got.
+        QElapsedTimer shown;
+        shown.start();
+        const bool terminal = ErrorIsTerminal();
+        BreachCheck::Result result = check.checkFile(path, nullptr, [&](qint64 done, qint64 total) {
+            if (terminal && total > 0 && shown.elapsed() >= 200) {
+                std::fprintf(stderr, "\rReading the breach list: %lld %%",
+                             static_cast<long long>(done * 100 / total));
+                shown.restart();
+            }
+        });
+        if (terminal && shown.isValid())
+            std::fputs("\r                                  \r", stderr);
         if (const QString problem = BreachProblemText(result.status, path); !problem.isEmpty()) {
             Say(problem);
             return kExitFailed;

@@ -109,21 +109,21 @@ bool HealthWindow::marked(qsizetype record) const {
 
 void HealthWindow::fill() {
     const HealthMarks marks = HealthMarks::read(m_session.paths().healthMarks());
+    std::vector<bool> marked(size_t(m_session.records().size()), false);
     // The summary counts what is listed: marked records are left out of it.
     HealthReport shown = m_report;
     shown.rows.clear();
     shown.breachChecked = m_breached.has_value();
-    for (const RecordHealth &row : m_report.rows) {
-        const bool mark = marks.size() > 0 && marks.marked(m_session.recordIdentity(row.index));
-        if (!mark)
-            shown.rows.push_back(row);
-    }
     shown.notAConcern = 0;
-    for (qsizetype i = 0; i < m_session.records().size(); ++i)
-        if (marks.size() > 0 &&
-            !FieldView(m_session.records().line(i), Field::Password).isEmpty() &&
-            marks.marked(m_session.recordIdentity(i)))
+    for (qsizetype i = 0; i < m_session.records().size() && marks.size() > 0; ++i)
+        if (!FieldView(m_session.records().line(i), Field::Password).isEmpty() &&
+            marks.marked(m_session.recordIdentity(i))) {
+            marked[size_t(i)] = true;
             ++shown.notAConcern;
+        }
+    for (const RecordHealth &row : m_report.rows)
+        if (!marked[size_t(row.index)])
+            shown.rows.push_back(row);
     m_summary->setText(HealthSummaryText(shown) + u' ' + MasterPasswordText(m_report.master));
 
     m_listed.clear();
@@ -132,7 +132,7 @@ void HealthWindow::fill() {
         return RecordNameText(m_session.records().line(i));
     };
     for (const RecordHealth &row : m_report.rows) {
-        const bool mark = marks.size() > 0 && marks.marked(m_session.recordIdentity(row.index));
+        const bool mark = marked[size_t(row.index)];
         if (mark && !m_showMarked->isChecked())
             continue;
         const int r = m_table->rowCount();
@@ -156,10 +156,6 @@ void HealthWindow::fill() {
     m_table->resizeColumnToContents(1);
     m_markButton->setEnabled(false);
     m_markButton->setText(kMarkText);
-}
-
-std::vector<qsizetype> HealthWindow::listedRecords() const {
-    return m_listed;
 }
 
 void HealthWindow::toggleMark(int row) {

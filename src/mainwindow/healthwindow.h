@@ -24,8 +24,6 @@ public:
     HealthWindow(const Session &session, const UiHooks &hooks, QWidget *parent = nullptr);
     ~HealthWindow() override;
 
-    // The rows as they are listed: the record of each.
-    std::vector<qsizetype> listedRecords() const;
     // Marks the record of a listed row (or takes the mark away), durably.
     void toggleMark(int row);
     // Looks the passwords up in the breach list at path; false, said why,

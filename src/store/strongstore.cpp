@@ -606,9 +606,10 @@ Scan scanFrames(const QByteArray &file, const Header &header, const Keys &keys) 
             scan.status = Status::Damaged;
             break;
         }
-        const quint32 length = qFromLittleEndian<quint32>(file.constData() + at);
-        if (checked && qFromLittleEndian<quint32>(file.constData() + at + 4) !=
-                           lengthCheck(keys, index, length)) {
+        const char *const frameHead = file.constData() + at;
+        const quint32 length = qFromLittleEndian<quint32>(frameHead);
+        if (checked &&
+            qFromLittleEndian<quint32>(frameHead + 4) != lengthCheck(keys, index, length)) {
             scan.status = Status::Damaged;
             break;
         }

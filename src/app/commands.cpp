@@ -39,7 +39,9 @@ int RunGenerate(Session &, const CommandArguments &args) {
 
 const char kPickHelp[] =
     "  --user NAME       the record with this user name, where several share the\n"
-    "                    service name\n";
+    "                    service name\n"
+    "  --number N        the Nth of the records named, as the list of them shows\n"
+    "                    them (where several share service and user name too)\n";
 const char kFieldsHelp[] =
     "  --service TEXT    the service\n"
     "  --username TEXT   the user name\n"
@@ -82,35 +84,33 @@ const std::vector<Command> &Commands() {
          Opens::ToRead,
          SearchCommand},
         {"show",
-         "show NAME [--user NAME] [--field FIELD] [--show-password] [--json]",
+         "show NAME [--user NAME] [--number N] [--field FIELD] [--show-password] [--json]",
          "show one record",
          "Shows the record whose service is NAME (letter case ignored where no name\n"
          "matches exactly). The password is shown only when asked for. When several\n"
          "records share the name, they are listed and the command ends with status 2.\n\n"
-         "  --user NAME       the record with this user name\n"
          "  --field FIELD     only this field, alone on its line: service, username,\n"
          "                    password, other or path\n"
          "  --show-password   the password too\n"
          "  --totp            only the current one-time code (--json: with its seconds left)\n"
          "  --json            a JSON object of the fields\n",
-         {"user", "field"},
+         {"user", "number", "field"},
          {"show-password", "totp", "json"},
          1,
          1,
          Opens::ToRead,
          ShowCommand},
         {"clip",
-         "clip NAME [--user NAME] [--field FIELD] [--timeout SECONDS]",
+         "clip NAME [--user NAME] [--number N] [--field FIELD] [--timeout SECONDS]",
          "copy a field to the clipboard for a while",
          "Copies a field of the record (the password unless another is named) to the\n"
          "clipboard, marked as a secret that clipboard managers keep out of their\n"
          "history. After the timeout the clipboard is cleared, if it still holds that\n"
          "text, and what it held before is put back. Needs a display.\n\n"
-         "  --user NAME       the record with this user name\n"
          "  --field FIELD     service, username, password, other or path\n"
          "  --timeout SECONDS how long it stays (20 unless given; 0: until another\n"
          "                    program takes the clipboard)\n",
-         {"user", "field", "timeout"},
+         {"user", "number", "field", "timeout"},
          {},
          1,
          1,
@@ -129,22 +129,21 @@ const std::vector<Command> &Commands() {
          Opens::ToWrite,
          AddCommand},
         {"edit",
-         "edit NAME [--user NAME] [--service TEXT] [--username TEXT] [--password] ...",
+         "edit NAME [--user NAME] [--number N] [--service TEXT] [--username TEXT] [--password] ...",
          "change fields of a record",
          "Changes the fields given of the record whose service is NAME; the others stay.\n\n"
-         "  --user NAME       the record with this user name, where several share NAME\n"
          "  --password        a new password, typed as for add\n",
-         {"user", "service", "username", "other", "path", "totp"},
+         {"user", "number", "service", "username", "other", "path", "totp"},
          {"password"},
          1,
          1,
          Opens::ToWrite,
          EditCommand},
         {"rm",
-         "rm NAME [--user NAME]",
+         "rm NAME [--user NAME] [--number N]",
          "remove a record",
          "Removes the record.\n\n",
-         {"user"},
+         {"user", "number"},
          {},
          1,
          1,
@@ -246,12 +245,11 @@ QString CommandHelp(const Command &command) {
     QString text = QStringLiteral("Usage: varnlock %1\n\n%2")
                        .arg(QLatin1String(command.usage), QLatin1String(command.help));
     const QString name = QLatin1String(command.name);
-    if (name == QLatin1String("add"))
-        text += QLatin1String(kFieldsHelp);
-    else if (name == QLatin1String("edit"))
-        text += QLatin1String(kFieldsHelp);
-    else if (name == QLatin1String("rm"))
+    const bool picksOne = command.valued.contains(QLatin1String("number"));
+    if (picksOne)
         text += QLatin1String(kPickHelp);
+    if (name == QLatin1String("add") || name == QLatin1String("edit"))
+        text += QLatin1String(kFieldsHelp);
     if (command.opens != Opens::Nothing)
         text += QStringLiteral(
             "\nWhere a master password is set, it is asked on the terminal without echo, or\n"

@@ -26,6 +26,9 @@
 
 namespace {
 
+// How much of the other info tells records alike by name apart in a list.
+constexpr qsizetype kHintLength = 30;
+
 const char *const kFieldOptionNames[kFieldCount] = {"service", "username", "password", "other",
                                                     "path"};
 
@@ -173,21 +176,54 @@ std::optional<qsizetype> PickRecord(const RecordList &records, const CommandArgu
     if (args.given("user"))
         found = Matching(records, found, Field::UserName, Ansi::fromUnicode(args.value("user")));
     found = Matching(records, found, Field::Service, Ansi::fromUnicode(name));
-    if (found.size() == 1)
+    if (args.given("number")) {
+        // Records alike in service and user name can only be told apart by
+        // their place among the candidates, as the list shows them.
+        bool ok = false;
+        const qsizetype number = args.value("number").toLongLong(&ok);
+        if (!ok || number < 1) {
+            Say(QStringLiteral("--number takes 1 for the first record named, 2 for the next..."));
+            code = kExitUsage;
+            return std::nullopt;
+        }
+        if (number <= found.size())
+            return found[number - 1];
+    } else if (found.size() == 1) {
         return found.front();
-    if (found.isEmpty()) {
-        Say(args.given("user") ? QStringLiteral("no record has the service \"%1\" and the user "
-                                                "name \"%2\".")
-                                     .arg(name, args.value("user"))
-                               : QStringLiteral("no record has the service \"%1\".").arg(name));
+    }
+    if (found.isEmpty() || args.given("number")) {
+        const QString named = args.given("user")
+                                  ? QStringLiteral("the service \"%1\" and the user name \"%2\"")
+                                        .arg(name, args.value("user"))
+                                  : QStringLiteral("the service \"%1\"").arg(name);
+        Say(found.isEmpty() ? QStringLiteral("no record has %1.").arg(named)
+                            : QStringLiteral("%1 records have %2: --number %3 is none of them.")
+                                  .arg(found.size())
+                                  .arg(named, args.value("number")));
         code = kExitFailed;
         return std::nullopt;
     }
-    Say(QStringLiteral("\"%1\" names %2 records; pick one with --user:")
+    Say(QStringLiteral("\"%1\" names %2 records; pick one with --user or --number:")
             .arg(name)
             .arg(found.size()));
+    QStringList names;
     for (const qsizetype i : found)
-        std::fprintf(stderr, "  %s\n", Named(records.line(i)).toLocal8Bit().constData());
+        names << Named(records.line(i));
+    for (qsizetype n = 0; n < found.size(); ++n) {
+        QString candidate = QStringLiteral("  %1  %2").arg(n + 1).arg(names[n]);
+        // Alike by name: the start of what else tells them apart.
+        if (names.count(names[n]) > 1) {
+            RecordFields fields;
+            SplitRecordLine(records.line(found[n]), fields);
+            const QByteArray hint = !fields[Field::OtherInfo].isEmpty()
+                                        ? QByteArray(fields[Field::OtherInfo])
+                                        : QByteArray(fields[Field::Path]);
+            if (!hint.isEmpty())
+                candidate += QStringLiteral("  %1").arg(Text(hint).left(kHintLength) +
+                                                        (hint.size() > kHintLength ? "..." : ""));
+        }
+        std::fprintf(stderr, "%s\n", candidate.toLocal8Bit().constData());
+    }
     code = kExitUsage;
     return std::nullopt;
 }

@@ -1,6 +1,7 @@
 #include "terminal.h"
 
 #include "outcometext.h"
+#include "settings.h"
 
 #include <QDir>
 
@@ -79,8 +80,17 @@ bool AskOnTheTerminal(Session &session) {
             break;
         const Session::Unlock unlocked = session.unlock(typed);
         typed.fill(u'\0');
-        if (unlocked == Session::Unlock::Opened)
+        if (unlocked == Session::Unlock::Opened) {
+            // The window's reminder, for those who only ever use the terminal;
+            // on standard error, so a script's output stays the same.
+            const Expiry expiry = CheckExpiry(session.settings().expiry, TodayText());
+            if (expiry != Expiry::NotExpired)
+                Say(QStringLiteral("%1; set a new one in the window's Menu, Security.")
+                        .arg(expiry == Expiry::ExpiresToday
+                                 ? QStringLiteral("The Password expires today")
+                                 : QStringLiteral("The Password has expired")));
             return true;
+        }
         if (unlocked == Session::Unlock::Unopenable) {
             Say(UnopenableText(session));
             return false;

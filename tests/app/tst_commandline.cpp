@@ -170,6 +170,32 @@ void TestCommandLine::readingCommands() {
     // A reading command writes nothing, not even a folder or a lock.
     QCOMPARE(snapshot(f), before);
     QCOMPARE(sorted(stored(f, protection)), sorted(kRecords));
+
+    // Where the prompt is asked, the window's expiry reminder is given on
+    // standard error; the output is the same.
+    if (protection.scope == Scope::None)
+        return;
+    const QDate today = QDate::currentDate();
+    const struct {
+        QDate expiry;
+        const char *said;
+    } expiries[] = {
+        {today, "The Password expires today; set a new one in the window's Menu, Security."},
+        {today.addDays(-1), "The Password has expired; set a new one"},
+        {today.addDays(1), nullptr},
+    };
+    for (const auto &row : expiries) {
+        QCOMPARE(WriteSettingsFile(f.paths, BuildSettingsLine(DateText(row.expiry),
+                                                              protection.scope == Scope::Strong
+                                                                  ? StrongSettingsPassword()
+                                                                  : protection.password,
+                                                              "12-01-2026", protection.scope)),
+                 SettingsStatus::Ok);
+        const Run run = runProgram(f, {"show", "bank", "--field", "password"}, in);
+        EXPECT_RUN(run, 0, "pw-c\n");
+        QVERIFY2(row.said ? run.err.contains(row.said) : !run.err.contains("Password"),
+                 qPrintable(run.err));
+    }
 }
 
 void TestCommandLine::readerLeavesAnAppendInProgress() {

@@ -413,5 +413,7 @@ int RunCommand(int argc, char *argv[]) {
         break;
     }
     }
+    if (command.opens != Opens::Nothing && QLatin1String(command.name) != QLatin1String("merge"))
+        SayCopiesLeft(session);
     return command.run(session, args);
 }

@@ -483,17 +483,26 @@ const char *KindName(MergeChange::Kind kind) {
     return "";
 }
 
-// The merge of a copy that knows its records' ids.
-int MergeIdentified(Session &session, const CopyRecords &copy, const QString &name, bool dry,
-                    bool json) {
+// What a merge did, to be printed as text or as JSON.
+struct MergeReport {
+    QString text;
+    QJsonObject json;
+};
+
+// The merge of a copy that knows its records' ids; nothing, said why, when
+// it could not be written.
+std::optional<MergeReport> MergeIdentified(Session &session, const CopyRecords &copy,
+                                           const QString &name, bool dry) {
     MergeResult merged;
     if (dry) {
         merged = MergeStores(session.contents(), copy.contents());
     } else if (const SessionStatus status = session.mergeCopy(copy.contents(), &merged);
                status != SessionStatus::Ok) {
-        return Failed(status, session);
+        Failed(status, session);
+        return std::nullopt;
     }
-    if (json) {
+    MergeReport report;
+    {
         QJsonArray changes;
         for (const MergeChange &change : merged.changes) {
             QJsonObject row{{"change", KindName(change.kind)},
@@ -503,25 +512,24 @@ int MergeIdentified(Session &session, const CopyRecords &copy, const QString &na
                 row.insert("kept", change.otherWon ? "copy" : "here");
             changes.append(row);
         }
-        PrintJson(
-            QJsonObject{{"copy", name}, {"written", !dry && merged.differs}, {"changes", changes}});
-        return kExitOk;
+        report.json =
+            QJsonObject{{"copy", name}, {"written", !dry && merged.differs}, {"changes", changes}};
     }
-    if (merged.changes.empty()) {
-        Print(QStringLiteral("The copy %1 holds nothing that is not stored here.\n").arg(name));
-        return kExitOk;
-    }
-    Print((dry ? QStringLiteral("A merge would change this (nothing was written):\n")
-               : MergeSummaryText(merged, name) + u'\n') +
-          MergeDetailsText(merged) + u'\n');
-    return kExitOk;
+    if (merged.changes.empty())
+        report.text =
+            QStringLiteral("The copy %1 holds nothing that is not stored here.\n").arg(name);
+    else
+        report.text = (dry ? QStringLiteral("A merge would change this (nothing was written):\n")
+                           : MergeSummaryText(merged, name) + u'\n') +
+                      MergeDetailsText(merged) + u'\n';
+    return report;
 }
 
 // The merge of a copy without ids, compared by service and user name: what
 // is only in the copy is added, and a record that differs is added beside
 // the one here, as the window's preview offers them first.
-int MergeCompared(Session &session, const CopyRecords &copy, const QString &name, bool dry,
-                  bool json) {
+std::optional<MergeReport> MergeCompared(Session &session, const CopyRecords &copy,
+                                         const QString &name, bool dry) {
     const std::vector<CopyRecord> rows = CompareCopy(session.records(), copy.lines);
     QList<QByteArray> added;
     QJsonArray changes;
@@ -548,24 +556,26 @@ int MergeCompared(Session &session, const CopyRecords &copy, const QString &name
     });
     if (!dry && !added.isEmpty())
         if (const SessionStatus status = session.takeFromCopy(added, {});
-            status != SessionStatus::Ok)
-            return Failed(status, session);
-    if (json) {
-        PrintJson(QJsonObject{{"copy", name},
+            status != SessionStatus::Ok) {
+            Failed(status, session);
+            return std::nullopt;
+        }
+    MergeReport report;
+    report.json = QJsonObject{{"copy", name},
                               {"written", !dry && !added.isEmpty()},
                               {"identical", qint64(identical)},
-                              {"changes", changes}});
-        return kExitOk;
-    }
-    if (added.isEmpty()) {
-        Print(QStringLiteral("The copy %1 holds nothing that is not stored here.\n").arg(name));
-        return kExitOk;
-    }
-    Print(
-        (dry ? QStringLiteral("A merge would add these records (nothing was written):\n")
-             : QStringLiteral("Added %1 records from the copy %2:\n").arg(added.size()).arg(name)) +
-        listed);
-    return kExitOk;
+                              {"changes", changes}};
+    if (added.isEmpty())
+        report.text =
+            QStringLiteral("The copy %1 holds nothing that is not stored here.\n").arg(name);
+    else
+        report.text =
+            (dry ? QStringLiteral("A merge would add these records (nothing was written):\n")
+                 : QStringLiteral("Added %1 records from the copy %2:\n")
+                       .arg(added.size())
+                       .arg(name)) +
+            listed;
+    return report;
 }
 
 } // namespace
@@ -609,9 +619,24 @@ int MergeCommand(Session &session, const CommandArguments &args) {
         return kExitFailed;
     }
     const bool dry = args.has("dry-run");
-    if (session.scope() == Scope::Strong && read.identified())
-        return MergeIdentified(session, read, name, dry, args.has("json"));
-    return MergeCompared(session, read, name, dry, args.has("json"));
+    std::optional<MergeReport> report = session.scope() == Scope::Strong && read.identified()
+                                            ? MergeIdentified(session, read, name, dry)
+                                            : MergeCompared(session, read, name, dry);
+    if (!report)
+        return kExitFailed;
+    // A copy a sync tool left in Data is settled by its merge, as the window
+    // settles it; a file named elsewhere is the user's own, and stays.
+    const bool removed = !dry && IsCopyInData(copy->path, session.paths(), session.scope()) &&
+                         RemoveMergedCopy(*copy);
+    if (args.has("json")) {
+        report->json.insert("removed", removed);
+        PrintJson(report->json);
+    } else {
+        Print(report->text + (removed ? QStringLiteral("The copy was removed: what it held is "
+                                                       "stored here now.\n")
+                                      : QString()));
+    }
+    return kExitOk;
 }
 
 int ImportCsvCommand(Session &session, const CommandArguments &args) {

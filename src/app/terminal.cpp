@@ -2,8 +2,10 @@
 
 #include "outcometext.h"
 #include "settings.h"
+#include "storecopies.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <string>
@@ -146,5 +148,20 @@ bool OpenRecords(Session &session, Access access) {
     default:
         Say(QStringLiteral("the records could not be read. Nothing was changed."));
         return false;
+    }
+}
+
+void SayCopiesLeft(const Session &session) {
+    for (const StoreCopy &copy : FindStoreCopies(session.paths(), session.scope())) {
+        QString quoted = QDir::toNativeSeparators(copy.path);
+        quoted = u'\'' + quoted.replace(u'\'', QLatin1String("'\\''")) + u'\'';
+        const QString name = QFileInfo(copy.path).fileName();
+        Say(QStringLiteral("%1 lies beside the records: what only it holds is missing here until "
+                           "it is merged (varnlock merge %2, or start the window, which merges "
+                           "it).")
+                .arg(copy.otherProtection
+                         ? QStringLiteral("a store of another protection, %1").arg(name)
+                         : QStringLiteral("a copy a sync tool left, %1").arg(name),
+                     quoted));
     }
 }

@@ -30,3 +30,8 @@ enum class Access {
 // password where the settings need it (three tries); says what went wrong
 // and returns false when they can not be used.
 bool OpenRecords(Session &session, Access access);
+
+// Names the copies a sync tool left beside the records (and stores of
+// another protection): what only they hold is missing from what a command
+// shows until they are merged, and a terminal user sees no window say so.
+void SayCopiesLeft(const Session &session);

@@ -96,6 +96,7 @@ int RunClip(int argc, char *argv[], const CommandArguments &args) {
     Session session(StorePaths::forExecutableFolder(QCoreApplication::applicationDirPath()));
     if (!OpenRecords(session, Access::Read))
         return kExitFailed;
+    SayCopiesLeft(session);
     return ClipCommand(session, args);
 }
 

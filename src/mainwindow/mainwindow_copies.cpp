@@ -112,7 +112,7 @@ bool MainWindow::mergeCopyFile(const StoreCopy &copy, bool removeAfter) {
         if (reportFailure(m_session.mergeCopy(read.contents(), &merged)))
             return false;
         if (removeAfter)
-            Platform::removeFile(copy.path);
+            RemoveMergedCopy(copy);
         select(-1);
         updateCommands();
         if (!merged.changes.empty())
@@ -128,7 +128,7 @@ bool MainWindow::mergeCopyFile(const StoreCopy &copy, bool removeAfter) {
     read.wipe();
     if (!preview.anythingNew()) {
         if (removeAfter)
-            Platform::removeFile(copy.path);
+            RemoveMergedCopy(copy);
         else
             m_hooks.message(
                 QMessageBox::Information, kProgramTitle,
@@ -151,7 +151,7 @@ bool MainWindow::mergeCopyFile(const StoreCopy &copy, bool removeAfter) {
     if (reportFailure(written))
         return false;
     if (removeAfter)
-        Platform::removeFile(copy.path);
+        RemoveMergedCopy(copy);
     select(-1);
     updateCommands();
     return true;

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
 
 constexpr QLatin1String kBase("CW2DB");
@@ -68,6 +70,18 @@ std::vector<StoreCopy> FindStoreCopies(const StorePaths &paths, Scope current) {
         copies.push_back(copy);
     }
     return copies;
+}
+
+bool RemoveMergedCopy(const StoreCopy &copy) {
+    return Platform::stampOf(copy.path) == copy.stamp && Platform::removeFile(copy.path);
+}
+
+bool IsCopyInData(const QString &path, const StorePaths &paths, Scope current) {
+    const QString wanted = QFileInfo(path).absoluteFilePath();
+    const std::vector<StoreCopy> copies = FindStoreCopies(paths, current);
+    return std::any_of(copies.begin(), copies.end(), [&wanted](const StoreCopy &copy) {
+        return QFileInfo(copy.path).absoluteFilePath() == wanted;
+    });
 }
 
 void CopyRecords::wipe() {

@@ -36,6 +36,15 @@ bool IsStoreCopyName(const QString &name, Scope *format = nullptr);
 // The copies in Data, under the protection in force, in name order.
 std::vector<StoreCopy> FindStoreCopies(const StorePaths &paths, Scope current);
 
+// Removes a copy once its records are merged, unless it changed since it was
+// found: a sync tool may have put a newer one in its place meanwhile, whose
+// records are not merged yet. True when it is gone.
+bool RemoveMergedCopy(const StoreCopy &copy);
+
+// Whether the file is one of the copies in Data (a sync tool's, or a store of
+// another protection), which a merge settles.
+bool IsCopyInData(const QString &path, const StorePaths &paths, Scope current);
+
 // The copy a user names by hand: a store file (its protection by its
 // extension), or a program folder or Data folder holding one. Nothing, with
 // the reason in problem, when it names none, or names the store in use.

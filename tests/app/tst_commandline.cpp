@@ -348,7 +348,7 @@ void TestCommandLine::mergeOfAnotherCopy() {
               "{\"change\":\"differs\",\"service\":\"Mail\",\"username\":\"bob\"},"
               "{\"change\":\"new\",\"service\":\"zed\",\"username\":\"z\"}]";
     EXPECT_RUN(run, 0,
-               QString("{\"changes\":%1,\"copy\":\"%2\",%3\"written\":false}\n")
+               QString("{\"changes\":%1,\"copy\":\"%2\",%3\"removed\":false,\"written\":false}\n")
                    .arg(changes, copy, ids ? "" : "\"identical\":1,"));
     QCOMPARE(snapshot(ours), before); // a dry run writes nothing
 
@@ -374,6 +374,31 @@ void TestCommandLine::mergeOfAnotherCopy() {
                  qPrintable(run.out + run.err));
         QVERIFY(stored(ours, protection).contains("far:!f:!pw-f:!:!"));
     }
+
+    // A copy a sync tool left in Data (the name with a quote and blanks, as
+    // one tool writes it): every command names it until a merge settles it,
+    // and that merge removes it, as the window does.
+    QCOMPARE(runProgram(theirs, {"add", "--service", "yak", "--username", "y"}, in + "pw-y\n").code,
+             0);
+    const QString left =
+        ours.paths.dataFolder() + "/CW2DB (Ann's conflicted copy 2026-12-09)" + copy.right(4);
+    QVERIFY(QFile::copy(copy, left));
+    QString quoted = left;
+    quoted.replace("'", "'\\''");
+    for (const QStringList &command : {QStringList{"ls"}, QStringList{"rm", "zed"}}) {
+        run = runProgram(ours, command, in);
+        QVERIFY2(run.code == 0 && !run.out.contains("yak") &&
+                     run.err.contains("a copy a sync tool left, CW2DB (Ann's conflicted copy "
+                                      "2026-12-09)") &&
+                     run.err.contains("(varnlock merge '" + quoted + "', or start the window"),
+                 qPrintable(run.out + run.err));
+    }
+    run = runProgram(ours, {"merge", left, "--json"}, in);
+    QVERIFY2(run.code == 0 && run.out.contains("\"removed\":true"), qPrintable(run.out + run.err));
+    QVERIFY(!QFile::exists(left));
+    QVERIFY(stored(ours, protection).contains("yak:!y:!pw-y:!:!"));
+    run = runProgram(ours, {"ls"}, in);
+    QVERIFY2(run.out.contains("yak\n") && !run.err.contains("beside"), qPrintable(run.err));
 }
 
 // The one-time code of the record whose line starts with start, as a fresh

@@ -114,6 +114,13 @@ void TestCopies::syncToolsNamesAreKnown() {
     QCOMPARE(found.size(), size_t(2));
     QVERIFY(!found[0].otherProtection && found[0].format == Scope::ProgramOnly);
     QVERIFY(found[1].otherProtection && found[1].path == f.paths.strongStore());
+    // Once merged, a copy is removed only as it was found: a newer one the
+    // sync tool put there meanwhile waits for a merge of its own.
+    writeBytes(found[0].path, "newer");
+    QVERIFY(!RemoveMergedCopy(found[0]));
+    QVERIFY(QFile::exists(found[0].path));
+    QVERIFY(RemoveMergedCopy(FindStoreCopies(f.paths, Scope::ProgramOnly)[0]));
+    QVERIFY(!QFile::exists(found[0].path));
 }
 
 void TestCopies::strongCopyIsMergedAtOnce_data() {

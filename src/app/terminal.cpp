@@ -4,8 +4,10 @@
 #include "settings.h"
 #include "storecopies.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QThread>
 
 #include <cstdio>
 #include <string>
@@ -73,6 +75,9 @@ bool ReadSecretLine(const char *prompt, QString &line) {
 
 namespace {
 
+// How long a writing command waits for another command's hold to end.
+constexpr int kCommandWaitMs = 30000;
+
 // The master password from the terminal (or standard input), three tries,
 // as the window's prompt gives them.
 bool AskOnTheTerminal(Session &session) {
@@ -106,8 +111,28 @@ bool AskOnTheTerminal(Session &session) {
 } // namespace
 
 bool OpenRecords(Session &session, Access access) {
-    const OpenStatus opened = access == Access::Read ? session.openToRead(AskOnTheTerminal)
-                                                     : session.open(AskOnTheTerminal);
+    OpenStatus opened = access == Access::Read ? session.openToRead(AskOnTheTerminal)
+                                               : session.open(AskOnTheTerminal);
+    // Another command's hold ends once it has written, so it is waited for;
+    // a window's lasts, so it is refused at once.
+    QDeadlineTimer deadline(kCommandWaitMs);
+    bool waitSaid = false;
+    while (opened == OpenStatus::HeldElsewhere &&
+           !Platform::windowMarks(session.paths().programFolder)) {
+        if (deadline.hasExpired()) {
+            Say(QStringLiteral("another varnlock command still has the records of this program "
+                               "folder open (waiting for a password, perhaps); let it end and "
+                               "try again. Nothing was changed."));
+            return false;
+        }
+        if (!waitSaid)
+            Say(QStringLiteral("another varnlock command is at work on these records; waiting "
+                               "up to %1 seconds for it to end...")
+                    .arg(kCommandWaitMs / 1000));
+        waitSaid = true;
+        QThread::msleep(20);
+        opened = session.open(AskOnTheTerminal);
+    }
     switch (opened) {
     case OpenStatus::HeldElsewhere:
         Say(QStringLiteral("the records of this program folder are open in a Varnlock window; "

@@ -56,11 +56,15 @@ int RunWindow(int argc, char *argv[]) {
     const QString dataFolder = mainWindow.paths().dataFolder();
     // A second start on the same records brings the first window forward and
     // ends before it reads or writes anything.
+    const QString programFolder = mainWindow.paths().programFolder;
     const Platform::FolderLock::Result held = mainWindow.session().lock();
     if (held == Platform::FolderLock::Result::Busy) {
-        FrontRequests::ask(dataFolder);
-        std::fprintf(stderr, "varnlock: %s\n", qPrintable(kOpenElsewhereText));
-        hooks.message(QMessageBox::Information, kProgramTitle, kOpenElsewhereText);
+        const bool window = Platform::windowMarks(programFolder);
+        if (window)
+            FrontRequests::ask(dataFolder);
+        const QString text = window ? kOpenElsewhereText : kCommandAtWorkText;
+        std::fprintf(stderr, "varnlock: %s\n", qPrintable(text));
+        hooks.message(QMessageBox::Information, kProgramTitle, text);
         return 0;
     }
     // A folder that is not the user's alone is neither read nor written.
@@ -69,6 +73,8 @@ int RunWindow(int argc, char *argv[]) {
                       UntrustedFolderText(mainWindow.session().untrusted()));
         return 1;
     }
+    if (held == Platform::FolderLock::Result::Locked)
+        Platform::markWindowOn(programFolder);
     FrontRequests front(dataFolder);
     QObject::connect(&front, &FrontRequests::requested, &mainWindow,
                      [&mainWindow] { mainWindow.bringToFront(); });

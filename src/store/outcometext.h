@@ -45,6 +45,11 @@ QString UnreadableSettingsText(const QString &path);
 inline const QString kOpenElsewhereText =
     QStringLiteral("The records of this program folder are already open in another Varnlock "
                    "window. Use that window; this one closes without changing anything.");
+// The records are held by a command run from a terminal, not by a window.
+inline const QString kCommandAtWorkText =
+    QStringLiteral("A varnlock command is at work on the records of this program folder (waiting "
+                   "for a password, perhaps). Let it end, then start Varnlock again; nothing was "
+                   "changed.");
 // The copy on disk is under another password.
 extern const QString kOtherKeyText;
 // A store that could not be read or written.

@@ -128,6 +128,13 @@ private:
     int m_handle = -1;
 };
 
+// A window's mark on its program folder, kept while the process runs. A
+// command that finds the records held tells by it a window, which stays,
+// from another command, which ends in a moment and is worth waiting for.
+// Where no mark can be made, every holder counts as a window.
+void markWindowOn(const QString &programFolder);
+bool windowMarks(const QString &programFolder);
+
 // What makes a folder unfit to hold the records: it, or something in it, is
 // not this user's alone. Another user who may write there could read the
 // records, plant a pipe that hangs every read, or swap the files.

@@ -94,6 +94,41 @@ void FolderLock::unlock() {
     m_handle = -1;
 }
 
+void markWindowOn(const QString &programFolder) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(programFolder);
+#else
+    // Only the window that holds the records marks the folder, so the hold
+    // can be exclusive; a command's look at it is shared and brief, and is
+    // waited out. The descriptor stays open for the process's life.
+    const int fd =
+        ::open(QFile::encodeName(programFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    for (int tries = 0; tries < 200; ++tries) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return;
+        ::usleep(1000);
+    }
+    ::close(fd);
+#endif
+}
+
+bool windowMarks(const QString &programFolder) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(programFolder);
+    return true;
+#else
+    const int fd =
+        ::open(QFile::encodeName(programFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    const bool marked = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
+    ::close(fd); // closing drops the look's own hold
+    return marked;
+#endif
+}
+
 void protectProcessMemory() {
 #ifdef Q_OS_LINUX
     // Not dumpable: /proc/PID/mem and ptrace are closed to the user's other

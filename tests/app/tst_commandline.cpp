@@ -103,6 +103,7 @@ private slots:
     void healthReport_data() { protectionRows(); }
     void healthReport();
     void heldFolderRefusesWrites();
+    void commandWaitsForAnother();
     void plantedWindowLibraryIsRefused();
     void usageErrorsAndGenerator();
     void clipRestoresTheClipboard();
@@ -566,12 +567,31 @@ void TestCommandLine::healthReport() {
     QCOMPARE(snapshot(f), marked);
 }
 
+// Waits until the process has said the text on standard error; all it said.
+QString waitToSay(QProcess &process, const QString &text) {
+    QString said;
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            said += QString::fromUtf8(process.readAllStandardError());
+            return said.contains(text) || process.state() == QProcess::NotRunning;
+        },
+        30000);
+    return ended ? said : said + "\n(nothing more within 30 s)";
+}
+
 void TestCommandLine::heldFolderRefusesWrites() {
+    // The real window holds the records: every writing command is refused at
+    // once (not waited out) and writes nothing; reading goes on beside it.
     for (const Protection &p : {Protection{Scope::None, {}}, Protection{Scope::Strong, "pw"}}) {
         TestFolders f;
         prepare(f, p, kRecords);
-        Session window(f.paths); // holds the folder as a running window does
-        QCOMPARE(window.lock(), Platform::FolderLock::Result::Locked);
+        QProcess window;
+        startProgram(window, f, {}, Display::Offscreen);
+        const auto stop = qScopeGuard([&window] {
+            window.kill();
+            window.waitForFinished();
+        });
+        QVERIFY(QTest::qWaitFor([&] { return Platform::windowMarks(f.paths.programFolder); }));
         const auto before = snapshot(f);
         for (const QStringList &args :
              {QStringList{"add", "--service", "x", "--username", "y"}, QStringList{"rm", "bank"},
@@ -579,13 +599,48 @@ void TestCommandLine::heldFolderRefusesWrites() {
               QStringList{"merge", f.paths.programFolder + "/nothing.pdb"}}) {
             const Run run = runProgram(f, args, p.line() + "pw\n");
             QVERIFY2(run.code == 1 && run.err.contains("open in a Varnlock window") &&
-                         run.err.contains("Nothing was changed"),
+                         run.err.contains("Nothing was changed") && !run.err.contains("waiting"),
                      qPrintable(args.join(' ') + ": " + run.err));
         }
-        // Reading goes on beside the window.
         EXPECT_RUN(runProgram(f, {"show", "bank", "--field", "password"}, p.line()), 0, "pw-c\n");
         QCOMPARE(snapshot(f), before);
     }
+}
+
+void TestCommandLine::commandWaitsForAnother() {
+    // A command waits for its input while it holds the records. A second
+    // writing command waits for it to end instead of failing, and a window
+    // started meanwhile says that a command has them, not a window.
+    const Protection p{Scope::Strong, "pw"};
+    TestFolders f;
+    prepare(f, p, kRecords);
+    QProcess first, second, window;
+    startProgram(first, f, {"add", "--service", "one", "--username", "u"});
+    QVERIFY(QTest::qWaitFor([&] {
+        Platform::FolderLock probe;
+        return probe.lock(f.paths.dataFolder()) == Platform::FolderLock::Result::Busy;
+    }));
+    startProgram(window, f, {}, Display::Offscreen);
+    const QString windowSaid = waitToSay(window, "A varnlock command is at work");
+    window.kill();
+    window.waitForFinished();
+    QVERIFY2(windowSaid.contains("A varnlock command is at work on the records of this program "
+                                 "folder"),
+             qPrintable(windowSaid));
+    startProgram(second, f, {"add", "--service", "two", "--username", "u"});
+    const QString secondSaid = waitToSay(second, "waiting up to 30 seconds");
+    QVERIFY2(secondSaid.contains("another varnlock command is at work on these records"),
+             qPrintable(secondSaid));
+    second.write(p.line() + "pw-2\n");
+    second.closeWriteChannel();
+    first.write(p.line() + "pw-1\n");
+    first.closeWriteChannel();
+    QVERIFY(first.waitForFinished(30000) && first.exitCode() == 0);
+    QVERIFY(second.waitForFinished(30000) && second.exitCode() == 0);
+    QVERIFY2(second.readAllStandardOutput() == "Stored two (u).\n",
+             second.readAllStandardError().constData());
+    QCOMPARE(sorted(stored(f, p)),
+             sorted(kRecords + QList<QByteArray>{"one:!u:!pw-1:!:!", "two:!u:!pw-2:!:!"}));
 }
 
 void TestCommandLine::usageErrorsAndGenerator() {

@@ -13,18 +13,28 @@ struct Run {
     QString err;
 };
 
-inline Run runProgram(const TestFolders &f, const QStringList &args, const QByteArray &input = {},
-                      bool withDisplay = false) {
-    QProcess process;
+enum class Display { None, Inherited, Offscreen };
+
+// Starts the program in the test's folder; the caller writes its input.
+inline void startProgram(QProcess &process, const TestFolders &f, const QStringList &args,
+                         Display display = Display::None) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (!withDisplay) {
+    if (display != Display::Inherited) {
         env.remove("DISPLAY");
         env.remove("WAYLAND_DISPLAY");
         env.remove("QT_QPA_PLATFORM");
     }
+    if (display == Display::Offscreen)
+        env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("TMPDIR", f.paths.tempFolder);
     process.setProcessEnvironment(env);
     process.start(f.paths.programFolder + "/varnlock", args);
+}
+
+inline Run runProgram(const TestFolders &f, const QStringList &args, const QByteArray &input = {},
+                      bool withDisplay = false) {
+    QProcess process;
+    startProgram(process, f, args, withDisplay ? Display::Inherited : Display::None);
     process.write(input);
     process.closeWriteChannel();
     if (!process.waitForFinished(30000))

@@ -586,7 +586,7 @@ void TestCommandLine::heldFolderRefusesWrites() {
         TestFolders f;
         prepare(f, p, kRecords);
         QProcess window;
-        startProgram(window, f, {}, Display::Offscreen);
+        startProgram(window, f, {}, ProgramDisplay::Offscreen);
         const auto stop = qScopeGuard([&window] {
             window.kill();
             window.waitForFinished();
@@ -620,7 +620,7 @@ void TestCommandLine::commandWaitsForAnother() {
         Platform::FolderLock probe;
         return probe.lock(f.paths.dataFolder()) == Platform::FolderLock::Result::Busy;
     }));
-    startProgram(window, f, {}, Display::Offscreen);
+    startProgram(window, f, {}, ProgramDisplay::Offscreen);
     const QString windowSaid = waitToSay(window, "A varnlock command is at work");
     window.kill();
     window.waitForFinished();

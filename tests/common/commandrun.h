@@ -13,18 +13,18 @@ struct Run {
     QString err;
 };
 
-enum class Display { None, Inherited, Offscreen };
+enum class ProgramDisplay { None, Inherited, Offscreen };
 
 // Starts the program in the test's folder; the caller writes its input.
 inline void startProgram(QProcess &process, const TestFolders &f, const QStringList &args,
-                         Display display = Display::None) {
+                         ProgramDisplay display = ProgramDisplay::None) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (display != Display::Inherited) {
+    if (display != ProgramDisplay::Inherited) {
         env.remove("DISPLAY");
         env.remove("WAYLAND_DISPLAY");
         env.remove("QT_QPA_PLATFORM");
     }
-    if (display == Display::Offscreen)
+    if (display == ProgramDisplay::Offscreen)
         env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("TMPDIR", f.paths.tempFolder);
     process.setProcessEnvironment(env);
@@ -34,7 +34,7 @@ inline void startProgram(QProcess &process, const TestFolders &f, const QStringL
 inline Run runProgram(const TestFolders &f, const QStringList &args, const QByteArray &input = {},
                       bool withDisplay = false) {
     QProcess process;
-    startProgram(process, f, args, withDisplay ? Display::Inherited : Display::None);
+    startProgram(process, f, args, withDisplay ? ProgramDisplay::Inherited : ProgramDisplay::None);
     process.write(input);
     process.closeWriteChannel();
     if (!process.waitForFinished(30000))

@@ -92,8 +92,9 @@ void TestApp::csvCommands() {
     QCOMPARE(run.code, 1);
     QVERIFY2(run.err.contains("is never closed. Nothing was changed."), qPrintable(run.err));
     {
-        Session window(f.paths);
+        Session window(f.paths); // holds and marks the folder as a running window does
         QCOMPARE(window.lock(), Platform::FolderLock::Result::Locked);
+        Platform::markWindowOn(f.paths.programFolder);
         run = runProgram(f, {"--import-csv", keepass}, "key7\n");
         QCOMPARE(run.code, 1);
         QVERIFY2(run.err.contains("open in a Varnlock window"), qPrintable(run.err));

@@ -13,6 +13,8 @@
 #include <string>
 
 #ifdef Q_OS_UNIX
+#include <csignal>
+#include <iterator>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -42,16 +44,63 @@ bool InputIsTerminal() {
 #endif
 }
 
+#ifdef Q_OS_UNIX
+namespace {
+
+// The terminal as it was before echo was turned off, for the signal
+// handlers: a Ctrl+C at the prompt must not leave the user's terminal mute.
+termios g_echoing{};
+termios g_quiet{};
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+struct sigaction g_before[std::size(kEndingSignals)];
+
+void EchoAgainAndPassOn(int signal) {
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &g_echoing);
+    struct sigaction ours {};
+    ::sigaction(signal, nullptr, &ours);
+    ::signal(signal, SIG_DFL);
+    // Blocked while its handler runs: let through, it acts at once.
+    sigset_t just{};
+    ::sigemptyset(&just);
+    ::sigaddset(&just, signal);
+    ::sigprocmask(SIG_UNBLOCK, &just, nullptr);
+    ::raise(signal); // ends the process, or stops it for Ctrl+Z
+    // Back from Ctrl+Z: the prompt goes on, without echo again.
+    ::sigaction(signal, &ours, nullptr);
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &g_quiet);
+}
+
+// Turns echo off with the handlers in place; EchoAgain undoes both.
+void EchoOff(const termios &echoing) {
+    g_echoing = echoing;
+    g_quiet = echoing;
+    g_quiet.c_lflag &= ~tcflag_t(ECHO);
+    struct sigaction handler {};
+    handler.sa_handler = EchoAgainAndPassOn;
+    handler.sa_flags = SA_RESTART;
+    ::sigemptyset(&handler.sa_mask);
+    for (size_t i = 0; i < std::size(kEndingSignals); ++i)
+        ::sigaction(kEndingSignals[i], &handler, &g_before[i]);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_quiet);
+}
+
+void EchoAgain() {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_echoing);
+    for (size_t i = 0; i < std::size(kEndingSignals); ++i)
+        ::sigaction(kEndingSignals[i], &g_before[i], nullptr);
+}
+
+} // namespace
+#endif
+
 bool ReadSecretLine(const char *prompt, QString &line) {
     bool terminal = false;
 #ifdef Q_OS_UNIX
-    termios saved{};
-    terminal = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    termios echoing{};
+    terminal = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &echoing) == 0;
     if (terminal) {
         std::fprintf(stderr, "%s", prompt);
-        termios quiet = saved;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        EchoOff(echoing);
     }
 #endif
     std::string bytes;
@@ -60,7 +109,7 @@ bool ReadSecretLine(const char *prompt, QString &line) {
         bytes.push_back(char(c));
 #ifdef Q_OS_UNIX
     if (terminal) {
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        EchoAgain();
         std::fprintf(stderr, "\n");
     }
 #endif

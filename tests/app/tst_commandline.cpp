@@ -13,7 +13,13 @@
 #include <QRegularExpression>
 
 #include <QtTest>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 // The commands of the built program, run as processes in a throwaway program
 // folder under each protection: what they print, their exit codes, and the
@@ -102,6 +108,8 @@ private slots:
     void oneTimeCodes();
     void healthReport_data() { protectionRows(); }
     void healthReport();
+    void promptEndedGivesEchoBack_data();
+    void promptEndedGivesEchoBack();
     void heldFolderRefusesWrites();
     void commandWaitsForAnother();
     void plantedWindowLibraryIsRefused();
@@ -577,6 +585,69 @@ QString waitToSay(QProcess &process, const QString &text) {
         },
         30000);
     return ended ? said : said + "\n(nothing more within 30 s)";
+}
+
+void TestCommandLine::promptEndedGivesEchoBack_data() {
+    QTest::addColumn<QByteArray>("key"); // typed at the prompt; empty: the signal is sent
+    QTest::addColumn<int>("signal");
+    QTest::newRow("Ctrl+C") << QByteArray("\x03") << SIGINT;
+    QTest::newRow("Ctrl+\\") << QByteArray("\x1c") << SIGQUIT;
+    QTest::newRow("kill") << QByteArray() << SIGTERM;
+    QTest::newRow("terminal closed") << QByteArray() << SIGHUP;
+}
+
+void TestCommandLine::promptEndedGivesEchoBack() {
+    // The password prompt turns echo off on the user's own terminal; the
+    // command ended there, by a key or a signal, must turn it back on, and
+    // end as that signal ends a program, with nothing written.
+    QFETCH(QByteArray, key);
+    QFETCH(int, signal);
+    TestFolders f;
+    prepare(f, {Scope::None, {}}, kRecords);
+    const auto before = snapshot(f);
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+    const QByteArray side = ::ptsname(terminal);
+    const int ours = ::open(side.constData(), O_RDWR | O_NOCTTY); // kept, to read its modes
+    QVERIFY(ours >= 0);
+    const QByteArray program = QFile::encodeName(f.paths.programFolder + "/varnlock");
+    const QByteArray temp = "TMPDIR=" + QFile::encodeName(f.paths.tempFolder);
+    const char *args[] = {program.constData(), "add", "--service", "s", "--username", "u", nullptr};
+    const char *env[] = {"PATH=/usr/bin:/bin", temp.constData(), nullptr};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setsid();
+        const int own = ::open(side.constData(), O_RDWR);
+        ::ioctl(own, TIOCSCTTY, 0);
+        ::dup2(own, 0);
+        ::dup2(own, 1);
+        ::dup2(own, 2);
+        ::execve(args[0], const_cast<char **>(args), const_cast<char **>(env));
+        ::_exit(127);
+    }
+    QByteArray said;
+    QVERIFY(QTest::qWaitFor([&] {
+        char buffer[256];
+        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+        if (n > 0)
+            said.append(buffer, n);
+        return said.contains("Password for the record: ");
+    }));
+    termios modes{};
+    QVERIFY(::tcgetattr(ours, &modes) == 0 && !(modes.c_lflag & ECHO)); // asking, unseen
+    if (key.isEmpty())
+        ::kill(pid, signal);
+    else
+        QCOMPARE(::write(terminal, key.constData(), size_t(key.size())), ssize_t(key.size()));
+    int status = 0;
+    QCOMPARE(::waitpid(pid, &status, 0), pid);
+    QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == signal,
+             qPrintable(QString::number(status)));
+    QVERIFY(::tcgetattr(ours, &modes) == 0);
+    QVERIFY2(modes.c_lflag & ECHO, "the terminal was left without echo");
+    ::close(ours);
+    ::close(terminal);
+    QCOMPARE(snapshot(f), before);
 }
 
 void TestCommandLine::heldFolderRefusesWrites() {

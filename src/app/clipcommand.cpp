@@ -65,8 +65,12 @@ int ClipCommand(Session &session, const CommandArguments &args) {
                    : what + QStringLiteral(" is on the clipboard.\n"));
         return kExitOk;
     }
+    // Ctrl+C, a kill or the terminal closed: the clipboard is still cleared.
     std::signal(SIGINT, Interrupted);
     std::signal(SIGTERM, Interrupted);
+#ifdef SIGHUP
+    std::signal(SIGHUP, Interrupted);
+#endif
     const bool terminal = ErrorIsTerminal();
     if (!terminal)
         Print(what + QStringLiteral(" is on the clipboard for %1 s.\n").arg(seconds));

@@ -841,6 +841,19 @@ void TestCommandLine::clipRestoresTheClipboard() {
     QVERIFY(clip.readAllStandardOutput().contains("left as it is"));
     QCOMPARE(clipboardText(), QString("copied since"));
 
+    // Ended early by Ctrl+C, a kill or the terminal closed: cleared and put back all the same.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        setClipboard("copied before");
+        QVERIFY(waitForClipboard("copied before"));
+        clip.start(f.paths.programFolder + "/varnlock", {"clip", "mail", "--timeout", "30"});
+        clip.write(p.line());
+        clip.closeWriteChannel();
+        QVERIFY(waitForClipboard("pw-a"));
+        ::kill(pid_t(clip.processId()), signal);
+        QVERIFY(clip.waitForFinished(10000));
+        QVERIFY2(waitForClipboard("copied before"), qPrintable(QString::number(signal)));
+    }
+
     // With no timeout it stays after the command ends.
     QCOMPARE(runProgram(f, {"clip", "bank", "--timeout", "0"}, p.line(), true).code, 0);
     QTest::qWait(300);

@@ -3,6 +3,9 @@
 #include "linefile.h"
 #include "platform.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <sodium.h>
 
 namespace {
@@ -25,52 +28,115 @@ bool IsHex(QByteArrayView text, qsizetype size) {
 
 HealthMarks HealthMarks::read(const QString &path) {
     HealthMarks marks;
-    QByteArray content;
-    if (Platform::readFile(path, content)) {
-        const std::vector<QByteArrayView> lines = LineViews(content);
-        const QByteArrayView key =
-            lines.size() >= 2 && lines[0] == kHeader && lines[1].startsWith(kKeyLabel)
-                ? lines[1].sliced(qsizetype(sizeof kKeyLabel) - 1)
-                : QByteArrayView();
-        if (IsHex(key, 2 * kKeySize)) {
-            marks.m_key = QByteArray::fromHex(key.toByteArray());
-            for (size_t i = 2; i < lines.size(); ++i)
-                if (IsHex(lines[i], 2 * kTagSize))
-                    marks.m_tags.insert(QByteArray::fromHex(lines[i].toByteArray()));
-        }
+    marks.m_sections.resize(1);
+    marks.readFile(path);
+    const QFileInfo file(path);
+    const QStringList names = file.dir().entryList({file.fileName() + QStringLiteral("*")},
+                                                   QDir::Files | QDir::Hidden, QDir::Name);
+    for (const QString &name : names) {
+        if (name == file.fileName() ||
+            !name.contains(QLatin1String("conflict"), Qt::CaseInsensitive))
+            continue;
+        // Stamped before it is read: a change after that keeps it.
+        const QString copy = file.dir().filePath(name);
+        const Platform::FileStamp stamp = Platform::stampOf(copy);
+        if (marks.readFile(copy))
+            marks.m_copies.emplace_back(copy, stamp); // only a marks file is ever removed
     }
     return marks;
 }
 
-bool HealthMarks::write(const QString &path) const {
-    QByteArray content = QByteArray(kHeader) + '\n' + kKeyLabel + m_key.toHex() + '\n';
-    for (const QByteArray &tag : m_tags)
-        content += tag.toHex() + '\n';
-    return Platform::writeFileAtomically(path, content);
+// A file's sections: a "key" line, then the tags made with that key. The
+// first section of the file itself is this computer's own.
+bool HealthMarks::readFile(const QString &path) {
+    QByteArray content;
+    if (!Platform::readFile(path, content))
+        return false;
+    const std::vector<QByteArrayView> lines = LineViews(content);
+    if (lines.empty() || lines[0] != kHeader)
+        return false;
+    const bool own = m_sections.size() == 1 && m_sections[0].key.isEmpty();
+    Section *section = nullptr;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        if (lines[i].startsWith(kKeyLabel)) {
+            const QByteArrayView key = lines[i].sliced(qsizetype(sizeof kKeyLabel) - 1);
+            section = nullptr;
+            if (!IsHex(key, 2 * kKeySize))
+                continue; // damaged: its tags mark nothing
+            const QByteArray bytes = QByteArray::fromHex(key.toByteArray());
+            // Both computers' files mostly share the key the first one made.
+            for (Section &known : m_sections)
+                if (known.key == bytes)
+                    section = &known;
+            if (!section && own && i == 1)
+                section = &m_sections[0];
+            if (!section) {
+                m_sections.emplace_back();
+                section = &m_sections.back();
+            }
+            section->key = bytes;
+        } else if (section && IsHex(lines[i], 2 * kTagSize)) {
+            section->tags.insert(QByteArray::fromHex(lines[i].toByteArray()));
+        }
+    }
+    return true;
 }
 
-QByteArray HealthMarks::tagOf(QByteArrayView identity) const {
+bool HealthMarks::write(const QString &path) const {
+    QByteArray content = QByteArray(kHeader) + '\n';
+    for (const Section &section : m_sections) {
+        if (section.key.isEmpty() || (section.tags.empty() && &section != &m_sections[0]))
+            continue;
+        content += kKeyLabel + section.key.toHex() + '\n';
+        for (const QByteArray &tag : section.tags)
+            content += tag.toHex() + '\n';
+    }
+    if (!Platform::writeFileAtomically(path, content))
+        return false;
+    // A copy that changed since it was read holds marks not taken in: it stays.
+    for (const auto &[copy, stamp] : m_copies)
+        if (Platform::stampOf(copy) == stamp)
+            Platform::removeFile(copy);
+    return true;
+}
+
+QByteArray HealthMarks::Section::tagOf(QByteArrayView identity) const {
     QByteArray tag(kTagSize, Qt::Uninitialized);
     crypto_generichash(
         reinterpret_cast<unsigned char *>(tag.data()), size_t(tag.size()),
         reinterpret_cast<const unsigned char *>(identity.data()), size_t(identity.size()),
-        reinterpret_cast<const unsigned char *>(m_key.constData()), size_t(m_key.size()));
+        reinterpret_cast<const unsigned char *>(key.constData()), size_t(key.size()));
     return tag;
 }
 
 bool HealthMarks::marked(QByteArrayView identity) const {
-    return !m_key.isEmpty() && m_tags.count(tagOf(identity)) > 0;
+    for (const Section &section : m_sections)
+        if (!section.key.isEmpty() && section.tags.count(section.tagOf(identity)) > 0)
+            return true;
+    return false;
 }
 
 void HealthMarks::setMarked(QByteArrayView identity, bool marked) {
-    if (m_key.isEmpty()) {
-        if (!marked)
-            return;
-        m_key.resize(kKeySize);
-        randombytes_buf(m_key.data(), size_t(m_key.size()));
+    if (m_sections.empty())
+        m_sections.resize(1);
+    Section &own = m_sections[0];
+    if (marked) {
+        if (own.key.isEmpty()) {
+            own.key.resize(kKeySize);
+            randombytes_buf(own.key.data(), size_t(own.key.size()));
+        }
+        own.tags.insert(own.tagOf(identity));
+        return;
     }
-    if (marked)
-        m_tags.insert(tagOf(identity));
-    else
-        m_tags.erase(tagOf(identity));
+    // Taken away wherever it was made, here or on another computer.
+    for (Section &section : m_sections)
+        if (!section.key.isEmpty())
+            section.tags.erase(section.tagOf(identity));
+}
+
+qsizetype HealthMarks::size() const { // the tags held, a record marked on both sides twice
+    qsizetype count = 0;
+    for (const Section &section : m_sections)
+        count += qsizetype(section.tags.size());
+    return count;
 }

@@ -270,6 +270,36 @@ void TestHealth::marksHoldNoNames() {
     RecoverPendingSettings(f.paths);
     QVERIFY(!QFileInfo::exists(Platform::unfinishedPath(path)));
     QCOMPARE(HealthMarks::read(path).size(), 1);
+    // Marks made apart on two computers: the sync tool's conflict copies
+    // count, under a key of their own or the shared one, and the next write
+    // takes them in and removes them; one taken away goes from all.
+    HealthMarks theirs, shared = HealthMarks::read(path);
+    theirs.setMarked("name Bank/ann", true);
+    theirs.setMarked("name Post/ann", true);
+    shared.setMarked("name Shop/ann", true);
+    const QString conflict = f.paths.dataFolder() + "/healthmarks.sync-conflict-20261209-101500-A";
+    const QString other = f.paths.dataFolder() + "/healthmarks (Ann's conflicted copy)";
+    QVERIFY(theirs.write(conflict) && shared.write(other));
+    writeBytes(other + " 2", "a file of such a name that holds no marks: never removed");
+    HealthMarks both = HealthMarks::read(path);
+    for (const char *name : {"name Bank/ann", "name Post/ann", "name Shop/ann"})
+        QVERIFY2(both.marked(name), name);
+    both.setMarked("name Post/ann", false);
+    QVERIFY(both.write(path));
+    QVERIFY(!QFileInfo::exists(conflict) && !QFileInfo::exists(other) &&
+            QFileInfo::exists(other + " 2"));
+    const HealthMarks merged = HealthMarks::read(path);
+    QVERIFY(merged.marked("name Bank/ann") && merged.marked("name Shop/ann") &&
+            !merged.marked("name Post/ann") && !merged.marked("name Mail\0ann"));
+    QCOMPARE(fileBytes(path).count("key "), 2); // the shared key once
+    // A copy that changed after it was read holds marks not taken in: kept.
+    QVERIFY(theirs.write(conflict));
+    HealthMarks late = HealthMarks::read(path);
+    QVERIFY(theirs.write(conflict + "-") && QFile::remove(conflict) &&
+            QFile::rename(conflict + "-", conflict));
+    QVERIFY(late.write(path) && QFileInfo::exists(conflict));
+    QVERIFY(QFile::remove(conflict));
+
     // A damaged file marks nothing (and is not a reason to fail).
     writeBytes(path, "varnlock health marks 1\nkey nothex\n" + bytes.split('\n')[2] + "\n");
     QCOMPARE(HealthMarks::read(path).size(), 0);

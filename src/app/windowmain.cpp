@@ -13,11 +13,15 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
 
 namespace {
+
+// How long a start waits for a command run from a terminal to let the records go.
+constexpr qint64 kCommandWaitMs = 3000;
 
 // Shows the splash without waiting; when it closes it brings up the main window.
 void ShowSplash(const UiHooks &hooks, const std::function<void()> &showMainWindow) {
@@ -57,7 +61,15 @@ int RunWindow(int argc, char *argv[]) {
     // A second start on the same records brings the first window forward and
     // ends before it reads or writes anything.
     const QString programFolder = mainWindow.paths().programFolder;
-    const Platform::FolderLock::Result held = mainWindow.session().lock();
+    Platform::FolderLock::Result held = mainWindow.session().lock();
+    // A command's hold mostly ends within a moment (a script's add, say).
+    QElapsedTimer waited;
+    waited.start();
+    while (held == Platform::FolderLock::Result::Busy && !Platform::windowMarks(programFolder) &&
+           waited.elapsed() < kCommandWaitMs) {
+        QThread::msleep(50);
+        held = mainWindow.session().lock();
+    }
     if (held == Platform::FolderLock::Result::Busy) {
         const bool window = Platform::windowMarks(programFolder);
         if (window)

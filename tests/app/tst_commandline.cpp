@@ -712,6 +712,24 @@ void TestCommandLine::commandWaitsForAnother() {
              second.readAllStandardError().constData());
     QCOMPARE(sorted(stored(f, p)),
              sorted(kRecords + QList<QByteArray>{"one:!u:!pw-1:!:!", "two:!u:!pw-2:!:!"}));
+
+    // A command that lets the records go within a moment: the window waits
+    // for it, and comes up.
+    QProcess third;
+    startProgram(third, f, {"rm", "one"});
+    QVERIFY(QTest::qWaitFor([&] {
+        Platform::FolderLock probe;
+        return probe.lock(f.paths.dataFolder()) == Platform::FolderLock::Result::Busy;
+    }));
+    startProgram(window, f, {}, ProgramDisplay::Offscreen);
+    QTest::qWait(300);
+    third.write(p.line());
+    third.closeWriteChannel();
+    QVERIFY(third.waitForFinished(30000) && third.exitCode() == 0);
+    QVERIFY(QTest::qWaitFor([&] { return Platform::windowMarks(f.paths.programFolder); }));
+    window.kill();
+    window.waitForFinished();
+    QVERIFY2(!window.readAllStandardError().contains("at work"), "the window did not wait");
 }
 
 void TestCommandLine::usageErrorsAndGenerator() {

@@ -662,7 +662,8 @@ void TestCommandLine::heldFolderRefusesWrites() {
             window.kill();
             window.waitForFinished();
         });
-        QVERIFY(QTest::qWaitFor([&] { return Platform::windowMarks(f.paths.programFolder); }));
+        QVERIFY(
+            QTest::qWaitFor([&] { return Platform::windowMarks(f.paths.programFolder); }, 20000));
         const auto before = snapshot(f);
         for (const QStringList &args :
              {QStringList{"add", "--service", "x", "--username", "y"}, QStringList{"rm", "bank"},
@@ -687,10 +688,12 @@ void TestCommandLine::commandWaitsForAnother() {
     prepare(f, p, kRecords);
     QProcess first, second, window;
     startProgram(first, f, {"add", "--service", "one", "--username", "u"});
-    QVERIFY(QTest::qWaitFor([&] {
-        Platform::FolderLock probe;
-        return probe.lock(f.paths.dataFolder()) == Platform::FolderLock::Result::Busy;
-    }));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            Platform::FolderLock probe;
+            return probe.lock(f.paths.dataFolder()) == Platform::FolderLock::Result::Busy;
+        },
+        20000));
     startProgram(window, f, {}, ProgramDisplay::Offscreen);
     const QString windowSaid = waitToSay(window, "A varnlock command is at work");
     window.kill();
@@ -717,16 +720,18 @@ void TestCommandLine::commandWaitsForAnother() {
     // for it, and comes up.
     QProcess third;
     startProgram(third, f, {"rm", "one"});
-    QVERIFY(QTest::qWaitFor([&] {
-        Platform::FolderLock probe;
-        return probe.lock(f.paths.dataFolder()) == Platform::FolderLock::Result::Busy;
-    }));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            Platform::FolderLock probe;
+            return probe.lock(f.paths.dataFolder()) == Platform::FolderLock::Result::Busy;
+        },
+        20000));
     startProgram(window, f, {}, ProgramDisplay::Offscreen);
     QTest::qWait(300);
     third.write(p.line());
     third.closeWriteChannel();
     QVERIFY(third.waitForFinished(30000) && third.exitCode() == 0);
-    QVERIFY(QTest::qWaitFor([&] { return Platform::windowMarks(f.paths.programFolder); }));
+    QVERIFY(QTest::qWaitFor([&] { return Platform::windowMarks(f.paths.programFolder); }, 20000));
     window.kill();
     window.waitForFinished();
     QVERIFY2(!window.readAllStandardError().contains("at work"), "the window did not wait");

@@ -650,6 +650,16 @@ void TestCommandLine::promptEndedGivesEchoBack() {
     QCOMPARE(snapshot(f), before);
 }
 
+// Whether another process comes to hold the records of the test's folder.
+bool heldSoon(const TestFolders &f) {
+    return QTest::qWaitFor(
+        [&] {
+            Platform::FolderLock probe;
+            return probe.lock(f.paths.dataFolder()) == Platform::FolderLock::Result::Busy;
+        },
+        20000);
+}
+
 void TestCommandLine::heldFolderRefusesWrites() {
     // The real window holds the records: every writing command is refused at
     // once (not waited out) and writes nothing; reading goes on beside it.
@@ -688,12 +698,7 @@ void TestCommandLine::commandWaitsForAnother() {
     prepare(f, p, kRecords);
     QProcess first, second, window;
     startProgram(first, f, {"add", "--service", "one", "--username", "u"});
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            Platform::FolderLock probe;
-            return probe.lock(f.paths.dataFolder()) == Platform::FolderLock::Result::Busy;
-        },
-        20000));
+    QVERIFY(heldSoon(f));
     startProgram(window, f, {}, ProgramDisplay::Offscreen);
     const QString windowSaid = waitToSay(window, "A varnlock command is at work");
     window.kill();
@@ -720,12 +725,7 @@ void TestCommandLine::commandWaitsForAnother() {
     // for it, and comes up.
     QProcess third;
     startProgram(third, f, {"rm", "one"});
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            Platform::FolderLock probe;
-            return probe.lock(f.paths.dataFolder()) == Platform::FolderLock::Result::Busy;
-        },
-        20000));
+    QVERIFY(heldSoon(f));
     startProgram(window, f, {}, ProgramDisplay::Offscreen);
     QTest::qWait(300);
     third.write(p.line());

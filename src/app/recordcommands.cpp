@@ -501,20 +501,18 @@ std::optional<MergeReport> MergeIdentified(Session &session, const CopyRecords &
         Failed(status, session);
         return std::nullopt;
     }
-    MergeReport report;
-    {
-        QJsonArray changes;
-        for (const MergeChange &change : merged.changes) {
-            QJsonObject row{{"change", KindName(change.kind)},
-                            {"service", Text(change.service)},
-                            {"username", Text(change.userName)}};
-            if (change.kind == MergeChange::Kind::BothChanged)
-                row.insert("kept", change.otherWon ? "copy" : "here");
-            changes.append(row);
-        }
-        report.json =
-            QJsonObject{{"copy", name}, {"written", !dry && merged.differs}, {"changes", changes}};
+    QJsonArray changes;
+    for (const MergeChange &change : merged.changes) {
+        QJsonObject row{{"change", KindName(change.kind)},
+                        {"service", Text(change.service)},
+                        {"username", Text(change.userName)}};
+        if (change.kind == MergeChange::Kind::BothChanged)
+            row.insert("kept", change.otherWon ? "copy" : "here");
+        changes.append(row);
     }
+    MergeReport report;
+    report.json =
+        QJsonObject{{"copy", name}, {"written", !dry && merged.differs}, {"changes", changes}};
     if (merged.changes.empty())
         report.text =
             QStringLiteral("The copy %1 holds nothing that is not stored here.\n").arg(name);

@@ -85,9 +85,10 @@ int RunWindow(int argc, char *argv[]) {
                       UntrustedFolderText(mainWindow.session().untrusted()));
         return 1;
     }
+    FrontRequests front(dataFolder);
+    // Marked once all a window sets up in Data is there.
     if (held == Platform::FolderLock::Result::Locked)
         Platform::markWindowOn(programFolder);
-    FrontRequests front(dataFolder);
     QObject::connect(&front, &FrontRequests::requested, &mainWindow,
                      [&mainWindow] { mainWindow.bringToFront(); });
 

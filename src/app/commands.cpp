@@ -245,8 +245,7 @@ QString CommandHelp(const Command &command) {
     QString text = QStringLiteral("Usage: varnlock %1\n\n%2")
                        .arg(QLatin1String(command.usage), QLatin1String(command.help));
     const QString name = QLatin1String(command.name);
-    const bool picksOne = command.valued.contains(QLatin1String("number"));
-    if (picksOne)
+    if (command.valued.contains(QLatin1String("number"))) // a command on one record
         text += QLatin1String(kPickHelp);
     if (name == QLatin1String("add") || name == QLatin1String("edit"))
         text += QLatin1String(kFieldsHelp);

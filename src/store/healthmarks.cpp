@@ -95,8 +95,7 @@ bool HealthMarks::write(const QString &path) const {
         return false;
     // A copy that changed since it was read holds marks not taken in: it stays.
     for (const auto &[copy, stamp] : m_copies)
-        if (Platform::stampOf(copy) == stamp)
-            Platform::removeFile(copy);
+        Platform::removeFileIfUnchanged(copy, stamp);
     return true;
 }
 

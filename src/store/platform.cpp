@@ -401,6 +401,10 @@ bool removeFile(const QString &path) {
     return QFile::remove(path);
 }
 
+bool removeFileIfUnchanged(const QString &path, const FileStamp &stamp) {
+    return stampOf(path) == stamp && removeFile(path);
+}
+
 void removeOwnLeftover(const QString &path) {
 #ifdef Q_OS_WIN
     QFileInfo info(path);

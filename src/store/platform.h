@@ -71,6 +71,9 @@ bool replaceFile(const QString &from, const QString &to);
 
 // Removes a file; true when nothing is left at the path.
 bool removeFile(const QString &path);
+// Removes the file only if it is still as the stamp found it: one put in its
+// place since (by a sync tool, say) stays. True when it is gone.
+bool removeFileIfUnchanged(const QString &path, const FileStamp &stamp);
 
 // Removes a file left behind in a shared folder, but only a plain file of this
 // user's own: anything else at the path (another user's file, a link, a pipe,

@@ -73,7 +73,7 @@ std::vector<StoreCopy> FindStoreCopies(const StorePaths &paths, Scope current) {
 }
 
 bool RemoveMergedCopy(const StoreCopy &copy) {
-    return Platform::stampOf(copy.path) == copy.stamp && Platform::removeFile(copy.path);
+    return Platform::removeFileIfUnchanged(copy.path, copy.stamp);
 }
 
 bool IsCopyInData(const QString &path, const StorePaths &paths, Scope current) {

@@ -4,7 +4,9 @@
 #include "idlewatch.h"
 #include "recordfind.h"
 
+#include <QClipboard>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QProcess>
 
 // The find line under the list, and the lock after a while without input.
@@ -171,8 +173,13 @@ void TestFindLock::idleWindowLocks() {
              StoreStatus::Ok);
     MainWindow &w = h.start(scope ? QStringList{"key7"} : QStringList{});
     h.fill({"typed", "not", "stored"});
-    if (open == "shown")
+    QString copied; // a record shown has its password copied too
+    if (open == "shown") {
         h.clickRow(0);
+        QTest::mouseClick(part<QLabel>(w, "passwordCaption"), Qt::LeftButton, {}, QPoint(3, 3));
+        copied = QGuiApplication::clipboard()->text();
+        QVERIFY(!copied.isEmpty());
+    }
     const QStringList fieldsBefore = h.fields();
     QLineEdit *settingsBox = nullptr;
     if (open == "settings")
@@ -200,11 +207,13 @@ void TestFindLock::idleWindowLocks() {
         boxUpAtTheLock = !boxReturned; // the box's command is still waiting on it
         lockedInTime = sinceDue.isValid() && sinceDue.elapsed() < 3000;
         wroteNothing = snapshot(h.folders) == before;
-        // No record, no password and no stored text left to read.
+        // No record, no password and no stored text left to read, nor a
+        // password on the clipboard.
         heldNothing = w.records().isEmpty() && w.session().key().isEmpty() &&
                       w.session().settings().password.isEmpty() &&
                       (!settingsBox || settingsBox->text().isEmpty()) &&
-                      (open != "shown" || h.fields().join("").isEmpty());
+                      (open != "shown" || h.fields().join("").isEmpty()) &&
+                      (copied.isEmpty() || QGuiApplication::clipboard()->text() != copied);
         onlyThePrompt = QApplication::activeModalWidget() == w.passwordPrompt() &&
                         !(w.csvImportWindow() && w.csvImportWindow()->isVisible()) &&
                         !(w.securityWindow() && w.securityWindow()->isVisible());

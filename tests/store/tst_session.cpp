@@ -6,6 +6,9 @@
 #include <QtTest>
 
 #include <cstdio>
+#include <functional>
+
+#include <sys/stat.h>
 
 #include <unistd.h>
 
@@ -34,6 +37,7 @@ private slots:
     void writeRightAfterOursIsNotOurs();
     void foldersOthersCanWriteAreRefused_data();
     void foldersOthersCanWriteAreRefused();
+    void linksAndPipesAreNeverOpened();
     void holdFollowsASwappedFolder();
     void whereTheRecordsLive_data();
     void whereTheRecordsLive();
@@ -250,6 +254,42 @@ void TestSession::foldersOthersCanWriteAreRefused() {
         QDir(f.paths.dataFolder())
             .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     QCOMPARE(left, at == "Data" ? QStringList() : QStringList{QFileInfo(path).fileName()});
+}
+
+void TestSession::linksAndPipesAreNeverOpened() {
+    // The last guard when something is put in a store's place after the
+    // folder was checked: a link is not followed to a file elsewhere, a pipe
+    // is not waited on. A whole write replaces what stands there instead.
+    TestFolders f;
+    const QString victim = f.paths.tempFolder + "/victim";
+    const QString path = f.paths.dataFolder() + "/CW2DB.pdb";
+    const QByteArray victimBytes = "someone else's file\r\n";
+    ::alarm(30); // an open that waits on the pipe ends the test here
+    for (const char *kind : {"link", "pipe"}) {
+        const std::pair<const char *, std::function<bool()>> uses[] = {
+            {"read",
+             [&] {
+                 QByteArray in;
+                 return Platform::readFile(path, in);
+             }},
+            {"append", [&] { return Platform::appendToFile(path, "x:!y:!z:!:!"); }},
+            {"cut", [&] { return Platform::truncateFile(path, 0); }},
+            {"write whole",
+             [&] { return Platform::writeFileAtomically(path, "w:!w:!w:!:!\r\n"); }}};
+        for (const auto &[use, call] : uses) {
+            const QString row = QString::fromLatin1(kind) + ", " + use;
+            writeBytes(victim, victimBytes);
+            QFile::remove(path);
+            QVERIFY(QByteArrayView(kind) == "link"
+                        ? QFile::link(victim, path)
+                        : ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+            const bool whole = QByteArrayView(use) == "write whole";
+            QVERIFY2(call() == whole, qPrintable(row));
+            QVERIFY2(fileBytes(victim) == victimBytes, qPrintable(row));
+            QCOMPARE(QFileInfo(path).isFile() && !QFileInfo(path).isSymLink(), whole);
+        }
+    }
+    ::alarm(0);
 }
 
 void TestSession::holdFollowsASwappedFolder() {

@@ -382,6 +382,12 @@ void TestCommandLine::mergeOfAnotherCopy() {
         QVERIFY2(run.code == 0 && run.err.contains("not the password of the copy"),
                  qPrintable(run.out + run.err));
         QVERIFY(stored(ours, protection).contains("far:!f:!pw-f:!:!"));
+        // Three tries, as for the master password: the fourth line is never read.
+        QCOMPARE(runProgram(ours, {"rm", "far"}, in).code, 0);
+        run = runProgram(ours, {"merge", other.paths.programFolder}, in + "a\nb\nc\nother pass\n");
+        QVERIFY2(run.code == 1 && run.err.contains("its password was not given"),
+                 qPrintable(run.out + run.err));
+        QVERIFY(!stored(ours, protection).contains("far:!"));
     }
 
     // A copy a sync tool left in Data (the name with a quote and blanks, as
@@ -588,20 +594,27 @@ QString waitToSay(QProcess &process, const QString &text) {
 }
 
 void TestCommandLine::promptEndedGivesEchoBack_data() {
-    QTest::addColumn<QByteArray>("key"); // typed at the prompt; empty: the signal is sent
+    // Typed at each prompt in turn (empty: the signal is sent), and how the
+    // command ends: by that signal, or with that exit status if none.
+    QTest::addColumn<QByteArrayList>("typed");
     QTest::addColumn<int>("signal");
-    QTest::newRow("Ctrl+C") << QByteArray("\x03") << SIGINT;
-    QTest::newRow("Ctrl+\\") << QByteArray("\x1c") << SIGQUIT;
-    QTest::newRow("kill") << QByteArray() << SIGTERM;
-    QTest::newRow("terminal closed") << QByteArray() << SIGHUP;
+    QTest::addColumn<int>("code");
+    QTest::newRow("Ctrl+C") << QByteArrayList{"\x03"} << SIGINT << 0;
+    QTest::newRow("Ctrl+\\") << QByteArrayList{"\x1c"} << SIGQUIT << 0;
+    QTest::newRow("kill") << QByteArrayList{""} << SIGTERM << 0;
+    QTest::newRow("terminal closed") << QByteArrayList{""} << SIGHUP << 0;
+    // Asked twice on a terminal: a slip of the finger is never stored.
+    QTest::newRow("typed again, otherwise") << QByteArrayList{"pw-1\n", "pw-2\n"} << 0 << 1;
+    QTest::newRow("typed again, the same") << QByteArrayList{"pw-1\n", "pw-1\n"} << 0 << 0;
 }
 
 void TestCommandLine::promptEndedGivesEchoBack() {
     // The password prompt turns echo off on the user's own terminal; the
     // command ended there, by a key or a signal, must turn it back on, and
     // end as that signal ends a program, with nothing written.
-    QFETCH(QByteArray, key);
+    QFETCH(QByteArrayList, typed);
     QFETCH(int, signal);
+    QFETCH(int, code);
     TestFolders f;
     prepare(f, {Scope::None, {}}, kRecords);
     const auto before = snapshot(f);
@@ -626,28 +639,41 @@ void TestCommandLine::promptEndedGivesEchoBack() {
         ::_exit(127);
     }
     QByteArray said;
-    QVERIFY(QTest::qWaitFor([&] {
-        char buffer[256];
-        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
-        if (n > 0)
-            said.append(buffer, n);
-        return said.contains("Password for the record: ");
-    }));
-    termios modes{};
-    QVERIFY(::tcgetattr(ours, &modes) == 0 && !(modes.c_lflag & ECHO)); // asking, unseen
-    if (key.isEmpty())
-        ::kill(pid, signal);
-    else
-        QCOMPARE(::write(terminal, key.constData(), size_t(key.size())), ssize_t(key.size()));
+    const char *prompts[] = {"Password for the record: ", "The same again: "};
+    for (qsizetype i = 0; i < typed.size(); ++i) {
+        // Typed only once asked: what comes before is flushed, as type-ahead should be.
+        QVERIFY(QTest::qWaitFor([&] {
+            char buffer[256];
+            const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+            if (n > 0)
+                said.append(buffer, n);
+            return said.contains(prompts[i]);
+        }));
+        termios modes{};
+        QVERIFY(::tcgetattr(ours, &modes) == 0 && !(modes.c_lflag & ECHO)); // asking, unseen
+        if (typed[i].isEmpty())
+            ::kill(pid, signal);
+        else
+            QCOMPARE(::write(terminal, typed[i].constData(), size_t(typed[i].size())),
+                     ssize_t(typed[i].size()));
+    }
     int status = 0;
     QCOMPARE(::waitpid(pid, &status, 0), pid);
-    QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == signal,
-             qPrintable(QString::number(status)));
+    if (signal)
+        QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == signal,
+                 qPrintable(QString::number(status)));
+    else
+        QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == code,
+                 qPrintable(QString::number(status)));
+    termios modes{};
     QVERIFY(::tcgetattr(ours, &modes) == 0);
     QVERIFY2(modes.c_lflag & ECHO, "the terminal was left without echo");
     ::close(ours);
     ::close(terminal);
-    QCOMPARE(snapshot(f), before);
+    if (signal || code)
+        QCOMPARE(snapshot(f), before);
+    else
+        QVERIFY(fileBytes(f.paths.database()).contains(EncodeLine("s:!u:!pw-1:!:!")));
 }
 
 // Whether another process comes to hold the records of the test's folder.
@@ -881,6 +907,7 @@ void TestCommandLine::clipRestoresTheClipboard() {
     QCOMPARE(runProgram(f, {"clip", "bank", "--timeout", "0"}, p.line(), true).code, 0);
     QTest::qWait(300);
     QCOMPARE(clipboardText(), QString("pw-c"));
+    QVERIFY(clipboardText("TARGETS").contains("x-kde-passwordManagerHint")); // the holder's too
     setClipboard("done"); // and the holder ends when another program takes it
 }
 

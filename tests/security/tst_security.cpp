@@ -217,6 +217,7 @@ void TestSecurity::acceptStoresOrRefuses_data() {
             yes ? "UNSETMARK 0 xx-xx-xxxx" : "", "asking for it, and move the records");
     }
     row("raised: no question", 2, {"pw=key5", "scope=1"}, "key5 1 xx-xx-xxxx", "");
+    row("strong without a passphrase", 2, {"pw=abc", "scope=3", "pw="}, "", "needs a passphrase");
     row("a first password", 0, {"pw=key1", "scope=1"}, "key1 1 xx-xx-xxxx", "");
 }
 

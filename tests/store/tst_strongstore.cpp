@@ -109,6 +109,7 @@ private slots:
     void olderFilesAreNeverCut();
     void headersOutOfReachAreNamed();
     void aDamagedStoreIsNeverWritten();
+    void everyWriteTakesFreshRandomness();
 };
 
 void TestStrongStore::knownFilesOpen_data() {
@@ -425,6 +426,44 @@ void TestStrongStore::headersOutOfReachAreNamed() {
         QVERIFY2(text.contains(path), row.name);
     }
     QCOMPARE(Strong::Create(path, "x", {2, Strong::kMinMemory}, {}, keys), Status::Refused);
+}
+
+void TestStrongStore::everyWriteTakesFreshRandomness() {
+    // A nonce used twice under one key gives away what two plaintexts differ
+    // by; a salt shared by two files lets one guessing table serve both. So
+    // no nonce comes back in any version of a store (all under one data key)
+    // but with the very frame it was made for, and no two stores share a salt.
+    TestFolders f;
+    QList<QByteArray> many; // frames of several records in a whole write
+    for (int i = 0; i < 3000; ++i)
+        many << "service" + QByteArray::number(i) + ":!user:!" + QByteArray(40, 'p') + ":!:!";
+    const QString paths[] = {f.paths.strongStore(), f.paths.dataFolder() + "/second.sdb"};
+    Strong::Keys keys, other;
+    QCOMPARE(Strong::Create(paths[1], "pass word", kSmall, views(many), other), Status::Ok);
+    QCOMPARE(Strong::Create(paths[0], "pass word", kSmall, views(many), keys), Status::Ok);
+    QList<QByteArray> versions{fileBytes(paths[1]), fileBytes(paths[0])};
+    for (int write = 0; write < 4; ++write) {
+        QCOMPARE(write % 2 ? Strong::Rewrite(paths[0], keys, {views(many), {}, {}})
+                           : Strong::Append(paths[0], keys, "one:!a:!1:!:!"),
+                 Status::Ok);
+        versions << fileBytes(paths[0]);
+    }
+    QVERIFY(versions[0].mid(24, 16) != versions[1].mid(24, 16));
+    QHash<QByteArray, QByteArray> madeFor; // each nonce, and the frame or header it was made for
+    const auto take = [&](const QByteArray &nonce, const QByteArray &made) {
+        QVERIFY2(madeFor.value(nonce, made) == made, "a nonce was used twice");
+        madeFor.insert(nonce, made);
+    };
+    for (const QByteArray &file : versions) {
+        take(file.mid(64, 24), file.left(kHeader));
+        qsizetype at = kHeader;
+        for (const qsizetype end : frameEnds(file)) {
+            take(file.mid(at + 8, 24), file.mid(at, end - at));
+            at = end;
+        }
+    }
+    // Two stores and two rewrites, a header and several frames each, and the appended frames.
+    QVERIFY2(madeFor.size() >= 4 * 4 + 2, qPrintable(QString::number(madeFor.size())));
 }
 
 void TestStrongStore::aDamagedStoreIsNeverWritten() {

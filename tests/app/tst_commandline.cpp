@@ -492,21 +492,34 @@ void TestCommandLine::oneTimeCodes() {
 
 void TestCommandLine::plantedWindowLibraryIsRefused() {
     // A window library beside the program that others may write (planted in
-    // a shared folder, say) is never loaded: it would run as the user.
-    TestFolders f;
-    prepare(f, {Scope::None, {}}, kRecords);
-    const QString planted = f.paths.programFolder + "/libvarnlock-window.so";
-    QVERIFY(QFile::copy(VARNLOCK_WINDOW_LIBRARY, planted));
-    QVERIFY(::chmod(QFile::encodeName(planted).constData(), 0664) == 0);
-    QProcess window;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    window.setProcessEnvironment(env);
-    window.start(f.paths.programFolder + "/varnlock", {});
-    QVERIFY(window.waitForFinished(20000));
-    QCOMPARE(window.exitCode(), 1);
-    QVERIFY2(window.readAllStandardError().contains("others may write it, so it is not loaded"),
-             "the planted library was not refused by name");
+    // a shared folder, say), or that another user owns, is never loaded: it
+    // would run as the user.
+    const struct {
+        mode_t mode;
+        uid_t owner; // as the test runs when 0
+    } planted[] = {{0664, 0}, {0646, 0}, {0755, 1}};
+    for (const auto &[mode, owner] : planted) {
+        if (owner && ::geteuid() != 0)
+            continue; // only root can give a file to another user
+        TestFolders f;
+        prepare(f, {Scope::None, {}}, kRecords);
+        const QByteArray library =
+            QFile::encodeName(f.paths.programFolder + "/libvarnlock-window.so");
+        QVERIFY(QFile::copy(VARNLOCK_WINDOW_LIBRARY, QFile::decodeName(library)));
+        QVERIFY(::chmod(library.constData(), mode) == 0);
+        if (owner)
+            QVERIFY(::chown(library.constData(), owner, owner) == 0);
+        QProcess window;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        window.setProcessEnvironment(env);
+        window.start(f.paths.programFolder + "/varnlock", {});
+        QVERIFY(window.waitForFinished(20000));
+        QCOMPARE(window.exitCode(), 1);
+        QVERIFY2(window.readAllStandardError().contains("is another user's, or others may write "
+                                                        "it, so it is not loaded"),
+                 qPrintable(QString::number(mode, 8)));
+    }
 }
 
 void TestCommandLine::healthReport() {

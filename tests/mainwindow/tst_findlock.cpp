@@ -33,6 +33,7 @@ private slots:
     void listFollowsEachCommandInPlace();
     void idleWindowLocks_data();
     void idleWindowLocks();
+    void inputPutsTheLockOff();
 };
 
 void TestFindLock::findKeepsUpWithTyping() {
@@ -291,6 +292,30 @@ void TestFindLock::idleWindowLocks() {
     }
     QVERIFY(!w.csvImportWindow() || !w.csvImportWindow()->isVisible());
     QCOMPARE(snapshot(h.folders), before);
+}
+
+void TestFindLock::inputPutsTheLockOff() {
+    // The while without input starts again at each key and click: someone
+    // at work in the window is never locked out mid-word; the lock comes
+    // once they stop.
+    Harness h(true);
+    writeSettings(h.paths(), kNeverExpires, "key7", 2);
+    QCOMPARE(RewriteDatabase(h.paths(), Scope::ProgramOnly, kRecords, "key7"), StoreStatus::Ok);
+    MainWindow &w = h.start({"key7"});
+    h.promptEntries = {"key7"}; // for the lock, when it comes
+    w.idleWatch()->timer.setInterval(300);
+    w.idleWatch()->timer.start();
+    QWidget *list = part<ServiceList>(w, "recordView")->viewport();
+    for (int i = 0; i < 12; ++i) { // over a second, a key or a click each 100 ms
+        if (i % 2)
+            QTest::mouseClick(list, Qt::LeftButton, {}, QPoint(5, 5));
+        else
+            QTest::keyClick(fieldEdit(w, Field::OtherInfo), Qt::Key_A);
+        QTest::qWait(100);
+        QCOMPARE(h.promptsAnswered, 1);
+    }
+    QTRY_COMPARE(h.promptsAnswered, 2);
+    QTRY_VERIFY(!w.locked());
 }
 
 QTEST_MAIN(TestFindLock)

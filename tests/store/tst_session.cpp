@@ -460,6 +460,15 @@ void TestSession::oneWayToOpen() {
     writeBytes(h.paths.database(), storeBytes(kRecords + QList<QByteArray>{"gamma:!c:!3:!:!"}));
     QCOMPARE(changed.open({}), OpenStatus::Opened);
     QCOMPARE(changed.records().size(), 3);
+
+    // Opened only to read, beside the session that holds the folder: nothing
+    // it is asked to do is written.
+    Session reader(f.paths);
+    QCOMPARE(reader.openToRead(answer("key7")), OpenStatus::Opened);
+    const auto before = snapshot(f);
+    QCOMPARE(reader.add("gamma:!c:!3:!:!"), SessionStatus::HeldElsewhere);
+    QCOMPARE(reader.replace(0, "alpha:!a:!9:!:!"), SessionStatus::HeldElsewhere);
+    QCOMPARE(snapshot(f), before);
 }
 
 void TestSession::syncToolsKeepTheirFiles() {

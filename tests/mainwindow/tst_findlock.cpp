@@ -306,8 +306,8 @@ void TestFindLock::inputPutsTheLockOff() {
     w.idleWatch()->timer.setInterval(300);
     w.idleWatch()->timer.start();
     QWidget *list = part<ServiceList>(w, "recordView")->viewport();
-    for (int i = 0; i < 12; ++i) { // over a second, a key or a click each 100 ms
-        if (i % 2)
+    for (int i = 0; i < 16; ++i) { // keys for 0.8 s, then clicks, one each 100 ms
+        if (i >= 8)
             QTest::mouseClick(list, Qt::LeftButton, {}, QPoint(5, 5));
         else
             QTest::keyClick(fieldEdit(w, Field::OtherInfo), Qt::Key_A);

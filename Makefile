@@ -1,8 +1,9 @@
+comma := ,
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 JOBS  ?= $(shell nproc)
 
-.PHONY: all deps configure build sanitize-build run test check bench fuzz install package clean format
+.PHONY: all deps configure build sanitize-build run test check bench fuzz mutants install package clean format
 
 all: build
 
@@ -52,6 +53,12 @@ bench: build
 fuzz:
 	@sh tools/install-deps.sh fuzz
 	@sh tools/fuzz.sh
+
+# Each security check broken on purpose, one at a time: a test must notice.
+# MUTANTS=name,... picks some.
+mutants:
+	@sh tools/install-deps.sh mutants
+	@python3 tools/security-mutants.py $(subst $(comma), ,$(MUTANTS))
 
 install: build
 	cmake --install $(BUILD)

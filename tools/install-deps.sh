@@ -5,6 +5,8 @@ set -eu
 PACKAGES="g++ make cmake pkg-config qt6-base-dev libsodium-dev libzxcvbn-dev xvfb xauth xclip x11-utils fonts-dejavu-core fonts-liberation xdotool dpkg-dev desktop-file-utils appstream dbus-daemon dbus-bin syncthing"
 # Fuzzing needs clang and its sanitizer and libFuzzer runtimes.
 [ "${1:-}" = fuzz ] && PACKAGES="$PACKAGES clang libclang-rt-dev"
+# The security mutants are driven by a Python script.
+[ "${1:-}" = mutants ] && PACKAGES="$PACKAGES python3"
 missing=""
 for p in $PACKAGES; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -201,6 +201,15 @@ void TestStrongStore::commandsKeepEveryRecord() {
              Status::Ok);
     QCOMPARE(fileBytes(path).mid(kHeader), bytes.mid(kHeader));
     QCOMPARE(Strong::Reopen(path, rewrapped, opened), Status::Ok);
+    // Another store in its place (another computer's, synced in meanwhile)
+    // is never given this one's key: its records would be lost to both.
+    const QString theirs = f.paths.dataFolder() + "/theirs.sdb";
+    Strong::Keys theirKeys, notMade;
+    QCOMPARE(Strong::Create(theirs, "pass word", kSmall, views(kAppended), theirKeys), Status::Ok);
+    const QByteArray theirBytes = fileBytes(theirs);
+    QCOMPARE(Strong::ChangePassword(theirs, rewrapped, "mine", kSmall, notMade),
+             Status::ReadFailed);
+    QCOMPARE(fileBytes(theirs), theirBytes);
     QCOMPARE(Strong::Reopen(path, keys, opened), Status::NeedsPassword);
     Strong::Keys fresh;
     QCOMPARE(Strong::Open(path, "pass word", fresh, opened), Status::WrongPassword);

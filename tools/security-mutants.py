@@ -12,6 +12,7 @@ its lines up to date). Exits 1 if any survived or is stale.
 """
 import os
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -193,6 +194,9 @@ def run(args, **kw):
 
 
 def main():
+    # Ended from outside, the file being broken is still put back (finally).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    signal.signal(signal.SIGHUP, lambda *_: sys.exit(1))
     only = set(sys.argv[1:])
     unknown = only - {m[0] for m in MUTANTS}
     if unknown:

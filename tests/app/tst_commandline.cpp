@@ -624,7 +624,8 @@ void TestCommandLine::promptEndedGivesEchoBack_data() {
 void TestCommandLine::promptEndedGivesEchoBack() {
     // The password prompt turns echo off on the user's own terminal; the
     // command ended there, by a key or a signal, must turn it back on, and
-    // end as that signal ends a program, with nothing written.
+    // end as that signal ends a program, with nothing written. Asked twice,
+    // the password is stored only when both agree.
     QFETCH(QByteArrayList, typed);
     QFETCH(int, signal);
     QFETCH(int, code);

@@ -110,6 +110,7 @@ private slots:
     void healthReport();
     void promptEndedGivesEchoBack_data();
     void promptEndedGivesEchoBack();
+    void writesReachTheDisk();
     void heldFolderRefusesWrites();
     void commandWaitsForAnother();
     void plantedWindowLibraryIsRefused();
@@ -688,6 +689,49 @@ void TestCommandLine::promptEndedGivesEchoBack() {
         QCOMPARE(snapshot(f), before);
     else
         QVERIFY(fileBytes(f.paths.database()).contains(EncodeLine("s:!u:!pw-1:!:!")));
+}
+
+void TestCommandLine::writesReachTheDisk() {
+    // What the program's own trace of its syncs can not show: that the system
+    // calls are made. A spy loaded into the real program logs each sync and
+    // rename that succeeded. An added record is synced before the command
+    // ends; a whole write is synced under its temporary name, renamed over
+    // the store, and then the folder is synced, so the new name outlives a
+    // power cut too.
+    const QByteArray asan = qgetenv("ASAN_OPTIONS");
+    const auto restore = qScopeGuard([&] {
+        qunsetenv("LD_PRELOAD");
+        qunsetenv("VARNLOCK_SYNC_LOG");
+        qputenv("ASAN_OPTIONS", asan);
+    });
+    qputenv("LD_PRELOAD", VARNLOCK_SYNC_SPY);
+    // The sanitizers' runtime would insist on being loaded first.
+    qputenv("ASAN_OPTIONS", asan + (asan.isEmpty() ? "" : ":") + "verify_asan_link_order=0");
+    for (const Protection &p : {Protection{Scope::None, {}}, Protection{Scope::Strong, "pw"}}) {
+        TestFolders f;
+        prepare(f, p, kRecords);
+        const QString log = f.paths.tempFolder + "/syncs.log";
+        qputenv("VARNLOCK_SYNC_LOG", QFile::encodeName(log));
+        const QString data = QFileInfo(f.paths.dataFolder()).canonicalFilePath();
+        const QString store = data + '/' + QFileInfo(StoreFile(f.paths, p.scope)).fileName();
+        const struct {
+            QStringList args;
+            QByteArray input;
+            QStringList synced;
+        } rows[] = {
+            {{"add", "--service", "new", "--username", "n"}, "pw-n\n", {"fdatasync " + store}},
+            {{"edit", "bank", "--other", "changed"},
+             {},
+             {"fsync " + store + ".part", "rename " + store, "fsync " + data}},
+        };
+        for (const auto &row : rows) {
+            QFile::remove(log);
+            const Run run = runProgram(f, row.args, p.line() + row.input);
+            QVERIFY2(run.code == 0, qPrintable(run.err));
+            QCOMPARE(QString::fromLocal8Bit(fileBytes(log)).split('\n', Qt::SkipEmptyParts),
+                     row.synced);
+        }
+    }
 }
 
 // Whether another process comes to hold the records of the test's folder.

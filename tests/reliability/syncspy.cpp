@@ -31,26 +31,27 @@ void noteFile(const char *call, int fd) {
     note(call, path);
 }
 
-} // namespace
+using SyncCall = int (*)(int);
 
-extern "C" int fsync(int fd) {
-    static int (*real)(int);
+int syncAndNote(const char *name, SyncCall &real, int fd) {
     if (!real)
-        real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
+        real = reinterpret_cast<SyncCall>(dlsym(RTLD_NEXT, name));
     const int result = real(fd);
     if (result == 0)
-        noteFile("fsync", fd);
+        noteFile(name, fd);
     return result;
 }
 
+} // namespace
+
+extern "C" int fsync(int fd) {
+    static SyncCall real;
+    return syncAndNote("fsync", real, fd);
+}
+
 extern "C" int fdatasync(int fd) {
-    static int (*real)(int);
-    if (!real)
-        real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fdatasync"));
-    const int result = real(fd);
-    if (result == 0)
-        noteFile("fdatasync", fd);
-    return result;
+    static SyncCall real;
+    return syncAndNote("fdatasync", real, fd);
 }
 
 extern "C" int rename(const char *from, const char *to) noexcept {

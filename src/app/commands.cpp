@@ -84,7 +84,7 @@ const std::vector<Command> &Commands() {
          Opens::ToRead,
          SearchCommand},
         {"show",
-         "show NAME [--user NAME] [--number N] [--field FIELD] [--show-password] [--json]",
+         "show NAME [--user NAME] [--number N] [--field FIELD] [--show-password] [--totp] [--json]",
          "show one record",
          "Shows the record whose service is NAME (letter case ignored where no name\n"
          "matches exactly). The password is shown only when asked for. When several\n"
@@ -117,7 +117,8 @@ const std::vector<Command> &Commands() {
          Opens::ToRead,
          nullptr}, // run by the window's library, which reaches the display
         {"add",
-         "add --service TEXT --username TEXT [--other TEXT] [--path TEXT] [--generate]",
+         "add --service TEXT --username TEXT [--other TEXT] [--path TEXT] [--totp URI] "
+         "[--generate]",
          "store a new record",
          "Stores a new record. The password is typed twice without echo on a terminal,\n"
          "or read from one line of standard input (after the master password's line,\n"

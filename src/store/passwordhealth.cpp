@@ -314,7 +314,8 @@ QString HealthSummaryText(const HealthReport &report) {
                                      [&](const RecordHealth &row) { return row.has(concern); });
         counts << QStringLiteral("%1 %2").arg(n).arg(QLatin1String(ConcernName(concern)));
     }
-    QString text = QStringLiteral("%1 passwords checked: %2.")
+    QString text = (report.checked == 1 ? QStringLiteral("%1 password checked: %2.")
+                                        : QStringLiteral("%1 passwords checked: %2."))
                        .arg(report.checked)
                        .arg(counts.join(QStringLiteral(", ")));
     if (report.notAConcern > 0)

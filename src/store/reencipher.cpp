@@ -2,6 +2,7 @@
 
 #include "fieldcipher.h"
 #include "linefile.h"
+#include "onetimecode.h"
 #include "platform.h"
 #include "recordlist.h"
 #include "settings.h"
@@ -58,6 +59,18 @@ StoreStatus readCurrentStore(const StorePaths &paths, const StoreKey &current, Q
         Strong::Opened opened;
         if (!keys || Strong::Reopen(path, *keys, opened) != Strong::Status::Ok)
             return StoreStatus::NoKey;
+        // The other stores hold only the five fields, and keep a one-time code
+        // in Other Info: there it goes, or it would be lost with the move.
+        std::vector<QByteArray> withCodes;
+        if (opened.meta.size() == opened.views.size()) {
+            withCodes.reserve(opened.views.size()); // the views below point into these
+            for (size_t i = 0; i < opened.views.size(); ++i)
+                if (!opened.meta[i].oneTimeCode.isEmpty()) {
+                    withCodes.push_back(
+                        WithOneTimeCode(opened.views[i], opened.meta[i].oneTimeCode));
+                    opened.views[i] = withCodes.back();
+                }
+        }
         // In list order, as every whole write of the other stores is: appends
         // stand at the end of the strong file.
         if (!std::is_sorted(opened.views.begin(), opened.views.end(), RecordList::lessThan))
@@ -83,6 +96,29 @@ StoreStatus readCurrentStore(const StorePaths &paths, const StoreKey &current, Q
     bool whole = true;
     return XorInvertLinesInPlace(block, current.key, lines, whole) ? StoreStatus::Ok
                                                                    : StoreStatus::NoKey;
+}
+
+// The strong store keeps a record's one-time code apart from its five fields:
+// a code kept in Other Info leaves it for the record's own place. Identities
+// as the strong store gives records that came without (from their content,
+// the code still in it, so records that differ only by a code stay apart);
+// none when no record has a code, so such a store is written as ever.
+std::vector<RecordMeta> CodesOutOfOtherInfo(std::vector<QByteArrayView> &records,
+                                            std::vector<QByteArray> &withoutCodes) {
+    std::vector<RecordMeta> meta;
+    withoutCodes.reserve(records.size()); // records point into these
+    for (size_t i = 0; i < records.size(); ++i) {
+        const QByteArray code = OneTimeCodeIn(records[i]);
+        if (code.isEmpty() || !ReadOneTimeCode(code, nullptr))
+            continue; // no code, or a text that only looks like one: it stays as typed
+        if (meta.empty())
+            for (const QByteArrayView line : records)
+                meta.push_back(ContentMeta(line));
+        meta[i].oneTimeCode = code;
+        withoutCodes.push_back(WithOneTimeCode(records[i], {}));
+        records[i] = withoutCodes.back();
+    }
+    return meta;
 }
 
 bool rollForward(const StorePaths &paths) {
@@ -164,9 +200,11 @@ AcceptStatus ApplySettings(const StorePaths &paths, const QByteArray &settingsLi
     } else if (after.scope == Scope::Strong) {
         // The strong store holds the records as typed, not field-ciphered.
         DecodeInPlace(block);
-        staged = strong.next &&
-                         Strong::Create(StagedPath(paths.strongStore()), strong.passphrase,
-                                        strong.params, records, *strong.next) == Strong::Status::Ok
+        std::vector<QByteArray> withoutCodes;
+        const std::vector<RecordMeta> meta = CodesOutOfOtherInfo(records, withoutCodes);
+        staged = strong.next && Strong::Create(StagedPath(paths.strongStore()), strong.passphrase,
+                                               strong.params, {records, meta, {}},
+                                               *strong.next) == Strong::Status::Ok
                      ? StoreStatus::Ok
                      : StoreStatus::WriteFailed;
     } else if (after.scope == Scope::ProgramAndDBase)

@@ -647,6 +647,7 @@ SessionStatus Session::applySettings(const QByteArray &settingsLine, const QByte
     // command finds it and reads the files again instead of writing.
     Strong::Keys next;
     const StrongChange strong{&m_strong, passphrase, params, &next};
+    const bool strongBefore = m_scope == Scope::Strong;
     switch (ApplySettings(m_paths, settingsLine, strong)) {
     case AcceptStatus::Ok:
         break;
@@ -659,8 +660,7 @@ SessionStatus Session::applySettings(const QByteArray &settingsLine, const QByte
     }
     takeSettings(ParseSettingsLine(settingsLine));
     m_passwordConfirmed = true; // given in the settings window
-    // The keys of the store the records are in now, or none. A store made
-    // strong identifies its records by their content until their first change.
+    // The keys of the store the records are in now, or none.
     if (m_scope != Scope::Strong) {
         m_strong.clear();
         WipeEarlier(m_meta);
@@ -669,6 +669,13 @@ SessionStatus Session::applySettings(const QByteArray &settingsLine, const QByte
         m_strong.swap(next);
     m_configStamp = Platform::stampOf(m_paths.config());
     stampStore();
+    // Into or out of the strong store the records change form (a one-time
+    // code moves between Other Info and the record's own place): what is
+    // shown and written next is what was just written.
+    if (strongBefore != (m_scope == Scope::Strong)) {
+        m_prefetched.reset();
+        loadRecords();
+    }
     return SessionStatus::Ok;
 }
 

@@ -40,6 +40,7 @@ private slots:
     void acceptStoresOrRefuses();
     void generatorOverManyPresses();
     void strongProtectionEndToEnd();
+    void oneTimeCodesGoWithEveryMove();
 };
 
 void TestSecurity::startUpPrompt_data() {
@@ -397,6 +398,37 @@ void TestSecurity::strongProtectionEndToEnd() {
     part<QPushButton>(again.securityWindow(), "acceptButton")->click();
     QCOMPARE(again.scope(), Scope::ProgramOnly);
     QCOMPARE(h.databaseFile(), storeBytes(QList<QByteArray>{"aaa:!first:!pw:!:!"} + kRecords));
+}
+
+void TestSecurity::oneTimeCodesGoWithEveryMove() {
+    // The strong store keeps a code apart from the five fields, the others in
+    // Other Info: each change of protection carries it to where the new one
+    // keeps it, in the window and after a restart. A text that only looks
+    // like a code stays in Other Info as typed.
+    const QByteArray uri = "otpauth://totp/mail:bob?secret=JBSWY3DPEHPK3PXP&issuer=mail";
+    const QByteArray lookalike = "see otpauth://totp/club";
+    const auto records = [&](bool strong) {
+        return QList<QByteArray>{"bank:!ann:!pin1:!:!", "club:!cy:!c1:!" + lookalike + ":!",
+                                 "mail:!bob:!x1:!note" + (strong ? "" : " " + uri) + ":!http://m"};
+    };
+    Harness h(true);
+    writeBytes(h.paths().database(), storeBytes(records(false)));
+    h.start();
+    const std::pair<int, QString> moves[] = {
+        {3, "phrase1"}, {1, "key5"}, {3, "phrase2"}, {2, "key6"}, {0, ""}, {3, "phrase3"}, {0, ""}};
+    for (const auto &[scope, password] : moves) {
+        ::accept(h.w(), password, kScopeOption[scope]);
+        for (const bool restarted : {false, true}) {
+            if (restarted)
+                h.start(password.isEmpty() ? QStringList() : QStringList{password});
+            const QByteArray where =
+                kScopeOption[scope] + QByteArray(restarted ? ", restarted" : "");
+            QCOMPARE(h.w().scope(), Scope(scope));
+            QVERIFY2(h.w().records().toList() == records(scope == 3), where);
+            QVERIFY2(h.w().session().oneTimeCode(2) == uri, where);
+            QVERIFY2(h.w().session().oneTimeCode(1).isEmpty() == (scope == 3), where);
+        }
+    }
 }
 
 QTEST_MAIN(TestSecurity)

@@ -593,7 +593,8 @@ int MergeCommand(Session &session, const CommandArguments &args) {
     CopyRecords read;
     const auto forget = qScopeGuard([&read] { read.wipe(); });
     QString why;
-    CopyStatus status = ReadStoreCopy(*copy, keys, session.key(), nullptr, read, &why);
+    CopyStatus status =
+        ReadStoreCopy(*copy, session.scope(), keys, session.key(), nullptr, read, &why);
     for (int tries = 0;
          tries < 3 && (status == CopyStatus::NeedsPassword || status == CopyStatus::WrongPassword);
          ++tries) {
@@ -605,7 +606,7 @@ int MergeCommand(Session &session, const CommandArguments &args) {
         QByteArray password = copy->format == Scope::Strong ? Strong::PassphraseBytes(typed)
                                                             : Ansi::fromUnicode(typed);
         typed.fill(u'\0');
-        status = ReadStoreCopy(*copy, keys, session.key(), &password, read, &why);
+        status = ReadStoreCopy(*copy, session.scope(), keys, session.key(), &password, read, &why);
         Strong::Wipe(password);
     }
     if (status != CopyStatus::Ok) {

@@ -71,7 +71,7 @@ bool MainWindow::mergeCopyFile(const StoreCopy &copy, bool removeAfter) {
     const Strong::Keys *keys = scope() == Scope::Strong && m_session.strongKeys().valid()
                                    ? &m_session.strongKeys()
                                    : nullptr;
-    CopyStatus status = ReadStoreCopy(copy, keys, m_session.key(), nullptr, read, &why);
+    CopyStatus status = ReadStoreCopy(copy, scope(), keys, m_session.key(), nullptr, read, &why);
     for (int tries = 0;
          tries < 3 && (status == CopyStatus::NeedsPassword || status == CopyStatus::WrongPassword);
          ++tries) {
@@ -92,7 +92,7 @@ bool MainWindow::mergeCopyFile(const StoreCopy &copy, bool removeAfter) {
         QByteArray password = copy.format == Scope::Strong ? Strong::PassphraseBytes(*typed)
                                                            : Ansi::fromUnicode(*typed);
         typed->fill(QChar());
-        status = ReadStoreCopy(copy, keys, m_session.key(), &password, read, &why);
+        status = ReadStoreCopy(copy, scope(), keys, m_session.key(), &password, read, &why);
         Strong::Wipe(password);
     }
     if (status != CopyStatus::Ok) {

@@ -1,6 +1,7 @@
 #include "storecopies.h"
 
 #include "database.h"
+#include "onetimecode.h"
 #include "strongstore.h"
 
 #include <QDir>
@@ -23,6 +24,33 @@ bool formatOf(const QString &suffix, Scope &format) {
     else
         return false;
     return true;
+}
+
+// The other stores keep a one-time code in Other Info: a strong copy's codes
+// go there, or a merge into one of them would take its records without them.
+void codesIntoOtherInfo(CopyRecords &copy) {
+    if (copy.meta.size() != copy.lines.size() ||
+        std::none_of(copy.meta.begin(), copy.meta.end(),
+                     [](const RecordMeta &meta) { return !meta.oneTimeCode.isEmpty(); }))
+        return;
+    std::vector<QByteArray> lines;
+    lines.reserve(copy.lines.size());
+    qsizetype total = 0;
+    for (size_t i = 0; i < copy.lines.size(); ++i) {
+        const QByteArray &code = copy.meta[i].oneTimeCode;
+        lines.push_back(code.isEmpty() ? copy.lines[i].toByteArray()
+                                       : WithOneTimeCode(copy.lines[i], code));
+        total += lines.back().size();
+    }
+    Strong::Wipe(copy.block);
+    copy.block = QByteArray(total, Qt::Uninitialized);
+    qsizetype at = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::copy(lines[i].begin(), lines[i].end(), copy.block.data() + at);
+        copy.lines[i] = QByteArrayView(copy.block.constData() + at, lines[i].size());
+        at += lines[i].size();
+        Strong::Wipe(lines[i]);
+    }
 }
 
 } // namespace
@@ -91,8 +119,9 @@ void CopyRecords::wipe() {
     tombstones.clear();
 }
 
-CopyStatus ReadStoreCopy(const StoreCopy &copy, const Strong::Keys *keys, const QByteArray &key,
-                         const QByteArray *password, CopyRecords &out, QString *why) {
+CopyStatus ReadStoreCopy(const StoreCopy &copy, Scope into, const Strong::Keys *keys,
+                         const QByteArray &key, const QByteArray *password, CopyRecords &out,
+                         QString *why) {
     out.wipe();
     const auto failed = [&](const QString &text) {
         if (why)
@@ -135,6 +164,8 @@ CopyStatus ReadStoreCopy(const StoreCopy &copy, const Strong::Keys *keys, const 
         out.lines = std::move(opened.views);
         out.meta = std::move(opened.meta);
         out.tombstones = std::move(opened.tombstones);
+        if (into != Scope::Strong)
+            codesIntoOtherInfo(out);
         return CopyStatus::Ok;
     }
     QByteArray content;

@@ -72,8 +72,10 @@ enum class CopyStatus {
 // A copy that was not merged, and why.
 QString CopyFailedText(const QString &path, const char *reason);
 
-// Reads a copy. A strong copy opens with the keys of the open strong store
-// when it shares them, or with password; an enciphered copy with password
-// (or key, the master password in force). why names a failure for the user.
-CopyStatus ReadStoreCopy(const StoreCopy &copy, const Strong::Keys *keys, const QByteArray &key,
-                         const QByteArray *password, CopyRecords &out, QString *why = nullptr);
+// Reads a copy, to be merged into a store under the protection into. A
+// strong copy opens with the keys of the open strong store when it shares
+// them, or with password; an enciphered copy with password (or key, the
+// master password in force). why names a failure for the user.
+CopyStatus ReadStoreCopy(const StoreCopy &copy, Scope into, const Strong::Keys *keys,
+                         const QByteArray &key, const QByteArray *password, CopyRecords &out,
+                         QString *why = nullptr);

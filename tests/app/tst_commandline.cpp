@@ -83,6 +83,17 @@ QList<QByteArray> sorted(QList<QByteArray> lines) {
     return lines;
 }
 
+// The one-time code of the record whose line starts with start, as a fresh
+// start reads it.
+QByteArray storedCode(const TestFolders &f, const Protection &p, const QByteArray &start) {
+    Session session(f.paths);
+    session.open([&](Session &s) { return s.unlock(p.password) == Session::Unlock::Opened; });
+    for (qsizetype i = 0; i < session.records().size(); ++i)
+        if (session.records().line(i).startsWith(start))
+            return session.oneTimeCode(i);
+    return "<no record>";
+}
+
 // The run ended with this code and printed exactly this.
 #define EXPECT_RUN(command, wantCode, wantOut)                                                     \
     do {                                                                                           \
@@ -390,6 +401,23 @@ void TestCommandLine::mergeOfAnotherCopy() {
                  qPrintable(run.out + run.err));
         QVERIFY(!stored(ours, protection).contains("far:!"));
     }
+    // A strong copy (a store of before a change of protection) brings its
+    // records' one-time codes along, into Other Info where this store keeps them.
+    if (protection.scope != Scope::Strong) {
+        TestFolders strong;
+        prepare(strong, {Scope::Strong, "copy pass"}, {});
+        const QByteArray uri = "otpauth://totp/otp:o?secret=JBSWY3DPEHPK3PXP";
+        QCOMPARE(runProgram(strong,
+                            {"add", "--service", "otp", "--username", "o", "--other", "two-step",
+                             "--totp", uri},
+                            "copy pass\npw-o\n")
+                     .code,
+                 0);
+        run = runProgram(ours, {"merge", strong.paths.strongStore()}, in + "copy pass\n");
+        QVERIFY2(run.code == 0, qPrintable(run.out + run.err));
+        QVERIFY(stored(ours, protection).contains("otp:!o:!pw-o:!two-step " + uri + ":!"));
+        QCOMPARE(storedCode(ours, protection, "otp:!"), uri);
+    }
 
     // A copy a sync tool left in Data (the name with a quote and blanks, as
     // one tool writes it): every command names it until a merge settles it,
@@ -415,17 +443,6 @@ void TestCommandLine::mergeOfAnotherCopy() {
     QVERIFY(stored(ours, protection).contains("yak:!y:!pw-y:!:!"));
     run = runProgram(ours, {"ls"}, in);
     QVERIFY2(run.out.contains("yak\n") && !run.err.contains("beside"), qPrintable(run.err));
-}
-
-// The one-time code of the record whose line starts with start, as a fresh
-// start reads it.
-QByteArray storedCode(const TestFolders &f, const Protection &p, const QByteArray &start) {
-    Session session(f.paths);
-    session.open([&](Session &s) { return s.unlock(p.password) == Session::Unlock::Opened; });
-    for (qsizetype i = 0; i < session.records().size(); ++i)
-        if (session.records().line(i).startsWith(start))
-            return session.oneTimeCode(i);
-    return "<no record>";
 }
 
 void TestCommandLine::oneTimeCodes() {

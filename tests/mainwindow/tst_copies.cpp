@@ -238,6 +238,24 @@ void TestCopies::olderCopyIsPreviewed() {
     RecordList stored;
     QCOMPARE(LoadDatabase(h.paths(), Scope::ProgramOnly, "key7", stored), StoreStatus::Ok);
     QCOMPARE(stored.toList(), expected);
+
+    // A strong store of before a change of protection: its records come with
+    // their one-time codes, in Other Info, where this store keeps them.
+    const QByteArray uri = "otpauth://totp/otp:o?secret=JBSWY3DPEHPK3PXP";
+    const std::vector<QByteArrayView> strongLines{"otp:!o:!5:!two-step:!"};
+    std::vector<RecordMeta> meta{NewRecordMeta()};
+    meta[0].oneTimeCode = uri;
+    Strong::Keys keys;
+    QCOMPARE(Strong::Create(elsewhere.paths.strongStore(), "pass word", kSmall,
+                            {strongLines, meta, {}}, keys),
+             Strong::Status::Ok);
+    h.copyPasswords = {"pass word"};
+    h.onDialog = [](QDialog &) { return int(QDialog::Accepted); };
+    QVERIFY(QFile::copy(elsewhere.paths.strongStore(), h.paths().strongStore()));
+    QTRY_VERIFY(!QFile::exists(h.paths().strongStore()));
+    QCOMPARE(w.records().toList(),
+             expected + QList<QByteArray>{"otp:!o:!5:!two-step " + uri + ":!"});
+    QCOMPARE(w.session().oneTimeCode(3), uri);
 }
 
 void TestCopies::copyFailingItsChecksIsNamed() {

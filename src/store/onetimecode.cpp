@@ -107,6 +107,11 @@ std::optional<OneTimeCode> Checked(OneTimeCode code, QString *problem) {
     }
     if (code.steam)
         code.digits = 5;
+    // Real ones are a few dozen characters; a record keeps one whole or not at all.
+    if (OneTimeCodeUri(code).size() > kLongestOneTimeCodeUri) {
+        *problem = QStringLiteral("it is longer than %1 characters").arg(kLongestOneTimeCodeUri);
+        return std::nullopt;
+    }
     return code;
 }
 

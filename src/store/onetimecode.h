@@ -21,6 +21,10 @@ struct OneTimeCode {
     QByteArray issuer;
 };
 
+// The longest URI a record keeps (as OneTimeCodeUri writes it); a longer one
+// is refused.
+constexpr qsizetype kLongestOneTimeCodeUri = 4096;
+
 // Reads an otpauth://totp/ URI. Nothing, with what is wrong in *problem
 // ("the secret is not Base32", "digits must be 6 to 10"), when it is not one
 // this program can make codes for.

@@ -108,13 +108,15 @@ std::vector<RecordMeta> CodesOutOfOtherInfo(std::vector<QByteArrayView> &records
     std::vector<RecordMeta> meta;
     withoutCodes.reserve(records.size()); // records point into these
     for (size_t i = 0; i < records.size(); ++i) {
-        const QByteArray code = OneTimeCodeIn(records[i]);
-        if (code.isEmpty() || !ReadOneTimeCode(code, nullptr))
+        const QByteArray found = OneTimeCodeIn(records[i]);
+        const std::optional<OneTimeCode> code =
+            found.isEmpty() ? std::nullopt : ReadOneTimeCode(found, nullptr);
+        if (!code)
             continue; // no code, or a text that only looks like one: it stays as typed
         if (meta.empty())
             for (const QByteArrayView line : records)
                 meta.push_back(ContentMeta(line));
-        meta[i].oneTimeCode = code;
+        meta[i].oneTimeCode = OneTimeCodeUri(*code);
         withoutCodes.push_back(WithOneTimeCode(records[i], {}));
         records[i] = withoutCodes.back();
     }

@@ -128,6 +128,25 @@ void TestOneTimeCode::urisAndSecrets() {
         QVERIFY(again);
         QCOMPARE(CodeAt(*again, 1234567890), CodeAt(*code, 1234567890));
     }
+    // A record keeps a code whole or not at all: a URI as long as it may be
+    // is read, one character more is refused, a label or a bare secret alike.
+    const QByteArray shortest = "otpauth://totp/?secret=GEZDGNBV";
+    for (const qsizetype over : {0, 1}) {
+        const qsizetype room = kLongestOneTimeCodeUri - shortest.size() + over;
+        const QByteArray labelled = "otpauth://totp/" + QByteArray(room, 'a') + "?secret=GEZDGNBV";
+        const QByteArray bare = "GEZDGNBV" + QByteArray(room / 8 * 8 + (over ? 8 : 0), 'A');
+        for (const QByteArray &text : {labelled, bare}) {
+            QString problem;
+            const std::optional<OneTimeCode> code = ReadOneTimeCode(text, &problem);
+            QCOMPARE(bool(code), over == 0);
+            // The label fills the room exactly; Base32 goes by eight characters.
+            QCOMPARE(code ? OneTimeCodeUri(*code).size() : -1,
+                     over               ? -1
+                     : text == labelled ? qsizetype(kLongestOneTimeCodeUri)
+                                        : kLongestOneTimeCodeUri - 1);
+            QVERIFY(over == 0 || problem == QStringLiteral("it is longer than 4096 characters"));
+        }
+    }
     // Found in Other Info, between other words.
     qsizetype length = 0;
     const QByteArray other = "pin 1234 otpauth://totp/x?secret=GEZDGNBV\tthen more";

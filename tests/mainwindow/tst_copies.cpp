@@ -252,7 +252,7 @@ void TestCopies::olderCopyIsPreviewed() {
     h.copyPasswords = {"pass word"};
     h.onDialog = [](QDialog &) { return int(QDialog::Accepted); };
     QVERIFY(QFile::copy(elsewhere.paths.strongStore(), h.paths().strongStore()));
-    QTRY_VERIFY(!QFile::exists(h.paths().strongStore()));
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(h.paths().strongStore()), 15000);
     QCOMPARE(w.records().toList(),
              expected + QList<QByteArray>{"otp:!o:!5:!two-step " + uri + ":!"});
     QCOMPARE(w.session().oneTimeCode(3), uri);

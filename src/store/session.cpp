@@ -674,6 +674,7 @@ SessionStatus Session::applySettings(const QByteArray &settingsLine, const QByte
     // shown and written next is what was just written.
     if (strongBefore != (m_scope == Scope::Strong)) {
         m_prefetched.reset();
+        m_unlocked.reset(); // what an unlock read is of the store before
         loadRecords();
     }
     return SessionStatus::Ok;

@@ -55,7 +55,9 @@ bool SecurityWindow::lowering(const QByteArray &password, Scope scope) {
         changes << QStringLiteral("remove the master password: Varnlock will start without "
                                   "asking for it");
     if (m_session.scope() == Scope::Strong && scope != Scope::Strong)
-        changes << QStringLiteral("move the records out of the strong store into %1")
+        changes << QStringLiteral("move the records out of the strong store into %1 (their "
+                                  "earlier versions are not kept there, and their one-time "
+                                  "codes go into Other Info)")
                        .arg(scope == Scope::ProgramAndDBase
                                 ? QStringLiteral("Data/CW2DB.edb, enciphered only with the "
                                                  "repeating password")

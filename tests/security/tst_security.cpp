@@ -391,7 +391,8 @@ void TestSecurity::strongProtectionEndToEnd() {
     h.confirmAnswers = {false, true};
     ::accept(again, "key9", "scopeProgramOnly");
     QCOMPARE(h.questions.size(), 1);
-    QVERIFY(h.questions[0].text.contains("out of the strong store"));
+    QVERIFY(h.questions[0].text.contains("out of the strong store") &&
+            h.questions[0].text.contains("earlier versions are not kept there"));
     QCOMPARE(again.scope(), Scope::Strong);
     // Left for good, the records go in list order, as any rewrite writes
     // them, though the append stood last in the strong file.

@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include "ansi.h"
+#include "healthmarks.h"
 #include "oldimport.h"
 #include "onetimecode.h"
 #include "recordline.h"
@@ -16,6 +17,17 @@ namespace {
 void EnsureDataFolder(const StorePaths &paths) {
     if (!Platform::exists(paths.dataFolder()))
         Platform::createHiddenFolder(paths.dataFolder()); // a failure shows at the first write
+}
+
+// How the health report's marks name a record: by its id where it has one,
+// else by its service and user name.
+QByteArray IdIdentity(const RecordId &id) {
+    return QByteArrayLiteral("id ") + id.hex();
+}
+
+QByteArray NameIdentity(QByteArrayView line) {
+    return QByteArrayLiteral("name ") + FieldView(line, Field::Service).toByteArray() + '\0' +
+           FieldView(line, Field::UserName).toByteArray();
 }
 
 } // namespace
@@ -587,11 +599,9 @@ QByteArray Session::oneTimeCode(qsizetype index) const {
 QByteArray Session::recordIdentity(qsizetype index) const {
     if (index < 0 || index >= m_records.size())
         return {};
-    const QByteArrayView line = m_records.line(index);
     if (size_t(index) < m_meta.size())
-        return QByteArrayLiteral("id ") + m_meta[size_t(index)].id.hex();
-    return QByteArrayLiteral("name ") + FieldView(line, Field::Service).toByteArray() + '\0' +
-           FieldView(line, Field::UserName).toByteArray();
+        return IdIdentity(m_meta[size_t(index)].id);
+    return NameIdentity(m_records.line(index));
 }
 
 QDate Session::passwordSince(qsizetype index) const {
@@ -648,6 +658,15 @@ SessionStatus Session::applySettings(const QByteArray &settingsLine, const QByte
     Strong::Keys next;
     const StrongChange strong{&m_strong, passphrase, params, &next};
     const bool strongBefore = m_scope == Scope::Strong;
+    const bool crossing = strongBefore != (ParseSettingsLine(settingsLine).scope == Scope::Strong);
+    // Into the strong store a record is named by an id made from its content,
+    // out of it by its service and user name: the health report's marks follow.
+    std::vector<std::pair<QByteArray, QByteArray>> renamed;
+    if (crossing)
+        for (qsizetype i = 0; i < m_records.size(); ++i)
+            renamed.emplace_back(recordIdentity(i),
+                                 strongBefore ? NameIdentity(m_records.line(i))
+                                              : IdIdentity(ContentMeta(m_records.line(i)).id));
     switch (ApplySettings(m_paths, settingsLine, strong)) {
     case AcceptStatus::Ok:
         break;
@@ -672,10 +691,21 @@ SessionStatus Session::applySettings(const QByteArray &settingsLine, const QByte
     // Into or out of the strong store the records change form (a one-time
     // code moves between Other Info and the record's own place): what is
     // shown and written next is what was just written.
-    if (strongBefore != (m_scope == Scope::Strong)) {
+    if (crossing) {
         m_prefetched.reset();
         m_unlocked.reset(); // what an unlock read is of the store before
         loadRecords();
+        HealthMarks marks = HealthMarks::read(m_paths.healthMarks());
+        bool carried = false;
+        for (const auto &[before, after] : renamed)
+            if (marks.marked(before) && !marks.marked(after)) {
+                marks.setMarked(after, true);
+                carried = true;
+            }
+        // The records are moved already; marks that could not follow are
+        // only shown again as concerns.
+        if (carried)
+            marks.write(m_paths.healthMarks());
     }
     return SessionStatus::Ok;
 }

@@ -1,6 +1,7 @@
 #include "../common/guiharness.h"
 
 #include "generator.h"
+#include "healthmarks.h"
 #include "reencipher.h"
 #include "securitywindow.h"
 #include "settings.h"
@@ -40,7 +41,7 @@ private slots:
     void acceptStoresOrRefuses();
     void generatorOverManyPresses();
     void strongProtectionEndToEnd();
-    void oneTimeCodesGoWithEveryMove();
+    void codesAndMarksGoWithEveryMove();
 };
 
 void TestSecurity::startUpPrompt_data() {
@@ -401,11 +402,13 @@ void TestSecurity::strongProtectionEndToEnd() {
     QCOMPARE(h.databaseFile(), storeBytes(QList<QByteArray>{"aaa:!first:!pw:!:!"} + kRecords));
 }
 
-void TestSecurity::oneTimeCodesGoWithEveryMove() {
+void TestSecurity::codesAndMarksGoWithEveryMove() {
     // The strong store keeps a code apart from the five fields, the others in
     // Other Info: each change of protection carries it to where the new one
     // keeps it, in the window and after a restart. A text that only looks
-    // like a code stays in Other Info as typed.
+    // like a code stays in Other Info as typed. A record marked "not a
+    // concern" stays marked, named by its id in the strong store and by its
+    // service and user name in the others.
     const QByteArray uri = "otpauth://totp/mail:bob?secret=JBSWY3DPEHPK3PXP&issuer=mail";
     const QByteArray lookalike = "see otpauth://totp/club";
     const auto records = [&](bool strong) {
@@ -415,6 +418,9 @@ void TestSecurity::oneTimeCodesGoWithEveryMove() {
     Harness h(true);
     writeBytes(h.paths().database(), storeBytes(records(false)));
     h.start();
+    HealthMarks marks;
+    marks.setMarked(h.w().session().recordIdentity(0), true);
+    QVERIFY(marks.write(h.paths().healthMarks()));
     const std::pair<int, QString> moves[] = {
         {3, "phrase1"}, {1, "key5"}, {3, "phrase2"}, {2, "key6"}, {0, ""}, {3, "phrase3"}, {0, ""}};
     for (const auto &[scope, password] : moves) {
@@ -428,6 +434,10 @@ void TestSecurity::oneTimeCodesGoWithEveryMove() {
             QVERIFY2(h.w().records().toList() == records(scope == 3), where);
             QVERIFY2(h.w().session().oneTimeCode(2) == uri, where);
             QVERIFY2(h.w().session().oneTimeCode(1).isEmpty() == (scope == 3), where);
+            const HealthMarks now = HealthMarks::read(h.paths().healthMarks());
+            QVERIFY2(now.marked(h.w().session().recordIdentity(0)) &&
+                         !now.marked(h.w().session().recordIdentity(1)),
+                     where);
         }
     }
 }

@@ -99,8 +99,10 @@ bool ReadSecretLine(const char *prompt, QString &line) {
     termios echoing{};
     terminal = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &echoing) == 0;
     if (terminal) {
-        std::fprintf(stderr, "%s", prompt);
+        // Quiet before the prompt shows: a key typed the moment it appears is
+        // neither shown nor thrown away with the type-ahead.
         EchoOff(echoing);
+        std::fprintf(stderr, "%s", prompt);
     }
 #endif
     std::string bytes;

@@ -569,9 +569,11 @@ std::optional<MergeReport> MergeCompared(Session &session, const CopyRecords &co
     else
         report.text =
             (dry ? QStringLiteral("A merge would add these records (nothing was written):\n")
-                 : QStringLiteral("Added %1 records from the copy %2:\n")
+                 : QStringLiteral("Added %1 %2 from the copy %3:\n")
                        .arg(added.size())
-                       .arg(name)) +
+                       .arg(added.size() == 1 ? QStringLiteral("record")
+                                              : QStringLiteral("records"),
+                            name)) +
             listed;
     return report;
 }

@@ -393,9 +393,12 @@ void MainWindow::exportCsv() {
             QMessageBox::Warning, kProgramTitle,
             QStringLiteral("%1 could not be written. Nothing was exported.").arg(shown));
     else
-        m_hooks.message(
-            QMessageBox::Information, kProgramTitle,
-            QStringLiteral("%1 records were written to %2.").arg(exported.size()).arg(shown));
+        m_hooks.message(QMessageBox::Information, kProgramTitle,
+                        (exported.size() == 1
+                             ? QStringLiteral("1 record was written to %1.").arg(shown)
+                             : QStringLiteral("%1 records were written to %2.")
+                                   .arg(exported.size())
+                                   .arg(shown)));
 }
 
 void MainWindow::configure() {

@@ -414,7 +414,9 @@ void TestCommandLine::mergeOfAnotherCopy() {
                      .code,
                  0);
         run = runProgram(ours, {"merge", strong.paths.strongStore()}, in + "copy pass\n");
-        QVERIFY2(run.code == 0, qPrintable(run.out + run.err));
+        QVERIFY2(run.code == 0 && run.out.startsWith("Added 1 record from the copy " +
+                                                     strong.paths.strongStore() + ":\n"),
+                 qPrintable(run.out + run.err));
         QVERIFY(stored(ours, protection).contains("otp:!o:!pw-o:!two-step " + uri + ":!"));
         QCOMPARE(storedCode(ours, protection, "otp:!"), uri);
     }

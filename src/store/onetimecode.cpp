@@ -285,6 +285,33 @@ QByteArray OneTimeCodeIn(QByteArrayView line) {
     return at < 0 ? QByteArray() : other.sliced(at, length).toByteArray();
 }
 
+QByteArray WithOneTimeCodeAdded(QByteArrayView line, const QByteArray &uri) {
+    RecordFields fields;
+    SplitRecordLine(line, fields);
+    QByteArray &other = fields[Field::OtherInfo];
+    qsizetype length = 0;
+    if (other.isEmpty())
+        other = uri;
+    else if (FindOneTimeCodeUri(other, &length) < 0)
+        other += ' ' + uri;
+    else
+        other = uri + ' ' + other;
+    return ComposeRecordLine(fields);
+}
+
+std::optional<std::pair<QByteArray, QByteArray>> OneTimeCodeTakenOut(QByteArrayView line) {
+    const QByteArrayView other = FieldView(line, Field::OtherInfo);
+    qsizetype length = 0;
+    const qsizetype at = FindOneTimeCodeUri(other, &length);
+    qsizetype more = 0;
+    if (at < 0 || FindOneTimeCodeUri(other.sliced(at + length), &more) >= 0)
+        return std::nullopt;
+    const std::optional<OneTimeCode> code = ReadOneTimeCode(other.sliced(at, length), nullptr);
+    if (!code)
+        return std::nullopt;
+    return std::pair{OneTimeCodeUri(*code), WithOneTimeCode(line, {})};
+}
+
 QByteArray WithOneTimeCode(QByteArrayView line, const QByteArray &uri) {
     RecordFields fields;
     SplitRecordLine(line, fields);

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <optional>
+#include <utility>
 
 // The one-time codes of two-step sign-in (time-based, RFC 6238, on the
 // counter codes of RFC 4226): a secret shared with the service, from which
@@ -53,3 +54,11 @@ qsizetype FindOneTimeCodeUri(QByteArrayView text, qsizetype *length);
 // it out): how the protections whose records are five fields keep a code.
 QByteArray OneTimeCodeIn(QByteArrayView line);
 QByteArray WithOneTimeCode(QByteArrayView line, const QByteArray &uri);
+// The line with uri as its code and nothing of its Other Info taken out, for a
+// code that comes from elsewhere (a record of the strong store): appended,
+// or put in front where Other Info holds a URI already, so it is the one read.
+QByteArray WithOneTimeCodeAdded(QByteArrayView line, const QByteArray &uri);
+// The one code in a line's Other Info, and the line without it; nothing where
+// Other Info holds none, one that can not be used, or more than one (which
+// is the code is then not clear: the text stays as typed).
+std::optional<std::pair<QByteArray, QByteArray>> OneTimeCodeTakenOut(QByteArrayView line);

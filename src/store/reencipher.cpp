@@ -67,7 +67,7 @@ StoreStatus readCurrentStore(const StorePaths &paths, const StoreKey &current, Q
             for (size_t i = 0; i < opened.views.size(); ++i)
                 if (!opened.meta[i].oneTimeCode.isEmpty()) {
                     withCodes.push_back(
-                        WithOneTimeCode(opened.views[i], opened.meta[i].oneTimeCode));
+                        WithOneTimeCodeAdded(opened.views[i], opened.meta[i].oneTimeCode));
                     opened.views[i] = withCodes.back();
                 }
         }
@@ -108,16 +108,14 @@ std::vector<RecordMeta> CodesOutOfOtherInfo(std::vector<QByteArrayView> &records
     std::vector<RecordMeta> meta;
     withoutCodes.reserve(records.size()); // records point into these
     for (size_t i = 0; i < records.size(); ++i) {
-        const QByteArray found = OneTimeCodeIn(records[i]);
-        const std::optional<OneTimeCode> code =
-            found.isEmpty() ? std::nullopt : ReadOneTimeCode(found, nullptr);
-        if (!code)
-            continue; // no code, or a text that only looks like one: it stays as typed
+        std::optional<std::pair<QByteArray, QByteArray>> taken = OneTimeCodeTakenOut(records[i]);
+        if (!taken)
+            continue;
         if (meta.empty())
             for (const QByteArrayView line : records)
                 meta.push_back(ContentMeta(line));
-        meta[i].oneTimeCode = OneTimeCodeUri(*code);
-        withoutCodes.push_back(WithOneTimeCode(records[i], {}));
+        meta[i].oneTimeCode = std::move(taken->first);
+        withoutCodes.push_back(std::move(taken->second));
         records[i] = withoutCodes.back();
     }
     return meta;

@@ -39,7 +39,7 @@ void codesIntoOtherInfo(CopyRecords &copy) {
     for (size_t i = 0; i < copy.lines.size(); ++i) {
         const QByteArray &code = copy.meta[i].oneTimeCode;
         lines.push_back(code.isEmpty() ? copy.lines[i].toByteArray()
-                                       : WithOneTimeCode(copy.lines[i], code));
+                                       : WithOneTimeCodeAdded(copy.lines[i], code));
         total += lines.back().size();
     }
     Strong::Wipe(copy.block);

@@ -406,14 +406,17 @@ void TestSecurity::codesAndMarksGoWithEveryMove() {
     // The strong store keeps a code apart from the five fields, the others in
     // Other Info: each change of protection carries it to where the new one
     // keeps it, in the window and after a restart. A text that only looks
-    // like a code stays in Other Info as typed. A record marked "not a
+    // like a code, or two codes (which is the record's is not clear), stay in
+    // Other Info as typed. A record marked "not a
     // concern" stays marked, named by its id in the strong store and by its
     // service and user name in the others.
     const QByteArray uri = "otpauth://totp/mail:bob?secret=JBSWY3DPEHPK3PXP&issuer=mail";
     const QByteArray lookalike = "see otpauth://totp/club";
+    const QByteArray two = "otpauth://totp/a?secret=GEZDGNBV or otpauth://totp/b?secret=GEZDGNBW";
     const auto records = [&](bool strong) {
         return QList<QByteArray>{"bank:!ann:!pin1:!:!", "club:!cy:!c1:!" + lookalike + ":!",
-                                 "mail:!bob:!x1:!note" + (strong ? "" : " " + uri) + ":!http://m"};
+                                 "mail:!bob:!x1:!note" + (strong ? "" : " " + uri) + ":!http://m",
+                                 "team:!t:!t1:!" + two + ":!"};
     };
     Harness h(true);
     writeBytes(h.paths().database(), storeBytes(records(false)));
@@ -434,12 +437,21 @@ void TestSecurity::codesAndMarksGoWithEveryMove() {
             QVERIFY2(h.w().records().toList() == records(scope == 3), where);
             QVERIFY2(h.w().session().oneTimeCode(2) == uri, where);
             QVERIFY2(h.w().session().oneTimeCode(1).isEmpty() == (scope == 3), where);
+            QVERIFY2(h.w().session().oneTimeCode(3).isEmpty() == (scope == 3), where);
             const HealthMarks now = HealthMarks::read(h.paths().healthMarks());
             QVERIFY2(now.marked(h.w().session().recordIdentity(0)) &&
                          !now.marked(h.w().session().recordIdentity(1)),
                      where);
         }
     }
+    // A code given in the strong store to a record whose Other Info only
+    // looks like one: leaving, the code goes in front, and the text stays.
+    ::accept(h.w(), "phrase4", kScopeOption[3]);
+    const QByteArray clubCode = "otpauth://totp/club?secret=GEZDGNBW";
+    QCOMPARE(h.w().session().setOneTimeCode(1, clubCode), SessionStatus::Ok);
+    ::accept(h.w(), "key7", kScopeOption[2]);
+    QCOMPARE(h.w().records().line(1), "club:!cy:!c1:!" + clubCode + ' ' + lookalike + ":!");
+    QCOMPARE(h.w().session().oneTimeCode(1), clubCode);
 }
 
 QTEST_MAIN(TestSecurity)

@@ -153,6 +153,28 @@ void TestOneTimeCode::urisAndSecrets() {
     const qsizetype at = FindOneTimeCodeUri(other, &length);
     QCOMPARE(other.mid(at, length), QByteArray("otpauth://totp/x?secret=GEZDGNBV"));
     QCOMPARE(FindOneTimeCodeUri("nothing here", &length), qsizetype(-1));
+
+    // A code moved into Other Info takes nothing out of it and is the one read
+    // there; one taken out of it must be the only one, and usable.
+    const QByteArray uri = "otpauth://totp/x?secret=GEZDGNBV";
+    const QByteArray lookalike = "otpauth://totp/y";
+    const std::tuple<QByteArray, QByteArray, bool> moves[] = {
+        // Other Info; with uri added; whether it can be taken out again
+        {"", uri, true},
+        {"note", "note " + uri, true},
+        {"see " + lookalike, uri + " see " + lookalike, false},
+        {"a " + uri + " b " + uri, uri + " a " + uri + " b " + uri, false},
+    };
+    for (const auto &[other, added, takenBack] : moves) {
+        const QByteArray line = "s:!u:!p:!" + other + ":!";
+        const QByteArray withCode = WithOneTimeCodeAdded(line, uri);
+        QCOMPARE(withCode, "s:!u:!p:!" + added + ":!");
+        QCOMPARE(OneTimeCodeIn(withCode), uri);
+        const auto taken = OneTimeCodeTakenOut(withCode);
+        QCOMPARE(taken.has_value(), takenBack);
+        if (taken)
+            QCOMPARE(*taken, std::pair(uri, "s:!u:!p:!" + other + ":!"));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestOneTimeCode)

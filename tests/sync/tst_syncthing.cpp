@@ -193,6 +193,25 @@ bool lists(Harness &h, const QList<QByteArray> &records) {
     return true;
 }
 
+// What each side holds and said, and what the sync tools logged: for a failure.
+QString described(SyncthingPair &sync, Harness &here, Harness &there) {
+    QStringList out{QString::fromLatin1(sync.errors())};
+    for (Harness *h : {&here, &there}) {
+        out << QDir(h->paths().dataFolder())
+                   .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                   .join(", ");
+        for (const QByteArray &line : h->window->records().toList())
+            out << "  " + QString::fromLatin1(line);
+        for (const Shown &m : h->messages)
+            out << "  message: " + m.text;
+        out << "  dialogs: " + h->dialogs.join(", ");
+    }
+    for (const QByteArray &line : sync.log().split('\n'))
+        if (!line.contains("Compact") && !line.contains("deadlock") && !line.contains("igration"))
+            out << QString::fromLocal8Bit(line.left(200));
+    return out.join('\n');
+}
+
 } // namespace
 
 class TestSyncthing : public QObject {
@@ -201,6 +220,7 @@ private slots:
     void initTestCase();
     void bothComputersListEveryRecord_data();
     void bothComputersListEveryRecord();
+    void protectionLeftWhileApart();
 };
 
 void TestSyncthing::initTestCase() {
@@ -282,25 +302,7 @@ void TestSyncthing::bothComputersListEveryRecord() {
                storeFiles(here.paths().dataFolder()).size() == 1 &&
                storeFiles(there.paths().dataFolder()).size() == 1;
     };
-    const auto state = [&] {
-        QStringList out{QString::fromLatin1(sync.errors())};
-        for (Harness *h : {&here, &there}) {
-            out << QDir(h->paths().dataFolder())
-                       .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
-                       .join(", ");
-            for (const QByteArray &line : h->window->records().toList())
-                out << "  " + QString::fromLatin1(line);
-            for (const Shown &m : h->messages)
-                out << "  message: " + m.text;
-            out << "  dialogs: " + h->dialogs.join(", ");
-        }
-        for (const QByteArray &line : sync.log().split('\n'))
-            if (!line.contains("Compact") && !line.contains("deadlock") &&
-                !line.contains("igration"))
-                out << QString::fromLocal8Bit(line.left(200));
-        return out.join('\n');
-    };
-    QTRY_VERIFY2_WITH_TIMEOUT(settled(), qPrintable(state()), kWait);
+    QTRY_VERIFY2_WITH_TIMEOUT(settled(), qPrintable(described(sync, here, there)), kWait);
     if (protection == Scope::Strong)
         QCOMPARE(here.window->records().toList(), RecordList(stored).toList());
     // The sync tool did leave a copy, and a window settled it: a preview
@@ -314,6 +316,68 @@ void TestSyncthing::bothComputersListEveryRecord() {
     }
     QVERIFY(settledCopy);
     // Nothing was refused on either side, and the store on disk holds it all.
+    for (Harness *h : {&here, &there})
+        for (const Shown &message : h->messages)
+            QVERIFY2(message.icon != QMessageBox::Critical, qPrintable(message.text));
+}
+
+void TestSyncthing::protectionLeftWhileApart() {
+    // One computer leaves the strong store while the other, away, stores a
+    // record with a one-time code in it. Together again, the sync tool keeps
+    // the changed strong store over its removal, beside the plain one; the
+    // windows merge it, and both end under None with every record, the code
+    // in Other Info, and no store but the plain one.
+    const QList<QByteArray> base{"alpha:!a:!1:!:!", "beta:!b:!2:!:!"};
+    Harness here(true), there(true);
+    QCOMPARE(WriteSettingsFile(here.paths(), settingsLine(Scope::Strong, "")), SettingsStatus::Ok);
+    Strong::Keys keys;
+    const std::vector<QByteArrayView> lines(base.cbegin(), base.cend());
+    QCOMPARE(Strong::Create(here.paths().strongStore(), "pass word", {3, Strong::kMinMemory}, lines,
+                            keys),
+             Strong::Status::Ok);
+    for (Harness *h : {&here, &there}) {
+        h->onDialog = [](QDialog &) { return int(QDialog::Accepted); };
+        h->copyPasswords = QStringList(4, "pass word");
+    }
+    QTemporaryDir homes;
+    homes.setAutoRemove(qEnvironmentVariableIsEmpty("VARNLOCK_KEEP_SYNC_HOMES"));
+    SyncthingPair sync(homes.path(), here.paths().dataFolder(), there.paths().dataFolder());
+    QTRY_VERIFY_WITH_TIMEOUT(sync.up() && sync.connected(), kWait);
+    sync.scan();
+    QTRY_VERIFY_WITH_TIMEOUT(storeFiles(there.paths().dataFolder()) == QStringList{"CW2DB.sdb"} &&
+                                 QFile::exists(there.paths().config()),
+                             kWait);
+    here.start({"pass word"});
+    there.start({"pass word"});
+    QCOMPARE(there.window->records().toList(), base);
+
+    sync.stop(sync.b);
+    ::accept(*here.window, "", "scopeNone");
+    QCOMPARE(here.window->scope(), Scope::None);
+    here.fill({"from here", "h", "10"});
+    here.window->add();
+    const QByteArray uri = "otpauth://totp/there?secret=JBSWY3DPEHPK3PXP";
+    there.fill({"from there", "t", "20"});
+    there.window->add();
+    QCOMPARE(there.window->session().setOneTimeCode(
+                 there.window->records().indexOf("from there:!t:!20:!:!"), uri),
+             SessionStatus::Ok);
+
+    sync.scan();
+    sync.start(sync.b);
+    QTRY_VERIFY_WITH_TIMEOUT(sync.up() && sync.connected(), kWait);
+    const QList<QByteArray> all =
+        base + QList<QByteArray>{"from here:!h:!10:!:!", "from there:!t:!20:!" + uri + ":!"};
+    const auto settled = [&] {
+        sync.scan();
+        for (Harness *h : {&here, &there})
+            if (h->window->scope() != Scope::None || h->window->records().toList() != all ||
+                storeFiles(h->paths().dataFolder()) != QStringList{"CW2DB.pdb"})
+                return false;
+        return true;
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(settled(), qPrintable(described(sync, here, there)), kWait);
+    QCOMPARE(there.window->session().oneTimeCode(3), uri);
     for (Harness *h : {&here, &there})
         for (const Shown &message : h->messages)
             QVERIFY2(message.icon != QMessageBox::Critical, qPrintable(message.text));

@@ -553,7 +553,7 @@ std::optional<MergeReport> MergeCompared(Session &session, const CopyRecords &co
             Strong::Wipe(line);
     });
     if (!dry && !added.isEmpty())
-        if (const SessionStatus status = session.takeFromCopy(added, {});
+        if (const SessionStatus status = session.takeFromCopy(added, {}, copy.codes);
             status != SessionStatus::Ok) {
             Failed(status, session);
             return std::nullopt;

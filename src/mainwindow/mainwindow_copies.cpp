@@ -35,8 +35,10 @@ int MainWindow::runDialog(QDialog &dialog) {
 }
 
 void MainWindow::settleCopies(bool atStart) {
+    // Nor while the strong store is not open (not arrived yet): nothing could be stored.
     if (m_settlingCopies || m_life != Life::Shown || QApplication::activeModalWidget() ||
-        (m_prompt && m_prompt->isVisible()))
+        (m_prompt && m_prompt->isVisible()) ||
+        (scope() == Scope::Strong && !m_session.strongKeys().valid()))
         return;
     m_settlingCopies = true;
     const auto done = qScopeGuard([this] { m_settlingCopies = false; });
@@ -125,6 +127,11 @@ bool MainWindow::mergeCopyFile(const StoreCopy &copy, bool removeAfter) {
         return true;
     }
     CopyMergeWindow preview(name, records(), CompareCopy(records(), read.lines), this);
+    QHash<QByteArray, QByteArray> codes = read.codes;
+    const auto forgetCodes = qScopeGuard([&codes] {
+        for (QByteArray &code : codes)
+            Strong::Wipe(code);
+    });
     read.wipe();
     if (!preview.anythingNew()) {
         if (removeAfter)
@@ -143,7 +150,7 @@ bool MainWindow::mergeCopyFile(const StoreCopy &copy, bool removeAfter) {
     auto replaced = preview.replaced();
     const SessionStatus written = added.isEmpty() && replaced.empty()
                                       ? SessionStatus::Ok
-                                      : m_session.takeFromCopy(added, replaced);
+                                      : m_session.takeFromCopy(added, replaced, codes);
     for (QByteArray &line : added)
         Strong::Wipe(line);
     for (auto &entry : replaced)

@@ -203,6 +203,18 @@ bool MainWindow::reloadFromDisk() {
         }
         // Settings changed by another copy may carry a password this user has
         // not given here: then it is asked for, with the usual three tries.
+        // Another computer's move into the strong store may come as its
+        // settings first: the passphrase is asked once there is a store to
+        // open with it, and meanwhile nothing is listed or written.
+        if (m_session.needsPassword() && !m_session.passwordConfirmed() &&
+            scope() == Scope::Strong && !Platform::exists(paths().strongStore())) {
+            m_session.loadRecords();
+            select(-1);
+            updateCommands();
+            m_hooks.message(QMessageBox::Warning, kProgramTitle,
+                            StrongStoreOnItsWayText(paths().strongStore()));
+            return !programEnded();
+        }
         if (m_session.needsPassword() && !m_session.passwordConfirmed() && !askPassword())
             return false;
         loadRecords();

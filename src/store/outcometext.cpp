@@ -84,6 +84,15 @@ QString StrongStoreText(Strong::Status status, const QString &path) {
     return {};
 }
 
+QString StrongStoreOnItsWayText(const QString &path) {
+    return QStringLiteral(
+               "The settings on disk now keep the records in the strong store, %1, which is not "
+               "there yet: most likely another computer moved them there and its change has "
+               "arrived only in part. Nothing is listed or written until it is there, and the "
+               "fields keep what you typed. Varnlock asks for the passphrase as soon as it comes.")
+        .arg(Shown(path));
+}
+
 QString UnopenableText(const Session &session) {
     if (session.settingsUnreadable())
         return UnreadableSettingsText(session.paths().config());
@@ -166,9 +175,13 @@ OutcomeText SessionOutcomeText(SessionStatus status, const Session &session) {
     case SessionStatus::ConfigWriteFailed:
         return {Severity::Critical, QStringLiteral("Disk Error - i64"),
                 QStringLiteral("Failed to access configuration file")};
+    case SessionStatus::NoKey:
+        if (session.scope() == Scope::Strong && !Platform::exists(session.paths().strongStore()))
+            return {Severity::Warning, title,
+                    StrongStoreOnItsWayText(session.paths().strongStore())};
+        break;
     case SessionStatus::Unreadable:
     case SessionStatus::WriteFailed:
-    case SessionStatus::NoKey:
         break;
     }
     return {Severity::Critical, QStringLiteral("Disk Error - i66"), kDiskErrorText};

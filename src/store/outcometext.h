@@ -52,6 +52,8 @@ inline const QString kCommandAtWorkText =
                    "changed.");
 // The copy on disk is under another password.
 extern const QString kOtherKeyText;
+// The settings say the strong store, and it is not there yet.
+QString StrongStoreOnItsWayText(const QString &path);
 // A store that could not be read or written.
 inline const QString kDiskErrorText = QStringLiteral("Can not access the DataBase.");
 

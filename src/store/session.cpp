@@ -766,7 +766,8 @@ SessionStatus Session::mergeCopy(const StoreContents &other, MergeResult *report
 }
 
 SessionStatus Session::takeFromCopy(const QList<QByteArray> &added,
-                                    const std::vector<std::pair<qsizetype, QByteArray>> &replaced) {
+                                    const std::vector<std::pair<qsizetype, QByteArray>> &replaced,
+                                    const QHash<QByteArray, QByteArray> &codes) {
     if (const SessionStatus writable = checkWritable(); writable != SessionStatus::Ok)
         return writable;
     identifyEach();
@@ -779,9 +780,11 @@ SessionStatus Session::takeFromCopy(const QList<QByteArray> &added,
     for (const auto &[index, line] : replaced) {
         if (index < 0 || index >= m_records.size())
             return SessionStatus::BadIndex;
-        if (strong)
-            entries[size_t(index)].second =
-                ChangedMeta(m_meta[size_t(index)], m_records.line(index), now);
+        if (strong) {
+            RecordMeta &meta = entries[size_t(index)].second;
+            meta = ChangedMeta(m_meta[size_t(index)], m_records.line(index), now);
+            meta.oneTimeCode = codes.value(line, meta.oneTimeCode);
+        }
         entries[size_t(index)].first = line;
     }
     QSet<QByteArrayView> present;
@@ -790,7 +793,10 @@ SessionStatus Session::takeFromCopy(const QList<QByteArray> &added,
     for (const QByteArray &line : added)
         if (!present.contains(line)) {
             present.insert(line);
-            entries.emplace_back(line, strong ? NewRecordMeta(now) : RecordMeta());
+            RecordMeta meta = strong ? NewRecordMeta(now) : RecordMeta();
+            if (strong)
+                meta.oneTimeCode = codes.value(line);
+            entries.emplace_back(line, std::move(meta));
         }
     return writeRecords(std::move(entries));
 }

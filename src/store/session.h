@@ -11,6 +11,7 @@
 
 #include <QByteArray>
 #include <QDate>
+#include <QHash>
 #include <QList>
 
 #include <functional>
@@ -191,9 +192,11 @@ public:
     // outcome whole, durably, when it differs; what changed goes to report.
     SessionStatus mergeCopy(const StoreContents &other, MergeResult *report = nullptr);
     // What the user chose from a copy without ids, in one write: records to
-    // add, and stored records (by index) to give the copy's version.
+    // add, and stored records (by index) to give the copy's version; under
+    // the strong store, codes gives the one-time code of such a line.
     SessionStatus takeFromCopy(const QList<QByteArray> &added,
-                               const std::vector<std::pair<qsizetype, QByteArray>> &replaced);
+                               const std::vector<std::pair<qsizetype, QByteArray>> &replaced,
+                               const QHash<QByteArray, QByteArray> &codes = {});
 
     // Stores new settings and moves or re-keys the records to match; under
     // Strong, the new store's key is derived from passphrase with params.

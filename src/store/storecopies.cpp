@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -26,20 +27,16 @@ bool formatOf(const QString &suffix, Scope &format) {
     return true;
 }
 
-// The other stores keep a one-time code in Other Info: a strong copy's codes
-// go there, or a merge into one of them would take its records without them.
-void codesIntoOtherInfo(CopyRecords &copy) {
-    if (copy.meta.size() != copy.lines.size() ||
-        std::none_of(copy.meta.begin(), copy.meta.end(),
-                     [](const RecordMeta &meta) { return !meta.oneTimeCode.isEmpty(); }))
-        return;
+// The copy's lines, in one block of their own, each changed by change (which
+// gives nothing for a line it leaves as it is).
+void changeLines(CopyRecords &copy,
+                 const std::function<std::optional<QByteArray>(size_t)> &change) {
     std::vector<QByteArray> lines;
     lines.reserve(copy.lines.size());
     qsizetype total = 0;
     for (size_t i = 0; i < copy.lines.size(); ++i) {
-        const QByteArray &code = copy.meta[i].oneTimeCode;
-        lines.push_back(code.isEmpty() ? copy.lines[i].toByteArray()
-                                       : WithOneTimeCodeAdded(copy.lines[i], code));
+        std::optional<QByteArray> changed = change(i);
+        lines.push_back(changed ? std::move(*changed) : copy.lines[i].toByteArray());
         total += lines.back().size();
     }
     Strong::Wipe(copy.block);
@@ -51,6 +48,34 @@ void codesIntoOtherInfo(CopyRecords &copy) {
         at += lines[i].size();
         Strong::Wipe(lines[i]);
     }
+}
+
+// The other stores keep a one-time code in Other Info: a strong copy's codes
+// go there, or a merge into one of them would take its records without them.
+void codesIntoOtherInfo(CopyRecords &copy) {
+    if (copy.meta.size() != copy.lines.size() ||
+        std::none_of(copy.meta.begin(), copy.meta.end(),
+                     [](const RecordMeta &meta) { return !meta.oneTimeCode.isEmpty(); }))
+        return;
+    changeLines(copy, [&copy](size_t i) -> std::optional<QByteArray> {
+        const QByteArray &code = copy.meta[i].oneTimeCode;
+        if (code.isEmpty())
+            return std::nullopt;
+        return WithOneTimeCodeAdded(copy.lines[i], code);
+    });
+}
+
+// The strong store keeps a code apart from the five fields: a code in Other
+// Info leaves it, as a change of protection takes it out, so the record
+// compares equal to the one it became here, and the code goes with it.
+void codesOutOfOtherInfo(CopyRecords &copy) {
+    changeLines(copy, [&copy](size_t i) -> std::optional<QByteArray> {
+        std::optional<std::pair<QByteArray, QByteArray>> taken = OneTimeCodeTakenOut(copy.lines[i]);
+        if (!taken)
+            return std::nullopt;
+        copy.codes.insert(taken->second, taken->first);
+        return std::move(taken->second);
+    });
 }
 
 } // namespace
@@ -114,6 +139,9 @@ bool IsCopyInData(const QString &path, const StorePaths &paths, Scope current) {
 
 void CopyRecords::wipe() {
     lines.clear();
+    for (QByteArray &code : codes)
+        Strong::Wipe(code);
+    codes.clear();
     Strong::Wipe(block);
     WipeEarlier(meta);
     tombstones.clear();
@@ -193,6 +221,8 @@ CopyStatus ReadStoreCopy(const StoreCopy &copy, Scope into, const Strong::Keys *
         at += line.size();
     }
     list.wipe();
+    if (into == Scope::Strong)
+        codesOutOfOtherInfo(out);
     return CopyStatus::Ok;
 }
 

@@ -7,6 +7,7 @@
 #include "storepaths.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include <optional>
@@ -57,6 +58,9 @@ struct CopyRecords {
     std::vector<QByteArrayView> lines;
     std::vector<RecordMeta> meta; // a strong copy of the newest version; empty before it
     std::vector<Tombstone> tombstones;
+    // A copy without ids read for the strong store: the one-time code each
+    // record kept in Other Info (taken out of its line), by its line.
+    QHash<QByteArray, QByteArray> codes;
     bool identified() const { return !meta.empty() || !tombstones.empty(); }
     StoreContents contents() const { return {lines, meta, tombstones}; }
     void wipe();

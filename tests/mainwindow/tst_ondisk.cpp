@@ -95,6 +95,7 @@ private slots:
     void selectionFollowsItsRecordAcrossAReload();
     void filteredListUnderTheReloadMessage();
     void passwordChangeArrivingInTwoHalves();
+    void strongStoreArrivingAfterItsSettings();
     void filesNotOursAloneStopTheStart();
     void plantedTemporaryFileIsNeverRead_data();
     void plantedTemporaryFileIsNeverRead();
@@ -362,6 +363,51 @@ void TestOnDisk::passwordChangeArrivingInTwoHalves() {
     w.add();
     QCOMPARE(h.messages.size(), 2);
     QCOMPARE(h.copyFile(), copyBytes(kOurs + QList<QByteArray>{"new:!n:!pw:!:!"}, kOtherPassword));
+}
+
+void TestOnDisk::strongStoreArrivingAfterItsSettings() {
+    // Another computer moved the records into the strong store: its settings
+    // arrive first, the store a moment later (and the old store goes). The
+    // passphrase is asked for once the store is there to open, not before.
+    Harness h(true);
+    writeBytes(h.paths().database(), storeBytes(kOurs));
+    MainWindow &w = h.start();
+    OtherMachine other(h.paths());
+    Strong::Keys keys, next;
+    const std::vector<QByteArrayView> lines(kOurs.cbegin(), kOurs.cend());
+    QCOMPARE(ApplySettings(other.paths,
+                           BuildSettingsLine(kNeverExpires, StrongSettingsPassword(), "12-09-2026",
+                                             Scope::Strong),
+                           {&keys, "their phrase", {3, Strong::kMinMemory}, &next}),
+             AcceptStatus::Ok);
+    h.promptEntries = {"their phrase"};
+    writeBytes(h.paths().config(), fileBytes(other.paths.config()));
+    QTRY_COMPARE(h.messages.size(), 1);
+    QVERIFY2(h.messages[0].text.contains("not there yet"), qPrintable(h.messages[0].text));
+    QCOMPARE(h.promptsAnswered, 0);
+    QCOMPARE(h.names(), QStringList());
+    // Nothing is written meanwhile, the old store left in Data included.
+    const auto before = snapshot(h.folders);
+    h.fill({"new", "n", "pw"});
+    w.add();
+    QTest::qWait(3500); // past the wait for a store of another protection
+    QVERIFY(!w.programEnded());
+    QCOMPARE(snapshot(h.folders), before);
+    QCOMPARE(h.fields()[0], QStringLiteral("new"));
+    QCOMPARE(h.messages.size(), 2);
+    QCOMPARE(h.messages[1].text, h.messages[0].text);
+    QVERIFY(h.dialogs.isEmpty());
+    // The store arrives: the passphrase is asked for, and the records are back.
+    other.syncInto(h.paths());
+    QTRY_COMPARE(h.promptsAnswered, 1);
+    QTRY_COMPARE(h.names(), serviceNames(kOurs));
+    QCOMPARE(w.scope(), Scope::Strong);
+    w.add();
+    Strong::Opened opened;
+    QCOMPARE(Strong::Open(h.paths().strongStore(), "their phrase", keys, opened),
+             Strong::Status::Ok);
+    QCOMPARE(RecordList(opened.records()).toList(),
+             RecordList(kOurs + QList<QByteArray>{"new:!n:!pw:!:!"}).toList());
 }
 
 namespace {

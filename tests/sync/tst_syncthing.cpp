@@ -220,7 +220,8 @@ private slots:
     void initTestCase();
     void bothComputersListEveryRecord_data();
     void bothComputersListEveryRecord();
-    void protectionLeftWhileApart();
+    void protectionChangedWhileApart_data();
+    void protectionChangedWhileApart();
 };
 
 void TestSyncthing::initTestCase() {
@@ -321,20 +322,47 @@ void TestSyncthing::bothComputersListEveryRecord() {
             QVERIFY2(message.icon != QMessageBox::Critical, qPrintable(message.text));
 }
 
-void TestSyncthing::protectionLeftWhileApart() {
-    // One computer leaves the strong store while the other, away, stores a
-    // record with a one-time code in it. Together again, the sync tool keeps
-    // the changed strong store over its removal, beside the plain one; the
-    // windows merge it, and both end under None with every record, the code
-    // in Other Info, and no store but the plain one.
-    const QList<QByteArray> base{"alpha:!a:!1:!:!", "beta:!b:!2:!:!"};
+void TestSyncthing::protectionChangedWhileApart_data() {
+    QTest::addColumn<bool>("intoStrong");
+    QTest::newRow("the strong store left for None") << false;
+    QTest::newRow("None left for the strong store") << true;
+}
+
+void TestSyncthing::protectionChangedWhileApart() {
+    // One computer changes the protection while the other, away, stores a
+    // record with a one-time code under the old one. Together again, the sync
+    // tool keeps the changed old store over its removal, beside the new one;
+    // the windows merge it, and both end under the new protection with every
+    // record once, each code where that protection keeps it, and no store but
+    // the new one.
+    QFETCH(bool, intoStrong);
+    const Scope before = intoStrong ? Scope::None : Scope::Strong;
+    const Scope after = intoStrong ? Scope::Strong : Scope::None;
+    const QByteArray gammaCode = "otpauth://totp/gamma?secret=GEZDGNBVGY3TQOJQ";
+    const QByteArray uri = "otpauth://totp/there?secret=JBSWY3DPEHPK3PXP";
+    // A record as the protection keeps it: its code in Other Info, or apart.
+    const auto kept = [](Scope scope, const QByteArray &start, const QByteArray &code) {
+        return start + (scope == Scope::Strong ? QByteArray() : code) + ":!";
+    };
+    const QList<QByteArray> base{"alpha:!a:!1:!:!", "beta:!b:!2:!:!",
+                                 kept(before, "gamma:!g:!3:!", gammaCode)};
     Harness here(true), there(true);
-    QCOMPARE(WriteSettingsFile(here.paths(), settingsLine(Scope::Strong, "")), SettingsStatus::Ok);
-    Strong::Keys keys;
-    const std::vector<QByteArrayView> lines(base.cbegin(), base.cend());
-    QCOMPARE(Strong::Create(here.paths().strongStore(), "pass word", {3, Strong::kMinMemory}, lines,
-                            keys),
-             Strong::Status::Ok);
+    QCOMPARE(
+        WriteSettingsFile(here.paths(), settingsLine(before, before == Scope::Strong
+                                                                 ? QByteArray()
+                                                                 : QByteArray(kUnsetPassword))),
+        SettingsStatus::Ok);
+    if (before == Scope::Strong) {
+        Strong::Keys keys;
+        const std::vector<QByteArrayView> lines(base.cbegin(), base.cend());
+        std::vector<RecordMeta> meta{NewRecordMeta(), NewRecordMeta(), NewRecordMeta()};
+        meta[2].oneTimeCode = gammaCode;
+        QCOMPARE(Strong::Create(here.paths().strongStore(), "pass word", {3, Strong::kMinMemory},
+                                {lines, meta, {}}, keys),
+                 Strong::Status::Ok);
+    } else {
+        QCOMPARE(RewriteDatabase(here.paths(), before, base, kUnsetPassword), StoreStatus::Ok);
+    }
     for (Harness *h : {&here, &there}) {
         h->onDialog = [](QDialog &) { return int(QDialog::Accepted); };
         h->copyPasswords = QStringList(4, "pass word");
@@ -344,43 +372,53 @@ void TestSyncthing::protectionLeftWhileApart() {
     SyncthingPair sync(homes.path(), here.paths().dataFolder(), there.paths().dataFolder());
     QTRY_VERIFY_WITH_TIMEOUT(sync.up() && sync.connected(), kWait);
     sync.scan();
-    QTRY_VERIFY_WITH_TIMEOUT(storeFiles(there.paths().dataFolder()) == QStringList{"CW2DB.sdb"} &&
+    QTRY_VERIFY_WITH_TIMEOUT(storeFiles(there.paths().dataFolder()) ==
+                                     storeFiles(here.paths().dataFolder()) &&
                                  QFile::exists(there.paths().config()),
                              kWait);
-    here.start({"pass word"});
-    there.start({"pass word"});
+    const QStringList password = before == Scope::Strong ? QStringList{"pass word"} : QStringList();
+    here.start(password);
+    there.start(password);
     QCOMPARE(there.window->records().toList(), base);
 
     sync.stop(sync.b);
-    ::accept(*here.window, "", "scopeNone");
-    QCOMPARE(here.window->scope(), Scope::None);
+    here.confirmAnswers = {true};
+    // (No blank in it: the box takes what the protection ticked before allows.)
+    ::accept(*here.window, intoStrong ? "phrase1" : "", intoStrong ? "scopeStrong" : "scopeNone");
+    QCOMPARE(here.window->scope(), after);
     here.fill({"from here", "h", "10"});
     here.window->add();
-    const QByteArray uri = "otpauth://totp/there?secret=JBSWY3DPEHPK3PXP";
     there.fill({"from there", "t", "20"});
     there.window->add();
     QCOMPARE(there.window->session().setOneTimeCode(
                  there.window->records().indexOf("from there:!t:!20:!:!"), uri),
              SessionStatus::Ok);
 
+    // The new settings come with a passphrase there, which is asked for.
+    if (intoStrong)
+        there.promptEntries = {"phrase1"};
     sync.scan();
     sync.start(sync.b);
     QTRY_VERIFY_WITH_TIMEOUT(sync.up() && sync.connected(), kWait);
-    const QList<QByteArray> all =
-        base + QList<QByteArray>{"from here:!h:!10:!:!", "from there:!t:!20:!" + uri + ":!"};
+    const QList<QByteArray> all{"alpha:!a:!1:!:!", "beta:!b:!2:!:!", "from here:!h:!10:!:!",
+                                kept(after, "from there:!t:!20:!", uri),
+                                kept(after, "gamma:!g:!3:!", gammaCode)};
+    const QStringList only{after == Scope::Strong ? "CW2DB.sdb" : "CW2DB.pdb"};
     const auto settled = [&] {
         sync.scan();
         for (Harness *h : {&here, &there})
-            if (h->window->scope() != Scope::None || h->window->records().toList() != all ||
-                storeFiles(h->paths().dataFolder()) != QStringList{"CW2DB.pdb"})
+            if (h->window->scope() != after || h->window->records().toList() != all ||
+                storeFiles(h->paths().dataFolder()) != only)
                 return false;
         return true;
     };
     QTRY_VERIFY2_WITH_TIMEOUT(settled(), qPrintable(described(sync, here, there)), kWait);
-    QCOMPARE(there.window->session().oneTimeCode(3), uri);
-    for (Harness *h : {&here, &there})
+    for (Harness *h : {&here, &there}) {
+        QCOMPARE(h->window->session().oneTimeCode(3), uri);
+        QCOMPARE(h->window->session().oneTimeCode(4), gammaCode);
         for (const Shown &message : h->messages)
             QVERIFY2(message.icon != QMessageBox::Critical, qPrintable(message.text));
+    }
 }
 
 QTEST_MAIN(TestSyncthing)

@@ -445,6 +445,26 @@ void TestCommandLine::mergeOfAnotherCopy() {
     QVERIFY(stored(ours, protection).contains("yak:!y:!pw-y:!:!"));
     run = runProgram(ours, {"ls"}, in);
     QVERIFY2(run.out.contains("yak\n") && !run.err.contains("beside"), qPrintable(run.err));
+
+    // A plain copy merged into the strong store: a code its records keep in
+    // Other Info goes to the record's own place, so a record this store holds
+    // with that code is the same, and a new one comes with its code.
+    if (protection.scope == Scope::Strong) {
+        const QByteArray uri = "otpauth://totp/otp:o?secret=JBSWY3DPEHPK3PXP";
+        QCOMPARE(runProgram(ours, {"edit", "yak", "--totp", uri}, in).code, 0);
+        TestFolders plain;
+        prepare(plain, {Scope::None, {}},
+                {"yak:!y:!pw-y:!" + uri + ":!", "otp:!o:!pw-o:!two-step " + uri + ":!"});
+        run = runProgram(ours, {"merge", plain.paths.database()}, in);
+        QVERIFY2(run.code == 0 && run.out.startsWith("Added 1 record from the copy"),
+                 qPrintable(run.out + run.err));
+        const QList<QByteArray> now = stored(ours, protection);
+        QVERIFY(now.contains("otp:!o:!pw-o:!two-step:!") && now.contains("yak:!y:!pw-y:!:!"));
+        QCOMPARE(std::count_if(now.begin(), now.end(),
+                               [](const QByteArray &line) { return line.startsWith("yak:!"); }),
+                 1);
+        QCOMPARE(storedCode(ours, protection, "otp:!"), uri);
+    }
 }
 
 void TestCommandLine::oneTimeCodes() {

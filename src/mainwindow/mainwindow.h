@@ -281,6 +281,8 @@ private:
     // Stores of another protection seen, and since when unchanged.
     QHash<QString, std::pair<Platform::FileStamp, QElapsedTimer>> m_otherProtectionSeen;
     bool m_settlingCopies = false;
+    // Told that the strong store the settings name has not arrived yet.
+    bool m_awaitingStrongStore = false;
     DiskWatch *m_diskWatch = nullptr;
     IdleWatch *m_idle = nullptr;
     PerField<PressedKeys> m_pressed;

@@ -206,15 +206,19 @@ bool MainWindow::reloadFromDisk() {
         // Another computer's move into the strong store may come as its
         // settings first: the passphrase is asked once there is a store to
         // open with it, and meanwhile nothing is listed or written.
-        if (m_session.needsPassword() && !m_session.passwordConfirmed() &&
-            scope() == Scope::Strong && !Platform::exists(paths().strongStore())) {
+        const bool awaiting = m_session.needsPassword() && !m_session.passwordConfirmed() &&
+                              scope() == Scope::Strong && !Platform::exists(paths().strongStore());
+        if (awaiting) {
             m_session.loadRecords();
             select(-1);
             updateCommands();
-            m_hooks.message(QMessageBox::Warning, kProgramTitle,
-                            StrongStoreOnItsWayText(paths().strongStore()));
-            return !programEnded();
+            if (!m_awaitingStrongStore) // once, not at each file the sync brings meanwhile
+                m_hooks.message(QMessageBox::Warning, kProgramTitle,
+                                StrongStoreOnItsWayText(paths().strongStore()));
         }
+        m_awaitingStrongStore = awaiting;
+        if (awaiting)
+            return !programEnded();
         if (m_session.needsPassword() && !m_session.passwordConfirmed() && !askPassword())
             return false;
         loadRecords();

@@ -386,6 +386,10 @@ void TestOnDisk::strongStoreArrivingAfterItsSettings() {
     QVERIFY2(h.messages[0].text.contains("not there yet"), qPrintable(h.messages[0].text));
     QCOMPARE(h.promptsAnswered, 0);
     QCOMPARE(h.names(), QStringList());
+    // Another file the sync brings meanwhile says it no second time.
+    writeBytes(h.paths().dataFolder() + "/note", "");
+    QTest::qWait(600);
+    QCOMPARE(h.messages.size(), 1);
     // Nothing is written meanwhile, the old store left in Data included.
     const auto before = snapshot(h.folders);
     h.fill({"new", "n", "pw"});

@@ -337,9 +337,11 @@ void MainWindow::closeBoxesForTheLock() {
 
 void MainWindow::lockNow() {
     // Only a password can lock, and only a window that shows the records; a
-    // prompt already up is the lock itself.
+    // prompt already up is the lock itself. While the strong store is still
+    // on its way no record is held and its passphrase could open nothing.
     const bool lockable = m_life == Life::Shown || m_life == Life::Reloading;
-    if (!lockable || !m_session.needsPassword() || (m_prompt && m_prompt->isVisible())) {
+    if (!lockable || !m_session.needsPassword() || (m_prompt && m_prompt->isVisible()) ||
+        m_awaitingStrongStore) {
         m_idle->timer.start();
         return;
     }

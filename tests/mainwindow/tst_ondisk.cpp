@@ -386,10 +386,14 @@ void TestOnDisk::strongStoreArrivingAfterItsSettings() {
     QVERIFY2(h.messages[0].text.contains("not there yet"), qPrintable(h.messages[0].text));
     QCOMPARE(h.promptsAnswered, 0);
     QCOMPARE(h.names(), QStringList());
-    // Another file the sync brings meanwhile says it no second time.
+    // Another file the sync brings meanwhile says it no second time, and
+    // the lock, which could open nothing yet, does not end the program.
     writeBytes(h.paths().dataFolder() + "/note", "");
     QTest::qWait(600);
     QCOMPARE(h.messages.size(), 1);
+    w.lockNow();
+    QVERIFY(!w.programEnded() && w.isVisible());
+    QCOMPARE(h.promptsAnswered, 0);
     // Nothing is written meanwhile, the old store left in Data included.
     const auto before = snapshot(h.folders);
     h.fill({"new", "n", "pw"});

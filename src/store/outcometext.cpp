@@ -6,6 +6,7 @@
 #include "session.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 const QString kOtherKeyText = QStringLiteral(
     "The enciphered copy of the records on disk does not decipher under the master password "
@@ -66,11 +67,24 @@ QString StrongStoreText(Strong::Status status, const QString &path) {
         return QStringLiteral("There is not enough free memory to open the strong store %1. "
                               "Nothing was read or written: close other programs and try again.")
             .arg(file);
-    case Strong::Status::Missing:
+    case Strong::Status::Missing: {
+        // A store of another protection still beside it: most likely a change
+        // of protection from another computer, synced in part.
+        const QString stem = path.chopped(QFileInfo(path).suffix().size());
+        for (const QString &other : {stem + QStringLiteral("pdb"), stem + QStringLiteral("edb")})
+            if (QFileInfo::exists(other))
+                return QStringLiteral(
+                           "The strong store %1 is missing, though the settings say your records "
+                           "are kept there, and %2 is still beside it: most likely another "
+                           "computer moved the records into the strong store and its change has "
+                           "arrived only in part. Nothing was read or written: wait for the sync "
+                           "to finish and try again (or put back a backup of the strong store).")
+                    .arg(file, Shown(other));
         return QStringLiteral("The strong store %1 is missing, though the settings say your "
                               "records are kept there. Nothing was read or written: put back a "
                               "backup of it.")
             .arg(file);
+    }
     case Strong::Status::ReadFailed:
         return QStringLiteral("The strong store %1 could not be read. Nothing was read or "
                               "written: make it readable by you again, then try again.")

@@ -48,12 +48,13 @@ CopyMergeWindow::CopyMergeWindow(const QString &copyName, const RecordList &stor
     }
     auto *layout = new QVBoxLayout(this);
     auto *summary = new QLabel(
-        QStringLiteral("The copy %1 holds %2 records: %3 only there, %4 that differ from the "
+        QStringLiteral("The copy %1 holds %2: %3 only there, %4 that differ from the "
                        "record of the same service and user name here, and %5 identical. "
                        "Choose what to take from it; the copy is removed once the choice is "
                        "stored, and kept if you cancel.")
             .arg(copyName)
-            .arg(m_rows.size())
+            .arg(m_rows.size() == 1 ? QStringLiteral("1 record")
+                                    : QStringLiteral("%1 records").arg(m_rows.size()))
             .arg(qsizetype(m_offered.size()) - differing)
             .arg(differing)
             .arg(identical),

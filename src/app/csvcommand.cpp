@@ -84,9 +84,8 @@ int ExportCsvFile(const Session &session, const QString &path) {
         Say(QStringLiteral("%1 could not be written. Nothing was exported.").arg(shown));
         return 1;
     }
-    std::printf("Wrote %lld %s to %s. It holds every password in plain text: delete it "
-                "when you no longer need it.\n",
-                static_cast<long long>(records.size()), records.size() == 1 ? "record" : "records",
-                qPrintable(shown));
+    std::printf("Wrote %s to %s. It holds every password in plain text: delete it when you no "
+                "longer need it.\n",
+                qPrintable(CountText(records.size(), "record", "records")), qPrintable(shown));
     return 0;
 }

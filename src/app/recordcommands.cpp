@@ -569,11 +569,8 @@ std::optional<MergeReport> MergeCompared(Session &session, const CopyRecords &co
     else
         report.text =
             (dry ? QStringLiteral("A merge would add these records (nothing was written):\n")
-                 : QStringLiteral("Added %1 %2 from the copy %3:\n")
-                       .arg(added.size())
-                       .arg(added.size() == 1 ? QStringLiteral("record")
-                                              : QStringLiteral("records"),
-                            name)) +
+                 : QStringLiteral("Added %1 from the copy %2:\n")
+                       .arg(CountText(added.size(), "record", "records"), name)) +
             listed;
     return report;
 }

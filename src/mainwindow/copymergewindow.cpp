@@ -1,6 +1,7 @@
 #include "copymergewindow.h"
 
 #include "ansi.h"
+#include "outcometext.h"
 #include "recordline.h"
 #include "strongstore.h"
 
@@ -53,8 +54,7 @@ CopyMergeWindow::CopyMergeWindow(const QString &copyName, const RecordList &stor
                        "Choose what to take from it; the copy is removed once the choice is "
                        "stored, and kept if you cancel.")
             .arg(copyName)
-            .arg(m_rows.size() == 1 ? QStringLiteral("1 record")
-                                    : QStringLiteral("%1 records").arg(m_rows.size()))
+            .arg(CountText(m_rows.size(), "record", "records"))
             .arg(qsizetype(m_offered.size()) - differing)
             .arg(differing)
             .arg(identical),

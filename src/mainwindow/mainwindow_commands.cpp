@@ -4,6 +4,7 @@
 #include "csvimportwindow.h"
 #include "keys.h"
 #include "onetimecode.h"
+#include "outcometext.h"
 #include "platform.h"
 #include "recordline.h"
 
@@ -367,9 +368,7 @@ void MainWindow::importCsv() {
                     return;
                 select(-1);
                 m_hooks.message(QMessageBox::Information, kProgramTitle,
-                                lines.size() == 1
-                                    ? QStringLiteral("1 record was added.")
-                                    : QStringLiteral("%1 records were added.").arg(lines.size()));
+                                CountText(lines.size(), "record was", "records were") + " added.");
             });
     preview->open();
 }
@@ -394,11 +393,8 @@ void MainWindow::exportCsv() {
             QStringLiteral("%1 could not be written. Nothing was exported.").arg(shown));
     else
         m_hooks.message(QMessageBox::Information, kProgramTitle,
-                        (exported.size() == 1
-                             ? QStringLiteral("1 record was written to %1.").arg(shown)
-                             : QStringLiteral("%1 records were written to %2.")
-                                   .arg(exported.size())
-                                   .arg(shown)));
+                        QStringLiteral("%1 written to %2.")
+                            .arg(CountText(exported.size(), "record was", "records were"), shown));
 }
 
 void MainWindow::configure() {

@@ -203,16 +203,16 @@ OutcomeText SessionOutcomeText(SessionStatus status, const Session &session) {
 
 namespace {
 
-QString countOf(qsizetype n, const char *one, const char *many) {
-    return n == 1 ? QStringLiteral("1 %1").arg(QLatin1String(one))
-                  : QStringLiteral("%1 %2").arg(n).arg(QLatin1String(many));
-}
-
 QString named(const MergeChange &change) {
     return RecordNameText(change.service, change.userName);
 }
 
 } // namespace
+
+QString CountText(qsizetype n, const char *one, const char *many) {
+    return n == 1 ? QStringLiteral("1 %1").arg(QLatin1String(one))
+                  : QStringLiteral("%1 %2").arg(n).arg(QLatin1String(many));
+}
 
 QString RecordNameText(QByteArrayView service, QByteArrayView userName) {
     const QString shown = Ansi::toUnicode(service.toByteArray());
@@ -233,17 +233,17 @@ QString MergeSummaryText(const MergeResult &merged, const QString &copyName) {
         changed += change.kind == Kind::BothChanged && change.otherWon;
     QString text =
         QStringLiteral("%1 added and %2 changed from a copy made on another computer (%3).")
-            .arg(countOf(added, "record", "records"))
+            .arg(CountText(added, "record", "records"))
             .arg(changed)
             .arg(copyName);
     if (const qsizetype removed = merged.count(Kind::Removed))
         text += QStringLiteral(" %1 removed there %2 removed here too.")
-                    .arg(countOf(removed, "record", "records"),
+                    .arg(CountText(removed, "record", "records"),
                          removed == 1 ? QStringLiteral("is") : QStringLiteral("are"));
     if (const qsizetype both = merged.count(Kind::BothChanged))
         text += QStringLiteral(" %1 changed on both computers: the later change is kept, and the "
                                "other is under Menu \u2192 Earlier versions\u2026")
-                    .arg(countOf(both, "record was", "records were"));
+                    .arg(CountText(both, "record was", "records were"));
     return text;
 }
 

@@ -57,6 +57,9 @@ QString StrongStoreOnItsWayText(const QString &path);
 // A store that could not be read or written.
 inline const QString kDiskErrorText = QStringLiteral("Can not access the DataBase.");
 
+// A count with its noun: "1 record", "3 records".
+QString CountText(qsizetype n, const char *one, const char *many);
+
 // What a merge from a copy brought: one sentence, and a line for each record.
 QString MergeSummaryText(const MergeResult &merged, const QString &copyName);
 QString MergeDetailsText(const MergeResult &merged);

@@ -1,6 +1,7 @@
 #include "passwordhealth.h"
 
 #include "ansi.h"
+#include "outcometext.h"
 #include "parallel.h"
 #include "recordline.h"
 #include "settings.h"
@@ -314,10 +315,9 @@ QString HealthSummaryText(const HealthReport &report) {
                                      [&](const RecordHealth &row) { return row.has(concern); });
         counts << QStringLiteral("%1 %2").arg(n).arg(QLatin1String(ConcernName(concern)));
     }
-    QString text = (report.checked == 1 ? QStringLiteral("%1 password checked: %2.")
-                                        : QStringLiteral("%1 passwords checked: %2."))
-                       .arg(report.checked)
-                       .arg(counts.join(QStringLiteral(", ")));
+    QString text = QStringLiteral("%1 checked: %2.")
+                       .arg(CountText(report.checked, "password", "passwords"),
+                            counts.join(QStringLiteral(", ")));
     if (report.notAConcern > 0)
         text += QStringLiteral(" %1 marked not a concern.").arg(report.notAConcern);
     return text;

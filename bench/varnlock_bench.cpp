@@ -672,7 +672,7 @@ bool benchSize(qsizetype count, const QString &program) {
             QFile in(csv);
             in.open(QIODevice::ReadOnly);
             const CsvImportPlan plan =
-                PlanCsvImport(in, session.records(),
+                PlanCsvImport(in, session.records(), session.scope(),
                               [&session](QByteArrayView l) { return session.storable(l); });
             const bool added = session.importRecords(plan.newRecords()) == SessionStatus::Ok &&
                                plan.count(CsvImportRow::Outcome::New) == count;

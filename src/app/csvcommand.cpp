@@ -18,7 +18,7 @@ int ImportCsvFile(Session &session, const QString &path) {
                 .arg(QDir::toNativeSeparators(path), file.errorString()));
         return 1;
     }
-    CsvImportPlanner planner(file, session.records(),
+    CsvImportPlanner planner(file, session.records(), session.scope(),
                              [&session](QByteArrayView line) { return session.storable(line); });
     planner.dropTextOfAcceptedRows();
     const qint64 size = std::max<qint64>(file.size(), 1);

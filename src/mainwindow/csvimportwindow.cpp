@@ -62,7 +62,7 @@ private:
     const std::vector<CsvImportRow> *m_rows = nullptr;
 };
 
-CsvImportWindow::CsvImportWindow(const QString &path, const RecordList &stored,
+CsvImportWindow::CsvImportWindow(const QString &path, const RecordList &stored, Scope into,
                                  std::function<bool(QByteArrayView)> storable, QWidget *parent)
     : QDialog(parent), m_path(path), m_file(path) {
     setObjectName(QStringLiteral("csvImportWindow"));
@@ -116,7 +116,7 @@ CsvImportWindow::CsvImportWindow(const QString &path, const RecordList &stored,
         });
         return;
     }
-    m_planner = std::make_unique<CsvImportPlanner>(m_file, stored, std::move(storable));
+    m_planner = std::make_unique<CsvImportPlanner>(m_file, stored, into, std::move(storable));
     m_progress->setRange(0, int(std::min<qint64>(m_file.size() / 1024 + 1, INT_MAX)));
     m_started = QDateTime::currentMSecsSinceEpoch();
     QTimer::singleShot(0, this, [this] { readSlice(); });

@@ -19,7 +19,7 @@ class CsvRowsModel;
 class CsvImportWindow : public QDialog {
     Q_OBJECT
 public:
-    CsvImportWindow(const QString &path, const RecordList &stored,
+    CsvImportWindow(const QString &path, const RecordList &stored, Scope into,
                     std::function<bool(QByteArrayView)> storable, QWidget *parent = nullptr);
     ~CsvImportWindow() override;
 

@@ -350,7 +350,8 @@ void MainWindow::importCsv() {
     if (path.isEmpty())
         return;
     auto *preview = new CsvImportWindow(
-        path, records(), [this](QByteArrayView line) { return m_session.storable(line); }, this);
+        path, records(), m_session.scope(),
+        [this](QByteArrayView line) { return m_session.storable(line); }, this);
     m_csvImport = preview;
     connect(preview, &CsvImportWindow::unreadable, this, [this](const QString &text) {
         m_hooks.message(QMessageBox::Warning, kProgramTitle, text);

@@ -221,6 +221,30 @@ QString Refusal(CsvImportRow &row) {
     return {};
 }
 
+// The record as a store under into keeps it, so that a row exported under
+// another protection is found identical to the record it came from: the
+// weaker protections keep the code in Other Info, the strong store beside
+// the record. code is the row's own, made canonical; it is left for the
+// store to keep beside the record, or emptied.
+QByteArray StoredForm(QByteArray line, QByteArray &code, Scope into) {
+    if (into != Scope::Strong) {
+        // Other Info holding this code already keeps it where it stands; one
+        // holding another keeps that too, behind this one.
+        const std::optional<OneTimeCode> already = ReadOneTimeCode(OneTimeCodeIn(line), nullptr);
+        if (!code.isEmpty() && !(already && OneTimeCodeUri(*already) == code))
+            line = WithOneTimeCodeAdded(line, code);
+        code.clear();
+        return line;
+    }
+    // Other Info with one code, the row's or none, gives it up; any other
+    // stays as written.
+    if (auto taken = OneTimeCodeTakenOut(line); taken && (code.isEmpty() || code == taken->first)) {
+        code = taken->first;
+        return taken->second;
+    }
+    return line;
+}
+
 } // namespace
 
 QString CsvLayout::describe() const {
@@ -309,9 +333,9 @@ QList<QByteArray> CsvImportPlan::newRecords() const {
     return records;
 }
 
-CsvImportPlanner::CsvImportPlanner(QIODevice &file, RecordList stored,
+CsvImportPlanner::CsvImportPlanner(QIODevice &file, RecordList stored, Scope into,
                                    std::function<bool(QByteArrayView)> storable)
-    : m_reader(file), m_stored(std::move(stored)), m_storable(std::move(storable)) {}
+    : m_reader(file), m_stored(std::move(stored)), m_into(into), m_storable(std::move(storable)) {}
 
 bool CsvImportPlanner::readHeader() {
     Csv::Row row;
@@ -386,7 +410,7 @@ bool CsvImportPlanner::step(qsizetype rows) {
         RecordFields fields;
         for (const Field field : kFields)
             fields[field] = Ansi::fromUnicode(item.text[field]);
-        item.record = ComposeRecordLine(fields);
+        item.record = StoredForm(ComposeRecordLine(fields), item.oneTimeCode, m_into);
         if (m_storable && !m_storable(item.record)) {
             item.record.clear();
             item.reason = QStringLiteral(
@@ -410,9 +434,9 @@ bool CsvImportPlanner::step(qsizetype rows) {
     return true;
 }
 
-CsvImportPlan PlanCsvImport(QIODevice &file, const RecordList &stored,
+CsvImportPlan PlanCsvImport(QIODevice &file, const RecordList &stored, Scope into,
                             const std::function<bool(QByteArrayView)> &storable) {
-    CsvImportPlanner planner(file, stored, storable);
+    CsvImportPlanner planner(file, stored, into, storable);
     while (planner.step(4096)) {
     }
     return planner.takePlan();

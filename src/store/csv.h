@@ -3,6 +3,7 @@
 #include "platform.h"
 #include "recordline.h"
 #include "recordlist.h"
+#include "settings.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -82,7 +83,9 @@ struct CsvImportRow {
     qint64 sameAs = 0;      // Identical: the earlier line of the file it repeats; 0 a stored record
     PerField<QString> text; // the five fields as read, for the preview
     QByteArray record;      // the record line to store, for a new one
-    QByteArray oneTimeCode; // its one-time code as an otpauth:// URI; empty: none
+    // Its one-time code as an otpauth:// URI, for a store that keeps codes
+    // beside the records; empty: none, or it is in the record's Other Info.
+    QByteArray oneTimeCode;
     // "new", "skipped: identical to line 3 of this file", "refused: ...".
     QString describe() const;
 };
@@ -102,9 +105,11 @@ struct CsvImportPlan {
 // reads a slice of rows at a time, so a window stays responsive meanwhile.
 class CsvImportPlanner {
 public:
-    // storable says whether a record line reads back whole from the store it
-    // would go to. The file is read from where it stands.
-    CsvImportPlanner(QIODevice &file, RecordList stored,
+    // into is the protection of the store the rows would go to: each row is
+    // compared with the stored records in the form that store keeps it.
+    // storable says whether a record line reads back whole from that store.
+    // The file is read from where it stands.
+    CsvImportPlanner(QIODevice &file, RecordList stored, Scope into,
                      std::function<bool(QByteArrayView)> storable);
     // Without a preview to show, the rows that are not refused keep only
     // their record, not their text: a million rows then take a third of
@@ -121,6 +126,7 @@ private:
 
     Csv::Reader m_reader;
     RecordList m_stored;
+    Scope m_into;
     std::function<bool(QByteArrayView)> m_storable;
     CsvImportPlan m_plan;
     QHash<QByteArray, qint64> m_seen; // each new record, by the line it came from
@@ -130,7 +136,7 @@ private:
 };
 
 // The whole plan at once.
-CsvImportPlan PlanCsvImport(QIODevice &file, const RecordList &stored,
+CsvImportPlan PlanCsvImport(QIODevice &file, const RecordList &stored, Scope into,
                             const std::function<bool(QByteArrayView)> &storable);
 
 // The records as CSV under a header every program above reads: UTF-8, one

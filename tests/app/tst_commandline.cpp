@@ -542,6 +542,15 @@ void TestCommandLine::oneTimeCodes() {
     QVERIFY2(fileBytes(out).contains("imported,i,pw-i," + QByteArray(strong ? "" : uri) + ",," +
                                      uri + "\r\n"),
              fileBytes(out).constData());
+    // The record as the other protections export it is the one stored.
+    writeBytes(csv, "service,username,password,notes,url,totp\r\nimported,i,pw-i," +
+                        QByteArray(strong ? uri : "") + ",," + uri + "\r\n");
+    const auto beforeImport = snapshot(f);
+    run = runProgram(f, {"import-csv", csv}, in);
+    QVERIFY2(run.code == 0 &&
+                 run.out.endsWith("Added 0, skipped 1 already stored or repeated, refused 0.\n"),
+             qPrintable(run.out + run.err));
+    QCOMPARE(snapshot(f), beforeImport);
 }
 
 void TestCommandLine::plantedWindowLibraryIsRefused() {

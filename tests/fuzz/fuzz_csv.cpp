@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     QByteArray content = fuzzBytes(data, size);
     QBuffer buffer(&content);
     buffer.open(QIODevice::ReadOnly);
-    const CsvImportPlan plan = PlanCsvImport(buffer, RecordList({"a:!b:!c:!:!"}), {});
+    const CsvImportPlan plan = PlanCsvImport(buffer, RecordList({"a:!b:!c:!:!"}), Scope::None, {});
     for (const QByteArray &record : plan.newRecords()) {
         FUZZ_CHECK(!record.contains('\n') && !record.contains('\r'));
         RecordFields fields;

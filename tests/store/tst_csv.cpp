@@ -33,11 +33,12 @@ ReadResult readAll(QIODevice &device) {
 }
 
 CsvImportPlan planOf(const QByteArray &bytes, const QList<QByteArray> &stored = {},
-                     std::function<bool(QByteArrayView)> storable = {}) {
+                     std::function<bool(QByteArrayView)> storable = {},
+                     Scope into = Scope::Strong) {
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
-    return PlanCsvImport(buffer, RecordList(stored), storable);
+    return PlanCsvImport(buffer, RecordList(stored), into, storable);
 }
 
 QString sample(const QString &name) {
@@ -56,6 +57,8 @@ private slots:
     void eachProgramsExport();
     void wholeFileRefusals();
     void oneTimeCodesTravel();
+    void rowsComparedAsTheStoreKeepsThem_data();
+    void rowsComparedAsTheStoreKeepsThem();
     void exportBytesAndRoundTrip();
 };
 
@@ -116,7 +119,7 @@ void TestCsv::hugeRowIsRefusedUnread() {
     file.write("\",u,p\n");
     file.close();
     QVERIFY(file.open(QIODevice::ReadOnly));
-    CsvImportPlanner planner(file, RecordList(), {});
+    CsvImportPlanner planner(file, RecordList(), Scope::None, {});
     while (planner.step(100)) {
     }
     QVERIFY2(planner.plan().error.contains("longer than 1 MiB"), qPrintable(planner.plan().error));
@@ -224,6 +227,61 @@ void TestCsv::oneTimeCodesTravel() {
         exported += CsvExportRow(plan.newRecords()[i], codes[i]);
     QVERIFY(exported.contains("a,u,p,,,otpauth://totp/a?secret=GEZDGNBVGY3TQOJQ&issuer=A\r\n"));
     QCOMPARE(planOf(exported).newCodes(), codes);
+}
+
+void TestCsv::rowsComparedAsTheStoreKeepsThem_data() {
+    // The weaker protections keep a code in Other Info, the strong store
+    // beside the record: a row exported under one is the same record under
+    // the other, and a new one comes in as its store keeps it.
+    QTest::addColumn<Scope>("into");
+    QTest::addColumn<QList<QByteArray>>("stored");
+    QTest::addColumn<QByteArray>("rows"); // service, username, password, notes, url, totp
+    QTest::addColumn<QList<QByteArray>>("records");
+    QTest::addColumn<QList<QByteArray>>("codes");
+    const QByteArray u = "otpauth://totp/Mail:ann?secret=JBSWY3DPEHPK3PXP&issuer=Mail";
+    const QByteArray uOtherwise = "otpauth://totp/Mail:ann?issuer=Mail&secret=jbswy3dpehpk3pxp";
+    const QByteArray w = "otpauth://totp/W?secret=GEZDGNBVGY3TQOJQ";
+    const QList<QByteArray> none;
+    QTest::newRow("weak: its own export")
+        << Scope::None << QList<QByteArray>{"Mail:!ann:!pw:!note " + u + ":!"}
+        << "Mail,ann,pw,note " + u + ",," + u << none << none;
+    QTest::newRow("weak: the strong store's export")
+        << Scope::ProgramOnly << QList<QByteArray>{"Mail:!ann:!pw:!note " + u + ":!"}
+        << "Mail,ann,pw,note,," + u << none << none;
+    QTest::newRow("weak: code written first, and otherwise")
+        << Scope::ProgramAndDBase << QList<QByteArray>{"Mail:!ann:!pw:!" + uOtherwise + " x:!"}
+        << "Mail,ann,pw," + uOtherwise + " x,," + u << none << none;
+    QTest::newRow("weak: new, in both forms")
+        << Scope::None << none << "Mail,ann,pw,note,," + u + "\nMail,ann,pw,note " + u + ",,"
+        << QList<QByteArray>{"Mail:!ann:!pw:!note " + u + ":!"} << QList<QByteArray>{""};
+    QTest::newRow("weak: another code in Other Info stays")
+        << Scope::None << none << "Mail,ann,pw,see " + w + ",," + u
+        << QList<QByteArray>{"Mail:!ann:!pw:!" + u + " see " + w + ":!"} << QList<QByteArray>{""};
+    QTest::newRow("strong: a weaker store's export")
+        << Scope::Strong << QList<QByteArray>{"Mail:!ann:!pw:!note:!"}
+        << "Mail,ann,pw,note " + uOtherwise + ",," + u << none << none;
+    QTest::newRow("strong: new, in both forms")
+        << Scope::Strong << none << "Mail,ann,pw,note " + uOtherwise + ",,\nMail,ann,pw,note,," + u
+        << QList<QByteArray>{"Mail:!ann:!pw:!note:!"} << QList<QByteArray>{u};
+    QTest::newRow("strong: another code in Other Info stays")
+        << Scope::Strong << none << "Mail,ann,pw,see " + w + ",," + u
+        << QList<QByteArray>{"Mail:!ann:!pw:!see " + w + ":!"} << QList<QByteArray>{u};
+    QTest::newRow("strong: two codes in Other Info stay")
+        << Scope::Strong << none << "Mail,ann,pw," + u + " " + w + ",,"
+        << QList<QByteArray>{"Mail:!ann:!pw:!" + u + " " + w + ":!"} << QList<QByteArray>{""};
+}
+
+void TestCsv::rowsComparedAsTheStoreKeepsThem() {
+    QFETCH(Scope, into);
+    QFETCH(QList<QByteArray>, stored);
+    QFETCH(QByteArray, rows);
+    QFETCH(QList<QByteArray>, records);
+    QFETCH(QList<QByteArray>, codes);
+    const CsvImportPlan plan =
+        planOf("service,username,password,notes,url,totp\n" + rows + "\n", stored, {}, into);
+    QCOMPARE(plan.newRecords(), records);
+    QCOMPARE(plan.newCodes(), codes);
+    QCOMPARE(plan.count(Outcome::Identical), (rows.count('\n') + 1) - records.size());
 }
 
 void TestCsv::exportBytesAndRoundTrip() {

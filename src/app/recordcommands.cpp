@@ -82,7 +82,12 @@ std::optional<QByteArray> FieldBytes(Field field, const QString &text) {
                 .arg(FieldCaption(field)));
         return std::nullopt;
     }
-    return Ansi::fromUnicode(text);
+    QByteArray bytes = Ansi::fromUnicode(text);
+    if (!FitsRecordLine(field, bytes)) {
+        Say(SeparatorInFieldText(field));
+        return std::nullopt;
+    }
+    return bytes;
 }
 
 // The fields the options give (--service, --username, --other, --path) into

@@ -237,10 +237,15 @@ void MainWindow::clearFields() {
 bool MainWindow::fieldsStorable() {
     for (const Field field : kFields) {
         const QString bad = Ansi::firstUnencodable(m_fields[field]->text());
-        if (bad.isEmpty())
-            continue;
-        m_hooks.message(QMessageBox::Warning, kProgramTitle, UnstorableCharacterText(field, bad));
-        return false;
+        if (!bad.isEmpty()) {
+            m_hooks.message(QMessageBox::Warning, kProgramTitle,
+                            UnstorableCharacterText(field, bad));
+            return false;
+        }
+        if (!FitsRecordLine(field, fieldText(field))) {
+            m_hooks.message(QMessageBox::Warning, kProgramTitle, SeparatorInFieldText(field));
+            return false;
+        }
     }
     return true;
 }

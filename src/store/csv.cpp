@@ -203,7 +203,7 @@ QString Refusal(CsvImportRow &row) {
             return QStringLiteral("the %1 holds \"%2\", a character Varnlock can not store (its "
                                   "files use the Windows-1252 character set)")
                 .arg(FieldCaption(field), bad);
-        if (text.contains(QLatin1String(kSeparator)))
+        if (!FitsRecordLine(field, text.toLatin1()))
             return QStringLiteral("the %1 holds \":!\", which separates the fields of a stored "
                                   "record")
                 .arg(FieldCaption(field));

@@ -275,6 +275,13 @@ QString MergeDetailsText(const MergeResult &merged) {
     return lines.join(u'\n');
 }
 
+QString SeparatorInFieldText(Field field) {
+    return QStringLiteral("The %1 field holds \":!\", which Varnlock puts between the fields of a "
+                          "record: read back, the rest of the record would move into the wrong "
+                          "fields. Nothing was stored: take it out and try again.")
+        .arg(FieldCaption(field));
+}
+
 QString UnstorableCharacterText(Field field, const QString &character) {
     // Stored, it would come back as "?": refused before anything changes.
     return QStringLiteral("The %1 field holds \"%2\", a character Varnlock can not store: its "

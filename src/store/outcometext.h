@@ -66,3 +66,5 @@ QString MergeDetailsText(const MergeResult &merged);
 
 // A field holds a character the Windows-1252 files can not hold.
 QString UnstorableCharacterText(Field field, const QString &character);
+// A field holds the separator of a record's fields (see FitsRecordLine).
+QString SeparatorInFieldText(Field field);

@@ -7,6 +7,10 @@ RecordFields::~RecordFields() {
         Strong::Wipe(field);
 }
 
+bool FitsRecordLine(Field field, QByteArrayView text) {
+    return field == Field::Path || !text.contains(QByteArrayView(kSeparator));
+}
+
 QLatin1String FieldCaption(Field field) {
     switch (field) {
     case Field::Service:

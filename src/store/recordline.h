@@ -6,7 +6,8 @@
 #include <array>
 
 // A record line: service, user name, password, other info and path joined by
-// ":!" with no escaping. A field holding ":!" itself is stored unchanged.
+// ":!" with no escaping. A line read with more separators than four keeps
+// them in its path.
 inline constexpr char kSeparator[] = ":!";
 
 // The five fields of a record, in the order the line holds them.
@@ -14,6 +15,10 @@ enum class Field { Service, UserName, Password, OtherInfo, Path };
 inline constexpr int kFieldCount = 5;
 inline constexpr std::array<Field, kFieldCount> kFields{
     Field::Service, Field::UserName, Field::Password, Field::OtherInfo, Field::Path};
+
+// Whether text can be the field and read back whole: in any field but the
+// path, ":!" would end it there and move the rest into the fields after it.
+bool FitsRecordLine(Field field, QByteArrayView text);
 
 // The field's name as the windows and the messages show it: "Service",
 // "Username", "Password", "Other Info", "Path".

@@ -82,6 +82,16 @@ void TestMainWindow::commandsOnTheRecords_data() {
         << alpha + QList<QByteArray>{"caf\xE9 \x80:!u:!p:!:!"}
         << QStringList{QString::fromUtf8("The Other Info field holds \"\u65e5\""),
                        QString::fromUtf8("The Password field holds \"\u0142\"")};
+    // The separator of the fields would move the rest of the record when read
+    // back: refused in every field but the last, which takes it whole.
+    QTest::newRow("the separator")
+        << alpha
+        << "fill=a:!b|u|p; add; fill=x|u:!|p; add; fill=x|u|!:!p; add; fill=x|u|p|o:!; add; "
+           "fill=x|u|p||a:!b:!; add; click=1; set=0=y:!; replace"
+        << alpha + QList<QByteArray>{"x:!u:!p:!:!a:!b:!"}
+        << QStringList{"The Service field holds \":!\"", "The Username field holds \":!\"",
+                       "The Password field holds \":!\"", "The Other Info field holds \":!\"",
+                       "The Service field holds \":!\""};
 }
 
 void TestMainWindow::commandsOnTheRecords() {

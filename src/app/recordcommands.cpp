@@ -71,23 +71,11 @@ QString Named(QByteArrayView line) {
 // Text given for a field, as the files hold it; nothing, said why, when the
 // files can not hold it.
 std::optional<QByteArray> FieldBytes(Field field, const QString &text) {
-    if (const QString bad = Ansi::firstUnencodable(text); !bad.isEmpty()) {
-        Say(UnstorableCharacterText(field, bad));
+    if (const QString refusal = FieldRefusalText(field, text); !refusal.isEmpty()) {
+        Say(refusal);
         return std::nullopt;
     }
-    if (text.contains(u'\n') || text.contains(u'\r')) {
-        // A record is one line of its file.
-        Say(QStringLiteral("The %1 field holds a line break, which a record can not hold. "
-                           "Nothing was stored.")
-                .arg(FieldCaption(field)));
-        return std::nullopt;
-    }
-    QByteArray bytes = Ansi::fromUnicode(text);
-    if (!FitsRecordLine(field, bytes)) {
-        Say(SeparatorInFieldText(field));
-        return std::nullopt;
-    }
-    return bytes;
+    return Ansi::fromUnicode(text);
 }
 
 // The fields the options give (--service, --username, --other, --path) into

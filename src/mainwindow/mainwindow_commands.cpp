@@ -236,14 +236,9 @@ void MainWindow::clearFields() {
 
 bool MainWindow::fieldsStorable() {
     for (const Field field : kFields) {
-        const QString bad = Ansi::firstUnencodable(m_fields[field]->text());
-        if (!bad.isEmpty()) {
-            m_hooks.message(QMessageBox::Warning, kProgramTitle,
-                            UnstorableCharacterText(field, bad));
-            return false;
-        }
-        if (!FitsRecordLine(field, fieldText(field))) {
-            m_hooks.message(QMessageBox::Warning, kProgramTitle, SeparatorInFieldText(field));
+        const QString refusal = FieldRefusalText(field, m_fields[field]->text());
+        if (!refusal.isEmpty()) {
+            m_hooks.message(QMessageBox::Warning, kProgramTitle, refusal);
             return false;
         }
     }

@@ -275,17 +275,23 @@ QString MergeDetailsText(const MergeResult &merged) {
     return lines.join(u'\n');
 }
 
-QString SeparatorInFieldText(Field field) {
-    return QStringLiteral("The %1 field holds \":!\", which Varnlock puts between the fields of a "
-                          "record: read back, the rest of the record would move into the wrong "
-                          "fields. Nothing was stored: take it out and try again.")
-        .arg(FieldCaption(field));
-}
-
-QString UnstorableCharacterText(Field field, const QString &character) {
-    // Stored, it would come back as "?": refused before anything changes.
-    return QStringLiteral("The %1 field holds \"%2\", a character Varnlock can not store: its "
-                          "files use the Windows-1252 character set. Nothing was stored: replace "
-                          "that character and try again.")
-        .arg(FieldCaption(field), character);
+QString FieldRefusalText(Field field, const QString &text) {
+    // Stored, a character outside the set would come back as "?".
+    if (const QString bad = Ansi::firstUnencodable(text); !bad.isEmpty())
+        return QStringLiteral("The %1 field holds \"%2\", a character Varnlock can not store: its "
+                              "files use the Windows-1252 character set. Nothing was stored: "
+                              "replace that character and try again.")
+            .arg(FieldCaption(field), bad);
+    // A pasted text may bring one: a record is one line of its file.
+    if (text.contains(u'\n') || text.contains(u'\r'))
+        return QStringLiteral("The %1 field holds a line break, which a record can not hold: it "
+                              "is one line of its file. Nothing was stored: replace the line "
+                              "break and try again.")
+            .arg(FieldCaption(field));
+    if (!FitsRecordLine(field, Ansi::fromUnicode(text)))
+        return QStringLiteral("The %1 field holds \":!\", which Varnlock puts between the fields "
+                              "of a record: read back, the rest of the record would move into "
+                              "the wrong fields. Nothing was stored: take it out and try again.")
+            .arg(FieldCaption(field));
+    return {};
 }

@@ -64,7 +64,7 @@ QString CountText(qsizetype n, const char *one, const char *many);
 QString MergeSummaryText(const MergeResult &merged, const QString &copyName);
 QString MergeDetailsText(const MergeResult &merged);
 
-// A field holds a character the Windows-1252 files can not hold.
-QString UnstorableCharacterText(Field field, const QString &character);
-// A field holds the separator of a record's fields (see FitsRecordLine).
-QString SeparatorInFieldText(Field field);
+// Why text can not be the field of a stored record (a character the
+// Windows-1252 files can not hold, a line break, the separator of the
+// fields); empty when it can.
+QString FieldRefusalText(Field field, const QString &text);

@@ -83,15 +83,22 @@ void TestMainWindow::commandsOnTheRecords_data() {
         << QStringList{QString::fromUtf8("The Other Info field holds \"\u65e5\""),
                        QString::fromUtf8("The Password field holds \"\u0142\"")};
     // The separator of the fields would move the rest of the record when read
-    // back: refused in every field but the last, which takes it whole.
-    QTest::newRow("the separator")
+    // back: refused in every field but the last, which takes it whole. A line
+    // break (pasted, captured) would end the record's line anywhere.
+    QTest::newRow("the separator and line breaks")
         << alpha
         << "fill=a:!b|u|p; add; fill=x|u:!|p; add; fill=x|u|!:!p; add; fill=x|u|p|o:!; add; "
-           "fill=x|u|p||a:!b:!; add; click=1; set=0=y:!; replace"
+           "fill=x|u|p||a:!b:!; add; click=1; set=0=y:!; replace; set=0=x; set=3=two\nlines; "
+           "replace; "
+           "set=3=; set=4=c:\r; add"
         << alpha + QList<QByteArray>{"x:!u:!p:!:!a:!b:!"}
-        << QStringList{"The Service field holds \":!\"", "The Username field holds \":!\"",
-                       "The Password field holds \":!\"", "The Other Info field holds \":!\"",
-                       "The Service field holds \":!\""};
+        << QStringList{"The Service field holds \":!\"",
+                       "The Username field holds \":!\"",
+                       "The Password field holds \":!\"",
+                       "The Other Info field holds \":!\"",
+                       "The Service field holds \":!\"",
+                       "The Other Info field holds a line break, which a record can not hold",
+                       "The Path field holds a line break"};
 }
 
 void TestMainWindow::commandsOnTheRecords() {

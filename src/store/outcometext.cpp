@@ -284,9 +284,9 @@ QString FieldRefusalText(Field field, const QString &text) {
             .arg(FieldCaption(field), bad);
     // A pasted text may bring one: a record is one line of its file.
     if (text.contains(u'\n') || text.contains(u'\r'))
-        return QStringLiteral("The %1 field holds a line break, which a record can not hold: it "
-                              "is one line of its file. Nothing was stored: replace the line "
-                              "break and try again.")
+        return QStringLiteral("The %1 field holds a line break (a field of the window shows it "
+                              "as a space), which a record can not hold: it is one line of its "
+                              "file. Nothing was stored: replace the line break and try again.")
             .arg(FieldCaption(field));
     if (!FitsRecordLine(field, Ansi::fromUnicode(text)))
         return QStringLiteral("The %1 field holds \":!\", which Varnlock puts between the fields "

@@ -97,7 +97,8 @@ void TestMainWindow::commandsOnTheRecords_data() {
                        "The Password field holds \":!\"",
                        "The Other Info field holds \":!\"",
                        "The Service field holds \":!\"",
-                       "The Other Info field holds a line break, which a record can not hold",
+                       "The Other Info field holds a line break (a field of the window shows it as "
+                       "a space)",
                        "The Path field holds a line break"};
 }
 

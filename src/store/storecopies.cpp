@@ -244,7 +244,9 @@ std::optional<StoreCopy> StoreCopyAt(const QString &given, const StorePaths &pat
             return std::nullopt;
         }
     } else if (!QFileInfo(path).isFile()) {
-        *problem = QStringLiteral("%1 is not there.").arg(QDir::toNativeSeparators(given));
+        *problem = (QFileInfo::exists(path) ? QStringLiteral("%1 is not a file.")
+                                            : QStringLiteral("%1 is not there."))
+                       .arg(QDir::toNativeSeparators(given));
         return std::nullopt;
     }
     if (QFileInfo(path).absoluteFilePath() ==
@@ -257,5 +259,13 @@ std::optional<StoreCopy> StoreCopyAt(const QString &given, const StorePaths &pat
     copy.format = suffix == QLatin1String(".edb")   ? Scope::ProgramAndDBase
                   : suffix == QLatin1String(".pdb") ? Scope::ProgramOnly
                                                     : Scope::Strong;
+    // Any other file is taken for a strong store: one that is not is said so
+    // before a password is asked for it.
+    if (copy.format == Scope::Strong && !Strong::BeginsAsStore(path)) {
+        *problem = QStringLiteral("%1 is not a Varnlock store: a store's file ends in .sdb, "
+                                  ".edb or .pdb (a CSV export comes in with an import instead).")
+                       .arg(QDir::toNativeSeparators(given));
+        return std::nullopt;
+    }
     return copy;
 }

@@ -4,6 +4,7 @@
 #include "recordidentity.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QtEndian>
 
 #include <sodium.h>
@@ -499,6 +500,17 @@ bool versionDamaged(const QByteArray &file, quint16 field) {
     }
     return false;
 }
+
+} // namespace
+
+bool BeginsAsStore(const QString &path) {
+    QFile file(path);
+    char start[sizeof kMagic];
+    return file.open(QIODevice::ReadOnly) && file.read(start, sizeof start) == sizeof start &&
+           std::memcmp(start, kMagic, sizeof kMagic) == 0;
+}
+
+namespace {
 
 // Step 1: is it a store, of a version and parameters this build reads, with
 // a whole header? Nothing is derived or asked for before this holds.

@@ -98,6 +98,8 @@ struct Opened {
     bool torn = false;
 };
 
+// Whether the file begins as a store does: nothing else is read or checked.
+bool BeginsAsStore(const QString &path);
 // Reads the store, deriving the key from the password: every frame checked.
 // On Damaged, records holds what could be read before the damage.
 Status Open(const QString &path, QByteArrayView password, Keys &keys, Opened &opened,

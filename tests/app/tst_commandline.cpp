@@ -895,6 +895,10 @@ void TestCommandLine::commandWaitsForAnother() {
 void TestCommandLine::usageErrorsAndGenerator() {
     TestFolders f;
     prepare(f, {Scope::None, {}}, kRecords);
+    // Not stores, whatever their names: said so before any password is asked.
+    const QString csv = f.root.filePath("export.csv"), named = f.root.filePath("CW2DB.sdb");
+    writeBytes(csv, "service,username,password\r\nbank,ann,pw\r\n");
+    writeBytes(named, "VLSTRON");
     const auto before = snapshot(f);
     const struct {
         QStringList args;
@@ -918,6 +922,9 @@ void TestCommandLine::usageErrorsAndGenerator() {
         {{"clip", "bank"}, 1, "", "clip needs a display"},
         {{"merge", "nowhere"}, 1, "", "nowhere is not there."},
         {{"merge", f.paths.programFolder}, 1, "", "That is the store in use here"},
+        {{"merge", csv}, 1, "", "export.csv is not a Varnlock store: a store's file ends in"},
+        {{"merge", named}, 1, "", "CW2DB.sdb is not a Varnlock store"},
+        {{"merge", "/dev/null"}, 1, "", "/dev/null is not a file."},
     };
     for (const auto &row : rows) {
         const Run run = runProgram(f, row.args);

@@ -158,6 +158,9 @@ CopyStatus ReadStoreCopy(const StoreCopy &copy, Scope into, const Strong::Keys *
         return CopyStatus::Failed;
     };
     if (copy.format == Scope::Strong) {
+        // Nobody is asked for the passphrase of a file that is no store.
+        if (!Strong::BeginsAsStore(copy.path))
+            return failed(CopyFailedText(copy.path, "it is not a Varnlock store"));
         Strong::Opened opened;
         Strong::Status status = Strong::Status::NeedsPassword;
         if (password) {

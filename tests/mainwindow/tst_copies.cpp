@@ -276,6 +276,21 @@ void TestCopies::copyFailingItsChecksIsNamed() {
     QVERIFY(QFile::exists(copy));
     QCOMPARE(fileBytes(h.paths().strongStore()), before);
     QCOMPARE(w.records().toList(), kOurs);
+
+    // Beside a weaker store, a strong store's name on a file that is none
+    // (cut short by a sync, say) asks for no passphrase.
+    Harness weak(true);
+    QCOMPARE(WriteSettingsFile(weak.paths(), settingsLine(Scope::ProgramOnly, "key7")),
+             SettingsStatus::Ok);
+    QCOMPARE(RewriteDatabase(weak.paths(), Scope::ProgramOnly, kOurs, "key7"), StoreStatus::Ok);
+    const QString cut = weak.paths().dataFolder() + "/CW2DB.sync-conflict-20261209-1.sdb";
+    writeBytes(cut, damaged.left(7));
+    weak.start({"key7"});
+    QTRY_COMPARE_WITH_TIMEOUT(weak.messages.size(), 1, 10000);
+    QVERIFY2(weak.messages[0].text.contains("was not merged: it is not a Varnlock store"),
+             qPrintable(weak.messages[0].text));
+    QCOMPARE(weak.questions.size(), 0);
+    QVERIFY(QFile::exists(cut));
 }
 
 void TestCopies::earlierVersionComesBack() {

@@ -281,6 +281,7 @@ private:
     // Stores of another protection seen, and since when unchanged.
     QHash<QString, std::pair<Platform::FileStamp, QElapsedTimer>> m_otherProtectionSeen;
     bool m_settlingCopies = false;
+    quint64 m_locks = 0; // how often the window has locked: a box it answered decided nothing
     // Told that the strong store the settings name has not arrived yet.
     bool m_awaitingStrongStore = false;
     DiskWatch *m_diskWatch = nullptr;

@@ -66,7 +66,16 @@ void MainWindow::settleCopies(bool atStart) {
 bool MainWindow::mergeCopyFile(const StoreCopy &copy, bool removeAfter) {
     const QString name =
         removeAfter ? QFileInfo(copy.path).fileName() : QDir::toNativeSeparators(copy.path);
-    const auto decline = [&] { m_declinedCopies.insert(copy.path, copy.stamp); };
+    // Declined, the copy is not asked about again until it changes. A lock
+    // answering the box for the user declines nothing: once unlocked, the
+    // copy is offered again.
+    const quint64 locks = m_locks;
+    const auto decline = [&] {
+        if (m_locks == locks)
+            m_declinedCopies.insert(copy.path, copy.stamp);
+        else
+            QTimer::singleShot(0, this, [this] { settleCopies(false); });
+    };
     CopyRecords read;
     const auto forget = qScopeGuard([&read] { read.wipe(); });
     QString why;
@@ -142,7 +151,7 @@ bool MainWindow::mergeCopyFile(const StoreCopy &copy, bool removeAfter) {
                 QStringLiteral("The copy %1 holds nothing that is not stored here.").arg(name));
         return true;
     }
-    if (runDialog(preview) != QDialog::Accepted || m_life != Life::Shown) {
+    if (runDialog(preview) != QDialog::Accepted || m_life != Life::Shown || m_locks != locks) {
         decline();
         return false;
     }

@@ -347,6 +347,7 @@ void MainWindow::lockNow() {
     }
     const Life before = m_life;
     m_life = Life::Locked;
+    ++m_locks;
     closeBoxesForTheLock();
     m_clipboard->forgetOurs();
     const bool settingsShown = m_settings && m_settings->isVisible();

@@ -209,15 +209,25 @@ void TestCopies::olderCopyIsPreviewed() {
     QCOMPARE(RewriteDatabase(elsewhere.paths, Scope::ProgramOnly, theirs, "key7"), StoreStatus::Ok);
     const QString copy = h.paths().dataFolder() + "/CW2DB (Ann's conflicted copy 2026-12-09).pdb";
     QVERIFY(QFile::copy(elsewhere.paths.database(), copy));
+    // The lock coming while the preview is up answers it for the user: that
+    // decides nothing, and the copy is offered again once unlocked.
+    h.onDialog = [&h](QDialog &) {
+        if (h.dialogs.size() == 1) {
+            h.promptEntries = {"key7"};
+            h.w().lockNow();
+        }
+        return int(QDialog::Rejected);
+    };
     MainWindow &w = h.start({"key7"});
-    QTRY_COMPARE(h.dialogs.size(), 1);
-    QCOMPARE(h.dialogs[0], QString("copyMergeWindow"));
+    QTRY_COMPARE(h.dialogs.size(), 2);
+    QCOMPARE(h.dialogs, QStringList({"copyMergeWindow", "copyMergeWindow"}));
+    QCOMPARE(h.promptsAnswered, 2);
     QVERIFY(QFile::exists(copy));
     QCOMPARE(w.records().toList(), kOurs);
     // Data changes for another reason: the declined copy is not asked about again.
     writeBytes(h.paths().dataFolder() + "/note", "");
     QTest::qWait(600);
-    QCOMPARE(h.dialogs.size(), 1);
+    QCOMPARE(h.dialogs.size(), 2);
 
     // Changed again by the sync: asked again. In list order: take the
     // copy's beta, leave delta out, add gamma.
@@ -231,7 +241,7 @@ void TestCopies::olderCopyIsPreviewed() {
     };
     QFile::remove(copy);
     QVERIFY(QFile::copy(elsewhere.paths.database(), copy));
-    QTRY_COMPARE(h.dialogs.size(), 2);
+    QTRY_COMPARE(h.dialogs.size(), 3);
     QTRY_VERIFY(!QFile::exists(copy));
     const QList<QByteArray> expected{"alpha:!a:!1:!:!", "beta:!b:!other:!:!", "gamma:!g:!3:!:!"};
     QCOMPARE(w.records().toList(), expected);

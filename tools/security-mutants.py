@@ -200,6 +200,16 @@ MUTANTS = [
      "src/store/merge.cpp",
      "    earlier.insert(earlier.end(), loser.meta->earlier.begin(), loser.meta->earlier.end());",
      "", "tst_merge"),
+    ("field-separator-stored", "no field but the path holds the separator of the fields",
+     "src/store/recordline.cpp",
+     "return field == Field::Path || !text.contains(", "return true || !text.contains(",
+     "tst_mainwindow|tst_commandline$|tst_csv"),
+    ("field-line-break-stored", "a field's line break is refused by the field's name",
+     "src/store/outcometext.cpp", "if (text.contains(u'\\n') || text.contains(u'\\r'))",
+     "if (false)", "tst_mainwindow|tst_commandline$"),
+    ("lock-declines-copy", "a lock answering a copy's preview declines nothing",
+     "src/mainwindow/mainwindow_copies.cpp", "        if (m_locks == locks)\n",
+     "        if (true)\n", "tst_copies"),
 ]
 
 

@@ -226,7 +226,7 @@ QString Refusal(CsvImportRow &row) {
 // weaker protections keep the code in Other Info, the strong store beside
 // the record. code is the row's own, made canonical; it is left for the
 // store to keep beside the record, or emptied.
-QByteArray StoredForm(QByteArray line, QByteArray &code, Scope into) {
+QByteArray RowAsStored(QByteArray line, QByteArray &code, Scope into) {
     if (into != Scope::Strong) {
         // Other Info holding this code already keeps it where it stands; one
         // holding another keeps that too, behind this one.
@@ -410,7 +410,7 @@ bool CsvImportPlanner::step(qsizetype rows) {
         RecordFields fields;
         for (const Field field : kFields)
             fields[field] = Ansi::fromUnicode(item.text[field]);
-        item.record = StoredForm(ComposeRecordLine(fields), item.oneTimeCode, m_into);
+        item.record = RowAsStored(ComposeRecordLine(fields), item.oneTimeCode, m_into);
         if (m_storable && !m_storable(item.record)) {
             item.record.clear();
             item.reason = QStringLiteral(

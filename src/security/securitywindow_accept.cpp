@@ -146,12 +146,19 @@ void SecurityWindow::finishAccept(SessionStatus status) {
     case SessionStatus::Ok:
         emit accepted();
         break;
-    case SessionStatus::UnsafeRecord:
-        // Nothing changed; the user may choose another password here.
+    case SessionStatus::UnsafeRecord: {
+        // Nothing changed; the user may choose another password here, or
+        // mend the record that only the strong store could keep.
+        const QString lineBreak =
+            m_session.scope() == Scope::Strong ? LineBreakKeptText(m_session.records()) : QString();
         hooks.message(QMessageBox::Warning, kProgramTitle,
-                      QStringLiteral("A stored record can not be enciphered safely under this "
-                                     "password. Nothing was changed: choose another password."));
+                      !lineBreak.isEmpty()
+                          ? lineBreak
+                          : QStringLiteral("A stored record can not be enciphered safely under "
+                                           "this password. Nothing was changed: choose another "
+                                           "password."));
         return;
+    }
     case SessionStatus::ChangedOnDisk:
     case SessionStatus::OtherKey:
         // Nothing was written; the window that owns the records reads them

@@ -225,6 +225,18 @@ QString RecordNameText(QByteArrayView line) {
     return RecordNameText(ServiceName(line), FieldView(line, Field::UserName));
 }
 
+QString LineBreakKeptText(const RecordList &records) {
+    for (const QByteArrayView line : records.lines())
+        if (line.contains('\n') || line.contains('\r'))
+            return QStringLiteral(
+                       "The record %1 holds a line break (a field of the window shows it "
+                       "as a space), which only the strong store can keep. Nothing was "
+                       "changed: take the line break out of that record, then choose "
+                       "again.")
+                .arg(RecordNameText(line));
+    return {};
+}
+
 QString MergeSummaryText(const MergeResult &merged, const QString &copyName) {
     using Kind = MergeChange::Kind;
     const qsizetype added = merged.count(Kind::Added) + merged.count(Kind::KeptAfterRemoval);

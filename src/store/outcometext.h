@@ -2,6 +2,7 @@
 
 #include "platform.h"
 #include "recordline.h"
+#include "recordlist.h"
 #include "strongstore.h"
 
 #include <QString>
@@ -23,6 +24,11 @@ struct OutcomeText {
 // where it has no user name.
 QString RecordNameText(QByteArrayView service, QByteArrayView userName);
 QString RecordNameText(QByteArrayView line);
+
+// A change of protection out of the strong store refused for a record
+// holding a line break, which only the strong store keeps (an earlier
+// version let one be pasted there); empty when no record holds one.
+QString LineBreakKeptText(const RecordList &records);
 
 // The message for what a record command or a change of settings came to.
 OutcomeText SessionOutcomeText(SessionStatus status, const Session &session);

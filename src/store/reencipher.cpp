@@ -81,7 +81,13 @@ StoreStatus readCurrentStore(const StorePaths &paths, const StoreKey &current, Q
         block = QByteArray(total, Qt::Uninitialized);
         char *dst = block.data();
         for (const QByteArrayView record : opened.views) {
-            EncodeInto(record, dst);
+            // A line break the strong store keeps would split the record
+            // in two in the others' files, a line a record.
+            if (!EncodeInto(record, dst)) {
+                lines.clear();
+                Strong::Wipe(block);
+                return StoreStatus::UnsafeRecord;
+            }
             lines.emplace_back(dst, record.size());
             dst += record.size();
         }
@@ -182,9 +188,12 @@ AcceptStatus ApplySettings(const StorePaths &paths, const QByteArray &settingsLi
     QByteArray block;
     std::vector<QByteArrayView> records;
     const bool withinStrong = before.scope == Scope::Strong && after.scope == Scope::Strong;
-    if (!withinStrong &&
-        readCurrentStore(paths, before, block, records, strong.current) != StoreStatus::Ok)
-        return AcceptStatus::StoreFailed;
+    if (!withinStrong) {
+        const StoreStatus read = readCurrentStore(paths, before, block, records, strong.current);
+        if (read != StoreStatus::Ok)
+            return read == StoreStatus::UnsafeRecord ? AcceptStatus::UnsafeRecord
+                                                     : AcceptStatus::StoreFailed;
+    }
 
     StoreStatus staged = StoreStatus::Ok;
     if (withinStrong && strong.passphrase.isEmpty()) {

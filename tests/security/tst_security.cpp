@@ -389,12 +389,27 @@ void TestSecurity::strongProtectionEndToEnd() {
              Strong::Status::Ok);
     QTRY_COMPARE(h.names(), (QStringList{"aaa", "bank", "mail"}));
 
-    h.confirmAnswers = {false, true};
+    // A line break in a field (an earlier version let one be pasted in)
+    // would split its record in two in the others' files, a line a record.
+    QCOMPARE(Strong::Append(h.paths().strongStore(), theirs, "bbb:!b:!two\nlines:!:!"),
+             Strong::Status::Ok);
+    QTRY_COMPARE(h.names(), (QStringList{"aaa", "bank", "bbb", "mail"}));
+
+    h.confirmAnswers = {false, true, true};
     ::accept(again, "key9", "scopeProgramOnly");
     QCOMPARE(h.questions.size(), 1);
     QVERIFY(h.questions[0].text.contains("out of the strong store") &&
             h.questions[0].text.contains("earlier versions are not kept there"));
     QCOMPARE(again.scope(), Scope::Strong);
+    const auto before = snapshot(h.folders);
+    part<QPushButton>(again.securityWindow(), "acceptButton")->click();
+    QCOMPARE(h.messages.size(), 1);
+    QVERIFY2(h.messages[0].text.startsWith("The record bbb (b) holds a line break"),
+             qPrintable(h.messages[0].text));
+    QCOMPARE(again.scope(), Scope::Strong);
+    QCOMPARE(snapshot(h.folders), before);
+    h.clickRow(2);
+    again.removeSelected();
     // Left for good, the records go in list order, as any rewrite writes
     // them, though the append stood last in the strong file.
     part<QPushButton>(again.securityWindow(), "acceptButton")->click();

@@ -371,6 +371,24 @@ void TestSession::refusedChangesNothing() {
         for (const QString &file : {f.paths.copy(), StagedPath(f.paths.copy()), f.paths.config()})
             QVERIFY(!QFileInfo::exists(file));
     }
+    // The strong store keeps a line break in a field (an earlier version let
+    // one be pasted there); the other stores' files, a line a record, can not.
+    TestFolders f;
+    const std::vector<QByteArrayView> broken{"a:!u:!p:!:!", "b:!u:!two\nlines:!:!"};
+    Strong::Keys keys;
+    QCOMPARE(Strong::Create(f.paths.strongStore(), "pass word", {3, Strong::kMinMemory},
+                            {broken, {}, {}}, keys),
+             Strong::Status::Ok);
+    QVERIFY(Platform::writeFileAtomically(f.paths.config(),
+                                          SettingsFileContent(settingsLine(Scope::Strong, ""))));
+    const auto before = snapshot(f);
+    for (const Scope weaker : {Scope::None, Scope::ProgramOnly, Scope::ProgramAndDBase}) {
+        StrongChange leaving;
+        leaving.current = &keys;
+        QCOMPARE(ApplySettings(f.paths, settingsLine(weaker, "K"), leaving),
+                 AcceptStatus::UnsafeRecord);
+        QCOMPARE(snapshot(f), before);
+    }
 }
 
 void TestSession::interruptedChangeIsSettled_data() {

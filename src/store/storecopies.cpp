@@ -2,6 +2,7 @@
 
 #include "database.h"
 #include "onetimecode.h"
+#include "outcometext.h"
 #include "strongstore.h"
 
 #include <QDir>
@@ -80,10 +81,10 @@ void codesOutOfOtherInfo(CopyRecords &copy) {
 
 } // namespace
 
-QString CopyFailedText(const QString &path, const char *reason) {
+QString CopyFailedText(const QString &path, const QString &reason) {
     return QStringLiteral("The copy %1 was not merged: %2. Nothing of it was taken, and it is "
                           "left where it is.")
-        .arg(QDir::toNativeSeparators(path), QLatin1String(reason));
+        .arg(QDir::toNativeSeparators(path), reason);
 }
 
 bool IsStoreCopyName(const QString &name, Scope *format) {
@@ -195,8 +196,17 @@ CopyStatus ReadStoreCopy(const StoreCopy &copy, Scope into, const Strong::Keys *
         out.lines = std::move(opened.views);
         out.meta = std::move(opened.meta);
         out.tombstones = std::move(opened.tombstones);
-        if (into != Scope::Strong)
+        if (into != Scope::Strong) {
+            // The other stores' files hold a record a line.
+            for (const QByteArrayView line : out.lines)
+                if (line.contains('\n') || line.contains('\r')) {
+                    return failed(CopyFailedText(
+                        copy.path, QStringLiteral("its record %1 holds a line break, which only "
+                                                  "the strong store can keep")
+                                       .arg(RecordNameText(line))));
+                }
             codesIntoOtherInfo(out);
+        }
         return CopyStatus::Ok;
     }
     QByteArray content;

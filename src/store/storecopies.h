@@ -74,7 +74,7 @@ enum class CopyStatus {
 };
 
 // A copy that was not merged, and why.
-QString CopyFailedText(const QString &path, const char *reason);
+QString CopyFailedText(const QString &path, const QString &reason);
 
 // Reads a copy, to be merged into a store under the protection into. A
 // strong copy opens with the keys of the open strong store when it shares

@@ -442,6 +442,16 @@ void TestCommandLine::mergeOfAnotherCopy() {
                  qPrintable(run.out + run.err));
         QVERIFY(stored(ours, protection).contains("otp:!o:!pw-o:!two-step " + uri + ":!"));
         QCOMPARE(storedCode(ours, protection, "otp:!"), uri);
+        // A line break in a field (an earlier version let one in there) can not
+        // come along: the copy is named with the record, and nothing taken.
+        TestFolders broken;
+        prepare(broken, {Scope::Strong, "copy pass"}, {"lb:!l:!two\nlines:!:!", "ok:!o:!p:!:!"});
+        const auto unmerged = snapshot(ours);
+        run = runProgram(ours, {"merge", broken.paths.strongStore()}, in + "copy pass\n");
+        QVERIFY2(run.code == 1 && run.err.contains("was not merged: its record lb (l) holds a line "
+                                                   "break, which only the strong store can keep"),
+                 qPrintable(run.out + run.err));
+        QCOMPARE(snapshot(ours), unmerged);
     }
 
     // A copy a sync tool left in Data (the name with a quote and blanks, as

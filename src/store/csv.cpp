@@ -276,7 +276,7 @@ QStringList CsvLayout::leftOut() const {
 QString CsvImportRow::describe() const {
     switch (outcome) {
     case Outcome::New:
-        return QStringLiteral("new");
+        return withCode ? QStringLiteral("new, with a one-time code") : QStringLiteral("new");
     case Outcome::Identical:
         return sameAs > 0 ? QStringLiteral("skipped: identical to line %1 of this file").arg(sameAs)
                           : QStringLiteral("skipped: identical to a stored record");
@@ -410,7 +410,13 @@ bool CsvImportPlanner::step(qsizetype rows) {
         RecordFields fields;
         for (const Field field : kFields)
             fields[field] = Ansi::fromUnicode(item.text[field]);
+        const bool codeColumnUsed = !item.oneTimeCode.isEmpty();
         item.record = RowAsStored(ComposeRecordLine(fields), item.oneTimeCode, m_into);
+        item.withCode = codeColumnUsed || !item.oneTimeCode.isEmpty();
+        // The preview shows Other Info as it is stored: a code may have left
+        // it, or come into it.
+        item.text[Field::OtherInfo] =
+            Ansi::toUnicode(FieldView(item.record, Field::OtherInfo).toByteArray());
         if (m_storable && !m_storable(item.record)) {
             item.record.clear();
             item.reason = QStringLiteral(

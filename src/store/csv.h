@@ -81,12 +81,14 @@ struct CsvImportRow {
     Outcome outcome = Outcome::Refused;
     QString reason;         // why a row is refused
     qint64 sameAs = 0;      // Identical: the earlier line of the file it repeats; 0 a stored record
-    PerField<QString> text; // the five fields as read, for the preview
+    PerField<QString> text; // the five fields as read, for the preview (Other Info as stored)
     QByteArray record;      // the record line to store, for a new one
+    bool withCode = false;  // it brings a one-time code, kept where its store keeps codes
     // Its one-time code as an otpauth:// URI, for a store that keeps codes
     // beside the records; empty: none, or it is in the record's Other Info.
     QByteArray oneTimeCode;
-    // "new", "skipped: identical to line 3 of this file", "refused: ...".
+    // "new", "new, with a one-time code", "skipped: identical to line 3 of
+    // this file", "refused: ...".
     QString describe() const;
 };
 

@@ -89,7 +89,7 @@ int ClipCommand(Session &session, const CommandArguments &args) {
             if (terminal && left != shown) {
                 shown = left;
                 std::fprintf(stderr, "\r%s is on the clipboard: cleared in %d s ",
-                             what.toLocal8Bit().constData(), left);
+                             ShownOnTerminal(what.toLocal8Bit()).constData(), left);
                 std::fflush(stderr);
             }
             return;

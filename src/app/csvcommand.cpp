@@ -41,15 +41,16 @@ int ImportCsvFile(Session &session, const QString &path) {
                 .arg(QDir::toNativeSeparators(path), plan.error));
         return 1;
     }
-    std::printf("Read %s as a %s export: %s\n", qPrintable(QDir::toNativeSeparators(path)),
-                qPrintable(plan.layout.format), qPrintable(plan.layout.describe()));
+    // The file's own text (its column names, a refused character) goes
+    // through Print, which keeps its control characters off a terminal.
+    Print(QStringLiteral("Read %1 as a %2 export: %3\n")
+              .arg(QDir::toNativeSeparators(path), plan.layout.format, plan.layout.describe()));
     if (const QStringList leftOut = plan.layout.leftOut(); !leftOut.isEmpty())
-        std::printf("Not carried into the records: %s\n",
-                    qPrintable(leftOut.join(QStringLiteral(", "))));
+        Print(QStringLiteral("Not carried into the records: %1\n")
+                  .arg(leftOut.join(QStringLiteral(", "))));
     for (const CsvImportRow &row : plan.rows)
         if (row.outcome != CsvImportRow::Outcome::New)
-            std::printf("line %lld: %s\n", static_cast<long long>(row.line),
-                        qPrintable(row.describe()));
+            Print(QStringLiteral("line %1: %2\n").arg(row.line).arg(row.describe()));
     const QList<QByteArray> records = plan.newRecords();
     const qsizetype identical = plan.count(CsvImportRow::Outcome::Identical);
     const qsizetype refused = plan.count(CsvImportRow::Outcome::Refused);

@@ -108,9 +108,8 @@ int HealthCommand(Session &session, const CommandArguments &args) {
     const HealthReport report =
         SessionHealthReport(session, marks, Clock::today(), breached ? &*breached : nullptr);
     if (args.has("json")) {
-        std::fputs(QJsonDocument(ReportJson(session, report)).toJson(QJsonDocument::Compact),
-                   stdout);
-        std::fputc('\n', stdout);
+        Write(stdout,
+              QJsonDocument(ReportJson(session, report)).toJson(QJsonDocument::Compact) + '\n');
         return kExitOk;
     }
     QString text = HealthSummaryText(report) + u'\n' + MasterPasswordText(report.master) + u'\n';

@@ -39,8 +39,7 @@ QString Text(QByteArrayView bytes) {
 void PrintJson(const QJsonValue &value) {
     const QJsonDocument document =
         value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
-    std::fputs(document.toJson(QJsonDocument::Compact).constData(), stdout);
-    std::fputc('\n', stdout);
+    Write(stdout, document.toJson(QJsonDocument::Compact) + '\n');
 }
 
 bool FoldEqual(QByteArrayView a, QByteArrayView b) {
@@ -215,7 +214,7 @@ std::optional<qsizetype> PickRecord(const RecordList &records, const CommandArgu
                 candidate += QStringLiteral("  %1").arg(Text(hint).left(kHintLength) +
                                                         (hint.size() > kHintLength ? "..." : ""));
         }
-        std::fprintf(stderr, "%s\n", candidate.toLocal8Bit().constData());
+        Write(stderr, candidate.toLocal8Bit() + '\n');
     }
     code = kExitUsage;
     return std::nullopt;
@@ -258,7 +257,7 @@ int ListMatches(const Session &session, const CommandArguments &args, bool withU
     if (args.has("json"))
         PrintJson(found);
     else
-        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+        Write(stdout, out);
     return kExitOk;
 }
 

@@ -19,13 +19,42 @@
 #include <unistd.h>
 #endif
 
+QByteArray ShownOnTerminal(QByteArrayView bytes) {
+    QByteArray shown;
+    shown.reserve(bytes.size());
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        const bool c0 = (c < 0x20 && c != '\n' && c != '\t') || c == 0x7F;
+        // U+0080 to U+009F, which some terminals take as commands too.
+        const bool c1 = c == 0xC2 && i + 1 < bytes.size() &&
+                        static_cast<unsigned char>(bytes[i + 1]) <= 0x9F &&
+                        static_cast<unsigned char>(bytes[i + 1]) >= 0x80;
+        if (c0 || c1) {
+            shown += "\xEF\xBF\xBD";
+            i += c1 ? 1 : 0;
+            continue;
+        }
+        shown += char(c);
+    }
+    return shown;
+}
+
+void Write(std::FILE *stream, QByteArrayView bytes) {
+#ifdef Q_OS_UNIX
+    const bool terminal = ::isatty(::fileno(stream));
+#else
+    const bool terminal = false;
+#endif
+    const QByteArray shown = terminal ? ShownOnTerminal(bytes) : bytes.toByteArray();
+    std::fwrite(shown.constData(), 1, size_t(shown.size()), stream);
+}
+
 void Say(const QString &text) {
-    std::fprintf(stderr, "varnlock: %s\n", text.toLocal8Bit().constData());
+    Write(stderr, "varnlock: " + text.toLocal8Bit() + '\n');
 }
 
 void Print(const QString &text) {
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    Write(stdout, text.toLocal8Bit());
 }
 
 bool ErrorIsTerminal() {

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <cstdio>
+
 // The terminal side of the commands that run without a window: messages on
 // standard error, answers on standard output, secrets typed without echo.
 
@@ -11,6 +13,13 @@
 void Say(const QString &text);
 // Text on standard output, in the terminal's encoding.
 void Print(const QString &text);
+// Bytes (UTF-8) on a stream. On a terminal a control character a record
+// holds (an escape sequence in an imported file, say) shows as U+FFFD
+// instead of acting on the terminal; line breaks and tabs stay. Elsewhere
+// (a pipe, a file) every byte goes as it is.
+void Write(std::FILE *stream, QByteArrayView bytes);
+// The same bytes as a terminal is shown them.
+QByteArray ShownOnTerminal(QByteArrayView bytes);
 
 // One line from standard input; on a terminal the prompt is shown and what is
 // typed is not echoed. False at the end of the input.

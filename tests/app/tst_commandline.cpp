@@ -121,6 +121,7 @@ private slots:
     void healthReport();
     void promptEndedGivesEchoBack_data();
     void promptEndedGivesEchoBack();
+    void recordTextKeptOffTheTerminal();
     void writesReachTheDisk();
     void heldFolderRefusesWrites();
     void commandWaitsForAnother();
@@ -677,6 +678,50 @@ void TestCommandLine::healthReport() {
 }
 
 // Waits until the process has said the text on standard error; all it said.
+// The program started on a terminal of its own (a pseudo-terminal that is
+// its controlling terminal), as a user starts it: terminal is our side of
+// it, ours the program's side kept open to read its modes.
+struct OnTerminal {
+    int terminal = -1;
+    int ours = -1;
+    pid_t pid = -1;
+};
+
+OnTerminal startOnTerminal(const TestFolders &f, const QList<QByteArray> &words) {
+    OnTerminal run;
+    run.terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (run.terminal < 0 || ::grantpt(run.terminal) != 0 || ::unlockpt(run.terminal) != 0)
+        return run;
+    const QByteArray side = ::ptsname(run.terminal);
+    run.ours = ::open(side.constData(), O_RDWR | O_NOCTTY);
+    const QByteArray program = QFile::encodeName(f.paths.programFolder + "/varnlock");
+    const QByteArray temp = "TMPDIR=" + QFile::encodeName(f.paths.tempFolder);
+    std::vector<const char *> args{program.constData()};
+    for (const QByteArray &word : words)
+        args.push_back(word.constData());
+    args.push_back(nullptr);
+    const char *env[] = {"PATH=/usr/bin:/bin", temp.constData(), nullptr};
+    run.pid = ::fork();
+    if (run.pid == 0) {
+        ::setsid();
+        const int own = ::open(side.constData(), O_RDWR);
+        ::ioctl(own, TIOCSCTTY, 0);
+        ::dup2(own, 0);
+        ::dup2(own, 1);
+        ::dup2(own, 2);
+        ::execve(args[0], const_cast<char **>(args.data()), const_cast<char **>(env));
+        ::_exit(127);
+    }
+    return run;
+}
+
+// What came to the terminal so far.
+void readTerminal(const OnTerminal &run, QByteArray &said) {
+    char buffer[256];
+    for (ssize_t n; (n = ::read(run.terminal, buffer, sizeof buffer)) > 0;)
+        said.append(buffer, n);
+}
+
 QString waitToSay(QProcess &process, const QString &text) {
     QString said;
     const bool ended = QTest::qWaitFor(
@@ -714,35 +759,15 @@ void TestCommandLine::promptEndedGivesEchoBack() {
     TestFolders f;
     prepare(f, {Scope::None, {}}, kRecords);
     const auto before = snapshot(f);
-    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    QVERIFY(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
-    const QByteArray side = ::ptsname(terminal);
-    const int ours = ::open(side.constData(), O_RDWR | O_NOCTTY); // kept, to read its modes
-    QVERIFY(ours >= 0);
-    const QByteArray program = QFile::encodeName(f.paths.programFolder + "/varnlock");
-    const QByteArray temp = "TMPDIR=" + QFile::encodeName(f.paths.tempFolder);
-    const char *args[] = {program.constData(), "add", "--service", "s", "--username", "u", nullptr};
-    const char *env[] = {"PATH=/usr/bin:/bin", temp.constData(), nullptr};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setsid();
-        const int own = ::open(side.constData(), O_RDWR);
-        ::ioctl(own, TIOCSCTTY, 0);
-        ::dup2(own, 0);
-        ::dup2(own, 1);
-        ::dup2(own, 2);
-        ::execve(args[0], const_cast<char **>(args), const_cast<char **>(env));
-        ::_exit(127);
-    }
+    const auto [terminal, ours, pid] =
+        startOnTerminal(f, {"add", "--service", "s", "--username", "u"});
+    QVERIFY(terminal >= 0 && ours >= 0 && pid > 0);
     QByteArray said;
     const char *prompts[] = {"Password for the record: ", "The same again: "};
     for (qsizetype i = 0; i < typed.size(); ++i) {
         // Typed only once asked: what comes before is flushed, as type-ahead should be.
         QVERIFY(QTest::qWaitFor([&] {
-            char buffer[256];
-            const ssize_t n = ::read(terminal, buffer, sizeof buffer);
-            if (n > 0)
-                said.append(buffer, n);
+            readTerminal({terminal, ours, pid}, said);
             return said.contains(prompts[i]);
         }));
         termios modes{};
@@ -770,6 +795,49 @@ void TestCommandLine::promptEndedGivesEchoBack() {
         QCOMPARE(snapshot(f), before);
     else
         QVERIFY(fileBytes(f.paths.database()).contains(EncodeLine("s:!u:!pw-1:!:!")));
+}
+
+void TestCommandLine::recordTextKeptOffTheTerminal() {
+    // A record may hold control characters (an imported file's escape
+    // sequences, a byte that reads as a C1 control): shown on a terminal they
+    // would act on it (colours, its title, worse), so there they show as
+    // U+FFFD; a pipe gets every byte as stored, for scripts.
+    TestFolders f;
+    const QByteArray name = "ev\x1b[31mil";
+    prepare(f, {Scope::None, {}},
+            {name + ":!u:!pw:!a\x1b]0;x\x07b\x9d:!", name + ":!v:!pw2:!:!", "ok:!o:!p:!:!"});
+    const QList<QByteArray> commands[] = {
+        {"ls"},
+        {"search", "ev"},
+        {"show", name, "--user", "u"},
+        {"show", name, "--user", "u", "--json"},
+        {"rm", name}, // two records: the candidates, on standard error
+        {"health"}};
+    for (const QList<QByteArray> &words : commands) {
+        const OnTerminal run = startOnTerminal(f, words);
+        QVERIFY(run.terminal >= 0 && run.pid > 0);
+        QByteArray said;
+        int status = 0;
+        QVERIFY(QTest::qWaitFor([&] {
+            readTerminal(run, said);
+            return ::waitpid(run.pid, &status, WNOHANG) == run.pid;
+        }));
+        readTerminal(run, said);
+        ::close(run.ours);
+        ::close(run.terminal);
+        const QByteArray where = words.join(' ') + ": " + said.toPercentEncoding(" :()");
+        // JSON writes the C0 ones as escapes itself.
+        QVERIFY2(
+            said.contains(words.contains("--json") ? "ev\\u001b[31mil" : "ev\xEF\xBF\xBD[31mil"),
+            where.constData());
+        QVERIFY2(said.contains("\xEF\xBF\xBD") &&
+                     words.contains("--json") == said.contains("\\u001b"),
+                 where.constData());
+        QVERIFY2(!said.contains('\x1b') && !said.contains('\x07') && !said.contains("\xC2\x9D"),
+                 where.constData());
+    }
+    const Run piped = runProgram(f, {"search", "ev"});
+    QCOMPARE(piped.out.toUtf8(), name + "\tu\n" + name + "\tv\n");
 }
 
 void TestCommandLine::writesReachTheDisk() {

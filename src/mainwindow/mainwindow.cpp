@@ -267,7 +267,7 @@ void MainWindow::buildMenu() {
     m_copyCodeAction = m_menu->addAction(QStringLiteral("Copy one-time co&de"), this,
                                          [this] { copyOneTimeCode(); });
     m_copyCodeAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
-    m_earlierVersionsAction = m_menu->addAction(QStringLiteral("Earlier &versions\u2026"), this,
+    m_earlierVersionsAction = m_menu->addAction(QStringLiteral("&Earlier versions\u2026"), this,
                                                 [this] { showEarlierVersions(); });
     m_healthAction =
         m_menu->addAction(QStringLiteral("&Password health\u2026"), this, [this] { showHealth(); });

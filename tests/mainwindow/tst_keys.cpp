@@ -264,6 +264,15 @@ void TestKeys::menuFromTheKeyboard() {
     QTest::keyClick(part<QMenu>(w, "menu"), Qt::Key_S);
     QTRY_VERIFY(w.securityWindow()->isVisible());
     w.securityWindow()->close();
+    // Every item answers to a letter of its own, or a key would only move
+    // between the items that share it; Configure and Capture always shared C.
+    QStringList letters;
+    for (const QAction *item : part<QMenu>(w, "menu")->actions())
+        if (const qsizetype at = item->text().indexOf(u'&'); at >= 0)
+            letters << item->text().mid(at + 1, 1).toLower();
+    QVERIFY(letters.size() > 12);
+    letters.removeOne("c");
+    QCOMPARE(QSet<QString>(letters.begin(), letters.end()).size(), letters.size());
     // A lone Alt is still the fields' jump key.
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));

@@ -51,6 +51,18 @@ complete_words() {
 [ "$(complete_words varnlock s)" = "search show" ] || fail "completion of commands: $(complete_words varnlock s)"
 [ "$(complete_words varnlock show --f)" = "--field" ] || fail "completion of options"
 [ "$(complete_words varnlock show x --field p)" = "password path" ] || fail "completion of fields"
+# The service names, from the records of a portable copy: a name is the
+# records' text, never run by the shell, and comes back quoted.
+mkdir "$work/portable"
+cp "$root/usr/lib/varnlock/varnlock" "$work/portable/"
+printf 'service,username,password\r\nMy Bank,u,p\r\n$(touch %s/ran),u,p\r\n`touch %s/ran`,u,p\r\n' \
+    "$work" "$work" >"$work/names.csv"
+"$work/portable/varnlock" import-csv "$work/names.csv" >/dev/null || fail "names imported"
+names=$(complete_words "$work/portable/varnlock" show "")
+[ ! -e "$work/ran" ] || fail "completion ran a service name as a command"
+[ "$names" = "\\\$\\(touch\\ $work/ran\\) \\\`touch\\ $work/ran\\\` My\\ Bank" ] ||
+    fail "completion of names: $names"
+[ "$(complete_words "$work/portable/varnlock" show My)" = 'My\ Bank' ] || fail "completion of a name"
 
 # The user: someone else when we are root, ourselves otherwise; either way the
 # installed folder is not theirs to write.

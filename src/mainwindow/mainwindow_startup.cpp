@@ -350,6 +350,12 @@ void MainWindow::lockNow() {
     ++m_locks;
     closeBoxesForTheLock();
     m_clipboard->forgetOurs();
+    // Capture would go on reading the clipboard into a field no one sees:
+    // whatever is copied elsewhere while locked would be there unasked.
+    if (m_captureAction->isChecked()) {
+        m_captureTimer->stop();
+        m_captureAction->setChecked(false);
+    }
     const bool settingsShown = m_settings && m_settings->isVisible();
     if (m_settings) {
         m_settings->forgetStoredPassword();

@@ -152,6 +152,9 @@ void TestFindLock::idleWindowLocks_data() {
                                     << "shown";
     QTest::newRow("the password health report up") << 2 << QStringList{"key7"} << false << ""
                                                    << "health";
+    // Capture on: what is copied while locked must not land in a field unseen.
+    QTest::newRow("capture on") << 2 << QStringList{"key7"} << false << ""
+                                << "capture";
     QTest::newRow("freedesktop screen locker")
         << 2 << QStringList{"key7"} << false << "org.freedesktop.ScreenSaver"
         << "message";
@@ -180,6 +183,11 @@ void TestFindLock::idleWindowLocks() {
         QTest::mouseClick(part<QLabel>(w, "passwordCaption"), Qt::LeftButton, {}, QPoint(3, 3));
         copied = QGuiApplication::clipboard()->text();
         QVERIFY(!copied.isEmpty());
+    }
+    if (open == "capture") {
+        part<QAction>(w, "captureAction")->trigger();
+        fieldEdit(w, Field::OtherInfo)->setFocus();
+        QVERIFY(part<QAction>(w, "captureAction")->isChecked());
     }
     const QStringList fieldsBefore = h.fields();
     QLineEdit *settingsBox = nullptr;
@@ -215,10 +223,13 @@ void TestFindLock::idleWindowLocks() {
                       (!settingsBox || settingsBox->text().isEmpty()) &&
                       (open != "shown" || h.fields().join("").isEmpty()) &&
                       (copied.isEmpty() || QGuiApplication::clipboard()->text() != copied);
+        if (open == "capture")
+            QGuiApplication::clipboard()->setText(QStringLiteral("copied while locked"));
         onlyThePrompt = QApplication::activeModalWidget() == w.passwordPrompt() &&
                         !(w.csvImportWindow() && w.csvImportWindow()->isVisible()) &&
                         !(w.securityWindow() && w.securityWindow()->isVisible());
-        h.promptEntries = answers;
+        // Copied while locked: the answer waits for capture to have had its turns.
+        QTimer::singleShot(open == "capture" ? 200 : 0, &w, [&] { h.promptEntries = answers; });
     });
     look.start();
     // A box that waits on the user until it is answered, as a real one does;
@@ -281,7 +292,10 @@ void TestFindLock::idleWindowLocks() {
     // What was typed is back, a stored record shown is not; the records are
     // read again, and with none selected only Add is offered.
     const QStringList emptied{"", "", "", "", ""};
+    if (open == "capture")
+        QTest::qWait(50); // capture's turns after the unlock, within the shortened idle wait
     QCOMPARE(h.fields(), open == "shown" ? emptied : fieldsBefore);
+    QVERIFY(!part<QAction>(w, "captureAction")->isChecked()); // the lock ended it
     QCOMPARE(h.names().size(), 4);
     QCOMPARE(h.commands(), open == "shown" ? QString() : QStringLiteral("add"));
     if (open == "message" || open == "health")

@@ -214,6 +214,10 @@ MUTANTS = [
      "packaging/varnlock.bash-completion",
      "[[ $name == \"$cur\"* ]] && COMPREPLY+=(\"$(printf '%q' \"$name\")\")",
      "COMPREPLY+=($(compgen -W \"$name\" -- \"$cur\"))", "tst_package"),
+    ("lock-keeps-capturing", "the lock ends capture, so nothing copied meanwhile lands in a field",
+     "src/mainwindow/mainwindow_startup.cpp",
+     "    if (m_captureAction->isChecked()) {\n        m_captureTimer->stop();\n"
+     "        m_captureAction->setChecked(false);\n    }\n", "", LOCK),
     ("lock-declines-copy", "a lock answering a copy's preview declines nothing",
      "src/mainwindow/mainwindow_copies.cpp", "        if (m_locks == locks)\n",
      "        if (true)\n", "tst_copies"),

@@ -60,6 +60,7 @@ CopyMergeWindow::CopyMergeWindow(const QString &copyName, const RecordList &stor
             .arg(identical),
         this);
     summary->setObjectName(QStringLiteral("copySummary"));
+    summary->setTextFormat(Qt::PlainText); // the copy's file name is in it
     summary->setWordWrap(true);
     layout->addWidget(summary);
     m_table = new QTableWidget(int(m_offered.size()), 4, this);

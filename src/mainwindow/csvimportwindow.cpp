@@ -72,6 +72,7 @@ CsvImportWindow::CsvImportWindow(const QString &path, const RecordList &stored, 
     m_summary = new QLabel(
         QStringLiteral("Reading %1…").arg(QDir::toNativeSeparators(QFileInfo(path).fileName())));
     m_summary->setObjectName(QStringLiteral("summary"));
+    m_summary->setTextFormat(Qt::PlainText); // the file's own column names are in it
     m_summary->setWordWrap(true);
     layout->addWidget(m_summary);
     m_progress = new QProgressBar;

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QRegularExpression>
@@ -75,6 +76,17 @@ int Twips(int twips) {
     return qRound(twips * std::max(dpi, 96.0) / 1440.0);
 }
 
+namespace {
+
+// The boxes' texts name records and files, which may hold anything: shown as
+// text, a name like "<h1>…" is not taken for markup.
+void ShowAsText(QWidget &box) {
+    for (QLabel *label : box.findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
+}
+
+} // namespace
+
 UiHooks UiHooks::desktop() {
     UiHooks hooks;
     hooks.message = [](QMessageBox::Icon icon, const QString &title, const QString &text) {
@@ -83,6 +95,7 @@ UiHooks UiHooks::desktop() {
         if (icon == QMessageBox::Critical)
             std::fprintf(stderr, "varnlock: %s: %s\n", qPrintable(title), qPrintable(text));
         QMessageBox box(icon, title, text, QMessageBox::Ok);
+        ShowAsText(box);
         // A short text makes a narrow box, and the window manager then cuts its
         // title: room for the title and the frame's buttons is kept.
         const int titleWidth = box.fontMetrics().horizontalAdvance(title) * 5 / 4 + 120;
@@ -93,6 +106,7 @@ UiHooks UiHooks::desktop() {
     };
     hooks.confirm = [](const QString &title, const QString &text) {
         QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No);
+        ShowAsText(box);
         box.setDefaultButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes;
     };
@@ -112,15 +126,18 @@ UiHooks UiHooks::desktop() {
                       const QString &details) {
         QMessageBox box(icon, title, text, QMessageBox::Ok);
         box.setDetailedText(details);
+        ShowAsText(box);
         box.exec();
     };
     hooks.askPassword = [](const QString &title, const QString &text) -> std::optional<QString> {
-        bool given = false;
-        QString typed = QInputDialog::getText(QApplication::activeWindow(), title, text,
-                                              QLineEdit::Password, QString(), &given);
-        if (!given)
+        QInputDialog box(QApplication::activeWindow());
+        box.setWindowTitle(title);
+        box.setLabelText(text);
+        box.setTextEchoMode(QLineEdit::Password);
+        ShowAsText(box);
+        if (box.exec() != QDialog::Accepted)
             return std::nullopt;
-        return typed;
+        return box.textValue();
     };
     hooks.runDialog = [](QDialog &dialog) { return dialog.exec(); };
     hooks.endProgram = [] {

@@ -1,10 +1,13 @@
 #include "../common/guiharness.h"
 
+#include <QLabel>
+
 class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
     void commandsOnTheRecords_data();
     void commandsOnTheRecords();
+    void boxesShowNamesAsText();
 };
 
 void TestMainWindow::commandsOnTheRecords_data() {
@@ -155,6 +158,33 @@ void TestMainWindow::commandsOnTheRecords() {
     QCOMPARE(h.names(), serviceNames(stored));
     h.start();
     QCOMPARE(h.w().records().toList(), RecordList(stored).toList());
+}
+
+void TestMainWindow::boxesShowNamesAsText() {
+    // A box's text names records and files, which may hold anything: markup
+    // in a name is shown as it is, never rendered (a file name could dress
+    // itself up as a warning of Varnlock's own).
+    const QString name = QStringLiteral("<h1>Your store is damaged</h1><a href=\"x\">call us</a>");
+    const UiHooks hooks = UiHooks::desktop();
+    const std::function<void()> shows[] = {
+        [&] { hooks.message(QMessageBox::Warning, "t", "The copy " + name + " was not merged"); },
+        [&] { hooks.confirm("t", "Take " + name + "?"); },
+        [&] { hooks.report(QMessageBox::Information, "t", "Added " + name, "details"); },
+        [&] { hooks.askPassword("t", "The copy " + name + " is under another password"); },
+    };
+    for (const auto &show : shows) {
+        QList<Qt::TextFormat> formats;
+        QTimer::singleShot(0, [&] {
+            QWidget *box = QApplication::activeModalWidget();
+            QVERIFY(box);
+            for (const QLabel *label : box->findChildren<QLabel *>())
+                if (label->text().contains(name))
+                    formats << label->textFormat();
+            qobject_cast<QDialog *>(box)->reject();
+        });
+        show();
+        QCOMPARE(formats, QList<Qt::TextFormat>{Qt::PlainText});
+    }
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -93,6 +93,8 @@ void TestClipboard::csvInAndOut() {
                                   "(skipped), 1 refused"),
              qPrintable(summary));
     QVERIFY(preview->frameGeometry().width() <= preview->screen()->availableGeometry().width());
+    // The file's column names are text, never markup.
+    QCOMPARE(part<QLabel>(preview, "summary")->textFormat(), Qt::PlainText);
     const QAbstractItemModel *rows = part<QTableView>(preview, "rows")->model();
     QCOMPARE(rows->data(rows->index(0, 3)).toString(), QStringLiteral("*"));
     QVERIFY(rows->data(rows->index(2, 6)).toString().startsWith("refused: the Service holds"));

@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QDateTime>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 
@@ -233,6 +234,8 @@ void TestCopies::olderCopyIsPreviewed() {
     // copy's beta, leave delta out, add gamma.
     h.onDialog = [](QDialog &dialog) {
         auto &preview = static_cast<CopyMergeWindow &>(dialog);
+        if (part<QLabel>(&preview, "copySummary")->textFormat() != Qt::PlainText)
+            return int(QDialog::Rejected); // the copy's name is text, never markup
         if (preview.offered() != 3)
             return int(QDialog::Rejected);
         preview.setChoice(0, CopyMergeWindow::Choice::TakeCopy);

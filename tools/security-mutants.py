@@ -218,6 +218,9 @@ MUTANTS = [
      "src/mainwindow/mainwindow_startup.cpp",
      "    if (m_captureAction->isChecked()) {\n        m_captureTimer->stop();\n"
      "        m_captureAction->setChecked(false);\n    }\n", "", LOCK),
+    ("boxes-render-markup", "a box shows a record's or a file's name as text, never as markup",
+     "src/ui/uihooks.cpp", "        label->setTextFormat(Qt::PlainText);", "        (void)label;",
+     "tst_mainwindow"),
     ("lock-declines-copy", "a lock answering a copy's preview declines nothing",
      "src/mainwindow/mainwindow_copies.cpp", "        if (m_locks == locks)\n",
      "        if (true)\n", "tst_copies"),

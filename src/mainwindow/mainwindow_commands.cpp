@@ -186,8 +186,15 @@ void MainWindow::fieldClicked(Field field) {
 }
 
 void MainWindow::fieldHovered(Field field) {
-    if (field != Field::Password)
-        m_fields[field]->setToolTip(m_fields[field]->text());
+    if (field == Field::Password)
+        return;
+    // A tip takes text that looks like markup for rich text: the field's
+    // own text is shown as it is, on one line as before.
+    const QString text = m_fields[field]->text();
+    m_fields[field]->setToolTip(
+        text.isEmpty()
+            ? QString()
+            : QStringLiteral("<p style=\"white-space:pre\">%1</p>").arg(text.toHtmlEscaped()));
 }
 
 void MainWindow::maskChanged() {

@@ -227,7 +227,7 @@ QString RecordNameText(QByteArrayView line) {
 
 QString LineBreakKeptText(const RecordList &records) {
     for (const QByteArrayView line : records.lines())
-        if (line.contains('\n') || line.contains('\r'))
+        if (HoldsLineBreak(line))
             return QStringLiteral(
                        "The record %1 holds a line break (a field of the window shows it "
                        "as a space), which only the strong store can keep. Nothing was "

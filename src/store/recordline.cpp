@@ -11,6 +11,10 @@ bool FitsRecordLine(Field field, QByteArrayView text) {
     return field == Field::Path || !text.contains(QByteArrayView(kSeparator));
 }
 
+bool HoldsLineBreak(QByteArrayView line) {
+    return line.contains('\n') || line.contains('\r');
+}
+
 QLatin1String FieldCaption(Field field) {
     switch (field) {
     case Field::Service:

@@ -19,6 +19,9 @@ inline constexpr std::array<Field, kFieldCount> kFields{
 // Whether text can be the field and read back whole: in any field but the
 // path, ":!" would end it there and move the rest into the fields after it.
 bool FitsRecordLine(Field field, QByteArrayView text);
+// Whether a record line holds a line break, which only the strong store can
+// keep: the other stores' files hold a record a line.
+bool HoldsLineBreak(QByteArrayView line);
 
 // The field's name as the windows and the messages show it: "Service",
 // "Username", "Password", "Other Info", "Path".

@@ -197,14 +197,12 @@ CopyStatus ReadStoreCopy(const StoreCopy &copy, Scope into, const Strong::Keys *
         out.meta = std::move(opened.meta);
         out.tombstones = std::move(opened.tombstones);
         if (into != Scope::Strong) {
-            // The other stores' files hold a record a line.
             for (const QByteArrayView line : out.lines)
-                if (line.contains('\n') || line.contains('\r')) {
+                if (HoldsLineBreak(line))
                     return failed(CopyFailedText(
                         copy.path, QStringLiteral("its record %1 holds a line break, which only "
                                                   "the strong store can keep")
                                        .arg(RecordNameText(line))));
-                }
             codesIntoOtherInfo(out);
         }
         return CopyStatus::Ok;

@@ -116,6 +116,12 @@ void MainWindow::showLoaded() {
     show();
     raise();
     activateWindow();
+    // The expiry reminder's settings window stays in front of the window
+    // shown after it.
+    if (m_settings && m_settings->isVisible()) {
+        m_settings->raise();
+        m_settings->activateWindow();
+    }
 }
 
 void MainWindow::bringToFront() {

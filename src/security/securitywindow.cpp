@@ -168,7 +168,7 @@ SecurityWindow::SecurityWindow(Session &session, const UiHooks &hooks)
             // A passphrase typed under the strong choice now follows the
             // rules of the choice it would be stored under, in sight.
             if (option != m_scopeStrong)
-                passwordChanged();
+                passwordChanged(Because::ScopeChosen);
         });
     }
     for (QRadioButton *option : {m_level1, m_level2, m_level3}) {
@@ -266,7 +266,7 @@ void SecurityWindow::showStored() {
     }
 }
 
-void SecurityWindow::passwordChanged() {
+void SecurityWindow::passwordChanged(Because because) {
     m_lengthLabel->setText(QStringLiteral("Length: "));
     const std::initializer_list<QRadioButton *> scopes{m_scopeProgramAndDBase, m_scopeNone,
                                                        m_scopeProgramOnly, m_scopeStrong};
@@ -288,7 +288,9 @@ void SecurityWindow::passwordChanged() {
             select(m_scopeNone, scopes);
             m_expiryEdit->setEnabled(false);
             m_neverExpires->setChecked(true);
-        } else {
+        } else if (because == Because::Edited) {
+            // Typing closes the date box; ticking a protection leaves a date
+            // just set open to change.
             m_expiryEdit->setEnabled(false);
         }
     }

@@ -55,7 +55,10 @@ private:
     // What Accept came to: the window closes, says why, or stays for a new try.
     void finishAccept(SessionStatus status);
     void showStoredScope();
-    void passwordChanged();
+    // Edited: the password box changed. ScopeChosen: a protection was ticked,
+    // the box as it was.
+    enum class Because { Edited, ScopeChosen };
+    void passwordChanged(Because because = Because::Edited);
     void neverExpiresToggled();
     void expiryFocused();
     void expiryLeft();

@@ -92,9 +92,14 @@ void TestSecurity::startUpPrompt() {
     // A reminder opens the settings window on the stored password.
     QCOMPARE(w.securityWindow() && w.securityWindow()->isVisible(),
              message.contains("Notification"));
-    if (message.contains("Notification"))
+    if (message.contains("Notification")) {
         QCOMPARE(part<QLineEdit>(w.securityWindow(), "passwordEdit")->text(),
                  QStringLiteral("right1"));
+        // In front of the main window shown after it.
+        QTRY_COMPARE(QApplication::activeWindow(), w.securityWindow());
+    } else if (!ends) {
+        QTRY_COMPARE(QApplication::activeWindow(), &w);
+    }
     QCOMPARE(snapshot(h.folders), before);
 }
 
@@ -192,6 +197,11 @@ void TestSecurity::acceptStoresOrRefuses_data() {
     // A password in the box does not keep None from removing it: asked first.
     row("None with a password in the box, no", 2, {"no", "pw=key5", "scope=0"}, "",
         "remove the master password");
+    // Ticking a protection after setting a date leaves the date open to change.
+    row("a date, then a protection", 2,
+        {"pw=pw1", "neverExpires", "expiry=03-07-2030", "scope=1", "?expiryEdit=03-07-2030",
+         "?neverExpires=off"},
+        "pw1 1 03-07-2030", "");
     row("blank in the date", 2, {"pw=pw1", "neverExpires", "expiry=12-3 -2030"}, "",
         "There can not be spaces on a password");
     // Accepted at once, the box never left: the date is still checked.

@@ -224,6 +224,10 @@ MUTANTS = [
     ("lock-declines-copy", "a lock answering a copy's preview declines nothing",
      "src/mainwindow/mainwindow_copies.cpp", "        if (m_locks == locks)\n",
      "        if (true)\n", "tst_copies"),
+    ("clip-restores-secret", "clip never puts back a secret copied before it, unmarked and kept",
+     "src/app/clipcommand.cpp",
+     "const QString before = beforeWasSecret ? QString() : clipboard->text();",
+     "const QString before = clipboard->text();", "tst_commandline_clip"),
 ]
 
 

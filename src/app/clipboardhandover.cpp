@@ -1,4 +1,5 @@
 #include "clipboardhandover.h"
+#include "clipboard.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -96,7 +97,7 @@ int HoldClipboard(int argc, char *argv[]) {
     data->setText(text);
     text.fill(u'\0');
     if (secret)
-        data->setData(QStringLiteral("x-kde-passwordManagerHint"), "secret");
+        data->setData(QLatin1String(kSecretHintFormat), "secret");
     QClipboard *clipboard = QGuiApplication::clipboard();
     QPointer<QMimeData> ours = data;
     clipboard->setMimeData(data);

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QMimeData>
 #include <QTimer>
 
 #include <csignal>
@@ -50,7 +51,11 @@ int ClipCommand(Session &session, const CommandArguments &args) {
     session.forgetRecords(); // only the one field is needed from here on
 
     QClipboard *clipboard = QGuiApplication::clipboard();
-    const QString before = clipboard->text();
+    // A secret copied before (by an earlier clip, the window, another password
+    // program) is not put back: unmarked and held by a process of ours, it
+    // would outlive the clearing its owner meant for it.
+    const bool beforeWasSecret = MarkedSecret(clipboard->mimeData());
+    const QString before = beforeWasSecret ? QString() : clipboard->text();
     SecretClipboard secrets;
     secrets.copySecret(secret);
     secrets.forgetTimer.stop();
@@ -118,8 +123,10 @@ int ClipCommand(Session &session, const CommandArguments &args) {
     } else {
         secrets.forgetOurs();
     }
-    Print(restored ? QStringLiteral("The clipboard is cleared, and holds again what it held "
-                                    "before.\n")
-                   : QStringLiteral("The clipboard is cleared.\n"));
+    Print(restored          ? QStringLiteral("The clipboard is cleared, and holds again what it "
+                                                      "held before.\n")
+          : beforeWasSecret ? QStringLiteral("The clipboard is cleared. What it held before was "
+                                             "a secret, so it is not put back.\n")
+                            : QStringLiteral("The clipboard is cleared.\n"));
     return ending == Ending::Interrupted ? kExitFailed : kExitOk;
 }

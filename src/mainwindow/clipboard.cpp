@@ -14,6 +14,10 @@ SecretClipboard::SecretClipboard(QObject *parent) : QObject(parent) {
             [this, clipboard] { m_text = clipboard->text(); });
 }
 
+bool MarkedSecret(const QMimeData *data) {
+    return data && data->data(QLatin1String(kSecretHintFormat)) == "secret";
+}
+
 SecretClipboard::~SecretClipboard() {
     // The window that would hear of it is going too.
     blockSignals(true);
@@ -25,7 +29,7 @@ void SecretClipboard::copySecret(const QString &text) {
     data->setText(text);
     // The hint the desktop's clipboard managers read to keep a copy out of
     // their history.
-    data->setData(QStringLiteral("x-kde-passwordManagerHint"), "secret");
+    data->setData(QLatin1String(kSecretHintFormat), "secret");
     m_ours = data;
     m_oursText = text;
     QGuiApplication::clipboard()->setMimeData(data); // the clipboard owns it now

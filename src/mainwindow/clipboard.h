@@ -7,6 +7,11 @@
 
 class QMimeData;
 
+// The mark that keeps a copied text out of clipboard managers' histories.
+inline constexpr char kSecretHintFormat[] = "x-kde-passwordManagerHint";
+// Whether data came with that mark, from this program or another.
+bool MarkedSecret(const QMimeData *data);
+
 // The window's side of the system clipboard. What a caption click copies is
 // offered as a secret, which clipboard managers and their histories skip, and
 // is taken off the clipboard again after a while and at the end of the

@@ -1126,6 +1126,13 @@ void TestCommandLine::clipRestoresTheClipboard() {
     QTest::qWait(300);
     QCOMPARE(clipboardText(), QString("pw-c"));
     QVERIFY(clipboardText("TARGETS").contains("x-kde-passwordManagerHint")); // the holder's too
+    // A secret copied before (that clip's, the window's) is not put back:
+    // unmarked and held for good, it would outlive every clearing.
+    const Run second = runProgram(f, {"clip", "mail", "--timeout", "1"}, p.line(), true);
+    QCOMPARE(second.code, 0);
+    QTest::qWait(300);
+    QCOMPARE(clipboardText(), QString());
+    QVERIFY2(second.out.contains("was a secret, so it is not put back"), qPrintable(second.out));
     setClipboard("done"); // and the holder ends when another program takes it
 }
 

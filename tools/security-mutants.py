@@ -228,6 +228,9 @@ MUTANTS = [
      "src/app/clipcommand.cpp",
      "const QString before = beforeWasSecret ? QString() : clipboard->text();",
      "const QString before = clipboard->text();", "tst_commandline_clip"),
+    ("capture-takes-own-copy", "capture never takes the program's own copy (a password) into a field",
+     "src/mainwindow/clipboard.cpp", "the clipboard owns it now\n    m_text.clear();",
+     "the clipboard owns it now\n    m_text = text;", "tst_desktop"),
 ]
 
 

@@ -11,7 +11,7 @@ SecretClipboard::SecretClipboard(QObject *parent) : QObject(parent) {
     QClipboard *clipboard = QGuiApplication::clipboard();
     m_text = clipboard->text();
     connect(clipboard, &QClipboard::dataChanged, this,
-            [this, clipboard] { m_text = clipboard->text(); });
+            [this, clipboard] { m_text = holdsOurs() ? QString() : clipboard->text(); });
 }
 
 bool MarkedSecret(const QMimeData *data) {
@@ -33,7 +33,7 @@ void SecretClipboard::copySecret(const QString &text) {
     m_ours = data;
     m_oursText = text;
     QGuiApplication::clipboard()->setMimeData(data); // the clipboard owns it now
-    m_text = text;
+    m_text.clear();
     forgetTimer.start();
 }
 

@@ -36,8 +36,10 @@ public:
     void leave();
     // Whether the clipboard still holds the secret copied last.
     bool holdsOurs() const;
-    // The clipboard's text as of its last change.
-    const QString &text() const { return m_text; }
+    // The clipboard's text as of its last change, when another program put it
+    // there; empty while the clipboard holds the program's own copy, which
+    // capture must not take into a field (a password in clear in Other Info).
+    const QString &textCopiedElsewhere() const { return m_text; }
 
     QTimer forgetTimer;
 

@@ -177,8 +177,9 @@ void MainWindow::fieldFocused(Field field) {
 void MainWindow::fieldClicked(Field field) {
     if (!m_captureAction->isChecked())
         return;
-    // An empty clipboard never wipes what a field holds.
-    const QString text = QGuiApplication::clipboard()->text();
+    // An empty clipboard never wipes what a field holds, and the program's
+    // own copy is not pasted back.
+    const QString &text = m_clipboard->textCopiedElsewhere();
     if (text.isEmpty())
         return;
     m_fields[field]->setText(text);
@@ -500,9 +501,9 @@ void MainWindow::toggleCapture() {
 
 void MainWindow::captureTick() {
     // The clipboard's text as of its last change: the tick asks nobody.
-    const QString &text = m_clipboard->text();
+    const QString &text = m_clipboard->textCopiedElsewhere();
     if (text.isEmpty())
-        return; // nothing copied yet: the field keeps what it holds
+        return; // nothing copied elsewhere yet: the field keeps what it holds
     QLineEdit *field = m_fields[m_captureField];
     if (field->text() != text)
         field->setText(text);

@@ -160,6 +160,17 @@ void TestDesktop::captureTakesTextCopiedElsewhere() {
     QTRY_COMPARE(fieldEdit(w, Field::Password)->text(), QStringLiteral("hunter2"));
     QCOMPARE(h.fields().mid(0, 2), (QStringList{"example.org", "alice@example.org"}));
     QVERIFY(part<QAction>(w, "addAction")->isEnabled()); // captured text follows the field rule
+    // The program's own copy is not captured: the password stays out of
+    // Other Info, whose text stays as it was, and a click does not paste it.
+    fieldEdit(w, Field::OtherInfo)->setFocus();
+    fieldEdit(w, Field::OtherInfo)->setText("my notes");
+    QTest::mouseClick(part<QLabel>(w, "passwordCaption"), Qt::LeftButton, {}, QPoint(3, 3));
+    QCOMPARE(clipboardSeenByOthers(), QByteArray("hunter2"));
+    QTest::mouseClick(fieldEdit(w, Field::OtherInfo), Qt::LeftButton);
+    QTest::qWait(100);
+    QCOMPARE(fieldEdit(w, Field::OtherInfo)->text(), QStringLiteral("my notes"));
+    copyElsewhere("elsewhere");
+    QTRY_COMPARE(fieldEdit(w, Field::OtherInfo)->text(), QStringLiteral("elsewhere"));
 
     // Reset ends capture and empties the clipboard for everyone.
     w.reset();

@@ -98,6 +98,7 @@ void SecurityWindow::acceptSettings() {
     // MM-DD-YYYY date is ever stored; a blank in it is refused below first.
     if (!m_expiryEdit->text().isEmpty() && !m_expiryEdit->text().contains(u' '))
         correctExpiry();
+    renewExpiryFor(password != m_session.key());
     const QByteArray expiry = m_expiryEdit->text().isEmpty()
                                   ? QByteArray(kNeverExpires)
                                   : Ansi::fromUnicode(m_expiryEdit->text());
@@ -113,6 +114,14 @@ void SecurityWindow::acceptSettings() {
     finishAccept(m_session.applySettings(line));
 }
 
+void SecurityWindow::renewExpiryFor(bool newPassword) {
+    const QString date = m_expiryEdit->text();
+    if (!newPassword || date.isEmpty() || date.contains(u' '))
+        return;
+    if (CheckExpiry(Ansi::fromUnicode(date), TodayText()) != Expiry::NotExpired)
+        m_expiryEdit->setText(ExpiryProposal(Clock::today()));
+}
+
 void SecurityWindow::acceptStrong() {
     // The passphrase as typed (a proposal without its remark); empty keeps
     // the one the store has.
@@ -124,6 +133,7 @@ void SecurityWindow::acceptStrong() {
         return;
     if (!m_expiryEdit->text().isEmpty() && !m_expiryEdit->text().contains(u' '))
         correctExpiry();
+    renewExpiryFor(!passphrase.isEmpty());
     const QByteArray expiry = m_expiryEdit->text().isEmpty()
                                   ? QByteArray(kNeverExpires)
                                   : Ansi::fromUnicode(m_expiryEdit->text());

@@ -69,7 +69,7 @@ private:
     void proposeExpiry();
     void correctExpiry();
     // A new password in place of one that has expired (or expires today)
-    // gets a date a month on: kept, the old date would remind at once.
+    // gets a date a month on: the old date, kept, would remind at once.
     void renewExpiryFor(bool newPassword);
     // Refusals that keep the window open with what was typed.
     bool refuse(const QString &text);

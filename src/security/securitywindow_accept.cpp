@@ -116,7 +116,8 @@ void SecurityWindow::acceptSettings() {
 
 void SecurityWindow::renewExpiryFor(bool newPassword) {
     const QString date = m_expiryEdit->text();
-    if (!newPassword || date.isEmpty() || date.contains(u' '))
+    // Only the date stored with the old password is renewed, not one set now.
+    if (!newPassword || Ansi::fromUnicode(date) != m_session.settings().expiry)
         return;
     if (CheckExpiry(Ansi::fromUnicode(date), TodayText()) != Expiry::NotExpired)
         m_expiryEdit->setText(ExpiryProposal(Clock::today()));

@@ -346,6 +346,23 @@ bool CsvImportPlanner::readHeader() {
     }
     m_plan.layout = RecogniseCsvHeader(row.fields);
     if (m_plan.layout.format.isEmpty()) {
+        // Two slips a spreadsheet makes when a file is saved from it: said as
+        // such, they are put right at once.
+        const QByteArray first = row.fields.isEmpty() ? QByteArray() : row.fields.front();
+        const bool wide = std::any_of(row.fields.cbegin(), row.fields.cend(),
+                                      [](const QByteArray &field) { return field.contains('\0'); });
+        if (wide || first.startsWith("\xFF\xFE") || first.startsWith("\xFE\xFF")) {
+            m_plan.error = QStringLiteral("it is written in UTF-16 (\"Unicode text\"): save or "
+                                          "export it as CSV in UTF-8, then import that");
+            return false;
+        }
+        if (row.fields.size() == 1 && (first.contains(';') || first.contains('\t'))) {
+            m_plan.error =
+                QStringLiteral("its columns are separated by \"%1\", not by commas: "
+                               "save or export it as CSV with commas, then import that")
+                    .arg(first.contains(';') ? QStringLiteral(";") : QStringLiteral("tabs"));
+            return false;
+        }
         m_plan.error = QStringLiteral(
             "its first line is not a header Varnlock knows: it needs a column for the user name "
             "(username or login), one for the password (password), and one for the service "

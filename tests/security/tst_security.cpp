@@ -437,6 +437,15 @@ void TestSecurity::strongProtectionEndToEnd() {
     part<QPushButton>(again.securityWindow(), "acceptButton")->click();
     QCOMPARE(again.scope(), Scope::ProgramOnly);
     QCOMPARE(h.databaseFile(), storeBytes(QList<QByteArray>{"aaa:!first:!pw:!:!"} + kRecords));
+
+    // Expired, and back into the strong store from the reminder's window: the
+    // new passphrase starts a month on.
+    writeSettings(h.paths(), "12-04-2026", "key9", 2);
+    MainWindow &expired = h.start({"key9"});
+    QVERIFY(expired.securityWindow() && expired.securityWindow()->isVisible());
+    ::accept(expired, "new phrase", "scopeStrong");
+    QCOMPARE(expired.scope(), Scope::Strong);
+    QCOMPARE(storedSettings(h.paths()).expiry, QByteArray("01-05-2027"));
 }
 
 void TestSecurity::codesAndMarksGoWithEveryMove() {

@@ -106,7 +106,8 @@ const std::vector<Command> &Commands() {
          "Copies a field of the record (the password unless another is named) to the\n"
          "clipboard, marked as a secret that clipboard managers keep out of their\n"
          "history. After the timeout the clipboard is cleared, if it still holds that\n"
-         "text, and what it held before is put back. Needs a display.\n\n"
+         "text, and what it held before is put back (unless that was a secret too).\n"
+         "Needs a display.\n\n"
          "  --field FIELD     service, username, password, other or path\n"
          "  --timeout SECONDS how long it stays (20 unless given; 0: until another\n"
          "                    program takes the clipboard)\n",

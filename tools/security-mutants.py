@@ -231,6 +231,16 @@ MUTANTS = [
     ("capture-takes-own-copy", "capture never takes the program's own copy (a password) into a field",
      "src/mainwindow/clipboard.cpp", "the clipboard owns it now\n    m_text.clear();",
      "the clipboard owns it now\n    m_text = text;", "tst_desktop"),
+    ("clipboard-delay", "a password the window copied leaves the clipboard after 20 seconds",
+     "src/mainwindow/clipboard.h", "kForgetMs = 20000;", "kForgetMs = 200000;", "tst_desktop"),
+    ("clip-delay", "clip clears the clipboard after 20 seconds unless told otherwise",
+     "src/app/clipcommand.cpp", "args.value(\"timeout\").toInt() : 20;",
+     "args.value(\"timeout\").toInt() : 200;", "tst_commandline_clip"),
+    ("idle-delay", "the idle lock comes after five minutes", "src/mainwindow/idlewatch.h",
+     "kIdleMs = 5 * 60 * 1000;", "kIdleMs = 50 * 60 * 1000;", LOCK),
+    ("kdf-floor", "no strong store is opened under a derivation cheaper than 64 MiB",
+     "src/store/strongstore.h", "kMinMemory = quint64(64) << 20;",
+     "kMinMemory = quint64(8) << 20;", STRONG),
 ]
 
 

@@ -163,6 +163,7 @@ protected:
 
 private:
     void buildControls();
+    void raiseWindows();
     void buildMenu();
     void updateImportAction();
     void checkCopyForImport();

@@ -114,24 +114,32 @@ void MainWindow::showLoaded() {
     if (programEnded())
         return;
     show();
-    raise();
-    activateWindow();
-    // The expiry reminder's settings window stays in front of the window
-    // shown after it.
-    if (m_settings && m_settings->isVisible()) {
-        m_settings->raise();
-        m_settings->activateWindow();
-    }
+    raiseWindows();
 }
 
 void MainWindow::bringToFront() {
-    QWidget *front = m_prompt && m_prompt->isVisible() ? static_cast<QWidget *>(m_prompt)
-                     : isVisible()                     ? static_cast<QWidget *>(this)
-                                                       : nullptr;
-    if (!front)
-        return; // the splash is up and brings the window itself
-    front->raise();
-    front->activateWindow();
+    if (m_prompt && m_prompt->isVisible()) {
+        m_prompt->raise();
+        m_prompt->activateWindow();
+        return;
+    }
+    if (isVisible()) // else the splash is up and brings the window itself
+        raiseWindows();
+}
+
+void MainWindow::raiseWindows() {
+    // The main window first, then over it what the user is at: the settings
+    // window (the expiry reminder's among them), then a box waiting on an
+    // answer, which would otherwise hide behind the window it blocks.
+    QWidget *const windows[] = {this,
+                                m_settings && m_settings->isVisible() ? m_settings.data() : nullptr,
+                                QApplication::activeModalWidget()};
+    for (QWidget *window : windows) {
+        if (window) {
+            window->raise();
+            window->activateWindow();
+        }
+    }
 }
 
 void MainWindow::updateImportAction() {

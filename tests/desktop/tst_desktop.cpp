@@ -110,8 +110,9 @@ void TestDesktop::copiedPasswordReachesOtherPrograms() {
 void TestDesktop::copiedPasswordIsForgotten() {
     Harness h;
     MainWindow &w = h.start();
-    part<SecretClipboard>(w, "clipboard")
-        ->forgetTimer.setInterval(300); // the delay, shortened for the test
+    // The delay the window promises, then shortened for the test.
+    QCOMPARE(part<SecretClipboard>(w, "clipboard")->forgetTimer.interval(), 20 * 1000);
+    part<SecretClipboard>(w, "clipboard")->forgetTimer.setInterval(300);
     h.fill({"mail", "bob", "Tr0ub4dor&3"});
     const auto red = [&] {
         return part<QLabel>(w, "passwordCaption")->palette().color(QPalette::WindowText) == Qt::red;

@@ -95,8 +95,20 @@ void TestSecurity::startUpPrompt() {
     if (message.contains("Notification")) {
         QCOMPARE(part<QLineEdit>(w.securityWindow(), "passwordEdit")->text(),
                  QStringLiteral("right1"));
-        // In front of the main window shown after it.
+        // In front of the main window shown after it, and again when a
+        // second start brings the program to the front; a box waiting on an
+        // answer comes over both.
         QTRY_COMPARE(QApplication::activeWindow(), w.securityWindow());
+        w.activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), &w);
+        w.bringToFront();
+        QTRY_COMPARE(QApplication::activeWindow(), w.securityWindow());
+        QMessageBox box;
+        box.setWindowModality(Qt::ApplicationModal);
+        box.show();
+        w.activateWindow();
+        w.bringToFront();
+        QTRY_COMPARE(QApplication::activeWindow(), &box);
     } else if (!ends) {
         QTRY_COMPARE(QApplication::activeWindow(), &w);
     }

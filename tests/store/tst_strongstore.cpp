@@ -387,12 +387,12 @@ void TestStrongStore::olderFilesAreNeverCut() {
     QCOMPARE(Strong::Reopen(path, keys, opened), Status::Damaged);
     QCOMPARE(opened.records().size(), 2);
     QVERIFY(!opened.torn);
-    // Parameters out of range are refused before the derivation asks for
-    // any memory.
-    const std::pair<quint32, quint64> rows[] = {{2, Strong::kMinMemory},
-                                                {21, Strong::kMinMemory},
-                                                {3, Strong::kMinMemory - 1024},
-                                                {3, Strong::kMaxMemory + 1024},
+    // Parameters out of range (the documented 3 to 20 passes, 64 MiB to
+    // 1 GiB) are refused before the derivation asks for any memory.
+    const std::pair<quint32, quint64> rows[] = {{2, quint64(64) << 20},
+                                                {21, quint64(64) << 20},
+                                                {3, (quint64(64) << 20) - 1024},
+                                                {3, (quint64(1) << 30) + 1024},
                                                 {3, ~quint64(0)}};
     for (const auto &[passes, memory] : rows) {
         writeBytes(path, withParams(good, passes, memory));

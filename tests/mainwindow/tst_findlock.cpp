@@ -317,7 +317,7 @@ void TestFindLock::inputPutsTheLockOff() {
     QCOMPARE(RewriteDatabase(h.paths(), Scope::ProgramOnly, kRecords, "key7"), StoreStatus::Ok);
     MainWindow &w = h.start({"key7"});
     h.promptEntries = {"key7"}; // for the lock, when it comes
-    // The while the window promises, running from the start; then shortened.
+    // The wait the window promises, running from the start; then shortened.
     QCOMPARE(w.idleWatch()->timer.interval(), 5 * 60 * 1000);
     QVERIFY(w.idleWatch()->timer.isActive());
     w.idleWatch()->timer.setInterval(300);

@@ -109,6 +109,7 @@ void TestSecurity::startUpPrompt() {
         w.activateWindow();
         w.bringToFront();
         QTRY_COMPARE(QApplication::activeWindow(), &box);
+        box.close();
     } else if (!ends) {
         QTRY_COMPARE(QApplication::activeWindow(), &w);
     }

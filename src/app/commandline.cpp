@@ -2,6 +2,7 @@
 
 #include "commands.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -37,6 +38,12 @@ CommandLine ReadCommandLine(const QStringList &arguments) {
         }
         if (argument.startsWith(u'-') && kQtFlags.contains(option))
             continue;
+        const auto command =
+            std::find_if(arguments.begin() + i + 1, arguments.end(), IsCommandName);
+        if (argument.startsWith(u'-') && command != arguments.end())
+            return {CommandLine::Kind::Refused,
+                    QStringLiteral("%1 goes after the command: varnlock %2 ... %1")
+                        .arg(argument, *command)};
         return {CommandLine::Kind::Refused,
                 argument.startsWith(u'-')
                     ? QStringLiteral("unknown option %1").arg(argument)

@@ -153,6 +153,7 @@ void MainWindow::buildControls() {
     m_oneTimeCode->setObjectName(QStringLiteral("oneTimeCode"));
     m_oneTimeCode->setFlat(true);
     m_oneTimeCode->setFont(fieldFont);
+    m_oneTimeCodeFont = fieldFont;
     m_oneTimeCode->setToolTip(QStringLiteral("One-time code: click to copy it"));
     m_oneTimeCode->setFocusPolicy(Qt::NoFocus);
     place(m_oneTimeCode, 3900, 60, 735, 720);

@@ -14,6 +14,7 @@
 
 #include <QAbstractListModel>
 #include <QElapsedTimer>
+#include <QFont>
 #include <QHash>
 #include <QListView>
 #include <QMainWindow>
@@ -261,6 +262,7 @@ private:
     // The shown record's one-time code and the seconds it has left, and the
     // secret it comes from while the record is shown.
     QPushButton *m_oneTimeCode = nullptr;
+    QFont m_oneTimeCodeFont; // the size the code is shown at when it fits
     QTimer *m_oneTimeCodeTimer = nullptr;
     QByteArray m_oneTimeCodeUri;
 

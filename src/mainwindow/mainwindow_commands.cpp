@@ -13,12 +13,17 @@
 #include <QClipboard>
 #include <QDateTime>
 #include <QDir>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTimer>
+
+#include <algorithm>
 
 // The list, the fields, the record commands and the clipboard: the handlers
 // that tie the controls to the session.
@@ -511,6 +516,24 @@ void MainWindow::captureTick() {
 
 // ---- one-time codes ------------------------------------------------------------
 
+namespace {
+
+// The place beside the service fits six digits; codes of up to ten are read
+// off it whole in a smaller font rather than cut at both ends.
+QFont FontFitting(const QPushButton &button, const QString &text, QFont font) {
+    QStyleOptionButton option;
+    option.initFrom(&button);
+    option.features = QStyleOptionButton::Flat;
+    const int room =
+        button.style()->subElementRect(QStyle::SE_PushButtonContents, &option, &button).width();
+    constexpr double kSmallest = 6;
+    while (font.pointSizeF() > kSmallest && QFontMetrics(font).horizontalAdvance(text) > room)
+        font.setPointSizeF(std::max(kSmallest, font.pointSizeF() - 0.25));
+    return font;
+}
+
+} // namespace
+
 void MainWindow::updateOneTimeCode() {
     const QByteArray uri =
         m_recordShown && recordShownSelected() ? m_session.oneTimeCode(m_selected) : QByteArray();
@@ -526,9 +549,9 @@ void MainWindow::updateOneTimeCode() {
     }
     m_oneTimeCodeUri = uri;
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    m_oneTimeCode->setText(QStringLiteral("%1\n%2 s")
-                               .arg(QString::fromLatin1(CodeAt(*code, now)))
-                               .arg(SecondsLeft(*code, now)));
+    const QString digits = QString::fromLatin1(CodeAt(*code, now));
+    m_oneTimeCode->setFont(FontFitting(*m_oneTimeCode, digits, m_oneTimeCodeFont));
+    m_oneTimeCode->setText(QStringLiteral("%1\n%2 s").arg(digits).arg(SecondsLeft(*code, now)));
     m_oneTimeCode->show();
     m_copyCodeAction->setEnabled(true);
     if (!m_oneTimeCodeTimer->isActive())

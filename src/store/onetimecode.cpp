@@ -7,7 +7,9 @@
 #include <QMessageAuthenticationCode>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include <sodium.h>
 
@@ -96,6 +98,19 @@ QByteArray Mac(const OneTimeCode &code, const unsigned char (&message)[8]) {
         code.secret, QCryptographicHash::Sha1);
 }
 
+// A number too large for an int is still a number: it is refused by its
+// range, with the range in the message.
+int RangedNumber(const QByteArray &value, bool *number) {
+    const qlonglong read = value.toLongLong(number);
+    if (*number)
+        return read < 0 ? -1 : int(std::min<qlonglong>(read, std::numeric_limits<int>::max()));
+    const bool digits = !value.isEmpty() && std::all_of(value.begin(), value.end(), [](char c) {
+        return c >= '0' && c <= '9';
+    });
+    *number = digits;
+    return digits ? std::numeric_limits<int>::max() : 0;
+}
+
 std::optional<OneTimeCode> Checked(OneTimeCode code, QString *problem) {
     if (!code.steam && (code.digits < 6 || code.digits > 10)) {
         *problem = QStringLiteral("digits must be 6 to 10");
@@ -157,11 +172,20 @@ std::optional<OneTimeCode> ParseOneTimeCodeUri(QByteArrayView uri, QString *prob
     std::optional<QByteArray> secret;
     const QList<QByteArray> parameters =
         query < 0 ? QList<QByteArray>() : text.mid(query + 1).split('&');
+    QList<QByteArray> seen;
     for (const QByteArray &parameter : parameters) {
         const qsizetype equals = parameter.indexOf('=');
         const QByteArray name = parameter.left(equals).toLower();
         const QByteArray value =
             QByteArray::fromPercentEncoding(equals < 0 ? QByteArray() : parameter.mid(equals + 1));
+        // Given twice, which one the service meant can not be known, and a
+        // wrong guess shows codes that never work.
+        if (seen.contains(name)) {
+            *problem = QStringLiteral("%1 is given twice").arg(QString::fromUtf8(name));
+            return std::nullopt;
+        }
+        if (!name.isEmpty())
+            seen.append(name);
         bool number = true;
         if (name == "secret") {
             secret = DecodeBase32(value, problem);
@@ -183,9 +207,9 @@ std::optional<OneTimeCode> ParseOneTimeCodeUri(QByteArrayView uri, QString *prob
                 return std::nullopt;
             }
         } else if (name == "digits") {
-            code.digits = value.toInt(&number);
+            code.digits = RangedNumber(value, &number);
         } else if (name == "period") {
-            code.period = value.toInt(&number);
+            code.period = RangedNumber(value, &number);
         } else if (name == "encoder") {
             code.steam = value.toLower() == "steam";
         }

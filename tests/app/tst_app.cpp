@@ -161,6 +161,7 @@ void TestApp::answersWithoutADisplay() {
         {{"-V"}, 0, "varnlock 1.0\n", ""},
         {{"--bogus"}, 2, "", "varnlock: unknown option --bogus\nUsage: varnlock"},
         {{"-platform", "offscreen", "extra"}, 2, "", "no command is called extra, and the window"},
+        {{"--json", "show", "x"}, 2, "", "varnlock: --json goes after the command: varnlock show"},
     };
     for (const auto &row : rows) {
         const Run run = runProgram(f, row.args);

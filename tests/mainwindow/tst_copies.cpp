@@ -10,9 +10,12 @@
 #include <QAction>
 #include <QClipboard>
 #include <QDateTime>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 
 // Copies of the store that sync tools leave beside it, met by the running
 // window: merged, previewed, declined, refused; and the earlier versions a
@@ -396,6 +399,26 @@ void TestCopies::oneTimeCodeShownCopiedAndSet() {
         menuAction(again, QString::fromUtf8("Earlier versions\u2026"))->trigger();
         QCOMPARE(again.session().oneTimeCode(1), uri);
         QCOMPARE(again.records().line(1), QByteArrayView("beta:!b:!changed:!:!"));
+
+        // A code of any length is shown whole, in a smaller font where it
+        // must be, never cut off at both ends.
+        auto *button = again.findChild<QPushButton *>("oneTimeCode");
+        const double fullSize = button->font().pointSizeF();
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.features = QStyleOptionButton::Flat;
+        const int room =
+            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
+        for (const char *parameters : {"&digits=10", "&digits=8", "&encoder=steam", ""}) {
+            h.copyPasswords = {QString::fromLatin1(uri) + parameters};
+            menuAction(again, QString::fromUtf8("One-time code\u2026"))->trigger();
+            const QString digits = button->text().section(u'\n', 0, 0);
+            QVERIFY2(QFontMetrics(button->font()).horizontalAdvance(digits) <= room &&
+                         button->font().pointSizeF() >= 6,
+                     qPrintable(digits));
+            if (*parameters == '\0')
+                QCOMPARE(button->font().pointSizeF(), fullSize); // six fit as they are
+        }
     }
 }
 

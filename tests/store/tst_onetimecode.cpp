@@ -108,6 +108,11 @@ void TestOneTimeCode::urisAndSecrets() {
         {"otpauth://totp/x?secret=GEZDGNBV&digits=11", "digits must be 6 to 10", "", ""},
         {"otpauth://totp/x?secret=GEZDGNBV&period=0", "period must be 1 to 86400", "", ""},
         {"otpauth://totp/x?secret=GEZDGNBV&period=ten", "period is not a number", "", ""},
+        {"otpauth://totp/x?secret=GEZDGNBV&period=99999999999999999999",
+         "period must be 1 to 86400", "", ""},
+        {"otpauth://totp/x?secret=GEZDGNBV&digits=4294967302", "digits must be 6 to 10", "", ""},
+        {"otpauth://totp/x?secret=GEZDGNBV&secret=MFRGGZDF", "secret is given twice", "", ""},
+        {"otpauth://totp/x?secret=GEZDGNBV&Period=30&period=60", "period is given twice", "", ""},
         {"https://example.com/?secret=GEZDGNBV", "not Base32", "", ""},
         {"", "the secret is empty", "", ""},
     };

@@ -116,8 +116,10 @@ void SecurityWindow::acceptSettings() {
 
 void SecurityWindow::renewExpiryFor(bool newPassword) {
     const QString date = m_expiryEdit->text();
-    // Only the date stored with the old password is renewed, not one set now.
-    if (!newPassword || Ansi::fromUnicode(date) != m_session.settings().expiry)
+    // Only the date stored with the old password is renewed, not one set now;
+    // an empty box is "Do Not Expire" (before any settings file, the stored
+    // date is empty too).
+    if (!newPassword || date.isEmpty() || Ansi::fromUnicode(date) != m_session.settings().expiry)
         return;
     if (CheckExpiry(Ansi::fromUnicode(date), TodayText()) != Expiry::NotExpired)
         m_expiryEdit->setText(ExpiryProposal(Clock::today()));

@@ -173,12 +173,11 @@ void TestSecurity::pureRules() {
 
 void TestSecurity::acceptStoresOrRefuses_data() {
     // From settings of this protection (password "key5"; under 1 expiring
-    // 03-01-2027), the steps taken in the window: "pw=" sets the box, "keys="
-    // types it, "im=" sends text as an input method does, "scope=", "expiry=",
-    // "leave=" types a date and leaves its box, "no" answers the next question
-    // No, any other step is a button's name. "?focus=" checks which part has
-    // the focus, "?part=" what a part shows: its text, "on", "off" or
-    // "disabled".
+    // 03-01-2027; -1: no settings file, the records under None), the steps taken in the window:
+    // "pw=" sets the box, "keys=" types it, "im=" sends text as an input method does, "scope=",
+    // "expiry=", "leave=" types a date and leaves its box, "no" answers the next question No, any
+    // other step is a button's name. "?focus=" checks which part has the focus, "?part=" what a
+    // part shows: its text, "on", "off" or "disabled".
     QTest::addColumn<int>("from");
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QString>("stored"); // password, protection, expiry; empty: nothing written
@@ -256,6 +255,8 @@ void TestSecurity::acceptStoresOrRefuses_data() {
     row("raised: no question", 2, {"pw=key5", "scope=1"}, "key5 1 xx-xx-xxxx", "");
     row("strong without a passphrase", 2, {"pw=abc", "scope=3", "pw="}, "", "needs a passphrase");
     row("a first password", 0, {"pw=key1", "scope=1"}, "key1 1 xx-xx-xxxx", "");
+    // Before any settings file: "Do Not Expire", as ticked, is kept.
+    row("the very first password", -1, {"pw=key1", "?neverExpires=on"}, "key1 2 xx-xx-xxxx", "");
 }
 
 void TestSecurity::acceptStoresOrRefuses() {
@@ -267,10 +268,12 @@ void TestSecurity::acceptStoresOrRefuses() {
     const mode_t umaskBefore = ::umask(0);
     const auto restoreUmask = qScopeGuard([&] { ::umask(umaskBefore); });
     Harness h(true);
-    writeSettings(h.paths(), from == 1 ? "03-01-2027" : kNeverExpires, "key5", from);
-    QCOMPARE(RewriteDatabase(h.paths(), ScopeFromDigit(char('0' + from)), kRecords, "key5"),
-             StoreStatus::Ok);
-    MainWindow &w = h.start({"key5"});
+    if (from >= 0)
+        writeSettings(h.paths(), from == 1 ? "03-01-2027" : kNeverExpires, "key5", from);
+    QCOMPARE(
+        RewriteDatabase(h.paths(), ScopeFromDigit(char('0' + std::max(from, 0))), kRecords, "key5"),
+        StoreStatus::Ok);
+    MainWindow &w = h.start(from >= 0 ? QStringList{"key5"} : QStringList{});
     const auto before = snapshot(h.folders);
     SecurityWindow *c = openSettings(w);
     QLineEdit *box = part<QLineEdit>(c, "passwordEdit");
@@ -388,6 +391,7 @@ void TestSecurity::strongProtectionEndToEnd() {
     QCOMPARE(w.scope(), Scope::Strong);
     QVERIFY(QFileInfo::exists(h.paths().strongStore()));
     QVERIFY(!QFileInfo::exists(h.paths().database()));
+    QCOMPARE(storedSettings(h.paths()).expiry, QByteArray(kNeverExpires)); // as ticked
 
     MainWindow &again = h.start({"zloty kon, 1!", passphrase});
     QCOMPARE(h.promptsAnswered, 2);

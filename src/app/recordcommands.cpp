@@ -393,6 +393,13 @@ int EditCommand(Session &session, const CommandArguments &args) {
                 .toByteArray();
     QByteArray line = ComposeRecordLine(fields);
     const auto forget = qScopeGuard([&] { Strong::Wipe(line); });
+    // The fields of another record: the store stays as it is, as the window
+    // keeps it, but a script must learn that the edit was not made.
+    if (line != session.records().line(*index) && session.records().contains(line)) {
+        Say(QStringLiteral("There were no changes: another record, %1, holds these very fields.")
+                .arg(Named(line)));
+        return kExitFailed;
+    }
     qsizetype at = *index;
     SessionStatus status = session.replace(*index, line, &at);
     if (status == SessionStatus::NoChange)

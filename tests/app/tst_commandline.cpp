@@ -303,6 +303,11 @@ void TestCommandLine::writingCommands() {
         {{"add", "--service", "post"}, "pw\n", 2, "give --service and --username"},
         {{"edit", "mail", "--user", "ann", "--username", ""}, "", 2, "needs a service and a user"},
         {{"edit", "post", "--other", "é ok"}, "", 0, ""}, // no change, and so no write
+        {{"edit", "bank", "--service", "post", "--username", "carl", "--other", "é ok",
+          "--password"},
+         "pw-d\n",
+         1,
+         "There were no changes: another record, post (carl), holds these very fields."},
         {{"rm", "MAIL"}, "", 2, "pick one with --user"},
         {{"rm", "nothing"}, "", 1, "no record has the service \"nothing\""},
     };

@@ -269,7 +269,8 @@ QString ConcernsText(const RecordHealth &row, const RecordName &name) {
             break;
         }
         case Concern::Short:
-            part += QStringLiteral(" (%1 characters)").arg(row.length);
+            part += row.length == 1 ? QStringLiteral(" (1 character)")
+                                    : QStringLiteral(" (%1 characters)").arg(row.length);
             break;
         case Concern::Old:
             part += QStringLiteral(" (unchanged since %1)")

@@ -127,6 +127,9 @@ void TestHealth::pinnedReport() {
     QCOMPARE(HealthSummaryText(withList),
              QStringLiteral("8 passwords checked: 1 breached, 3 weak, 2 reused, 3 short. 1 "
                             "marked not a concern."));
+    const HealthRecord one[] = {{"One:!x:!a:!:!", {}, false}};
+    QVERIFY(
+        ConcernsText(BuildHealthReport(one, kToday).rows[0], name).endsWith("short (1 character)"));
 }
 
 void TestHealth::ownWordsAreTriedFirst() {

@@ -12,8 +12,39 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
+namespace {
+
+// What the Password column says of each version: "as now", or which of the
+// other passwords it had, numbered newest first, so the one used before a
+// change can be told apart without showing any.
+QStringList PasswordMarks(const std::vector<EarlierVersion> &versions, QByteArrayView current) {
+    const QByteArrayView now = FieldView(current, Field::Password);
+    std::vector<QByteArrayView> others;
+    for (const EarlierVersion &version : versions) {
+        const QByteArrayView password = FieldView(version.line, Field::Password);
+        if (password != now && std::find(others.begin(), others.end(), password) == others.end())
+            others.push_back(password);
+    }
+    QStringList marks;
+    for (const EarlierVersion &version : versions) {
+        const QByteArrayView password = FieldView(version.line, Field::Password);
+        if (password == now) {
+            marks << QStringLiteral("as now");
+            continue;
+        }
+        const auto at = std::find(others.begin(), others.end(), password) - others.begin();
+        marks << (others.size() == 1 ? QStringLiteral("another")
+                                     : QStringLiteral("another (%1)").arg(at + 1));
+    }
+    return marks;
+}
+
+} // namespace
+
 EarlierVersionsWindow::EarlierVersionsWindow(const std::vector<EarlierVersion> &versions,
-                                             QWidget *parent)
+                                             QByteArrayView current, QWidget *parent)
     : QDialog(parent), m_versions(versions) {
     setObjectName(QStringLiteral("earlierVersionsWindow"));
     setWindowTitle(QStringLiteral("Earlier versions"));
@@ -26,12 +57,14 @@ EarlierVersionsWindow::EarlierVersionsWindow(const std::vector<EarlierVersion> &
         this);
     intro->setWordWrap(true);
     layout->addWidget(intro);
-    const QList<Field> shownFields{Field::Service, Field::UserName, Field::OtherInfo, Field::Path};
+    const QList<Field> shownFields{Field::Service, Field::UserName, Field::Password,
+                                   Field::OtherInfo, Field::Path};
     m_table = new QTableWidget(int(versions.size()), 1 + int(shownFields.size()), this);
     m_table->setObjectName(QStringLiteral("versionRows"));
     QStringList headers{QStringLiteral("Changed")};
     for (const Field field : shownFields)
         headers << FieldCaption(field);
+    const QStringList passwordMarks = PasswordMarks(versions, current);
     m_table->setHorizontalHeaderLabels(headers);
     m_table->verticalHeader()->hide();
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -48,7 +81,9 @@ EarlierVersionsWindow::EarlierVersionsWindow(const std::vector<EarlierVersion> &
         SplitRecordLine(version.line, fields);
         for (int c = 0; c < int(shownFields.size()); ++c)
             m_table->setItem(r, c + 1,
-                             new QTableWidgetItem(Ansi::toUnicode(fields[shownFields[c]])));
+                             new QTableWidgetItem(shownFields[c] == Field::Password
+                                                      ? passwordMarks[r]
+                                                      : Ansi::toUnicode(fields[shownFields[c]])));
     }
     m_table->resizeColumnsToContents();
     m_table->horizontalHeader()->setStretchLastSection(true);

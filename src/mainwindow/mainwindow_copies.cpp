@@ -199,7 +199,8 @@ void MainWindow::showEarlierVersions() {
                                        "only (Menu \u2192 Security)."));
         return;
     }
-    EarlierVersionsWindow versions(m_session.earlierVersions(m_selected), this);
+    EarlierVersionsWindow versions(m_session.earlierVersions(m_selected),
+                                   records().line(m_selected), this);
     if (runDialog(versions) != QDialog::Accepted || versions.chosen() < 0 || m_life != Life::Shown)
         return;
     std::vector<EarlierVersion> earlier = m_session.earlierVersions(m_selected);

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QTableWidget>
 
 // Copies of the store that sync tools leave beside it, met by the running
 // window: merged, previewed, declined, refused; and the earlier versions a
@@ -331,6 +332,27 @@ void TestCopies::earlierVersionComesBack() {
     QCOMPARE(w.records().line(1), QByteArrayView("beta:!b:!2:!:!"));
     QCOMPARE(w.session().earlierVersions(1)[0].line, QByteArray("beta:!b:!changed:!:!"));
     QCOMPARE(strongRecords(h.paths().strongStore(), "pass word"), kOurs);
+
+    // The versions differ only in their passwords, which are never shown:
+    // the Password column tells them apart, the same one numbered alike.
+    fieldEdit(w, Field::Password)->setText("third");
+    w.replaceSelected();
+    QStringList marks;
+    h.onDialog = [&marks](QDialog &dialog) {
+        const auto *rows = dialog.findChild<QTableWidget *>("versionRows");
+        marks << rows->horizontalHeaderItem(3)->text();
+        for (int r = 0; r < rows->rowCount(); ++r)
+            marks << rows->item(r, 3)->text();
+        return int(QDialog::Rejected);
+    };
+    action->trigger();
+    QCOMPARE(marks, (QStringList{"Password", "another (1)", "another (2)", "another (1)"}));
+    fieldEdit(w, Field::Password)->setText("changed");
+    w.replaceSelected();
+    marks.clear();
+    action->trigger();
+    QCOMPARE(marks,
+             (QStringList{"Password", "another (1)", "another (2)", "as now", "another (2)"}));
 }
 
 void TestCopies::oneTimeCodeShownCopiedAndSet() {

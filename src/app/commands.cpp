@@ -8,7 +8,9 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 namespace {
@@ -416,5 +418,20 @@ int RunCommand(int argc, char *argv[]) {
     }
     if (command.opens != Opens::Nothing && QLatin1String(command.name) != QLatin1String("merge"))
         SayCopiesLeft(session);
-    return command.run(session, args);
+    const int code = command.run(session, args);
+    // What a script reads (a list, a password, a report) that did not all
+    // reach its file or pipe is a failure, whatever the command did.
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const bool wrote = command.opens == Opens::ToWrite ||
+                           (command.opens == Opens::ToWriteUnlessDry && !args.has("dry-run"));
+        Say(QStringLiteral("the output could not be written in full%1.%2")
+                .arg(errno != 0
+                         ? QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)))
+                         : QString(),
+                     wrote && code == kExitOk ? QStringLiteral(" The change itself was made.")
+                                              : QString()));
+        return code == kExitOk ? kExitFailed : code;
+    }
+    return code;
 }

@@ -9,6 +9,8 @@
 #include <QStringList>
 
 int main(int argc, char *argv[]) {
+    // Before any file is opened: a message never goes into one of ours.
+    Platform::keepStandardStreamsOpen();
     // Before anything is read: no other process may look into this one.
     Platform::protectProcessMemory();
     const auto gui = [](const char *what) {

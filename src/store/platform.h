@@ -163,6 +163,11 @@ Untrusted findUntrusted(const QString &folder);
 // The folder belongs to this user (where the system keeps owners).
 bool ownedByMe(const QString &path);
 
+// Gives each of standard input, output and error that the process was started
+// without the null device: otherwise the next file opened (an export, the
+// store) takes its number, and a message meant for the terminal lands in it.
+void keepStandardStreamsOpen();
+
 // Keeps the records and the master password out of reach of other processes:
 // no debugger attach or /proc memory read by another process of the same user,
 // and no core file when the program crashes. Called first thing at start-up.

@@ -129,6 +129,19 @@ bool windowMarks(const QString &programFolder) {
 #endif
 }
 
+void keepStandardStreamsOpen() {
+#ifndef Q_OS_WIN
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        // The lowest free number is this one: those below it are open now.
+        const int opened = ::open("/dev/null", O_RDWR);
+        if (opened >= 0 && opened != fd)
+            ::close(opened);
+    }
+#endif
+}
+
 void protectProcessMemory() {
 #ifdef Q_OS_LINUX
     // Not dumpable: /proc/PID/mem and ptrace are closed to the user's other

@@ -122,6 +122,7 @@ private slots:
     void promptEndedGivesEchoBack_data();
     void promptEndedGivesEchoBack();
     void recordTextKeptOffTheTerminal();
+    void outputThatCanNotBeWritten();
     void writesReachTheDisk();
     void heldFolderRefusesWrites();
     void commandWaitsForAnother();
@@ -800,6 +801,50 @@ void TestCommandLine::promptEndedGivesEchoBack() {
         QCOMPARE(snapshot(f), before);
     else
         QVERIFY(fileBytes(f.paths.database()).contains(EncodeLine("s:!u:!pw-1:!:!")));
+}
+
+void TestCommandLine::outputThatCanNotBeWritten() {
+    // A list or a password that did not reach its file is a failure; where
+    // standard output and error are closed, no message lands in a file the
+    // program opens (an export takes the first free number).
+    TestFolders f;
+    const Protection none{Scope::None, {}};
+    prepare(f, none, kRecords);
+    const auto run = [&](const QStringList &args, const QString &shell, const QByteArray &input) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.insert("TMPDIR", f.paths.tempFolder);
+        process.setProcessEnvironment(env);
+        process.setProgram("/bin/sh");
+        process.setArguments(
+            QStringList{"-c", "exec \"$0\" \"$@\" " + shell, f.paths.programFolder + "/varnlock"} +
+            args);
+        process.start();
+        process.write(input);
+        process.closeWriteChannel();
+        process.waitForFinished(30000);
+        return Run{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                   QString::fromUtf8(process.readAllStandardError())};
+    };
+    Run ran = run({"ls"}, ">/dev/full", {});
+    QVERIFY2(ran.code == 1 && ran.err.contains("the output could not be written in full (No "
+                                               "space left on device)."),
+             qPrintable(ran.err));
+    ran = run({"add", "--service", "post", "--username", "dan"}, ">/dev/full", "pw\n");
+    QVERIFY2(ran.code == 1 && ran.err.contains("The change itself was made."), qPrintable(ran.err));
+    QVERIFY(stored(f, none).contains("post:!dan:!pw:!:!"));
+
+    ran = run({"ls"}, ">&- 2>&-", {});
+    QCOMPARE(ran.code, 0);
+    const QString exported = f.paths.programFolder + "/out.csv";
+    ran = run({"export-csv", exported}, ">&- 2>&-", {});
+    QCOMPARE(ran.code, 0);
+    const QByteArray csv = fileBytes(exported);
+    QVERIFY2(csv.startsWith("service,username,password,") && !csv.contains("varnlock") &&
+                 !csv.contains("Wrote"),
+             csv.constData());
 }
 
 void TestCommandLine::recordTextKeptOffTheTerminal() {

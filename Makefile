@@ -60,8 +60,11 @@ mutants:
 	@sh tools/install-deps.sh mutants
 	@python3 tools/security-mutants.py $(subst $(comma), ,$(MUTANTS))
 
+# The installed files are linked again without the build tree's search path
+# (preinstall), then copied; PREFIX=DIR installs elsewhere than ~/.local.
 install: build
-	cmake --install $(BUILD)
+	cmake --build $(BUILD) --target preinstall
+	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 # A Debian package (build/varnlock_*.deb) installing under /usr.
 package: build

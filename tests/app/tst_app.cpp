@@ -40,6 +40,7 @@ private slots:
     void splashClicks();
     void csvCommands();
     void answersWithoutADisplay();
+    void librariesInTheWorkingFolderAreNotLoaded();
 };
 
 void TestApp::splashClicks() {
@@ -172,6 +173,32 @@ void TestApp::answersWithoutADisplay() {
         QVERIFY2(run.err.contains(QLatin1String(row.err)), qPrintable(said));
     }
     QCOMPARE(snapshot(f), before);
+}
+
+void TestApp::librariesInTheWorkingFolderAreNotLoaded() {
+    // Started from a folder that holds files named as its libraries (a
+    // download folder, say), the program and its window load the system's:
+    // an empty entry in a search path would be that folder.
+    TestFolders f;
+    QVERIFY(QFile::copy(VARNLOCK_PATH, f.paths.programFolder + "/varnlock"));
+    const QString here = f.paths.programFolder + "/downloads";
+    QVERIFY(QDir().mkpath(here));
+    for (const char *name : {"libsodium.so.23", "libzxcvbn.so.0", "libQt6Core.so.6",
+                             "libQt6Gui.so.6", "libQt6Widgets.so.6", "libQt6DBus.so.6"})
+        writeBytes(here + '/' + name, "not a library");
+    for (const QStringList &args : {QStringList{"--version"}, QStringList{"--time-startup"}}) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("TMPDIR", f.paths.tempFolder);
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(here);
+        process.start(f.paths.programFolder + "/varnlock", args);
+        QVERIFY(process.waitForFinished(30000));
+        const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+        QVERIFY2(process.exitCode() == 0, qPrintable(args.join(' ') + ": " + err));
+        QVERIFY2(args.first() == "--version" || err.contains("window ready"), qPrintable(err));
+    }
 }
 
 QTEST_MAIN(TestApp)

@@ -8,7 +8,7 @@
 #   tst_package.sh BUILD_DIR
 set -eu
 build=$1
-for tool in cpack dpkg-deb desktop-file-validate appstreamcli xdotool Xvfb setpriv; do
+for tool in cpack dpkg-deb readelf desktop-file-validate appstreamcli xdotool Xvfb setpriv; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing"; exit 77; }
 done
 work=$(mktemp -d)
@@ -40,6 +40,11 @@ for f in usr/bin/varnlock usr/lib/varnlock/varnlock usr/lib/varnlock/Help/help.h
          usr/share/icons/hicolor/48x48/apps/varnlock.png \
          usr/share/icons/hicolor/256x256/apps/varnlock.png; do
     [ -e "$root/$f" ] || fail "$f is not in the package"
+done
+# The installed program and its window's library look for libraries in the
+# system's places alone: no search path of the build tree or of their own.
+for f in usr/lib/varnlock/varnlock usr/lib/varnlock/libvarnlock-window.so; do
+    ! readelf -d "$root/$f" | grep -qE 'RPATH|RUNPATH' || fail "$f carries a library search path"
 done
 
 # bash completes the commands, their options, and the service names the

@@ -137,6 +137,8 @@ void MainWindow::buildControls() {
         m_fields[kFields[size_t(i)]] = field;
     }
     m_fields[Field::Password]->setEchoMode(QLineEdit::Password);
+    connect(m_fields[Field::Path], &QLineEdit::textChanged, this,
+            [this] { m_pathOffered = false; });
 
     m_hidePassword = new QCheckBox(QStringLiteral("&Hide"), client);
 

@@ -236,6 +236,7 @@ private:
     // The controls. The fields are in record order: service, user name,
     // password, other info, path.
     PerField<QLineEdit *> m_fields;
+    bool m_pathOffered = false; // the Path holds the offered "http://", untouched since
     QLabel *m_serviceCaption = nullptr;
     QLabel *m_userNameCaption = nullptr;
     QLabel *m_passwordCaption = nullptr;

@@ -176,6 +176,7 @@ void MainWindow::fieldFocused(Field field) {
     if (field == Field::Path && m_fields[Field::Path]->text().isEmpty()) {
         m_fields[Field::Path]->setText(QStringLiteral("http://"));
         m_fields[Field::Path]->setCursorPosition(7);
+        m_pathOffered = true;
     }
 }
 
@@ -239,6 +240,10 @@ QByteArray MainWindow::fieldsLine() const {
     RecordFields fields;
     for (const Field field : kFields)
         fields[field] = fieldText(field);
+    // Tabbing through an empty Path is no address typed: the offer alone is
+    // not stored.
+    if (m_pathOffered)
+        fields[Field::Path].clear();
     return ComposeRecordLine(fields);
 }
 

@@ -34,6 +34,15 @@ void TestMainWindow::commandsOnTheRecords_data() {
     QTest::newRow("Enter adds")
         << none << "fill=bank|ann|pin; enter=4; set=4=; enter=3; fill=shop|carl|; enter=3"
         << QList<QByteArray>{"bank:!ann:!pin:!:!"} << QStringList();
+    // The http:// offered to an empty path is stored only once typed after.
+    QTest::newRow("the offered path alone is not stored")
+        << none << "fill=bank|ann|pin; type=4=; ?fields=bank|ann|pin||http://; bar=add"
+        << QList<QByteArray>{"bank:!ann:!pin:!:!"} << QStringList();
+    QTest::newRow("typed after the offer, stored")
+        << none << "fill=bank|ann|pin; type=4=bank.example; bar=add"
+        << QList<QByteArray>{"bank:!ann:!pin:!:!http://bank.example"} << QStringList();
+    QTest::newRow("the offer is no change")
+        << mail << "click=0; type=4=; bar=replace" << mail << QStringList{"There were no changes"};
     // Add and Replace need the three required fields filled, whether a key or
     // the program emptied one; Replace needs a record shown as selected.
     QTest::newRow("the field rule")

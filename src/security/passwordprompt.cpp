@@ -74,6 +74,7 @@ void PasswordPrompt::check() {
     }
     if (++m_tries < kTries)
         return;
+    hide(); // the refusal stands alone, nothing left to type into behind it
     m_hooks.message(QMessageBox::Critical, QStringLiteral("Access Error"),
                     QStringLiteral("You are not allowed to use this application"));
     reject();

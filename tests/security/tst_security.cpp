@@ -76,7 +76,14 @@ void TestSecurity::startUpPrompt() {
     writeSettings(h.paths(), expiry, "right1", 1);
     writeBytes(h.paths().copy(), copyBytes(kRecords, "right1"));
     const auto before = snapshot(h.folders);
+    // A message comes alone: the prompt that led to it has gone.
+    bool promptUnderABox = false;
+    h.whileMessageShows = [&] {
+        for (QWidget *top : QApplication::topLevelWidgets())
+            promptUnderABox |= qobject_cast<PasswordPrompt *>(top) && top->isVisible();
+    };
     MainWindow &w = h.start(answers);
+    QVERIFY(!promptUnderABox);
     QCOMPARE(h.promptsAnswered, std::min(int(answers.size()), 3));
     QCOMPARE(w.programEnded(), ends);
     QCOMPARE(h.ended, ends ? 1 : 0);

@@ -101,14 +101,13 @@ QByteArray Mac(const OneTimeCode &code, const unsigned char (&message)[8]) {
 // A number too large for an int is still a number: it is refused by its
 // range, with the range in the message.
 int RangedNumber(const QByteArray &value, bool *number) {
-    const qlonglong read = value.toLongLong(number);
-    if (*number)
-        return read < 0 ? -1 : int(std::min<qlonglong>(read, std::numeric_limits<int>::max()));
-    const bool digits = !value.isEmpty() && std::all_of(value.begin(), value.end(), [](char c) {
-        return c >= '0' && c <= '9';
-    });
-    *number = digits;
-    return digits ? std::numeric_limits<int>::max() : 0;
+    bool fits = false;
+    const qlonglong read = value.toLongLong(&fits);
+    *number = fits || (!value.isEmpty() && std::all_of(value.begin(), value.end(), [](char c) {
+                  return c >= '0' && c <= '9';
+              }));
+    constexpr qlonglong kLargest = std::numeric_limits<int>::max();
+    return fits ? int(std::clamp<qlonglong>(read, -1, kLargest)) : int(kLargest);
 }
 
 std::optional<OneTimeCode> Checked(OneTimeCode code, QString *problem) {

@@ -188,12 +188,8 @@ void TestApp::librariesInTheWorkingFolderAreNotLoaded() {
         writeBytes(here + '/' + name, "not a library");
     for (const QStringList &args : {QStringList{"--version"}, QStringList{"--time-startup"}}) {
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("TMPDIR", f.paths.tempFolder);
-        process.setProcessEnvironment(env);
         process.setWorkingDirectory(here);
-        process.start(f.paths.programFolder + "/varnlock", args);
+        startProgram(process, f, args, ProgramDisplay::Offscreen);
         QVERIFY(process.waitForFinished(30000));
         const QString err = QString::fromLocal8Bit(process.readAllStandardError());
         QVERIFY2(process.exitCode() == 0, qPrintable(args.join(' ') + ": " + err));

@@ -812,11 +812,7 @@ void TestCommandLine::outputThatCanNotBeWritten() {
     prepare(f, none, kRecords);
     const auto run = [&](const QStringList &args, const QString &shell, const QByteArray &input) {
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.insert("TMPDIR", f.paths.tempFolder);
-        process.setProcessEnvironment(env);
+        process.setProcessEnvironment(programEnvironment(f, ProgramDisplay::None));
         process.setProgram("/bin/sh");
         process.setArguments(
             QStringList{"-c", "exec \"$0\" \"$@\" " + shell, f.paths.programFolder + "/varnlock"} +

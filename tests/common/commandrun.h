@@ -15,9 +15,9 @@ struct Run {
 
 enum class ProgramDisplay { None, Inherited, Offscreen };
 
-// Starts the program in the test's folder; the caller writes its input.
-inline void startProgram(QProcess &process, const TestFolders &f, const QStringList &args,
-                         ProgramDisplay display = ProgramDisplay::None) {
+// The environment the program runs in: the test's temporary folder, and the
+// display asked for.
+inline QProcessEnvironment programEnvironment(const TestFolders &f, ProgramDisplay display) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (display != ProgramDisplay::Inherited) {
         env.remove("DISPLAY");
@@ -27,7 +27,13 @@ inline void startProgram(QProcess &process, const TestFolders &f, const QStringL
     if (display == ProgramDisplay::Offscreen)
         env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("TMPDIR", f.paths.tempFolder);
-    process.setProcessEnvironment(env);
+    return env;
+}
+
+// Starts the program in the test's folder; the caller writes its input.
+inline void startProgram(QProcess &process, const TestFolders &f, const QStringList &args,
+                         ProgramDisplay display = ProgramDisplay::None) {
+    process.setProcessEnvironment(programEnvironment(f, display));
     process.start(f.paths.programFolder + "/varnlock", args);
 }
 

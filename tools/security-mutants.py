@@ -241,6 +241,14 @@ MUTANTS = [
     ("kdf-floor", "no strong store is opened under a derivation cheaper than 64 MiB",
      "src/store/strongstore.h", "kMinMemory = quint64(64) << 20;",
      "kMinMemory = quint64(8) << 20;", STRONG),
+    ("process-dumpable", "no other process of the user reads the program's memory",
+     "src/store/platform_process.cpp", "    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);\n", "",
+     "tst_package"),
+    ("closed-streams", "a message never lands in a file the program opened",
+     "src/store/platform_process.cpp", "        const int opened = ::open(\"/dev/null\", O_RDWR);",
+     "        const int opened = -1;", CLI),
+    ("search-path-has-cwd", "no library is loaded from the working folder", "CMakeLists.txt",
+     "set(CMAKE_NO_BUILTIN_CHRPATH ON)", "", CLI),
 ]
 
 

@@ -295,8 +295,17 @@ void SecurityWindow::passwordChanged(Because because) {
         }
     }
     m_boxWasEmpty = empty;
-    if (strong)
+    if (strong) {
+        // The passphrase is taken whole (a proposal without its remark); its
+        // length, in characters, tells of a key that did not register.
+        const QString typed = m_passwordEdit->text();
+        const qsizetype blank = m_suggest->isChecked() ? typed.indexOf(u' ') : -1;
+        const qsizetype length =
+            QStringView(typed).left(blank < 0 ? typed.size() : blank).toUcs4().size();
+        if (length > 0)
+            m_lengthLabel->setText(m_lengthLabel->text() + u' ' + QString::number(length));
         return;
+    }
     if (!m_suggest->isChecked()) {
         QString text = m_passwordEdit->text();
         const int caret = FilterToAllowed(text, IsKeptInPasswordBox);

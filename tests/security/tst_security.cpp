@@ -260,7 +260,11 @@ void TestSecurity::acceptStoresOrRefuses_data() {
             yes ? "UNSETMARK 0 xx-xx-xxxx" : "", "asking for it, and move the records");
     }
     row("raised: no question", 2, {"pw=key5", "scope=1"}, "key5 1 xx-xx-xxxx", "");
-    row("strong without a passphrase", 2, {"pw=abc", "scope=3", "pw="}, "", "needs a passphrase");
+    // A passphrase shows its length in characters (a proposal without its remark).
+    row("strong without a passphrase", 2,
+        {"pw=abc", "scope=3", "pw=ab c!\u00e9\U0001F511", "?lengthLabel=Length:  7", "suggest",
+         "pw=AB12 (ab12)", "?lengthLabel=Length:  4", "pw=", "?lengthLabel=Length: "},
+        "", "needs a passphrase");
     row("a first password", 0, {"pw=key1", "scope=1"}, "key1 1 xx-xx-xxxx", "");
     // Before any settings file: "Do Not Expire", as ticked, is kept.
     row("the very first password", -1, {"pw=key1", "?neverExpires=on"}, "key1 2 xx-xx-xxxx", "");

@@ -166,7 +166,7 @@ const std::vector<Command> &Commands() {
          Opens::Nothing,
          RunGenerate},
         {"merge",
-         "merge FILE [--dry-run] [--json]",
+         "merge FILE [--dry-run] [--take-passphrase] [--json]",
          "merge another copy of the store",
          "Merges another copy of the store (CW2DB.sdb, .edb or .pdb, or a program\n"
          "folder holding one) into this one and prints what changed. Under the strong\n"
@@ -175,11 +175,14 @@ const std::vector<Command> &Commands() {
          "versions. Any other copy is compared by service and user name: its records\n"
          "that are not here are added, and those that differ are added beside the ones\n"
          "here (see them first with --dry-run). A copy under another password asks\n"
-         "for it. The copy itself is left as it is.\n\n"
+         "for it. A copy a sync tool left in Data is removed once merged; a file named\n"
+         "anywhere else is left as it is.\n\n"
          "  --dry-run         print what would change, write nothing\n"
+         "  --take-passphrase a strong copy under a passphrase of its own (changed on\n"
+         "                    another computer): the records here take it too\n"
          "  --json            the change list as JSON\n",
          {},
-         {"dry-run", "json"},
+         {"dry-run", "take-passphrase", "json"},
          1,
          1,
          Opens::ToWriteUnlessDry,

@@ -593,6 +593,8 @@ int MergeCommand(Session &session, const CommandArguments &args) {
     QString why;
     CopyStatus status =
         ReadStoreCopy(*copy, session.scope(), keys, session.key(), nullptr, read, &why);
+    QByteArray copyPassphrase; // a strong copy's own, when it asked for one
+    const auto forgetPassphrase = qScopeGuard([&copyPassphrase] { Strong::Wipe(copyPassphrase); });
     for (int tries = 0;
          tries < 3 && (status == CopyStatus::NeedsPassword || status == CopyStatus::WrongPassword);
          ++tries) {
@@ -605,6 +607,8 @@ int MergeCommand(Session &session, const CommandArguments &args) {
                                                             : Ansi::fromUnicode(typed);
         typed.fill(u'\0');
         status = ReadStoreCopy(*copy, session.scope(), keys, session.key(), &password, read, &why);
+        if (status == CopyStatus::Ok && copy->format == Scope::Strong)
+            std::swap(copyPassphrase, password);
         Strong::Wipe(password);
     }
     if (status != CopyStatus::Ok) {
@@ -625,14 +629,35 @@ int MergeCommand(Session &session, const CommandArguments &args) {
     // settles it; a file named elsewhere is the user's own, and stays.
     const bool removed = !dry && IsCopyInData(copy->path, session.paths(), session.scope()) &&
                          RemoveMergedCopy(*copy);
+    // A passphrase changed on another computer would come undone there once
+    // this store syncs back under the old one: taken when asked for, else said.
+    const bool ownPassphrase = !dry && session.scope() == Scope::Strong && read.identified() &&
+                               !copyPassphrase.isEmpty() &&
+                               !Strong::IsPasswordOf(session.strongKeys(), copyPassphrase);
+    const bool take = ownPassphrase && args.has("take-passphrase");
+    if (take)
+        if (const SessionStatus status = session.takePassphrase(copyPassphrase);
+            status != SessionStatus::Ok) {
+            Failed(status, session);
+            Say(QStringLiteral("The merge itself was made; the records here keep their "
+                               "passphrase."));
+            return kExitFailed;
+        }
     if (args.has("json")) {
         report->json.insert("removed", removed);
+        if (ownPassphrase)
+            report->json.insert("passphrase", take ? "taken" : "kept");
         PrintJson(report->json);
     } else {
-        Print(report->text + (removed ? QStringLiteral("The copy was removed: what it held is "
-                                                       "stored here now.\n")
-                                      : QString()));
+        Print(report->text +
+              (removed ? QStringLiteral("The copy was removed: what it held is stored here now.\n")
+                       : QString()) +
+              (take ? QStringLiteral("The records here open with the copy's passphrase now.\n")
+                    : QString()));
     }
+    if (ownPassphrase && !take)
+        Say(QStringLiteral("the copy was under another passphrase; the records here keep "
+                           "theirs (--take-passphrase gives them the copy's)."));
     return kExitOk;
 }
 

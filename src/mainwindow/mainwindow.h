@@ -215,6 +215,9 @@ private:
     // One copy merged (a strong copy with ids) or previewed; the file goes
     // once what it brought is stored, when removeAfter. True when settled.
     bool mergeCopyFile(const StoreCopy &copy, bool removeAfter);
+    // After a merge of a strong copy under a passphrase of its own: asks
+    // whether the store here takes it.
+    void offerCopyPassphrase(const QString &name, const QByteArray &passphrase, quint64 locks);
     QByteArray fieldsLine() const;
     // False, with a message naming it, when a field holds a character the
     // files cannot.

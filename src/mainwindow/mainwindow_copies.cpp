@@ -83,6 +83,9 @@ bool MainWindow::mergeCopyFile(const StoreCopy &copy, bool removeAfter) {
                                    ? &m_session.strongKeys()
                                    : nullptr;
     CopyStatus status = ReadStoreCopy(copy, scope(), keys, m_session.key(), nullptr, read, &why);
+    // A strong copy's passphrase, when it had one of its own: offered to the store here.
+    QByteArray copyPassphrase;
+    const auto forgetPassphrase = qScopeGuard([&copyPassphrase] { Strong::Wipe(copyPassphrase); });
     for (int tries = 0;
          tries < 3 && (status == CopyStatus::NeedsPassword || status == CopyStatus::WrongPassword);
          ++tries) {
@@ -104,6 +107,8 @@ bool MainWindow::mergeCopyFile(const StoreCopy &copy, bool removeAfter) {
                                                            : Ansi::fromUnicode(*typed);
         typed->fill(QChar());
         status = ReadStoreCopy(copy, scope(), keys, m_session.key(), &password, read, &why);
+        if (status == CopyStatus::Ok && copy.format == Scope::Strong)
+            std::swap(copyPassphrase, password);
         Strong::Wipe(password);
     }
     if (status != CopyStatus::Ok) {
@@ -133,6 +138,10 @@ bool MainWindow::mergeCopyFile(const StoreCopy &copy, bool removeAfter) {
             m_hooks.message(
                 QMessageBox::Information, kProgramTitle,
                 QStringLiteral("The copy %1 holds nothing that is not stored here.").arg(name));
+        // Under the passphrase here after all (the copy only derived it anew): nothing to ask.
+        if (!copyPassphrase.isEmpty() && m_locks == locks &&
+            !Strong::IsPasswordOf(m_session.strongKeys(), copyPassphrase))
+            offerCopyPassphrase(name, copyPassphrase, locks);
         return true;
     }
     CopyMergeWindow preview(name, records(), CompareCopy(records(), read.lines), this);
@@ -171,6 +180,23 @@ bool MainWindow::mergeCopyFile(const StoreCopy &copy, bool removeAfter) {
     select(-1);
     updateCommands();
     return true;
+}
+
+void MainWindow::offerCopyPassphrase(const QString &name, const QByteArray &passphrase,
+                                     quint64 locks) {
+    // Kept silently, a passphrase changed on another computer would come
+    // undone there as soon as this store, merged, syncs back under the old one.
+    const bool take = m_hooks.confirm(
+        kProgramTitle,
+        QStringLiteral("The copy %1 was under another passphrase than the records here: perhaps "
+                       "it was changed on another computer. Should the records here take that "
+                       "passphrase too?\n\nYes: from now on they open with the copy's "
+                       "passphrase. No: the passphrase here stays as it is.")
+            .arg(name));
+    // A lock answering for the user changes nothing.
+    if (!take || m_locks != locks || m_life != Life::Shown)
+        return;
+    reportFailure(m_session.takePassphrase(passphrase));
 }
 
 void MainWindow::mergeAnotherCopy() {

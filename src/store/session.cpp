@@ -710,6 +710,16 @@ SessionStatus Session::applySettings(const QByteArray &settingsLine, const QByte
     return SessionStatus::Ok;
 }
 
+SessionStatus Session::takePassphrase(const QByteArray &passphrase) {
+    if (m_scope != Scope::Strong || !m_strong.valid())
+        return SessionStatus::NoKey;
+    const QByteArray expiry =
+        m_settings.expiry.size() == 10 ? m_settings.expiry : QByteArray(kNeverExpires);
+    const QByteArray line =
+        BuildSettingsLine(expiry, StrongSettingsPassword(), TodayText(), Scope::Strong);
+    return applySettings(line, passphrase, Strong::CalibratedParams());
+}
+
 SessionStatus Session::writeRecords(std::vector<std::pair<QByteArrayView, RecordMeta>> entries,
                                     std::vector<Tombstone> *tombstones) {
     const auto before = [](const auto &a, const auto &b) {

@@ -202,6 +202,9 @@ public:
     // Strong, the new store's key is derived from passphrase with params.
     SessionStatus applySettings(const QByteArray &settingsLine, const QByteArray &passphrase = {},
                                 const Strong::KdfParams &params = {});
+    // The strong store under passphrase from now on (one a copy from another
+    // computer was under), its other settings as they are.
+    SessionStatus takePassphrase(const QByteArray &passphrase);
 
 private:
     SessionStatus checkWritable();

@@ -916,6 +916,17 @@ Status Rewrite(const QString &path, Keys &keys, const StoreContents &records,
     return Status::Ok;
 }
 
+bool IsPasswordOf(const Keys &keys, QByteArrayView password) {
+    if (!keys.valid())
+        return false;
+    Keys trial;
+    if (!Access::derived(trial))
+        return false;
+    std::memcpy(Access::salt(trial), Access::salt(keys), kSaltBytes);
+    return derive(trial, password, Access::params(keys)) == Status::Ok &&
+           sodium_memcmp(Access::derived(trial), Access::derived(keys), kKeyBytes) == 0;
+}
+
 Status ChangePassword(const QString &path, const Keys &current, QByteArrayView newPassword,
                       const KdfParams &params, Keys &next, const QString &target,
                       Platform::FileStamp *stamp) {

@@ -138,6 +138,9 @@ quint16 FileVersion(const Keys &keys);
 Status ChangePassword(const QString &path, const Keys &current, QByteArrayView newPassword,
                       const KdfParams &params, Keys &next, const QString &target = {},
                       Platform::FileStamp *stamp = nullptr);
+// Whether password is the one these keys were derived from (derived again
+// with their salt and parameters, compared in constant time).
+bool IsPasswordOf(const Keys &keys, QByteArrayView password);
 // Cuts a torn last frame off, durably.
 bool CutBack(const QString &path, qint64 wholeSize);
 

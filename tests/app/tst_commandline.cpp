@@ -504,6 +504,25 @@ void TestCommandLine::mergeOfAnotherCopy() {
                                [](const QByteArray &line) { return line.startsWith("yak:!"); }),
                  1);
         QCOMPARE(storedCode(ours, protection, "otp:!"), uri);
+        // A strong copy under a passphrase of its own (changed on another
+        // computer): the records here keep theirs, and are told so, unless
+        // told to take it; then only the copy's opens them.
+        TestFolders other;
+        prepare(other, {Scope::Strong, "other pass"}, {"near:!n:!pw-n:!:!"});
+        for (const bool take : {false, true}) {
+            QStringList command{"merge", other.paths.strongStore(), "--json"};
+            if (take)
+                command << "--take-passphrase";
+            run = runProgram(ours, command, in + "other pass\n");
+            QVERIFY2(run.code == 0 &&
+                         run.out.contains(take ? "\"passphrase\":\"taken\""
+                                               : "\"passphrase\":\"kept\"") &&
+                         run.err.contains("--take-passphrase gives them the copy's") != take,
+                     qPrintable(run.out + run.err));
+        }
+        QCOMPARE(runProgram(ours, {"ls"}, in).code, 1);
+        run = runProgram(ours, {"ls"}, "other pass\n");
+        QVERIFY2(run.code == 0 && run.out.contains("near\n"), qPrintable(run.out + run.err));
     }
 }
 
@@ -1031,7 +1050,10 @@ void TestCommandLine::usageErrorsAndGenerator() {
         const char *err;
     } rows[] = {
         {{"ls", "--help"}, 0, "Usage: varnlock ls [TEXT] [--json]\n", ""},
-        {{"merge", "-h"}, 0, "Usage: varnlock merge FILE [--dry-run] [--json]\n", ""},
+        {{"merge", "-h"},
+         0,
+         "Usage: varnlock merge FILE [--dry-run] [--take-passphrase] [--json]\n",
+         ""},
         {{"show"}, 2, "", "varnlock: show needs NAME\nUse: varnlock show NAME"},
         {{"ls", "a", "b"}, 2, "", "ls takes no argument b"},
         {{"ls", "--bogus"}, 2, "", "ls takes no option --bogus"},

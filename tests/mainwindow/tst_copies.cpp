@@ -76,6 +76,7 @@ private slots:
     void syncToolsNamesAreKnown();
     void strongCopyIsMergedAtOnce_data();
     void strongCopyIsMergedAtOnce();
+    void copyUnderAnotherPassphraseAsks_data();
     void copyUnderAnotherPassphraseAsks();
     void olderCopyIsPreviewed();
     void copyFailingItsChecksIsNamed();
@@ -175,29 +176,60 @@ void TestCopies::strongCopyIsMergedAtOnce() {
     QCOMPARE(w.session().earlierVersions(1)[0].line, QByteArray("beta:!b:!2:!:!"));
 }
 
+void TestCopies::copyUnderAnotherPassphraseAsks_data() {
+    QTest::addColumn<QByteArray>("theirs"); // the other computer's passphrase
+    QTest::addColumn<bool>("take");         // the answer to taking it here
+    QTest::newRow("a new passphrase, taken") << QByteArray("new words") << true;
+    QTest::newRow("a new passphrase, declined") << QByteArray("new words") << false;
+    QTest::newRow("the same one, derived anew") << QByteArray("pass word") << true;
+}
+
 void TestCopies::copyUnderAnotherPassphraseAsks() {
     // The other computer has a new passphrase: its copy asks for it; a wrong
-    // one asks again, the right one merges.
+    // one asks again, the right one merges. Then the store here is offered
+    // that passphrase: kept silently, the change made there would come undone
+    // when this store syncs back under the old one.
+    QFETCH(QByteArray, theirs);
+    QFETCH(bool, take);
     Harness h(true);
     startStrong(h);
     OtherComputer other(h.paths());
     Strong::Keys keys, next;
     Strong::Opened opened;
-    const QString theirs = StoreFile(other.folders.paths, Scope::Strong);
-    QCOMPARE(Strong::Open(theirs, "pass word", keys, opened), Strong::Status::Ok);
+    const QString copyFile = StoreFile(other.folders.paths, Scope::Strong);
+    QCOMPARE(Strong::Open(copyFile, "pass word", keys, opened), Strong::Status::Ok);
     const std::vector<QByteArrayView> lines{"alpha:!a:!1:!:!", "zeta:!z:!9:!:!"};
-    QCOMPARE(Strong::Rewrite(theirs, keys, lines), Strong::Status::Ok);
-    QCOMPARE(Strong::ChangePassword(theirs, keys, "new words", kSmall, next), Strong::Status::Ok);
-    h.copyPasswords = {"not it", "new words"};
+    QCOMPARE(Strong::Rewrite(copyFile, keys, lines), Strong::Status::Ok);
+    QCOMPARE(Strong::ChangePassword(copyFile, keys, theirs, kSmall, next), Strong::Status::Ok);
+    h.copyPasswords = {"not it", QString::fromUtf8(theirs)};
+    h.confirmAnswers = {take};
     other.leaveCopy(h.paths(), Scope::Strong, "CW2DB (conflicted copy 2026-12-09 101500).sdb");
+    QCOMPARE(WriteSettingsFile(h.paths(), BuildSettingsLine("03-01-2027", StrongSettingsPassword(),
+                                                            "12-01-2026", Scope::Strong)),
+             SettingsStatus::Ok);
     MainWindow &w = h.start({"pass word"});
     QTRY_COMPARE_WITH_TIMEOUT(h.messages.size(), 1, 10000);
-    QCOMPARE(h.questions.size(), 2);
+    const bool asked = theirs != "pass word";
+    QTRY_COMPARE(h.questions.size(), asked ? 3 : 2);
     QVERIFY(h.questions[1].text.startsWith("That is not the password of the copy"));
     QVERIFY(h.messages[0].text.startsWith("1 record added and 0 changed"));
+    if (asked)
+        QVERIFY(h.questions[2].text.contains("Should the records here take that passphrase too?"));
     QCOMPARE(w.records().size(), 3);
-    // The passphrase here stays what it was.
-    QCOMPARE(strongRecords(h.paths().strongStore(), "pass word").size(), 3);
+    // On disk the records open with the passphrase chosen, and only with it;
+    // the window goes on writing under it, and the expiry stays.
+    const QByteArray here = asked && take ? theirs : QByteArray("pass word");
+    QCOMPARE(strongRecords(h.paths().strongStore(), here).size(), 3);
+    if (asked)
+        QCOMPARE(strongRecords(h.paths().strongStore(), take ? "pass word" : theirs),
+                 QList<QByteArray>{"<unreadable>"});
+    h.fill({"omega", "o", "7"});
+    w.add();
+    QCOMPARE(strongRecords(h.paths().strongStore(), here).size(), 4);
+    QByteArray settings;
+    QCOMPARE(ReadSettingsFile(h.paths(), settings), SettingsStatus::Ok);
+    QCOMPARE(ParseSettingsLine(settings).expiry, QByteArray("03-01-2027"));
+    QCOMPARE(ParseSettingsLine(settings).scope, Scope::Strong);
 }
 
 void TestCopies::olderCopyIsPreviewed() {

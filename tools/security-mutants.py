@@ -247,6 +247,9 @@ MUTANTS = [
     ("closed-streams", "a message never lands in a file the program opened",
      "src/store/platform_process.cpp", "        const int opened = ::open(\"/dev/null\", O_RDWR);",
      "        const int opened = -1;", CLI),
+    ("copy-passphrase-unasked", "a passphrase changed on another computer is offered here",
+     "src/mainwindow/mainwindow_copies.cpp", "            offerCopyPassphrase(name, copyPassphrase, locks);",
+     "            ;", "tst_copies"),
     ("search-path-has-cwd", "no library is loaded from the working folder", "CMakeLists.txt",
      "set(CMAKE_NO_BUILTIN_CHRPATH ON)", "", CLI),
 ]

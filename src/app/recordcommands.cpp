@@ -655,9 +655,14 @@ int MergeCommand(Session &session, const CommandArguments &args) {
               (take ? QStringLiteral("The records here open with the copy's passphrase now.\n")
                     : QString()));
     }
+    // A removed copy can not be merged again to take its passphrase.
     if (ownPassphrase && !take)
-        Say(QStringLiteral("the copy was under another passphrase; the records here keep "
-                           "theirs (--take-passphrase gives them the copy's)."));
+        Say(QStringLiteral("the copy was under another passphrase; the records here keep theirs "
+                           "(%1).")
+                .arg(removed ? QStringLiteral("Menu \u2192 Security in the window changes it; a "
+                                              "merge with --take-passphrase takes a copy's")
+                             : QStringLiteral("merge it with --take-passphrase to give them the "
+                                              "copy's")));
     return kExitOk;
 }
 

@@ -517,7 +517,8 @@ void TestCommandLine::mergeOfAnotherCopy() {
             QVERIFY2(run.code == 0 &&
                          run.out.contains(take ? "\"passphrase\":\"taken\""
                                                : "\"passphrase\":\"kept\"") &&
-                         run.err.contains("--take-passphrase gives them the copy's") != take,
+                         run.err.contains("the records here keep theirs (merge it with "
+                                          "--take-passphrase") != take,
                      qPrintable(run.out + run.err));
         }
         QCOMPARE(runProgram(ours, {"ls"}, in).code, 1);

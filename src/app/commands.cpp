@@ -178,8 +178,8 @@ const std::vector<Command> &Commands() {
          "for it. A copy a sync tool left in Data is removed once merged; a file named\n"
          "anywhere else is left as it is.\n\n"
          "  --dry-run         print what would change, write nothing\n"
-         "  --take-passphrase a strong copy under a passphrase of its own (changed on\n"
-         "                    another computer): the records here take it too\n"
+         "  --take-passphrase a strong copy under a passphrase of its own: the records\n"
+         "                    here take it too (when it is the newer one)\n"
          "  --json            the change list as JSON\n",
          {},
          {"dry-run", "take-passphrase", "json"},

@@ -188,10 +188,12 @@ void MainWindow::offerCopyPassphrase(const QString &name, const QByteArray &pass
     // undone there as soon as this store, merged, syncs back under the old one.
     const bool take = m_hooks.confirm(
         kProgramTitle,
-        QStringLiteral("The copy %1 was under another passphrase than the records here: perhaps "
-                       "it was changed on another computer. Should the records here take that "
-                       "passphrase too?\n\nYes: from now on they open with the copy's "
-                       "passphrase. No: the passphrase here stays as it is.")
+        QStringLiteral("The copy %1 opened with the passphrase you just typed, not with the one "
+                       "of the records here. Should the records here take the passphrase you "
+                       "just typed?\n\nYes, when it is the newer one (chosen last, on this "
+                       "computer or another): kept here, the older one would come back "
+                       "everywhere once this store syncs. No: the records here keep their "
+                       "passphrase.")
             .arg(name));
     // A lock answering for the user changes nothing.
     if (!take || m_locks != locks || m_life != Life::Shown)

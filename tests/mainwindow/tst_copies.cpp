@@ -214,7 +214,8 @@ void TestCopies::copyUnderAnotherPassphraseAsks() {
     QVERIFY(h.questions[1].text.startsWith("That is not the password of the copy"));
     QVERIFY(h.messages[0].text.startsWith("1 record added and 0 changed"));
     if (asked)
-        QVERIFY(h.questions[2].text.contains("Should the records here take that passphrase too?"));
+        QVERIFY(h.questions[2].text.contains(
+            "Should the records here take the passphrase you just typed?"));
     QCOMPARE(w.records().size(), 3);
     // On disk the records open with the passphrase chosen, and only with it;
     // the window goes on writing under it, and the expiry stays.

@@ -35,10 +35,14 @@ int MainWindow::runDialog(QDialog &dialog) {
 }
 
 void MainWindow::settleCopies(bool atStart) {
-    // Nor while the strong store is not open (not arrived yet): nothing could be stored.
+    // Nor while the store is not open (not arrived yet, or gone for a moment
+    // as a sync tool puts its conflict copy aside before the winner comes in),
+    // nor before a change on disk is read: nothing could be stored, and the
+    // disk watch brings this back once the store is read again.
     if (m_settlingCopies || m_life != Life::Shown || QApplication::activeModalWidget() ||
         (m_prompt && m_prompt->isVisible()) ||
-        (scope() == Scope::Strong && !m_session.strongKeys().valid()))
+        (scope() == Scope::Strong && !m_session.strongKeys().valid()) || !m_session.readable() ||
+        m_session.changedOnDisk())
         return;
     m_settlingCopies = true;
     const auto done = qScopeGuard([this] { m_settlingCopies = false; });

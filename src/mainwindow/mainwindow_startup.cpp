@@ -102,7 +102,12 @@ void MainWindow::tellLoaded() {
     if (loaded == StoreStatus::OtherKey)
         m_hooks.message(QMessageBox::Warning, kProgramTitle, kOtherKeyText);
     else if (!strongProblem.isEmpty())
-        m_hooks.message(QMessageBox::Critical, kProgramTitle, strongProblem);
+        // A store a sync tool is replacing is a moment's wait, not a loss.
+        m_hooks.message(m_session.strongStatus() == Strong::Status::Missing &&
+                                !StrongStoreCopyBeside(paths().strongStore()).isEmpty()
+                            ? QMessageBox::Warning
+                            : QMessageBox::Critical,
+                        kProgramTitle, strongProblem);
     else if (scope() == Scope::ProgramAndDBase && loaded != StoreStatus::Ok)
         m_hooks.message(QMessageBox::Critical, QStringLiteral("Error - i67"),
                         QStringLiteral("The database seem to be corrupt or it does not exist."));

@@ -4,6 +4,7 @@
 #include "database.h"
 #include "merge.h"
 #include "session.h"
+#include "storecopies.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -31,6 +32,16 @@ QString Shown(const QString &path) {
 }
 
 } // namespace
+
+QString StrongStoreCopyBeside(const QString &path) {
+    const QFileInfo store(path);
+    for (const QString &name : store.dir().entryList(QDir::Files | QDir::Hidden, QDir::Name)) {
+        Scope format = Scope::None;
+        if (IsStoreCopyName(name, &format) && format == Scope::Strong)
+            return name;
+    }
+    return {};
+}
 
 QString StrongStoreText(Strong::Status status, const QString &path) {
     const QString file = Shown(path);
@@ -80,6 +91,13 @@ QString StrongStoreText(Strong::Status status, const QString &path) {
                            "arrived only in part. Nothing was read or written: wait for the sync "
                            "to finish and try again (or put back a backup of the strong store).")
                     .arg(file, Shown(other));
+        if (const QString copy = StrongStoreCopyBeside(path); !copy.isEmpty())
+            return QStringLiteral("The strong store %1 is missing, and %2, a sync tool's copy of "
+                                  "it, is beside it: most likely the sync tool is putting another "
+                                  "computer's store in its place. Nothing was read or written: "
+                                  "Varnlock reads the store again as soon as it comes, and then "
+                                  "merges the copy.")
+                .arg(file, Shown(copy));
         return QStringLiteral("The strong store %1 is missing, though the settings say your "
                               "records are kept there. Nothing was read or written: put back a "
                               "backup of it.")

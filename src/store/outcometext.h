@@ -37,6 +37,10 @@ OutcomeText SessionOutcomeText(SessionStatus status, const Session &session);
 // that is no store, is damaged, newer, or asks for too much), or was opened
 // only in part (Damaged).
 QString StrongStoreText(Strong::Status status, const QString &path);
+// The name of a sync tool's copy of the strong store at path lying beside it,
+// or nothing: with the store missing, most likely the sync tool is putting
+// another computer's store in its place.
+QString StrongStoreCopyBeside(const QString &path);
 
 // Why an unlock found the records out of any password's reach: the settings
 // could not be read again, or the strong store can not be opened.

@@ -114,6 +114,9 @@ public:
     // The settings as read or last accepted.
     Scope scope() const { return m_scope; }
     const ParsedSettings &settings() const { return m_settings; }
+    // Whether the store was read whole at the last load (a missing strong
+    // store, one under another password or a damaged one is not).
+    bool readable() const { return m_readable; }
     // The master password where the settings keep one (empty under None).
     const QByteArray &key() const { return m_key; }
     // A prompt is due: a scope with a password that is not the "no password" mark.

@@ -57,8 +57,12 @@ struct Harness {
     std::function<void(MainWindow &)> beforeLoad;
     // The details of each message that had them, beside messages.
     QStringList details;
-    // The answers to the password boxes of copies (cancelled when none is left).
+    // The answers to the password boxes of copies (cancelled when none is left),
+    // and the last one given.
     QStringList copyPasswords;
+    QString lastCopyPassword;
+    // Answers the questions instead of confirmAnswers, when set.
+    std::function<bool(const QString &)> onConfirm;
     // Windows of choices (a copy's preview, earlier versions): their object
     // names, and what to do with each (cancelled when not set).
     QStringList dialogs;
@@ -77,6 +81,8 @@ struct Harness {
         };
         h.confirm = [this](const QString &title, const QString &text) {
             questions.append({QMessageBox::Question, title, text});
+            if (onConfirm)
+                return onConfirm(text);
             return confirmAnswers.isEmpty() ? true : confirmAnswers.takeFirst();
         };
         h.open = [this](const QString &target) {
@@ -97,7 +103,8 @@ struct Harness {
             questions.append({QMessageBox::Question, QStringLiteral("password"), text});
             if (copyPasswords.isEmpty())
                 return std::nullopt;
-            return copyPasswords.takeFirst();
+            lastCopyPassword = copyPasswords.takeFirst();
+            return lastCopyPassword;
         };
         h.runDialog = [this](QDialog &dialog) {
             dialogs.append(dialog.objectName());

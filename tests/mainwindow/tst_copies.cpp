@@ -76,6 +76,8 @@ private slots:
     void syncToolsNamesAreKnown();
     void strongCopyIsMergedAtOnce_data();
     void strongCopyIsMergedAtOnce();
+    void storeSetAsideForAMoment_data();
+    void storeSetAsideForAMoment();
     void copyUnderAnotherPassphraseAsks_data();
     void copyUnderAnotherPassphraseAsks();
     void olderCopyIsPreviewed();
@@ -174,6 +176,54 @@ void TestCopies::strongCopyIsMergedAtOnce() {
     // The version the merge replaced is kept.
     QCOMPARE(w.session().earlierVersions(1).size(), size_t(1));
     QCOMPARE(w.session().earlierVersions(1)[0].line, QByteArray("beta:!b:!2:!:!"));
+}
+
+void TestCopies::storeSetAsideForAMoment_data() {
+    QTest::addColumn<bool>("slow");
+    QTest::newRow("the winner at once") << false;
+    QTest::newRow("the winner after a while") << true;
+}
+
+void TestCopies::storeSetAsideForAMoment() {
+    // A sync tool settling a conflict renames the store to its conflict copy,
+    // then puts the winner in its place. In between nothing is merged (there
+    // is no store to merge into; a gap long enough to be seen is said to be a
+    // wait), and once the winner is in, the copy is merged into it and removed.
+    QFETCH(bool, slow);
+    Harness h(true);
+    startStrong(h);
+    OtherComputer other(h.paths());
+    {
+        const auto there = other.open("pass word");
+        QCOMPARE(there->add("gamma:!g:!3:!:!"), SessionStatus::Ok);
+    }
+    MainWindow &w = h.start({"pass word"});
+    h.fill({"delta", "d", "4"});
+    w.add();
+    QVERIFY2(h.messages.isEmpty(), qPrintable(h.messages.value(0).text));
+    const QString copy =
+        h.paths().dataFolder() + "/CW2DB.sync-conflict-20261211-101500-ABCDEFG.sdb";
+    const QString arriving = h.paths().dataFolder() + "/.syncthing.CW2DB.sdb.tmp";
+    QVERIFY(QFile::copy(StoreFile(other.folders.paths, Scope::Strong), arriving));
+    QVERIFY(QFile::rename(h.paths().strongStore(), copy));
+    if (slow) { // the gap seen by the window: a wait is said, with the copy named
+        QTRY_COMPARE_WITH_TIMEOUT(h.messages.size(), 1, 10000);
+        QCOMPARE(h.messages[0].icon, QMessageBox::Warning);
+        QVERIFY2(h.messages[0].text.contains(
+                     "and CW2DB.sync-conflict-20261211-101500-ABCDEFG.sdb, a sync tool's copy"),
+                 qPrintable(h.messages[0].text));
+        h.messages.clear();
+    }
+    QVERIFY(QFile::rename(arriving, h.paths().strongStore()));
+    const QList<QByteArray> all =
+        RecordList({"alpha:!a:!1:!:!", "beta:!b:!2:!:!", "delta:!d:!4:!:!", "gamma:!g:!3:!:!"})
+            .toList();
+    QTRY_COMPARE_WITH_TIMEOUT(w.records().toList(), all, 10000);
+    QTRY_VERIFY(!QFile::exists(copy));
+    QCOMPARE(strongRecords(h.paths().strongStore(), "pass word"), all);
+    QCOMPARE(h.messages.size(), 1);
+    QVERIFY2(h.messages[0].text.startsWith("1 record added and 0 changed"),
+             qPrintable(h.messages[0].text));
 }
 
 void TestCopies::copyUnderAnotherPassphraseAsks_data() {

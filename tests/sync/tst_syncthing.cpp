@@ -184,6 +184,14 @@ QStringList storeFiles(const QString &data) {
     return QDir(data).entryList({"CW2DB*"}, QDir::Files | QDir::Hidden, QDir::Name);
 }
 
+QList<QByteArray> strongRecords(const QString &path, const QByteArray &passphrase) {
+    Strong::Keys keys;
+    Strong::Opened opened;
+    if (Strong::Open(path, passphrase, keys, opened) != Strong::Status::Ok)
+        return {"<unreadable>"};
+    return RecordList(opened.records()).toList();
+}
+
 bool lists(Harness &h, const QList<QByteArray> &records) {
     if (!h.window)
         return false;
@@ -222,6 +230,7 @@ private slots:
     void bothComputersListEveryRecord();
     void protectionChangedWhileApart_data();
     void protectionChangedWhileApart();
+    void passphraseChangedWhileApart();
 };
 
 void TestSyncthing::initTestCase() {
@@ -418,6 +427,82 @@ void TestSyncthing::protectionChangedWhileApart() {
         QCOMPARE(h->window->session().oneTimeCode(4), gammaCode);
         for (const Shown &message : h->messages)
             QVERIFY2(message.icon != QMessageBox::Critical, qPrintable(message.text));
+    }
+}
+
+void TestSyncthing::passphraseChangedWhileApart() {
+    // One computer chooses a new passphrase while the other, away, stores a
+    // record under the old one, later. Together again, the sync tool keeps
+    // the later store, under the old passphrase, and leaves the re-keyed one
+    // as a conflict copy. Each window asks for whichever passphrase a store
+    // or a copy now needs, and whether to take a copy's: the user takes the
+    // one chosen last. Both end with every record, under that one alone.
+    const QList<QByteArray> base{"alpha:!a:!1:!:!", "beta:!b:!2:!:!"};
+    Harness here(true), there(true);
+    QCOMPARE(WriteSettingsFile(here.paths(), settingsLine(Scope::Strong, {})), SettingsStatus::Ok);
+    Strong::Keys keys;
+    const std::vector<QByteArrayView> lines(base.cbegin(), base.cend());
+    QCOMPARE(Strong::Create(here.paths().strongStore(), "pass word", {3, Strong::kMinMemory}, lines,
+                            keys),
+             Strong::Status::Ok);
+    QStringList either;
+    for (int i = 0; i < 12; ++i)
+        either << "phrase2"
+               << "pass word";
+    for (Harness *h : {&here, &there}) {
+        h->copyPasswords = either;
+        h->onConfirm = [h](const QString &text) {
+            return !text.contains("take the passphrase you just typed") ||
+                   h->lastCopyPassword == "phrase2";
+        };
+    }
+    QTemporaryDir homes;
+    homes.setAutoRemove(qEnvironmentVariableIsEmpty("VARNLOCK_KEEP_SYNC_HOMES"));
+    SyncthingPair sync(homes.path(), here.paths().dataFolder(), there.paths().dataFolder());
+    QTRY_VERIFY_WITH_TIMEOUT(sync.up() && sync.connected(), kWait);
+    sync.scan();
+    QTRY_VERIFY_WITH_TIMEOUT(storeFiles(there.paths().dataFolder()) ==
+                                     storeFiles(here.paths().dataFolder()) &&
+                                 QFile::exists(there.paths().config()),
+                             kWait);
+    here.start({"pass word"});
+    there.start({"pass word"});
+    QCOMPARE(there.window->records().toList(), base);
+
+    sync.stop(sync.b);
+    ::accept(*here.window, "phrase2", "scopeStrong");
+    QCOMPARE(strongRecords(here.paths().strongStore(), "phrase2"), base);
+    here.fill({"from here", "h", "10"});
+    here.window->add();
+    QTest::qWait(1100); // the later store, by its time on disk
+    there.fill({"from there", "t", "20"});
+    there.window->add();
+    for (Harness *h : {&here, &there})
+        h->promptEntries = either;
+
+    sync.scan();
+    sync.start(sync.b);
+    QTRY_VERIFY_WITH_TIMEOUT(sync.up() && sync.connected(), kWait);
+    const QList<QByteArray> all = RecordList({"alpha:!a:!1:!:!", "beta:!b:!2:!:!",
+                                              "from here:!h:!10:!:!", "from there:!t:!20:!:!"})
+                                      .toList();
+    const auto settled = [&] {
+        sync.scan();
+        for (Harness *h : {&here, &there})
+            if (h->window->records().toList() != all ||
+                storeFiles(h->paths().dataFolder()) != QStringList{"CW2DB.sdb"} ||
+                strongRecords(h->paths().strongStore(), "phrase2") != all)
+                return false;
+        return true;
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(settled(), qPrintable(described(sync, here, there)), 2 * kWait);
+    for (Harness *h : {&here, &there}) {
+        QCOMPARE(strongRecords(h->paths().strongStore(), "pass word"),
+                 QList<QByteArray>{"<unreadable>"});
+        QCOMPARE(h->ended, 0);
+        for (const Shown &message : h->messages)
+            QVERIFY2(message.icon != QMessageBox::Critical,
+                     qPrintable(message.text + "\n" + described(sync, here, there)));
     }
 }
 

@@ -95,8 +95,8 @@ QString StrongStoreText(Strong::Status status, const QString &path) {
             return QStringLiteral("The strong store %1 is missing, and %2, a sync tool's copy of "
                                   "it, is beside it: most likely the sync tool is putting another "
                                   "computer's store in its place. Nothing was read or written: "
-                                  "Varnlock reads the store again as soon as it comes, and then "
-                                  "merges the copy.")
+                                  "wait for the sync to finish and try again (a Varnlock window "
+                                  "reads the store again by itself, and merges the copy).")
                 .arg(file, Shown(copy));
         return QStringLiteral("The strong store %1 is missing, though the settings say your "
                               "records are kept there. Nothing was read or written: put back a "

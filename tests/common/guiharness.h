@@ -268,6 +268,16 @@ inline const char *const kScopeOption[] = {"scopeNone", "scopeProgramAndDBase", 
                                            "scopeStrong"};
 
 // Sets password and scope in the window and presses "Accept".
+// The records a strong store holds as its passphrase opens them, in list
+// order; "<unreadable>" alone when it does not open.
+inline QList<QByteArray> strongRecords(const QString &path, const QByteArray &passphrase) {
+    Strong::Keys keys;
+    Strong::Opened opened;
+    if (Strong::Open(path, passphrase, keys, opened) != Strong::Status::Ok)
+        return {"<unreadable>"};
+    return RecordList(opened.records()).toList();
+}
+
 inline void accept(MainWindow &w, const QString &password, const char *option) {
     SecurityWindow *c = openSettings(w);
     part<QLineEdit>(c, "passwordEdit")->setText(password);

@@ -45,14 +45,6 @@ struct OtherComputer {
     }
 };
 
-QList<QByteArray> strongRecords(const QString &path, const QByteArray &password) {
-    Strong::Keys keys;
-    Strong::Opened opened;
-    if (Strong::Open(path, password, keys, opened) != Strong::Status::Ok)
-        return {"<unreadable>"};
-    return RecordList(opened.records()).toList();
-}
-
 void startStrong(Harness &h) {
     QCOMPARE(WriteSettingsFile(h.paths(), settingsLine(Scope::Strong, {})), SettingsStatus::Ok);
     Strong::Keys keys;

@@ -184,12 +184,19 @@ QStringList storeFiles(const QString &data) {
     return QDir(data).entryList({"CW2DB*"}, QDir::Files | QDir::Hidden, QDir::Name);
 }
 
-QList<QByteArray> strongRecords(const QString &path, const QByteArray &passphrase) {
-    Strong::Keys keys;
-    Strong::Opened opened;
-    if (Strong::Open(path, passphrase, keys, opened) != Strong::Status::Ok)
-        return {"<unreadable>"};
-    return RecordList(opened.records()).toList();
+// Both sync tools up and met, and there holding the files here has: as
+// after the first sync of a new folder. False, the test failed, when not.
+bool firstSync(SyncthingPair &sync, Harness &here, Harness &there) {
+    const auto synced = [&] {
+        QTRY_VERIFY_WITH_TIMEOUT(sync.up() && sync.connected(), kWait);
+        sync.scan();
+        QTRY_VERIFY_WITH_TIMEOUT(storeFiles(there.paths().dataFolder()) ==
+                                         storeFiles(here.paths().dataFolder()) &&
+                                     QFile::exists(there.paths().config()),
+                                 kWait);
+    };
+    synced();
+    return !QTest::currentTestFailed();
 }
 
 bool lists(Harness &h, const QList<QByteArray> &records) {
@@ -272,13 +279,8 @@ void TestSyncthing::bothComputersListEveryRecord() {
     // The homes (with each instance's log.txt) stay for a look when asked.
     homes.setAutoRemove(qEnvironmentVariableIsEmpty("VARNLOCK_KEEP_SYNC_HOMES"));
     SyncthingPair sync(homes.path(), here.paths().dataFolder(), there.paths().dataFolder());
-    QTRY_VERIFY_WITH_TIMEOUT(sync.up(), kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(sync.connected(), kWait);
-    sync.scan();
-    QTRY_VERIFY_WITH_TIMEOUT(storeFiles(there.paths().dataFolder()) ==
-                                     storeFiles(here.paths().dataFolder()) &&
-                                 QFile::exists(there.paths().config()),
-                             kWait);
+    if (!firstSync(sync, here, there))
+        return;
     const QStringList password = protection == Scope::None ? QStringList() : QStringList{typed};
     here.start(password);
     there.start(password);
@@ -379,12 +381,8 @@ void TestSyncthing::protectionChangedWhileApart() {
     QTemporaryDir homes;
     homes.setAutoRemove(qEnvironmentVariableIsEmpty("VARNLOCK_KEEP_SYNC_HOMES"));
     SyncthingPair sync(homes.path(), here.paths().dataFolder(), there.paths().dataFolder());
-    QTRY_VERIFY_WITH_TIMEOUT(sync.up() && sync.connected(), kWait);
-    sync.scan();
-    QTRY_VERIFY_WITH_TIMEOUT(storeFiles(there.paths().dataFolder()) ==
-                                     storeFiles(here.paths().dataFolder()) &&
-                                 QFile::exists(there.paths().config()),
-                             kWait);
+    if (!firstSync(sync, here, there))
+        return;
     const QStringList password = before == Scope::Strong ? QStringList{"pass word"} : QStringList();
     here.start(password);
     there.start(password);
@@ -459,12 +457,8 @@ void TestSyncthing::passphraseChangedWhileApart() {
     QTemporaryDir homes;
     homes.setAutoRemove(qEnvironmentVariableIsEmpty("VARNLOCK_KEEP_SYNC_HOMES"));
     SyncthingPair sync(homes.path(), here.paths().dataFolder(), there.paths().dataFolder());
-    QTRY_VERIFY_WITH_TIMEOUT(sync.up() && sync.connected(), kWait);
-    sync.scan();
-    QTRY_VERIFY_WITH_TIMEOUT(storeFiles(there.paths().dataFolder()) ==
-                                     storeFiles(here.paths().dataFolder()) &&
-                                 QFile::exists(there.paths().config()),
-                             kWait);
+    if (!firstSync(sync, here, there))
+        return;
     here.start({"pass word"});
     there.start({"pass word"});
     QCOMPARE(there.window->records().toList(), base);

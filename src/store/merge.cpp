@@ -189,9 +189,11 @@ MergeResult MergeStores(const StoreContents &mine, const StoreContents &other) {
                    : !ownMark ? *theirMark
                               : (ownMark->removed >= theirMark->removed ? *ownMark : *theirMark);
         std::optional<Merged> merged;
-        if (own && theirs)
+        if (own && theirs) {
             merged = mergeRecord(*own, *theirs);
-        else
+            // Alike records of two ids (paired below) keep the lesser: both ways agree.
+            merged->meta.id = std::min(own->meta->id, theirs->meta->id);
+        } else
             merged = Merged{own ? *own : *theirs, *(own ? own : theirs)->meta, false};
         bool keptAfterTheirRemoval = false;
         if (mark) {
@@ -236,6 +238,26 @@ MergeResult MergeStores(const StoreContents &mine, const StoreContents &other) {
         partner[x->index] = y != b.byId.end() && y->id == x->id ? qint64(y->index) : -1;
         if (partner[x->index] >= 0)
             b.taken[y->index] = true;
+    }
+    // A record each copy holds under an id the other does not know, alike
+    // line for line (one taken from an older copy on both computers, or typed
+    // on both), is one record: a store never holds the same line twice.
+    // Records a removal mark applies to are left to the marks.
+    QHash<QByteArrayView, quint32> unknownToOther;
+    for (quint32 i = 0; i < a.lines.size(); ++i)
+        if (partner[i] == -1 && !a.mark(a.meta[i].id) && !b.mark(a.meta[i].id))
+            unknownToOther.insert(a.lines[i], i);
+    for (const Keyed &k : b.byId) {
+        if (unknownToOther.isEmpty())
+            break;
+        if (b.taken[k.index] || a.mark(k.id) || b.mark(k.id))
+            continue;
+        const auto alike = unknownToOther.constFind(b.lines[k.index]);
+        if (alike == unknownToOther.cend())
+            continue;
+        partner[*alike] = k.index;
+        b.taken[k.index] = true;
+        unknownToOther.erase(alike);
     }
     for (quint32 i = 0; i < a.lines.size(); ++i) {
         if (partner[i] == -2)

@@ -49,7 +49,8 @@ struct MergeResult {
 };
 
 // Merges other into mine. Records given without identities are identified
-// by their content.
+// by their content; records of two ids, each known to one copy only, that are
+// alike line for line are one record.
 MergeResult MergeStores(const StoreContents &mine, const StoreContents &other);
 
 // A copy without ids (an older format) compared with the stored records by

@@ -161,6 +161,11 @@ constexpr int kCommandWaitMs = 30000;
 // The master password from the terminal (or standard input), three tries,
 // as the window's prompt gives them.
 bool AskOnTheTerminal(Session &session) {
+    // No store to try a passphrase on: said before one is asked for.
+    if (session.scope() == Scope::Strong && !QFileInfo::exists(session.paths().strongStore())) {
+        Say(StrongStoreText(Strong::Status::Missing, session.paths().strongStore()));
+        return false;
+    }
     QString typed;
     for (int tries = 0; tries < 3; ++tries) {
         if (!ReadSecretLine("Master password: ", typed))

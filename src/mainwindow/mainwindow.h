@@ -173,6 +173,8 @@ private:
     void loadRecords();
     // Says what the last load of the records found, where it is worth saying.
     void tellLoaded();
+    // Why the strong store could not be opened: a warning when it is on its way.
+    void tellStrongProblem(Strong::Status status);
     // After the password at start: the reminder of an expiry due, with the
     // settings window opened on the stored settings.
     void remindOfExpiry();

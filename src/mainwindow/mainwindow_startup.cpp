@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -35,6 +36,12 @@ bool MainWindow::load() {
     // One window per program folder: a second one would write over the first
     // one's records. The hold also keeps the start-up steps to one process.
     const OpenStatus opened = m_session.open([this](Session &) {
+        // No store to try a passphrase on: said before one is asked for.
+        if (scope() == Scope::Strong && !QFileInfo::exists(paths().strongStore())) {
+            tellStrongProblem(Strong::Status::Missing);
+            endProgram();
+            return false;
+        }
         if (!askPassword())
             return false;
         remindOfExpiry();
@@ -94,20 +101,27 @@ void MainWindow::loadRecords() {
     select(-1);
 }
 
+void MainWindow::tellStrongProblem(Strong::Status status) {
+    const QString problem = StrongStoreText(status, paths().strongStore());
+    if (problem.isEmpty())
+        return;
+    // A store on its way from another computer is a moment's wait, not a loss.
+    m_hooks.message(status == Strong::Status::Missing &&
+                            StrongStoreMissingForAMoment(paths().strongStore())
+                        ? QMessageBox::Warning
+                        : QMessageBox::Critical,
+                    kProgramTitle, problem);
+}
+
 void MainWindow::tellLoaded() {
     const StoreStatus loaded = m_session.loaded();
-    const QString strongProblem =
-        scope() == Scope::Strong ? StrongStoreText(m_session.strongStatus(), paths().strongStore())
-                                 : QString();
+    const bool strongProblem =
+        scope() == Scope::Strong &&
+        !StrongStoreText(m_session.strongStatus(), paths().strongStore()).isEmpty();
     if (loaded == StoreStatus::OtherKey)
         m_hooks.message(QMessageBox::Warning, kProgramTitle, kOtherKeyText);
-    else if (!strongProblem.isEmpty())
-        // A store a sync tool is replacing is a moment's wait, not a loss.
-        m_hooks.message(m_session.strongStatus() == Strong::Status::Missing &&
-                                !StrongStoreCopyBeside(paths().strongStore()).isEmpty()
-                            ? QMessageBox::Warning
-                            : QMessageBox::Critical,
-                        kProgramTitle, strongProblem);
+    else if (strongProblem)
+        tellStrongProblem(m_session.strongStatus());
     else if (scope() == Scope::ProgramAndDBase && loaded != StoreStatus::Ok)
         m_hooks.message(QMessageBox::Critical, QStringLiteral("Error - i67"),
                         QStringLiteral("The database seem to be corrupt or it does not exist."));

@@ -43,6 +43,24 @@ QString StrongStoreCopyBeside(const QString &path) {
     return {};
 }
 
+namespace {
+
+// A store of another protection beside the strong store at path, or nothing.
+QString OtherProtectionBeside(const QString &path) {
+    const QString stem = path.chopped(QFileInfo(path).suffix().size());
+    for (const QString &other : {stem + QStringLiteral("pdb"), stem + QStringLiteral("edb")})
+        if (QFileInfo::exists(other))
+            return other;
+    return {};
+}
+
+} // namespace
+
+bool StrongStoreMissingForAMoment(const QString &path) {
+    return !QFileInfo::exists(path) &&
+           (!OtherProtectionBeside(path).isEmpty() || !StrongStoreCopyBeside(path).isEmpty());
+}
+
 QString StrongStoreText(Strong::Status status, const QString &path) {
     const QString file = Shown(path);
     switch (status) {
@@ -81,16 +99,14 @@ QString StrongStoreText(Strong::Status status, const QString &path) {
     case Strong::Status::Missing: {
         // A store of another protection still beside it: most likely a change
         // of protection from another computer, synced in part.
-        const QString stem = path.chopped(QFileInfo(path).suffix().size());
-        for (const QString &other : {stem + QStringLiteral("pdb"), stem + QStringLiteral("edb")})
-            if (QFileInfo::exists(other))
-                return QStringLiteral(
-                           "The strong store %1 is missing, though the settings say your records "
-                           "are kept there, and %2 is still beside it: most likely another "
-                           "computer moved the records into the strong store and its change has "
-                           "arrived only in part. Nothing was read or written: wait for the sync "
-                           "to finish and try again (or put back a backup of the strong store).")
-                    .arg(file, Shown(other));
+        if (const QString other = OtherProtectionBeside(path); !other.isEmpty())
+            return QStringLiteral(
+                       "The strong store %1 is missing, though the settings say your records "
+                       "are kept there, and %2 is still beside it: most likely another "
+                       "computer moved the records into the strong store and its change has "
+                       "arrived only in part. Nothing was read or written: wait for the sync "
+                       "to finish and try again (or put back a backup of the strong store).")
+                .arg(file, Shown(other));
         if (const QString copy = StrongStoreCopyBeside(path); !copy.isEmpty())
             return QStringLiteral("The strong store %1 is missing, and %2, a sync tool's copy of "
                                   "it, is beside it: most likely the sync tool is putting another "
@@ -100,7 +116,8 @@ QString StrongStoreText(Strong::Status status, const QString &path) {
                 .arg(file, Shown(copy));
         return QStringLiteral("The strong store %1 is missing, though the settings say your "
                               "records are kept there. Nothing was read or written: put back a "
-                              "backup of it.")
+                              "backup of it (or, while a sync tool is bringing this folder from "
+                              "another computer, wait for it to finish and try again).")
             .arg(file);
     }
     case Strong::Status::ReadFailed:

@@ -41,6 +41,10 @@ QString StrongStoreText(Strong::Status status, const QString &path);
 // or nothing: with the store missing, most likely the sync tool is putting
 // another computer's store in its place.
 QString StrongStoreCopyBeside(const QString &path);
+// The strong store at path is missing, and what is beside it (a store of
+// another protection, a sync tool's copy of it) says it is on its way: a
+// wait, not a loss.
+bool StrongStoreMissingForAMoment(const QString &path);
 
 // Why an unlock found the records out of any password's reach: the settings
 // could not be read again, or the strong store can not be opened.

@@ -96,6 +96,8 @@ private slots:
     void filteredListUnderTheReloadMessage();
     void passwordChangeArrivingInTwoHalves();
     void strongStoreArrivingAfterItsSettings();
+    void missingStrongStoreIsToldBeforeAnyPassphrase_data();
+    void missingStrongStoreIsToldBeforeAnyPassphrase();
     void filesNotOursAloneStopTheStart();
     void plantedTemporaryFileIsNeverRead_data();
     void plantedTemporaryFileIsNeverRead();
@@ -416,6 +418,37 @@ void TestOnDisk::strongStoreArrivingAfterItsSettings() {
              Strong::Status::Ok);
     QCOMPARE(RecordList(opened.records()).toList(),
              RecordList(kOurs + QList<QByteArray>{"new:!n:!pw:!:!"}).toList());
+}
+
+void TestOnDisk::missingStrongStoreIsToldBeforeAnyPassphrase_data() {
+    QTest::addColumn<QString>("beside");
+    QTest::addColumn<bool>("wait");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("nothing beside") << QString() << false << "put back a backup of it (or,";
+    QTest::newRow("the store it leaves") << "CW2DB.pdb" << true << "arrived only in part";
+    QTest::newRow("a sync tool's copy")
+        << "CW2DB.sync-conflict-20261211-101500-ABCDEFG.sdb" << true << "a sync tool's copy of it";
+}
+
+void TestOnDisk::missingStrongStoreIsToldBeforeAnyPassphrase() {
+    // The settings say the strong store, and it is not there: with nothing to
+    // try a passphrase on, the start says why before asking for one (a wait
+    // when what is beside it says the store is on its way), and ends.
+    QFETCH(QString, beside);
+    QFETCH(bool, wait);
+    QFETCH(QString, said);
+    Harness h(true);
+    QCOMPARE(WriteSettingsFile(h.paths(), settingsLine(Scope::Strong, {})), SettingsStatus::Ok);
+    if (!beside.isEmpty())
+        writeBytes(h.paths().dataFolder() + '/' + beside, storeBytes(kOurs));
+    const auto before = snapshot(h.folders);
+    h.start({"pass word"});
+    QCOMPARE(h.promptsAnswered, 0);
+    QCOMPARE(h.ended, 1);
+    QCOMPARE(h.messages.size(), 1);
+    QCOMPARE(h.messages[0].icon, wait ? QMessageBox::Warning : QMessageBox::Critical);
+    QVERIFY2(h.messages[0].text.contains(said), qPrintable(h.messages[0].text));
+    QCOMPARE(snapshot(h.folders), before);
 }
 
 namespace {

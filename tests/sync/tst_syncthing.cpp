@@ -19,7 +19,8 @@
 
 namespace {
 
-constexpr int kWait = 40000;
+// Long enough for a slow, busy machine (a settled sync takes seconds here).
+constexpr int kWait = 60000;
 
 quint16 freePort() {
     QTcpServer server;

@@ -255,6 +255,15 @@ bool MainWindow::reloadFromDisk() {
         if (m_session.needsPassword() && !m_session.passwordConfirmed() && !askPassword())
             return false;
         loadRecords();
+        // A strong store given a new passphrase on another computer opens
+        // with that one alone: asked for, with why, as a new password is.
+        if (scope() == Scope::Strong && m_session.loaded() == StoreStatus::NoKey &&
+            Platform::exists(paths().strongStore())) {
+            m_hooks.message(QMessageBox::Information, kProgramTitle, kStoreRekeyedElsewhereText);
+            if (!askPassword())
+                return false;
+            loadRecords();
+        }
         select(selected.isEmpty() ? -1 : records().indexOf(selected));
         updateCommands();
         updateImportAction();

@@ -66,6 +66,10 @@ inline const QString kCommandAtWorkText =
                    "changed.");
 // The copy on disk is under another password.
 extern const QString kOtherKeyText;
+// The strong store read again is under a passphrase chosen on another computer.
+inline const QString kStoreRekeyedElsewhereText =
+    QStringLiteral("The records on disk are now under another passphrase, most likely chosen on "
+                   "another computer. Type that passphrase to go on.");
 // The settings say the strong store, and it is not there yet.
 QString StrongStoreOnItsWayText(const QString &path);
 // A store that could not be read or written.

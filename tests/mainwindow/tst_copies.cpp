@@ -18,6 +18,8 @@
 #include <QStyleOptionButton>
 #include <QTableWidget>
 
+#include <cstdio>
+
 // Copies of the store that sync tools leave beside it, met by the running
 // window: merged, previewed, declined, refused; and the earlier versions a
 // change leaves behind, brought back.
@@ -72,6 +74,7 @@ private slots:
     void storeSetAsideForAMoment();
     void copyUnderAnotherPassphraseAsks_data();
     void copyUnderAnotherPassphraseAsks();
+    void storeRekeyedElsewhereAsksForItsPassphrase();
     void olderCopyIsPreviewed();
     void copyFailingItsChecksIsNamed();
     void earlierVersionComesBack();
@@ -279,6 +282,41 @@ void TestCopies::copyUnderAnotherPassphraseAsks() {
     QCOMPARE(ReadSettingsFile(h.paths(), settings), SettingsStatus::Ok);
     QCOMPARE(ParseSettingsLine(settings).expiry, QByteArray("03-01-2027"));
     QCOMPARE(ParseSettingsLine(settings).scope, Scope::Strong);
+}
+
+void TestCopies::storeRekeyedElsewhereAsksForItsPassphrase() {
+    // Another computer chose a new passphrase and stored a record; its store
+    // comes in whole. The window says why and asks for that passphrase (the
+    // old one is wrong now), lists every record, and writes on under it; what
+    // was typed in the fields meanwhile stays.
+    Harness h(true);
+    startStrong(h);
+    OtherComputer other(h.paths());
+    const QString theirs = StoreFile(other.folders.paths, Scope::Strong);
+    Strong::Keys keys, next;
+    Strong::Opened opened;
+    QCOMPARE(Strong::Open(theirs, "pass word", keys, opened), Strong::Status::Ok);
+    const QList<QByteArray> all{"alpha:!a:!1:!:!", "beta:!b:!2:!:!", "zeta:!z:!9:!:!"};
+    QCOMPARE(Strong::Rewrite(theirs, keys, std::vector<QByteArrayView>(all.cbegin(), all.cend())),
+             Strong::Status::Ok);
+    QCOMPARE(Strong::ChangePassword(theirs, keys, "new words", kSmall, next), Strong::Status::Ok);
+    MainWindow &w = h.start({"pass word"});
+    h.fill({"typed", "t", "1"});
+    h.promptEntries = {"pass word", "new words"};
+    const QString arriving = h.paths().dataFolder() + "/.syncthing.CW2DB.sdb.tmp";
+    QVERIFY(QFile::copy(theirs, arriving));
+    QCOMPARE(std::rename(QFile::encodeName(arriving).constData(),
+                         QFile::encodeName(h.paths().strongStore()).constData()),
+             0); // in one step, as a sync tool puts it in
+    QTRY_COMPARE_WITH_TIMEOUT(w.records().toList(), all, 10000);
+    QCOMPARE(h.promptsAnswered, 3); // the start's, the old one, the new one
+    QCOMPARE(h.messages.size(), 1);
+    QCOMPARE(h.messages[0].text, kStoreRekeyedElsewhereText);
+    QCOMPARE(h.ended, 0);
+    QCOMPARE(h.fields()[0], QStringLiteral("typed"));
+    w.add();
+    QCOMPARE(strongRecords(h.paths().strongStore(), "new words"),
+             RecordList(all + QList<QByteArray>{"typed:!t:!1:!:!"}).toList());
 }
 
 void TestCopies::olderCopyIsPreviewed() {

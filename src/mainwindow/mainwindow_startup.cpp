@@ -235,7 +235,7 @@ bool MainWindow::reloadFromDisk() {
             return !programEnded();
         }
         // Settings changed by another copy may carry a password this user has
-        // not given here: then it is asked for, with the usual three tries.
+        // not given here: then it is said, and asked for with the usual three tries.
         // Another computer's move into the strong store may come as its
         // settings first: the passphrase is asked once there is a store to
         // open with it, and meanwhile nothing is listed or written.
@@ -252,8 +252,13 @@ bool MainWindow::reloadFromDisk() {
         m_awaitingStrongStore = awaiting;
         if (awaiting)
             return !programEnded();
-        if (m_session.needsPassword() && !m_session.passwordConfirmed() && !askPassword())
-            return false;
+        if (m_session.needsPassword() && !m_session.passwordConfirmed()) {
+            m_hooks.message(QMessageBox::Information, kProgramTitle,
+                            scope() == Scope::Strong ? kStoreRekeyedElsewhereText
+                                                     : kPasswordChangedElsewhereText);
+            if (!askPassword())
+                return false;
+        }
         loadRecords();
         // A strong store given a new passphrase on another computer opens
         // with that one alone: asked for, with why, as a new password is.

@@ -66,6 +66,10 @@ inline const QString kCommandAtWorkText =
                    "changed.");
 // The copy on disk is under another password.
 extern const QString kOtherKeyText;
+// The settings read again ask for a master password not given here.
+inline const QString kPasswordChangedElsewhereText =
+    QStringLiteral("The settings on disk now ask for another master password, most likely set on "
+                   "another computer. Type that password to go on.");
 // The strong store read again is under a passphrase chosen on another computer.
 inline const QString kStoreRekeyedElsewhereText =
     QStringLiteral("The records on disk are now under another passphrase, most likely chosen on "

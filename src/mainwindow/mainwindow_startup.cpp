@@ -252,11 +252,13 @@ bool MainWindow::reloadFromDisk() {
         m_awaitingStrongStore = awaiting;
         if (awaiting)
             return !programEnded();
+        // (A lock that came while it was said has asked for it already.)
+        quint64 locks = m_locks;
         if (m_session.needsPassword() && !m_session.passwordConfirmed()) {
             m_hooks.message(QMessageBox::Information, kProgramTitle,
                             scope() == Scope::Strong ? kStoreRekeyedElsewhereText
                                                      : kPasswordChangedElsewhereText);
-            if (!askPassword())
+            if (m_locks == locks && !askPassword())
                 return false;
         }
         loadRecords();
@@ -264,8 +266,9 @@ bool MainWindow::reloadFromDisk() {
         // with that one alone: asked for, with why, as a new password is.
         if (scope() == Scope::Strong && m_session.loaded() == StoreStatus::NoKey &&
             Platform::exists(paths().strongStore())) {
+            locks = m_locks;
             m_hooks.message(QMessageBox::Information, kProgramTitle, kStoreRekeyedElsewhereText);
-            if (!askPassword())
+            if (m_locks == locks && !askPassword())
                 return false;
             loadRecords();
         }

@@ -74,6 +74,7 @@ private slots:
     void storeSetAsideForAMoment();
     void copyUnderAnotherPassphraseAsks_data();
     void copyUnderAnotherPassphraseAsks();
+    void storeRekeyedElsewhereAsksForItsPassphrase_data();
     void storeRekeyedElsewhereAsksForItsPassphrase();
     void olderCopyIsPreviewed();
     void copyFailingItsChecksIsNamed();
@@ -284,11 +285,19 @@ void TestCopies::copyUnderAnotherPassphraseAsks() {
     QCOMPARE(ParseSettingsLine(settings).scope, Scope::Strong);
 }
 
+void TestCopies::storeRekeyedElsewhereAsksForItsPassphrase_data() {
+    QTest::addColumn<bool>("lockMeanwhile");
+    QTest::newRow("asked") << false;
+    QTest::newRow("the lock coming while it is said") << true;
+}
+
 void TestCopies::storeRekeyedElsewhereAsksForItsPassphrase() {
     // Another computer chose a new passphrase and stored a record; its store
     // comes in whole. The window says why and asks for that passphrase (the
     // old one is wrong now), lists every record, and writes on under it; what
-    // was typed in the fields meanwhile stays.
+    // was typed in the fields meanwhile stays. A lock that comes while it is
+    // said asks for it in its place: once, not twice.
+    QFETCH(bool, lockMeanwhile);
     Harness h(true);
     startStrong(h);
     OtherComputer other(h.paths());
@@ -302,7 +311,9 @@ void TestCopies::storeRekeyedElsewhereAsksForItsPassphrase() {
     QCOMPARE(Strong::ChangePassword(theirs, keys, "new words", kSmall, next), Strong::Status::Ok);
     MainWindow &w = h.start({"pass word"});
     h.fill({"typed", "t", "1"});
-    h.promptEntries = {"pass word", "new words"};
+    h.promptEntries = {"pass word", "new words", "new words"};
+    if (lockMeanwhile)
+        h.whileMessageShows = [&h] { h.w().lockNow(); };
     const QString arriving = h.paths().dataFolder() + "/.syncthing.CW2DB.sdb.tmp";
     QVERIFY(QFile::copy(theirs, arriving));
     QCOMPARE(std::rename(QFile::encodeName(arriving).constData(),
@@ -310,6 +321,8 @@ void TestCopies::storeRekeyedElsewhereAsksForItsPassphrase() {
              0); // in one step, as a sync tool puts it in
     QTRY_COMPARE_WITH_TIMEOUT(w.records().toList(), all, 10000);
     QCOMPARE(h.promptsAnswered, 3); // the start's, the old one, the new one
+    QTest::qWait(100);
+    QCOMPARE(h.promptsAnswered, 3);
     QCOMPARE(h.messages.size(), 1);
     QCOMPARE(h.messages[0].text, kStoreRekeyedElsewhereText);
     QCOMPARE(h.ended, 0);

@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -37,7 +36,7 @@ bool MainWindow::load() {
     // one's records. The hold also keeps the start-up steps to one process.
     const OpenStatus opened = m_session.open([this](Session &) {
         // No store to try a passphrase on: said before one is asked for.
-        if (scope() == Scope::Strong && !QFileInfo::exists(paths().strongStore())) {
+        if (scope() == Scope::Strong && !Platform::exists(paths().strongStore())) {
             tellStrongProblem(Strong::Status::Missing);
             endProgram();
             return false;
@@ -252,23 +251,22 @@ bool MainWindow::reloadFromDisk() {
         m_awaitingStrongStore = awaiting;
         if (awaiting)
             return !programEnded();
-        // (A lock that came while it was said has asked for it already.)
-        quint64 locks = m_locks;
-        if (m_session.needsPassword() && !m_session.passwordConfirmed()) {
-            m_hooks.message(QMessageBox::Information, kProgramTitle,
-                            scope() == Scope::Strong ? kStoreRekeyedElsewhereText
-                                                     : kPasswordChangedElsewhereText);
-            if (m_locks == locks && !askPassword())
-                return false;
-        }
+        // Said, then asked for; a lock that came while it was said has asked already.
+        const auto tellAndAsk = [this](const QString &why) {
+            const quint64 locks = m_locks;
+            m_hooks.message(QMessageBox::Information, kProgramTitle, why);
+            return m_locks != locks || askPassword();
+        };
+        if (m_session.needsPassword() && !m_session.passwordConfirmed() &&
+            !tellAndAsk(scope() == Scope::Strong ? kStoreRekeyedElsewhereText
+                                                 : kPasswordChangedElsewhereText))
+            return false;
         loadRecords();
         // A strong store given a new passphrase on another computer opens
         // with that one alone: asked for, with why, as a new password is.
         if (scope() == Scope::Strong && m_session.loaded() == StoreStatus::NoKey &&
             Platform::exists(paths().strongStore())) {
-            locks = m_locks;
-            m_hooks.message(QMessageBox::Information, kProgramTitle, kStoreRekeyedElsewhereText);
-            if (m_locks == locks && !askPassword())
+            if (!tellAndAsk(kStoreRekeyedElsewhereText))
                 return false;
             loadRecords();
         }

@@ -2,6 +2,7 @@
 
 #include "outcometext.h"
 #include "settings.h"
+#include "settingscopies.h"
 #include "storecopies.h"
 
 #include <QDeadlineTimer>
@@ -166,6 +167,8 @@ bool AskOnTheTerminal(Session &session) {
         Say(StrongStoreText(Strong::Status::Missing, session.paths().strongStore()));
         return false;
     }
+    if (session.tookSettingsFromCopy())
+        Say(kSettingsTakenFromCopyText);
     QString typed;
     for (int tries = 0; tries < 3; ++tries) {
         if (!ReadSecretLine("Master password: ", typed))
@@ -249,9 +252,18 @@ bool OpenRecords(Session &session, Access access) {
         return false;
     }
     switch (session.loaded()) {
-    case StoreStatus::OtherKey:
+    case StoreStatus::OtherKey: {
         Say(kOtherKeyText);
+        // A reading command leaves the settings as they are; the next writer settles them.
+        std::vector<SettingsCopy> copies = FindSettingsCopies(session.paths());
+        for (const SettingsCopy &copy : copies)
+            Say(QStringLiteral("%1 lies beside them, settings a sync tool set aside: a command "
+                               "that writes, or the window, takes them if they are the ones that "
+                               "open the records.")
+                    .arg(QFileInfo(copy.path).fileName()));
+        WipeSettingsCopies(copies);
         return false;
+    }
     case StoreStatus::Ok:
     case StoreStatus::Missing:
         return true;

@@ -214,6 +214,14 @@ private:
     void tell(const OutcomeText &outcome);
     void report(QMessageBox::Icon icon, const QString &text, const QString &details);
     int runDialog(QDialog &dialog);
+    // The settings copies a sync tool set aside: what each asked for is told,
+    // the settings in force stay, and the copy goes. False when a lock came
+    // meanwhile (told again once unlocked).
+    bool settleSettingsCopies();
+    // The records on disk are under another password than the one in force:
+    // the earlier one is asked for, and they are taken under the one in force.
+    bool takeRecordsUnderEarlierPassword();
+    void askForEarlierPasswordLater(const Platform::FileStamp &stamp);
     // One copy merged (a strong copy with ids) or previewed; the file goes
     // once what it brought is stored, when removeAfter. True when settled.
     bool mergeCopyFile(const StoreCopy &copy, bool removeAfter);

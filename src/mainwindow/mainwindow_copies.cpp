@@ -7,6 +7,7 @@
 #include "earlierversionswindow.h"
 #include "healthwindow.h"
 #include "outcometext.h"
+#include "settingscopies.h"
 #include "storecopies.h"
 
 #include <QApplication>
@@ -46,6 +47,8 @@ void MainWindow::settleCopies(bool atStart) {
         return;
     m_settlingCopies = true;
     const auto done = qScopeGuard([this] { m_settlingCopies = false; });
+    if (!settleSettingsCopies())
+        return;
     for (const StoreCopy &copy : FindStoreCopies(paths(), scope())) {
         if (m_life != Life::Shown)
             return;
@@ -65,6 +68,34 @@ void MainWindow::settleCopies(bool atStart) {
         }
         mergeCopyFile(copy, true);
     }
+}
+
+bool MainWindow::settleSettingsCopies() {
+    // Only beside settings of our own: while a sync tool puts its copy aside
+    // and brings the winner in, the copy may be the settings in force.
+    if (m_session.settingsRead() != SettingsStatus::Ok)
+        return true;
+    std::vector<SettingsCopy> copies = FindSettingsCopies(paths());
+    const auto forget = qScopeGuard([&copies] { WipeSettingsCopies(copies); });
+    for (const SettingsCopy &copy : copies) {
+        const auto told = m_declinedCopies.constFind(copy.path);
+        if (told != m_declinedCopies.cend() && *told == copy.stamp)
+            continue; // told already; it could not be removed
+        const SettingsDifference difference = CompareSettings(m_session.settings(), copy.settings);
+        if (difference.any()) {
+            const quint64 locks = m_locks;
+            m_hooks.message(QMessageBox::Information, kProgramTitle,
+                            SettingsSetAsideText(copy, difference));
+            // Answered by a lock, not by the user: said again once unlocked.
+            if (m_locks != locks || m_life != Life::Shown) {
+                QTimer::singleShot(0, this, [this] { settleCopies(false); });
+                return false;
+            }
+        }
+        if (!Platform::removeFileIfUnchanged(copy.path, copy.stamp))
+            m_declinedCopies.insert(copy.path, copy.stamp);
+    }
+    return true;
 }
 
 bool MainWindow::mergeCopyFile(const StoreCopy &copy, bool removeAfter) {

@@ -9,6 +9,7 @@
 #include "secrettext.h"
 #include "securitywindow.h"
 #include "settings.h"
+#include "settingscopies.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -24,6 +25,9 @@
 namespace {
 // Records a search looks through at the key that asks for it (a few ms).
 constexpr qsizetype kSearchAtOnce = 65536;
+// How long records under another password must stay as they are before the
+// password they are under is asked for.
+constexpr int kOtherKeySettleMs = 3000;
 } // namespace
 
 // ---- start-up ------------------------------------------------------------
@@ -41,6 +45,9 @@ bool MainWindow::load() {
             endProgram();
             return false;
         }
+        // Which password is asked for changed: said first.
+        if (m_session.tookSettingsFromCopy() && m_session.needsPassword())
+            m_hooks.message(QMessageBox::Information, kProgramTitle, kSettingsTakenFromCopyText);
         if (!askPassword())
             return false;
         remindOfExpiry();
@@ -117,13 +124,69 @@ void MainWindow::tellLoaded() {
     const bool strongProblem =
         scope() == Scope::Strong &&
         !StrongStoreText(m_session.strongStatus(), paths().strongStore()).isEmpty();
-    if (loaded == StoreStatus::OtherKey)
+    if (loaded == StoreStatus::OtherKey) {
         m_hooks.message(QMessageBox::Warning, kProgramTitle, kOtherKeyText);
-    else if (strongProblem)
+        askForEarlierPasswordLater(Platform::stampOf(paths().copy()));
+    } else if (strongProblem)
         tellStrongProblem(m_session.strongStatus());
     else if (scope() == Scope::ProgramAndDBase && loaded != StoreStatus::Ok)
         m_hooks.message(QMessageBox::Critical, QStringLiteral("Error - i67"),
                         QStringLiteral("The database seem to be corrupt or it does not exist."));
+}
+
+void MainWindow::askForEarlierPasswordLater(const Platform::FileStamp &stamp) {
+    // Settings with a new password may be a moment behind its records: only
+    // records that stay as they are under another password are taken for
+    // ones from before a change.
+    QTimer::singleShot(kOtherKeySettleMs, this, [this, stamp] {
+        if (m_session.loaded() != StoreStatus::OtherKey || m_session.changedOnDisk() ||
+            Platform::stampOf(paths().copy()) != stamp)
+            return; // read again meanwhile, which asks again if it must
+        if (m_life != Life::Shown || QApplication::activeModalWidget() ||
+            (m_prompt && m_prompt->isVisible())) {
+            askForEarlierPasswordLater(stamp);
+            return;
+        }
+        if (!takeRecordsUnderEarlierPassword())
+            return;
+        select(-1);
+        updateCommands();
+        updateImportAction();
+        settleCopies(); // the copy the sync tool set aside, under the password in force
+    });
+}
+
+bool MainWindow::takeRecordsUnderEarlierPassword() {
+    // Asked once for the file as it is: after a Cancel, not again until it changes.
+    const QString file = paths().copy();
+    const Platform::FileStamp stamp = Platform::stampOf(file);
+    const auto declined = m_declinedCopies.constFind(file);
+    if (!m_hooks.askPassword || (declined != m_declinedCopies.cend() && *declined == stamp))
+        return false;
+    const quint64 locks = m_locks;
+    QString ask = kEarlierPasswordText;
+    for (int tries = 0; tries < 3; ++tries) {
+        std::optional<QString> typed = m_hooks.askPassword(kProgramTitle, ask);
+        if (!typed)
+            break;
+        QByteArray password = Ansi::fromUnicode(*typed);
+        typed->fill(QChar());
+        const SessionStatus taken = m_session.takeRecordsUnder(password);
+        Strong::Wipe(password);
+        if (taken == SessionStatus::Ok)
+            return true;
+        if (taken == SessionStatus::ChangedOnDisk)
+            return false; // read again as the change settles, and asked again
+        if (taken != SessionStatus::OtherKey) {
+            reportFailure(taken);
+            return false;
+        }
+        ask = QStringLiteral("That password does not open them either. ") + kEarlierPasswordText;
+    }
+    // Answered by a lock, not by the user: asked again once unlocked.
+    if (m_locks == locks)
+        m_declinedCopies.insert(file, stamp);
+    return false;
 }
 
 void MainWindow::showLoaded() {
@@ -228,6 +291,7 @@ bool MainWindow::reloadFromDisk() {
             return !programEnded();
         }
         m_session.recover();
+        const bool tookSettings = m_session.tookSettingsFromCopy();
         if (m_session.readSettings() == SettingsStatus::ReadFailed) {
             m_hooks.message(QMessageBox::Critical, kProgramTitle,
                             UnreadableSettingsText(paths().config()));
@@ -259,6 +323,7 @@ bool MainWindow::reloadFromDisk() {
         };
         if (m_session.needsPassword() && !m_session.passwordConfirmed() &&
             !tellAndAsk(scope() == Scope::Strong ? kStoreRekeyedElsewhereText
+                        : tookSettings           ? kSettingsTakenFromCopyText
                                                  : kPasswordChangedElsewhereText))
             return false;
         loadRecords();
@@ -295,6 +360,10 @@ void MainWindow::diskSettled() {
     if (m_life != Life::Shown || QApplication::activeModalWidget() ||
         (m_prompt && m_prompt->isVisible()))
         return;
+    // The settings that open records under another password may have come
+    // as a sync tool's copy, which changes none of the files read.
+    if (m_session.loaded() == StoreStatus::OtherKey)
+        m_session.takeSettingsThatOpenTheRecords();
     if (m_session.changedOnDisk() && !reloadFromDisk())
         return;
     settleCopies();

@@ -66,6 +66,12 @@ inline const QString kCommandAtWorkText =
                    "changed.");
 // The copy on disk is under another password.
 extern const QString kOtherKeyText;
+// Asks for the password the copy on disk is under.
+inline const QString kEarlierPasswordText = QStringLiteral(
+    "The records on disk are under another master password than the one in force, most likely "
+    "the one before it was changed on another computer, where records were stored under it "
+    "meanwhile. Type that earlier password to keep them under the one in force, or Cancel to "
+    "leave them as they are:");
 // The settings read again ask for a master password not given here.
 inline const QString kPasswordChangedElsewhereText =
     QStringLiteral("The settings on disk now ask for another master password, most likely set on "

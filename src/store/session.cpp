@@ -5,9 +5,11 @@
 #include "oldimport.h"
 #include "onetimecode.h"
 #include "recordline.h"
+#include "settingscopies.h"
 
 #include <QDateTime>
 #include <QHash>
+#include <QScopeGuard>
 #include <QSet>
 
 #include <cstring>
@@ -136,6 +138,40 @@ void Session::recover() {
     // and an older version's unpacked records go from the temporary folder.
     RecoverPendingSettings(m_paths);
     RemoveStaleTempFile(m_paths);
+    takeSettingsThatOpenTheRecords();
+}
+
+SessionStatus Session::takeRecordsUnder(const QByteArray &password) {
+    if (m_scope != Scope::ProgramAndDBase || !m_otherKey)
+        return SessionStatus::Unreadable;
+    if (m_readOnly)
+        return SessionStatus::HeldElsewhere;
+    if (const SessionStatus folder = checkFolder(); folder != SessionStatus::Ok)
+        return folder;
+    if (settingsChangedOnDisk())
+        return SessionStatus::ChangedOnDisk;
+    RecordList earlier;
+    const auto wipe = qScopeGuard([&earlier] { earlier.wipe(); });
+    Platform::FileStamp stamp;
+    const StoreStatus read = LoadDatabase(m_paths, m_scope, password, earlier, &stamp);
+    if (read == StoreStatus::OtherKey)
+        return SessionStatus::OtherKey;
+    if (read != StoreStatus::Ok)
+        return SessionStatus::Unreadable;
+    if (stamp != m_storeStamp)
+        return SessionStatus::ChangedOnDisk; // not the file found under another password
+    for (const QByteArrayView line : earlier.lines())
+        if (CheckStorable(line, m_scope, m_key) != StoreStatus::Ok)
+            return SessionStatus::UnsafeRecord;
+    if (RewriteDatabase(m_paths, m_scope, earlier.lines(), m_key) != StoreStatus::Ok)
+        return SessionStatus::WriteFailed;
+    loadRecords();
+    return m_loaded == StoreStatus::Ok ? SessionStatus::Ok : SessionStatus::Unreadable;
+}
+
+void Session::takeSettingsThatOpenTheRecords() {
+    if (TakeSettingsThatOpenTheRecords(m_paths))
+        m_settingsTakenFromCopy = true;
 }
 
 void Session::takeSettings(const ParsedSettings &settings) {

@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 
 // What a record command or a change of settings came to.
 enum class SessionStatus {
@@ -101,6 +102,19 @@ public:
     // The steps of the start, one at a time: settle what an interrupted
     // change left, read the settings, load the records.
     void recover();
+    // Part of the recovery, and again whenever the records on disk are under
+    // another password: settings a sync tool set aside that open them take
+    // force (TakeSettingsThatOpenTheRecords). tookSettingsFromCopy() says
+    // whether they did since it was last asked.
+    void takeSettingsThatOpenTheRecords();
+    // The enciphered copy on disk is under another password than the one in
+    // force: most likely the one before another computer changed it, under
+    // which records were stored there meanwhile. Given that one, the records
+    // are written again under the one in force (and then loaded); OtherKey
+    // when they are not under it either. Nothing is written unless every
+    // record can be stored under the password in force.
+    SessionStatus takeRecordsUnder(const QByteArray &password);
+    bool tookSettingsFromCopy() { return std::exchange(m_settingsTakenFromCopy, false); }
     SettingsStatus readSettings();
     StoreStatus loadRecords();
     // Reads the store's bytes ahead of loadRecords (while the splash shows),
@@ -242,6 +256,7 @@ private:
     bool m_forgotten = false;
     bool m_readOnly = false;
     bool m_recovered = false;
+    bool m_settingsTakenFromCopy = false;
     SettingsStatus m_settingsRead = SettingsStatus::Missing;
     StoreStatus m_loaded = StoreStatus::Missing;
     // The records were read by prepare() under this protection.

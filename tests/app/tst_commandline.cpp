@@ -125,6 +125,7 @@ private slots:
     void outputThatCanNotBeWritten();
     void writesReachTheDisk();
     void heldFolderRefusesWrites();
+    void settingsSetAsideWithTheRecordsPassword();
     void commandWaitsForAnother();
     void plantedWindowLibraryIsRefused();
     void usageErrorsAndGenerator();
@@ -987,6 +988,36 @@ void TestCommandLine::heldFolderRefusesWrites() {
         EXPECT_RUN(runProgram(f, {"show", "bank", "--field", "password"}, p.line()), 0, "pw-c\n");
         QCOMPARE(snapshot(f), before);
     }
+}
+
+void TestCommandLine::settingsSetAsideWithTheRecordsPassword() {
+    // Another computer's new password came with its records, its settings
+    // were set aside by a sync tool. A reading command says where they lie
+    // and changes nothing; a writing one takes them, says so, and writes.
+    TestFolders f;
+    const Protection theirs{Scope::ProgramAndDBase, "new8"};
+    prepare(f, theirs, kRecords);
+    const QString copyPath =
+        f.paths.dataFolder() + "/chestward.sync-conflict-20261211-101500-ABCDEFG.cnf";
+    QVERIFY(QFile::rename(f.paths.config(), copyPath));
+    QCOMPARE(WriteSettingsFile(f.paths, settingsLine(Scope::ProgramAndDBase, "key7")),
+             SettingsStatus::Ok);
+    const QByteArray copy = fileBytes(copyPath);
+    const auto before = snapshot(f);
+    const Run read = runProgram(f, {"ls"}, "key7\n");
+    QVERIFY2(read.code == 1 && read.err.contains("does not decipher") &&
+                 read.err.contains("chestward.sync-conflict-20261211-101500-ABCDEFG.cnf lies "
+                                   "beside them"),
+             qPrintable(read.err));
+    QCOMPARE(snapshot(f), before);
+    const Run added =
+        runProgram(f, {"add", "--service", "post", "--username", "cy"}, "new8\npw-d\n");
+    QVERIFY2(added.code == 0 && added.err.contains("The settings were changed on two computers"),
+             qPrintable(added.err));
+    QCOMPARE(fileBytes(f.paths.config()), copy);
+    QVERIFY(!QFile::exists(copyPath));
+    QCOMPARE(stored(f, theirs),
+             RecordList(kRecords + QList<QByteArray>{"post:!cy:!pw-d:!:!"}).toList());
 }
 
 void TestCommandLine::commandWaitsForAnother() {

@@ -3,6 +3,7 @@
 #include "database.h"
 #include "recordline.h"
 #include "reencipher.h"
+#include "settingscopies.h"
 
 #include <QDirIterator>
 #include <QProcess>
@@ -94,10 +95,16 @@ private slots:
     void readDuringTheSplash();
     void selectionFollowsItsRecordAcrossAReload();
     void filteredListUnderTheReloadMessage();
+    void passwordChangeArrivingInTwoHalves_data();
     void passwordChangeArrivingInTwoHalves();
     void strongStoreArrivingAfterItsSettings();
     void missingStrongStoreIsToldBeforeAnyPassphrase_data();
     void missingStrongStoreIsToldBeforeAnyPassphrase();
+    void recordsUnderAnEarlierPassword_data();
+    void recordsUnderAnEarlierPassword();
+    void settingsSetAsideBySyncTool_data();
+    void settingsSetAsideBySyncTool();
+    void settingsSetAsideToldAgainAfterALock();
     void filesNotOursAloneStopTheStart();
     void plantedTemporaryFileIsNeverRead_data();
     void plantedTemporaryFileIsNeverRead();
@@ -337,10 +344,19 @@ void TestOnDisk::filteredListUnderTheReloadMessage() {
     QCOMPARE(part<ServiceList>(w, "recordView")->count(), 0);
 }
 
+void TestOnDisk::passwordChangeArrivingInTwoHalves_data() {
+    QTest::addColumn<bool>("setAside");
+    QTest::newRow("its settings come") << false;
+    // Settings changed here too meanwhile: the sync tool kept ours and set
+    // the other computer's aside.
+    QTest::newRow("its settings set aside by the sync tool") << true;
+}
+
 void TestOnDisk::passwordChangeArrivingInTwoHalves() {
     // Another computer set a new password: its copy arrives first, its
     // settings a moment later. Until they do, nothing is listed from the
     // copy and nothing is written into it.
+    QFETCH(bool, setAside);
     Harness h(true);
     writeSettings(h.paths(), kNeverExpires, "key7", 1);
     QCOMPARE(RewriteDatabase(h.paths(), Scope::ProgramAndDBase, kOurs, "key7"), StoreStatus::Ok);
@@ -365,14 +381,73 @@ void TestOnDisk::passwordChangeArrivingInTwoHalves() {
     // The settings arrive: the new password is asked for, the records come
     // back, and the add goes into the copy under the new password.
     h.promptEntries = {QString::fromLatin1(kOtherPassword)};
-    other.syncInto(h.paths());
+    const QString setAsidePath =
+        h.paths().dataFolder() + "/chestward.sync-conflict-20261211-101500-ABCDEFG.cnf";
+    if (setAside)
+        writeBytes(setAsidePath, fileBytes(other.paths.config()));
+    else
+        other.syncInto(h.paths());
     QTRY_COMPARE(h.promptsAnswered, 2);
     QTRY_COMPARE(h.names(), serviceNames(kOurs));
     QCOMPARE(h.messages.size(), 3);
-    QCOMPARE(h.messages[2].text, kPasswordChangedElsewhereText);
+    QCOMPARE(h.messages[2].text,
+             setAside ? kSettingsTakenFromCopyText : kPasswordChangedElsewhereText);
+    QCOMPARE(fileBytes(h.paths().config()), fileBytes(other.paths.config()));
+    QVERIFY(!QFile::exists(setAsidePath));
     w.add();
     QCOMPARE(h.messages.size(), 3);
     QCOMPARE(h.copyFile(), copyBytes(kOurs + QList<QByteArray>{"new:!n:!pw:!:!"}, kOtherPassword));
+    // Records whose settings came after them are not taken for older ones.
+    QTest::qWait(3500);
+    QCOMPARE(h.questions.size(), 0);
+}
+
+void TestOnDisk::recordsUnderAnEarlierPassword_data() {
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<int>("asked");
+    QTest::newRow("the earlier password, after a wrong one") << QStringList{"nope", "key7"} << 2;
+    QTest::newRow("cancelled") << QStringList() << 1;
+}
+
+void TestOnDisk::recordsUnderAnEarlierPassword() {
+    // The settings hold a new password, and the records stay under the one
+    // before it: stored on another computer before the change reached it, and
+    // kept by the sync tool as the later file. The earlier password is asked
+    // for once they have stayed so a while; given, the records are written
+    // under the one in force. Cancelled, nothing is written or asked again.
+    QFETCH(QStringList, answers);
+    QFETCH(int, asked);
+    Harness h(true);
+    writeSettings(h.paths(), kNeverExpires, kOtherPassword, 1);
+    QCOMPARE(RewriteDatabase(h.paths(), Scope::ProgramAndDBase, kOurs, "key7"), StoreStatus::Ok);
+    const QByteArray before = h.copyFile();
+    h.copyPasswords = answers;
+    h.start({QString::fromLatin1(kOtherPassword)});
+    QCOMPARE(h.messages.size(), 1);
+    QCOMPARE(h.messages[0].text, kOtherKeyText);
+    QCOMPARE(h.questions.size(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(h.questions.size(), asked, 6000);
+    QVERIFY(h.questions[0].text.startsWith(kEarlierPasswordText));
+    const bool taken = !answers.isEmpty();
+    QTRY_COMPARE(h.names(), taken ? serviceNames(kOurs) : QStringList());
+    QCOMPARE(h.copyFile(), taken ? copyBytes(kOurs, kOtherPassword) : before);
+    QTest::qWait(3500);
+    QCOMPARE(h.questions.size(), asked);
+    QCOMPARE(h.messages.size(), 1);
+    if (!taken) {
+        // Read again (the settings written anew), and still not asked again.
+        writeSettings(h.paths(), kNeverExpires, kOtherPassword, 1);
+        QTRY_COMPARE(h.messages.size(), 2);
+        QTest::qWait(3500);
+        QCOMPARE(h.questions.size(), asked);
+        QCOMPARE(h.copyFile(), before);
+    } else {
+        QVERIFY(h.questions[1].text.startsWith("That password does not open them either."));
+        h.fill({"new", "n", "pw"});
+        h.window->add();
+        QCOMPARE(h.copyFile(),
+                 copyBytes(kOurs + QList<QByteArray>{"new:!n:!pw:!:!"}, kOtherPassword));
+    }
 }
 
 void TestOnDisk::strongStoreArrivingAfterItsSettings() {
@@ -457,6 +532,120 @@ void TestOnDisk::missingStrongStoreIsToldBeforeAnyPassphrase() {
     QCOMPARE(h.messages[0].icon, wait ? QMessageBox::Warning : QMessageBox::Critical);
     QVERIFY2(h.messages[0].text.contains(said), qPrintable(h.messages[0].text));
     QCOMPARE(snapshot(h.folders), before);
+}
+
+void TestOnDisk::settingsSetAsideBySyncTool_data() {
+    // The settings in force, the copy beside them, the password the records
+    // are under, and what the start must come to.
+    QTest::addColumn<QByteArray>("inForce");
+    QTest::addColumn<QByteArray>("copy");
+    QTest::addColumn<QByteArray>("recordsKey");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("said"); // a part of the only message; none: no message
+    QTest::addColumn<bool>("taken");   // the copy's settings in force at the end
+    QTest::addColumn<bool>("listed");
+    const auto line = [](Scope scope, const QByteArray &password,
+                         const char *expiry = kNeverExpires, const char *saved = "12-01-2026") {
+        return BuildSettingsLine(expiry, password, saved, scope);
+    };
+    const Scope both = Scope::ProgramAndDBase;
+    QTest::newRow("alike but its save date")
+        << line(Scope::ProgramOnly, "key7")
+        << line(Scope::ProgramOnly, "key7", kNeverExpires, "12-09-2026") << QByteArray("key7")
+        << "key7" << QString() << false << true;
+    QTest::newRow("strong: alike but its mark")
+        << settingsLine(Scope::Strong, {}) << settingsLine(Scope::Strong, {})
+        << QByteArray("pass word") << "pass word" << QString() << false << true;
+    QTest::newRow("another password and expiry")
+        << line(Scope::ProgramOnly, "key7") << line(Scope::ProgramOnly, "new8", "12-31-2026")
+        << QByteArray("key7") << "key7"
+        << "(chestward.sync-conflict-20261211-101500-ABCDEFG.cnf). It asked for another master "
+           "password and the master password to expire on 12-31-2026. The settings in force are "
+           "kept"
+        << false << true;
+    QTest::newRow("another protection")
+        << line(both, "key7") << line(Scope::None, "key7") << QByteArray("key7") << "key7"
+        << "It asked for the protection None." << false << true;
+    QTest::newRow("the records open under the settings in force")
+        << line(both, "key7") << line(both, "new8") << QByteArray("key7") << "key7"
+        << "It asked for another master password." << false << true;
+    QTest::newRow("crossed: the records are under the copy's password")
+        << line(both, "key7", "12-31-2026") << line(both, "new8") << QByteArray("new8") << "new8"
+        << kSettingsTakenFromCopyText << true << true;
+    QTest::newRow("the copy opens nothing either")
+        << line(both, "key7") << line(both, "new8") << QByteArray("other9") << "key7"
+        << kOtherKeyText << false << false;
+}
+
+void TestOnDisk::settingsSetAsideBySyncTool() {
+    // Two computers changed the settings apart, and the sync tool kept one
+    // side's and set the other's aside. What the copy asked for is told once
+    // the records are shown, and it goes; where its password is the one the
+    // records are under, its settings are taken back, said before the prompt.
+    QFETCH(QByteArray, inForce);
+    QFETCH(QByteArray, copy);
+    QFETCH(QByteArray, recordsKey);
+    QFETCH(QString, typed);
+    QFETCH(QString, said);
+    QFETCH(bool, taken);
+    QFETCH(bool, listed);
+    Harness h(true);
+    const Scope scope = ParseSettingsLine(inForce).scope;
+    QCOMPARE(WriteSettingsFile(h.paths(), inForce), SettingsStatus::Ok);
+    Strong::Keys keys;
+    writeStore(h.paths(), scope, kOurs, recordsKey, keys);
+    const QString copyPath =
+        h.paths().dataFolder() + "/chestward.sync-conflict-20261211-101500-ABCDEFG.cnf";
+    writeBytes(copyPath, SettingsFileContent(copy));
+    const QByteArray config = fileBytes(h.paths().config());
+    int promptsBeforeMessage = -1;
+    h.whileMessageShows = [&] { promptsBeforeMessage = h.promptsAnswered; };
+    h.start({typed});
+    QCOMPARE(h.promptsAnswered, 1);
+    QCOMPARE(h.ended, 0);
+    QTRY_COMPARE(h.messages.size(), said.isEmpty() ? 0 : 1);
+    QTest::qWait(50); // nothing more comes
+    QCOMPARE(h.messages.size(), said.isEmpty() ? 0 : 1);
+    if (!said.isEmpty()) {
+        QVERIFY2(h.messages[0].text.contains(said), qPrintable(h.messages[0].text));
+        // Which password to type is said before it is asked for.
+        QCOMPARE(promptsBeforeMessage, said == kSettingsTakenFromCopyText ? 0 : 1);
+    }
+    QCOMPARE(h.names(), listed ? serviceNames(kOurs) : QStringList());
+    QCOMPARE(fileBytes(h.paths().config()), taken ? SettingsFileContent(copy) : config);
+    // Left only where nothing could be settled.
+    QCOMPARE(QFile::exists(copyPath), listed ? false : true);
+    if (taken) {
+        h.fill({"new", "n", "pw"});
+        h.window->add();
+        QCOMPARE(h.copyFile(), copyBytes(kOurs + QList<QByteArray>{"new:!n:!pw:!:!"}, recordsKey));
+    }
+}
+
+void TestOnDisk::settingsSetAsideToldAgainAfterALock() {
+    // A lock answers the message for the user, who has read nothing: the copy
+    // stays until it is told again after the unlock.
+    Harness h(true);
+    writeSettings(h.paths(), kNeverExpires, "key7", 2);
+    QCOMPARE(RewriteDatabase(h.paths(), Scope::ProgramOnly, kOurs, "key7"), StoreStatus::Ok);
+    const QString copyPath = h.paths().dataFolder() + "/chestward (conflicted copy 2026-12-11).cnf";
+    writeBytes(copyPath, SettingsFileContent(settingsLine(Scope::ProgramOnly, "new8")));
+    QList<bool> copyThere;
+    h.whileMessageShows = [&] {
+        copyThere << QFile::exists(copyPath);
+        if (copyThere.size() == 1)
+            h.w().lockNow();
+    };
+    h.start({"key7", "key7"});
+    QTRY_COMPARE(h.messages.size(), 2);
+    QCOMPARE(h.promptsAnswered, 2);
+    QCOMPARE(copyThere, (QList<bool>{true, true}));
+    QCOMPARE(h.messages[1].text, h.messages[0].text);
+    QVERIFY2(h.messages[1].text.contains("another master password"),
+             qPrintable(h.messages[1].text));
+    QVERIFY(!QFile::exists(copyPath));
+    QTest::qWait(50);
+    QCOMPARE(h.messages.size(), 2);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include "database.h"
 #include "strongstore.h"
 
+#include <QCheckBox>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -274,6 +275,8 @@ private slots:
     void protectionChangedWhileApart_data();
     void protectionChangedWhileApart();
     void passphraseChangedWhileApart();
+    void passwordChangedWhileApart_data();
+    void passwordChangedWhileApart();
 };
 
 void TestSyncthing::initTestCase() {
@@ -530,6 +533,86 @@ void TestSyncthing::passphraseChangedWhileApart() {
         for (const Shown &message : h->messages)
             QVERIFY2(message.icon != QMessageBox::Critical,
                      qPrintable(message.text + "\n" + described(sync, here, there)));
+    }
+}
+
+void TestSyncthing::passwordChangedWhileApart_data() {
+    QTest::addColumn<bool>("expiryThere");
+    // The settings: the other computer's win, and set the new password's
+    // aside; its records, stored here last, win and are under the new one.
+    QTest::newRow("the expiry changed there, a record stored here last") << true;
+    // The settings of the new password win; the records stored there last
+    // win too, under the old one.
+    QTest::newRow("a record stored there last") << false;
+}
+
+void TestSyncthing::passwordChangedWhileApart() {
+    // One computer sets a new master password, its records enciphered anew
+    // under it, while the other, away, goes on under the old one. Together
+    // again, the sync tool keeps for each file the later one, and the files
+    // it keeps may not belong together. Each window asks for whatever
+    // password the records or a copy now need; both end with every record
+    // under the new password and nothing beside them.
+    QFETCH(bool, expiryThere);
+    const QList<QByteArray> base{"alpha:!a:!1:!:!", "beta:!b:!2:!:!"};
+    Harness here(true), there(true);
+    QCOMPARE(WriteSettingsFile(here.paths(), settingsLine(Scope::ProgramAndDBase, "key7")),
+             SettingsStatus::Ok);
+    QCOMPARE(RewriteDatabase(here.paths(), Scope::ProgramAndDBase, base, "key7"), StoreStatus::Ok);
+    for (Harness *h : {&here, &there}) {
+        h->onDialog = [](QDialog &) { return int(QDialog::Accepted); };
+        h->copyPasswords = QStringList(4, "key7") + QStringList(4, "new8");
+    }
+    QTemporaryDir homes;
+    homes.setAutoRemove(qEnvironmentVariableIsEmpty("VARNLOCK_KEEP_SYNC_HOMES"));
+    SyncthingPair sync(homes.path(), here.paths().dataFolder(), there.paths().dataFolder());
+    if (!firstSync(sync, here, there))
+        return;
+    here.start({"key7"});
+    there.start({"key7"});
+    QCOMPARE(there.window->records().toList(), base);
+
+    sync.stop(sync.b);
+    ::accept(*here.window, "new8", "scopeProgramAndDBase");
+    QCOMPARE(here.copyFile(), copyBytes(base, "new8"));
+    QTest::qWait(1100); // each later change by its time on disk
+    if (expiryThere) {
+        SecurityWindow *settings = openSettings(*there.window);
+        part<QLineEdit>(settings, "passwordEdit")->setText("key7");
+        part<QCheckBox>(settings, "neverExpires")->click(); // a date is proposed
+        part<QPushButton>(settings, "acceptButton")->click();
+        QTest::qWait(1100);
+        here.fill({"from here", "h", "10"});
+        here.window->add();
+    } else {
+        there.fill({"from there", "t", "20"});
+        there.window->add();
+    }
+    for (Harness *h : {&here, &there})
+        h->promptEntries = QStringList(4, "new8");
+
+    sync.scan();
+    QVERIFY2(sync.reunite(sync.b), sync.log().right(4000).constData());
+    const QList<QByteArray> all =
+        base + QList<QByteArray>{expiryThere ? "from here:!h:!10:!:!" : "from there:!t:!20:!:!"};
+    const auto settled = [&] {
+        sync.scan();
+        for (Harness *h : {&here, &there}) {
+            const ParsedSettings onDisk =
+                ParseSettingsLine(SettingsLineFromFile(fileBytes(h->paths().config())));
+            if (h->window->records().toList() != all || h->window->session().key() != "new8" ||
+                onDisk.password != "new8" ||
+                QDir(h->paths().dataFolder()).entryList({"*conflict*"}) != QStringList())
+                return false;
+        }
+        return true;
+    };
+    QVERIFY2(steadily(settled, kWait), qPrintable(described(sync, here, there)));
+    for (Harness *h : {&here, &there}) {
+        QCOMPARE(h->copyFile(), copyBytes(all, "new8"));
+        QCOMPARE(h->ended, 0);
+        for (const Shown &message : h->messages)
+            QVERIFY2(message.icon != QMessageBox::Critical, qPrintable(message.text));
     }
 }
 

@@ -261,6 +261,10 @@ bool OpenRecords(Session &session, Access access) {
                                "that writes, or the window, takes them if they are the ones that "
                                "open the records.")
                     .arg(QFileInfo(copy.path).fileName()));
+        if (copies.empty())
+            Say(QStringLiteral("If they are under the master password from before it was changed "
+                               "on another computer, start the window: it asks for that password "
+                               "and keeps them under the one in force."));
         WipeSettingsCopies(copies);
         return false;
     }

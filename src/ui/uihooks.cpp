@@ -134,6 +134,10 @@ UiHooks UiHooks::desktop() {
         box.setWindowTitle(title);
         box.setLabelText(text);
         box.setTextEchoMode(QLineEdit::Password);
+        // The question is a sentence or two: wrapped, not one line wider than the screen.
+        for (QLabel *label : box.findChildren<QLabel *>())
+            label->setWordWrap(true);
+        box.setMinimumWidth(440);
         ShowAsText(box);
         if (box.exec() != QDialog::Accepted)
             return std::nullopt;

@@ -218,6 +218,9 @@ private:
     // the settings in force stay, and the copy goes. False when a lock came
     // meanwhile (told again once unlocked).
     bool settleSettingsCopies();
+    // Whether the copy has stayed as it is long enough to be settled; if not,
+    // settling is tried again once it may have.
+    bool settled(const QString &path, const Platform::FileStamp &stamp);
     // The records on disk are under another password than the one in force:
     // the earlier one is asked for, and they are taken under the one in force.
     bool takeRecordsUnderEarlierPassword();
@@ -295,8 +298,8 @@ private:
     // Copies not to ask about again until they change: kept by the user, or
     // failed their checks.
     QHash<QString, Platform::FileStamp> m_declinedCopies;
-    // Stores of another protection seen, and since when unchanged.
-    QHash<QString, std::pair<Platform::FileStamp, QElapsedTimer>> m_otherProtectionSeen;
+    // Stores of another protection and settings copies seen, and since when unchanged.
+    QHash<QString, std::pair<Platform::FileStamp, QElapsedTimer>> m_copiesSeen;
     bool m_settlingCopies = false;
     quint64 m_locks = 0; // how often the window has locked: a box it answered decided nothing
     // Told that the strong store the settings name has not arrived yet.

@@ -17,10 +17,11 @@
 
 namespace {
 
-// How long a store of another protection must stay as it is before it is
-// taken for one left behind: another computer's change of protection
-// arrives as two files, and the second may be a moment behind the first.
-constexpr int kOtherProtectionSettleMs = 3000;
+// How long a store of another protection, or a settings copy that differs,
+// must stay as it is before it is taken for one left behind: another
+// computer's change arrives as several files, and the last may be a moment
+// behind the first (the records that the copy's settings open, say).
+constexpr int kCopySettleMs = 3000;
 
 } // namespace
 
@@ -33,6 +34,20 @@ void MainWindow::report(QMessageBox::Icon icon, const QString &text, const QStri
 
 int MainWindow::runDialog(QDialog &dialog) {
     return m_hooks.runDialog ? m_hooks.runDialog(dialog) : dialog.exec();
+}
+
+bool MainWindow::settled(const QString &path, const Platform::FileStamp &stamp) {
+    auto &seen = m_copiesSeen[path];
+    if (seen.first != stamp || !seen.second.isValid()) {
+        seen = {stamp, QElapsedTimer()};
+        seen.second.start();
+    }
+    const qint64 left = kCopySettleMs - seen.second.elapsed();
+    if (left <= 0)
+        return true;
+    // A coarse timer may come early, and then wait as long again.
+    QTimer::singleShot(int(left) + 20, Qt::PreciseTimer, this, [this] { settleCopies(false); });
+    return false;
 }
 
 void MainWindow::settleCopies(bool atStart) {
@@ -55,17 +70,8 @@ void MainWindow::settleCopies(bool atStart) {
         const auto declined = m_declinedCopies.constFind(copy.path);
         if (declined != m_declinedCopies.cend() && *declined == copy.stamp)
             continue; // kept by the user, or failed its checks: not asked again until it changes
-        if (copy.otherProtection && !atStart) {
-            auto &seen = m_otherProtectionSeen[copy.path];
-            if (seen.first != copy.stamp || !seen.second.isValid()) {
-                seen = {copy.stamp, QElapsedTimer()};
-                seen.second.start();
-            }
-            if (seen.second.elapsed() < kOtherProtectionSettleMs) {
-                QTimer::singleShot(kOtherProtectionSettleMs, this, [this] { settleCopies(false); });
-                continue;
-            }
-        }
+        if (copy.otherProtection && !atStart && !settled(copy.path, copy.stamp))
+            continue;
         mergeCopyFile(copy, true);
     }
 }
@@ -82,6 +88,8 @@ bool MainWindow::settleSettingsCopies() {
         if (told != m_declinedCopies.cend() && *told == copy.stamp)
             continue; // told already; it could not be removed
         const SettingsDifference difference = CompareSettings(m_session.settings(), copy.settings);
+        if (difference.any() && !settled(copy.path, copy.stamp))
+            continue;
         if (difference.any()) {
             const quint64 locks = m_locks;
             m_hooks.message(QMessageBox::Information, kProgramTitle,

@@ -107,6 +107,7 @@ public:
     // force (TakeSettingsThatOpenTheRecords). tookSettingsFromCopy() says
     // whether they did since it was last asked.
     void takeSettingsThatOpenTheRecords();
+    bool tookSettingsFromCopy() { return std::exchange(m_settingsTakenFromCopy, false); }
     // The enciphered copy on disk is under another password than the one in
     // force: most likely the one before another computer changed it, under
     // which records were stored there meanwhile. Given that one, the records
@@ -114,7 +115,6 @@ public:
     // when they are not under it either. Nothing is written unless every
     // record can be stored under the password in force.
     SessionStatus takeRecordsUnder(const QByteArray &password);
-    bool tookSettingsFromCopy() { return std::exchange(m_settingsTakenFromCopy, false); }
     SettingsStatus readSettings();
     StoreStatus loadRecords();
     // Reads the store's bytes ahead of loadRecords (while the splash shows),

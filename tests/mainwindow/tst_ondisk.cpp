@@ -105,6 +105,7 @@ private slots:
     void settingsSetAsideBySyncTool_data();
     void settingsSetAsideBySyncTool();
     void settingsSetAsideToldAgainAfterALock();
+    void settingsSetAsideAheadOfTheirRecords();
     void filesNotOursAloneStopTheStart();
     void plantedTemporaryFileIsNeverRead_data();
     void plantedTemporaryFileIsNeverRead();
@@ -620,6 +621,38 @@ void TestOnDisk::settingsSetAsideBySyncTool() {
         h.window->add();
         QCOMPARE(h.copyFile(), copyBytes(kOurs + QList<QByteArray>{"new:!n:!pw:!:!"}, recordsKey));
     }
+}
+
+void TestOnDisk::settingsSetAsideAheadOfTheirRecords() {
+    // The set-aside settings of another computer's new password come a
+    // moment before the records under it: they are neither told as a change
+    // lost nor removed meanwhile, and once the records are in they are taken.
+    Harness h(true);
+    writeSettings(h.paths(), kNeverExpires, "key7", 1);
+    QCOMPARE(RewriteDatabase(h.paths(), Scope::ProgramAndDBase, kOurs, "key7"), StoreStatus::Ok);
+    MainWindow &w = h.start({"key7"});
+    OtherMachine other(h.paths());
+    QCOMPARE(ApplySettings(other.paths, settingsLine(Scope::ProgramAndDBase, kOtherPassword)),
+             AcceptStatus::Ok);
+    const QString copyPath =
+        h.paths().dataFolder() + "/chestward.sync-conflict-20261211-101500-ABCDEFG.cnf";
+    writeBytes(copyPath, fileBytes(other.paths.config()));
+    QTest::qWait(1500);
+    QCOMPARE(h.messages.size(), 0);
+    QVERIFY(QFile::exists(copyPath));
+    h.promptEntries = {QString::fromLatin1(kOtherPassword)};
+    const QString staged = h.paths().dataFolder() + "/.sync-copy";
+    QVERIFY(QFile::copy(other.paths.copy(), staged));
+    QVERIFY(::rename(QFile::encodeName(staged), QFile::encodeName(h.paths().copy())) == 0);
+    QTRY_COMPARE(h.promptsAnswered, 2);
+    QTRY_COMPARE(h.names(), serviceNames(kOurs));
+    QVERIFY(!h.messages.isEmpty());
+    QCOMPARE(h.messages.back().text, kSettingsTakenFromCopyText);
+    QCOMPARE(fileBytes(h.paths().config()), fileBytes(other.paths.config()));
+    QVERIFY(!QFile::exists(copyPath));
+    h.fill({"new", "n", "pw"});
+    w.add();
+    QCOMPARE(h.copyFile(), copyBytes(kOurs + QList<QByteArray>{"new:!n:!pw:!:!"}, kOtherPassword));
 }
 
 void TestOnDisk::settingsSetAsideToldAgainAfterALock() {

@@ -252,6 +252,12 @@ MUTANTS = [
      "            ;", "tst_copies"),
     ("search-path-has-cwd", "no library is loaded from the working folder", "CMakeLists.txt",
      "set(CMAKE_NO_BUILTIN_CHRPATH ON)", "", CLI),
+    ("settings-copy-any", "settings a sync tool set aside take force only where their password opens the records",
+     "src/store/settingscopies.cpp", "        if (!OpensUnder(paths, copy.settings.password))\n            continue;\n",
+     "", "tst_ondisk"),
+    ("earlier-password-any", "records under an earlier password are taken only under that password",
+     "src/store/session.cpp", "    if (read == StoreStatus::OtherKey)\n        return SessionStatus::OtherKey;\n    if (read != StoreStatus::Ok)",
+     "    if (read != StoreStatus::Ok && read != StoreStatus::OtherKey)", "tst_ondisk"),
 ]
 
 

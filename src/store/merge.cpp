@@ -193,6 +193,9 @@ MergeResult MergeStores(const StoreContents &mine, const StoreContents &other) {
             merged = mergeRecord(*own, *theirs);
             // Alike records of two ids (paired below) keep the lesser: both ways agree.
             merged->meta.id = std::min(own->meta->id, theirs->meta->id);
+            if (own->meta->id != theirs->meta->id)
+                result.joined.emplace_back(std::max(own->meta->id, theirs->meta->id),
+                                           merged->meta.id);
         } else
             merged = Merged{own ? *own : *theirs, *(own ? own : theirs)->meta, false};
         bool keptAfterTheirRemoval = false;

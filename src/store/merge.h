@@ -7,6 +7,7 @@
 #include <QByteArrayView>
 
 #include <span>
+#include <utility>
 #include <vector>
 
 // Two copies of a store meet again (a sync tool's conflict copy, a copy from
@@ -41,6 +42,8 @@ struct MergeResult {
     std::vector<RecordMeta> meta;
     std::vector<Tombstone> tombstones; // by id
     std::vector<MergeChange> changes;  // by kind, then in list order
+    // Alike records of two ids that became one: the id dropped, the id kept.
+    std::vector<std::pair<RecordId, RecordId>> joined;
     // Anything at all differs from this copy (records, times, earlier
     // versions or removal marks): the store must be written.
     bool differs = false;

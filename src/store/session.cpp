@@ -806,6 +806,18 @@ SessionStatus Session::mergeCopy(const StoreContents &other, MergeResult *report
             written != SessionStatus::Ok)
             return written;
     }
+    // A "not a concern" mark follows a record whose id gave way to its twin's.
+    if (!merged.joined.empty()) {
+        HealthMarks marks = HealthMarks::read(m_paths.healthMarks());
+        bool carried = false;
+        for (const auto &[dropped, kept] : merged.joined)
+            if (marks.marked(IdIdentity(dropped)) && !marks.marked(IdIdentity(kept))) {
+                marks.setMarked(IdIdentity(kept), true);
+                carried = true;
+            }
+        if (carried)
+            marks.write(m_paths.healthMarks()); // else only shown again as a concern
+    }
     if (report)
         *report = std::move(merged);
     return SessionStatus::Ok;

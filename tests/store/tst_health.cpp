@@ -395,6 +395,20 @@ void TestHealth::marksFollowTheRecord() {
         QCOMPARE(session->replace(0, "Mail:!ann.b:!password1:!:!", nullptr), SessionStatus::Ok);
         QCOMPARE(listed(),
                  strong ? QStringList({"Shop", "1"}) : QStringList({"Mail", "Shop", "0"}));
+        if (!strong)
+            continue;
+        // The same record made on another computer apart, under an id less
+        // than any: merged, the two are one under that id, and the mark follows.
+        const QByteArray twin = "Mail:!ann.b:!password1:!:!";
+        const std::vector<QByteArrayView> lines{twin};
+        std::vector<RecordMeta> meta(1);
+        meta[0].created = meta[0].changed = 1;
+        QCOMPARE(session->mergeCopy({lines, meta, {}}), SessionStatus::Ok);
+        QCOMPARE(
+            session->records().toList(),
+            RecordList({twin, "Shop:!bob:!pass:!:!", "Work:!cy:!Kq7vX2pL9wZ3rT8m:!:!"}).toList());
+        QCOMPARE(session->recordIdentity(0), "id " + RecordId().hex());
+        QCOMPARE(listed(), QStringList({"Shop", "1"}));
     }
 }
 

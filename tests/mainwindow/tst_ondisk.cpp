@@ -62,12 +62,16 @@ struct OtherMachine {
             if (!theirs.exists(name))
                 QFile::remove(ours.dataFolder() + '/' + name);
         }
-        for (const QString &name : theirs.entryList(QDir::Files | QDir::Hidden)) {
-            const QString staged = ours.dataFolder() + "/.sync-" + name;
-            QFile::copy(theirs.filePath(name), staged);
-            std::rename(QFile::encodeName(staged),
-                        QFile::encodeName(ours.dataFolder() + '/' + name));
-        }
+        for (const QString &name : theirs.entryList(QDir::Files | QDir::Hidden))
+            syncFileInto(ours, name);
+    }
+
+    // One file, renamed over ours as a sync tool puts it. False when it could not be.
+    bool syncFileInto(const StorePaths &ours, const QString &name) const {
+        const QString staged = ours.dataFolder() + "/.sync-" + name;
+        return QFile::copy(paths.dataFolder() + '/' + name, staged) &&
+               std::rename(QFile::encodeName(staged),
+                           QFile::encodeName(ours.dataFolder() + '/' + name)) == 0;
     }
 
     // The other way a backup comes back: written over our file in place.
@@ -365,9 +369,7 @@ void TestOnDisk::passwordChangeArrivingInTwoHalves() {
     OtherMachine other(h.paths());
     QCOMPARE(ApplySettings(other.paths, settingsLine(Scope::ProgramAndDBase, kOtherPassword)),
              AcceptStatus::Ok);
-    const QString staged = h.paths().dataFolder() + "/.sync-copy";
-    QVERIFY(QFile::copy(other.paths.copy(), staged));
-    QVERIFY(::rename(QFile::encodeName(staged), QFile::encodeName(h.paths().copy())) == 0);
+    QVERIFY(other.syncFileInto(h.paths(), "CW2DB.edb"));
     QTRY_COMPARE(h.messages.size(), 1);
     QCOMPARE(h.messages[0].text, kOtherKeyText);
     QCOMPARE(h.names(), QStringList());
@@ -641,9 +643,7 @@ void TestOnDisk::settingsSetAsideAheadOfTheirRecords() {
     QCOMPARE(h.messages.size(), 0);
     QVERIFY(QFile::exists(copyPath));
     h.promptEntries = {QString::fromLatin1(kOtherPassword)};
-    const QString staged = h.paths().dataFolder() + "/.sync-copy";
-    QVERIFY(QFile::copy(other.paths.copy(), staged));
-    QVERIFY(::rename(QFile::encodeName(staged), QFile::encodeName(h.paths().copy())) == 0);
+    QVERIFY(other.syncFileInto(h.paths(), "CW2DB.edb"));
     QTRY_COMPARE(h.promptsAnswered, 2);
     QTRY_COMPARE(h.names(), serviceNames(kOurs));
     QVERIFY(!h.messages.isEmpty());
